@@ -1,0 +1,45 @@
+// trackloom: turns video into track files for VideoNow Color players.
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "cli/subcommands.h"
+
+namespace {
+
+struct Subcommand {
+  const char* name;
+  const char* summary;
+  int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
+};
+
+constexpr Subcommand kSubcommands[] = {
+    TRACKLOOM_SUBCOMMANDS
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out,
+               "Usage: trackloom <command> [options]\n\n"
+               "Turns video into track files for VideoNow Color players.\n\nCommands:\n");
+  for (const Subcommand& s : kSubcommands) std::fprintf(out, "  %-10s %s\n", s.name, s.summary);
+  std::fprintf(out, "\nRun 'trackloom <command> --help' for the options of a command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  std::string_view command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Subcommand& s : kSubcommands) {
+    if (command == s.name) return s.run(argc - 1, argv + 1);
+  }
+  std::fprintf(stderr, "trackloom: unknown command '%s' (see 'trackloom --help')\n", argv[1]);
+  return 2;
+}

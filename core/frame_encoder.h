@@ -1,0 +1,32 @@
+// Turns one 144 x 80 picture of 32-bit pixels into the frame block: every colour
+// component quantised to 4 bits, each picture row spread over two encoded lines,
+// nibbles packed two to a byte in groups of nine, each group followed by an audio slot.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/instance_state.h"
+
+namespace trackloom {
+
+inline constexpr int kPictureWidth = 144;
+inline constexpr int kPictureHeight = 80;
+
+// A source picture as the editor stores it: bottom-up, so picture row r (0 = top)
+// begins at pixels + (height - 1 - r) * pitch. Pixels hold blue in bits 0-7, green
+// in 8-15 and red in 16-23; a negative pitch delivers a top-down buffer.
+struct SourcePicture {
+  const uint8_t* pixels;
+  int32_t height;
+  ptrdiff_t pitch;
+};
+
+// Entry v = (v + 8) / 17: v / 17 rounded to the nearest integer.
+void BuildNibbleTable(InstanceState& state);
+
+// Overwrites the whole frame block from the picture, audio slots (0x80) included.
+// Allocates nothing.
+void EncodeFrame(const SourcePicture& source, InstanceState& state);
+
+}  // namespace trackloom

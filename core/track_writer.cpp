@@ -1,0 +1,74 @@
+#include "core/track_writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace trackloom {
+
+bool BuildTrackFileName(const char* directory, int32_t track_number, char* out) {
+  // "<dir>\VDN Track NN.wav": the file part adds 17 characters, so a directory of
+  // more than 242 characters cannot be named in 259.
+  const int length = std::snprintf(out, kPathCapacity, "%s%cVDN Track %02d.wav", directory,
+                                   kDirectorySeparator, static_cast<int>(track_number));
+  return length > 0 && length < kPathCapacity;
+}
+
+bool OpenNextTrack(InstanceState& state) {
+  // One trailing separator comes off the stored setting itself, so later dialogs
+  // and script strings show the shortened directory.
+  const size_t length = std::strlen(state.output_directory);
+  if (length > 0 && state.output_directory[length - 1] == kDirectorySeparator) {
+    state.output_directory[length - 1] = '\0';
+  }
+
+  char name[kPathCapacity];
+  state.output_track = nullptr;
+  if (!BuildTrackFileName(state.output_directory, state.track_counter + 1, name)) return false;
+  state.output_track = WaveFile::CreateForWrite(name);
+  if (state.output_track == nullptr) return false;
+
+  state.output_track->WriteHeader(kTrackSampleRate, kTrackBitsPerSample, kTrackChannels);
+  state.output_track->Write(kLeadIn, kLeadInSize);
+  ++state.track_counter;
+  return true;
+}
+
+bool WriteFrameRecord(InstanceState& state) {
+  WaveFile& track = *state.output_track;
+  // Both size fields are 32-bit: a record that would take the track past what they
+  // can describe is refused, so every track stays a valid file.
+  const int64_t start = track.Position();
+  if (start < 0 || static_cast<uint64_t>(start) + kFrameRecordSize > kMaxTrackLength) return false;
+
+  uint8_t header[kRecordHeaderSize];
+  std::memcpy(header, kRecordHeaderTemplate, kRecordHeaderSize);
+
+  if (state.audio_source != nullptr) {
+    // A short read (the end of the sound) or a read error gives a silent record.
+    if (!state.audio_source->Read(state.audio_chunk, kAudioChunkSize)) {
+      std::memset(state.audio_chunk, kSilence, kAudioChunkSize);
+    }
+    constexpr int kHeaderSlots = kRecordHeaderSize / kGroupSize;  // 40
+    for (int i = 0; i < kHeaderSlots; ++i) {
+      header[i * kGroupSize + kAudioSlotOffset] = state.audio_chunk[i];
+    }
+    for (int i = kHeaderSlots; i < kAudioChunkSize; ++i) {
+      state.frame_block[(i - kHeaderSlots) * kGroupSize + kAudioSlotOffset] = state.audio_chunk[i];
+    }
+  }
+
+  if (track.Write(header, kRecordHeaderSize) && track.Write(state.frame_block, kFrameBlockSize)) {
+    return true;
+  }
+  // A record written in part (a full disk) is taken back, so the finished track
+  // still holds only whole records.
+  track.TruncateTo(start);
+  return false;
+}
+
+void FinishTrack(InstanceState& state) {
+  state.output_track->FinishHeader();
+  CloseAndFree(state.output_track);
+}
+
+}  // namespace trackloom

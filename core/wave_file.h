@@ -1,0 +1,66 @@
+// A file object over one operating-system handle that knows the system's single
+// 44-byte WAV header: written for new track files, checked on the input sound file,
+// and finished with the two size fields when a track is complete.
+//
+// Both kinds of file are opened exclusively: on Windows with sharing mode 0, on
+// POSIX systems with an advisory lock, so a second open of a file held here fails.
+#pragma once
+
+#include <cstdint>
+
+namespace trackloom {
+
+inline constexpr int kWaveHeaderSize = 44;
+
+class WaveFile {
+ public:
+#ifdef _WIN32
+  using Handle = void*;
+#else
+  using Handle = int;
+#endif
+
+  // Creates or truncates path for writing. Null when the system refuses.
+  static WaveFile* CreateForWrite(const char* path);
+  // Opens an existing file for reading. Null when it cannot be opened.
+  static WaveFile* OpenForRead(const char* path);
+
+  ~WaveFile();
+  WaveFile(const WaveFile&) = delete;
+  WaveFile& operator=(const WaveFile&) = delete;
+
+  // Closes the handle if there is one; calling it again does nothing.
+  void Close();
+
+  // True only when all count bytes were written.
+  bool Write(const void* buffer, uint32_t count);
+  // True only when exactly count bytes were read; a short read (end of file) is false.
+  bool Read(void* buffer, uint32_t count);
+
+  // Writes the 44-byte header at the current position with both size fields 0.
+  bool WriteHeader(int32_t rate, int32_t bits, int32_t channels);
+  // Reads 44 bytes and checks every field the input format requires. On success the
+  // position is at the first sample byte.
+  bool CheckHeader(int32_t rate, int32_t bits, int32_t channels);
+  // Patches the RIFF and data size fields from the current position (the file's
+  // length, since tracks are written sequentially). Failures are ignored: the file
+  // is closed next.
+  void FinishHeader();
+
+  // The current position in bytes, or -1 when the system cannot tell.
+  int64_t Position();
+  // Cuts the file to length bytes and moves there: takes back a record that could
+  // only be written in part, so the track stays a whole number of records.
+  bool TruncateTo(int64_t length);
+
+ private:
+  explicit WaveFile(Handle handle) : handle_(handle) {}
+  bool SeekTo(uint32_t offset);
+
+  Handle handle_;
+};
+
+// Closes and frees the file a record field points to and clears the field.
+void CloseAndFree(WaveFile*& file);
+
+}  // namespace trackloom
