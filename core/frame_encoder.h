@@ -22,11 +22,17 @@ struct SourcePicture {
   ptrdiff_t pitch;
 };
 
+// One byte from two 4-bit values: the earlier nibble in bits 0-3, the later in 4-7.
+constexpr uint8_t PackNibblesLowFirst(uint8_t earlier, uint8_t later) {
+  return static_cast<uint8_t>((earlier & 0x0F) | (later & 0x0F) << 4);
+}
+
 // Entry v = (v + 8) / 17: v / 17 rounded to the nearest integer.
 void BuildNibbleTable(InstanceState& state);
 
 // Overwrites the whole frame block from the picture, audio slots (0x80) included.
-// Allocates nothing.
+// Rows the picture lacks (fewer than 80 stored rows, or no pixel data) are encoded
+// as black. Allocates nothing.
 void EncodeFrame(const SourcePicture& source, InstanceState& state);
 
 }  // namespace trackloom
