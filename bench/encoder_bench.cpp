@@ -1,0 +1,210 @@
+// Frames per second of the encoder and the record writer, measured against the
+// floor any encoder must pay: reading the 46080-byte picture and writing the
+// 19200-byte block. After the runs it prints how far each one is above the floor.
+//
+//   build/native/bench/encoder_bench [--benchmark_filter=...] [--benchmark_min_time=...]
+
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/frame_encoder.h"
+#include "core/instance_state.h"
+#include "core/track_format.h"
+#include "core/track_writer.h"
+#include "core/wave_file.h"
+
+namespace trackloom {
+namespace {
+
+constexpr int kPictureBytes = kPictureWidth * kPictureHeight * 4;  // 46080
+constexpr int kPitch = kPictureWidth * 4;
+
+// A random picture, stored bottom-up with a tight pitch as the editor delivers it.
+struct BenchPicture {
+  std::vector<uint8_t> bytes = std::vector<uint8_t>(kPictureBytes);
+  BenchPicture() {
+    std::mt19937 random(2024);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  }
+  SourcePicture source() const { return SourcePicture{bytes.data(), kPictureHeight, kPitch}; }
+};
+
+std::unique_ptr<InstanceState> MakeState() {
+  auto state = std::make_unique<InstanceState>();
+  BuildNibbleTable(*state);
+  return state;
+}
+
+// Rates divide by CPU time, which another process on the machine disturbs less than
+// wall time.
+void SetFrameRate(benchmark::State& run) {
+  run.counters["frames/s"] = benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
+}
+
+void EncodeFrameBench(benchmark::State& run) {
+  const BenchPicture picture;
+  auto state = MakeState();
+  const SourcePicture source = picture.source();
+  for (auto _ : run) {
+    EncodeFrame(source, *state);
+    benchmark::DoNotOptimize(state->frame_block);
+    benchmark::ClobberMemory();
+  }
+  SetFrameRate(run);
+}
+BENCHMARK(EncodeFrameBench)->Name("EncodeFrame");
+
+// The floor: every picture byte read once (46080) and every block byte written
+// once (19200), with nothing computed in between.
+void MemoryFloorBench(benchmark::State& run) {
+  const BenchPicture picture;
+  auto state = MakeState();
+  constexpr size_t kWritten = kFrameBlockSize;
+  constexpr size_t kReadOnly = kPictureBytes - kWritten;
+  for (auto _ : run) {
+    std::memcpy(state->frame_block, picture.bytes.data(), kWritten);
+    uint64_t sum = 0;
+    for (size_t i = 0; i < kReadOnly; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, picture.bytes.data() + kWritten + i, 8);
+      sum |= word;
+    }
+    benchmark::DoNotOptimize(sum);
+    benchmark::DoNotOptimize(state->frame_block);
+    benchmark::ClobberMemory();
+  }
+  SetFrameRate(run);
+}
+BENCHMARK(MemoryFloorBench)->Name("MemoryFloor");
+
+// One record per iteration to /dev/null: the writer's own cost and a system call.
+void WriteFrameRecordNullBench(benchmark::State& run) {
+  auto state = MakeState();
+  state->output_track = WaveFile::CreateForWrite("/dev/null");
+  if (state->output_track == nullptr) {
+    run.SkipWithError("cannot open /dev/null");
+    return;
+  }
+  for (auto _ : run) {
+    if (!WriteFrameRecord(*state)) {
+      run.SkipWithError("WriteFrameRecord failed");
+      break;
+    }
+  }
+  CloseAndFree(state->output_track);
+  SetFrameRate(run);
+}
+BENCHMARK(WriteFrameRecordNullBench)->Name("WriteFrameRecord/devnull");
+
+// A real track file in memory-backed storage. Tracks are restarted every 2000
+// records (39 MB) so the run does not fill /dev/shm; the restart is not timed.
+void WriteFrameRecordTmpfsBench(benchmark::State& run) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path("/dev/shm") / ("trackloom-bench-" + std::to_string(::getpid()));
+  std::error_code error;
+  fs::create_directories(dir, error);
+  auto state = MakeState();
+  std::snprintf(state->output_directory, kPathCapacity, "%s", dir.c_str());
+  if (error || !OpenNextTrack(*state)) {
+    run.SkipWithError("cannot create a track in /dev/shm");
+    fs::remove_all(dir, error);
+    return;
+  }
+  constexpr int kRecordsPerTrack = 2000;
+  int records = 0;
+  for (auto _ : run) {
+    if (!WriteFrameRecord(*state)) {
+      run.SkipWithError("WriteFrameRecord failed");
+      break;
+    }
+    if (++records == kRecordsPerTrack) {
+      run.PauseTiming();
+      FinishTrack(*state);
+      state->track_counter = 0;
+      const bool reopened = OpenNextTrack(*state);
+      records = 0;
+      run.ResumeTiming();
+      if (!reopened) {
+        run.SkipWithError("cannot reopen the track");
+        break;
+      }
+    }
+  }
+  if (state->output_track != nullptr) FinishTrack(*state);
+  fs::remove_all(dir, error);
+  SetFrameRate(run);
+}
+BENCHMARK(WriteFrameRecordTmpfsBench)->Name("WriteFrameRecord/tmpfs");
+
+// What the render cycle does for each frame: encode, then append the record.
+void EncodeAndWriteBench(benchmark::State& run) {
+  const BenchPicture picture;
+  auto state = MakeState();
+  const SourcePicture source = picture.source();
+  state->output_track = WaveFile::CreateForWrite("/dev/null");
+  if (state->output_track == nullptr) {
+    run.SkipWithError("cannot open /dev/null");
+    return;
+  }
+  for (auto _ : run) {
+    EncodeFrame(source, *state);
+    if (!WriteFrameRecord(*state)) {
+      run.SkipWithError("WriteFrameRecord failed");
+      break;
+    }
+  }
+  CloseAndFree(state->output_track);
+  SetFrameRate(run);
+}
+BENCHMARK(EncodeAndWriteBench)->Name("EncodeFrame+WriteFrameRecord/devnull");
+
+// Keeps the console output and remembers the CPU time per frame of each run.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& r : runs) {
+      if (r.error_occurred || r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
+      seconds_per_frame_[r.benchmark_name()] = r.cpu_accumulated_time / static_cast<double>(r.iterations);
+    }
+  }
+
+  void PrintRatios() const {
+    const auto floor = seconds_per_frame_.find("MemoryFloor");
+    if (floor == seconds_per_frame_.end()) return;
+    std::printf("\nfloor (46080 bytes read, 19200 written): %.0f frames/s, %.2f us per frame\n",
+                1.0 / floor->second, floor->second * 1e6);
+    for (const auto& [name, seconds] : seconds_per_frame_) {
+      if (name == floor->first) continue;
+      std::printf("%-40s %10.0f frames/s  %8.2f us/frame  %6.1f x floor\n", name.c_str(), 1.0 / seconds,
+                  seconds * 1e6, seconds / floor->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> seconds_per_frame_;
+};
+
+}  // namespace
+}  // namespace trackloom
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  trackloom::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}
