@@ -22,7 +22,7 @@ constexpr int kGroupsPerLine = 12;
 constexpr int kColumnsPerGroup = kPictureWidth / kGroupsPerLine;  // 12
 constexpr int kNibblesPerGroup = 18;
 constexpr int kLineSize = kGroupsPerLine * kGroupSize;  // 120
-constexpr int kLineCount = kPictureHeight * 2;          // 160
+constexpr int kLineCount = kPictureHeight * 2;          // 160, two per row
 constexpr int kBytesPerPixel = 4;
 
 static_assert(kLineSize * kLineCount == kFrameBlockSize);
@@ -33,24 +33,11 @@ constexpr uint8_t kRed = 16;
 constexpr uint8_t kGreen = 8;
 constexpr uint8_t kBlue = 0;
 
-struct ComponentSource {
-  uint8_t column;  // within the group
-  uint8_t shift;
-};
-
-// The component each nibble of a group carries, in nibble order. The first line of
-// a row takes the red of even columns and green and blue of odd ones; the second
-// line takes the rest, so every component of the row is sent exactly once.
-constexpr ComponentSource kFirstLineComponents[kNibblesPerGroup] = {
-    {0, kRed},  {1, kGreen}, {1, kBlue},  {2, kRed},   {3, kGreen}, {3, kBlue},
-    {4, kRed},  {5, kGreen}, {5, kBlue},  {6, kRed},   {7, kGreen}, {7, kBlue},
-    {8, kRed},  {9, kGreen}, {9, kBlue},  {10, kRed},  {11, kGreen}, {11, kBlue},
-};
-constexpr ComponentSource kSecondLineComponents[kNibblesPerGroup] = {
-    {0, kGreen}, {0, kBlue},  {1, kRed},    {2, kGreen}, {2, kBlue},  {3, kRed},
-    {4, kGreen}, {4, kBlue},  {5, kRed},    {6, kGreen}, {6, kBlue},  {7, kRed},
-    {8, kGreen}, {8, kBlue},  {9, kRed},    {10, kGreen}, {10, kBlue}, {11, kRed},
-};
+// Components of a group, in nibble order, with c0 .. c11 its twelve columns:
+//   first line:  R(c0) G(c1) B(c1) R(c2) G(c3) B(c3) ... R(c10) G(c11) B(c11)
+//   second line: G(c0) B(c0) R(c1) G(c2) B(c2) R(c3) ... G(c10) B(c10) R(c11)
+// The first line of a row takes the red of even columns and green and blue of odd
+// ones, the second line the rest, so every component of the row is sent once.
 
 // Rows a short picture does not have are encoded as black rather than read from
 // memory before its first stored row.
@@ -75,24 +62,46 @@ void BuildNibbleTable(InstanceState& state) {
 }
 
 void EncodeFrame(const SourcePicture& source, InstanceState& state) {
-  const uint8_t* table = state.nibble_table;
-  uint8_t* out = state.frame_block;
-  for (int line = 0; line < kLineCount; ++line) {
-    const uint8_t* row = RowStart(source, line / 2);
-    const ComponentSource* components = line % 2 == 0 ? kFirstLineComponents : kSecondLineComponents;
+  // A private copy of the table: the block is written through a byte pointer that
+  // could otherwise alias it, which would force every lookup to be redone.
+  uint8_t table[256];
+  std::memcpy(table, state.nibble_table, sizeof table);
+
+  // Each row is read once and both of its lines are written together. Four columns
+  // c .. c+3 fill three bytes of each line (see the component lists above):
+  //   first line:  R(c) G(c+1) | B(c+1) R(c+2) | G(c+3) B(c+3)
+  //   second line: G(c) B(c)   | R(c+1) G(c+2) | B(c+2) R(c+3)
+  // so three such units make the nine data bytes of a group.
+  constexpr int kColumnsPerUnit = 4;
+  static_assert(kColumnsPerGroup == 3 * kColumnsPerUnit);
+  uint8_t* first = state.frame_block;
+  for (int row_index = 0; row_index < kPictureHeight; ++row_index) {
+    const uint8_t* row = RowStart(source, row_index);
+    uint8_t* second = first + kLineSize;
     for (int group = 0; group < kGroupsPerLine; ++group) {
-      const int first_column = group * kColumnsPerGroup;
-      uint8_t nibbles[kNibblesPerGroup];
-      for (int n = 0; n < kNibblesPerGroup; ++n) {
-        const uint32_t pixel = LoadPixel(row, first_column + components[n].column);
-        nibbles[n] = table[(pixel >> components[n].shift) & 0xFF];
+      for (int unit = 0; unit < kColumnsPerGroup / kColumnsPerUnit; ++unit) {
+        const uint32_t p0 = LoadPixel(row, 0);
+        const uint32_t p1 = LoadPixel(row, 1);
+        const uint32_t p2 = LoadPixel(row, 2);
+        const uint32_t p3 = LoadPixel(row, 3);
+        row += kColumnsPerUnit * kBytesPerPixel;
+        const uint8_t r0 = table[(p0 >> kRed) & 0xFF], g0 = table[(p0 >> kGreen) & 0xFF], b0 = table[(p0 >> kBlue) & 0xFF];
+        const uint8_t r1 = table[(p1 >> kRed) & 0xFF], g1 = table[(p1 >> kGreen) & 0xFF], b1 = table[(p1 >> kBlue) & 0xFF];
+        const uint8_t r2 = table[(p2 >> kRed) & 0xFF], g2 = table[(p2 >> kGreen) & 0xFF], b2 = table[(p2 >> kBlue) & 0xFF];
+        const uint8_t r3 = table[(p3 >> kRed) & 0xFF], g3 = table[(p3 >> kGreen) & 0xFF], b3 = table[(p3 >> kBlue) & 0xFF];
+        first[0] = PackNibblesLowFirst(r0, g1);
+        first[1] = PackNibblesLowFirst(b1, r2);
+        first[2] = PackNibblesLowFirst(g3, b3);
+        second[0] = PackNibblesLowFirst(g0, b0);
+        second[1] = PackNibblesLowFirst(r1, g2);
+        second[2] = PackNibblesLowFirst(b2, r3);
+        first += 3;
+        second += 3;
       }
-      for (int k = 0; k < kAudioSlotOffset; ++k) {
-        out[k] = PackNibblesLowFirst(nibbles[2 * k], nibbles[2 * k + 1]);
-      }
-      out[kAudioSlotOffset] = kSilence;
-      out += kGroupSize;
+      *first++ = kSilence;
+      *second++ = kSilence;
     }
+    first = second;
   }
 }
 
