@@ -77,7 +77,10 @@ endif()
 
 list(SORT exports)
 if(NOT exports STREQUAL expected_exports)
-  list(APPEND failures "exports are [${exports}], expected exactly [${expected_exports}]")
+  list(LENGTH exports count)
+  list(SUBLIST exports 0 10 shown)
+  list(APPEND failures
+       "exports ${count} names [${shown}...], expected exactly [${expected_exports}]")
 endif()
 message(STATUS "exports: ${exports}")
 
