@@ -70,8 +70,9 @@ extern "C" int TRACKLOOM_CDECL VirtualdubFilterModuleInit2(trackloom::HostModule
 
 extern "C" void TRACKLOOM_CDECL VirtualdubFilterModuleDeinit(trackloom::HostModule*,
                                                              trackloom::HostServices* services) {
-  // A refused registration left nothing to withdraw.
-  if (filter_handle == nullptr) return;
+  // After a refused registration the stored handle is the refusal's null, and that
+  // is what the editor gets back. Cleared afterwards so a handle the editor has
+  // freed is never passed to it a second time.
   services->remove_filter(filter_handle);
   filter_handle = nullptr;
 }
