@@ -1,0 +1,36 @@
+// The sound the filter reads: a canonical 44-byte-header PCM WAV file, 8-bit
+// unsigned, stereo, 17640 Hz (1960 bytes for each 1/18 s frame).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace trackloom::cli {
+
+inline constexpr int kTrackAudioRate = 17640;
+inline constexpr int kTrackAudioChannels = 2;
+inline constexpr int kWavHeaderSize = 44;
+
+// True when path already is such a file, header for header as the filter checks it,
+// so it can be handed over unconverted.
+bool IsTrackAudioWav(const std::string& path);
+
+// The 44-byte header of such a file holding data_bytes of samples.
+void MakeTrackAudioHeader(uint32_t data_bytes, uint8_t out[kWavHeaderSize]);
+
+struct AudioConversion {
+  bool has_audio = false;  // false: the input has no audio stream, nothing was written
+  int64_t data_bytes = 0;  // sample bytes written after the header
+  bool stopped = false;    // an interrupt ended the conversion early
+};
+
+// Decodes the first audio stream of input (format_name forces a demuxer; null
+// guesses) and writes it, resampled, to out_path as a canonical track sound file.
+// start_seconds is the point of the input's timeline that becomes the file's start:
+// sound before it is dropped, and silence fills any gap before the sound begins;
+// a negative value starts at the sound's own beginning. Throws CliError with a
+// one-line reason on failure.
+AudioConversion ConvertAudio(const std::string& input, const char* format_name,
+                             double start_seconds, const std::string& out_path);
+
+}  // namespace trackloom::cli

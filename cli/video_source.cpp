@@ -1,0 +1,302 @@
+#include "cli/video_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "cli/cli_error.h"
+#include "cli/interrupt.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace trackloom::cli {
+
+bool ParseFit(const std::string& text, Fit& fit) {
+  if (text == "letterbox") {
+    fit = Fit::kLetterbox;
+  } else if (text == "crop") {
+    fit = Fit::kCrop;
+  } else if (text == "stretch") {
+    fit = Fit::kStretch;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int sar_den) {
+  FitGeometry g{kPictureWidth, kPictureHeight, 0, 0};
+  if (fit == Fit::kStretch || width <= 0 || height <= 0) return g;
+  if (sar_num <= 0 || sar_den <= 0) sar_num = sar_den = 1;
+  // Shapes are compared as exact cross products, so a picture of exactly 9:5
+  // (144:80) is neither padded nor cropped by a rounding accident.
+  const int64_t display_w = int64_t{width} * sar_num;
+  const int64_t display_h = int64_t{height} * sar_den;
+  const bool wider = display_w * kPictureHeight > display_h * kPictureWidth;
+  const bool taller = display_w * kPictureHeight < display_h * kPictureWidth;
+  auto scaled = [](int64_t num, int64_t den) {
+    return static_cast<int>(std::max<int64_t>(1, (2 * num + den) / (2 * den)));
+  };
+  if ((fit == Fit::kLetterbox && wider) || (fit == Fit::kCrop && taller)) {
+    // Width sets the scale.
+    g.scaled_height = scaled(int64_t{kPictureWidth} * display_h, display_w);
+    if (fit == Fit::kLetterbox) g.scaled_height = std::min(g.scaled_height, kPictureHeight);
+    if (fit == Fit::kCrop) g.scaled_height = std::max(g.scaled_height, kPictureHeight);
+  } else if ((fit == Fit::kLetterbox && taller) || (fit == Fit::kCrop && wider)) {
+    g.scaled_width = scaled(int64_t{kPictureHeight} * display_w, display_h);
+    if (fit == Fit::kLetterbox) g.scaled_width = std::min(g.scaled_width, kPictureWidth);
+    if (fit == Fit::kCrop) g.scaled_width = std::max(g.scaled_width, kPictureWidth);
+  }
+  g.offset_x = std::abs(kPictureWidth - g.scaled_width) / 2;
+  g.offset_y = std::abs(kPictureHeight - g.scaled_height) / 2;
+  return g;
+}
+
+std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den) {
+  const FitGeometry g = ComputeFitGeometry(fit, width, height, sar_num, sar_den);
+  // fps first, so frames that are dropped are never scaled; start_time=0 makes the
+  // first output frame the one at the video's start, whatever its timestamp.
+  char chain[256];
+  int n = std::snprintf(chain, sizeof chain, "fps=%d:start_time=0,scale=%d:%d:flags=area,format=bgra",
+                        kFramesPerSecond, g.scaled_width, g.scaled_height);
+  const bool resized = g.scaled_width != kPictureWidth || g.scaled_height != kPictureHeight;
+  if (resized && fit == Fit::kLetterbox) {
+    n += std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",pad=%d:%d:%d:%d:black",
+                       kPictureWidth, kPictureHeight, g.offset_x, g.offset_y);
+  } else if (resized && fit == Fit::kCrop) {
+    n += std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",crop=%d:%d:%d:%d",
+                       kPictureWidth, kPictureHeight, g.offset_x, g.offset_y);
+  }
+  std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",setsar=1");
+  return chain;
+}
+
+struct VideoSource::Impl {
+  AVFormatContext* format = nullptr;
+  AVCodecContext* decoder = nullptr;
+  AVFilterGraph* graph = nullptr;
+  AVFilterContext* buffer_source = nullptr;
+  AVFilterContext* buffer_sink = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* decoded = nullptr;
+  AVFrame* filtered = nullptr;
+  int stream_index = -1;
+  AVRational time_base{0, 1};
+  AVRational frame_rate{0, 1};
+  int64_t zero_pts = AV_NOPTS_VALUE;
+  int64_t next_pts = AV_NOPTS_VALUE;
+  bool demuxer_done = false;
+  bool decoder_done = false;
+
+  ~Impl() {
+    av_frame_free(&filtered);
+    av_frame_free(&decoded);
+    av_packet_free(&packet);
+    avfilter_graph_free(&graph);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&format);
+  }
+
+  // Gives the filter graph one more decoded frame (or its end). False once the graph
+  // has been told the input is over.
+  bool FeedGraph();
+};
+
+VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+VideoSource::~VideoSource() = default;
+
+std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit,
+                                               const char* format_name) {
+  auto impl = std::make_unique<Impl>();
+  impl->format = avformat_alloc_context();
+  if (impl->format == nullptr) throw CliError("out of memory");
+  impl->format->interrupt_callback.callback = AvInterruptCallback;
+  const AVInputFormat* forced = nullptr;
+  if (format_name != nullptr) forced = av_find_input_format(format_name);
+  int r = avformat_open_input(&impl->format, input.c_str(), forced, nullptr);
+  if (r < 0) {
+    impl->format = nullptr;  // freed by the failed open
+    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  }
+  r = avformat_find_stream_info(impl->format, nullptr);
+  if (r < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+
+  const AVCodec* codec = nullptr;
+  r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError("'" + input + "' has no video stream");
+  if (r < 0 || codec == nullptr) {
+    throw CliError("'" + input + "': no decoder for its video stream");
+  }
+  impl->stream_index = r;
+  AVStream* stream = impl->format->streams[r];
+  for (unsigned i = 0; i < impl->format->nb_streams; ++i) {
+    if (static_cast<int>(i) != r) impl->format->streams[i]->discard = AVDISCARD_ALL;
+  }
+  impl->time_base = stream->time_base;
+  impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
+  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
+
+  impl->decoder = avcodec_alloc_context3(codec);
+  if (impl->decoder == nullptr) throw CliError("out of memory");
+  avcodec_parameters_to_context(impl->decoder, stream->codecpar);
+  impl->decoder->pkt_timebase = stream->time_base;
+  impl->decoder->thread_count = 0;  // one decoding thread per core
+  impl->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  r = avcodec_open2(impl->decoder, codec, nullptr);
+  if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
+
+  const int width = impl->decoder->width;
+  const int height = impl->decoder->height;
+  if (width <= 0 || height <= 0 || impl->decoder->pix_fmt == AV_PIX_FMT_NONE) {
+    throw CliError("'" + input + "': the video stream has no picture size or format");
+  }
+  AVRational sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
+                                                       : impl->decoder->sample_aspect_ratio;
+  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
+
+  std::unique_ptr<VideoSource> source(new VideoSource(std::move(impl)));
+  Impl& m = *source->impl_;
+  source->filter_chain_ = BuildFilterChain(fit, width, height, sar.num, sar.den);
+  source->input_width_ = width;
+  source->input_height_ = height;
+  if (stream->start_time != AV_NOPTS_VALUE) {
+    m.zero_pts = stream->start_time;
+    source->video_start_seconds_ = static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+  }
+  double seconds = -1;
+  if (stream->duration > 0) {
+    seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+  } else if (m.format->duration > 0) {
+    seconds = static_cast<double>(m.format->duration) / AV_TIME_BASE;
+    if (m.format->start_time != AV_NOPTS_VALUE && stream->start_time != AV_NOPTS_VALUE) {
+      seconds -= source->video_start_seconds_ - static_cast<double>(m.format->start_time) / AV_TIME_BASE;
+    }
+  }
+  if (seconds > 0) source->estimated_frames_ = std::llround(seconds * kFramesPerSecond);
+
+  m.graph = avfilter_graph_alloc();
+  m.packet = av_packet_alloc();
+  m.decoded = av_frame_alloc();
+  m.filtered = av_frame_alloc();
+  if (!m.graph || !m.packet || !m.decoded || !m.filtered) throw CliError("out of memory");
+
+  char args[512];
+  std::snprintf(args, sizeof args,
+                "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d:frame_rate=%d/%d",
+                width, height, static_cast<int>(m.decoder->pix_fmt), m.time_base.num, m.time_base.den,
+                sar.num, sar.den, m.frame_rate.num, m.frame_rate.den);
+  r = avfilter_graph_create_filter(&m.buffer_source, avfilter_get_by_name("buffer"), "in", args,
+                                   nullptr, m.graph);
+  if (r >= 0) {
+    r = avfilter_graph_create_filter(&m.buffer_sink, avfilter_get_by_name("buffersink"), "out",
+                                     nullptr, nullptr, m.graph);
+  }
+  if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
+
+  AVFilterInOut* outputs = avfilter_inout_alloc();
+  AVFilterInOut* inputs = avfilter_inout_alloc();
+  outputs->name = av_strdup("in");
+  outputs->filter_ctx = m.buffer_source;
+  inputs->name = av_strdup("out");
+  inputs->filter_ctx = m.buffer_sink;
+  r = avfilter_graph_parse_ptr(m.graph, source->filter_chain_.c_str(), &inputs, &outputs, nullptr);
+  avfilter_inout_free(&inputs);
+  avfilter_inout_free(&outputs);
+  if (r >= 0) r = avfilter_graph_config(m.graph, nullptr);
+  if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
+  return source;
+}
+
+double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate); }
+
+bool VideoSource::Impl::FeedGraph() {
+  for (;;) {
+    int r = avcodec_receive_frame(decoder, decoded);
+    if (r >= 0) {
+      int64_t ts = decoded->best_effort_timestamp;
+      if (ts == AV_NOPTS_VALUE) ts = next_pts != AV_NOPTS_VALUE ? next_pts : 0;
+      if (zero_pts == AV_NOPTS_VALUE) zero_pts = ts;
+      const int64_t duration = decoded->pkt_duration > 0
+                                   ? decoded->pkt_duration
+                                   : av_rescale_q(1, av_inv_q(frame_rate), time_base);
+      next_pts = ts + std::max<int64_t>(duration, 1);
+      decoded->pts = ts - zero_pts;
+      // The source frame number rides along with the frame through the graph, since
+      // the fps filter repeats or drops frames and restamps them.
+      const int64_t index = std::max<int64_t>(
+          0, av_rescale_q_rnd(decoded->pts, time_base, av_inv_q(frame_rate),
+                              static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
+      decoded->opaque = reinterpret_cast<void*>(static_cast<intptr_t>(index));
+      r = av_buffersrc_add_frame_flags(buffer_source, decoded, 0);
+      av_frame_unref(decoded);
+      if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+      return true;
+    }
+    if (r == AVERROR_EOF) {
+      if (decoder_done) return false;
+      decoder_done = true;
+      // The input ends where its last frame ends, not where it begins, so a 12 s
+      // clip gives 12 s of pictures.
+      const int64_t end = next_pts != AV_NOPTS_VALUE && zero_pts != AV_NOPTS_VALUE ? next_pts - zero_pts : 0;
+      r = av_buffersrc_close(buffer_source, end, AV_BUFFERSRC_FLAG_PUSH);
+      if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+      return true;
+    }
+    if (r != AVERROR(EAGAIN)) throw CliError("decoding the video failed: " + AvErrorText(r));
+
+    if (demuxer_done) {
+      // Flushing was sent; EAGAIN here should not happen, but never spin.
+      return false;
+    }
+    r = av_read_frame(format, packet);
+    if (r < 0) {
+      if (StopRequested()) return false;
+      if (r != AVERROR_EOF) {
+        // A read error ends the input like its end would; what was decoded is kept,
+        // as it is for a truncated file.
+        std::fprintf(stderr, "trackloom: note: reading the input stopped early: %s\n",
+                     AvErrorText(r).c_str());
+      }
+      demuxer_done = true;
+      avcodec_send_packet(decoder, nullptr);
+      continue;
+    }
+    if (packet->stream_index == stream_index) {
+      // A damaged packet is skipped, as players do; the decoder resynchronises.
+      avcodec_send_packet(decoder, packet);
+    }
+    av_packet_unref(packet);
+  }
+}
+
+bool VideoSource::Next(Picture& picture) {
+  Impl& m = *impl_;
+  av_frame_unref(m.filtered);
+  for (;;) {
+    int r = av_buffersink_get_frame(m.buffer_sink, m.filtered);
+    if (r >= 0) {
+      if (m.filtered->width != kPictureWidth || m.filtered->height != kPictureHeight ||
+          m.filtered->format != AV_PIX_FMT_BGRA) {
+        throw CliError("the picture conversion gave an unexpected picture");
+      }
+      picture.top_row = m.filtered->data[0];
+      picture.stride = m.filtered->linesize[0];
+      picture.source_frame = static_cast<int64_t>(reinterpret_cast<intptr_t>(m.filtered->opaque));
+      return true;
+    }
+    if (r == AVERROR_EOF) return false;
+    if (r != AVERROR(EAGAIN)) throw CliError("converting a picture failed: " + AvErrorText(r));
+    if (StopRequested()) return false;
+    if (!m.FeedGraph()) return false;
+  }
+}
+
+}  // namespace trackloom::cli

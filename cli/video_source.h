@@ -1,0 +1,85 @@
+// Decodes the first video stream of any input FFmpeg reads and turns it, through a
+// libavfilter graph, into the pictures the filter takes: 144 x 80, 32-bit BGRA,
+// exactly 18 frames per second by timestamps.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct AVFrame;
+
+namespace trackloom::cli {
+
+inline constexpr int kPictureWidth = 144;
+inline constexpr int kPictureHeight = 80;
+inline constexpr int kFramesPerSecond = 18;
+
+enum class Fit {
+  kLetterbox,  // the whole picture, black bars where the shapes differ
+  kCrop,       // fill the frame, cutting the edges that do not fit
+  kStretch,    // fill the frame, distorting the picture
+};
+
+// Parses "letterbox", "crop" or "stretch"; false for anything else.
+bool ParseFit(const std::string& text, Fit& fit);
+
+// The scale size and the pad or crop placement that fit a picture of the given
+// display shape into 144 x 80.
+struct FitGeometry {
+  int scaled_width;
+  int scaled_height;
+  int offset_x;  // pad: where the picture goes; crop: where the cut starts
+  int offset_y;
+};
+FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int sar_den);
+
+// The filter chain between the decoder and the sink, as FFmpeg's filter syntax
+// (also what the benchmark hands to the ffmpeg command for the same work).
+std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den);
+
+struct Picture {
+  const uint8_t* top_row;  // row 0 of the picture, the top one
+  int stride;              // bytes from one row to the next one down
+  int64_t source_frame;    // index of the input frame shown, at the input's own rate
+};
+
+class VideoSource {
+ public:
+  // Opens input (format_name forces a demuxer, e.g. "lavfi"; null guesses). Throws
+  // CliError with a one-line reason when the input cannot be read or has no video.
+  static std::unique_ptr<VideoSource> Open(const std::string& input, Fit fit,
+                                           const char* format_name = nullptr);
+  ~VideoSource();
+  VideoSource(const VideoSource&) = delete;
+  VideoSource& operator=(const VideoSource&) = delete;
+
+  // The next picture at 18 fps; false at the end of the input or when a stop was
+  // requested. The picture stays valid until the next call. Throws CliError on a
+  // decoding failure.
+  bool Next(Picture& picture);
+
+  // The input's own frame rate, by which source frame numbers count.
+  double input_frame_rate() const;
+  // Frames at 18 fps the whole input gives, or -1 when its length is unknown.
+  int64_t estimated_frames() const { return estimated_frames_; }
+  // Where the first picture sits on the input's timeline, in seconds: the sound
+  // converted from the same input is lined up with it.
+  double video_start_seconds() const { return video_start_seconds_; }
+  const std::string& filter_chain() const { return filter_chain_; }
+  int input_width() const { return input_width_; }
+  int input_height() const { return input_height_; }
+
+ private:
+  struct Impl;
+  explicit VideoSource(std::unique_ptr<Impl> impl);
+
+  std::unique_ptr<Impl> impl_;
+  int64_t estimated_frames_ = -1;
+  double video_start_seconds_ = 0;
+  std::string filter_chain_;
+  int input_width_ = 0;
+  int input_height_ = 0;
+};
+
+}  // namespace trackloom::cli
