@@ -231,27 +231,42 @@ TEST(FrameEncoder, QuantisationBoundaries) {
 }
 
 TEST(FrameEncoder, MatchesTheRunningWalkForRandomPicturesAndPitches) {
-  // Bottom-up tight and padded, top-down (negative) tight and padded, and a pitch
-  // that leaves rows unaligned to 4 bytes.
+  // Bottom-up tight and padded, top-down (negative) tight and padded, and pitches
+  // that leave rows unaligned to 4 bytes.
   const ptrdiff_t pitches[] = {kRowBytes, -kRowBytes, kRowBytes + 64, -(kRowBytes + 64), 4 * kRowBytes, kRowBytes + 3,
                                -(kRowBytes + 5)};
-  auto state = MakeState();
-  for (uint32_t seed = 1; seed <= 12; ++seed) {
-    const Picture picture = RandomPicture(seed);
-    const Block tight = Encode(Store(picture, kRowBytes).source, *state);
-    for (const ptrdiff_t pitch : pitches) {
-      SCOPED_TRACE(::testing::Message() << "seed " << seed << ", pitch " << pitch);
-      StoredPicture stored = Store(picture, pitch);
-      // Unaligned pitches also start at an unaligned address.
-      if (pitch % 4 != 0) {
-        std::vector<uint8_t> shifted(stored.bytes.size() + 1);
-        std::memcpy(shifted.data() + 1, stored.bytes.data(), stored.bytes.size());
-        stored.source.pixels = shifted.data() + 1 + (stored.source.pixels - stored.bytes.data());
-        stored.bytes.swap(shifted);
+  // The encoder must follow whatever table the record holds, not only the one
+  // BuildNibbleTable makes: a record whose table was never built, one that differs
+  // in a single entry, and an arbitrary one.
+  const struct {
+    const char* name;
+    std::function<uint8_t(int, uint8_t)> entry;  // value, standard entry
+  } tables[] = {
+      {"built", [](int, uint8_t standard) { return standard; }},
+      {"never built", [](int, uint8_t) { return uint8_t{0}; }},
+      {"entry 128 changed", [](int v, uint8_t standard) { return v == 128 ? uint8_t{3} : standard; }},
+      {"arbitrary", [](int v, uint8_t) { return static_cast<uint8_t>((v * 7 + 3) & 15); }},
+  };
+  for (const auto& table : tables) {
+    auto state = MakeState();
+    for (int v = 0; v < 256; ++v) state->nibble_table[v] = table.entry(v, state->nibble_table[v]);
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+      const Picture picture = RandomPicture(seed);
+      const Block tight = Encode(Store(picture, kRowBytes).source, *state);
+      for (const ptrdiff_t pitch : pitches) {
+        SCOPED_TRACE(::testing::Message() << table.name << " table, seed " << seed << ", pitch " << pitch);
+        StoredPicture stored = Store(picture, pitch);
+        // Unaligned pitches also start at an unaligned address.
+        if (pitch % 4 != 0) {
+          std::vector<uint8_t> shifted(stored.bytes.size() + 1);
+          std::memcpy(shifted.data() + 1, stored.bytes.data(), stored.bytes.size());
+          stored.source.pixels = shifted.data() + 1 + (stored.source.pixels - stored.bytes.data());
+          stored.bytes.swap(shifted);
+        }
+        const Block actual = Encode(stored.source, *state);
+        EXPECT_EQ(FirstDifference(actual, EncodeByWalk(stored.source, state->nibble_table)), "");
+        EXPECT_EQ(FirstDifference(actual, tight), "") << "the layout in memory changed the picture";
       }
-      const Block actual = Encode(stored.source, *state);
-      EXPECT_EQ(FirstDifference(actual, EncodeByWalk(stored.source, state->nibble_table)), "");
-      EXPECT_EQ(FirstDifference(actual, tight), "") << "the layout in memory changed the picture";
     }
   }
 }
