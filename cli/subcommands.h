@@ -12,4 +12,6 @@ int RunDecode(int argc, char** argv);
 
 // The table main() dispatches from; a line is added with the command that needs it.
 #define TRACKLOOM_SUBCOMMANDS \
+  {"inspect", "Check track files and report every problem with its byte offset", trackloom::cli::RunInspect}, \
+  {"decode", "Turn a track back into pictures (PNG), sound (WAV), a contact sheet or a video", trackloom::cli::RunDecode}, \
   {"help", "Show this help", nullptr},

@@ -1,0 +1,33 @@
+// A contact sheet: record pictures in a grid, each labelled with its record number.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trackloom::cli {
+
+class ContactSheet {
+ public:
+  // Room for count thumbnails of 144 x 80, columns to a row.
+  ContactSheet(int count, int columns);
+
+  // Puts a decoded record picture (144 x 80 RGB) into cell index, labelled number.
+  void Place(int index, uint64_t record_number, const uint8_t* rgb);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  const std::vector<uint8_t>& pixels() const { return pixels_; }
+
+  bool WritePng(const std::string& path, std::string* error) const;
+
+ private:
+  void DrawNumber(int x, int y, uint64_t number);
+
+  int columns_;
+  int width_;
+  int height_;
+  std::vector<uint8_t> pixels_;
+};
+
+}  // namespace trackloom::cli

@@ -1,0 +1,34 @@
+// A preview of a track as an ordinary video with sound at 18 fps (H.264 and AAC,
+// in whatever container the file name asks for, MP4 usually), through libavcodec.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace trackloom::cli {
+
+class PreviewVideo {
+ public:
+  // Null, with the reason in *error, when the encoders are missing or the file
+  // cannot be created. scale enlarges the 144 x 80 pictures (nearest neighbour).
+  static std::unique_ptr<PreviewVideo> Create(const std::string& path, int scale,
+                                              std::string* error);
+  ~PreviewVideo();
+  PreviewVideo(const PreviewVideo&) = delete;
+  PreviewVideo& operator=(const PreviewVideo&) = delete;
+
+  // One record: its picture (144 x 80 RGB, top row first) and its 1960 bytes of
+  // 8-bit stereo 17640 Hz sound.
+  bool AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error);
+  // Drains the encoders and completes the file.
+  bool Finish(std::string* error);
+
+  struct State;
+
+ private:
+  explicit PreviewVideo(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace trackloom::cli

@@ -1,0 +1,8 @@
+# trackloom inspect / decode: the track reader, and the two subcommands run as a user
+# would, on tracks written by the core and by the filter module through the runner.
+# Native only, like the command itself.
+if(TARGET trackloom_track_tools)
+  trackloom_add_test(track_tools_tests
+    SOURCES track_test_support.cpp track_reader_test.cpp
+    LIBS trackloom_track_tools trackloom_core)
+endif()
