@@ -246,6 +246,9 @@ BENCHMARK(EncodeAndWriteBench)->Name("EncodeFrame+WriteFrameRecord/devnull");
 // Keeps the console output and remembers the CPU time per frame of each run.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colour only on a terminal, so piped output stays plain text.
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
