@@ -329,8 +329,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     throw CliError("the output directory path is too long for the filter (at most " +
                    std::to_string(kMaxOutputDirectoryLength) + " characters): " + directory);
   }
-  PrepareOutputDirectory(directory);
-
+  // Everything that can be checked is, before the directory is made.
   std::unique_ptr<VideoSource> video = VideoSource::Open(o.input, o.fit, o.input_format);
 
   std::string breaks = saved.break_frames;
@@ -361,12 +360,13 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   if (!audio_file && !o.no_audio && !o.audio_file && !saved.audio_path.empty() && o.settings_file) {
     audio_file = saved.audio_path;
   }
+  if (audio_file && !o.no_audio && access(audio_file->c_str(), R_OK) != 0) {
+    throw CliError("cannot read the sound file '" + *audio_file + "': " + std::strerror(errno));
+  }
+  PrepareOutputDirectory(directory);
   if (o.no_audio) {
     audio.description = "none (--no-audio)";
   } else if (audio_file) {
-    if (access(audio_file->c_str(), R_OK) != 0) {
-      throw CliError("cannot read the sound file '" + *audio_file + "': " + std::strerror(errno));
-    }
     if (IsTrackAudioWav(*audio_file)) {
       audio.path = *audio_file;
       audio.description = "'" + *audio_file + "' as it is";

@@ -12,6 +12,9 @@ int RunDecode(int argc, char** argv);
 
 // The table main() dispatches from; a line is added with the command that needs it.
 #define TRACKLOOM_SUBCOMMANDS \
+  {"encode", "Turn any video into track files", trackloom::cli::RunEncode}, \
+  {"demo", "Encode a generated test clip into ./demo-tracks", trackloom::cli::RunDemo}, \
+  {"configure", "Edit saved filter settings in the filter's dialog", trackloom::cli::RunConfigure}, \
   {"inspect", "Check track files and report every problem with its byte offset", trackloom::cli::RunInspect}, \
   {"decode", "Turn a track back into pictures (PNG), sound (WAV), a contact sheet or a video", trackloom::cli::RunDecode}, \
   {"help", "Show this help", nullptr},

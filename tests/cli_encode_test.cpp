@@ -1,0 +1,394 @@
+// The trackloom command end to end, on clips made with FFmpeg's own test sources.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "tests/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+constexpr size_t kFirstRecord = 2092;
+constexpr size_t kRecordBytes = 19600;
+
+std::string TrackPath(const TempDir& dir, const std::string& sub, int number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "VDN Track %02d.wav", number);
+  return dir.File(sub) + "/" + name;
+}
+
+// Every track of a directory, checked to be a whole, correctly sized file.
+std::vector<size_t> RecordCounts(const TempDir& dir, const std::string& sub) {
+  std::vector<size_t> counts;
+  for (int n = 1; FileExists(TrackPath(dir, sub, n)); ++n) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(TrackPath(dir, sub, n));
+    EXPECT_GE(bytes.size(), kFirstRecord);
+    EXPECT_EQ((bytes.size() - kFirstRecord) % kRecordBytes, 0u) << "track " << n;
+    EXPECT_EQ(ReadLe32(bytes, 4), bytes.size() - 8) << "track " << n;
+    EXPECT_EQ(ReadLe32(bytes, 40), bytes.size() - 44) << "track " << n;
+    counts.push_back((bytes.size() - kFirstRecord) / kRecordBytes);
+  }
+  return counts;
+}
+
+std::string TestPattern(int width, int height, int rate, double seconds) {
+  char text[128];
+  std::snprintf(text, sizeof text, "testsrc=size=%dx%d:rate=%d:duration=%g", width, height, rate, seconds);
+  return text;
+}
+
+bool AllEqual(const std::vector<uint8_t>& bytes, uint8_t value) {
+  for (uint8_t b : bytes) {
+    if (b != value) return false;
+  }
+  return true;
+}
+
+TEST(CliEncode, TrackAndRecordCountsFollowLengthRateAndBreaks) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 3), "-c:v", "ffv1", dir.File("c18.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 120, 30, 2), "-c:v", "ffv1", dir.File("c30.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 120, 25, 2), "-c:v", "mpeg4", dir.File("c25.mp4")});
+  struct Case {
+    const char* input;
+    std::vector<std::string> options;
+    std::vector<size_t> records;
+  };
+  const Case cases[] = {
+      // At 18 fps source and output frames are the same numbers; the start record
+      // stands in for output frame 0, so a track of frames 0..53 has 54 records.
+      {"c18.mkv", {}, {54}},
+      {"c18.mkv", {"--break", "18,36"}, {18, 18, 18}},
+      {"c18.mkv", {"--break", "36;18"}, {18, 18, 18}},  // the filter sorts its list
+      {"c18.mkv", {"--break-at", "0:01,2"}, {18, 18, 18}},
+      // 30 fps: 2 s give 36 records; source frame 30 is shown at output frame 18.
+      {"c30.mkv", {}, {36}},
+      {"c30.mkv", {"--break", "30"}, {18, 18}},
+      {"c30.mkv", {"--break-at", "1.5"}, {27, 9}},
+      // 25 fps from a lossy file with B-frames.
+      {"c25.mp4", {}, {36}},
+      {"c25.mp4", {"--break", "25"}, {18, 18}},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    const std::string out = "out" + std::to_string(index++);
+    std::vector<std::string> args = {"encode", dir.File(c.input), "-o", dir.File(out), "--no-audio"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CommandResult r = RunTrackloom(args);
+    SCOPED_TRACE(std::string(c.input) + " " + (c.options.empty() ? "" : c.options[1]));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RecordCounts(dir, out), c.records);
+  }
+}
+
+TEST(CliEncode, LosslessInputAtTheFiltersFormatPassesBitForBit) {
+  TempDir dir;
+  // Random components: any scaling, colour conversion or frame shift moves many of
+  // them across a 4-bit step (every 17 values), which the records would show.
+  constexpr int kFrames = 12;
+  std::vector<uint8_t> raw(static_cast<size_t>(kFrames) * 144 * 80 * 4);
+  std::mt19937 random(7);
+  for (uint8_t& b : raw) b = static_cast<uint8_t>(random());
+  WriteFileBytes(dir.File("in.bgra"), raw);
+  Ffmpeg({"-f", "rawvideo", "-pix_fmt", "bgra", "-video_size", "144x80", "-framerate", "18", "-i",
+          dir.File("in.bgra"), "-c:v", "rawvideo", "-pix_fmt", "bgra", dir.File("in.nut")});
+  const CommandResult r = RunTrackloom({"encode", dir.File("in.nut"), "-o", dir.File("out"), "--no-audio"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Track track = ReadTrack(TrackPath(dir, "out", 1));
+  ASSERT_EQ(track.records(), static_cast<size_t>(kFrames));
+  // The start record carries the fresh instance's empty picture.
+  EXPECT_TRUE(AllEqual(track.PictureNibbles(0), 0));
+  for (int k = 1; k < kFrames; ++k) {
+    const std::vector<uint8_t> nibbles = track.PictureNibbles(static_cast<size_t>(k));
+    int mismatches = 0;
+    for (int row = 0; row < 80; ++row) {
+      for (int x = 0; x < 144; ++x) {
+        const uint8_t* pixel = &raw[((static_cast<size_t>(k) * 80 + row) * 144 + x) * 4];  // B G R A
+        const uint8_t rgb[3] = {pixel[2], pixel[1], pixel[0]};
+        for (int c = 0; c < 3; ++c) {
+          const int expected = (rgb[c] + 8) / 17;
+          if (nibbles[(static_cast<size_t>(row) * 144 + x) * 3 + c] != expected) ++mismatches;
+        }
+      }
+    }
+    EXPECT_EQ(mismatches, 0) << "record " << k;
+  }
+}
+
+TEST(CliEncode, FitModesPlaceTheWholePictureOrFillTheFrame) {
+  TempDir dir;
+  // A white picture four times as wide as high: letterboxed it keeps black bars
+  // above and below (144 x 36 in the middle), cropped or stretched it fills 144 x 80.
+  Ffmpeg({"-f", "lavfi", "-i", "color=white:size=320x80:rate=18:duration=0.5", "-c:v", "ffv1",
+          dir.File("wide.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", "color=white:size=80x160:rate=18:duration=0.5", "-c:v", "ffv1",
+          dir.File("tall.mkv")});
+  struct Case {
+    const char* input;
+    const char* fit;
+    int row, column;
+    int expected;  // 4-bit red at that place
+  };
+  const Case cases[] = {
+      {"wide.mkv", "letterbox", 0, 72, 0},   {"wide.mkv", "letterbox", 21, 72, 0},
+      {"wide.mkv", "letterbox", 23, 72, 15}, {"wide.mkv", "letterbox", 57, 72, 15},
+      {"wide.mkv", "letterbox", 79, 72, 0},  {"wide.mkv", "crop", 0, 72, 15},
+      {"wide.mkv", "crop", 79, 0, 15},       {"wide.mkv", "stretch", 0, 0, 15},
+      {"tall.mkv", "letterbox", 40, 0, 0},   {"tall.mkv", "letterbox", 40, 72, 15},
+      {"tall.mkv", "letterbox", 40, 143, 0}, {"tall.mkv", "crop", 40, 0, 15},
+  };
+  for (const Case& c : cases) {
+    const std::string out = std::string("out-") + c.input + "-" + c.fit;
+    if (!FileExists(dir.File(out))) {
+      const CommandResult r =
+          RunTrackloom({"encode", dir.File(c.input), "-o", dir.File(out), "--no-audio", "--fit", c.fit});
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    const Track track = ReadTrack(TrackPath(dir, out, 1));
+    ASSERT_GE(track.records(), 2u);
+    EXPECT_EQ(track.PictureNibbles(1)[(static_cast<size_t>(c.row) * 144 + c.column) * 3], c.expected)
+        << c.input << " " << c.fit << " row " << c.row << " column " << c.column;
+  }
+}
+
+TEST(CliEncode, SoundIsResampledFromTheInputOrTakenFromAnotherFile) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-f", "lavfi", "-i",
+          "sine=frequency=441:sample_rate=48000:duration=2", "-c:v", "ffv1", "-c:a", "pcm_s16le",
+          dir.File("with-sound.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-c:v", "ffv1", dir.File("silent.mkv")});
+
+  // The input's own sound, converted: one 1960-byte chunk per record, a tone
+  // throughout (2 s of sound cover all 36 records), and no temporary file left.
+  CommandResult r = RunTrackloom({"encode", dir.File("with-sound.mkv"), "-o", dir.File("a")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListDirectory(dir.File("a")), std::vector<std::string>{"VDN Track 01.wav"});
+  Track track = ReadTrack(TrackPath(dir, "a", 1));
+  ASSERT_EQ(track.records(), 36u);
+  for (size_t k = 0; k < track.records(); ++k) {
+    const std::vector<uint8_t> sound = track.Sound(k);
+    int low = 255, high = 0;
+    for (size_t i = 0; i < sound.size(); i += 2) {
+      low = std::min<int>(low, sound[i]);
+      high = std::max<int>(high, sound[i]);
+      EXPECT_EQ(sound[i], sound[i + 1]) << "mono becomes the same on both channels";
+    }
+    // sine's default amplitude is 1/8 of full scale, 16 steps of 8 bits; mono goes
+    // to each of the two channels at -3 dB: about 0x80 +- 11.
+    EXPECT_GE(high - low, 20) << "record " << k;
+    EXPECT_LE(high - low, 24) << "record " << k;
+  }
+  // 441 Hz at 17640 Hz is one period every 40 sample pairs, starting at silence.
+  const std::vector<uint8_t> first = track.Sound(0);
+  EXPECT_NEAR(first[0], 0x80, 2);
+  EXPECT_NEAR(first[2 * 10], 0x80 + 11, 1);  // a quarter period in: the crest
+  EXPECT_NEAR(first[2 * 40], 0x80, 2);
+
+  // A canonical 8-bit stereo 17640 Hz file is used as it is, byte for byte; after
+  // its end the records carry silence.
+  std::vector<uint8_t> samples(1960 * 3 + 100);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint8_t>(i * 7 % 251);
+  WriteFileBytes(dir.File("canonical.wav"), MakeWav(17640, 8, 2, samples));
+  r = RunTrackloom({"encode", dir.File("silent.mkv"), "-o", dir.File("b"), "--audio", dir.File("canonical.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListDirectory(dir.File("b")), std::vector<std::string>{"VDN Track 01.wav"});
+  track = ReadTrack(TrackPath(dir, "b", 1));
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(track.Sound(k), std::vector<uint8_t>(samples.begin() + static_cast<long>(k * 1960),
+                                                   samples.begin() + static_cast<long>((k + 1) * 1960)));
+  }
+  EXPECT_TRUE(AllEqual(track.Sound(3), 0x80));  // a short read gives silence
+  EXPECT_TRUE(AllEqual(track.Sound(35), 0x80));
+
+  // Another format in another file is converted: 16-bit mono at 8000 Hz.
+  Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=200:sample_rate=8000:duration=1", "-c:a", "pcm_s16le",
+          dir.File("other.wav")});
+  r = RunTrackloom({"encode", dir.File("silent.mkv"), "-o", dir.File("c"), "--audio", dir.File("other.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  track = ReadTrack(TrackPath(dir, "c", 1));
+  EXPECT_FALSE(AllEqual(track.Sound(5), 0x80));
+  EXPECT_TRUE(AllEqual(track.Sound(20), 0x80));  // 1 s of sound covers 18 records
+
+  // No sound: an input without any, with a note, and --no-audio. The start record's
+  // frame-block slots hold the fresh instance's zeros; every other slot is silent.
+  r = RunTrackloom({"encode", dir.File("silent.mkv"), "-o", dir.File("d")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("has no audio stream"), std::string::npos) << r.err;
+  r = RunTrackloom({"encode", dir.File("with-sound.mkv"), "-o", dir.File("e"), "--no-audio"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* sub : {"d", "e"}) {
+    track = ReadTrack(TrackPath(dir, sub, 1));
+    const std::vector<uint8_t> start = track.Sound(0);
+    EXPECT_TRUE(AllEqual(std::vector<uint8_t>(start.begin(), start.begin() + 40), 0x80)) << sub;
+    EXPECT_TRUE(AllEqual(std::vector<uint8_t>(start.begin() + 40, start.end()), 0x00)) << sub;
+    for (size_t k = 1; k < track.records(); ++k) EXPECT_TRUE(AllEqual(track.Sound(k), 0x80)) << sub << k;
+  }
+}
+
+TEST(CliEncode, SettingsFileIsRunFirstAndOptionsOverrideIt) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-c:v", "ffv1", dir.File("clip.mkv")});
+  std::ofstream(dir.File("settings.vcf"))
+      << "// saved by trackloom configure\n"
+      << "VirtualDub.video.filters.instance[0].Config(1,\"\",\"" << dir.File("from-settings")
+      << "\",\"18;27\");\r\n";
+  CommandResult r = RunTrackloom({"encode", dir.File("clip.mkv"), "--settings", dir.File("settings.vcf")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(RecordCounts(dir, "from-settings"), (std::vector<size_t>{18, 9, 9}));
+
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "--settings", dir.File("settings.vcf"), "-o",
+                    dir.File("from-option"), "--break", "9"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(RecordCounts(dir, "from-option"), (std::vector<size_t>{9, 27}));
+
+  std::ofstream(dir.File("bad.vcf")) << "\nConfig(1,\"a\",\"b\" \"c\")\n";
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "--settings", dir.File("bad.vcf"), "-o", dir.File("x")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("bad.vcf:2: column"), std::string::npos) << r.err;
+}
+
+TEST(CliEncode, InterruptFinishesTheOpenTrackAndExits130) {
+  TempDir dir;
+  // The input comes through a pipe that the test holds open, so the encode is
+  // certainly still running, waiting for more, when Ctrl-C arrives.
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(144, 80, 18, 4), "-f", "lavfi", "-i", "sine=duration=4", "-c:v",
+          "rawvideo", "-pix_fmt", "bgra", "-c:a", "pcm_s16le", dir.File("clip.nut")});
+  const std::vector<uint8_t> clip = ReadFileBytes(dir.File("clip.nut"));
+  ASSERT_EQ(mkfifo(dir.File("pipe.nut").c_str(), 0600), 0);
+  const pid_t pid = StartTrackloom({"encode", dir.File("pipe.nut"), "-o", dir.File("out"), "--no-audio",
+                                    "--break", "10"}, dir.path());
+  {
+    std::ofstream pipe(dir.File("pipe.nut"), std::ios::binary);
+    pipe.write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size() / 2));
+    pipe.flush();
+    // Wait until the second track has records, then interrupt.
+    const std::string second = TrackPath(dir, "out", 2);
+    for (int i = 0; i < 500; ++i) {
+      struct stat st {};
+      if (stat(second.c_str(), &st) == 0 && st.st_size > static_cast<off_t>(kFirstRecord + 5 * kRecordBytes)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  const CommandResult r = WaitFor(pid, dir.path());
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+  const std::vector<size_t> counts = RecordCounts(dir, "out");
+  ASSERT_EQ(counts.size(), 2u);
+  EXPECT_EQ(counts[0], 10u);
+  EXPECT_GT(counts[1], 5u);
+  EXPECT_LT(counts[1], 62u);
+  EXPECT_EQ(ListDirectory(dir.File("out")), (std::vector<std::string>{"VDN Track 01.wav", "VDN Track 02.wav"}));
+}
+
+TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 1), "-c:v", "ffv1", dir.File("clip.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", dir.File("sound.wav")});
+  WriteFileBytes(dir.File("text.mp4"), std::vector<uint8_t>(300, 'x'));
+  WriteFileBytes(dir.File("a-file"), {1, 2, 3});
+  // A track that cannot be created: its name is taken by a directory.
+  std::filesystem::create_directories(dir.File("blocked") + "/VDN Track 01.wav");
+  const std::string clip = dir.File("clip.mkv");
+  const std::string out = dir.File("out");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"encode", dir.File("missing.mp4"), "-o", out}, 1, "cannot read '" + dir.File("missing.mp4") + "'"},
+      {{"encode", dir.File("text.mp4"), "-o", out}, 1, "cannot read"},
+      {{"encode", dir.File("sound.wav"), "-o", out}, 1, "has no video stream"},
+      {{"encode", clip}, 1, "no output directory"},
+      {{"encode", clip, "-o", dir.File("a-file") + "/sub"}, 1, "cannot create the output directory"},
+      {{"encode", clip, "-o", dir.File("a-file")}, 1, "output"},
+      {{"encode", clip, "-o", dir.File("blocked"), "--no-audio"}, 1, "trackloom: Failed to create output file\n"},
+      {{"encode", clip, "-o", out, "--audio", dir.File("missing.wav")}, 1, "cannot read the sound file"},
+      {{"encode", clip, "-o", out, "--audio", dir.File("text.mp4")}, 1, "cannot read"},
+      {{"encode", clip, "-o", out, "--settings", dir.File("missing.vcf")}, 1, "cannot read the settings file"},
+      {{"encode", clip, "-o", out, "--fit", "zoom"}, 2, "--fit takes letterbox, crop or stretch, not 'zoom'"},
+      {{"encode", clip, "-o", out, "--break", "ten"}, 2, "--break takes frame numbers"},
+      {{"encode", clip, "-o", out, "--break-at", "1:75"}, 2, "--break-at takes times"},
+      {{"encode", clip, "-o", out, "--disc-minutes", "-3"}, 2, "--disc-minutes"},
+      {{"encode", clip, "-o", out, "--audio", "x.wav", "--no-audio"}, 2, "contradict"},
+      {{"encode", clip, "-o", out, "--frobnicate"}, 2, "unknown option '--frobnicate'"},
+      {{"encode", "-o", out}, 2, "no input video"},
+      {{"encode", clip, "-o"}, 2, "-o needs a directory"},
+      {{"frobnicate"}, 2, "unknown command"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult r = RunTrackloom(c.args);
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    EXPECT_EQ(r.status, c.status) << joined << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << joined << "\n" << r.err;
+    // One line, no FFmpeg chatter.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << joined << "\n" << r.err;
+  }
+  // Nothing is left behind: no track, no temporary sound file.
+  EXPECT_EQ(ListDirectory(out), std::vector<std::string>{});
+}
+
+TEST(CliEncode, FullDiskEndsWithCompleteTracksAndAClearMessage) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-c:v", "ffv1", dir.File("clip.mkv")});
+  RunOptions limited;
+  // Room for the header, the lead-in and 5.5 records: the sixth record's write runs
+  // out of space half-way.
+  limited.file_size_limit = kFirstRecord + 5 * kRecordBytes + kRecordBytes / 2;
+  const CommandResult r =
+      RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("out"), "--no-audio"}, limited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("writing frame 5 to '" + TrackPath(dir, "out", 1) + "' failed"), std::string::npos) << r.err;
+  // The partial record is cut off and the size fields fit the whole ones.
+  EXPECT_EQ(RecordCounts(dir, "out"), std::vector<size_t>{5});
+}
+
+TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-c:v", "ffv1", dir.File("clip.mkv")});
+  CommandResult r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("a"), "--no-audio",
+                                  "--break", "18", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const char* part : {"\"records\":18,\"video_seconds\":1.000,\"disc_seconds\":2.012}",
+                           "\"records\":36,\"video_seconds\":2.000", "\"over_disc_limit\":false",
+                           "\"interrupted\":false,\"ok\":true}"}) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+  }
+  // 36 records take 4 s of disc time: over a 3-second (0.05-minute) limit, known in advance.
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("b"), "--no-audio", "--disc-minutes", "0.05"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: about 0:04 of disc time expected, more than a 0.05-minute disc holds"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("VDN Track 01.wav        36 records"), std::string::npos) << r.out;
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("c"), "--no-audio", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+TEST(CliEncode, DemoMakesTwoTracksWithSound) {
+  TempDir dir;
+  const CommandResult r = RunTrackloom({"demo", "-o", dir.File("demo")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(RecordCounts(dir, "demo"), (std::vector<size_t>{108, 108}));
+  EXPECT_FALSE(AllEqual(ReadTrack(TrackPath(dir, "demo", 2)).Sound(50), 0x80));
+  EXPECT_NE(r.out.find("Wrote 2 tracks"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace trackloom::testing

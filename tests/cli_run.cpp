@@ -1,0 +1,154 @@
+#include "tests/cli_run.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+constexpr size_t kFirstRecord = 2092;
+constexpr size_t kRecordBytes = 19600;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const RunOptions& options, const std::string& out_path,
+            const std::string& err_path) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  // Child: only async-signal-safe calls until exec.
+  const int in = open(options.stdin_path.c_str(), O_RDONLY);
+  const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || err < 0) _exit(127);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  if (options.file_size_limit != 0) {
+    struct rlimit limit {options.file_size_limit, options.file_size_limit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
+int StatusOf(int wait_status) {
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+  return -1;
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::vector<std::string>& argv, const RunOptions& options) {
+  TempDir dir;
+  const pid_t pid = Spawn(argv, options, dir.File("out"), dir.File("err"));
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  return {StatusOf(wait_status), ReadText(dir.File("out")), ReadText(dir.File("err"))};
+}
+
+CommandResult RunTrackloom(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv = {TRACKLOOM_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunCommand(argv, options);
+}
+
+pid_t StartTrackloom(const std::vector<std::string>& args, const std::string& out_dir) {
+  std::vector<std::string> argv = {TRACKLOOM_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Spawn(argv, {}, out_dir + "/stdout", out_dir + "/stderr");
+}
+
+CommandResult WaitFor(pid_t pid, const std::string& out_dir) {
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  return {StatusOf(wait_status), ReadText(out_dir + "/stdout"), ReadText(out_dir + "/stderr")};
+}
+
+void Ffmpeg(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const CommandResult r = RunCommand(argv);
+  ASSERT_EQ(r.status, 0) << "ffmpeg failed: " << r.err;
+}
+
+size_t Track::records() const {
+  return bytes.size() < kFirstRecord ? 0 : (bytes.size() - kFirstRecord) / kRecordBytes;
+}
+
+const uint8_t* Track::record(size_t index) const { return bytes.data() + kFirstRecord + index * kRecordBytes; }
+
+std::vector<uint8_t> Track::Sound(size_t index) const {
+  std::vector<uint8_t> sound;
+  const uint8_t* r = record(index);
+  for (size_t slot = 9; slot < kRecordBytes; slot += 10) sound.push_back(r[slot]);
+  return sound;
+}
+
+std::vector<uint8_t> Track::PictureNibbles(size_t index) const {
+  // A row r is spread over lines 2r and 2r+1; each line is 12 groups of 9 data bytes
+  // (18 nibbles, low nibble first) and an audio slot. The first line carries R of
+  // even columns and G, B of odd ones; the second G, B of even and R of odd ones.
+  std::vector<uint8_t> picture(80 * 144 * 3);
+  const uint8_t* block = record(index) + 400;
+  auto put = [&](int row, int column, int component, int value) {
+    picture[static_cast<size_t>((row * 144 + column) * 3 + component)] = static_cast<uint8_t>(value);
+  };
+  for (int line = 0; line < 160; ++line) {
+    const int row = line / 2;
+    for (int g = 0; g < 12; ++g) {
+      const uint8_t* group = block + 120 * line + 10 * g;
+      int n[18];
+      for (int k = 0; k < 9; ++k) {
+        n[2 * k] = group[k] & 0x0F;
+        n[2 * k + 1] = group[k] >> 4;
+      }
+      for (int j = 0; j < 6; ++j) {
+        const int c = 12 * g + 2 * j;
+        if (line % 2 == 0) {
+          put(row, c, 0, n[3 * j]);
+          put(row, c + 1, 1, n[3 * j + 1]);
+          put(row, c + 1, 2, n[3 * j + 2]);
+        } else {
+          put(row, c, 1, n[3 * j]);
+          put(row, c, 2, n[3 * j + 1]);
+          put(row, c + 1, 0, n[3 * j + 2]);
+        }
+      }
+    }
+  }
+  return picture;
+}
+
+Track ReadTrack(const std::string& path) { return Track{ReadFileBytes(path)}; }
+
+std::vector<std::string> ListDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace trackloom::testing

@@ -1,0 +1,54 @@
+// Runs the trackloom command (and ffmpeg, for test clips) as a child process and
+// reads the track files it leaves.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trackloom::testing {
+
+struct CommandResult {
+  int status = -1;  // exit status, or 128 + signal when killed
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::string stdin_path = "/dev/null";
+  // When not zero, the child may not grow any file past this many bytes, and a
+  // write that would is refused (EFBIG) instead of killing it: a full disk, as far
+  // as a file writer can tell.
+  uint64_t file_size_limit = 0;
+};
+
+// argv[0] is looked up on PATH.
+CommandResult RunCommand(const std::vector<std::string>& argv, const RunOptions& options = {});
+// The trackloom command built with these tests.
+CommandResult RunTrackloom(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Starts the command without waiting; output goes to files in out_dir.
+pid_t StartTrackloom(const std::vector<std::string>& args, const std::string& out_dir);
+CommandResult WaitFor(pid_t pid, const std::string& out_dir);
+
+// ffmpeg -v error -y ARGS; fails the test when ffmpeg fails.
+void Ffmpeg(const std::vector<std::string>& args);
+
+// One track file, parsed only as far as the tests need.
+struct Track {
+  std::vector<uint8_t> bytes;
+  size_t records() const;
+  const uint8_t* record(size_t index) const;
+  // The 1960 audio slots of a record, in record order.
+  std::vector<uint8_t> Sound(size_t index) const;
+  // The 144 x 80 picture of a record as 4-bit components, [row][column][r,g,b].
+  std::vector<uint8_t> PictureNibbles(size_t index) const;
+};
+Track ReadTrack(const std::string& path);
+
+// File names in a directory, sorted.
+std::vector<std::string> ListDirectory(const std::string& path);
+
+}  // namespace trackloom::testing

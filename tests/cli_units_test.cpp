@@ -1,0 +1,196 @@
+// The command's own parts: option values, picture fitting, progress text, the sound
+// file check and the repair of a track cut short.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "cli/audio_convert.h"
+#include "cli/encode_command.h"
+#include "cli/progress.h"
+#include "cli/track_files.h"
+#include "cli/video_source.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::cli {
+namespace {
+
+using trackloom::testing::MakeWav;
+using trackloom::testing::ReadFileBytes;
+using trackloom::testing::ReadLe32;
+using trackloom::testing::TempDir;
+using trackloom::testing::WriteFileBytes;
+
+TEST(CliUnits, TimesAndBreakLists) {
+  struct TimeCase {
+    const char* text;
+    bool ok;
+    double seconds;
+  };
+  const TimeCase times[] = {
+      {"90", true, 90},        {"1:30", true, 90},      {"3:05.5", true, 185.5}, {"1:02:03", true, 3723},
+      {"0.25", true, 0.25},    {"1:75", false, 0},      {"1:2:3:4", false, 0},   {"", false, 0},
+      {"1:", false, 0},        {"a", false, 0},         {"1.5:00", false, 0},    {"-3", false, 0},
+      {"1..2", false, 0},      {":30", false, 0},
+  };
+  for (const TimeCase& c : times) {
+    double seconds = -1;
+    EXPECT_EQ(ParseTime(c.text, seconds), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_DOUBLE_EQ(seconds, c.seconds) << c.text;
+    }
+  }
+  struct ListCase {
+    const char* text;
+    bool ok;
+    int count;  // numbers the filter keeps (it passes over 0)
+  };
+  const ListCase lists[] = {
+      {"100,250", true, 2}, {"100;250 300", true, 3}, {"-5,10", true, 2}, {"0,7", true, 1},
+      {"+4", true, 1},      {"ten", false, 0},        {"10x", false, 0},  {"", false, 0},
+      {",", false, 0},      {"1-2", false, 0},
+  };
+  for (const ListCase& c : lists) {
+    int count = -1;
+    EXPECT_EQ(IsBreakList(c.text, count), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(count, c.count) << c.text;
+    }
+  }
+  // Times on a frame boundary land on that frame despite binary fractions.
+  EXPECT_EQ(FrameAtTime(1.5, 30), 45);
+  EXPECT_EQ(FrameAtTime(0.1, 30), 3);
+  EXPECT_EQ(FrameAtTime(185.5, 29.97), 5559);
+  EXPECT_EQ(FrameAtTime(2.0 / 3.0, 18), 12);
+}
+
+TEST(CliUnits, FitGeometryAndFilterChain) {
+  struct Case {
+    Fit fit;
+    int width, height, sar_num, sar_den;
+    FitGeometry expected;
+  };
+  const Case cases[] = {
+      {Fit::kLetterbox, 1920, 1080, 1, 1, {142, 80, 1, 0}},  // 16:9 is a little narrower than 9:5
+      {Fit::kLetterbox, 640, 480, 1, 1, {107, 80, 18, 0}},
+      {Fit::kLetterbox, 320, 80, 1, 1, {144, 36, 0, 22}},
+      {Fit::kLetterbox, 144, 80, 1, 1, {144, 80, 0, 0}},
+      {Fit::kLetterbox, 720, 480, 32, 27, {142, 80, 1, 0}},  // anamorphic 16:9
+      {Fit::kCrop, 1920, 1080, 1, 1, {144, 81, 0, 0}},
+      {Fit::kCrop, 640, 480, 1, 1, {144, 108, 0, 14}},
+      {Fit::kCrop, 320, 80, 1, 1, {320, 80, 88, 0}},
+      {Fit::kStretch, 640, 480, 1, 1, {144, 80, 0, 0}},
+      {Fit::kLetterbox, 720, 400, 0, 1, {144, 80, 0, 0}},  // unknown aspect: square pixels
+  };
+  for (const Case& c : cases) {
+    const FitGeometry g = ComputeFitGeometry(c.fit, c.width, c.height, c.sar_num, c.sar_den);
+    EXPECT_EQ(g.scaled_width, c.expected.scaled_width) << c.width << "x" << c.height;
+    EXPECT_EQ(g.scaled_height, c.expected.scaled_height) << c.width << "x" << c.height;
+    EXPECT_EQ(g.offset_x, c.expected.offset_x) << c.width << "x" << c.height;
+    EXPECT_EQ(g.offset_y, c.expected.offset_y) << c.width << "x" << c.height;
+  }
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 144, 80, 1, 1),
+            "fps=18:start_time=0,scale=144:80:flags=area,format=bgra,setsar=1");
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 640, 480, 1, 1),
+            "fps=18:start_time=0,scale=107:80:flags=area,format=bgra,pad=144:80:18:0:black,setsar=1");
+  EXPECT_EQ(BuildFilterChain(Fit::kCrop, 640, 480, 1, 1),
+            "fps=18:start_time=0,scale=144:108:flags=area,format=bgra,crop=144:80:0:14,setsar=1");
+  Fit fit = Fit::kStretch;
+  EXPECT_TRUE(ParseFit("crop", fit));
+  EXPECT_EQ(fit, Fit::kCrop);
+  EXPECT_FALSE(ParseFit("Crop", fit));
+}
+
+TEST(CliUnits, ProgressLineAndDurations) {
+  EXPECT_EQ(Progress::Line(90, 360, 45.0), "frame 90/360 (25%)  45.0 fps  0:06 left");
+  EXPECT_EQ(Progress::Line(90, -1, 45.0), "frame 90  45.0 fps");
+  EXPECT_EQ(Progress::Line(0, 360, 0), "frame 0/360 (0%)");
+  EXPECT_EQ(Progress::Line(400, 360, 10), "frame 400/400 (100%)  10.0 fps");  // the estimate was short
+  EXPECT_EQ(FormatDuration(59.9), "0:59");
+  EXPECT_EQ(FormatDuration(3723), "1:02:03");
+  EXPECT_EQ(FormatDuration(-4), "0:00");
+  // 80 minutes of disc hold 43200 records in one track: 40 minutes of video.
+  EXPECT_NEAR(DiscSeconds(43200, 1), 4800.0116, 1e-3);
+}
+
+TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
+  TempDir dir;
+  const std::vector<uint8_t> samples(100, 0x80);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool accepted;
+  };
+  const std::vector<uint8_t> good = MakeWav(17640, 8, 2, samples);
+  std::vector<uint8_t> odd_sizes = MakeWav(17640, 8, 2, samples);
+  odd_sizes[4] = odd_sizes[40] = 0x77;  // size fields, byte rate and alignment are not examined
+  odd_sizes[28] = odd_sizes[32] = 0x01;
+  std::vector<uint8_t> adpcm = MakeWav(17640, 8, 2, samples);
+  adpcm[20] = 2;
+  std::vector<uint8_t> list_chunk = MakeWav(17640, 8, 2, samples);
+  std::memcpy(&list_chunk[36], "LIST", 4);
+  const Case cases[] = {
+      {"good", MakeWav(17640, 8, 2, samples), true},
+      {"sizes", odd_sizes, true},
+      {"44100", MakeWav(44100, 8, 2, samples), false},
+      {"mono", MakeWav(17640, 8, 1, samples), false},
+      {"16bit", MakeWav(17640, 16, 2, samples), false},
+      {"adpcm", adpcm, false},
+      {"list", list_chunk, false},
+      {"short", std::vector<uint8_t>(good.begin(), good.begin() + 43), false},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(dir.File(c.name), c.bytes);
+    EXPECT_EQ(IsTrackAudioWav(dir.File(c.name)), c.accepted) << c.name;
+  }
+  EXPECT_FALSE(IsTrackAudioWav(dir.File("missing")));
+  uint8_t header[kWavHeaderSize];
+  MakeTrackAudioHeader(35280, header);
+  const std::vector<uint8_t> one_second = MakeWav(17640, 8, 2, std::vector<uint8_t>(35280));
+  EXPECT_EQ(std::vector<uint8_t>(header, header + kWavHeaderSize),
+            std::vector<uint8_t>(one_second.begin(), one_second.begin() + kWavHeaderSize));
+}
+
+TEST(CliUnits, RepairCutsAPartialRecordAndFixesTheSizes) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    size_t length;
+    uint32_t riff, data;  // size fields as found
+    bool changed;
+    int64_t records;
+  };
+  const Case cases[] = {
+      {"whole", 2092 + 2 * 19600, 2092 + 2 * 19600 - 8, 2092 + 2 * 19600 - 44, false, 2},
+      {"partial", 2092 + 2 * 19600 + 400, 2092 + 2 * 19600 + 392, 2092 + 2 * 19600 + 356, true, 2},
+      {"unpatched", 2092 + 19600, 0, 0, true, 1},
+      {"lead-in only", 2092, 2084, 2048, false, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes(c.length, 0x5A);
+    std::memcpy(bytes.data(), "RIFF", 4);
+    std::memcpy(bytes.data() + 8, "WAVE", 4);
+    for (int i = 0; i < 4; ++i) {
+      bytes[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(c.riff >> (8 * i));
+      bytes[40 + static_cast<size_t>(i)] = static_cast<uint8_t>(c.data >> (8 * i));
+    }
+    WriteFileBytes(dir.File(c.name), bytes);
+    TrackFileInfo track{c.name, dir.File(c.name), static_cast<int64_t>(c.length), 0};
+    EXPECT_EQ(RepairTrackFile(track), c.changed) << c.name;
+    const std::vector<uint8_t> after = ReadFileBytes(dir.File(c.name));
+    const size_t whole = 2092 + static_cast<size_t>(c.records) * 19600;
+    EXPECT_EQ(after.size(), whole) << c.name;
+    EXPECT_EQ(ReadLe32(after, 4), whole - 8) << c.name;
+    EXPECT_EQ(ReadLe32(after, 40), whole - 44) << c.name;
+    EXPECT_EQ(after[100], 0x5A) << c.name;  // record bytes untouched
+    EXPECT_EQ(track.records, c.records) << c.name;
+  }
+  // Not a track: left alone.
+  WriteFileBytes(dir.File("other"), std::vector<uint8_t>(5000, 1));
+  TrackFileInfo other{"other", dir.File("other"), 5000, 0};
+  EXPECT_FALSE(RepairTrackFile(other));
+  EXPECT_EQ(ReadFileBytes(dir.File("other")).size(), 5000u);
+}
+
+}  // namespace
+}  // namespace trackloom::cli
