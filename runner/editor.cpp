@@ -370,8 +370,8 @@ int FilterInstance::Start(const FrameFormat& source, const OutputFormat& output)
   source_bitmap_.height = source.height;
   output_bitmap_ = {};
   output_bitmap_.depth = output.depth;
-  output_bitmap_.width = output.width < 0 ? source.width : output.width;
-  output_bitmap_.height = output.height < 0 ? source.height : output.height;
+  output_bitmap_.width = output.width.value_or(source.width);
+  output_bitmap_.height = output.height.value_or(source.height);
   const size_t width = static_cast<size_t>(std::max(output_bitmap_.width, 0));
   const size_t height = static_cast<size_t>(std::max(output_bitmap_.height, 0));
   // 32 bits per pixel whatever depth is declared; one spare pixel so that an empty

@@ -133,11 +133,11 @@ class LoadedModule {
   bool withdrawn_ = false;
 };
 
-// The destination picture's description; width and height below 0 mean "as the
-// source". fill is what every pixel holds before the filter first paints.
+// The destination picture's description; without a width or height, the source's.
+// fill is what every pixel holds before the filter first paints.
 struct OutputFormat {
-  int32_t width = -1;
-  int32_t height = -1;
+  std::optional<int32_t> width;
+  std::optional<int32_t> height;
   int32_t depth = 32;
   uint32_t fill = 0;
 };
@@ -203,7 +203,8 @@ class FilterInstance {
   int End();
   bool rendering() const { return rendering_; }
 
-  // The destination picture: bottom row first, output width pixels per row.
+  // The destination picture: bottom row first, output width pixels per row, followed
+  // by one guard pixel that holds the fill unless something paints past the picture.
   const std::vector<uint32_t>& output_pixels() const { return output_; }
   // Pixel x of stored row y (0 is the bottom row).
   uint32_t output_pixel(int32_t x, int32_t stored_row) const;
