@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -161,6 +162,9 @@ PreviewVideo::~PreviewVideo() = default;
 
 std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int scale,
                                                    std::string* error) {
+  // Every failure is reported through *error; the libraries' own chatter (encoder
+  // statistics, format guesses) would only bury it.
+  if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
   auto s = std::make_unique<State>();
   s->path = path;
   s->scale = scale;

@@ -4,5 +4,6 @@
 if(TARGET trackloom_track_tools)
   trackloom_add_test(track_tools_tests
     SOURCES track_test_support.cpp track_reader_test.cpp track_module_roundtrip_test.cpp
+            track_commands_test.cpp
     LIBS trackloom_track_tools trackloom_runner trackloom_module trackloom_core)
 endif()
