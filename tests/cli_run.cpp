@@ -38,6 +38,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const RunOptions& options, con
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
+  if (options.new_session) setsid();
   if (options.file_size_limit != 0) {
     struct rlimit limit {options.file_size_limit, options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);

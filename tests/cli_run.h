@@ -22,6 +22,8 @@ struct RunOptions {
   // write that would is refused (EFBIG) instead of killing it: a full disk, as far
   // as a file writer can tell.
   uint64_t file_size_limit = 0;
+  // Start the child in a session of its own, without a controlling terminal.
+  bool new_session = false;
 };
 
 // argv[0] is looked up on PATH.

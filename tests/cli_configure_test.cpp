@@ -1,0 +1,106 @@
+// trackloom configure: the filter's terminal dialog on a settings file, driven
+// through a pseudo-terminal as a user would type.
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
+
+#include "tests/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+constexpr char kEsc[] = "\x1b";
+
+// Collects what the dialog writes until it has been quiet for a moment.
+void Drain(int master, std::string& screen, int first_ms) {
+  int wait = first_ms;
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, wait) <= 0) return;
+    char buffer[4096];
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) return;
+    screen.append(buffer, static_cast<size_t>(n));
+    wait = 60;
+  }
+}
+
+struct Outcome {
+  int status = -1;
+  std::string screen;
+};
+
+Outcome ConfigureOnTerminal(const std::string& settings, const std::vector<std::string>& keys) {
+  Outcome outcome;
+  int master = -1;
+  const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    setenv("TERM", "xterm", 1);
+    signal(SIGHUP, SIG_IGN);
+    execl(TRACKLOOM_BINARY, TRACKLOOM_BINARY, "configure", "--settings", settings.c_str(), nullptr);
+    _exit(127);
+  }
+  if (child < 0) return outcome;
+  Drain(master, outcome.screen, 5000);
+  for (const std::string& chunk : keys) {
+    if (write(master, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) break;
+    Drain(master, outcome.screen, 2000);
+  }
+  Drain(master, outcome.screen, 300);
+  close(master);
+  int status = 0;
+  waitpid(child, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
+  TempDir dir;
+  const std::string saved = "VirtualDub.video.filters.instance[0].Config(1,\"/a.wav\",\"/out\",\"200;100\");\n";
+  struct Case {
+    const char* name;
+    const char* initial;  // null: no file yet
+    std::vector<std::string> keys;
+    int status;
+    std::string expected;  // the file afterwards
+  };
+  const Case cases[] = {
+      // Keep both paths and both frames, add 50, end the list, OK.
+      {"add", saved.c_str(), {"\r", "\r", "\r", "\r", "50\r", "\r", "\r"}, 0,
+       "Config(1,\"/a.wav\",\"/out\",\"50;100;200\")\n"},
+      // Esc cancels: the file stays byte for byte.
+      {"cancel", saved.c_str(), {"\r", kEsc}, 1, saved},
+      // No file yet: empty settings, typed in; backslashes are doubled in the line.
+      {"new", nullptr, {"/s\\x.wav\r", "/t\r", "7\r", "\r", "\r"}, 0, "Config(1,\"/s\\\\x.wav\",\"/t\",\"7\")\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.File(std::string(c.name) + ".vcf");
+    if (c.initial != nullptr) std::ofstream(path, std::ios::binary) << c.initial;
+    const Outcome outcome = ConfigureOnTerminal(path, c.keys);
+    EXPECT_EQ(outcome.status, c.status) << c.name << "\n" << outcome.screen;
+    EXPECT_EQ(ReadText(path), c.expected) << c.name;
+    EXPECT_FALSE(FileExists(path + ".tmp")) << c.name;
+  }
+  // Without a terminal there is no dialog to show.
+  RunOptions detached;
+  detached.new_session = true;
+  const CommandResult r = RunTrackloom({"configure", "--settings", dir.File("add.vcf")}, detached);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "trackloom: the configuration dialog could not be shown\n");
+}
+
+}  // namespace
+}  // namespace trackloom::testing
