@@ -7,11 +7,9 @@ trackloom_add_test(module_tests
 
 if(WIN32)
   set(module_file_kind pe)
-  set(module_objdump ${CMAKE_OBJDUMP})
 else()
   set(module_file_kind elf)
-  find_program(module_objdump NAMES objdump REQUIRED)
 endif()
 add_test(NAME module_file
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${module_objdump} -DMODULE=$<TARGET_FILE:trackloom_vdf>
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DMODULE=$<TARGET_FILE:trackloom_vdf>
           -DKIND=${module_file_kind} -P ${CMAKE_CURRENT_SOURCE_DIR}/module/check_module_file.cmake)
