@@ -24,12 +24,14 @@ namespace {
 using testing::ReadFileBytes;
 using testing::TempDir;
 
-// What one record of a render must decode to. frame < 0: the start record of an
-// encode in a fresh instance, whose frame block is still all zero.
+// What one record must decode to: the picture of a frame (frame < 0: the all-zero
+// frame block of a fresh instance, black) and its 1960 audio slot bytes.
 struct ExpectedRecord {
   int64_t frame;
-  size_t chunk;  // the record's place in the sound file, in 1960-byte chunks
+  std::vector<uint8_t> slots;
 };
+
+constexpr int64_t kStart = -1;  // the start record of an encode in a fresh instance
 
 std::string TrackName(int number) {
   char name[32];
@@ -43,10 +45,28 @@ std::string ListProblems(const TrackReport& r) {
   return text;
 }
 
+// Chunk k of the sound file in the slots, or silence once the file has no whole chunk left.
+std::vector<uint8_t> Chunk(const std::vector<uint8_t>& samples, size_t k) {
+  std::vector<uint8_t> slots(kAudioChunkSize, kSilence);
+  if ((k + 1) * kAudioChunkSize <= samples.size()) {
+    std::copy_n(samples.begin() + static_cast<ptrdiff_t>(k * kAudioChunkSize), kAudioChunkSize, slots.begin());
+  }
+  return slots;
+}
+
+// Without sound: silence, except the start record of a fresh instance, whose frame
+// block still has its zero slots (the header's slots are silence).
+std::vector<uint8_t> NoSound(int64_t frame) {
+  std::vector<uint8_t> slots(kAudioChunkSize, kSilence);
+  if (frame == kStart) std::fill(slots.begin() + 40, slots.end(), 0x00);
+  return slots;
+}
+
 class ModuleRender {
  public:
-  ModuleRender()
-      : module_(editor_, runner::ModuleExports{&VirtualdubFilterModuleInit2, &VirtualdubFilterModuleDeinit}),
+  ModuleRender(runner::RaiseErrorMode mode = runner::RaiseErrorMode::kRecordAndThrow)
+      : editor_(mode),
+        module_(editor_, runner::ModuleExports{&VirtualdubFilterModuleInit2, &VirtualdubFilterModuleDeinit}),
         filter_(module_) {}
 
   void Configure(const std::string& audio, const std::string& directory, const std::string& breaks) {
@@ -54,13 +74,20 @@ class ModuleRender {
                           runner::QuoteScriptString(directory) + "," + runner::QuoteScriptString(breaks) + ")");
   }
 
-  runner::RenderReport Render(int64_t frames) {
-    runner::PaintedFrameSource source(runner::FrameFormat{}, frames, [](int64_t index, uint32_t* pixels) {
-      const std::vector<uint32_t> picture = track_test::Picture(index);
-      std::memcpy(pixels, picture.data(), picture.size() * sizeof(uint32_t));
-    });
-    return filter_.Render(source);
+  runner::RenderReport Render(int64_t frames, std::vector<int32_t> source_numbers = {},
+                              const runner::RenderOptions& options = {}) {
+    runner::PaintedFrameSource source(
+        runner::FrameFormat{}, frames,
+        [](int64_t index, uint32_t* pixels) {
+          const std::vector<uint32_t> picture = track_test::Picture(index);
+          std::memcpy(pixels, picture.data(), picture.size() * sizeof(uint32_t));
+        },
+        source_numbers.empty() ? runner::PaintedFrameSource::Numbering{}
+                               : [source_numbers](int64_t i) { return source_numbers[static_cast<size_t>(i)]; });
+    return filter_.Render(source, options);
   }
+
+  runner::FilterInstance& filter() { return filter_; }
 
  private:
   runner::Editor editor_;
@@ -68,9 +95,8 @@ class ModuleRender {
   runner::FilterInstance filter_;
 };
 
-// Checks one track file against the records it must hold.
-void ExpectTrackDecodes(const std::string& path, const std::vector<ExpectedRecord>& records,
-                        const std::vector<uint8_t>* samples) {
+// The reader finds the track valid and each record decodes to what it must hold.
+void ExpectTrackDecodes(const std::string& path, const std::vector<ExpectedRecord>& records) {
   SCOPED_TRACE(path);
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
   MemorySource source(bytes.data(), bytes.size());
@@ -85,44 +111,49 @@ void ExpectTrackDecodes(const std::string& path, const std::vector<ExpectedRecor
     const uint8_t* record = bytes.data() + report.first_record + k * kFrameRecordSize;
     DecodeFramePicture(record + kRecordHeaderSize, rgb.data());
     const ExpectedRecord& e = records[k];
-    if (e.frame < 0) {
+    if (e.frame == kStart) {
       EXPECT_EQ(rgb, std::vector<uint8_t>(kRgbPictureSize, 0));
     } else {
       EXPECT_EQ(rgb, track_test::QuantisedPicture(e.frame));
     }
-
     ExtractRecordSound(record, sound.data());
-    std::vector<uint8_t> expected(kAudioChunkSize, kSilence);
-    if (samples != nullptr) {
-      if ((e.chunk + 1) * kAudioChunkSize <= samples->size()) {
-        std::copy_n(samples->begin() + static_cast<ptrdiff_t>(e.chunk * kAudioChunkSize), kAudioChunkSize,
-                    expected.begin());
-      }
-    } else if (e.frame < 0) {
-      // Without sound the start record's frame block keeps its zero slots; only the
-      // header's slots are silence.
-      std::fill(expected.begin() + 40, expected.end(), 0x00);
-    }
-    EXPECT_EQ(sound, expected);
+    EXPECT_EQ(sound, e.slots);
   }
 }
 
+std::vector<int64_t> Frames(int64_t first, int64_t last, bool with_start = false) {
+  std::vector<int64_t> v;
+  if (with_start) v.push_back(kStart);
+  for (int64_t i = first; i <= last; ++i) v.push_back(i);
+  return v;
+}
+
+// The filter's render scenarios (breaks, source numbering, sound), each track read back.
 TEST(TrackModuleRoundTrip, EveryTrackTheFilterWritesIsValidAndDecodesToItsSource) {
   struct Case {
     const char* name;
     int64_t frames;
     const char* breaks;
-    long sound_bytes;  // -1: no sound file
-    std::vector<std::vector<int64_t>> tracks;  // frames of each track's records; -1 the start record
+    std::vector<int32_t> source_numbers;  // empty: the output frame numbers
+    long sound_bytes;                     // -1: no sound file
+    std::vector<std::vector<int64_t>> tracks;  // the frame of each record of each track
   };
   const Case cases[] = {
-      {"no sound, one track", 6, "", -1, {{-1, 1, 2, 3, 4, 5}}},
-      {"two frames: the start record and frame 1", 2, "", -1, {{-1, 1}}},
-      {"sound longer than the video", 5, "", 8 * 1960 + 3, {{-1, 1, 2, 3, 4}}},
-      {"sound ends inside the third chunk", 6, "", 2 * 1960 + 1000, {{-1, 1, 2, 3, 4, 5}}},
-      {"three tracks at frames 3 and 5", 8, "3;5", 10 * 1960, {{-1, 1, 2}, {3, 4}, {5, 6, 7}}},
-      {"a break at frame 1 leaves the start record alone", 4, "1", -1, {{-1}, {1, 2, 3}}},
-      {"breaks past the end", 3, "100", 1960 * 3, {{-1, 1, 2}}},
+      {"frame 0 only: nothing is encoded", 1, "", {}, -1, {}},
+      {"the start record and frame 1", 2, "", {}, -1, {{kStart, 1}}},
+      {"no sound, no breaks", 6, "", {}, -1, {Frames(1, 5, true)}},
+      {"breaks 100 and 200", 300, "100;200", {}, -1, {Frames(1, 99, true), Frames(100, 199), Frames(200, 299)}},
+      {"break at 1 leaves the start record alone", 4, "1", {}, -1, {{kStart}, {1, 2, 3}}},
+      {"negative break", 4, "-5", {}, -1, {{kStart}, {1, 2, 3}}},
+      {"one break per frame", 4, "-5;1", {}, -1, {{kStart}, {1}, {2, 3}}},
+      {"several breaks passed at once", 6, "2;3;4", {0, 1, 5, 6, 7, 8}, -1, {{kStart, 1}, {2}, {3}, {4, 5}}},
+      {"break beyond the last frame", 4, "50", {}, -1, {{kStart, 1, 2, 3}}},
+      {"duplicate breaks", 4, "2;2", {}, -1, {{kStart, 1}, {2}, {3}}},
+      {"source frames ahead of output frames", 4, "10", {0, 9, 10, 11}, -1, {{kStart, 1}, {2, 3}}},
+      {"sound longer than the video", 5, "", {}, 8 * 1960 + 3, {Frames(1, 4, true)}},
+      {"sound ends inside the third chunk", 6, "", {}, 2 * 1960 + 980, {Frames(1, 5, true)}},
+      {"sound carries on across breaks", 8, "3;5", {}, 10 * 1960, {{kStart, 1, 2}, {3, 4}, {5, 6, 7}}},
+      {"a sound file without samples", 3, "", {}, 0, {{kStart, 1, 2}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -139,40 +170,75 @@ TEST(TrackModuleRoundTrip, EveryTrackTheFilterWritesIsValidAndDecodesToItsSource
 
     ModuleRender render;
     render.Configure(audio, out, c.breaks);
-    const runner::RenderReport report = render.Render(c.frames);
+    const runner::RenderReport report = render.Render(c.frames, c.source_numbers);
     ASSERT_TRUE(report.ok) << (report.errors.empty() ? "" : report.errors.front());
 
     size_t chunk = 0;
     for (size_t t = 0; t < c.tracks.size(); ++t) {
       std::vector<ExpectedRecord> records;
-      for (const int64_t frame : c.tracks[t]) records.push_back({frame, chunk++});
-      ExpectTrackDecodes(out + "/" + TrackName(static_cast<int>(t + 1)), records,
-                         c.sound_bytes >= 0 ? &samples : nullptr);
+      for (const int64_t frame : c.tracks[t]) {
+        records.push_back({frame, c.sound_bytes >= 0 ? Chunk(samples, chunk++) : NoSound(frame)});
+      }
+      ExpectTrackDecodes(out + "/" + TrackName(static_cast<int>(t + 1)), records);
     }
     EXPECT_FALSE(testing::FileExists(out + "/" + TrackName(static_cast<int>(c.tracks.size() + 1))));
   }
 }
 
-TEST(TrackModuleRoundTrip, ASecondRenderStartsWithTheLastPictureOfTheFirst) {
+TEST(TrackModuleRoundTrip, LaterEncodesInTheSameInstance) {
   TempDir dir;
+  const std::vector<uint8_t> samples = track_test::SoundRamp(10 * 1960);
+  const std::string audio = dir.File("sound-in.wav");
+  testing::WriteFileBytes(audio, testing::MakeWav(17640, 8, 2, samples));
+  const std::string out = dir.File("tracks");
+  std::filesystem::create_directories(out);
   ModuleRender render;
-  render.Configure("", dir.path(), "");
-  ASSERT_TRUE(render.Render(4).ok);
-  ASSERT_TRUE(render.Render(3).ok);
 
-  // The second encode's start record carries the frame block as the first encode
-  // left it: frame 3's picture, with the encoder's silent slots.
-  const std::vector<uint8_t> bytes = ReadFileBytes(dir.File(TrackName(1)));
-  MemorySource source(bytes.data(), bytes.size());
-  const TrackReport report = InspectTrack(source, InspectOptions{});
-  EXPECT_TRUE(report.valid()) << ListProblems(report);
-  ASSERT_EQ(report.record_count, 3u);
-  EXPECT_EQ(report.records_with_sound, 0u);
-  std::vector<uint8_t> rgb(kRgbPictureSize);
-  const int64_t frames[] = {3, 1, 2};
-  for (uint64_t k = 0; k < 3; ++k) {
-    DecodeFramePicture(bytes.data() + 2092 + k * 19600 + 400, rgb.data());
-    EXPECT_EQ(rgb, track_test::QuantisedPicture(frames[k])) << "record " << k;
+  render.Configure(audio, out, "2");
+  ASSERT_TRUE(render.Render(4).ok);
+  ExpectTrackDecodes(out + "/" + TrackName(2), {{2, Chunk(samples, 2)}, {3, Chunk(samples, 3)}});
+
+  // Without sound, the next encode's start record is the frame block as the last one
+  // left it: frame 3's picture with chunk 3's sound in the block's slots.
+  render.Configure("", out, "");
+  ASSERT_TRUE(render.Render(3).ok);
+  std::vector<uint8_t> start = Chunk(samples, 3);
+  std::fill_n(start.begin(), 40, kSilence);
+  ExpectTrackDecodes(out + "/" + TrackName(1), {{3, start}, {1, NoSound(1)}, {2, NoSound(2)}});
+
+  // With the sound back, it starts from its beginning again.
+  render.Configure(audio, out, "");
+  ASSERT_TRUE(render.Render(2).ok);
+  ExpectTrackDecodes(out + "/" + TrackName(1), {{2, Chunk(samples, 0)}, {1, Chunk(samples, 1)}});
+}
+
+TEST(TrackModuleRoundTrip, TracksLeftByStoppedAndFailedRendersAreValid) {
+  // The editor stops after frame 4: the end callback finishes the open track.
+  {
+    TempDir dir;
+    ModuleRender render;
+    render.Configure("", dir.path(), "3");
+    runner::RenderOptions options;
+    options.on_frame = [](const runner::RenderProgress& p) { return p.frames_done < 5; };
+    const runner::RenderReport report = render.Render(20, {}, options);
+    EXPECT_TRUE(report.stopped);
+    ExpectTrackDecodes(dir.File(TrackName(1)), {{kStart, NoSound(kStart)}, {1, NoSound(1)}, {2, NoSound(2)}});
+    ExpectTrackDecodes(dir.File(TrackName(2)), {{3, NoSound(3)}, {4, NoSound(4)}});
+  }
+  // Track 02 cannot be created (a directory has its name): track 01 stays whole.
+  for (const auto mode : {runner::RaiseErrorMode::kRecordAndReturn, runner::RaiseErrorMode::kRecordAndThrow}) {
+    TempDir dir;
+    const std::vector<uint8_t> samples = track_test::SoundRamp(8 * 1960);
+    const std::string audio = dir.File("sound-in.wav");
+    testing::WriteFileBytes(audio, testing::MakeWav(17640, 8, 2, samples));
+    const std::string out = dir.File("tracks");
+    std::filesystem::create_directories(out + "/" + TrackName(2));
+    ModuleRender render(mode);
+    render.Configure(audio, out, "2");
+    const runner::RenderReport report = render.Render(5);
+    EXPECT_FALSE(report.ok);
+    EXPECT_EQ(report.errors, std::vector<std::string>{"Failed to create output file"});
+    ExpectTrackDecodes(out + "/" + TrackName(1), {{kStart, Chunk(samples, 0)}, {1, Chunk(samples, 1)}});
   }
 }
 
