@@ -141,12 +141,14 @@ class Inspector {
                              what, U(expected), U(bias)));
     } else if (value > expected) {
       Problem(offset, Format("%s is %u, expected %llu (file length - %llu): it claims %llu "
-                             "bytes more than the file holds",
-                             what, value, U(expected), U(bias), U(value - expected)));
+                             "byte%s more than the file holds",
+                             what, value, U(expected), U(bias), U(value - expected),
+                             value - expected == 1 ? "" : "s"));
     } else {
       Problem(offset, Format("%s is %u, expected %llu (file length - %llu): the file has "
-                             "%llu bytes more than it states",
-                             what, value, U(expected), U(bias), U(expected - value)));
+                             "%llu byte%s more than it states",
+                             what, value, U(expected), U(bias), U(expected - value),
+                             expected - value == 1 ? "" : "s"));
     }
   }
 
