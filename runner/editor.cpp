@@ -249,6 +249,7 @@ void FilterInstance::RunScriptLine(std::string_view line) {
   const ScriptFunctionEntry* chosen = nullptr;
   std::string wanted;
   int bad_column = 0;
+  bool bad_count_differs = true;
   std::string bad_why;
   for (const ScriptFunctionEntry* f = object ? object->functions : nullptr;
        f != nullptr && (f->function != nullptr || f->name != nullptr); ++f) {
@@ -261,21 +262,23 @@ void FilterInstance::RunScriptLine(std::string_view line) {
       break;
     }
     wanted += (wanted.empty() ? "" : " or ") + DescribeSignature(f->name, signature);
-    if (bad_column == 0) {
-      if (column != 0) {
-        bad_column = column;
-        const size_t index = [&] {
-          size_t i = 0;
-          while (call.arguments[i].column != column) ++i;
-          return i;
-        }();
-        bad_why = std::string("argument ") + std::to_string(index + 1) + " is " +
-                  KindName(call.arguments[index].kind) + " where " + TypeName(signature[index + 1]) +
-                  " is expected";
-      } else {
-        bad_column = 1;
-        bad_why = std::to_string(call.arguments.size()) + " arguments given";
-      }
+    // A function with as many arguments as the line says more about what is wrong
+    // than one with another count.
+    const bool better = bad_column == 0 || (!count_differs && bad_count_differs);
+    if (!better) continue;
+    bad_count_differs = count_differs;
+    if (!count_differs) {
+      size_t index = 0;
+      while (call.arguments[index].column != column) ++index;
+      bad_column = column;
+      bad_why = std::string("argument ") + std::to_string(index + 1) + " is " +
+                KindName(call.arguments[index].kind) + " where " + TypeName(signature[index + 1]) +
+                " is expected";
+    } else {
+      // Point at the first argument too many, or at the start for too few.
+      const size_t takes = signature.size() - 1;
+      bad_column = call.arguments.size() > takes ? call.arguments[takes].column : 1;
+      bad_why = std::to_string(call.arguments.size()) + " arguments given";
     }
   }
   if (chosen == nullptr) {

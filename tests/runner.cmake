@@ -3,7 +3,7 @@
 # program (and its .so is loaded once with dlopen); on Windows every scenario runs
 # against the built trackloom.vdf, loaded with LoadLibraryA.
 trackloom_add_test(runner_tests
-  SOURCES runner_script_line_test.cpp
+  SOURCES runner_script_line_test.cpp runner_editor_test.cpp
   LIBS trackloom_runner)
 
 set(scenario_sources

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/track_format.h"
+#include "core/wave_file.h"
 #include "runner/editor.h"
 #include "tests/scenario_support.h"
 #include "tests/support/temp_dir.h"
@@ -22,6 +23,11 @@ using runner::RaiseErrorMode;
 using testing::TempDir;
 
 constexpr RaiseErrorMode kModes[] = {RaiseErrorMode::kRecordAndReturn, RaiseErrorMode::kRecordAndThrow};
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
 constexpr uint32_t kUnpainted = 0x12345678;  // what the output holds before the filter paints
 
 const char* ModeName(RaiseErrorMode mode) {
@@ -44,6 +50,13 @@ bool AllPixels(const runner::FilterInstance& filter, uint32_t value) {
   // The last pixel is the editor's guard behind the picture.
   const auto& pixels = filter.output_pixels();
   return std::all_of(pixels.begin(), pixels.end() - 1, [&](uint32_t p) { return p == value; });
+}
+
+bool CanOpenExclusively(const std::string& path) {
+  WaveFile* file = WaveFile::OpenForRead(path.c_str());
+  const bool opened = file != nullptr;
+  CloseAndFree(file);
+  return opened;
 }
 
 // Runs one step of a render and folds a thrown FilterError into the result 1, which
@@ -197,8 +210,15 @@ TEST(ScenarioRender, EncodeStartFailuresInOrder) {
       if (c.directory_exists) {
         EXPECT_TRUE(ListDirectory(out.path()).empty()) << "written after a failed check";
       }
+      // Held exclusively while open, so a second open shows whether it still is.
+      if (c.sound_left_open) {
+        EXPECT_FALSE(CanOpenExclusively(audio)) << "the refused sound file was closed";
+      }
       EXPECT_EQ(filter.End(), 0);
       EXPECT_EQ(State(filter).audio_source, nullptr) << "the end callback leaves the sound file open";
+      if (c.sound_left_open) {
+        EXPECT_TRUE(CanOpenExclusively(audio)) << "the end callback leaves the sound file open";
+      }
       EXPECT_EQ(editor.raised_errors().size(), 1u);
 
       // The module is intact after the failure, thrown or not: the same instance,
@@ -210,6 +230,40 @@ TEST(ScenarioRender, EncodeStartFailuresInOrder) {
       ExpectTrack(again.File(TrackName(1)), {FreshStartRecord(), ExpectedRecord(ExpectedBlock(1), nullptr)});
     }
   }
+}
+
+TEST(ScenarioRender, RetryWithoutEndReopensTheSound) {
+  // The first track cannot be created, so the sound file stays open; an editor that
+  // tries again without calling end gets a working encode from the sound's start.
+  TempDir out;
+  TempDir sounds;
+  const std::vector<uint8_t> samples = SoundSamples(4 * kAudioChunkSize);
+  const std::string audio = sounds.File("clip.wav");
+  testing::WriteFileBytes(audio, testing::MakeWav(17640, 8, 2, samples));
+  const std::string directory = out.File("later");
+  runner::Editor editor(RaiseErrorMode::kRecordAndReturn);
+  auto module = OpenModule(editor);
+  runner::FilterInstance filter(*module);
+  filter.RunScriptLine(ConfigLine(audio, directory, ""));
+  auto frames = Frames(3);
+  ASSERT_EQ(filter.Start(frames->format()), 0);
+  const runner::Frame frame0 = *frames->Next();
+  const runner::Frame frame1 = *frames->Next();
+  EXPECT_EQ(filter.Run(frame0.picture, 0, 0), 0);
+  EXPECT_EQ(filter.Run(frame1.picture, 1, 1), 1);
+  EXPECT_EQ(editor.raised_errors(), std::vector<std::string>{"Failed to create output file"});
+  EXPECT_NE(State(filter).audio_source, nullptr);
+
+  std::filesystem::create_directory(directory);
+  EXPECT_EQ(filter.Run(frame1.picture, 1, 1), 0);
+  const runner::Frame frame2 = *frames->Next();
+  EXPECT_EQ(filter.Run(frame2.picture, 2, 2), 0);
+  EXPECT_EQ(filter.End(), 0);
+  EXPECT_EQ(editor.raised_errors().size(), 1u);
+  const std::vector<uint8_t> chunks[] = {SoundChunk(samples, 0), SoundChunk(samples, 1), SoundChunk(samples, 2)};
+  ExpectTrack(directory + kSeparator + TrackName(1),
+              {FreshStartRecord(&chunks[0]), ExpectedRecord(ExpectedBlock(1), &chunks[1]),
+               ExpectedRecord(ExpectedBlock(2), &chunks[2])});
 }
 
 TEST(ScenarioRender, TracksAndTheirFrames) {

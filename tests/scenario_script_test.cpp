@@ -110,7 +110,7 @@ TEST(ScenarioScript, LinesThatChangeNothing) {
       {"single backslash", R"(Config(1,"C:\Sound\clip.wav","D:\\Tracks","1"))", 13},
       {"unclosed string", R"(Config(1,"a","b","1)", 18},
       {"missing argument", R"(Config(1,"a","b"))", 1},
-      {"one argument too many", R"(Config(1,"a","b","1","2"))", 1},
+      {"one argument too many", R"(Config(1,"a","b","1","2"))", 22},
       {"string where the version goes", R"(Config("1","a","b","1"))", 8},
       {"number where a path goes", R"(Config(1,2,"b","1"))", 10},
       {"version beyond 32 bits", R"(Config(4294967297,"a","b","1"))", 8},
