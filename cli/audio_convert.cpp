@@ -117,16 +117,25 @@ AudioConversion ConvertAudio(const std::string& input, const char* format_name,
     }
     throw CliError("cannot read '" + input + "': " + AvErrorText(r));
   }
-  r = avformat_find_stream_info(c.format, nullptr);
-  if (r < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(r));
-
-  int stream_index = -1;
-  for (unsigned i = 0; i < c.format->nb_streams; ++i) {
-    if (stream_index < 0 && c.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-      stream_index = static_cast<int>(i);
-    } else {
-      c.format->streams[i]->discard = AVDISCARD_ALL;  // the demuxer may skip video data
+  auto first_audio = [&]() {
+    for (unsigned i = 0; i < c.format->nb_streams; ++i) {
+      if (c.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return static_cast<int>(i);
     }
+    return -1;
+  };
+  int stream_index = first_audio();
+  // Probing decodes pictures too; when the header already names the sound's codec
+  // and format it is skipped (the resampler is set up from the first decoded frame).
+  const AVCodecParameters* declared = stream_index >= 0 ? c.format->streams[stream_index]->codecpar : nullptr;
+  if (declared == nullptr || declared->codec_id == AV_CODEC_ID_NONE || declared->sample_rate <= 0 ||
+      declared->ch_layout.nb_channels <= 0) {
+    r = avformat_find_stream_info(c.format, nullptr);
+    if (r < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+    stream_index = first_audio();
+  }
+  for (unsigned i = 0; i < c.format->nb_streams; ++i) {
+    // Everything else is skipped by the demuxer where it can.
+    if (static_cast<int>(i) != stream_index) c.format->streams[i]->discard = AVDISCARD_ALL;
   }
   if (stream_index < 0) return result;
   result.has_audio = true;

@@ -402,6 +402,10 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
 
   host.Configure({audio.path, directory, breaks});
 
+  if (o.verbose) {
+    std::fprintf(stderr, "trackloom: picture %dx%d at %.3f fps through %s\n", video->input_width(),
+                 video->input_height(), video->input_frame_rate(), video->filter_chain().c_str());
+  }
   const int64_t expected = o.known_frames >= 0 ? o.known_frames : video->estimated_frames();
   const double disc_limit = o.disc_minutes * 60;
   bool warned_disc = false;
@@ -456,7 +460,8 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
 
   if (o.json) {
     std::string json = "{\"input\":" + JsonString(o.input) + ",\"output_directory\":" + JsonString(directory) +
-                       ",\"audio\":" + JsonString(audio.description) + ",\"tracks\":[";
+                       ",\"audio\":" + JsonString(audio.description) +
+                       ",\"filter_chain\":" + JsonString(video->filter_chain()) + ",\"tracks\":[";
     for (size_t i = 0; i < tracks.size(); ++i) {
       const TrackFileInfo& t = tracks[i];
       char numbers[160];

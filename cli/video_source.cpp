@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unistd.h>
+#include <cstdlib>
 
 #include "cli/cli_error.h"
 #include "cli/interrupt.h"
@@ -89,8 +91,13 @@ struct VideoSource::Impl {
   AVFrame* decoded = nullptr;
   AVFrame* filtered = nullptr;
   int stream_index = -1;
+  Fit fit = Fit::kLetterbox;
   AVRational time_base{0, 1};
   AVRational frame_rate{0, 1};
+  AVRational stream_sar{0, 1};
+  int width = 0;
+  int height = 0;
+  std::string chain;
   int64_t zero_pts = AV_NOPTS_VALUE;
   int64_t next_pts = AV_NOPTS_VALUE;
   bool demuxer_done = false;
@@ -105,10 +112,35 @@ struct VideoSource::Impl {
     avformat_close_input(&format);
   }
 
+  // Sets the graph up for the pictures the decoder actually delivers.
+  void ConfigureGraph(const AVFrame& first);
   // Gives the filter graph one more decoded frame (or its end). False once the graph
   // has been told the input is over.
   bool FeedGraph();
 };
+
+namespace {
+
+// What a stream's header must tell for decoding to start without probing frames
+// first (probing 1080p pictures costs as much memory as a decoding thread).
+bool HeaderIsEnough(AVFormatContext* format, int index) {
+  if (index < 0) return false;
+  AVStream* stream = format->streams[index];
+  const AVRational rate = av_guess_frame_rate(format, stream, nullptr);
+  return stream->codecpar->codec_id != AV_CODEC_ID_NONE && stream->codecpar->width > 0 &&
+         stream->codecpar->height > 0 && rate.num > 0 && rate.den > 0;
+}
+
+// Decoding threads: one per core, but no more than keep the frames they hold in
+// flight within about 16 MB (two at 1080p), so memory stays bounded on big machines.
+int DecodingThreads(int width, int height) {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  const int64_t per_thread = std::max<int64_t>(1, int64_t{width} * height * 3);
+  const int64_t by_memory = std::max<int64_t>(1, (int64_t{16} << 20) / per_thread);
+  return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(cores > 0 ? cores : 1, by_memory), 1, 16));
+}
+
+}  // namespace
 
 VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 VideoSource::~VideoSource() = default;
@@ -116,6 +148,7 @@ VideoSource::~VideoSource() = default;
 std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit,
                                                const char* format_name) {
   auto impl = std::make_unique<Impl>();
+  impl->fit = fit;
   impl->format = avformat_alloc_context();
   if (impl->format == nullptr) throw CliError("out of memory");
   impl->format->interrupt_callback.callback = AvInterruptCallback;
@@ -126,11 +159,13 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit
     impl->format = nullptr;  // freed by the failed open
     throw CliError("cannot read '" + input + "': " + AvErrorText(r));
   }
-  r = avformat_find_stream_info(impl->format, nullptr);
-  if (r < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(r));
-
   const AVCodec* codec = nullptr;
   r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  if (!HeaderIsEnough(impl->format, r)) {
+    const int probed = avformat_find_stream_info(impl->format, nullptr);
+    if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
+    r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  }
   if (r == AVERROR_STREAM_NOT_FOUND) throw CliError("'" + input + "' has no video stream");
   if (r < 0 || codec == nullptr) {
     throw CliError("'" + input + "': no decoder for its video stream");
@@ -143,30 +178,28 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit
   impl->time_base = stream->time_base;
   impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
   if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
+  impl->width = stream->codecpar->width;
+  impl->height = stream->codecpar->height;
+  impl->stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
+                                                         : stream->codecpar->sample_aspect_ratio;
+  impl->chain = BuildFilterChain(fit, impl->width, impl->height, impl->stream_sar.num, impl->stream_sar.den);
 
   impl->decoder = avcodec_alloc_context3(codec);
   if (impl->decoder == nullptr) throw CliError("out of memory");
   avcodec_parameters_to_context(impl->decoder, stream->codecpar);
   impl->decoder->pkt_timebase = stream->time_base;
-  impl->decoder->thread_count = 0;  // one decoding thread per core
+  impl->decoder->thread_count = DecodingThreads(impl->width, impl->height);
   impl->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   r = avcodec_open2(impl->decoder, codec, nullptr);
   if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
 
-  const int width = impl->decoder->width;
-  const int height = impl->decoder->height;
-  if (width <= 0 || height <= 0 || impl->decoder->pix_fmt == AV_PIX_FMT_NONE) {
-    throw CliError("'" + input + "': the video stream has no picture size or format");
-  }
-  AVRational sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
-                                                       : impl->decoder->sample_aspect_ratio;
-  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
+  impl->packet = av_packet_alloc();
+  impl->decoded = av_frame_alloc();
+  impl->filtered = av_frame_alloc();
+  if (!impl->packet || !impl->decoded || !impl->filtered) throw CliError("out of memory");
 
   std::unique_ptr<VideoSource> source(new VideoSource(std::move(impl)));
   Impl& m = *source->impl_;
-  source->filter_chain_ = BuildFilterChain(fit, width, height, sar.num, sar.den);
-  source->input_width_ = width;
-  source->input_height_ = height;
   if (stream->start_time != AV_NOPTS_VALUE) {
     m.zero_pts = stream->start_time;
     source->video_start_seconds_ = static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
@@ -181,39 +214,52 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit
     }
   }
   if (seconds > 0) source->estimated_frames_ = std::llround(seconds * kFramesPerSecond);
+  return source;
+}
 
-  m.graph = avfilter_graph_alloc();
-  m.packet = av_packet_alloc();
-  m.decoded = av_frame_alloc();
-  m.filtered = av_frame_alloc();
-  if (!m.graph || !m.packet || !m.decoded || !m.filtered) throw CliError("out of memory");
+void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
+  AVRational sar = first.sample_aspect_ratio.num > 0 ? first.sample_aspect_ratio : stream_sar;
+  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
+  width = first.width;
+  height = first.height;
+  chain = BuildFilterChain(fit, width, height, sar.num, sar.den);
 
+  graph = avfilter_graph_alloc();
+  if (graph == nullptr) throw CliError("out of memory");
   char args[512];
   std::snprintf(args, sizeof args,
                 "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d:frame_rate=%d/%d",
-                width, height, static_cast<int>(m.decoder->pix_fmt), m.time_base.num, m.time_base.den,
-                sar.num, sar.den, m.frame_rate.num, m.frame_rate.den);
-  r = avfilter_graph_create_filter(&m.buffer_source, avfilter_get_by_name("buffer"), "in", args,
-                                   nullptr, m.graph);
+                width, height, first.format, time_base.num, time_base.den, sar.num, sar.den,
+                frame_rate.num, frame_rate.den);
+  int r = avfilter_graph_create_filter(&buffer_source, avfilter_get_by_name("buffer"), "in", args,
+                                       nullptr, graph);
   if (r >= 0) {
-    r = avfilter_graph_create_filter(&m.buffer_sink, avfilter_get_by_name("buffersink"), "out",
-                                     nullptr, nullptr, m.graph);
+    r = avfilter_graph_create_filter(&buffer_sink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                     nullptr, graph);
   }
   if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
 
   AVFilterInOut* outputs = avfilter_inout_alloc();
   AVFilterInOut* inputs = avfilter_inout_alloc();
+  if (outputs == nullptr || inputs == nullptr) {
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    throw CliError("out of memory");
+  }
   outputs->name = av_strdup("in");
-  outputs->filter_ctx = m.buffer_source;
+  outputs->filter_ctx = buffer_source;
   inputs->name = av_strdup("out");
-  inputs->filter_ctx = m.buffer_sink;
-  r = avfilter_graph_parse_ptr(m.graph, source->filter_chain_.c_str(), &inputs, &outputs, nullptr);
+  inputs->filter_ctx = buffer_sink;
+  r = avfilter_graph_parse_ptr(graph, chain.c_str(), &inputs, &outputs, nullptr);
   avfilter_inout_free(&inputs);
   avfilter_inout_free(&outputs);
-  if (r >= 0) r = avfilter_graph_config(m.graph, nullptr);
+  if (r >= 0) r = avfilter_graph_config(graph, nullptr);
   if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
-  return source;
 }
+
+const std::string& VideoSource::filter_chain() const { return impl_->chain; }
+int VideoSource::input_width() const { return impl_->width; }
+int VideoSource::input_height() const { return impl_->height; }
 
 double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate); }
 
@@ -235,6 +281,7 @@ bool VideoSource::Impl::FeedGraph() {
           0, av_rescale_q_rnd(decoded->pts, time_base, av_inv_q(frame_rate),
                               static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
       decoded->opaque = reinterpret_cast<void*>(static_cast<intptr_t>(index));
+      if (graph == nullptr) ConfigureGraph(*decoded);
       r = av_buffersrc_add_frame_flags(buffer_source, decoded, 0);
       av_frame_unref(decoded);
       if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
@@ -243,6 +290,7 @@ bool VideoSource::Impl::FeedGraph() {
     if (r == AVERROR_EOF) {
       if (decoder_done) return false;
       decoder_done = true;
+      if (graph == nullptr) return false;  // not one picture decoded
       // The input ends where its last frame ends, not where it begins, so a 12 s
       // clip gives 12 s of pictures.
       const int64_t end = next_pts != AV_NOPTS_VALUE && zero_pts != AV_NOPTS_VALUE ? next_pts - zero_pts : 0;
@@ -281,6 +329,10 @@ bool VideoSource::Next(Picture& picture) {
   Impl& m = *impl_;
   av_frame_unref(m.filtered);
   for (;;) {
+    if (m.graph == nullptr) {
+      if (StopRequested() || !m.FeedGraph()) return false;
+      continue;
+    }
     int r = av_buffersink_get_frame(m.buffer_sink, m.filtered);
     if (r >= 0) {
       if (m.filtered->width != kPictureWidth || m.filtered->height != kPictureHeight ||

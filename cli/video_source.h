@@ -66,9 +66,11 @@ class VideoSource {
   // Where the first picture sits on the input's timeline, in seconds: the sound
   // converted from the same input is lined up with it.
   double video_start_seconds() const { return video_start_seconds_; }
-  const std::string& filter_chain() const { return filter_chain_; }
-  int input_width() const { return input_width_; }
-  int input_height() const { return input_height_; }
+  // The chain for the picture size the input declares; the graph itself is set up
+  // from the first decoded picture, which is what counts where the two differ.
+  const std::string& filter_chain() const;
+  int input_width() const;
+  int input_height() const;
 
  private:
   struct Impl;
@@ -77,9 +79,6 @@ class VideoSource {
   std::unique_ptr<Impl> impl_;
   int64_t estimated_frames_ = -1;
   double video_start_seconds_ = 0;
-  std::string filter_chain_;
-  int input_width_ = 0;
-  int input_height_ = 0;
 };
 
 }  // namespace trackloom::cli
