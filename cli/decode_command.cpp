@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "cli/contact_sheet.h"
+#include "cli/interrupt.h"
 #include "cli/png_writer.h"
 #include "cli/preview_video.h"
+#include "cli/progress.h"
 #include "cli/sound_wav_writer.h"
 #include "cli/subcommands.h"
 #include "cli/track_reader.h"
@@ -212,26 +214,6 @@ std::string RecordFileName(uint64_t record) {
   return name;
 }
 
-class Progress {
- public:
-  Progress(bool enabled, std::FILE* err) : enabled_(enabled), err_(err) {}
-  ~Progress() {
-    if (shown_) std::fprintf(err_, "\r\033[K");
-  }
-  void Show(uint64_t done, uint64_t total) {
-    if (!enabled_ || (done % 16 != 0 && done != total)) return;
-    shown_ = true;
-    std::fprintf(err_, "\rdecoding: %llu of %llu records (%llu%%)", U(done), U(total),
-                 U(total == 0 ? 100 : done * 100 / total));
-    std::fflush(err_);
-  }
-
- private:
-  bool enabled_;
-  std::FILE* err_;
-  bool shown_ = false;
-};
-
 }  // namespace
 
 int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
@@ -316,9 +298,11 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   std::vector<uint8_t> rgb(kRgbPictureSize);
   std::vector<uint8_t> scaled(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale));
   uint8_t chunk[kAudioChunkSize];
-  Progress progress(!o.quiet && err == stderr && isatty(fileno(stderr)), err);
+  Progress progress(err, !o.quiet && err == stderr && isatty(fileno(stderr)), static_cast<int64_t>(count));
 
   bool ok = true;
+  uint64_t done = 0;
+  // Ctrl-C stops after the current record: everything written so far is completed.
   for (uint64_t k = first; k <= last && ok; ++k) {
     if (!source->ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
       std::fprintf(err, "trackloom decode: cannot read record %llu of %s\n", U(k), o.track.c_str());
@@ -351,8 +335,12 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       std::fprintf(err, "trackloom decode: %s\n", error.c_str());
       ok = false;
     }
-    progress.Show(k - first + 1, count);
+    if (ok) ++done;
+    progress.Update(static_cast<int64_t>(done));
+    if (StopRequested()) break;
   }
+  progress.Finish();
+  const bool interrupted = ok && done < count;
 
   // The sound file is finished even after a failure, so what was written stays usable.
   if (o.sound && !sound.Finish(&error)) {
@@ -367,6 +355,12 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   if (video && !video->Finish(&error)) {
     std::fprintf(err, "trackloom decode: %s\n", error.c_str());
     return 1;
+  }
+  if (interrupted) {
+    std::fprintf(err, "trackloom decode: stopped after %llu of %llu records; the files written so far "
+                      "are complete\n",
+                 U(done), U(count));
+    return InterruptedExitStatus();
   }
 
   std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
@@ -388,6 +382,9 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   return 0;
 }
 
-int RunDecode(int argc, char** argv) { return DecodeMain(argc, argv, stdout, stderr); }
+int RunDecode(int argc, char** argv) {
+  InstallInterruptHandlers();
+  return DecodeMain(argc, argv, stdout, stderr);
+}
 
 }  // namespace trackloom::cli

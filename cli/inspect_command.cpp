@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "cli/track_reader.h"
 #include "cli/track_tools.h"
@@ -208,13 +209,14 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     } else {
       InspectOptions options;
       options.lenient = lenient;
-      if (show_progress) {
-        options.progress = [&](uint64_t done, uint64_t total) {
-          std::fprintf(err, "\r%s: record %llu of %llu", file.c_str(), U(done), U(total));
-          if (done == total) std::fprintf(err, "\r\033[K");
-        };
-      }
+      // A track's records are its frames: the line counts them, of as many as the
+      // file's length holds after the standard lead-in.
+      const uint64_t size = source->Size();
+      const auto expected = static_cast<int64_t>(size > 2092 ? (size - 2092) / 19600 : 0);
+      Progress progress(err, show_progress, expected);
+      options.progress = [&](uint64_t done, uint64_t) { progress.Update(static_cast<int64_t>(done)); };
       report = InspectTrack(*source, options);
+      progress.Finish();
     }
     const int file_status = report.read_failed ? 2 : (report.valid() ? 0 : 1);
     if (file_status > status) status = file_status;

@@ -14,6 +14,7 @@ add_library(trackloom_track_tools STATIC
 target_include_directories(trackloom_track_tools PUBLIC ${PROJECT_SOURCE_DIR})
 # The reader takes only the format's constants from the core (header-only), never
 # its writer: it is an independent check of what the writer produces.
-target_link_libraries(trackloom_track_tools PUBLIC PNG::PNG PkgConfig::FFMPEG)
+# From the rest of the command: its progress line and its Ctrl-C handling.
+target_link_libraries(trackloom_track_tools PUBLIC trackloom_cli_encode PNG::PNG PkgConfig::FFMPEG)
 trackloom_warnings(trackloom_track_tools)
 list(APPEND TRACKLOOM_CLI_PARTS trackloom_track_tools)

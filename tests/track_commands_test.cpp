@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "cli/interrupt.h"
 #include "cli/track_tools.h"
 #include "tests/support/temp_dir.h"
 #include "tests/track_test_support.h"
@@ -312,6 +314,24 @@ TEST(TrackCommands, DecodeOfADamagedTrackWarnsAndKeepsItsWholeRecords) {
   EXPECT_FALSE(FileExists(out + "/record-00002.png"));
   std::vector<uint8_t> head(track.samples.begin(), track.samples.begin() + 2 * 1960);
   EXPECT_EQ(ReadFileBytes(out + "/sound.wav"), testing::MakeWav(17640, 8, 2, head));
+}
+
+TEST(TrackCommands, DecodeStoppedByCtrlCCompletesWhatItWrote) {
+  Track track;
+  const std::string out = track.dir.File("out");
+  const std::string sheet = track.dir.File("sheet.png");
+  // The signal arrives before the first record is done: decode stops after it.
+  InstallInterruptHandlers();
+  std::raise(SIGINT);
+  const CommandRun run = Command(DecodeMain, {"decode", track.path, "-o", out, "--sheet", sheet});
+  ResetInterruptForTesting();
+  EXPECT_EQ(run.status, 130);
+  EXPECT_TRUE(Contains(run.err, "stopped after 1 of 3 records; the files written so far are complete")) << run.err;
+  EXPECT_EQ(ReadPng(out + "/record-00000.png").rgb, track_test::QuantisedPicture(0));
+  EXPECT_FALSE(FileExists(out + "/record-00001.png"));
+  std::vector<uint8_t> first(track.samples.begin(), track.samples.begin() + 1960);
+  EXPECT_EQ(ReadFileBytes(out + "/sound.wav"), testing::MakeWav(17640, 8, 2, first));
+  EXPECT_EQ(ReadPng(sheet).width, 6 + 3 * (144 + 6));
 }
 
 }  // namespace
