@@ -50,6 +50,7 @@ constexpr const char kUsage[] =
     "  --no-sound         no sound.wav\n"
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
     "  --quiet            no progress display\n"
+    "  --json             print the summary as JSON (and no progress display)\n"
     "  -h, --help         show this help\n"
     "\n"
     "A track with problems is decoded as far as its whole records go, with a warning\n"
@@ -83,6 +84,7 @@ struct Options {
   bool sound = true;
   bool lenient = false;
   bool quiet = false;
+  bool json = false;
 };
 
 template <typename T>
@@ -179,6 +181,8 @@ int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE*
       o->lenient = true;
     } else if (arg == "--quiet") {
       o->quiet = true;
+    } else if (arg == "--json") {
+      o->json = true;
     } else {
       std::fprintf(err, "trackloom decode: unknown option '%s' (see 'trackloom decode --help')\n",
                    argv[i]);
@@ -298,7 +302,7 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   std::vector<uint8_t> rgb(kRgbPictureSize);
   std::vector<uint8_t> scaled(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale));
   uint8_t chunk[kAudioChunkSize];
-  Progress progress(err, !o.quiet && err == stderr && isatty(fileno(stderr)), static_cast<int64_t>(count));
+  Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)), static_cast<int64_t>(count));
 
   bool ok = true;
   uint64_t done = 0;
@@ -363,6 +367,47 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     return InterruptedExitStatus();
   }
 
+  if (o.json) {
+    std::fprintf(out, "{\"track\": ");
+    WriteJsonString(out, o.track);
+    std::fprintf(out, ", \"problems\": %llu, \"first_record\": %llu, \"last_record\": %llu, "
+                      "\"records\": %llu, \"video_seconds\": %.3f",
+                 U(report.problem_count), U(first), U(last), U(count), static_cast<double>(count) / 18.0);
+    std::fprintf(out, ", \"pictures\": ");
+    if (o.pictures) {
+      std::fprintf(out, "{\"directory\": ");
+      WriteJsonString(out, o.output_dir);
+      std::fprintf(out, ", \"first\": \"%s\", \"last\": \"%s\", \"width\": %d, \"height\": %d}",
+                   RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
+                   kPictureHeight * scale);
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, ", \"sound\": ");
+    if (o.sound) {
+      std::fprintf(out, "{\"file\": ");
+      WriteJsonString(out, sound_path);
+      std::fprintf(out, ", \"bytes\": %llu}", U(sound.data_bytes()));
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, ", \"sheet\": ");
+    if (sheet) {
+      std::fprintf(out, "{\"file\": ");
+      WriteJsonString(out, o.sheet);
+      std::fprintf(out, ", \"pictures\": %llu}", U(sheet_count));
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, ", \"video\": ");
+    if (video) {
+      WriteJsonString(out, o.video);
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, "}\n");
+    return 0;
+  }
   std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
                U(last), U(count), FormatSeconds(static_cast<double>(count) / 18.0).c_str());
   if (o.pictures) {

@@ -43,21 +43,6 @@ constexpr const char kUsage[] =
     "Example:\n"
     "  trackloom inspect demo-tracks/*.wav\n";
 
-void JsonString(std::FILE* out, std::string_view text) {
-  std::fputc('"', out);
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      std::fprintf(out, "\\%c", c);
-    } else if (u < 0x20) {
-      std::fprintf(out, "\\u%04x", u);
-    } else {
-      std::fputc(c, out);
-    }
-  }
-  std::fputc('"', out);
-}
-
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
 
 std::string AudioSummary(const TrackReport& r) {
@@ -123,11 +108,11 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r) {
 void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r) {
   const TrackWavFields& w = r.wav;
   std::fprintf(out, "{\"file\": ");
-  JsonString(out, file);
+  WriteJsonString(out, file);
   std::fprintf(out, ", \"readable\": %s", r.read_failed ? "false" : "true");
   if (r.read_failed) {
     std::fprintf(out, ", \"error\": ");
-    JsonString(out, r.read_error);
+    WriteJsonString(out, r.read_error);
     if (r.file_length == 0) {  // never opened: nothing else is known
       std::fputc('}', out);
       return;
@@ -155,7 +140,7 @@ void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r) {
   std::fprintf(out, ", \"problem_count\": %llu, \"problems\": [", U(r.problem_count));
   for (size_t i = 0; i < r.problems.size(); ++i) {
     std::fprintf(out, "%s{\"offset\": %llu, \"what\": ", i == 0 ? "" : ", ", U(r.problems[i].offset));
-    JsonString(out, r.problems[i].what);
+    WriteJsonString(out, r.problems[i].what);
     std::fputc('}', out);
   }
   std::fprintf(out, "]}");

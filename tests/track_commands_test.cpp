@@ -174,6 +174,13 @@ TEST(TrackCommands, DecodeWritesEveryPictureAndTheSoundBitForBit) {
   EXPECT_FALSE(FileExists(out + "/record-00003.png"));
   // The same bytes as the sound file the track was made from: fed back, it gives the same track.
   EXPECT_EQ(ReadFileBytes(out + "/sound.wav"), testing::MakeWav(17640, 8, 2, track.samples));
+
+  const CommandRun json = Command(DecodeMain, {"decode", "--json", track.path, "-o", out, "--no-pictures"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, "{\"track\": \"" + track.path +
+                          "\", \"problems\": 0, \"first_record\": 0, \"last_record\": 2, \"records\": 3, "
+                          "\"video_seconds\": 0.167, \"pictures\": null, \"sound\": {\"file\": \"" +
+                          out + "/sound.wav\", \"bytes\": 5880}, \"sheet\": null, \"video\": null}\n");
 }
 
 TEST(TrackCommands, DecodeRangesScaleAndSheet) {
