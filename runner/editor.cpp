@@ -365,6 +365,13 @@ long FilterInstance::Params() {
   return CallModule([&] { return filter_->params(&context_, module_.editor().services()); });
 }
 
+int FilterInstance::Configure(HostWindow parent) {
+  if (filter_->configure == nullptr) {
+    throw Error(std::string("the filter ") + (filter_->name ? filter_->name : "") + " has no settings dialog");
+  }
+  return CallModule([&] { return filter_->configure(&context_, module_.editor().services(), parent); });
+}
+
 int FilterInstance::Start(const FrameFormat& source, const OutputFormat& output) {
   if (rendering_) throw Error("a render is already running in this instance");
   source_bitmap_ = {};

@@ -193,6 +193,10 @@ class FilterInstance {
   std::string Describe(int buffer_length = 1024);
   std::string Describe2(int buffer_length = 1024);
   long Params();
+  // The filter's configure callback (its dialog) over the parent window: 0 confirmed,
+  // 1 cancelled, -1 when no dialog could be shown. Throws Error when the filter has
+  // no configure callback.
+  int Configure(HostWindow parent = nullptr);
 
   // ---- render, step by step ----
   // Describes the pictures and calls start. In throwing mode a raised error leaves

@@ -63,6 +63,10 @@ int TRACKLOOM_CDECL FakeEnd(HostContext*, HostServices*) {
   ++seen.ends;
   return 0;
 }
+int TRACKLOOM_CDECL FakeConfigure(HostContext* context, HostServices*, HostWindow parent) {
+  seen.context = *context;
+  return parent == nullptr ? -1 : 1;
+}
 void TRACKLOOM_CDECL FakeDescribe2(HostContext*, HostServices*, char* buffer) {
   std::strcpy(buffer, "two");
 }
@@ -94,6 +98,7 @@ FilterRecord MakeRecord() {
   r.end = &FakeEnd;
   r.script_object = &kFakeScript;
   r.describe2 = &FakeDescribe2;
+  r.configure = &FakeConfigure;
   return r;
 }
 const FilterRecord kFakeRecord = MakeRecord();
@@ -244,6 +249,10 @@ TEST_F(RunnerEditor, InstancesAndTheRecordsPassedToCallbacks) {
     EXPECT_EQ(filter.Describe2(16), "two");
     EXPECT_EQ(filter.Describe(), "");  // no callback in that slot
     EXPECT_FALSE(filter.ScriptString().has_value());
+    int window = 0;
+    EXPECT_EQ(filter.Configure(), -1);
+    EXPECT_EQ(filter.Configure(&window), 1);
+    EXPECT_EQ(static_cast<void*>(seen.context.instance), filter.data());
     // Going away in the middle of a render ends it first.
   }
   EXPECT_EQ(seen.ends, 1);

@@ -96,6 +96,10 @@ TEST(ScenarioScript, RoundTripRestoresEverySetting) {
   EXPECT_EQ(std::memcmp(a.audio_path, b.audio_path, sizeof a.audio_path), 0);
   EXPECT_EQ(std::memcmp(a.track_list, b.track_list, sizeof a.track_list), 0);
   EXPECT_EQ(restored.ScriptString(), line);
+
+  // A buffer too small for the line gets its beginning, terminated in its last place.
+  EXPECT_EQ(restored.ScriptString(12), line->substr(0, 11));
+  EXPECT_EQ(restored.ScriptString(1), "");
 }
 
 TEST(ScenarioScript, LinesThatChangeNothing) {
