@@ -206,10 +206,7 @@ class Inspector {
   bool LocateFirstRecord() {
     const uint64_t standard = kFirstRecordOffset;
     report_.first_record = standard;
-    if (HeaderAt(standard)) {
-      report_.first_record_found = true;
-      return true;
-    }
+    if (HeaderAt(standard)) return true;
     if (report_.read_failed) return false;
     const uint64_t found = FindRecordHeader(source_, kWaveHeaderSize);
     if (found >= report_.file_length) {
@@ -220,7 +217,6 @@ class Inspector {
     }
     if (found > standard && (found - standard) % kFrameRecordSize == 0) return true;
     report_.first_record = found;
-    report_.first_record_found = true;
     if (!options_.lenient) {
       Problem(kWaveHeaderSize,
               Format("the lead-in is %llu bytes, expected %d: the first record header is at "

@@ -83,7 +83,6 @@ struct TrackReport {
   TrackWavFields wav{};
   bool header_complete = false;     // the file holds all 44 header bytes
   uint64_t first_record = 0;        // offset of record 0 (2092 in the module's tracks)
-  bool first_record_found = false;  // a record header was found at first_record
   uint64_t lead_in_length = 0;      // bytes between the WAV header and record 0
   uint64_t lead_in_nonzero = 0;     // lead-in bytes that are not 0x00
   uint64_t record_count = 0;        // whole records
