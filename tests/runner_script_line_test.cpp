@@ -122,3 +122,45 @@ TEST(ScriptLine, QuotedStringsReadBackUnchanged) {
 
 }  // namespace
 }  // namespace trackloom::runner
+
+namespace trackloom::runner {
+namespace {
+
+// Damaged lines, made by cutting, repeating and replacing bytes of good ones, are
+// either read or refused with a column inside the line (or just past it); nothing else.
+TEST(ScriptLine, DamagedLinesAreReadOrRefusedNeverMore) {
+  const std::string seeds[] = {
+      R"(Config(1,"C:\\Sound\\clip.wav","D:\\Tracks","100;250"))",
+      R"(VirtualDub.video.filters.instance[0].Config(-0x7F, 1.5e3, "a\"b\tc\\"))",
+  };
+  const char alphabet[] = "\\\"(),.;[]0x1e-+ aZ\t\n\x80\xff";
+  uint32_t random = 12345;
+  auto next = [&random](uint32_t below) {
+    random = random * 1664525u + 1013904223u;  // a plain LCG: the same lines every run
+    return (random >> 8) % below;
+  };
+  int refused = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string line = seeds[round % 2];
+    const uint32_t edits = 1 + next(4);
+    for (uint32_t e = 0; e < edits && !line.empty(); ++e) {
+      const size_t at = next(static_cast<uint32_t>(line.size()));
+      switch (next(3)) {
+        case 0: line.erase(at, 1 + next(3)); break;
+        case 1: line.insert(at, 1, alphabet[next(sizeof alphabet - 1)]); break;
+        default: line[at] = alphabet[next(sizeof alphabet - 1)]; break;
+      }
+    }
+    try {
+      ParseScriptLine(line);
+    } catch (const ScriptError& error) {
+      ++refused;
+      ASSERT_GE(error.column(), 1) << line;
+      ASSERT_LE(error.column(), static_cast<int>(line.size()) + 1) << line;
+    }
+  }
+  EXPECT_GT(refused, 1000);  // the damage did reach the reader
+}
+
+}  // namespace
+}  // namespace trackloom::runner
