@@ -44,7 +44,8 @@ constexpr const char kUsage[] =
     "                     \"A\" one record)\n"
     "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
     "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers\n"
-    "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240)\n"
+    "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
+    "                     at most 2000)\n"
     "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC)\n"
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
@@ -68,6 +69,8 @@ constexpr const char kUsage[] =
 
 constexpr int kDefaultSheetLimit = 240;
 constexpr int kSheetColumns = 8;
+// 2000 thumbnails make a sheet of about 1200 x 25500 pixels, some 90 MB while it is built.
+constexpr int kMaxSheetLimit = 2000;
 constexpr int kMaxScale = 16;
 
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
@@ -166,9 +169,9 @@ int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE*
       o->sheet = std::string(v);
     } else if (arg == "--sheet-limit") {
       if (!value(&v)) return 2;
-      if (!ParseNumber(v, &o->sheet_limit) || o->sheet_limit < 1 || o->sheet_limit > 100000) {
-        std::fprintf(err, "trackloom decode: --sheet-limit takes a number from 1 to 100000, not '%.*s'\n",
-                     static_cast<int>(v.size()), v.data());
+      if (!ParseNumber(v, &o->sheet_limit) || o->sheet_limit < 1 || o->sheet_limit > kMaxSheetLimit) {
+        std::fprintf(err, "trackloom decode: --sheet-limit takes a number from 1 to %d, not '%.*s'\n",
+                     kMaxSheetLimit, static_cast<int>(v.size()), v.data());
         return 2;
       }
     } else if (arg == "--video") {

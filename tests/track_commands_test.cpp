@@ -282,6 +282,8 @@ TEST(TrackCommands, DecodeRefusesWhatItCannotDo) {
       {"range not a number", {track.path, "-o", out, "--frames", "a-b"}, 2, "--frames takes record numbers"},
       {"scale 0", {track.path, "-o", out, "--scale", "0"}, 2, "--scale takes a whole number from 1 to 16"},
       {"scale missing", {track.path, "-o", out, "--scale"}, 2, "--scale needs a value"},
+      {"sheet too big", {track.path, "--sheet", out + ".png", "--sheet-limit", "2001"}, 2,
+       "--sheet-limit takes a number from 1 to 2000"},
       {"nothing to write", {track.path, "-o", out, "--no-pictures", "--no-sound"}, 2, "nothing to write"},
       {"missing file", {track.dir.File("nope.wav"), "-o", out}, 2, "cannot open"},
       {"not a track", {garbage, "-o", out}, 1, "holds no whole record to decode"},
