@@ -276,6 +276,17 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
   }
 
+  // The sheet is written last: a directory it cannot go into is found out now.
+  if (!o.sheet.empty()) {
+    const fs::path parent = fs::path(o.sheet).parent_path();
+    std::error_code ec;
+    if (!parent.empty() && !fs::is_directory(parent, ec)) {
+      std::fprintf(err, "trackloom decode: cannot write the sheet %s: there is no directory %s\n",
+                   o.sheet.c_str(), parent.string().c_str());
+      return 1;
+    }
+  }
+
   // Set up every output before the first record, so that a missing encoder or an
   // unwritable file is reported before any work is done.
   std::unique_ptr<PreviewVideo> video;

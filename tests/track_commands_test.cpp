@@ -205,6 +205,12 @@ TEST(TrackCommands, DecodeRangesScaleAndSheet) {
   std::vector<uint8_t> tail(track.samples.begin() + 1960, track.samples.end());
   EXPECT_EQ(ReadFileBytes(out + "/sound.wav"), testing::MakeWav(17640, 8, 2, tail));
 
+  // A sheet may go into the output directory decode creates.
+  const std::string fresh = track.dir.File("fresh");
+  const CommandRun inside = Command(DecodeMain, {"decode", track.path, "-o", fresh, "--sheet", fresh + "/sheet.png"});
+  EXPECT_EQ(inside.status, 0) << inside.err;
+  EXPECT_TRUE(FileExists(fresh + "/sheet.png"));
+
   // A sheet alone needs no output directory.
   const std::string sheet_path = track.dir.File("sheet.png");
   const CommandRun sheet = Command(DecodeMain, {"decode", track.path, "--sheet", sheet_path, "--frames", "1-2"});
@@ -282,6 +288,8 @@ TEST(TrackCommands, DecodeRefusesWhatItCannotDo) {
       {"range not a number", {track.path, "-o", out, "--frames", "a-b"}, 2, "--frames takes record numbers"},
       {"scale 0", {track.path, "-o", out, "--scale", "0"}, 2, "--scale takes a whole number from 1 to 16"},
       {"scale missing", {track.path, "-o", out, "--scale"}, 2, "--scale needs a value"},
+      {"sheet in a missing directory", {track.path, "--sheet", out + "/none/sheet.png"}, 1,
+       "cannot write the sheet"},
       {"sheet too big", {track.path, "--sheet", out + ".png", "--sheet-limit", "2001"}, 2,
        "--sheet-limit takes a number from 1 to 2000"},
       {"nothing to write", {track.path, "-o", out, "--no-pictures", "--no-sound"}, 2, "nothing to write"},
