@@ -1,5 +1,6 @@
 #include "runner/editor.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>

@@ -156,5 +156,17 @@ TEST(ScenarioRegistration, MissingModuleFileIsAClearError) {
   }
 }
 
+#ifdef _WIN32
+TEST(ScenarioRegistration, FileWithoutTheExportsIsAClearError) {
+  runner::Editor editor;
+  try {
+    runner::LoadedModule::Load(editor, "C:\\windows\\system32\\kernel32.dll");
+    ADD_FAILURE() << "loaded";
+  } catch (const runner::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("VirtualdubFilterModuleInit2"), std::string::npos) << e.what();
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace trackloom::scenario
