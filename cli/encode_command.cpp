@@ -316,6 +316,12 @@ int ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
 
 namespace {
 
+// Ctrl-C before the render began: nothing was written.
+int Interrupted(const EncodeOptions& o) {
+  if (!o.quiet) std::fprintf(stderr, "trackloom: interrupted before any track was written\n");
+  return InterruptedExitStatus();
+}
+
 int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   const bool chatty = !o.quiet && !o.json;
   FilterHost host;
@@ -324,6 +330,9 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
 
   std::string directory = o.output_directory.value_or(saved.output_directory);
   if (directory.empty()) throw CliError("no output directory: give one with -o DIR");
+  // The filter drops one trailing separator itself; all of them go here, so the
+  // names in the summary read cleanly.
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   // The filter names its tracks "<dir>/VDN Track NN.wav" in a 260-byte field.
   if (directory.size() > kMaxOutputDirectoryLength) {
     throw CliError("the output directory path is too long for the filter (at most " +
@@ -373,7 +382,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     } else {
       temp.Create(directory, ".trackloom-sound-", ".wav");
       const AudioConversion converted = ConvertAudio(*audio_file, nullptr, -1, temp.path());
-      if (converted.stopped) return InterruptedExitStatus();
+      if (converted.stopped) return Interrupted(o);
       if (!converted.has_audio) throw CliError("'" + *audio_file + "' has no audio stream");
       audio.path = temp.path();
       audio.description = "converted from '" + *audio_file + "'";
@@ -382,7 +391,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     temp.Create(directory, ".trackloom-sound-", ".wav");
     const AudioConversion converted =
         ConvertAudio(o.input, o.input_format, video->video_start_seconds(), temp.path());
-    if (converted.stopped) return InterruptedExitStatus();
+    if (converted.stopped) return Interrupted(o);
     if (converted.has_audio) {
       audio.path = temp.path();
       audio.description = "converted from the input";

@@ -131,13 +131,15 @@ bool HeaderIsEnough(AVFormatContext* format, int index) {
          stream->codecpar->height > 0 && rate.num > 0 && rate.den > 0;
 }
 
-// Decoding threads: one per core, but no more than keep the frames they hold in
-// flight within about 16 MB (two at 1080p), so memory stays bounded on big machines.
+// Decoding threads: as FFmpeg picks them (one more than the cores, so a thread is
+// always ready while the main thread filters), but no more than keep the frames they
+// hold in flight within about 16 MB (two threads at 1080p), so memory stays bounded
+// on big machines.
 int DecodingThreads(int width, int height) {
   const long cores = sysconf(_SC_NPROCESSORS_ONLN);
   const int64_t per_thread = std::max<int64_t>(1, int64_t{width} * height * 3);
   const int64_t by_memory = std::max<int64_t>(1, (int64_t{16} << 20) / per_thread);
-  return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(cores > 0 ? cores : 1, by_memory), 1, 16));
+  return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>((cores > 0 ? cores : 1) + 1, by_memory), 1, 16));
 }
 
 }  // namespace

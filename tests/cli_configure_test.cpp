@@ -38,12 +38,14 @@ struct Outcome {
   std::string screen;
 };
 
-Outcome ConfigureOnTerminal(const std::string& settings, const std::vector<std::string>& keys) {
+Outcome ConfigureOnTerminal(const std::string& settings, const std::vector<std::string>& keys,
+                            const std::string& leak_suppressions) {
   Outcome outcome;
   int master = -1;
   const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
   if (child == 0) {
     setenv("TERM", "xterm", 1);
+    setenv("LSAN_OPTIONS", ("suppressions=" + leak_suppressions).c_str(), 1);
     signal(SIGHUP, SIG_IGN);
     execl(TRACKLOOM_BINARY, TRACKLOOM_BINARY, "configure", "--settings", settings.c_str(), nullptr);
     _exit(127);
@@ -69,6 +71,9 @@ std::string ReadText(const std::string& path) {
 
 TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
   TempDir dir;
+  // libedit copies the names of functions added with EL_ADDFN to wide strings that
+  // el_end never frees; in a sanitizer build the command's exit would report them.
+  std::ofstream(dir.File("lsan.supp")) << "leak:wcsdup\n";
   const std::string saved = "VirtualDub.video.filters.instance[0].Config(1,\"/a.wav\",\"/out\",\"200;100\");\n";
   struct Case {
     const char* name;
@@ -89,7 +94,7 @@ TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
   for (const Case& c : cases) {
     const std::string path = dir.File(std::string(c.name) + ".vcf");
     if (c.initial != nullptr) std::ofstream(path, std::ios::binary) << c.initial;
-    const Outcome outcome = ConfigureOnTerminal(path, c.keys);
+    const Outcome outcome = ConfigureOnTerminal(path, c.keys, dir.File("lsan.supp"));
     EXPECT_EQ(outcome.status, c.status) << c.name << "\n" << outcome.screen;
     EXPECT_EQ(ReadText(path), c.expected) << c.name;
     EXPECT_FALSE(FileExists(path + ".tmp")) << c.name;
