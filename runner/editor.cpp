@@ -132,9 +132,8 @@ LoadedModule::~LoadedModule() {
 
 FilterRecord& LoadedModule::filter(size_t index) {
   if (index >= filters_.size()) {
-    throw Error(filters_.empty() ? "the module registered no filter"
-                                 : "the module registered only " + std::to_string(filters_.size()) +
-                                       " filters");
+    throw Error("no filter " + std::to_string(index + 1) + ": the module registered " +
+                std::to_string(filters_.size()));
   }
   return *filters_[index];
 }

@@ -10,7 +10,8 @@
 //   filter.RunScriptLine(R"(Config(1,"","D:\\Tracks","100;250"))");
 //   runner::RenderReport report = filter.Render(frames);
 //
-// Not thread-safe: one editor, its modules and instances belong to one thread.
+// Not thread-safe: one editor, its modules and instances belong to one thread. An
+// instance must go before its module, and a module before its editor.
 #pragma once
 
 #include <cstddef>
