@@ -9,6 +9,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/interrupt.h"
+#include "cli/source_graph.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -45,6 +46,7 @@ struct Conversion {
   AVFrame* frame = nullptr;
   FILE* out = nullptr;
   std::string out_path;
+  std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
 
   ~Conversion() {
     if (out != nullptr) std::fclose(out);
@@ -66,6 +68,56 @@ struct Conversion {
     total += static_cast<int64_t>(count);
   }
 };
+
+// Opens the input's first audio stream and its decoder; stream_index stays -1 when
+// there is none.
+void OpenInput(Conversion& c, const std::string& input, int& stream_index, AudioConversion& result) {
+  c.format = avformat_alloc_context();
+  if (c.format == nullptr) throw CliError("out of memory");
+  c.format->interrupt_callback.callback = AvInterruptCallback;
+  int r = avformat_open_input(&c.format, input.c_str(), nullptr, nullptr);
+  if (r < 0) {
+    c.format = nullptr;
+    if (StopRequested()) {
+      result.stopped = true;
+      return;
+    }
+    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  }
+  auto first_audio = [&]() {
+    for (unsigned i = 0; i < c.format->nb_streams; ++i) {
+      if (c.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  stream_index = first_audio();
+  // Probing decodes pictures too; when the header already names the sound's codec
+  // and format it is skipped (the resampler is set up from the first decoded frame).
+  const AVCodecParameters* declared = stream_index >= 0 ? c.format->streams[stream_index]->codecpar : nullptr;
+  if (declared == nullptr || declared->codec_id == AV_CODEC_ID_NONE || declared->sample_rate <= 0 ||
+      declared->ch_layout.nb_channels <= 0) {
+    r = avformat_find_stream_info(c.format, nullptr);
+    if (r < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+    stream_index = first_audio();
+  }
+  for (unsigned i = 0; i < c.format->nb_streams; ++i) {
+    // Everything else is skipped by the demuxer where it can.
+    if (static_cast<int>(i) != stream_index) c.format->streams[i]->discard = AVDISCARD_ALL;
+  }
+  if (stream_index < 0) return;
+  AVStream* stream = c.format->streams[stream_index];
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound");
+  c.decoder = avcodec_alloc_context3(codec);
+  if (c.decoder == nullptr) throw CliError("out of memory");
+  avcodec_parameters_to_context(c.decoder, stream->codecpar);
+  c.decoder->pkt_timebase = stream->time_base;
+  r = avcodec_open2(c.decoder, codec, nullptr);
+  if (r < 0) throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r));
+
+  c.packet = av_packet_alloc();
+  if (c.packet == nullptr) throw CliError("out of memory");
+}
 
 }  // namespace
 
@@ -99,59 +151,25 @@ bool IsTrackAudioWav(const std::string& path) {
          GetLe16(h + 34) == 8 && std::memcmp(h + 36, "data", 4) == 0;
 }
 
-AudioConversion ConvertAudio(const std::string& input, const char* format_name,
-                             double start_seconds, const std::string& out_path) {
+AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
+                             const std::string& out_path) {
   AudioConversion result;
   Conversion c;
   c.out_path = out_path;
-  c.format = avformat_alloc_context();
-  if (c.format == nullptr) throw CliError("out of memory");
-  c.format->interrupt_callback.callback = AvInterruptCallback;
-  const AVInputFormat* forced = format_name != nullptr ? av_find_input_format(format_name) : nullptr;
-  int r = avformat_open_input(&c.format, input.c_str(), forced, nullptr);
-  if (r < 0) {
-    c.format = nullptr;
-    if (StopRequested()) {
-      result.stopped = true;
-      return result;
-    }
-    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  AVStream* stream = nullptr;
+  int stream_index = -1;
+  int r = 0;
+  if (generated) {
+    c.generator = SourceGraph::Open(input, true);
+  } else {
+    OpenInput(c, input, stream_index, result);
+    if (result.stopped || stream_index < 0) return result;
+    stream = c.format->streams[stream_index];
   }
-  auto first_audio = [&]() {
-    for (unsigned i = 0; i < c.format->nb_streams; ++i) {
-      if (c.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return static_cast<int>(i);
-    }
-    return -1;
-  };
-  int stream_index = first_audio();
-  // Probing decodes pictures too; when the header already names the sound's codec
-  // and format it is skipped (the resampler is set up from the first decoded frame).
-  const AVCodecParameters* declared = stream_index >= 0 ? c.format->streams[stream_index]->codecpar : nullptr;
-  if (declared == nullptr || declared->codec_id == AV_CODEC_ID_NONE || declared->sample_rate <= 0 ||
-      declared->ch_layout.nb_channels <= 0) {
-    r = avformat_find_stream_info(c.format, nullptr);
-    if (r < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(r));
-    stream_index = first_audio();
-  }
-  for (unsigned i = 0; i < c.format->nb_streams; ++i) {
-    // Everything else is skipped by the demuxer where it can.
-    if (static_cast<int>(i) != stream_index) c.format->streams[i]->discard = AVDISCARD_ALL;
-  }
-  if (stream_index < 0) return result;
   result.has_audio = true;
-  AVStream* stream = c.format->streams[stream_index];
-  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound");
-  c.decoder = avcodec_alloc_context3(codec);
-  if (c.decoder == nullptr) throw CliError("out of memory");
-  avcodec_parameters_to_context(c.decoder, stream->codecpar);
-  c.decoder->pkt_timebase = stream->time_base;
-  r = avcodec_open2(c.decoder, codec, nullptr);
-  if (r < 0) throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r));
 
-  c.packet = av_packet_alloc();
   c.frame = av_frame_alloc();
-  if (c.packet == nullptr || c.frame == nullptr) throw CliError("out of memory");
+  if (c.frame == nullptr) throw CliError("out of memory");
 
   c.out = std::fopen(out_path.c_str(), "wb");
   if (c.out == nullptr) {
@@ -182,7 +200,8 @@ AudioConversion ConvertAudio(const std::string& input, const char* format_name,
 
   auto drain_decoder = [&]() {
     for (;;) {
-      r = avcodec_receive_frame(c.decoder, c.frame);
+      if (c.generator && StopRequested()) return;
+      r = c.generator ? c.generator->Pull(c.frame) : avcodec_receive_frame(c.decoder, c.frame);
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
       if (r < 0) throw CliError("decoding the sound failed: " + AvErrorText(r));
       if (first) {
@@ -200,7 +219,7 @@ AudioConversion ConvertAudio(const std::string& input, const char* format_name,
         av_channel_layout_uninit(&in_layout);
         if (r >= 0) r = swr_init(c.resampler);
         if (r < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(r));
-        if (start_seconds >= 0) {
+        if (start_seconds >= 0 && stream != nullptr) {
           int64_t ts = c.frame->best_effort_timestamp;
           if (ts == AV_NOPTS_VALUE) ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
           const double offset = static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds;
@@ -219,7 +238,7 @@ AudioConversion ConvertAudio(const std::string& input, const char* format_name,
     }
   };
 
-  for (;;) {
+  while (c.format != nullptr) {
     if (StopRequested()) {
       result.stopped = true;
       return result;
@@ -236,8 +255,12 @@ AudioConversion ConvertAudio(const std::string& input, const char* format_name,
     av_packet_unref(c.packet);
     drain_decoder();
   }
-  avcodec_send_packet(c.decoder, nullptr);
+  if (c.decoder != nullptr) avcodec_send_packet(c.decoder, nullptr);
   drain_decoder();
+  if (StopRequested()) {
+    result.stopped = true;
+    return result;
+  }
   if (c.resampler != nullptr) resample(nullptr, 0);
 
   MakeTrackAudioHeader(static_cast<uint32_t>(written), header);

@@ -24,13 +24,14 @@ struct AudioConversion {
   bool stopped = false;    // an interrupt ended the conversion early
 };
 
-// Decodes the first audio stream of input (format_name forces a demuxer; null
-// guesses) and writes it, resampled, to out_path as a canonical track sound file.
+// Decodes the first audio stream of input (or, when generated, the sound of the
+// source filter chain input describes, e.g. "sine=duration=5") and writes it,
+// resampled, to out_path as a canonical track sound file.
 // start_seconds is the point of the input's timeline that becomes the file's start:
 // sound before it is dropped, and silence fills any gap before the sound begins;
 // a negative value starts at the sound's own beginning. Throws CliError with a
 // one-line reason on failure.
-AudioConversion ConvertAudio(const std::string& input, const char* format_name,
-                             double start_seconds, const std::string& out_path);
+AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
+                             const std::string& out_path);
 
 }  // namespace trackloom::cli

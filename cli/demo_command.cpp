@@ -43,11 +43,10 @@ int RunDemo(int argc, char** argv) {
       return 2;
     }
   }
-  // Both streams of one lavfi graph: out0 the picture, out1 the sound.
-  options.input = "testsrc2=size=320x180:rate=30:duration=" + std::to_string(kDemoSeconds) +
-                  "[out0];sine=frequency=660:beep_factor=4:sample_rate=44100:duration=" +
-                  std::to_string(kDemoSeconds) + "[out1]";
-  options.input_format = "lavfi";
+  options.input = "testsrc2=size=320x180:rate=30:duration=" + std::to_string(kDemoSeconds);
+  options.generated = true;
+  options.generated_sound =
+      "sine=frequency=660:beep_factor=4:sample_rate=44100:duration=" + std::to_string(kDemoSeconds);
   options.known_frames = kDemoSeconds * 18;
   options.break_times.push_back(kDemoBreakSeconds);
   if (!options.quiet && !options.json) {

@@ -23,7 +23,6 @@
 #include "cli/track_files.h"
 
 extern "C" {
-#include <libavdevice/avdevice.h>
 #include <libavutil/log.h>
 }
 
@@ -339,7 +338,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
                    std::to_string(kMaxOutputDirectoryLength) + " characters): " + directory);
   }
   // Everything that can be checked is, before the directory is made.
-  std::unique_ptr<VideoSource> video = VideoSource::Open(o.input, o.fit, o.input_format);
+  std::unique_ptr<VideoSource> video = VideoSource::Open(o.input, o.fit, o.generated);
 
   std::string breaks = saved.break_frames;
   if (!o.break_lists.empty() || !o.break_times.empty()) {
@@ -381,7 +380,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
       audio.description = "'" + *audio_file + "' as it is";
     } else {
       temp.Create(directory, ".trackloom-sound-", ".wav");
-      const AudioConversion converted = ConvertAudio(*audio_file, nullptr, -1, temp.path());
+      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, temp.path());
       if (converted.stopped) return Interrupted(o);
       if (!converted.has_audio) throw CliError("'" + *audio_file + "' has no audio stream");
       audio.path = temp.path();
@@ -389,8 +388,12 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     }
   } else {
     temp.Create(directory, ".trackloom-sound-", ".wav");
-    const AudioConversion converted =
-        ConvertAudio(o.input, o.input_format, video->video_start_seconds(), temp.path());
+    AudioConversion converted;
+    if (!o.generated) {
+      converted = ConvertAudio(o.input, false, video->video_start_seconds(), temp.path());
+    } else if (!o.generated_sound.empty()) {
+      converted = ConvertAudio(o.generated_sound, true, -1, temp.path());
+    }
     if (converted.stopped) return Interrupted(o);
     if (converted.has_audio) {
       audio.path = temp.path();
@@ -522,7 +525,6 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
 int Encode(const EncodeOptions& o) {
   InstallInterruptHandlers();
   av_log_set_level(o.verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
-  avdevice_register_all();
   TempFile temp;
   int status;
   try {

@@ -15,7 +15,10 @@ namespace trackloom::cli {
 
 struct EncodeOptions {
   std::string input;
-  const char* input_format = nullptr;  // a demuxer to force, e.g. "lavfi"; null guesses
+  // The input is a source filter chain (e.g. "testsrc2=duration=5") rather than a
+  // file, and generated_sound, if not empty, the one for its sound.
+  bool generated = false;
+  std::string generated_sound;
   std::optional<std::string> output_directory;
   Fit fit = Fit::kLetterbox;
   std::optional<std::string> audio_file;

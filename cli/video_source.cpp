@@ -8,6 +8,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/interrupt.h"
+#include "cli/source_graph.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -91,6 +92,7 @@ struct VideoSource::Impl {
   AVFrame* decoded = nullptr;
   AVFrame* filtered = nullptr;
   int stream_index = -1;
+  std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
   Fit fit = Fit::kLetterbox;
   AVRational time_base{0, 1};
   AVRational frame_rate{0, 1};
@@ -133,12 +135,12 @@ bool HeaderIsEnough(AVFormatContext* format, int index) {
 
 // Decoding threads: as FFmpeg picks them (one more than the cores, so a thread is
 // always ready while the main thread filters), but no more than keep the frames they
-// hold in flight within about 16 MB (two threads at 1080p), so memory stays bounded
+// hold in flight within about 20 MB (three threads at 1080p), so memory stays bounded
 // on big machines.
 int DecodingThreads(int width, int height) {
   const long cores = sysconf(_SC_NPROCESSORS_ONLN);
   const int64_t per_thread = std::max<int64_t>(1, int64_t{width} * height * 3);
-  const int64_t by_memory = std::max<int64_t>(1, (int64_t{16} << 20) / per_thread);
+  const int64_t by_memory = std::max<int64_t>(1, (int64_t{20} << 20) / per_thread);
   return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>((cores > 0 ? cores : 1) + 1, by_memory), 1, 16));
 }
 
@@ -147,16 +149,14 @@ int DecodingThreads(int width, int height) {
 VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 VideoSource::~VideoSource() = default;
 
-std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit,
-                                               const char* format_name) {
+std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit, bool generated) {
   auto impl = std::make_unique<Impl>();
   impl->fit = fit;
+  if (generated) return OpenGenerated(std::move(impl), input);
   impl->format = avformat_alloc_context();
   if (impl->format == nullptr) throw CliError("out of memory");
   impl->format->interrupt_callback.callback = AvInterruptCallback;
-  const AVInputFormat* forced = nullptr;
-  if (format_name != nullptr) forced = av_find_input_format(format_name);
-  int r = avformat_open_input(&impl->format, input.c_str(), forced, nullptr);
+  int r = avformat_open_input(&impl->format, input.c_str(), nullptr, nullptr);
   if (r < 0) {
     impl->format = nullptr;  // freed by the failed open
     throw CliError("cannot read '" + input + "': " + AvErrorText(r));
@@ -219,6 +219,23 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit
   return source;
 }
 
+std::unique_ptr<VideoSource> VideoSource::OpenGenerated(std::unique_ptr<Impl> impl,
+                                                        const std::string& description) {
+  impl->generator = SourceGraph::Open(description, false);
+  impl->time_base = impl->generator->time_base();
+  impl->frame_rate = impl->generator->frame_rate();
+  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
+  impl->width = impl->generator->width();
+  impl->height = impl->generator->height();
+  impl->stream_sar = {1, 1};
+  impl->chain = BuildFilterChain(impl->fit, impl->width, impl->height, 1, 1);
+  impl->packet = av_packet_alloc();
+  impl->decoded = av_frame_alloc();
+  impl->filtered = av_frame_alloc();
+  if (!impl->packet || !impl->decoded || !impl->filtered) throw CliError("out of memory");
+  return std::unique_ptr<VideoSource>(new VideoSource(std::move(impl)));
+}
+
 void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
   AVRational sar = first.sample_aspect_ratio.num > 0 ? first.sample_aspect_ratio : stream_sar;
   if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
@@ -267,9 +284,9 @@ double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate);
 
 bool VideoSource::Impl::FeedGraph() {
   for (;;) {
-    int r = avcodec_receive_frame(decoder, decoded);
+    int r = generator ? generator->Pull(decoded) : avcodec_receive_frame(decoder, decoded);
     if (r >= 0) {
-      int64_t ts = decoded->best_effort_timestamp;
+      int64_t ts = generator ? decoded->pts : decoded->best_effort_timestamp;
       if (ts == AV_NOPTS_VALUE) ts = next_pts != AV_NOPTS_VALUE ? next_pts : 0;
       if (zero_pts == AV_NOPTS_VALUE) zero_pts = ts;
       const int64_t duration = decoded->pkt_duration > 0
@@ -300,7 +317,7 @@ bool VideoSource::Impl::FeedGraph() {
       if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
       return true;
     }
-    if (r != AVERROR(EAGAIN)) throw CliError("decoding the video failed: " + AvErrorText(r));
+    if (r != AVERROR(EAGAIN) || generator) throw CliError("decoding the video failed: " + AvErrorText(r));
 
     if (demuxer_done) {
       // Flushing was sent; EAGAIN here should not happen, but never spin.

@@ -46,10 +46,10 @@ struct Picture {
 
 class VideoSource {
  public:
-  // Opens input (format_name forces a demuxer, e.g. "lavfi"; null guesses). Throws
-  // CliError with a one-line reason when the input cannot be read or has no video.
-  static std::unique_ptr<VideoSource> Open(const std::string& input, Fit fit,
-                                           const char* format_name = nullptr);
+  // Opens input, a file or URL FFmpeg reads, or, when generated, a source filter
+  // chain such as "testsrc2=size=320x180:rate=30:duration=12". Throws CliError with
+  // a one-line reason when the input cannot be read or has no video.
+  static std::unique_ptr<VideoSource> Open(const std::string& input, Fit fit, bool generated = false);
   ~VideoSource();
   VideoSource(const VideoSource&) = delete;
   VideoSource& operator=(const VideoSource&) = delete;
@@ -75,6 +75,7 @@ class VideoSource {
  private:
   struct Impl;
   explicit VideoSource(std::unique_ptr<Impl> impl);
+  static std::unique_ptr<VideoSource> OpenGenerated(std::unique_ptr<Impl> impl, const std::string& description);
 
   std::unique_ptr<Impl> impl_;
   int64_t estimated_frames_ = -1;
