@@ -152,7 +152,7 @@ bool IsTrackAudioWav(const std::string& path) {
 }
 
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             const std::string& out_path) {
+                             const std::string& out_path, const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Conversion c;
   c.out_path = out_path;
@@ -234,6 +234,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
         }
       }
       resample(const_cast<const uint8_t**>(c.frame->extended_data), c.frame->nb_samples);
+      if (progress) progress(static_cast<double>(written) / (kTrackAudioRate * kBytesPerSamplePair));
       av_frame_unref(c.frame);
     }
   };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace trackloom::cli {
@@ -31,7 +32,9 @@ struct AudioConversion {
 // sound before it is dropped, and silence fills any gap before the sound begins;
 // a negative value starts at the sound's own beginning. Throws CliError with a
 // one-line reason on failure.
+// progress, if given, is told the seconds of sound written so far, now and then.
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             const std::string& out_path);
+                             const std::string& out_path,
+                             const std::function<void(double seconds)>& progress = {});
 
 }  // namespace trackloom::cli

@@ -372,6 +372,17 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     throw CliError("cannot read the sound file '" + *audio_file + "': " + std::strerror(errno));
   }
   PrepareOutputDirectory(directory);
+  // Converting the sound of a long film takes a while: say so on a terminal.
+  const bool on_terminal = chatty && isatty(STDERR_FILENO);
+  Progress sound_status(stderr, on_terminal, -1);
+  const double video_seconds = video->estimated_frames() > 0
+                                   ? static_cast<double>(video->estimated_frames()) / kFramesPerSecond
+                                   : -1;
+  auto sound_progress = [&](double seconds) {
+    std::string line = "converting the sound: " + FormatDuration(seconds);
+    if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
+    sound_status.Show(line);
+  };
   if (o.no_audio) {
     audio.description = "none (--no-audio)";
   } else if (audio_file) {
@@ -380,7 +391,8 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
       audio.description = "'" + *audio_file + "' as it is";
     } else {
       temp.Create(directory, ".trackloom-sound-", ".wav");
-      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, temp.path());
+      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, temp.path(), sound_progress);
+      sound_status.Finish();
       if (converted.stopped) return Interrupted(o);
       if (!converted.has_audio) throw CliError("'" + *audio_file + "' has no audio stream");
       audio.path = temp.path();
@@ -390,10 +402,11 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     temp.Create(directory, ".trackloom-sound-", ".wav");
     AudioConversion converted;
     if (!o.generated) {
-      converted = ConvertAudio(o.input, false, video->video_start_seconds(), temp.path());
+      converted = ConvertAudio(o.input, false, video->video_start_seconds(), temp.path(), sound_progress);
     } else if (!o.generated_sound.empty()) {
-      converted = ConvertAudio(o.generated_sound, true, -1, temp.path());
+      converted = ConvertAudio(o.generated_sound, true, -1, temp.path(), sound_progress);
     }
+    sound_status.Finish();
     if (converted.stopped) return Interrupted(o);
     if (converted.has_audio) {
       audio.path = temp.path();
@@ -430,7 +443,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
 
   TrackFileSnapshot before = TrackFileSnapshot::Take(directory);
   VideoFrameSource frames(*video, expected);
-  Progress progress(stderr, chatty && isatty(STDERR_FILENO), expected);
+  Progress progress(stderr, on_terminal, expected);
   runner::RenderOptions render_options;
   render_options.on_frame = [&](const runner::RenderProgress& p) {
     progress.Update(p.frames_done);

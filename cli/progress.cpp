@@ -50,7 +50,18 @@ void Progress::Update(int64_t done) {
   last_draw_ = now;
   const double elapsed = std::chrono::duration<double>(now - start_).count();
   const double rate = elapsed > 0.2 ? static_cast<double>(done) / elapsed : 0;
-  const std::string line = Line(done, total_, rate);
+  Draw(Line(done, total_, rate));
+}
+
+void Progress::Show(const std::string& line) {
+  if (!enabled_) return;
+  const Clock::time_point now = Clock::now();
+  if (drawn_ && now - last_draw_ < std::chrono::milliseconds(250)) return;
+  last_draw_ = now;
+  Draw(line);
+}
+
+void Progress::Draw(const std::string& line) {
   // Blanks over the rest of a longer earlier line.
   const size_t pad = last_width_ > line.size() ? last_width_ - line.size() : 0;
   std::fprintf(out_, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");

@@ -22,6 +22,8 @@ class Progress {
 
   // Redraws at most a few times a second.
   void Update(int64_t done);
+  // Draws a line of the caller's own, at most a few times a second.
+  void Show(const std::string& line);
   // Removes the line so what follows starts on a clean one.
   void Finish();
 
@@ -30,6 +32,7 @@ class Progress {
 
  private:
   using Clock = std::chrono::steady_clock;
+  void Draw(const std::string& line);
   FILE* out_;
   bool enabled_;
   bool drawn_ = false;
