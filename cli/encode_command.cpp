@@ -63,6 +63,8 @@ constexpr char kEncodeHelp[] =
     "Each frame record takes 1/9 s of disc time (a track plays at double CD speed),\n"
     "so an 80-minute disc holds 40 minutes of video.\n"
     "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
+    "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
+    "130 interrupted.\n"
     "\n"
     "Examples:\n"
     "  trackloom encode film.mp4 -o tracks\n"
@@ -468,6 +470,10 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     failure = *frames.failure() + "; the tracks written so far are complete";
   } else if (!report.ok && !interrupted) {
     failure = "the render ended with a failure the filter did not explain";
+  } else if (tracks.empty() && !interrupted) {
+    // Output frame 0 is never written: a track needs at least two pictures.
+    failure = "'" + o.input + "' is too short: it gave " + std::to_string(report.frames_run) +
+              " picture(s) at 18 fps, and a track needs at least 2";
   }
   temp.Remove();
 
@@ -497,13 +503,14 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     char numbers[256];
     std::snprintf(numbers, sizeof numbers,
                   "],\"records\":%lld,\"video_seconds\":%.3f,\"disc_seconds\":%.3f,"
-                  "\"disc_limit_seconds\":%.3f,\"over_disc_limit\":%s,\"interrupted\":%s,\"ok\":%s}",
+                  "\"disc_limit_seconds\":%.3f,\"over_disc_limit\":%s,\"interrupted\":%s,\"ok\":%s",
                   static_cast<long long>(total_records),
                   static_cast<double>(total_records) / kPictureFramesPerSecond, total_disc, disc_limit,
                   over ? "true" : "false", interrupted ? "true" : "false",
                   failure.empty() && !interrupted ? "true" : "false");
     json += numbers;
-    std::printf("%s\n", json.c_str());
+    if (!failure.empty()) json += ",\"error\":" + JsonString(failure);
+    std::printf("%s}\n", json.c_str());
   } else if (!o.quiet) {
     std::printf("%s %zu track%s in '%s' (sound: %s):\n", interrupted ? "Interrupted; wrote" : "Wrote",
                 tracks.size(), tracks.size() == 1 ? "" : "s", directory.c_str(), audio.description.c_str());

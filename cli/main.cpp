@@ -22,7 +22,9 @@ void PrintUsage(FILE* out) {
                "Usage: trackloom <command> [options]\n\n"
                "Turns video into track files for VideoNow Color players.\n\nCommands:\n");
   for (const Subcommand& s : kSubcommands) std::fprintf(out, "  %-10s %s\n", s.name, s.summary);
-  std::fprintf(out, "\nRun 'trackloom <command> --help' for the options of a command.\n");
+  std::fprintf(out,
+               "\nRun 'trackloom <command> --help' for the options of a command.\n"
+               "Start with 'trackloom demo', or: trackloom encode film.mp4 -o tracks\n");
 }
 
 }  // namespace

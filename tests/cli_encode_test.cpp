@@ -297,6 +297,7 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
   TempDir dir;
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 1), "-c:v", "ffv1", dir.File("clip.mkv")});
   Ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", dir.File("sound.wav")});
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(144, 80, 18, 1), "-frames:v", "1", "-c:v", "ffv1", dir.File("one.mkv")});
   WriteFileBytes(dir.File("text.mp4"), std::vector<uint8_t>(300, 'x'));
   WriteFileBytes(dir.File("a-file"), {1, 2, 3});
   // A track that cannot be created: its name is taken by a directory.
@@ -313,6 +314,8 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", dir.File("text.mp4"), "-o", out}, 1, "cannot read"},
       {{"encode", dir.File("sound.wav"), "-o", out}, 1, "has no video stream"},
       {{"encode", clip}, 1, "no output directory"},
+      // Output frame 0 is never written, so one picture makes no track.
+      {{"encode", dir.File("one.mkv"), "-o", out, "--no-audio"}, 1, "is too short: it gave 1 picture(s)"},
       {{"encode", clip, "-o", dir.File("a-file") + "/sub"}, 1, "cannot create the output directory"},
       {{"encode", clip, "-o", dir.File("a-file")}, 1, "output"},
       {{"encode", clip, "-o", dir.File("blocked"), "--no-audio"}, 1, "trackloom: Failed to create output file\n"},
