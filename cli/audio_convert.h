@@ -13,7 +13,10 @@ inline constexpr int kTrackAudioChannels = 2;
 inline constexpr int kWavHeaderSize = 44;
 
 // True when path already is such a file, header for header as the filter checks it,
-// so it can be handed over unconverted.
+// and holds nothing after its sample data, so it can be handed over unconverted.
+// (The filter reads every byte after the header as sound: a chunk after the data,
+// such as a LIST of tags, would reach the tracks as noise. Such a file is converted,
+// which keeps only the samples.)
 bool IsTrackAudioWav(const std::string& path);
 
 // The 44-byte header of such a file holding data_bytes of samples.

@@ -80,7 +80,17 @@ int RunConfigure(int argc, char** argv) {
       std::fprintf(stderr, "trackloom: cancelled; '%s' is unchanged\n", settings.c_str());
       return 1;
     }
-    WriteSettingsFile(settings, host.ScriptString());
+    // The filter doubles backslashes but escapes nothing else, so a path holding a
+    // double quote gives a line no editor can read back; it is refused rather than
+    // saved broken.
+    const std::string line = host.ScriptString();
+    try {
+      host.Settings();
+    } catch (const CliError&) {
+      throw CliError("cannot save these settings: a path holding a double quote (\") cannot be read back "
+                     "from a settings line; '" + settings + "' is unchanged");
+    }
+    WriteSettingsFile(settings, line);
     std::printf("Saved the settings to '%s'.\n", settings.c_str());
     return 0;
   } catch (const CliError& e) {

@@ -90,6 +90,8 @@ TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
       {"cancel", saved.c_str(), {"\r", kEsc}, 1, saved},
       // No file yet: empty settings, typed in; backslashes are doubled in the line.
       {"new", nullptr, {"/s\\x.wav\r", "/t\r", "7\r", "\r", "\r"}, 0, "Config(1,\"/s\\\\x.wav\",\"/t\",\"7\")\n"},
+      // The filter writes a quote in a path unescaped: refused, the file unchanged.
+      {"quote", saved.c_str(), {"\"x\r", "\r", "\r", "\r", "\r", "\r"}, 1, saved},
   };
   for (const Case& c : cases) {
     const std::string path = dir.File(std::string(c.name) + ".vcf");
@@ -97,6 +99,7 @@ TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
     const Outcome outcome = ConfigureOnTerminal(path, c.keys, dir.File("lsan.supp"));
     EXPECT_EQ(outcome.status, c.status) << c.name << "\n" << outcome.screen;
     EXPECT_EQ(ReadText(path), c.expected) << c.name;
+    if (std::string(c.name) == "quote") EXPECT_NE(outcome.screen.find("double quote"), std::string::npos);
     EXPECT_FALSE(FileExists(path + ".tmp")) << c.name;
   }
   // Without a terminal there is no dialog to show.

@@ -211,6 +211,24 @@ TEST(CliEncode, SoundIsResampledFromTheInputOrTakenFromAnotherFile) {
   EXPECT_TRUE(AllEqual(track.Sound(3), 0x80));  // a short read gives silence
   EXPECT_TRUE(AllEqual(track.Sound(35), 0x80));
 
+  // The same with a chunk of tags after the samples: handed over as it is, the
+  // filter would play the chunk's bytes as sound; converted, only the samples remain,
+  // byte for byte (the format is already the tracks').
+  std::vector<uint8_t> tagged = MakeWav(17640, 8, 2, samples);
+  const std::vector<uint8_t> tags = {'L', 'I', 'S', 'T', 0xF4, 0x0F, 0, 0, 'I', 'N', 'F', 'O'};
+  tagged.insert(tagged.end(), tags.begin(), tags.end());
+  tagged.resize(tagged.size() + 4084, 'x');
+  WriteFileBytes(dir.File("tagged.wav"), tagged);
+  r = RunTrackloom({"encode", dir.File("silent.mkv"), "-o", dir.File("t"), "--audio", dir.File("tagged.wav")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  track = ReadTrack(TrackPath(dir, "t", 1));
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(track.Sound(k), std::vector<uint8_t>(samples.begin() + static_cast<long>(k * 1960),
+                                                   samples.begin() + static_cast<long>((k + 1) * 1960)));
+  }
+  EXPECT_TRUE(AllEqual(track.Sound(3), 0x80));
+  EXPECT_TRUE(AllEqual(track.Sound(4), 0x80));
+
   // Another format in another file is converted: 16-bit mono at 8000 Hz.
   Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=200:sample_rate=8000:duration=1", "-c:a", "pcm_s16le",
           dir.File("other.wav")});

@@ -123,8 +123,14 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
   };
   const std::vector<uint8_t> good = MakeWav(17640, 8, 2, samples);
   std::vector<uint8_t> odd_sizes = MakeWav(17640, 8, 2, samples);
-  odd_sizes[4] = odd_sizes[40] = 0x77;  // size fields, byte rate and alignment are not examined
+  odd_sizes[4] = 0x77;  // the RIFF size, byte rate and alignment are not examined
   odd_sizes[28] = odd_sizes[32] = 0x01;
+  std::vector<uint8_t> unfinished = MakeWav(17640, 8, 2, samples);
+  unfinished[40] = 0;  // data size 0: the samples run to the end
+  std::vector<uint8_t> longer_data = MakeWav(17640, 8, 2, samples);
+  longer_data[41] = 0x10;  // more declared than there is: the file simply ends early
+  std::vector<uint8_t> trailing = MakeWav(17640, 8, 2, samples);
+  trailing.insert(trailing.end(), {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'});
   std::vector<uint8_t> adpcm = MakeWav(17640, 8, 2, samples);
   adpcm[20] = 2;
   std::vector<uint8_t> list_chunk = MakeWav(17640, 8, 2, samples);
@@ -132,6 +138,9 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
   const Case cases[] = {
       {"good", MakeWav(17640, 8, 2, samples), true},
       {"sizes", odd_sizes, true},
+      {"unfinished", unfinished, true},
+      {"longer data", longer_data, true},
+      {"trailing chunk", trailing, false},  // its bytes would play as noise
       {"44100", MakeWav(44100, 8, 2, samples), false},
       {"mono", MakeWav(17640, 8, 1, samples), false},
       {"16bit", MakeWav(17640, 16, 2, samples), false},
