@@ -99,7 +99,9 @@ TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
     const Outcome outcome = ConfigureOnTerminal(path, c.keys, dir.File("lsan.supp"));
     EXPECT_EQ(outcome.status, c.status) << c.name << "\n" << outcome.screen;
     EXPECT_EQ(ReadText(path), c.expected) << c.name;
-    if (std::string(c.name) == "quote") EXPECT_NE(outcome.screen.find("double quote"), std::string::npos);
+    if (std::string(c.name) == "quote") {
+      EXPECT_NE(outcome.screen.find("double quote"), std::string::npos) << outcome.screen;
+    }
     EXPECT_FALSE(FileExists(path + ".tmp")) << c.name;
   }
   // Without a terminal there is no dialog to show.
