@@ -546,21 +546,24 @@ int Encode(const EncodeOptions& o) {
   InstallInterruptHandlers();
   av_log_set_level(o.verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
   TempFile temp;
+  // A failure while a stop was asked for is most likely the stop itself (blocking
+  // reads give up once it is asked), so it is reported as the interrupt.
+  auto fail = [&](const char* message) {
+    if (StopRequested()) return Interrupted(o);
+    std::fprintf(stderr, "trackloom: %s\n", message);
+    return 1;
+  };
   int status;
   try {
     status = EncodeWith(o, temp);
   } catch (const CliError& e) {
-    std::fprintf(stderr, "trackloom: %s\n", e.what());
-    status = 1;
+    status = fail(e.what());
   } catch (const runner::Error& e) {
-    std::fprintf(stderr, "trackloom: %s\n", e.what());
-    status = 1;
+    status = fail(e.what());
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "trackloom: out of memory\n");
-    status = 1;
+    status = fail("out of memory");
   }
   temp.Remove();
-  if (status != 0 && StopRequested()) status = InterruptedExitStatus();
   return status;
 }
 
