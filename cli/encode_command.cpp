@@ -158,6 +158,13 @@ std::string WriteFailureReason(const std::string& directory, const TrackFileInfo
   return "the file could not be written";
 }
 
+// A pipe, a terminal or standard input: what is read from it is gone.
+bool IsReadOnce(const std::string& input) {
+  if (input == "-" || input.rfind("pipe:", 0) == 0 || input.rfind("fd:", 0) == 0) return true;
+  struct stat st {};
+  return stat(input.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
 struct AudioPlan {
   std::string path;        // what the filter reads; empty: silent
   std::string description; // for the summary
@@ -340,6 +347,13 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
                    std::to_string(kMaxOutputDirectoryLength) + " characters): " + directory);
   }
   // Everything that can be checked is, before the directory is made.
+  std::optional<std::string> audio_file = o.audio_file;
+  if (!audio_file && !o.no_audio && !saved.audio_path.empty()) audio_file = saved.audio_path;
+  if (!o.generated && !o.no_audio && !audio_file && IsReadOnce(o.input)) {
+    // The sound is converted in a pass of its own before the pictures are read.
+    throw CliError("'" + o.input + "' can be read only once, but its sound and its pictures are read " +
+                   "one after the other: give the sound with --audio FILE, or use --no-audio");
+  }
   std::unique_ptr<VideoSource> video = VideoSource::Open(o.input, o.fit, o.generated);
 
   std::string breaks = saved.break_frames;
@@ -366,10 +380,6 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
 
   // The sound: as given, converted from another file, converted from the input, or none.
   AudioPlan audio;
-  std::optional<std::string> audio_file = o.audio_file;
-  if (!audio_file && !o.no_audio && !o.audio_file && !saved.audio_path.empty() && o.settings_file) {
-    audio_file = saved.audio_path;
-  }
   if (audio_file && !o.no_audio && access(audio_file->c_str(), R_OK) != 0) {
     throw CliError("cannot read the sound file '" + *audio_file + "': " + std::strerror(errno));
   }

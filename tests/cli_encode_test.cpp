@@ -280,12 +280,15 @@ TEST(CliEncode, InterruptFinishesTheOpenTrackAndExits130) {
   TempDir dir;
   // The input comes through a pipe that the test holds open, so the encode is
   // certainly still running, waiting for more, when Ctrl-C arrives.
-  Ffmpeg({"-f", "lavfi", "-i", TestPattern(144, 80, 18, 4), "-f", "lavfi", "-i", "sine=duration=4", "-c:v",
-          "rawvideo", "-pix_fmt", "bgra", "-c:a", "pcm_s16le", dir.File("clip.nut")});
+  // Its sound is read once, so it comes from a file of its own, converted into a
+  // temporary file that the interrupt must remove too.
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(144, 80, 18, 4), "-c:v", "rawvideo", "-pix_fmt", "bgra",
+          dir.File("clip.nut")});
+  Ffmpeg({"-f", "lavfi", "-i", "sine=duration=4", "-c:a", "pcm_s16le", dir.File("sound.wav")});
   const std::vector<uint8_t> clip = ReadFileBytes(dir.File("clip.nut"));
   ASSERT_EQ(mkfifo(dir.File("pipe.nut").c_str(), 0600), 0);
-  const pid_t pid = StartTrackloom({"encode", dir.File("pipe.nut"), "-o", dir.File("out"), "--no-audio",
-                                    "--break", "10"}, dir.path());
+  const pid_t pid = StartTrackloom({"encode", dir.File("pipe.nut"), "-o", dir.File("out"), "--audio",
+                                    dir.File("sound.wav"), "--break", "10"}, dir.path());
   {
     std::ofstream pipe(dir.File("pipe.nut"), std::ios::binary);
     pipe.write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size() / 2));
@@ -318,6 +321,7 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(144, 80, 18, 1), "-frames:v", "1", "-c:v", "ffv1", dir.File("one.mkv")});
   WriteFileBytes(dir.File("text.mp4"), std::vector<uint8_t>(300, 'x'));
   WriteFileBytes(dir.File("a-file"), {1, 2, 3});
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
   // A track that cannot be created: its name is taken by a directory.
   std::filesystem::create_directories(dir.File("blocked") + "/VDN Track 01.wav");
   const std::string clip = dir.File("clip.mkv");
@@ -331,6 +335,8 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", dir.File("missing.mp4"), "-o", out}, 1, "cannot read '" + dir.File("missing.mp4") + "'"},
       {{"encode", dir.File("text.mp4"), "-o", out}, 1, "cannot read"},
       {{"encode", dir.File("sound.wav"), "-o", out}, 1, "has no video stream"},
+      // Refused before anything is read (nobody writes to this pipe).
+      {{"encode", dir.File("pipe"), "-o", out}, 1, "can be read only once"},
       {{"encode", clip}, 1, "no output directory"},
       // Output frame 0 is never written, so one picture makes no track.
       {{"encode", dir.File("one.mkv"), "-o", out, "--no-audio"}, 1, "is too short: it gave 1 picture(s)"},
