@@ -21,8 +21,9 @@ constexpr char kConfigureHelp[] =
     "Opens the filter's configuration dialog (on a terminal here) on the settings\n"
     "in FILE: the sound file, the output directory and the frames at which a new\n"
     "track begins. On OK the settings are written back to FILE as the filter's\n"
-    "Config(...) line, which 'trackloom encode --settings FILE' reads. A FILE that\n"
-    "does not exist yet starts from empty settings.\n"
+    "Config(...) line, which 'trackloom encode --settings FILE' reads; that line\n"
+    "is all FILE holds afterwards. A FILE that does not exist yet starts from empty\n"
+    "settings.\n"
     "\n"
     "Exit status: 0 saved, 1 cancelled (FILE unchanged) or failed.\n";
 

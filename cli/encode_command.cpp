@@ -464,6 +464,10 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   const runner::RenderReport report = host.instance().Render(frames, render_options);
   progress.Finish();
   const bool interrupted = StopRequested();
+  if (!video->read_error().empty() && !interrupted && !o.quiet) {
+    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s); the tracks end there\n",
+                 o.input.c_str(), video->read_error().c_str());
+  }
 
   std::vector<TrackFileInfo> tracks = before.WrittenSince(directory);
   for (TrackFileInfo& track : tracks) RepairTrackFile(track);

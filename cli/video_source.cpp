@@ -104,6 +104,7 @@ struct VideoSource::Impl {
   int64_t next_pts = AV_NOPTS_VALUE;
   bool demuxer_done = false;
   bool decoder_done = false;
+  std::string read_error;
 
   ~Impl() {
     av_frame_free(&filtered);
@@ -281,6 +282,7 @@ int VideoSource::input_width() const { return impl_->width; }
 int VideoSource::input_height() const { return impl_->height; }
 
 double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate); }
+const std::string& VideoSource::read_error() const { return impl_->read_error; }
 
 bool VideoSource::Impl::FeedGraph() {
   for (;;) {
@@ -326,12 +328,9 @@ bool VideoSource::Impl::FeedGraph() {
     r = av_read_frame(format, packet);
     if (r < 0) {
       if (StopRequested()) return false;
-      if (r != AVERROR_EOF) {
-        // A read error ends the input like its end would; what was decoded is kept,
-        // as it is for a truncated file.
-        std::fprintf(stderr, "trackloom: note: reading the input stopped early: %s\n",
-                     AvErrorText(r).c_str());
-      }
+      // A read error ends the input like its end would; what was decoded is kept,
+      // as it is for a truncated file.
+      if (r != AVERROR_EOF) read_error = AvErrorText(r);
       demuxer_done = true;
       avcodec_send_packet(decoder, nullptr);
       continue;

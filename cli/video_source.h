@@ -69,6 +69,9 @@ class VideoSource {
   // The chain for the picture size the input declares; the graph itself is set up
   // from the first decoded picture, which is what counts where the two differ.
   const std::string& filter_chain() const;
+  // Why reading stopped before the end of the input, or empty: the pictures up to
+  // there are delivered and the input then ends, as a truncated file does.
+  const std::string& read_error() const;
   int input_width() const;
   int input_height() const;
 
