@@ -406,6 +406,12 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("c"), "--no-audio", "--quiet"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
+  // A failure still gives the summary, marked, with the reason.
+  std::filesystem::create_directories(dir.File("d") + "/VDN Track 01.wav");
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("d"), "--no-audio", "--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\"tracks\":[],\"records\":0,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"ok\":false,\"error\":\"Failed to create output file\"}"), std::string::npos) << r.out;
 }
 
 TEST(CliEncode, DemoMakesTwoTracksWithSound) {
