@@ -11,7 +11,7 @@ if(WIN32)
   # Run by hand on a virtual display of its own, not through the plain emulator line.
   add_executable(dialog_win32_tests dialog_win32_test.cpp)
   target_link_libraries(dialog_win32_tests PRIVATE trackloom_runner trackloom_core
-    trackloom_test_support GTest::gtest_main user32 gdi32)
+    trackloom_test_support GTest::gtest_main user32 gdi32 shell32)
   trackloom_warnings(dialog_win32_tests)
   add_dependencies(dialog_win32_tests trackloom_vdf)
   target_compile_definitions(dialog_win32_tests PRIVATE

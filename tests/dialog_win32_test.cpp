@@ -4,6 +4,8 @@
 // thread and driven from a second one with window messages, as a person would
 // drive it: find it by its caption, type into the boxes, press the buttons.
 #include <windows.h>
+// windows.h first: the shell header needs its types.
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -639,6 +641,45 @@ TEST(Win32Dialog, BrowseButtonsOpenTheSystemDialogs) {
   EXPECT_EQ(seen.directory, "C:\\out");
   EXPECT_EQ(std::string(State(filter).audio_path), "C:\\in.wav");
   EXPECT_EQ(std::string(State(filter).output_directory), "C:\\out");
+}
+
+TEST(Win32Dialog, BrowsingFillsTheBoxesAndOkKeepsThem) {
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir.File("tone.wav"), testing::MakeWav(17640, 8, 2, {0x80, 0x80}));
+  const std::string picked_file = WindowsPath(dir.File("tone.wav"));
+  // The browser opens at the top of the shell's namespace with it selected: OK
+  // there picks the desktop, whose file-system folder is this one.
+  char desktop[MAX_PATH] = "";
+  SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop);
+  const std::string picked_folder = desktop;
+  ASSERT_FALSE(picked_folder.empty());
+  runner::FilterInstance filter(*TheModule().loaded);
+  Set(State(filter), "C:\\old.wav", "C:\\old", "5");
+  bool file_picked = false, folder_found = false;
+  std::string folder_box;
+  int result = RunDialog(filter, [&](HWND dialog, Session& s) {
+    Press(dialog, IDC_AUDIO_BROWSE);
+    file_picked = PickFileInBrowser(picked_file);
+    Press(dialog, IDC_OUTPUT_BROWSE);
+    HWND folders = nullptr;
+    folder_found = WaitFor([&] {
+      return (folders = FindWindowWithText(s.ui_thread, "Select Directory for Output Files")) != nullptr;
+    });
+    if (folder_found) {
+      Press(folders, IDOK);
+      WaitFor([&] { return !IsWindow(folders); });
+    }
+    WaitFor([&] { return ItemText(dialog, IDC_OUTPUT_DIRECTORY) != "C:\\old"; }, 3000);
+    folder_box = ItemText(dialog, IDC_OUTPUT_DIRECTORY);
+    Press(dialog, IDOK);
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(file_picked);
+  EXPECT_TRUE(folder_found);
+  EXPECT_EQ(std::string(State(filter).audio_path), picked_file);
+  EXPECT_EQ(folder_box, picked_folder);
+  EXPECT_EQ(std::string(State(filter).output_directory), picked_folder);
+  EXPECT_EQ(Frames(State(filter)), "5");
 }
 
 TEST(Win32Dialog, NoDialogWithoutItsTemplate) {
