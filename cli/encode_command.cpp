@@ -469,8 +469,9 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
                  o.input.c_str(), video->read_error().c_str());
   }
 
-  std::vector<TrackFileInfo> tracks = before.WrittenSince(directory);
-  for (TrackFileInfo& track : tracks) RepairTrackFile(track);
+  // A record the disk could not take is taken back by the filter itself, so the
+  // tracks on disk are whole files here.
+  const std::vector<TrackFileInfo> tracks = before.WrittenSince(directory);
 
   std::string failure;
   if (!report.errors.empty()) {

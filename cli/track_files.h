@@ -7,21 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
-// Sizes of the filter's output, which the summary and the repair rely on.
-inline constexpr int64_t kTrackHeaderBytes = 44;
-inline constexpr int64_t kTrackLeadInBytes = 2048;
-inline constexpr int64_t kTrackFirstRecordOffset = kTrackHeaderBytes + kTrackLeadInBytes;  // 2092
-inline constexpr int64_t kTrackRecordBytes = 19600;
+// Sizes of the filter's output, which the summary relies on.
+inline constexpr int64_t kTrackHeaderBytes = kWaveHeaderSize;
+inline constexpr int64_t kTrackLeadInBytes = kLeadInSize;
+inline constexpr int64_t kTrackFirstRecordOffset = kFirstRecordOffset;  // 2092
+inline constexpr int64_t kTrackRecordBytes = kFrameRecordSize;         // 19600
 // A track is declared as CD audio, 44100 Hz x 16 bits x 2 channels: 176400 bytes a
 // second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
 inline constexpr double kDiscBytesPerSecond = 176400;
 inline constexpr int kPictureFramesPerSecond = 18;
-// Both WAV size fields are 32-bit.
-inline constexpr int64_t kTrackLengthLimit = 0xFFFFFFFFll;
-inline constexpr int kMaxTracks = 61;  // 60 breaks make 61 tracks
-inline constexpr int kMaxBreaks = 60;
+inline constexpr int64_t kTrackLengthLimit = static_cast<int64_t>(kMaxTrackLength);
+inline constexpr int kMaxBreaks = kMaxBreakFrames;
+inline constexpr int kMaxTracks = kMaxBreaks + 1;
 // The filter's path fields hold 259 characters; "/VDN Track NN.wav" takes 17 of them.
 inline constexpr size_t kMaxPathLength = 259;
 inline constexpr size_t kMaxOutputDirectoryLength = kMaxPathLength - 17;
@@ -61,10 +62,5 @@ class TrackFileSnapshot {
   std::vector<Stamp> stamps_;
 };
 
-// A track cut short by a failed write (a full disk) ends in part of a record. Cuts
-// it back to its last whole record and rewrites both size fields, so the file stays
-// one a player reads. Files that are whole, or not regular files, are left alone.
-// Returns true when the file was changed.
-bool RepairTrackFile(TrackFileInfo& track);
 
 }  // namespace trackloom::cli

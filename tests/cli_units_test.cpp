@@ -160,46 +160,5 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
             std::vector<uint8_t>(one_second.begin(), one_second.begin() + kWavHeaderSize));
 }
 
-TEST(CliUnits, RepairCutsAPartialRecordAndFixesTheSizes) {
-  TempDir dir;
-  struct Case {
-    const char* name;
-    size_t length;
-    uint32_t riff, data;  // size fields as found
-    bool changed;
-    int64_t records;
-  };
-  const Case cases[] = {
-      {"whole", 2092 + 2 * 19600, 2092 + 2 * 19600 - 8, 2092 + 2 * 19600 - 44, false, 2},
-      {"partial", 2092 + 2 * 19600 + 400, 2092 + 2 * 19600 + 392, 2092 + 2 * 19600 + 356, true, 2},
-      {"unpatched", 2092 + 19600, 0, 0, true, 1},
-      {"lead-in only", 2092, 2084, 2048, false, 0},
-  };
-  for (const Case& c : cases) {
-    std::vector<uint8_t> bytes(c.length, 0x5A);
-    std::memcpy(bytes.data(), "RIFF", 4);
-    std::memcpy(bytes.data() + 8, "WAVE", 4);
-    for (int i = 0; i < 4; ++i) {
-      bytes[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(c.riff >> (8 * i));
-      bytes[40 + static_cast<size_t>(i)] = static_cast<uint8_t>(c.data >> (8 * i));
-    }
-    WriteFileBytes(dir.File(c.name), bytes);
-    TrackFileInfo track{c.name, dir.File(c.name), static_cast<int64_t>(c.length), 0};
-    EXPECT_EQ(RepairTrackFile(track), c.changed) << c.name;
-    const std::vector<uint8_t> after = ReadFileBytes(dir.File(c.name));
-    const size_t whole = 2092 + static_cast<size_t>(c.records) * 19600;
-    EXPECT_EQ(after.size(), whole) << c.name;
-    EXPECT_EQ(ReadLe32(after, 4), whole - 8) << c.name;
-    EXPECT_EQ(ReadLe32(after, 40), whole - 44) << c.name;
-    EXPECT_EQ(after[100], 0x5A) << c.name;  // record bytes untouched
-    EXPECT_EQ(track.records, c.records) << c.name;
-  }
-  // Not a track: left alone.
-  WriteFileBytes(dir.File("other"), std::vector<uint8_t>(5000, 1));
-  TrackFileInfo other{"other", dir.File("other"), 5000, 0};
-  EXPECT_FALSE(RepairTrackFile(other));
-  EXPECT_EQ(ReadFileBytes(dir.File("other")).size(), 5000u);
-}
-
 }  // namespace
 }  // namespace trackloom::cli
