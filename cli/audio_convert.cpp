@@ -7,8 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "cli/byte_order.h"
 #include "cli/cli_error.h"
 #include "cli/interrupt.h"
+#include "cli/sound_wav_writer.h"
 #include "cli/source_graph.h"
 
 extern "C" {
@@ -25,17 +27,6 @@ namespace {
 constexpr int kBytesPerSamplePair = kTrackAudioChannels;  // one byte per channel
 constexpr uint8_t kSilentSample = 0x80;
 
-void PutLe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t GetLe32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint16_t GetLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Owns everything one conversion opens; one cleanup path for every exit.
 struct Conversion {
@@ -121,22 +112,6 @@ void OpenInput(Conversion& c, const std::string& input, int& stream_index, Audio
 
 }  // namespace
 
-void MakeTrackAudioHeader(uint32_t data_bytes, uint8_t h[kWavHeaderSize]) {
-  std::memcpy(h + 0, "RIFF", 4);
-  PutLe32(h + 4, data_bytes + kWavHeaderSize - 8);  // RIFF size: file length - 8
-  std::memcpy(h + 8, "WAVE", 4);
-  std::memcpy(h + 12, "fmt ", 4);
-  PutLe32(h + 16, 16);  // format chunk length
-  PutLe16(h + 20, 1);   // PCM
-  PutLe16(h + 22, kTrackAudioChannels);
-  PutLe32(h + 24, kTrackAudioRate);
-  PutLe32(h + 28, kTrackAudioRate * kBytesPerSamplePair);  // byte rate
-  PutLe16(h + 32, kBytesPerSamplePair);                     // block alignment
-  PutLe16(h + 34, 8);                                       // bits per sample
-  std::memcpy(h + 36, "data", 4);
-  PutLe32(h + 40, data_bytes);
-}
-
 bool IsTrackAudioWav(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
@@ -184,7 +159,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   }
   std::setvbuf(c.out, nullptr, _IOFBF, 1 << 16);
   uint8_t header[kWavHeaderSize];
-  MakeTrackAudioHeader(0, header);
+  MakeSoundWavHeader(0, header);
   int64_t written = 0;
   if (std::fwrite(header, 1, sizeof header, c.out) != sizeof header) {
     throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
@@ -271,7 +246,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   }
   if (c.resampler != nullptr) resample(nullptr, 0);
 
-  MakeTrackAudioHeader(static_cast<uint32_t>(written), header);
+  MakeSoundWavHeader(static_cast<uint32_t>(written), header);
   if (std::fseek(c.out, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, c.out) != sizeof header ||
       std::fclose(c.out) != 0) {
     c.out = nullptr;

@@ -19,8 +19,6 @@ inline constexpr int kWavHeaderSize = 44;
 // which keeps only the samples.)
 bool IsTrackAudioWav(const std::string& path);
 
-// The 44-byte header of such a file holding data_bytes of samples.
-void MakeTrackAudioHeader(uint32_t data_bytes, uint8_t out[kWavHeaderSize]);
 
 struct AudioConversion {
   bool has_audio = false;  // false: the input has no audio stream, nothing was written

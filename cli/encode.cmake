@@ -9,6 +9,7 @@ add_library(trackloom_cli_encode STATIC
   ${CMAKE_CURRENT_LIST_DIR}/filter_host.cpp
   ${CMAKE_CURRENT_LIST_DIR}/interrupt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sound_wav_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/source_graph.cpp
   ${CMAKE_CURRENT_LIST_DIR}/temp_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/track_files.cpp

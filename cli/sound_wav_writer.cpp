@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/byte_order.h"
+
 namespace trackloom::cli {
 
 namespace {
@@ -13,14 +15,6 @@ constexpr uint16_t kSoundBits = 8;
 constexpr int kHeaderSize = 44;
 // Both size fields are 32-bit: the data may not pass 4 GiB less the header.
 constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - (kHeaderSize - 8);
-
-void PutLe32(uint8_t* at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutLe16(uint8_t* at, uint16_t v) {
-  at[0] = static_cast<uint8_t>(v);
-  at[1] = static_cast<uint8_t>(v >> 8);
-}
 
 std::string Reason() { return std::strerror(errno); }
 

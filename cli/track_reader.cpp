@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/byte_order.h"
 #include "core/frame_encoder.h"
 #include "core/track_format.h"
 
@@ -30,12 +31,6 @@ constexpr int kLineSize = kGroupsPerLine * kGroupSize;  // 120
 static_assert(kRgbPictureSize == kPictureWidth * kPictureHeight * 3);
 static_assert(kLineSize * kPictureHeight * 2 == kFrameBlockSize);
 static_assert(kFirstRecordOffset == kWaveHeaderSize + kLeadInSize);
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -158,18 +153,18 @@ class Inspector {
     if (!Read(0, h, n)) return false;
     TrackWavFields& w = report_.wav;
     std::memcpy(w.riff_tag, h + 0, 4);     // "RIFF"
-    w.riff_size = Le32(h + 4);             // file length - 8
+    w.riff_size = GetLe32(h + 4);             // file length - 8
     std::memcpy(w.wave_tag, h + 8, 4);     // "WAVE"
     std::memcpy(w.fmt_tag, h + 12, 4);     // "fmt "
-    w.fmt_size = Le32(h + 16);             // 16
-    w.format = Le16(h + 20);               // 1: PCM
-    w.channels = Le16(h + 22);             // 2
-    w.sample_rate = Le32(h + 24);          // 44100
-    w.byte_rate = Le32(h + 28);            // 176400
-    w.block_align = Le16(h + 32);          // 4
-    w.bits_per_sample = Le16(h + 34);      // 16
+    w.fmt_size = GetLe32(h + 16);             // 16
+    w.format = GetLe16(h + 20);               // 1: PCM
+    w.channels = GetLe16(h + 22);             // 2
+    w.sample_rate = GetLe32(h + 24);          // 44100
+    w.byte_rate = GetLe32(h + 28);            // 176400
+    w.block_align = GetLe16(h + 32);          // 4
+    w.bits_per_sample = GetLe16(h + 34);      // 16
     std::memcpy(w.data_tag, h + 36, 4);    // "data"
-    w.data_size = Le32(h + 40);            // file length - 44
+    w.data_size = GetLe32(h + 40);            // file length - 44
     report_.header_complete = n == kWaveHeaderSize;
 
     CheckTag(0, w.riff_tag, "RIFF", "the RIFF tag");

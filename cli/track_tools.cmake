@@ -6,7 +6,6 @@ add_library(trackloom_track_tools STATIC
   ${CMAKE_CURRENT_LIST_DIR}/track_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/png_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/contact_sheet.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/sound_wav_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/preview_video.cpp
   ${CMAKE_CURRENT_LIST_DIR}/inspect_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decode_command.cpp

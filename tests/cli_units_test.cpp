@@ -8,6 +8,7 @@
 #include "cli/audio_convert.h"
 #include "cli/encode_command.h"
 #include "cli/progress.h"
+#include "cli/sound_wav_writer.h"
 #include "cli/track_files.h"
 #include "cli/video_source.h"
 #include "tests/support/temp_dir.h"
@@ -154,7 +155,7 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
   }
   EXPECT_FALSE(IsTrackAudioWav(dir.File("missing")));
   uint8_t header[kWavHeaderSize];
-  MakeTrackAudioHeader(35280, header);
+  MakeSoundWavHeader(35280, header);
   const std::vector<uint8_t> one_second = MakeWav(17640, 8, 2, std::vector<uint8_t>(35280));
   EXPECT_EQ(std::vector<uint8_t>(header, header + kWavHeaderSize),
             std::vector<uint8_t>(one_second.begin(), one_second.begin() + kWavHeaderSize));
