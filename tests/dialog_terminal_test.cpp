@@ -180,6 +180,7 @@ TEST(TerminalDialog, ConfirmingAndCancelling) {
     std::vector<std::string> keys;
     int result;
     Settings expected;
+    const char* shown = "";  // text the editor must have written
   };
   const Case cases[] = {
       {"Enter everywhere keeps every value, duplicates and order included",
@@ -199,12 +200,18 @@ TEST(TerminalDialog, ConfirmingAndCancelling) {
       {"Tab on an ambiguous start completes what the choices share",
        Settings{},
        {d + "/m\t\r", d + "/music/t\t\t\r", "\r", "\r"}, 0,
-       {d + "/m", d + "/music/t", ""}},
+       {d + "/m", d + "/music/t", ""}, "  mixes/\r\n  music/\r\n"},
       {"a path over 259 characters is refused and can be shortened",
        start,
        {std::string(kClearLine) + long_path + "\r",
         std::string(kClearLine) + Repeat('q', 259) + "\r", "\r", "\r", "\r", "\r", "\r", "\r", "\r"},
-       0, {Repeat('q', 259), "/old/out", "100;200;200;300"}},
+       0, {Repeat('q', 259), "/old/out", "100;200;200;300"}, "has 301 characters; at most 259 fit"},
+      {"a break-frame line that would pass 1023 characters is refused",
+       Settings{},
+       {"\r", "\r", Repeat('1', 500) + "\r", Repeat('2', 500) + "\r",
+        Repeat('3', 30) + "\r", std::string(kClearLine) + "7\r", "\r", "\r"},
+       // The two long numbers saturate to 4294967295, which is -1 as an entry.
+       0, {"", "", "-1;-1;7"}, "would pass 1023 characters"},
       {"Esc at the first box cancels", start, {kEsc}, 1, start},
       {"Esc after editing every setting cancels",
        start,
@@ -239,6 +246,7 @@ TEST(TerminalDialog, ConfirmingAndCancelling) {
     EXPECT_EQ(o.settings.audio, expected.audio) << o.screen;
     EXPECT_EQ(o.settings.directory, expected.directory);
     EXPECT_EQ(o.settings.frames, expected.frames);
+    EXPECT_NE(o.screen.find(c.shown), std::string::npos) << o.screen;
   }
 }
 
