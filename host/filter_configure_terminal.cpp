@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <histedit.h>
+#include <locale.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -259,14 +260,46 @@ unsigned char CompleteKey(EditLine* el, int) {
   return CC_REDISPLAY;
 }
 
+// True when the line editor can hold text: every byte sequence is a character of
+// the terminal's encoding.
+bool Editable(const std::string& text) {
+  return std::mbstowcs(nullptr, text.c_str(), 0) != static_cast<size_t>(-1);
+}
+
+// The text with every byte outside printable ASCII written as \xNN.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
 // One line of input, starting out as `initial`. Nothing when the user cancelled.
 std::optional<std::string> EditLineOf(Session& s, const std::string& prompt,
                                       const std::string& initial) {
   s.prompt = prompt;
-  s.prefill = initial;
   s.escape = EscapeState::kNone;
-  const char prefill_key[] = {static_cast<char>(kPrefillKey), '\0'};
-  el_push(s.el, prefill_key);
+  // A value in another encoding (a path saved on another system, say) cannot be put
+  // into the line without changing its bytes; it is shown instead, and an empty
+  // line keeps it exactly as it is.
+  bool keep_on_empty = !Editable(initial);
+  if (keep_on_empty) {
+    Print(s, ("  now \"" + Escaped(initial) +
+              "\", which this terminal cannot edit: Enter keeps it, typing replaces it.\n")
+                 .c_str());
+    s.prefill.clear();
+  } else {
+    s.prefill = initial;
+    const char prefill_key[] = {static_cast<char>(kPrefillKey), '\0'};
+    el_push(s.el, prefill_key);
+  }
   int count = 0;
   const char* text = el_gets(s.el, &count);
   if (text == nullptr || s.cancelled) {
@@ -275,6 +308,7 @@ std::optional<std::string> EditLineOf(Session& s, const std::string& prompt,
   }
   std::string line(text, static_cast<size_t>(count));
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  if (keep_on_empty && line.empty()) return initial;
   return line;
 }
 
@@ -389,6 +423,8 @@ int RunSession(Session& s, InstanceState& state) {
   return 0;
 }
 
+int EditWithLineEditor(int fd, InstanceState& state);
+
 int EditSettingsOnTerminal(InstanceState& state) {
   int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
@@ -396,6 +432,36 @@ int EditSettingsOnTerminal(InstanceState& state) {
     close(fd);
     return -1;
   }
+  // The line editor works in characters of the terminal's encoding. A program that
+  // never chose a locale runs in "C", where only ASCII is a character; the user's
+  // own locale (or UTF-8) is used for this thread while editing, so paths outside
+  // ASCII keep their bytes.
+  locale_t editing_locale = static_cast<locale_t>(0);
+  locale_t previous_locale = static_cast<locale_t>(0);
+  if (MB_CUR_MAX == 1) {
+    editing_locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (editing_locale != static_cast<locale_t>(0)) {
+      locale_t was = uselocale(editing_locale);
+      bool multibyte = MB_CUR_MAX > 1;
+      uselocale(was);
+      if (!multibyte) {
+        freelocale(editing_locale);
+        editing_locale = static_cast<locale_t>(0);
+      }
+    }
+    if (editing_locale == static_cast<locale_t>(0))
+      editing_locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (editing_locale != static_cast<locale_t>(0)) previous_locale = uselocale(editing_locale);
+  }
+  int result = EditWithLineEditor(fd, state);
+  if (editing_locale != static_cast<locale_t>(0)) {
+    uselocale(previous_locale);
+    freelocale(editing_locale);
+  }
+  return result;
+}
+
+int EditWithLineEditor(int fd, InstanceState& state) {
   Session s;
   s.fd = fd;
   s.terminal = fdopen(fd, "r+");

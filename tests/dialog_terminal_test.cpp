@@ -212,6 +212,13 @@ TEST(TerminalDialog, ConfirmingAndCancelling) {
         Repeat('3', 30) + "\r", std::string(kClearLine) + "7\r", "\r", "\r"},
        // The two long numbers saturate to 4294967295, which is -1 as an entry.
        0, {"", "", "-1;-1;7"}, "would pass 1023 characters"},
+      {"paths outside ASCII come back byte for byte",
+       Settings{"/m\xc3\xbasica/\xc3\x9f.wav", "/caf\xe9", "1"},
+       {"\r", "\r", "\r", "\r", "\r"}, 0,
+       {"/m\xc3\xbasica/\xc3\x9f.wav", "/caf\xe9", "1"}},
+      {"a path that cannot be shown is replaced by typing a new one",
+       Settings{"/caf\xe9.wav", "", ""},
+       {"/new.wav\r", "\r", "\r", "\r"}, 0, {"/new.wav", "", ""}},
       {"Esc at the first box cancels", start, {kEsc}, 1, start},
       {"Esc after editing every setting cancels",
        start,
