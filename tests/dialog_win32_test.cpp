@@ -148,8 +148,7 @@ DWORD WINAPI DriverMain(void* data) {
 
 // Opens the dialog through the configure callback and returns its result once
 // `drive` has closed it.
-int RunDialog(runner::FilterInstance& filter, const std::function<void(HWND, Session&)>& drive,
-              Session* out = nullptr) {
+int RunDialog(runner::FilterInstance& filter, const std::function<void(HWND, Session&)>& drive) {
   Session s;
   s.ui_thread = GetCurrentThreadId();
   s.drive = &drive;
@@ -159,7 +158,6 @@ int RunDialog(runner::FilterInstance& filter, const std::function<void(HWND, Ses
   CloseHandle(driver);
   EXPECT_TRUE(s.dialog_found) << "no window captioned \"" << kCaption << "\" appeared";
   EXPECT_FALSE(s.forced_closed) << "the dialog stayed open";
-  if (out != nullptr) *out = s;
   return result;
 }
 
@@ -278,8 +276,8 @@ Picture Capture(HWND window) {
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  // The screen holds the window as the user sees it; PrintWindow is the fallback
-  // when the window is covered.
+  // Copied from the screen, as the user sees it: nothing covers it on the test's
+  // own display.
   BitBlt(memory, 0, 0, picture.width, picture.height, screen, rect.left, rect.top, SRCCOPY);
   GdiFlush();
   const auto* p = static_cast<const uint32_t*>(bits);
