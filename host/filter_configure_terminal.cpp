@@ -476,6 +476,8 @@ int EditWithLineEditor(int fd, InstanceState& state) {
   }
   el_set(s.el, EL_CLIENTDATA, &s);
   el_set(s.el, EL_EDITOR, "emacs");
+  // Not libedit's own signal handling: it sends a caught Ctrl-C on to the whole
+  // process group, which would end the script that ran this command.
   el_set(s.el, EL_SIGNAL, 0);
   el_set(s.el, EL_PROMPT, PromptOf);
   el_set(s.el, EL_GETCFN, ReadKey);
