@@ -68,9 +68,8 @@ void BrowseForAudioFile(HWND dialog) {
   request.nMaxFile = kPathCapacity;
   request.lpstrTitle = "Select Audio File";
   request.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-  // Appended to a name typed without an extension. The common dialog adds the dot
-  // itself, so the extension is given without one ("tone" becomes "tone.wav").
-  request.lpstrDefExt = "wav";
+  // Appended to a name typed without an extension.
+  request.lpstrDefExt = ".wav";
   if (GetOpenFileNameA(&request)) SetDlgItemTextA(dialog, IDC_AUDIO_FILE, file);
 }
 
