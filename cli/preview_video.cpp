@@ -14,6 +14,7 @@ extern "C" {
 #include <cstdio>
 #include <vector>
 
+#include "cli/cli_error.h"
 #include "cli/png_writer.h"
 #include "core/frame_encoder.h"
 #include "core/instance_state.h"
@@ -26,12 +27,6 @@ constexpr int kFrameRate = 18;         // one record a frame
 constexpr int kSoundRate = 17640;      // the records' sound
 constexpr int kPairsPerRecord = kAudioChunkSize / 2;  // 980 stereo sample pairs
 constexpr int kPreferredAudioRate = 44100;  // AAC has no 17640 Hz; 44100 = 2.5 x 17640
-
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 int ChooseAudioRate(const AVCodec* codec) {
   if (codec->supported_samplerates == nullptr) return kPreferredAudioRate;
@@ -87,21 +82,21 @@ struct PreviewVideo::State {
   bool Encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string* error) {
     int rc = avcodec_send_frame(codec, frame);
     if (rc < 0) {
-      *error = "encoding the preview failed: " + AvError(rc);
+      *error = "encoding the preview failed: " + AvErrorText(rc);
       return false;
     }
     for (;;) {
       rc = avcodec_receive_packet(codec, packet);
       if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
       if (rc < 0) {
-        *error = "encoding the preview failed: " + AvError(rc);
+        *error = "encoding the preview failed: " + AvErrorText(rc);
         return false;
       }
       av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
       packet->stream_index = stream->index;
       rc = av_interleaved_write_frame(format, packet);
       if (rc < 0) {
-        *error = "cannot write " + path + ": " + AvError(rc);
+        *error = "cannot write " + path + ": " + AvErrorText(rc);
         return false;
       }
     }
@@ -146,7 +141,7 @@ struct PreviewVideo::State {
     const uint8_t* in[1] = {samples};
     const int got = swr_convert(swr, out, room + 1, samples != nullptr ? in : nullptr, pairs);
     if (got < 0) {
-      *error = "resampling the preview's sound failed: " + AvError(got);
+      *error = "resampling the preview's sound failed: " + AvErrorText(got);
       return false;
     }
     if (got > 0 && av_audio_fifo_write(fifo, reinterpret_cast<void**>(out), got) < got) {
@@ -204,7 +199,7 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   if (s->format->oformat->flags & AVFMT_GLOBALHEADER) s->video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   rc = avcodec_open2(s->video, h264, nullptr);
   if (rc < 0) {
-    *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" + AvError(rc) +
+    *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" + AvErrorText(rc) +
              "), so no preview video can be made";
     return nullptr;
   }
@@ -219,7 +214,7 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   if (s->format->oformat->flags & AVFMT_GLOBALHEADER) s->audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   rc = avcodec_open2(s->audio, aac, nullptr);
   if (rc < 0) {
-    *error = "the AAC encoder cannot be opened (" + AvError(rc) + "), so no preview video can be made";
+    *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) + "), so no preview video can be made";
     return nullptr;
   }
   if (s->audio->sample_fmt != AV_SAMPLE_FMT_FLTP) {
@@ -266,14 +261,14 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   if (!(s->format->oformat->flags & AVFMT_NOFILE)) {
     rc = avio_open(&s->format->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) {
-      *error = "cannot create " + path + ": " + AvError(rc);
+      *error = "cannot create " + path + ": " + AvErrorText(rc);
       return nullptr;
     }
   }
   s->file_open = true;
   rc = avformat_write_header(s->format, nullptr);
   if (rc < 0) {
-    *error = "cannot write " + path + ": " + AvError(rc);
+    *error = "cannot write " + path + ": " + AvErrorText(rc);
     return nullptr;
   }
   return std::unique_ptr<PreviewVideo>(new PreviewVideo(std::move(s)));
@@ -302,7 +297,7 @@ bool PreviewVideo::Finish(std::string* error) {
   if (!s.Encode(s.audio, s.audio_stream, nullptr, error)) return false;
   const int rc = av_write_trailer(s.format);
   if (rc < 0) {
-    *error = "cannot finish " + s.path + ": " + AvError(rc);
+    *error = "cannot finish " + s.path + ": " + AvErrorText(rc);
     return false;
   }
   if (!(s.format->oformat->flags & AVFMT_NOFILE) && avio_closep(&s.format->pb) < 0) {

@@ -23,9 +23,7 @@ constexpr size_t kFirstRecord = 2092;
 constexpr size_t kRecordBytes = 19600;
 
 std::string TrackPath(const TempDir& dir, const std::string& sub, int number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "VDN Track %02d.wav", number);
-  return dir.File(sub) + "/" + name;
+  return dir.File(sub) + "/" + testing::TrackFileName(number);
 }
 
 // Every track of a directory, checked to be a whole, correctly sized file.

@@ -34,11 +34,7 @@ const char* ModeName(RaiseErrorMode mode) {
   return mode == RaiseErrorMode::kRecordAndThrow ? "throwing editor" : "returning editor";
 }
 
-std::string TrackName(int n) {
-  char name[32];
-  std::snprintf(name, sizeof name, "VDN Track %02d.wav", n);
-  return name;
-}
+std::string TrackName(int n) { return testing::TrackFileName(n); }
 
 // The start record of an encode in a fresh instance: the block is still all zero,
 // audio slots included.

@@ -33,11 +33,7 @@ struct ExpectedRecord {
 
 constexpr int64_t kStart = -1;  // the start record of an encode in a fresh instance
 
-std::string TrackName(int number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "VDN Track %02d.wav", number);
-  return name;
-}
+std::string TrackName(int number) { return testing::TrackFileName(number); }
 
 std::string ListProblems(const TrackReport& r) {
   std::string text;

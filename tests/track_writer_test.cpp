@@ -27,9 +27,7 @@ using testing::WriteFileBytes;
 const std::string kSep(1, kDirectorySeparator);
 
 std::string TrackPath(const TempDir& dir, int number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "VDN Track %02d.wav", number);
-  return dir.File(name);
+  return dir.File(testing::TrackFileName(number));
 }
 
 void SetDirectory(InstanceState& state, const std::string& dir) {

@@ -46,6 +46,12 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
 
+std::string TrackFileName(int number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "VDN Track %02d.wav", number);
+  return name;
+}
+
 namespace {
 void PutLe32(uint8_t* at, uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));

@@ -27,6 +27,10 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
 
+// "VDN Track 01.wav" for 1: the name a track must have, spelled out independently of
+// the code under test.
+std::string TrackFileName(int number);
+
 // A canonical 44-byte-header PCM WAV file with the given format fields and samples.
 std::vector<uint8_t> MakeWav(uint32_t rate, uint16_t bits, uint16_t channels,
                              const std::vector<uint8_t>& samples);
