@@ -188,7 +188,8 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
       if (r < 0) throw CliError("decoding the sound failed: " + AvErrorText(r));
       if (first) {
         first = false;
-        AVChannelLayout in_layout;
+        // Zeroed first: av_channel_layout_copy releases whatever the destination held.
+        AVChannelLayout in_layout{};
         if (c.frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || c.frame->ch_layout.nb_channels == 0) {
           av_channel_layout_default(&in_layout, std::max(1, c.frame->ch_layout.nb_channels));
         } else {
@@ -207,9 +208,14 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
           const double offset = static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds;
           const int64_t pairs = std::llround(std::fabs(offset) * kTrackAudioRate);
           if (offset > 0) {
-            // The sound begins after the picture: silence until it does.
-            std::vector<uint8_t> silence(static_cast<size_t>(pairs) * kBytesPerSamplePair, kSilentSample);
-            c.Write(silence.data(), silence.size(), written);
+            // The sound begins after the picture: silence until it does, written a
+            // block at a time so a late start costs no memory.
+            const std::vector<uint8_t> silence(size_t{1} << 16, kSilentSample);
+            for (int64_t left = pairs * kBytesPerSamplePair; left > 0;) {
+              const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));
+              c.Write(silence.data(), n, written);
+              left -= static_cast<int64_t>(n);
+            }
           } else {
             pairs_to_drop = pairs;
           }

@@ -256,7 +256,8 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
     *error = "out of memory for the preview's pictures";
     return nullptr;
   }
-  s->scaled.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  // swscale reads its source in wide vectors, past the last pixel: keep slack behind it.
+  s->scaled.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3 + 64);
 
   if (!(s->format->oformat->flags & AVFMT_NOFILE)) {
     rc = avio_open(&s->format->pb, path.c_str(), AVIO_FLAG_WRITE);

@@ -25,6 +25,12 @@ int Fail(HostServices* services, const char* message) {
   return 1;
 }
 
+// A black picture: every picture nibble 0, every audio slot silent.
+void ClearFrameBlock(InstanceState& state) {
+  std::memset(state.frame_block, 0, sizeof state.frame_block);
+  for (int i = kAudioSlotOffset; i < kFrameBlockSize; i += kGroupSize) state.frame_block[i] = kSilence;
+}
+
 // Output frame 1 while idle: opens the sound file (if any) and the first track, and
 // writes the start record. Returns 0, or 1 once the failure has been reported.
 int StartEncode(InstanceState& state, const HostFrameState& frame, HostServices* services) {
@@ -45,9 +51,12 @@ int StartEncode(InstanceState& state, const HostFrameState& frame, HostServices*
   }
   state.track_counter = 0;
   if (!OpenNextTrack(state)) return Fail(services, "Failed to create output file");
-  // The first record carries the frame block as it stands (zero in a fresh instance,
-  // the previous encode's last picture otherwise); a failure here is ignored as the
-  // write of frame 1 follows at once and reports its own.
+  // The first record comes before any picture: a black one with silent slots (the
+  // sound file, if any, fills them with its first chunk). The frame block may still
+  // hold zero slots, a full-scale click, or the previous encode's last picture and
+  // sound. A failure here is ignored as the write of frame 1 follows at once and
+  // reports its own.
+  ClearFrameBlock(state);
   WriteFrameRecord(state);
   return 0;
 }

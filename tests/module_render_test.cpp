@@ -83,11 +83,6 @@ TEST(FilterRun, EncodeStartAfterAFailedStartReopensTheSound) {
   const std::vector<uint8_t> second_chunk(samples.begin() + kAudioChunkSize,
                                           samples.begin() + 2 * kAudioChunkSize);
 
-  // Track 01's first record of a fresh instance: header slots silent, block slots as
-  // the zero-filled block has them.
-  std::vector<uint8_t> unsounded_start(kAudioChunkSize, 0x00);
-  std::fill(unsounded_start.begin(), unsounded_start.begin() + kRecordHeaderSize / kGroupSize,
-            kSilence);
   const std::vector<uint8_t> silence(kAudioChunkSize, kSilence);
 
   struct Case {
@@ -100,7 +95,7 @@ TEST(FilterRun, EncodeStartAfterAFailedStartReopensTheSound) {
       // Without closing first, the exclusive open would refuse the file.
       {"same sound file again", true, first_chunk, second_chunk},
       // The stale source must not feed samples into a render without sound.
-      {"sound turned off since", false, unsounded_start, silence},
+      {"sound turned off since", false, silence, silence},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

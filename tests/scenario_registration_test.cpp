@@ -140,7 +140,7 @@ TEST(ScenarioRegistration, LoadsTheModuleFile) {
     EXPECT_TRUE(report.ok);
   }
   ExpectTrack(dir.File("VDN Track 01.wav"),
-              {ExpectedRecord(std::vector<uint8_t>(kFrameBlockSize, 0), nullptr),
+              {StartRecord(),
                ExpectedRecord(ExpectedBlock(1), nullptr), ExpectedRecord(ExpectedBlock(2), nullptr)});
 }
 #endif

@@ -107,6 +107,12 @@ std::vector<uint8_t> ExpectedRecord(std::vector<uint8_t> block, const std::vecto
   return record;
 }
 
+std::vector<uint8_t> StartRecord(const std::vector<uint8_t>* chunk) {
+  std::vector<uint8_t> black(kFrameBlockSize, 0);
+  for (size_t i = kAudioSlotOffset; i < black.size(); i += kGroupSize) black[i] = kSilence;
+  return ExpectedRecord(black, chunk);
+}
+
 void ExpectTrack(const std::string& path, const std::vector<std::vector<uint8_t>>& records) {
   SCOPED_TRACE(path);
   const std::vector<uint8_t> bytes = ReadFileBytes(path);

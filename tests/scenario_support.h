@@ -46,6 +46,8 @@ std::vector<uint8_t> SoundChunk(const std::vector<uint8_t>& samples, size_t k);
 // (1960 bytes) in all audio slots; without a chunk the header's slots hold silence
 // and the block's are as given.
 std::vector<uint8_t> ExpectedRecord(std::vector<uint8_t> block, const std::vector<uint8_t>* chunk);
+// The start record of every encode: a black picture, its slots silent or carrying chunk.
+std::vector<uint8_t> StartRecord(const std::vector<uint8_t>* chunk = nullptr);
 
 // Checks a track file's header, lead-in and size, then each of its records against
 // the expected ones, reporting the first differing byte of each.
