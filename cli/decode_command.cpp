@@ -19,6 +19,7 @@
 #include "cli/subcommands.h"
 #include "cli/track_reader.h"
 #include "cli/track_tools.h"
+#include "cli/tracks/disc_image.h"
 #include "core/frame_encoder.h"
 #include "core/track_format.h"
 
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 
 constexpr const char kUsage[] =
     "Usage: trackloom decode FILE [-o DIR] [options]\n"
+    "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
     "\n"
     "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
     "  DIR/record-00000.png, ...  each record's picture, 144 x 80 (every 4-bit colour\n"
@@ -50,6 +52,8 @@ constexpr const char kUsage[] =
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
+    "  --track N          the track of a disc image to decode, from 1 (records are\n"
+    "                     found by their header, as the player finds them)\n"
     "  --quiet            no progress display\n"
     "  --json             print the summary as JSON (and no progress display)\n"
     "  -h, --help         show this help\n"
@@ -87,6 +91,7 @@ struct Options {
   bool pictures = true;
   bool sound = true;
   bool lenient = false;
+  int disc_track = 0;  // of a disc image; 0: not given
   bool quiet = false;
   bool json = false;
 };
@@ -181,6 +186,13 @@ int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE*
       o->pictures = false;
     } else if (arg == "--no-sound") {
       o->sound = false;
+    } else if (arg == "--track") {
+      if (!value(&v)) return 2;
+      if (!ParseNumber(v, &o->disc_track) || o->disc_track < 1 || o->disc_track > kCdMaxTracks) {
+        std::fprintf(err, "trackloom decode: --track takes a track number from 1 to 99, not '%.*s'\n",
+                     static_cast<int>(v.size()), v.data());
+        return 2;
+      }
     } else if (arg == "--lenient") {
       o->lenient = true;
     } else if (arg == "--quiet") {
@@ -195,6 +207,13 @@ int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE*
   }
   if (o->track.empty()) {
     std::fprintf(err, "trackloom decode: no track file given\n\n%s", kUsage);
+    return 2;
+  }
+  if (IsDiscImageName(o->track) != (o->disc_track > 0)) {
+    std::fprintf(err, o->disc_track > 0 ? "trackloom decode: --track picks a track of a disc image (.cue or .toc), "
+                                          "and %s is not one\n"
+                                        : "trackloom decode: %s is a disc image: say which track with --track N\n",
+                 o->track.c_str());
     return 2;
   }
   const bool wants_dir = o->pictures || o->sound;
@@ -230,13 +249,34 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
 
   std::string error;
-  std::unique_ptr<FileSource> source = FileSource::Open(o.track, &error);
+  std::unique_ptr<ByteSource> source;
+  InspectOptions inspect_options;
+  inspect_options.lenient = o.lenient;
+  if (o.disc_track > 0) {
+    const std::optional<DiscImage> image = ReadDiscImage(o.track, &error);
+    if (!image) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      return 2;
+    }
+    const DiscTrack* chosen = nullptr;
+    for (const DiscTrack& t : image->tracks) {
+      if (t.number == o.disc_track) chosen = &t;
+    }
+    if (chosen == nullptr) {
+      std::fprintf(err, "trackloom decode: %s has tracks %d-%d, not %d\n", o.track.c_str(),
+                   image->tracks.front().number, image->tracks.back().number, o.disc_track);
+      return 2;
+    }
+    source = OpenDiscTrack(*chosen, &error);
+    inspect_options.headerless = true;
+    o.track += " track " + std::to_string(o.disc_track);
+  } else {
+    source = FileSource::Open(o.track, &error);
+  }
   if (source == nullptr) {
     std::fprintf(err, "trackloom decode: cannot open %s: %s\n", o.track.c_str(), error.c_str());
     return 2;
   }
-  InspectOptions inspect_options;
-  inspect_options.lenient = o.lenient;
   const TrackReport report = InspectTrack(*source, inspect_options);
   if (report.read_failed) {
     std::fprintf(err, "trackloom decode: %s: %s\n", o.track.c_str(), report.read_error.c_str());

@@ -9,6 +9,8 @@ add_library(trackloom_track_tools STATIC
   ${CMAKE_CURRENT_LIST_DIR}/preview_video.cpp
   ${CMAKE_CURRENT_LIST_DIR}/inspect_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decode_command.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tracks/disc_image.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/commands/disc_command.cpp
 )
 target_include_directories(trackloom_track_tools PUBLIC ${PROJECT_SOURCE_DIR})
 # The reader takes only the format's constants from the core (header-only), never
