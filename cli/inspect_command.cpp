@@ -157,7 +157,8 @@ void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r) {
 struct DiscTrackCheck {
   const DiscTrack* track;
   TrackReport report;
-  bool silence() const { return report.valid() && report.record_count == 0; }
+  bool end_of_disc = false;  // the last track with sound: never played, may be plain audio
+  bool silence() const { return report.valid() && report.record_count == 0 && !end_of_disc; }
 };
 
 void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<DiscTrackCheck>& checks,
@@ -170,6 +171,10 @@ void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<Di
                  FormatSeconds(static_cast<double>(c.track->length()) / kCdBytesPerSecond).c_str());
     if (c.silence()) {
       std::fprintf(out, "silence\n");
+      continue;
+    }
+    if (c.end_of_disc) {
+      std::fprintf(out, "end of disc: audio without video (the player never plays it)\n");
       continue;
     }
     std::fprintf(out, "%llu record%s from byte %llu, %s of video", U(r.record_count), r.record_count == 1 ? "" : "s",
@@ -195,11 +200,12 @@ void PrintDiscJson(std::FILE* out, const std::string& file, const std::vector<Di
   for (size_t i = 0; i < checks.size(); ++i) {
     const TrackReport& r = checks[i].report;
     std::fprintf(out,
-                 "%s{\"number\": %d, \"start_sector\": %llu, \"bytes\": %llu, \"silence\": %s, "
+                 "%s{\"number\": %d, \"start_sector\": %llu, \"bytes\": %llu, \"silence\": %s, \"end_of_disc\": %s, "
                  "\"first_record\": %llu, \"records\": %llu, \"padding_bytes\": %llu, \"video_seconds\": %.3f, "
                  "\"problem_count\": %llu, \"problems\": [",
                  i == 0 ? "" : ", ", checks[i].track->number, U(checks[i].track->start_sector),
-                 U(checks[i].track->length()), checks[i].silence() ? "true" : "false", U(r.first_record),
+                 U(checks[i].track->length()), checks[i].silence() ? "true" : "false",
+                 checks[i].end_of_disc ? "true" : "false", U(r.first_record),
                  U(r.record_count), U(r.padding_bytes), r.video_seconds(), U(r.problem_count + (r.read_failed ? 1 : 0)));
     bool comma = false;
     if (r.read_failed) {
@@ -248,10 +254,23 @@ int InspectDiscImage(const std::string& file, bool json, std::FILE* out, std::FI
       options.headerless = true;
       check.report = InspectTrack(*source, options);
     }
-    problems += check.report.problem_count + (check.report.read_failed ? 1 : 0);
-    records += check.report.record_count;
     sectors = track.start_sector + (track.length() + kCdSectorBytes - 1) / kCdSectorBytes;
     checks.push_back(std::move(check));
+  }
+  // The track after the last video, before any silent padding, ends the disc: the
+  // player stops there, so it need not hold records.
+  for (size_t i = checks.size(); i-- > 1;) {
+    TrackReport& r = checks[i].report;
+    if (r.read_failed || r.record_count > 0) break;
+    if (r.padding_bytes == checks[i].track->length()) continue;  // silence
+    r.problems.clear();
+    r.problem_count = 0;
+    checks[i].end_of_disc = true;
+    break;
+  }
+  for (const DiscTrackCheck& check : checks) {
+    problems += check.report.problem_count + (check.report.read_failed ? 1 : 0);
+    records += check.report.record_count;
   }
   if (json) {
     PrintDiscJson(out, file, checks, problems, records, sectors);
