@@ -1,4 +1,4 @@
-#include "cli/encode_command.h"
+#include "cli/commands/encode_command.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -13,14 +13,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/audio_convert.h"
-#include "cli/cli_error.h"
-#include "cli/filter_host.h"
-#include "cli/interrupt.h"
-#include "cli/progress.h"
-#include "cli/subcommands.h"
-#include "cli/temp_file.h"
-#include "cli/track_files.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "cli/common/cli_error.h"
+#include "cli/commands/filter_session.h"
+#include "cli/common/interrupt.h"
+#include "cli/common/progress.h"
+#include "cli/commands/subcommands.h"
+#include "cli/common/temp_file.h"
+#include "cli/tracks/track_files.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -332,7 +332,7 @@ int Interrupted(const EncodeOptions& o) {
 
 int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   const bool chatty = !o.quiet && !o.json;
-  FilterHost host;
+  FilterSession host;
   if (o.settings_file) host.RunSettingsFile(*o.settings_file);
   const FilterSettings saved = host.Settings();
 

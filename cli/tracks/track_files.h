@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/instance_state.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {

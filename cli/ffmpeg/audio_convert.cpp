@@ -1,4 +1,4 @@
-#include "cli/audio_convert.h"
+#include "cli/ffmpeg/audio_convert.h"
 
 #include <cerrno>
 #include <cmath>
@@ -7,11 +7,12 @@
 #include <memory>
 #include <vector>
 
-#include "cli/byte_order.h"
-#include "cli/cli_error.h"
-#include "cli/interrupt.h"
-#include "cli/sound_wav_writer.h"
-#include "cli/source_graph.h"
+#include "cli/common/byte_order.h"
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/ffmpeg/source_graph.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

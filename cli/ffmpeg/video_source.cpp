@@ -1,4 +1,4 @@
-#include "cli/video_source.h"
+#include "cli/ffmpeg/video_source.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,10 @@
 #include <unistd.h>
 #include <cstdlib>
 
-#include "cli/cli_error.h"
-#include "cli/interrupt.h"
-#include "cli/source_graph.h"
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/ffmpeg/source_graph.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
