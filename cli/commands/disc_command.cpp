@@ -13,17 +13,17 @@
 #include <memory>
 #include <system_error>
 
-#include "cli/cli_error.h"
-#include "cli/encode_command.h"
-#include "cli/filter_host.h"
-#include "cli/interrupt.h"
-#include "cli/progress.h"
-#include "cli/subcommands.h"
-#include "cli/temp_file.h"
-#include "cli/track_files.h"
-#include "cli/track_reader.h"
-#include "cli/track_tools.h"
+#include "cli/commands/encode_command.h"
+#include "cli/commands/filter_session.h"
+#include "cli/commands/subcommands.h"
+#include "cli/commands/track_tools.h"
+#include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/common/progress.h"
+#include "cli/common/temp_file.h"
 #include "cli/tracks/disc_image.h"
+#include "cli/tracks/track_files.h"
+#include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 #include "runner/frame_source.h"
 
@@ -183,7 +183,7 @@ Part LastPart(const std::optional<std::string>& path) {
 
 // The end-of-disc track, rendered by the filter from black frames into directory.
 std::string RenderEndTrack(const std::string& directory, uint64_t expected_length) {
-  FilterHost host;
+  FilterSession host;
   host.Configure({"", directory, ""});
   runner::PaintedFrameSource frames({}, kEndTrackRecords, [](int64_t, uint32_t* pixels) {
     std::memset(pixels, 0, sizeof(uint32_t) * kPictureWidth * kPictureHeight);

@@ -7,7 +7,7 @@
 #include <map>
 #include <sstream>
 
-#include "cli/byte_order.h"
+#include "cli/common/byte_order.h"
 
 namespace trackloom::cli {
 
