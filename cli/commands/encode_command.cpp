@@ -1,4 +1,4 @@
-#include "cli/encode_command.h"
+#include "cli/commands/encode_command.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -13,14 +13,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/audio_convert.h"
-#include "cli/cli_error.h"
-#include "cli/filter_host.h"
-#include "cli/interrupt.h"
-#include "cli/progress.h"
-#include "cli/subcommands.h"
-#include "cli/temp_file.h"
-#include "cli/track_files.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "cli/common/cli_error.h"
+#include "cli/commands/filter_session.h"
+#include "cli/common/interrupt.h"
+#include "cli/common/progress.h"
+#include "cli/commands/subcommands.h"
+#include "cli/common/temp_file.h"
+#include "cli/tracks/track_files.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -54,7 +54,7 @@ constexpr char kEncodeHelp[] =
     "                          saved settings, e.g. from 'trackloom configure');\n"
     "                          options given here override them\n"
     "  --disc-minutes N        warn when the tracks take more than N minutes of disc\n"
-    "                          time (default 80, a CD-R)\n"
+    "                          time (default 80, a CD-R); stop at four times that\n"
     "  -q, --quiet             no progress, notes or summary; errors only\n"
     "  --json                  print a machine-readable summary on stdout\n"
     "  -v, --verbose           show FFmpeg's own warnings\n"
@@ -107,11 +107,17 @@ std::string JsonString(const std::string& text) {
 // finished) and is reported afterwards.
 class VideoFrameSource : public runner::FrameSource {
  public:
-  VideoFrameSource(VideoSource& video, int64_t total) : video_(video), total_(total) {}
+  // After limit frames the source ends with too_long as its failure.
+  VideoFrameSource(VideoSource& video, int64_t total, int64_t limit, std::string too_long)
+      : video_(video), total_(total), limit_(limit), too_long_(std::move(too_long)) {}
   runner::FrameFormat format() const override { return {}; }
   int64_t frame_count() const override { return total_; }
   std::optional<runner::Frame> Next() override {
     if (failure_) return std::nullopt;
+    if (delivered_++ >= limit_) {
+      failure_ = too_long_;
+      return std::nullopt;
+    }
     Picture picture;
     try {
       if (!video_.Next(picture)) return std::nullopt;
@@ -129,6 +135,9 @@ class VideoFrameSource : public runner::FrameSource {
  private:
   VideoSource& video_;
   int64_t total_;
+  int64_t limit_;
+  std::string too_long_;
+  int64_t delivered_ = 0;
   std::optional<std::string> failure_;
 };
 
@@ -168,6 +177,7 @@ bool IsReadOnce(const std::string& input) {
 struct AudioPlan {
   std::string path;        // what the filter reads; empty: silent
   std::string description; // for the summary
+  double seconds = 0;       // how long it plays, where known
 };
 
 }  // namespace
@@ -332,7 +342,7 @@ int Interrupted(const EncodeOptions& o) {
 
 int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   const bool chatty = !o.quiet && !o.json;
-  FilterHost host;
+  FilterSession host;
   if (o.settings_file) host.RunSettingsFile(*o.settings_file);
   const FilterSettings saved = host.Settings();
 
@@ -378,6 +388,21 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     }
   }
 
+  // Far more than a disc holds is a mistake or a damaged header (a frame rate of
+  // 5/13421773 fps claims 621 days), not something to write for hours.
+  const int64_t expected = o.known_frames >= 0 ? o.known_frames : video->estimated_frames();
+  const double disc_limit = o.disc_minutes * 60;
+  const double far_disc_limit = disc_limit * kDiscsTooMany;
+  const int64_t far_records = static_cast<int64_t>(far_disc_limit * kDiscBytesPerSecond / kTrackRecordBytes);
+  char far_text[96];
+  std::snprintf(far_text, sizeof far_text, "more than %d times what a disc of %g minutes holds", kDiscsTooMany,
+                o.disc_minutes);
+  if (expected > far_records) {
+    throw CliError("'" + o.input + "' would take about " + FormatDuration(DiscSeconds(expected, 1)) +
+                   " of disc time by its header, " + far_text +
+                   "; cut it shorter first, or raise --disc-minutes if that much is meant");
+  }
+
   // The sound: as given, converted from another file, converted from the input, or none.
   AudioPlan audio;
   if (audio_file && !o.no_audio && access(audio_file->c_str(), R_OK) != 0) {
@@ -395,34 +420,42 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
     sound_status.Show(line);
   };
+  // Sound past the last record that may be written is never heard.
+  const double far_seconds = static_cast<double>(far_records) / kPictureFramesPerSecond;
   if (o.no_audio) {
     audio.description = "none (--no-audio)";
   } else if (audio_file) {
     if (IsTrackAudioWav(*audio_file)) {
       audio.path = *audio_file;
       audio.description = "'" + *audio_file + "' as it is";
+      std::error_code error;
+      const auto bytes = std::filesystem::file_size(*audio_file, error);
+      if (!error) audio.seconds = static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
     } else {
       temp.Create(directory, ".trackloom-sound-", ".wav");
-      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, temp.path(), sound_progress);
+      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, far_seconds, temp.path(), sound_progress);
       sound_status.Finish();
       if (converted.stopped) return Interrupted(o);
       if (!converted.has_audio) throw CliError("'" + *audio_file + "' has no audio stream");
       audio.path = temp.path();
       audio.description = "converted from '" + *audio_file + "'";
+      audio.seconds = static_cast<double>(converted.data_bytes) / (kTrackAudioRate * kTrackAudioChannels);
     }
   } else {
     temp.Create(directory, ".trackloom-sound-", ".wav");
     AudioConversion converted;
     if (!o.generated) {
-      converted = ConvertAudio(o.input, false, video->video_start_seconds(), temp.path(), sound_progress);
+      converted = ConvertAudio(o.input, false, video->video_start_seconds(), far_seconds, temp.path(),
+                               sound_progress);
     } else if (!o.generated_sound.empty()) {
-      converted = ConvertAudio(o.generated_sound, true, -1, temp.path(), sound_progress);
+      converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), sound_progress);
     }
     sound_status.Finish();
     if (converted.stopped) return Interrupted(o);
     if (converted.has_audio) {
       audio.path = temp.path();
       audio.description = "converted from the input";
+      audio.seconds = static_cast<double>(converted.data_bytes) / (kTrackAudioRate * kTrackAudioChannels);
     } else {
       temp.Remove();
       audio.description = "none (the input has no sound)";
@@ -443,8 +476,6 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     std::fprintf(stderr, "trackloom: picture %dx%d at %.3f fps through %s\n", video->input_width(),
                  video->input_height(), video->input_frame_rate(), video->filter_chain().c_str());
   }
-  const int64_t expected = o.known_frames >= 0 ? o.known_frames : video->estimated_frames();
-  const double disc_limit = o.disc_minutes * 60;
   bool warned_disc = false;
   if (expected > 0 && DiscSeconds(expected, 1) > disc_limit) {
     std::fprintf(stderr,
@@ -454,7 +485,10 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   }
 
   TrackFileSnapshot before = TrackFileSnapshot::Take(directory);
-  VideoFrameSource frames(*video, expected);
+  video->set_sound_seconds(audio.seconds);
+  VideoFrameSource frames(*video, expected, far_records,
+                          "the tracks reached " + FormatDuration(DiscSeconds(far_records, 1)) + " of disc time, " +
+                              far_text + ", and the encode stopped there; raise --disc-minutes if that much is meant");
   Progress progress(stderr, on_terminal, expected);
   runner::RenderOptions render_options;
   render_options.on_frame = [&](const runner::RenderProgress& p) {
@@ -467,6 +501,15 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   if (!video->read_error().empty() && !interrupted && !o.quiet) {
     std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s); the tracks end there\n",
                  o.input.c_str(), video->read_error().c_str());
+  }
+
+  const GapReport& gaps = video->gaps();
+  if (gaps.count > 0 && !o.quiet) {
+    std::fprintf(stderr,
+                 "trackloom: note: the pictures of '%s' pause for up to %s with no sound playing (first at %s "
+                 "of the tracks); %d such gap%s cut to one frame\n",
+                 o.input.c_str(), FormatDuration(gaps.longest_seconds).c_str(),
+                 FormatDuration(gaps.first_at_seconds).c_str(), gaps.count, gaps.count == 1 ? " was" : "s were");
   }
 
   // A record the disk could not take is taken back by the filter itself, so the

@@ -17,12 +17,12 @@ struct FilterSettings {
   std::string break_frames;  // ";"-separated, as the filter formats its list
 };
 
-class FilterHost {
+class FilterSession {
  public:
   // Throws CliError when the filter refuses to register.
-  FilterHost();
-  FilterHost(const FilterHost&) = delete;
-  FilterHost& operator=(const FilterHost&) = delete;
+  FilterSession();
+  FilterSession(const FilterSession&) = delete;
+  FilterSession& operator=(const FilterSession&) = delete;
 
   runner::Editor& editor() { return editor_; }
   runner::FilterInstance& instance() { return *instance_; }

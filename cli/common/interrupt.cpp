@@ -1,4 +1,4 @@
-#include "cli/interrupt.h"
+#include "cli/common/interrupt.h"
 
 #include <csignal>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "cli/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
 
 extern "C" {
 #include <libavutil/error.h>

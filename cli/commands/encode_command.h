@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/video_source.h"
+#include "cli/ffmpeg/video_source.h"
 
 namespace trackloom::cli {
 

@@ -1,11 +1,11 @@
-#include "cli/contact_sheet.h"
+#include "cli/pictures/contact_sheet.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "cli/png_writer.h"
-#include "core/frame_encoder.h"
+#include "cli/pictures/png_writer.h"
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/preview_video.h"
+#include "cli/ffmpeg/preview_video.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,10 +14,10 @@ extern "C" {
 #include <cstdio>
 #include <vector>
 
-#include "cli/cli_error.h"
-#include "cli/png_writer.h"
-#include "core/frame_encoder.h"
-#include "core/instance_state.h"
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
+#include "cli/pictures/png_writer.h"
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 

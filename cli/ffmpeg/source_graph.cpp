@@ -1,6 +1,7 @@
-#include "cli/source_graph.h"
+#include "cli/ffmpeg/source_graph.h"
 
-#include "cli/cli_error.h"
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
 
 extern "C" {
 #include <libavfilter/avfilter.h>

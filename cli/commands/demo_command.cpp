@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/encode_command.h"
-#include "cli/subcommands.h"
+#include "cli/commands/encode_command.h"
+#include "cli/commands/subcommands.h"
 
 namespace trackloom::cli {
 namespace {

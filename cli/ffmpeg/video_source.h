@@ -44,6 +44,19 @@ struct Picture {
   int64_t source_frame;    // index of the input frame shown, at the input's own rate
 };
 
+// A picture held longer than this with no sound playing is a damaged or hostile
+// timestamp (a jump of hours between two pictures, a frame rate of 5/13421773), not
+// a still: repeating it would fill the disc with one picture.
+inline constexpr double kMaxPictureGapSeconds = 10;
+
+// The gaps in the pictures that were cut to one output frame.
+struct GapReport {
+  int count = 0;
+  double first_at_seconds = 0;  // where the first one began, in the tracks' time
+  double longest_seconds = 0;   // as the input had it
+  void Add(double at_seconds, double seconds);
+};
+
 class VideoSource {
  public:
   // Opens input, a file or URL FFmpeg reads, or, when generated, a source filter
@@ -72,6 +85,11 @@ class VideoSource {
   // Why reading stopped before the end of the input, or empty: the pictures up to
   // there are delivered and the input then ends, as a truncated file does.
   const std::string& read_error() const;
+  // How long the sound that goes with the pictures lasts from their start; while it
+  // plays, a picture is held however long the input holds it.
+  void set_sound_seconds(double seconds);
+  // The gaps cut so far.
+  const GapReport& gaps() const;
   int input_width() const;
   int input_height() const;
 

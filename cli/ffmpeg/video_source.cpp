@@ -1,4 +1,4 @@
-#include "cli/video_source.h"
+#include "cli/ffmpeg/video_source.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,10 @@
 #include <unistd.h>
 #include <cstdlib>
 
-#include "cli/cli_error.h"
-#include "cli/interrupt.h"
-#include "cli/source_graph.h"
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/ffmpeg/source_graph.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -102,6 +103,17 @@ struct VideoSource::Impl {
   std::string chain;
   int64_t zero_pts = AV_NOPTS_VALUE;
   int64_t next_pts = AV_NOPTS_VALUE;
+  // The graph counts in graph_time_base: the stream's own, or a finer one when a tick
+  // of the stream is longer than an output frame, so that a cut gap can end anywhere.
+  AVRational graph_time_base{0, 1};
+  int64_t last_out_pts = AV_NOPTS_VALUE;  // the previous picture, in graph_time_base
+  int64_t last_ts = AV_NOPTS_VALUE;       // the same, in the stream's time base
+  // Where the last cut gap ended, on both timelines: from there the graph's time
+  // follows the stream's again.
+  int64_t anchor_ts = AV_NOPTS_VALUE;
+  int64_t anchor_out_pts = 0;
+  double sound_seconds = 0;
+  GapReport gaps;
   bool demuxer_done = false;
   bool decoder_done = false;
   std::string read_error;
@@ -117,12 +129,21 @@ struct VideoSource::Impl {
 
   // Sets the graph up for the pictures the decoder actually delivers.
   void ConfigureGraph(const AVFrame& first);
+  // The graph timestamp of a picture shown from ts on; a gap since the previous one
+  // that would hold a picture far longer than the input plays is cut first.
+  int64_t PlacePicture(int64_t ts);
+  // How long a picture shown at out_pts stays when the input holds it for seconds:
+  // as long, unless that is a gap of more than kMaxPictureGapSeconds after the sound
+  // has ended, which lasts one output frame.
+  double HeldSeconds(int64_t out_pts, double seconds) const;
   // Gives the filter graph one more decoded frame (or its end). False once the graph
   // has been told the input is over.
   bool FeedGraph();
 };
 
 namespace {
+
+constexpr int64_t kFarTicks = int64_t{1} << 52;
 
 // What a stream's header must tell for decoding to start without probing frames
 // first (probing 1080p pictures costs as much memory as a decoding thread).
@@ -145,7 +166,18 @@ int DecodingThreads(int width, int height) {
   return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>((cores > 0 ? cores : 1) + 1, by_memory), 1, 16));
 }
 
+// Ticks of 1/90000 s place every usual frame rate (24, 25, 30, 30000/1001, 18)
+// exactly.
+AVRational GraphTimeBase(AVRational stream) {
+  return av_q2d(stream) > 1.0 / kFramesPerSecond ? AVRational{1, 90000} : stream;
+}
+
 }  // namespace
+
+void GapReport::Add(double at_seconds, double seconds) {
+  if (count++ == 0) first_at_seconds = at_seconds;
+  longest_seconds = std::max(longest_seconds, std::fabs(seconds));
+}
 
 VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 VideoSource::~VideoSource() = default;
@@ -179,6 +211,7 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit
     if (static_cast<int>(i) != r) impl->format->streams[i]->discard = AVDISCARD_ALL;
   }
   impl->time_base = stream->time_base;
+  impl->graph_time_base = GraphTimeBase(stream->time_base);
   impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
   if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
   impl->width = stream->codecpar->width;
@@ -224,6 +257,7 @@ std::unique_ptr<VideoSource> VideoSource::OpenGenerated(std::unique_ptr<Impl> im
                                                         const std::string& description) {
   impl->generator = SourceGraph::Open(description, false);
   impl->time_base = impl->generator->time_base();
+  impl->graph_time_base = GraphTimeBase(impl->time_base);
   impl->frame_rate = impl->generator->frame_rate();
   if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
   impl->width = impl->generator->width();
@@ -249,7 +283,7 @@ void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
   char args[512];
   std::snprintf(args, sizeof args,
                 "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d:frame_rate=%d/%d",
-                width, height, first.format, time_base.num, time_base.den, sar.num, sar.den,
+                width, height, first.format, graph_time_base.num, graph_time_base.den, sar.num, sar.den,
                 frame_rate.num, frame_rate.den);
   int r = avfilter_graph_create_filter(&buffer_source, avfilter_get_by_name("buffer"), "in", args,
                                        nullptr, graph);
@@ -283,23 +317,55 @@ int VideoSource::input_height() const { return impl_->height; }
 
 double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate); }
 const std::string& VideoSource::read_error() const { return impl_->read_error; }
+void VideoSource::set_sound_seconds(double seconds) { impl_->sound_seconds = seconds; }
+const GapReport& VideoSource::gaps() const { return impl_->gaps; }
+
+double VideoSource::Impl::HeldSeconds(int64_t out_pts, double seconds) const {
+  if (seconds >= 0 && seconds <= kMaxPictureGapSeconds) return seconds;
+  const double frame = 1.0 / kFramesPerSecond;
+  if (seconds < 0) return frame;  // a jump back: the picture before it is shown once
+  const double sound_left = sound_seconds - static_cast<double>(out_pts) * av_q2d(graph_time_base);
+  return std::min(seconds, std::max(frame, sound_left));
+}
+
+int64_t VideoSource::Impl::PlacePicture(int64_t ts) {
+  if (last_ts == AV_NOPTS_VALUE) {
+    anchor_ts = ts;
+    anchor_out_pts = 0;
+  } else {
+    const double seconds = static_cast<double>(ts - last_ts) * av_q2d(time_base);
+    const double held = HeldSeconds(last_out_pts, seconds);
+    if (held != seconds) {
+      gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
+      anchor_ts = ts;
+      anchor_out_pts = last_out_pts + std::max<int64_t>(1, std::llround(held / av_q2d(graph_time_base)));
+    }
+  }
+  last_ts = ts;
+  last_out_pts = anchor_out_pts + av_rescale_q(ts - anchor_ts, time_base, graph_time_base);
+  return last_out_pts;
+}
 
 bool VideoSource::Impl::FeedGraph() {
   for (;;) {
     int r = generator ? generator->Pull(decoded) : avcodec_receive_frame(decoder, decoded);
     if (r >= 0) {
       int64_t ts = generator ? decoded->pts : decoded->best_effort_timestamp;
+      // A timestamp more than 2^52 ticks away is damage, not a time: it is treated
+      // as missing, which keeps every difference below within range.
+      if (ts != AV_NOPTS_VALUE && (ts > kFarTicks || ts < -kFarTicks)) ts = AV_NOPTS_VALUE;
       if (ts == AV_NOPTS_VALUE) ts = next_pts != AV_NOPTS_VALUE ? next_pts : 0;
       if (zero_pts == AV_NOPTS_VALUE) zero_pts = ts;
-      const int64_t duration = decoded->pkt_duration > 0
+      const int64_t duration = decoded->pkt_duration > 0 && decoded->pkt_duration < kFarTicks
                                    ? decoded->pkt_duration
                                    : av_rescale_q(1, av_inv_q(frame_rate), time_base);
-      next_pts = ts + std::max<int64_t>(duration, 1);
-      decoded->pts = ts - zero_pts;
+      next_pts = std::min(ts + std::max<int64_t>(duration, 1), 2 * kFarTicks);
+      decoded->pts = PlacePicture(ts);
       // The source frame number rides along with the frame through the graph, since
-      // the fps filter repeats or drops frames and restamps them.
+      // the fps filter repeats or drops frames and restamps them. It counts on the
+      // input's own timeline, cut gaps included.
       const int64_t index = std::max<int64_t>(
-          0, av_rescale_q_rnd(decoded->pts, time_base, av_inv_q(frame_rate),
+          0, av_rescale_q_rnd(ts - zero_pts, time_base, av_inv_q(frame_rate),
                               static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
       decoded->opaque = reinterpret_cast<void*>(static_cast<intptr_t>(index));
       if (graph == nullptr) ConfigureGraph(*decoded);
@@ -314,7 +380,12 @@ bool VideoSource::Impl::FeedGraph() {
       if (graph == nullptr) return false;  // not one picture decoded
       // The input ends where its last frame ends, not where it begins, so a 12 s
       // clip gives 12 s of pictures.
-      const int64_t end = next_pts != AV_NOPTS_VALUE && zero_pts != AV_NOPTS_VALUE ? next_pts - zero_pts : 0;
+      const double seconds = static_cast<double>(next_pts - last_ts) * av_q2d(time_base);
+      const double held = HeldSeconds(last_out_pts, seconds);
+      const int64_t end = held == seconds
+                              ? anchor_out_pts + av_rescale_q(next_pts - anchor_ts, time_base, graph_time_base)
+                              : last_out_pts + std::llround(held / av_q2d(graph_time_base));
+      if (held != seconds) gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
       r = av_buffersrc_close(buffer_source, end, AV_BUFFERSRC_FLAG_PUSH);
       if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
       return true;

@@ -1,4 +1,4 @@
-#include "cli/track_files.h"
+#include "cli/tracks/track_files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

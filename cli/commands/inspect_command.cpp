@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/progress.h"
-#include "cli/subcommands.h"
-#include "cli/track_reader.h"
-#include "cli/track_tools.h"
+#include "cli/common/progress.h"
+#include "cli/commands/subcommands.h"
+#include "cli/tracks/track_reader.h"
+#include "cli/commands/track_tools.h"
 
 namespace trackloom::cli {
 

@@ -1,5 +1,6 @@
-#include "cli/audio_convert.h"
+#include "cli/ffmpeg/audio_convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -7,11 +8,12 @@
 #include <memory>
 #include <vector>
 
-#include "cli/byte_order.h"
-#include "cli/cli_error.h"
-#include "cli/interrupt.h"
-#include "cli/sound_wav_writer.h"
-#include "cli/source_graph.h"
+#include "cli/common/byte_order.h"
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/ffmpeg/source_graph.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -37,6 +39,8 @@ struct Conversion {
   AVFrame* frame = nullptr;
   FILE* out = nullptr;
   std::string out_path;
+  int64_t limit = INT64_MAX;  // sample bytes the file may hold
+  bool full = false;
   std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
 
   ~Conversion() {
@@ -49,6 +53,10 @@ struct Conversion {
   }
 
   void Write(const uint8_t* bytes, size_t count, int64_t& total) {
+    if (total + static_cast<int64_t>(count) >= limit) {
+      count = static_cast<size_t>(std::max<int64_t>(0, limit - total));
+      full = true;
+    }
     if (count == 0) return;
     if (total + static_cast<int64_t>(count) > int64_t{0xFFFFFFFF} - kWavHeaderSize) {
       throw CliError("the sound is too long for one WAV file (over 4 GiB)");
@@ -134,10 +142,14 @@ bool IsTrackAudioWav(const std::string& path) {
 }
 
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             const std::string& out_path, const std::function<void(double seconds)>& progress) {
+                             double max_seconds, const std::string& out_path,
+                             const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Conversion c;
   c.out_path = out_path;
+  if (max_seconds >= 0) {
+    c.limit = static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
+  }
   AVStream* stream = nullptr;
   int stream_index = -1;
   int r = 0;
@@ -182,7 +194,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
 
   auto drain_decoder = [&]() {
     for (;;) {
-      if (c.generator && StopRequested()) return;
+      if (c.full || (c.generator && StopRequested())) return;
       r = c.generator ? c.generator->Pull(c.frame) : avcodec_receive_frame(c.decoder, c.frame);
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
       if (r < 0) throw CliError("decoding the sound failed: " + AvErrorText(r));
@@ -227,7 +239,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
     }
   };
 
-  while (c.format != nullptr) {
+  while (c.format != nullptr && !c.full) {
     if (StopRequested()) {
       result.stopped = true;
       return result;
@@ -250,7 +262,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
     result.stopped = true;
     return result;
   }
-  if (c.resampler != nullptr) resample(nullptr, 0);
+  if (c.resampler != nullptr && !c.full) resample(nullptr, 0);
 
   MakeSoundWavHeader(static_cast<uint32_t>(written), header);
   if (std::fseek(c.out, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, c.out) != sizeof header ||

@@ -10,16 +10,15 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/contact_sheet.h"
-#include "cli/interrupt.h"
-#include "cli/png_writer.h"
-#include "cli/preview_video.h"
-#include "cli/progress.h"
-#include "cli/sound_wav_writer.h"
-#include "cli/subcommands.h"
-#include "cli/track_reader.h"
-#include "cli/track_tools.h"
-#include "core/frame_encoder.h"
+#include "cli/pictures/contact_sheet.h"
+#include "cli/common/interrupt.h"
+#include "cli/pictures/png_writer.h"
+#include "cli/ffmpeg/preview_video.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/commands/subcommands.h"
+#include "cli/tracks/track_reader.h"
+#include "cli/commands/track_tools.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {

@@ -1,4 +1,4 @@
-#include "cli/track_reader.h"
+#include "cli/tracks/track_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/byte_order.h"
-#include "core/frame_encoder.h"
+#include "cli/common/byte_order.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <string>
 
-#include "cli/cli_error.h"
-#include "cli/filter_host.h"
-#include "cli/subcommands.h"
+#include "cli/common/cli_error.h"
+#include "cli/commands/filter_session.h"
+#include "cli/commands/subcommands.h"
 
 namespace trackloom::cli {
 namespace {
@@ -70,7 +70,7 @@ int RunConfigure(int argc, char** argv) {
     return 2;
   }
   try {
-    FilterHost host;
+    FilterSession host;
     if (access(settings.c_str(), F_OK) == 0) host.RunSettingsFile(settings);
     runner::FilterInstance& instance = host.instance();
     const FilterRecord& filter = instance.filter();

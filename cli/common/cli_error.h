@@ -3,15 +3,11 @@
 #pragma once
 
 #include <stdexcept>
-#include <string>
 
 namespace trackloom::cli {
 
 struct CliError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-// FFmpeg's text for one of its negative error codes.
-std::string AvErrorText(int error);
 
 }  // namespace trackloom::cli

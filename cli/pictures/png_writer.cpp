@@ -1,4 +1,4 @@
-#include "cli/png_writer.h"
+#include "cli/pictures/png_writer.h"
 
 #include <png.h>
 

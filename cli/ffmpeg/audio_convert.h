@@ -31,11 +31,12 @@ struct AudioConversion {
 // resampled, to out_path as a canonical track sound file.
 // start_seconds is the point of the input's timeline that becomes the file's start:
 // sound before it is dropped, and silence fills any gap before the sound begins;
-// a negative value starts at the sound's own beginning. Throws CliError with a
+// a negative value starts at the sound's own beginning. The file ends after
+// max_seconds (silence included) when that is not negative. Throws CliError with a
 // one-line reason on failure.
 // progress, if given, is told the seconds of sound written so far, now and then.
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             const std::string& out_path,
+                             double max_seconds, const std::string& out_path,
                              const std::function<void(double seconds)>& progress = {});
 
 }  // namespace trackloom::cli

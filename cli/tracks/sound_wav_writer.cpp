@@ -1,9 +1,9 @@
-#include "cli/sound_wav_writer.h"
+#include "cli/tracks/sound_wav_writer.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "cli/byte_order.h"
+#include "cli/common/byte_order.h"
 
 namespace trackloom::cli {
 

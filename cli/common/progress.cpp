@@ -1,4 +1,4 @@
-#include "cli/progress.h"
+#include "cli/common/progress.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,14 +1,14 @@
-#include "cli/filter_host.h"
+#include "cli/commands/filter_session.h"
 
 #include <fstream>
 
-#include "cli/cli_error.h"
+#include "cli/common/cli_error.h"
 #include "host/filter_module.h"
 #include "runner/script_line.h"
 
 namespace trackloom::cli {
 
-FilterHost::FilterHost() {
+FilterSession::FilterSession() {
   module_ = std::make_unique<runner::LoadedModule>(
       editor_, runner::ModuleExports{&VirtualdubFilterModuleInit2, &VirtualdubFilterModuleDeinit});
   if (module_->init_result() != 0 || module_->filter_count() == 0) {
@@ -17,7 +17,7 @@ FilterHost::FilterHost() {
   instance_ = std::make_unique<runner::FilterInstance>(*module_);
 }
 
-void FilterHost::RunSettingsLine(const std::string& line, const std::string& where) {
+void FilterSession::RunSettingsLine(const std::string& line, const std::string& where) {
   try {
     instance_->RunScriptLine(line);
   } catch (const runner::Error& e) {
@@ -25,7 +25,7 @@ void FilterHost::RunSettingsLine(const std::string& line, const std::string& whe
   }
 }
 
-void FilterHost::RunSettingsFile(const std::string& path) {
+void FilterSession::RunSettingsFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError("cannot read the settings file '" + path + "'");
   std::string line;
@@ -40,7 +40,7 @@ void FilterHost::RunSettingsFile(const std::string& path) {
   if (in.bad()) throw CliError("cannot read the settings file '" + path + "'");
 }
 
-void FilterHost::Configure(const FilterSettings& settings) {
+void FilterSession::Configure(const FilterSettings& settings) {
   const std::string line = "Config(" + std::to_string(kSettingsVersion) + "," +
                            runner::QuoteScriptString(settings.audio_path) + "," +
                            runner::QuoteScriptString(settings.output_directory) + "," +
@@ -48,13 +48,13 @@ void FilterHost::Configure(const FilterSettings& settings) {
   RunSettingsLine(line, "the settings");
 }
 
-std::string FilterHost::ScriptString() {
+std::string FilterSession::ScriptString() {
   std::optional<std::string> line = instance_->ScriptString();
   if (!line) throw CliError("the filter gave no script line for its settings");
   return *line;
 }
 
-FilterSettings FilterHost::Settings() {
+FilterSettings FilterSession::Settings() {
   const std::string line = ScriptString();
   try {
     runner::ScriptCall call = runner::ParseScriptLine(line);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/instance_state.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -20,6 +21,8 @@ inline constexpr int64_t kTrackRecordBytes = kFrameRecordSize;         // 19600
 // second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
 inline constexpr double kDiscBytesPerSecond = 176400;
 inline constexpr int kPictureFramesPerSecond = 18;
+// An encode stops, rather than warns, at this many times the disc's capacity.
+inline constexpr int kDiscsTooMany = 4;
 inline constexpr int64_t kTrackLengthLimit = static_cast<int64_t>(kMaxTrackLength);
 inline constexpr int kMaxBreaks = kMaxBreakFrames;
 inline constexpr int kMaxTracks = kMaxBreaks + 1;

@@ -1,4 +1,4 @@
-#include "cli/temp_file.h"
+#include "cli/common/temp_file.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -6,8 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/cli_error.h"
-#include "cli/interrupt.h"
+#include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
 
 namespace trackloom::cli {
 
