@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/sdl/sdl_player.h"
-#include "cli/subcommands.h"
-#include "cli/track_reader.h"
+#include "cli/commands/subcommands.h"
+#include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {

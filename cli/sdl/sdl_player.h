@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/track_reader.h"
+#include "cli/tracks/track_reader.h"
 
 namespace trackloom::cli {
 
