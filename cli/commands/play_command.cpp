@@ -72,6 +72,9 @@ int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE*
         v = arg.substr(8);
       } else if (i + 1 < argc) {
         v = argv[++i];
+      } else {
+        std::fprintf(err, "trackloom play: --scale needs a value (see 'trackloom play --help')\n");
+        return 2;
       }
       int scale = 0;
       const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), scale);

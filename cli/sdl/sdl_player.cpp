@@ -1,6 +1,8 @@
 #include "cli/sdl/sdl_player.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -51,18 +53,28 @@ class SoundClock final : public Clock {
  public:
   // Null, with SDL's reason in *error, when no sound device can be opened.
   static std::unique_ptr<SoundClock> Open(std::string* error) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      *error = SDL_GetError();
-      return nullptr;
-    }
-    SDL_AudioSpec want{};
-    want.freq = kSoundRate;
-    want.format = AUDIO_U8;
-    want.channels = kSoundChannels;
-    want.samples = kDeviceBufferFrames;
+    // Without a sound card libasound prints eight lines of its configuration errors on
+    // stderr by itself; SDL's reason says the same in one, so stderr is shut meanwhile.
+    std::fflush(stderr);
+    const int saved_stderr = dup(STDERR_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_stderr >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (null >= 0) close(null);
+    SDL_AudioDeviceID device = 0;
     SDL_AudioSpec have{};
-    // No changes allowed: SDL converts to whatever the device takes.
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+      SDL_AudioSpec want{};
+      want.freq = kSoundRate;
+      want.format = AUDIO_U8;
+      want.channels = kSoundChannels;
+      want.samples = kDeviceBufferFrames;
+      // No changes allowed: SDL converts to whatever the device takes.
+      device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    }
+    if (saved_stderr >= 0) {
+      dup2(saved_stderr, STDERR_FILENO);
+      close(saved_stderr);
+    }
     if (device == 0) {
       *error = SDL_GetError();
       return nullptr;
@@ -199,8 +211,8 @@ class Player {
     }
     if (!driver_chosen && !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-      std::fprintf(err_, "trackloom play: no display to open a window on (%s); run it in a desktop session\n",
-                   SDL_GetError());
+      std::fprintf(err_, "trackloom play: cannot open the display '%s' (%s); run it in a desktop session\n",
+                   NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "", SDL_GetError());
       return false;
     }
     const std::string_view driver = SDL_GetCurrentVideoDriver();
