@@ -17,6 +17,7 @@
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
 #include "cli/commands/track_tools.h"
+#include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/progress.h"
@@ -75,11 +76,6 @@ constexpr char kUsage[] =
 constexpr int kEndTrackRecords = 36;
 // The part of a blank that a disc cut to 108 mm keeps, from the disc's geometry.
 constexpr double kCutDiscShare = 0.84;
-
-int BadOption(std::FILE* err, const std::string& message) {
-  std::fprintf(err, "trackloom disc: %s (see 'trackloom disc --help')\n", message.c_str());
-  return 2;
-}
 
 uint64_t SectorsFor(uint64_t bytes) { return (bytes + kCdSectorBytes - 1) / kCdSectorBytes; }
 double SectorSeconds(uint64_t sectors) { return static_cast<double>(sectors) / kCdSectorsPerSecond; }
@@ -403,70 +399,54 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
 }  // namespace
 
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
-  bool options_done = false;
   bool pad_given = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
-      o.tracks.push_back(arg);
-      continue;
-    }
-    std::string name = arg;
-    std::string value;
-    bool has_value = false;
-    const size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      has_value = true;
-    }
-    auto take = [&]() {
-      if (!has_value && i + 1 < argc) {
-        value = argv[++i];
-        has_value = true;
-      }
-      return has_value && !value.empty();
+  auto text = [](std::string* field) {
+    return [field](const std::string& value) {
+      *field = value;
+      return std::string();
     };
-    if (name == "-h" || name == "--help") {
-      std::fputs(kUsage, out);
-      return 0;
-    } else if (name == "--") {
-      options_done = true;
-    } else if (name == "-o" || name == "--output") {
-      if (!take()) return BadOption(err, "-o needs the image's name");
-      o.name = value;
-    } else if (name == "--first") {
-      if (!take()) return BadOption(err, "--first needs a WAV file");
-      o.first = value;
-    } else if (name == "--last") {
-      if (!take()) return BadOption(err, "--last needs a WAV file");
-      o.last = value;
-    } else if (name == "--pad-to") {
-      if (!take() || !ParseTime(value, o.pad_to_seconds) || o.pad_to_seconds > 100 * 60) {
-        return BadOption(err, "--pad-to takes a disc length like 41:20");
-      }
-      pad_given = true;
-    } else if (name == "--no-pad") {
-      o.pad = false;
-    } else if (name == "--capacity") {
-      char* end = nullptr;
-      if (!take()) return BadOption(err, "--capacity needs a number of minutes");
-      o.capacity_minutes = std::strtod(value.c_str(), &end);
-      if (*end != '\0' || !(o.capacity_minutes > 0) || o.capacity_minutes > 100) {
-        return BadOption(err, "--capacity takes the blank's minutes, like 74 or 80, not '" + value + "'");
-      }
-    } else if (name == "-q" || name == "--quiet") {
-      o.quiet = true;
-    } else {
-      return BadOption(err, "unknown option '" + arg + "'");
-    }
-  }
-  if (o.name.empty()) return BadOption(err, "no image name: give one with -o NAME");
+  };
+  const std::vector<Option> table = {
+      {"output", 'o', "the image's name", text(&o.name)},
+      {"first", 0, "a WAV file", text(&o.first)},
+      {"last", 0, "a WAV file",
+       [&o](const std::string& value) {
+         o.last = value;
+         return std::string();
+       }},
+      {"pad-to", 0, "a disc length like 41:20",
+       [&](const std::string& value) {
+         pad_given = true;
+         if (ParseTime(value, o.pad_to_seconds) && o.pad_to_seconds <= 100 * 60) return std::string();
+         return "--pad-to takes a disc length like 41:20, not '" + value + "'";
+       }},
+      {"no-pad", 0, nullptr,
+       [&o](const std::string&) {
+         o.pad = false;
+         return std::string();
+       }},
+      {"capacity", 0, "a number of minutes",
+       [&o](const std::string& value) {
+         char* end = nullptr;
+         o.capacity_minutes = std::strtod(value.c_str(), &end);
+         if (*end == '\0' && o.capacity_minutes > 0 && o.capacity_minutes <= 100) return std::string();
+         return "--capacity takes the blank's minutes, like 74 or 80, not '" + value + "'";
+       }},
+      {"quiet", 'q', nullptr,
+       [&o](const std::string&) {
+         o.quiet = true;
+         return std::string();
+       }},
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  if (line.exit_status) return *line.exit_status;
+  o.tracks = line.operands;
+  if (o.name.empty()) return UsageError(err, "disc", "no image name: give one with -o NAME");
   if (o.first.empty()) {
-    return BadOption(err, "no first track: give the first track of a retail disc you own with --first FILE.wav");
+    return UsageError(err, "disc", "no first track: give the first track of a retail disc you own with --first FILE.wav");
   }
-  if (o.tracks.empty()) return BadOption(err, "no track files given");
-  if (pad_given && !o.pad) return BadOption(err, "--pad-to and --no-pad contradict each other");
+  if (o.tracks.empty()) return UsageError(err, "disc", "no track files given");
+  if (pad_given && !o.pad) return UsageError(err, "disc", "--pad-to and --no-pad contradict each other");
   return -1;
 }
 
