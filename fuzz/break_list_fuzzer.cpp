@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/encode_command.h"
+#include "cli/commands/encode_command.h"
 #include "core/track_list.h"
 
 namespace {

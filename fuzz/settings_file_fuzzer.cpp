@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/cli_error.h"
-#include "cli/filter_host.h"
+#include "cli/common/cli_error.h"
+#include "cli/commands/filter_session.h"
 #include "fuzz/memory_file.h"
 
 namespace {
@@ -20,10 +20,10 @@ void Check(bool condition) {
 
 // One editor and filter for all inputs (making them is most of a run's time), each
 // input starting from the empty settings of a new instance.
-trackloom::cli::FilterHost& EmptyHost(int which) {
-  static trackloom::cli::FilterHost hosts[2];
-  hosts[which].Configure({});
-  return hosts[which];
+trackloom::cli::FilterSession& EmptySession(int which) {
+  static trackloom::cli::FilterSession sessions[2];
+  sessions[which].Configure({});
+  return sessions[which];
 }
 
 }  // namespace
@@ -31,15 +31,15 @@ trackloom::cli::FilterHost& EmptyHost(int which) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static trackloom::fuzz::MemoryFile file;
   file.Set(data, size);
-  trackloom::cli::FilterHost& host = EmptyHost(0);
+  trackloom::cli::FilterSession& session = EmptySession(0);
   try {
-    host.RunSettingsFile(file.path());
+    session.RunSettingsFile(file.path());
   } catch (const trackloom::cli::CliError&) {
     return 0;  // refused with a reason: what a bad file should get
   }
-  const std::string line = host.ScriptString();
+  const std::string line = session.ScriptString();
   try {
-    host.Settings();
+    session.Settings();
   } catch (const trackloom::cli::CliError&) {
     // The one line that cannot be read back: a path holding a double quote, which the
     // filter does not escape. Config(1,"…","…","…") has six quotes of its own.
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (line.find('\n') != std::string::npos) return 0;
   const std::string saved = line + "\n";
   file.Set(reinterpret_cast<const uint8_t*>(saved.data()), saved.size());
-  trackloom::cli::FilterHost& again = EmptyHost(1);
+  trackloom::cli::FilterSession& again = EmptySession(1);
   again.RunSettingsFile(file.path());  // throws (and so aborts) when it does not read back
   Check(again.ScriptString() == line);
   return 0;

@@ -5,12 +5,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "cli/track_reader.h"
+#include "cli/tracks/track_reader.h"
+#include "core/track_format.h"
 
 namespace {
-
-constexpr uint64_t kRecordSize = 19600;
-constexpr uint64_t kRecordHeaderSize = 400;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -19,11 +17,12 @@ void Check(bool condition) {
 // Outputs of the decoders, kept between inputs: nothing of the input's size is
 // allocated per run.
 uint8_t rgb[trackloom::cli::kRgbPictureSize];
-uint8_t sound[1960];
+uint8_t sound[trackloom::kAudioChunkSize];
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace trackloom;
   using namespace trackloom::cli;
   MemorySource source(data, size);
   const uint8_t* decoded = nullptr;
@@ -38,13 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(report.valid() == (report.problem_count == 0));
     for (const TrackProblem& p : report.problems) Check(p.offset <= size);
     if (report.record_count == 0) continue;
-    Check(report.first_record + report.record_count * kRecordSize <= size);
+    Check(report.first_record + report.record_count * kFrameRecordSize <= size);
     Check(report.records_with_sound <= report.record_count);
     Check(report.bad_header_records <= report.record_count);
     // The decoders read at fixed places of a record whatever its bytes, so the last
     // record (nearest the end of the input) stands for all of them; both readings
     // usually end at the same one.
-    const uint8_t* last = data + report.first_record + (report.record_count - 1) * kRecordSize;
+    const uint8_t* last = data + report.first_record + (report.record_count - 1) * kFrameRecordSize;
     if (last == decoded) continue;
     DecodeFramePicture(last + kRecordHeaderSize, rgb);
     ExtractRecordSound(last, sound);

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "cli/audio_convert.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "core/track_format.h"
 #include "core/wave_file.h"
 #include "fuzz/memory_file.h"
 
@@ -24,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   file.Set(data, size);
   trackloom::WaveFile* wave = trackloom::WaveFile::OpenForRead(file.path().c_str());
   Check(wave != nullptr);
-  // The sound format the filter asks for: 17640 Hz, 8 bits, 2 channels.
-  const bool filter_takes = wave->CheckHeader(17640, 8, 2);
+  const bool filter_takes = wave->CheckHeader(trackloom::kSoundSampleRate, trackloom::kSoundBitsPerSample,
+                                              trackloom::kSoundChannels);
   if (filter_takes) Check(wave->Position() == trackloom::kWaveHeaderSize);
   trackloom::CloseAndFree(wave);
   const bool command_hands_over = trackloom::cli::IsTrackAudioWav(file.path());

@@ -317,6 +317,16 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(144, 80, 18, 1), "-frames:v", "1", "-c:v", "ffv1", dir.File("one.mkv")});
   WriteFileBytes(dir.File("text.mp4"), std::vector<uint8_t>(300, 'x'));
   WriteFileBytes(dir.File("a-file"), {1, 2, 3});
+  // An AVI whose header claims 5/13421773 fps: 20 pictures that would last 621 days.
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 10, 2), "-c:v", "mjpeg", dir.File("slow.avi")});
+  std::vector<uint8_t> avi = ReadFileBytes(dir.File("slow.avi"));
+  const size_t strh = std::string(avi.begin(), avi.end()).find("strh");
+  ASSERT_NE(strh, std::string::npos);
+  for (int i = 0; i < 4; ++i) {  // AVISTREAMHEADER.dwScale, .dwRate
+    avi[strh + 28 + i] = static_cast<uint8_t>(13421773 >> (8 * i));
+    avi[strh + 32 + i] = static_cast<uint8_t>(5 >> (8 * i));
+  }
+  WriteFileBytes(dir.File("slow.avi"), avi);
   ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
   // A track that cannot be created: its name is taken by a directory.
   std::filesystem::create_directories(dir.File("blocked") + "/VDN Track 01.wav");
@@ -331,6 +341,7 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", dir.File("missing.mp4"), "-o", out}, 1, "cannot read '" + dir.File("missing.mp4") + "'"},
       {{"encode", dir.File("text.mp4"), "-o", out}, 1, "cannot read"},
       {{"encode", dir.File("sound.wav"), "-o", out}, 1, "has no video stream"},
+      {{"encode", dir.File("slow.avi"), "-o", out}, 1, "of disc time by its header, more than 4 times"},
       // Refused before anything is read (nobody writes to this pipe).
       {{"encode", dir.File("pipe"), "-o", out}, 1, "can be read only once"},
       {{"encode", clip}, 1, "no output directory"},
@@ -363,6 +374,44 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
   }
   // Nothing is left behind: no track, no temporary sound file.
   EXPECT_EQ(ListDirectory(out), std::vector<std::string>{});
+}
+
+TEST(CliEncode, LongGapsInThePicturesAreCutAndDiscTimeIsBounded) {
+  TempDir dir;
+  // Two pictures 100000 s apart; the same 20 s apart with sound playing throughout.
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 1, 2), "-vf", "setpts=N*100000/TB", "-fps_mode", "passthrough",
+          "-c:v", "ffv1", dir.File("gap.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 1, 2), "-f", "lavfi", "-i", "sine=duration=21", "-vf",
+          "setpts=N*20/TB", "-fps_mode", "passthrough", "-c:v", "ffv1", "-c:a", "flac", dir.File("slides.mkv")});
+  // A stream that cannot tell its length in advance.
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 10), "-c:v", "mpeg2video", dir.File("long.ts")});
+  struct Case {
+    std::vector<std::string> args;
+    std::string stdin_path;
+    int status;
+    size_t records;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"gap.mkv", "--no-audio", "--disc-minutes", "100000"}, "", 0, 19, "1 such gap was cut to one frame"},
+      {{"slides.mkv"}, "", 0, 21 * 18, ""},
+      // 4 times a disc of 3 s: 12 s, 108 records.
+      {{"pipe:0", "--no-audio", "--disc-minutes", "0.05"}, "long.ts", 1, 108, "the encode stopped there"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    const std::string out = "out" + std::to_string(index++);
+    std::vector<std::string> args = {"encode", c.args[0] == "pipe:0" ? c.args[0] : dir.File(c.args[0]), "-o",
+                                     dir.File(out)};
+    args.insert(args.end(), c.args.begin() + 1, c.args.end());
+    RunOptions options;
+    if (!c.stdin_path.empty()) options.stdin_path = dir.File(c.stdin_path);
+    const CommandResult r = RunTrackloom(args, options);
+    SCOPED_TRACE(c.args[0]);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(RecordCounts(dir, out), std::vector<size_t>{c.records});
+  }
 }
 
 TEST(CliEncode, FullDiskEndsWithCompleteTracksAndAClearMessage) {

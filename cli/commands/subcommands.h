@@ -1,0 +1,22 @@
+// Every subcommand of the trackloom command. Each takes (argc, argv) with argv[0]
+// its own name and returns the process exit status.
+#pragma once
+
+namespace trackloom::cli {
+int RunEncode(int argc, char** argv);
+int RunDemo(int argc, char** argv);
+int RunConfigure(int argc, char** argv);
+int RunInspect(int argc, char** argv);
+int RunDecode(int argc, char** argv);
+int RunPlay(int argc, char** argv);
+}  // namespace trackloom::cli
+
+// The table main() dispatches from; a line is added with the command that needs it.
+#define TRACKLOOM_SUBCOMMANDS \
+  {"encode", "Turn any video into track files", trackloom::cli::RunEncode}, \
+  {"demo", "Encode a generated test clip into ./demo-tracks", trackloom::cli::RunDemo}, \
+  {"configure", "Edit saved filter settings in the filter's dialog", trackloom::cli::RunConfigure}, \
+  {"inspect", "Check track files and report every problem with its byte offset", trackloom::cli::RunInspect}, \
+  {"decode", "Turn a track back into pictures (PNG), sound (WAV), a contact sheet or a video", trackloom::cli::RunDecode}, \
+  {"play", "Play tracks in a window as the player shows them, with their sound", trackloom::cli::RunPlay}, \
+  {"help", "Show this help", nullptr},

@@ -1,0 +1,106 @@
+// Decodes the first video stream of any input FFmpeg reads and turns it, through a
+// libavfilter graph, into the pictures the filter takes: 144 x 80, 32-bit BGRA,
+// exactly 18 frames per second by timestamps.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct AVFrame;
+
+namespace trackloom::cli {
+
+inline constexpr int kPictureWidth = 144;
+inline constexpr int kPictureHeight = 80;
+inline constexpr int kFramesPerSecond = 18;
+
+enum class Fit {
+  kLetterbox,  // the whole picture, black bars where the shapes differ
+  kCrop,       // fill the frame, cutting the edges that do not fit
+  kStretch,    // fill the frame, distorting the picture
+};
+
+// Parses "letterbox", "crop" or "stretch"; false for anything else.
+bool ParseFit(const std::string& text, Fit& fit);
+
+// The scale size and the pad or crop placement that fit a picture of the given
+// display shape into 144 x 80.
+struct FitGeometry {
+  int scaled_width;
+  int scaled_height;
+  int offset_x;  // pad: where the picture goes; crop: where the cut starts
+  int offset_y;
+};
+FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int sar_den);
+
+// The filter chain between the decoder and the sink, as FFmpeg's filter syntax
+// (also what the benchmark hands to the ffmpeg command for the same work).
+std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den);
+
+struct Picture {
+  const uint8_t* top_row;  // row 0 of the picture, the top one
+  int stride;              // bytes from one row to the next one down
+  int64_t source_frame;    // index of the input frame shown, at the input's own rate
+};
+
+// A picture held longer than this with no sound playing is a damaged or hostile
+// timestamp (a jump of hours between two pictures, a frame rate of 5/13421773), not
+// a still: repeating it would fill the disc with one picture.
+inline constexpr double kMaxPictureGapSeconds = 10;
+
+// The gaps in the pictures that were cut to one output frame.
+struct GapReport {
+  int count = 0;
+  double first_at_seconds = 0;  // where the first one began, in the tracks' time
+  double longest_seconds = 0;   // as the input had it
+  void Add(double at_seconds, double seconds);
+};
+
+class VideoSource {
+ public:
+  // Opens input, a file or URL FFmpeg reads, or, when generated, a source filter
+  // chain such as "testsrc2=size=320x180:rate=30:duration=12". Throws CliError with
+  // a one-line reason when the input cannot be read or has no video.
+  static std::unique_ptr<VideoSource> Open(const std::string& input, Fit fit, bool generated = false);
+  ~VideoSource();
+  VideoSource(const VideoSource&) = delete;
+  VideoSource& operator=(const VideoSource&) = delete;
+
+  // The next picture at 18 fps; false at the end of the input or when a stop was
+  // requested. The picture stays valid until the next call. Throws CliError on a
+  // decoding failure.
+  bool Next(Picture& picture);
+
+  // The input's own frame rate, by which source frame numbers count.
+  double input_frame_rate() const;
+  // Frames at 18 fps the whole input gives, or -1 when its length is unknown.
+  int64_t estimated_frames() const { return estimated_frames_; }
+  // Where the first picture sits on the input's timeline, in seconds: the sound
+  // converted from the same input is lined up with it.
+  double video_start_seconds() const { return video_start_seconds_; }
+  // The chain for the picture size the input declares; the graph itself is set up
+  // from the first decoded picture, which is what counts where the two differ.
+  const std::string& filter_chain() const;
+  // Why reading stopped before the end of the input, or empty: the pictures up to
+  // there are delivered and the input then ends, as a truncated file does.
+  const std::string& read_error() const;
+  // How long the sound that goes with the pictures lasts from their start; while it
+  // plays, a picture is held however long the input holds it.
+  void set_sound_seconds(double seconds);
+  // The gaps cut so far.
+  const GapReport& gaps() const;
+  int input_width() const;
+  int input_height() const;
+
+ private:
+  struct Impl;
+  explicit VideoSource(std::unique_ptr<Impl> impl);
+  static std::unique_ptr<VideoSource> OpenGenerated(std::unique_ptr<Impl> impl, const std::string& description);
+
+  std::unique_ptr<Impl> impl_;
+  int64_t estimated_frames_ = -1;
+  double video_start_seconds_ = 0;
+};
+
+}  // namespace trackloom::cli

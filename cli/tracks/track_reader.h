@@ -1,0 +1,138 @@
+// Reads track files back: checks every structural property of one (WAV header, size
+// fields, lead-in, records, record headers), finds its records, and takes each
+// record apart into its picture and its sound.
+//
+// This is an independent check of what the module writes, so it shares nothing with
+// the writer but the format's constants. It parses outside bytes: every read is
+// bounded by the file's length, and every problem is reported with its byte offset.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace trackloom::cli {
+
+// Random access to the bytes of one file (or of a buffer, for tests and fuzzing).
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual uint64_t Size() const = 0;
+  // Reads exactly count bytes at offset; offset + count never exceeds Size().
+  // False on an I/O error.
+  virtual bool ReadAt(uint64_t offset, uint8_t* out, size_t count) = 0;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
+class FileSource final : public ByteSource {
+ public:
+  // Null, with a message naming the reason in *error, when path cannot be opened
+  // as a regular file.
+  static std::unique_ptr<FileSource> Open(const std::string& path, std::string* error);
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override;
+
+ private:
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  int fd_;
+  uint64_t size_;
+};
+
+struct TrackProblem {
+  uint64_t offset;  // byte offset in the file where the problem is seen
+  std::string what;
+};
+
+// The 44-byte WAV header's fields as stored (little-endian), valid as far as the
+// file reaches: a field the file ends inside reads as 0.
+struct TrackWavFields {
+  char riff_tag[4];
+  uint32_t riff_size;
+  char wave_tag[4];
+  char fmt_tag[4];
+  uint32_t fmt_size;
+  uint16_t format;
+  uint16_t channels;
+  uint32_t sample_rate;
+  uint32_t byte_rate;
+  uint16_t block_align;
+  uint16_t bits_per_sample;
+  char data_tag[4];
+  uint32_t data_size;
+};
+
+struct TrackReport {
+  uint64_t file_length = 0;
+  TrackWavFields wav{};
+  bool header_complete = false;     // the file holds all 44 header bytes
+  uint64_t first_record = 0;        // offset of record 0 (2092 in the module's tracks)
+  uint64_t lead_in_length = 0;      // bytes between the WAV header and record 0
+  uint64_t lead_in_nonzero = 0;     // lead-in bytes that are not 0x00
+  uint64_t record_count = 0;        // whole records
+  uint64_t partial_record_bytes = 0;  // bytes of a cut-off record at the end
+  uint64_t records_with_sound = 0;  // records with an audio slot other than 0x80
+  uint64_t first_sound_record = 0;  // valid when records_with_sound > 0
+  uint64_t bad_header_records = 0;  // records whose header data bytes differ
+  uint64_t problem_count = 0;       // all problems, listed or not
+  std::vector<TrackProblem> problems;  // the first kMaxListedProblems of them
+  bool read_failed = false;         // an I/O error stopped the check
+  std::string read_error;
+
+  bool valid() const { return problem_count == 0 && !read_failed; }
+  double video_seconds() const;  // 18 records a second
+  double disc_seconds() const;   // 1/9 s of CD time a record
+};
+
+inline constexpr size_t kMaxListedProblems = 100;
+
+struct InspectOptions {
+  // Accept any lead-in length: record 0 is wherever the first record header is.
+  bool lenient = false;
+  // Called now and then with (records checked, whole records in the file).
+  std::function<void(uint64_t, uint64_t)> progress;
+};
+
+// Checks the whole file. Never reads outside source's bytes.
+TrackReport InspectTrack(ByteSource& source, const InspectOptions& options);
+
+// Where the next possible record header starts at or after from: the offset of the
+// first place whose 400 bytes match the record header template in every data byte
+// (the audio slots may hold anything). Size() when there is none.
+uint64_t FindRecordHeader(ByteSource& source, uint64_t from);
+
+// Where record 0 is, read as a player reads a track: at 2092 when a record header is
+// there or on the 19600-byte grid from it (record 0 merely damaged), otherwise at the
+// first record header (another encoder's lead-in). Size() when there is none.
+uint64_t FindFirstRecord(ByteSource& source);
+
+// True when the 400 bytes at header carry the record header template's data bytes.
+bool IsRecordHeader(const uint8_t* header);
+
+// One record picture: 144 x 80 pixels, 3 bytes (R, G, B) each, top row first.
+inline constexpr int kRgbPictureSize = 144 * 80 * 3;
+
+// Undoes the frame encoder's layout: every component is its 4-bit value x 17.
+// frame_block is the record's 19200 bytes after its 400-byte header.
+void DecodeFramePicture(const uint8_t* frame_block, uint8_t* rgb);
+
+// The record's 1960 audio slots in record order: its 1/18 s of 8-bit stereo sound.
+void ExtractRecordSound(const uint8_t* record, uint8_t* sound);
+
+}  // namespace trackloom::cli
