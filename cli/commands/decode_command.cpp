@@ -120,7 +120,7 @@ bool ParseRange(std::string_view text, Options* o) {
 
 // what: "a whole number", "a number", as the help states the option.
 std::string SetNumber(const char* name, const char* what, std::string_view value, int limit, int* field) {
-  if (ParseNumber(value, field) && *field >= 1 && *field <= limit) return "";
+  if (ParseWholeNumber(value, 1, limit, field)) return "";
   return std::string(name) + " takes " + what + " from 1 to " + std::to_string(limit) + ", not '" +
          std::string(value) + "'";
 }
