@@ -16,6 +16,7 @@
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/json_writer.h"
 #include "cli/commands/filter_session.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/progress.h"
@@ -73,32 +74,6 @@ constexpr char kEncodeHelp[] =
     "  trackloom encode clip.mov -o tracks --audio music.flac\n";
 
 int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
-
-// "m:ss.t" for summaries.
-std::string FormatSecondsTenths(double seconds) {
-  if (!(seconds > 0)) seconds = 0;
-  const auto tenths = static_cast<long long>(std::llround(seconds * 10));
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, tenths / 10 % 60, tenths % 10);
-  return text;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 // Frames of the picture source, handed to the editor top-down as the last row with a
 // negative pitch. A decoding failure ends the render normally (so the open track is
@@ -541,40 +516,36 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   }
 
   if (o.json) {
-    std::string json = "{\"input\":" + JsonString(o.input) + ",\"output_directory\":" + JsonString(directory) +
-                       ",\"audio\":" + JsonString(audio.description) +
-                       ",\"filter_chain\":" + JsonString(video->filter_chain()) + ",\"tracks\":[";
-    for (size_t i = 0; i < tracks.size(); ++i) {
-      const TrackFileInfo& t = tracks[i];
-      char numbers[160];
-      std::snprintf(numbers, sizeof numbers, ",\"records\":%lld,\"video_seconds\":%.3f,\"disc_seconds\":%.3f}",
-                    static_cast<long long>(t.records), t.video_seconds(), t.disc_seconds());
-      json += (i ? "," : "") + std::string("{\"file\":") + JsonString(t.path) + numbers;
+    JsonWriter json(stdout);
+    json.BeginObject().Key("input").String(o.input).Key("output_directory").String(directory);
+    json.Key("audio").String(audio.description).Key("filter_chain").String(video->filter_chain());
+    json.Key("tracks").BeginArray();
+    for (const TrackFileInfo& t : tracks) {
+      json.BeginObject().Key("file").String(t.path).Key("records").Integer(t.records);
+      json.Key("video_seconds").Fixed(t.video_seconds(), 3).Key("disc_seconds").Fixed(t.disc_seconds(), 3);
+      json.EndObject();
     }
-    char numbers[256];
-    std::snprintf(numbers, sizeof numbers,
-                  "],\"records\":%lld,\"video_seconds\":%.3f,\"disc_seconds\":%.3f,"
-                  "\"disc_limit_seconds\":%.3f,\"over_disc_limit\":%s,\"interrupted\":%s,\"ok\":%s",
-                  static_cast<long long>(total_records),
-                  static_cast<double>(total_records) / kPictureFramesPerSecond, total_disc, disc_limit,
-                  over ? "true" : "false", interrupted ? "true" : "false",
-                  failure.empty() && !interrupted ? "true" : "false");
-    json += numbers;
-    if (!failure.empty()) json += ",\"error\":" + JsonString(failure);
-    std::printf("%s}\n", json.c_str());
+    json.EndArray().Key("records").Integer(total_records);
+    json.Key("video_seconds").Fixed(static_cast<double>(total_records) / kPictureFramesPerSecond, 3);
+    json.Key("disc_seconds").Fixed(total_disc, 3).Key("disc_limit_seconds").Fixed(disc_limit, 3);
+    json.Key("over_disc_limit").Bool(over).Key("interrupted").Bool(interrupted);
+    json.Key("ok").Bool(failure.empty() && !interrupted);
+    if (!failure.empty()) json.Key("error").String(failure);
+    json.EndObject();
+    std::fputc('\n', stdout);
   } else if (!o.quiet) {
     std::printf("%s %zu track%s in '%s' (sound: %s):\n", interrupted ? "Interrupted; wrote" : "Wrote",
                 tracks.size(), tracks.size() == 1 ? "" : "s", directory.c_str(), audio.description.c_str());
     for (const TrackFileInfo& t : tracks) {
       std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", t.name.c_str(),
-                  static_cast<long long>(t.records), FormatSecondsTenths(t.video_seconds()).c_str(),
-                  FormatSecondsTenths(t.disc_seconds()).c_str());
+                  static_cast<long long>(t.records), FormatDuration(t.video_seconds(), 1).c_str(),
+                  FormatDuration(t.disc_seconds(), 1).c_str());
     }
     if (tracks.size() > 1) {
       std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", "total",
                   static_cast<long long>(total_records),
-                  FormatSecondsTenths(static_cast<double>(total_records) / kPictureFramesPerSecond).c_str(),
-                  FormatSecondsTenths(total_disc).c_str());
+                  FormatDuration(static_cast<double>(total_records) / kPictureFramesPerSecond, 1).c_str(),
+                  FormatDuration(total_disc, 1).c_str());
     }
     std::printf("Disc time: %s of %g minutes.\n", FormatDuration(total_disc).c_str(), o.disc_minutes);
   }
