@@ -65,6 +65,7 @@ TEST(CliUnits, TimesAndBreakLists) {
   EXPECT_EQ(FrameAtTime(0.1, 30), 3);
   EXPECT_EQ(FrameAtTime(185.5, 29.97), 5559);
   EXPECT_EQ(FrameAtTime(2.0 / 3.0, 18), 12);
+  EXPECT_EQ(FrameAtTime(1e20, 30), INT64_MAX);  // refused as too far in, not wrapped
 }
 
 // Every subcommand reads its command line through the one reader: the spellings it

@@ -217,7 +217,11 @@ bool IsBreakList(const std::string& text, int& count) {
 int64_t FrameAtTime(double seconds, double frame_rate) {
   // The small allowance keeps a time given to the frame (1.5 s at 30 fps) on that
   // frame despite binary fractions.
-  return static_cast<int64_t>(std::floor(seconds * frame_rate + 1e-6));
+  const double frame = std::floor(seconds * frame_rate + 1e-6);
+  // 2^63: a time of centuries is no 64-bit frame number. It becomes the largest one,
+  // which the caller refuses as too far in, rather than whatever the conversion gives.
+  if (!(frame < 9223372036854775808.0)) return INT64_MAX;
+  return static_cast<int64_t>(frame);
 }
 
 namespace {
