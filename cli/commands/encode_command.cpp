@@ -35,16 +35,22 @@ constexpr char kEncodeHelp[] =
     "Usage: trackloom encode INPUT -o DIR [options]\n"
     "\n"
     "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
-    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is scaled to\n"
-    "144 x 80 and converted to 18 frames per second; the sound is resampled to 8-bit\n"
-    "stereo at 17640 Hz. Existing track files in DIR are overwritten.\n"
+    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is shaped for\n"
+    "the player's 4:3 screen (its 144 x 80 pixels show taller than wide), dithered to\n"
+    "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
+    "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
+    "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
+    "Existing track files in DIR are overwritten.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
-    "  --fit MODE              how the picture fills 144 x 80:\n"
-    "                            letterbox  whole picture, black bars (default)\n"
-    "                            crop       fill the frame, cut the edges\n"
-    "                            stretch    fill the frame, distort the picture\n"
+    "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
+    "                            letterbox  whole picture, black bands (default)\n"
+    "                            crop       fill the screen, cut the edges\n"
+    "                            stretch    fill 144 x 80, distort the picture\n"
+    "  --dither MODE           how colours reach the panel's 16 levels:\n"
+    "                            ordered    a fine fixed pattern, no bands (default)\n"
+    "                            none       each component rounded\n"
     "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
     "                          already is 8-bit stereo 17640 Hz is used as it is\n"
     "  --no-audio              silent tracks\n"
@@ -267,7 +273,14 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
       {"output", 'o', "a directory", text(o.output_directory)},
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
-         return ParseFit(value, o.fit) ? "" : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+         o.pictures.fit_given = true;
+         return ParseFit(value, o.pictures.fit) ? ""
+                                                : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+       }},
+      {"dither", 0, "ordered or none",
+       [&o](const std::string& value) {
+         o.pictures.dither_given = true;
+         return ParseDither(value, o.pictures.dither) ? "" : "--dither takes ordered or none, not '" + value + "'";
        }},
       {"audio", 0, "a file", text(o.audio_file)},
       {"no-audio", 0, nullptr, flag(o.no_audio)},
@@ -376,7 +389,7 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
     throw CliError("'" + o.input + "' can be read only once, but its sound and its pictures are read " +
                    "one after the other: give the sound with --audio FILE, or use --no-audio");
   }
-  plan.video = VideoSource::Open(o.input, o.fit, o.generated);
+  plan.video = VideoSource::Open(o.input, o.pictures, o.generated);
   plan.breaks = BreakList(o, saved, *plan.video);
 
   // Far more than a disc holds is a mistake or a damaged header (a frame rate of
@@ -546,7 +559,7 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   JsonWriter json(stdout);
   json.BeginObject().Key("input").String(o.input).Key("output_directory").String(plan.directory);
   json.Key("audio").String(audio.description).Key("filter_chain").String(plan.video->filter_chain());
-  json.Key("tracks").BeginArray();
+  json.Key("picture").String(plan.video->picture_summary()).Key("tracks").BeginArray();
   for (const TrackFileInfo& t : r.tracks) {
     json.BeginObject().Key("file").String(t.path).Key("records").Integer(t.records);
     json.Key("video_seconds").Fixed(t.video_seconds(), 3).Key("disc_seconds").Fixed(t.disc_seconds(), 3);
@@ -576,6 +589,7 @@ void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
     std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", "total", static_cast<long long>(totals.records),
                 FormatDuration(totals.video_seconds(), 1).c_str(), FormatDuration(totals.disc_seconds, 1).c_str());
   }
+  std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
   std::printf("Disc time: %s of %g minutes.\n", FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
 }
 

@@ -1,13 +1,13 @@
 // trackloom play: the tracks on the screen and the speakers, as the player shows them.
+#include <charconv>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/sdl/sdl_player.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
-#include "cli/sdl/sdl_player.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 
@@ -46,44 +46,34 @@ constexpr const char kUsage[] =
 
 constexpr int kMaxScale = 16;
 
-struct Options {
-  std::vector<std::string> tracks;
-  PlayerOptions player;
-};
-
 bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
-// Nothing: go on; otherwise the exit status (0 after --help, 2 for a wrong command line).
-std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE* err) {
-  const std::vector<Option> table = {
-      {"scale", 0, "a value",
-       [o](const std::string& value) {
-         if (ParseWholeNumber(value, 1, kMaxScale, &o->player.scale)) return std::string();
-         return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value + "'";
-       }},
-      {"no-sound", 0, nullptr,
-       [o](const std::string&) {
-         o->player.sound = false;
-         return std::string();
-       }},
-  };
-  CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
-  if (line.exit_status) return line.exit_status;
-  if (line.operands.empty()) return UsageError(err, "play", "no track file given");
-  o->tracks = std::move(line.operands);
-  return std::nullopt;
+std::string SetScale(const std::string& value, int* scale) {
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), *scale);
+  if (ec == std::errc() && end == value.data() + value.size() && *scale >= 1 && *scale <= kMaxScale) return "";
+  return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value + "'";
 }
 
 }  // namespace
 
 int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
-  Options o;
-  if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
+  PlayerOptions player;
+  const std::vector<Option> table = {
+      {"scale", 0, "a whole number", [&player](const std::string& v) { return SetScale(v, &player.scale); }},
+      {"no-sound", 0, nullptr,
+       [&player](const std::string&) {
+         player.sound = false;
+         return std::string();
+       }},
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  if (line.exit_status) return *line.exit_status;
+  if (line.operands.empty()) return UsageError(err, "play", "no track file given");
 
   std::vector<PlayTrack> tracks;
-  for (const std::string& path : o.tracks) {
+  for (const std::string& path : line.operands) {
     if (EndsWith(path, ".cue")) {
       std::fprintf(err, "trackloom play: %s is a disc image; play its track files instead\n", path.c_str());
       return 2;
@@ -110,7 +100,7 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "trackloom play: nothing to play\n");
     return 1;
   }
-  return RunPlayer(tracks, o.player, err);
+  return RunPlayer(tracks, player, err);
 }
 
 int RunPlay(int argc, char** argv) { return PlayMain(argc, argv, stdout, stderr); }
