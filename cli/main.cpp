@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/subcommands.h"
+#include "cli/commands/subcommands.h"
 
 namespace {
 

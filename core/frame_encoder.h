@@ -10,9 +10,6 @@
 
 namespace trackloom {
 
-inline constexpr int kPictureWidth = 144;
-inline constexpr int kPictureHeight = 80;
-
 // A source picture as the editor stores it: bottom-up, so picture row r (0 = top)
 // begins at pixels + (height - 1 - r) * pitch. Pixels hold blue in bits 0-7, green
 // in 8-15 and red in 16-23; a negative pitch delivers a top-down buffer.

@@ -6,14 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/track_format.h"
+
 namespace trackloom {
 
 class WaveFile;
 
 inline constexpr int kPathCapacity = 260;  // 259 characters and a terminator
 inline constexpr int kMaxBreakFrames = 60;
-inline constexpr int kFrameBlockSize = 19200;  // 160 lines x 12 groups x 10 bytes
-inline constexpr int kAudioChunkSize = 1960;   // 980 stereo sample pairs, 1/18 s at 17640 Hz
 // Text forms of the break-frame list fit in this: 60 x 11 characters plus separators.
 inline constexpr int kTrackListTextCapacity = 1024;
 

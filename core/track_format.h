@@ -1,3 +1,7 @@
+// What a track file is: every size, rate and constant byte of the format, and
+// nothing else. The writer in core/, the filter module, the command and the
+// independent track reader all take their numbers from here.
+//
 // The track file: a WAV file declared as CD audio (44100 Hz, 16-bit, stereo PCM)
 // whose sample bytes are a lead-in followed by frame records.
 //
@@ -15,24 +19,47 @@
 
 #include <cstdint>
 
-#include "core/instance_state.h"
-#include "core/wave_file.h"
-
 namespace trackloom {
 
+// The canonical WAV header: RIFF chunk descriptor (12), "fmt " chunk (8 + 16),
+// "data" chunk header (8).
+inline constexpr int kWaveHeaderSize = 44;
+
+// What the header declares: CD audio, which the player's disc reader expects.
 inline constexpr int32_t kTrackSampleRate = 44100;
 inline constexpr int32_t kTrackBitsPerSample = 16;
 inline constexpr int32_t kTrackChannels = 2;
 
-inline constexpr int kLeadInSize = 2048;
-inline constexpr int kRecordHeaderSize = 400;
-inline constexpr int kFrameRecordSize = kRecordHeaderSize + kFrameBlockSize;  // 19600
+// The picture every record carries, and how many records make a second of video.
+inline constexpr int kPictureWidth = 144;
+inline constexpr int kPictureHeight = 80;
+inline constexpr int kFramesPerSecond = 18;
+
+// The sound a record's audio slots carry: 8-bit unsigned stereo.
+inline constexpr int32_t kSoundSampleRate = 17640;
+inline constexpr int32_t kSoundBitsPerSample = 8;
+inline constexpr int32_t kSoundChannels = 2;
+inline constexpr uint8_t kSilence = 0x80;
+
 inline constexpr int kGroupSize = 10;       // 9 data bytes and one audio slot
 inline constexpr int kAudioSlotOffset = 9;  // the slot's place inside its group
+inline constexpr int kLeadInSize = 2048;
+inline constexpr int kRecordHeaderSize = 400;
+inline constexpr int kFrameBlockSize = 19200;  // 160 lines x 12 groups x 10 bytes
+inline constexpr int kFrameRecordSize = kRecordHeaderSize + kFrameBlockSize;  // 19600
+// One audio slot per group: 980 stereo sample pairs, 1/18 s at 17640 Hz.
+inline constexpr int kAudioChunkSize = kFrameRecordSize / kGroupSize;  // 1960
 inline constexpr int kFirstRecordOffset = kWaveHeaderSize + kLeadInSize;  // 2092
-inline constexpr uint8_t kSilence = 0x80;   // 8-bit unsigned samples
 
-static_assert(kFrameRecordSize == kAudioChunkSize * kGroupSize);
+static_assert(kAudioChunkSize * kFramesPerSecond ==
+              kSoundSampleRate * kSoundChannels * kSoundBitsPerSample / 8);
+static_assert(kFrameBlockSize == kPictureHeight * 2 * (kPictureWidth / 12) * kGroupSize);
+
+// "VDN Track 01.wav" ... : the name the player looks for, with a two-digit number.
+inline constexpr char kTrackFileNameFormat[] = "VDN Track %02d.wav";
+
+// Both size fields are 32-bit, so a track may not grow past this length.
+inline constexpr uint64_t kMaxTrackLength = 0xFFFFFFFFull;
 
 // The 2048 zero bytes between the WAV header and the first record.
 inline constexpr uint8_t kLeadIn[kLeadInSize] = {};
@@ -102,8 +129,5 @@ constexpr HeaderTemplate MakeRecordHeaderTemplate() {
 // the writer fills them with the record's own sound.
 inline constexpr detail::HeaderTemplate kRecordHeaderTemplateBytes = detail::MakeRecordHeaderTemplate();
 inline constexpr const uint8_t (&kRecordHeaderTemplate)[kRecordHeaderSize] = kRecordHeaderTemplateBytes.bytes;
-
-// Both size fields are 32-bit, so a track may not grow past this length.
-inline constexpr uint64_t kMaxTrackLength = 0xFFFFFFFFull;
 
 }  // namespace trackloom

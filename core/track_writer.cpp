@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/wave_file.h"
+
 namespace trackloom {
 
 bool BuildTrackFileName(const char* directory, int32_t track_number, char* out) {

@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
-namespace trackloom {
+#include "core/track_format.h"
 
-inline constexpr int kWaveHeaderSize = 44;
+namespace trackloom {
 
 class WaveFile {
  public:

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cli/track_reader.h"
+#include "cli/tracks/track_reader.h"
 
 namespace {
 

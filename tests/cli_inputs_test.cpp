@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/track_reader.h"
+#include "cli/tracks/track_reader.h"
 #include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
 

@@ -5,12 +5,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "cli/audio_convert.h"
-#include "cli/encode_command.h"
-#include "cli/progress.h"
-#include "cli/sound_wav_writer.h"
-#include "cli/track_files.h"
-#include "cli/video_source.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "cli/commands/encode_command.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/tracks/track_files.h"
+#include "cli/ffmpeg/video_source.h"
 #include "tests/support/temp_dir.h"
 
 namespace trackloom::cli {

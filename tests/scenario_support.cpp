@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -21,8 +22,11 @@ using testing::ReadFileBytes;
 using testing::ReadLe16;
 using testing::ReadLe32;
 
+// TRACKLOOM_MODULE_FILE in the environment runs the scenarios against another build
+// of the module, such as the one in a release zip.
 std::string ModuleFilePath() {
-  std::string path = TRACKLOOM_MODULE_FILE;
+  const char* chosen = std::getenv("TRACKLOOM_MODULE_FILE");
+  std::string path = chosen != nullptr && *chosen != '\0' ? chosen : TRACKLOOM_MODULE_FILE;
 #ifdef _WIN32
   // The build tree's path is a Unix one; wine shows the Unix root as drive Z.
   if (!path.empty() && path[0] == '/') {

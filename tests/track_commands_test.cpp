@@ -16,8 +16,8 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "cli/interrupt.h"
-#include "cli/track_tools.h"
+#include "cli/common/interrupt.h"
+#include "cli/commands/track_tools.h"
 #include "tests/support/temp_dir.h"
 #include "tests/track_test_support.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/track_reader.h"
+#include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 #include "host/filter_module.h"
 #include "runner/editor.h"

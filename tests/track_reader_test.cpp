@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/track_reader.h"
+#include "cli/tracks/track_reader.h"
 #include "core/frame_encoder.h"
 #include "core/track_format.h"
 #include "core/track_writer.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/wave_file.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32

@@ -1,0 +1,105 @@
+// `trackloom configure --settings FILE`: the filter's own configure callback on the
+// settings saved in FILE; on OK the filter's script line is written back to FILE.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "cli/common/cli_error.h"
+#include "cli/commands/filter_session.h"
+#include "cli/commands/subcommands.h"
+
+namespace trackloom::cli {
+namespace {
+
+constexpr char kConfigureHelp[] =
+    "Usage: trackloom configure --settings FILE\n"
+    "\n"
+    "Opens the filter's configuration dialog (on a terminal here) on the settings\n"
+    "in FILE: the sound file, the output directory and the frames at which a new\n"
+    "track begins. On OK the settings are written back to FILE as the filter's\n"
+    "Config(...) line, which 'trackloom encode --settings FILE' reads; that line\n"
+    "is all FILE holds afterwards. A FILE that does not exist yet starts from empty\n"
+    "settings.\n"
+    "\n"
+    "Exit status: 0 saved, 1 cancelled (FILE unchanged) or failed.\n";
+
+void WriteSettingsFile(const std::string& path, const std::string& line) {
+  // Written beside the file and renamed over it, so a failure never leaves half a file.
+  const std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << line << "\n";
+    out.close();
+    if (!out) {
+      std::remove(temp.c_str());
+      throw CliError("cannot write the settings file '" + path + "'");
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    std::remove(temp.c_str());
+    throw CliError("cannot write the settings file '" + path + "': " + reason);
+  }
+}
+
+}  // namespace
+
+int RunConfigure(int argc, char** argv) {
+  std::string settings;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kConfigureHelp, stdout);
+      return 0;
+    } else if (arg == "--settings" && i + 1 < argc) {
+      settings = argv[++i];
+    } else if (arg.rfind("--settings=", 0) == 0) {
+      settings = arg.substr(11);
+    } else {
+      std::fprintf(stderr, "trackloom configure: unexpected '%s' (see 'trackloom configure --help')\n",
+                   arg.c_str());
+      return 2;
+    }
+  }
+  if (settings.empty()) {
+    std::fprintf(stderr, "trackloom configure: --settings FILE is required (see 'trackloom configure --help')\n");
+    return 2;
+  }
+  try {
+    FilterSession host;
+    if (access(settings.c_str(), F_OK) == 0) host.RunSettingsFile(settings);
+    runner::FilterInstance& instance = host.instance();
+    const FilterRecord& filter = instance.filter();
+    if (filter.configure == nullptr) throw CliError("the filter has no configuration dialog");
+    const int result = filter.configure(&instance.context(), host.editor().services(), nullptr);
+    if (result == -1) throw CliError("the configuration dialog could not be shown");
+    if (result != 0) {
+      std::fprintf(stderr, "trackloom: cancelled; '%s' is unchanged\n", settings.c_str());
+      return 1;
+    }
+    // The filter doubles backslashes but escapes nothing else, so a path holding a
+    // double quote gives a line no editor can read back; it is refused rather than
+    // saved broken.
+    const std::string line = host.ScriptString();
+    try {
+      host.Settings();
+    } catch (const CliError&) {
+      throw CliError("cannot save these settings: a path holding a double quote (\") cannot be read back "
+                     "from a settings line; '" + settings + "' is unchanged");
+    }
+    WriteSettingsFile(settings, line);
+    std::printf("Saved the settings to '%s'.\n", settings.c_str());
+    return 0;
+  } catch (const CliError& e) {
+    std::fprintf(stderr, "trackloom: %s\n", e.what());
+  } catch (const runner::Error& e) {
+    std::fprintf(stderr, "trackloom: %s\n", e.what());
+  }
+  return 1;
+}
+
+}  // namespace trackloom::cli

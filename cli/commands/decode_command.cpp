@@ -1,0 +1,449 @@
+// trackloom decode: takes a track apart into the pictures and sound a player shows.
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "cli/pictures/contact_sheet.h"
+#include "cli/common/interrupt.h"
+#include "cli/pictures/png_writer.h"
+#include "cli/ffmpeg/preview_video.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/commands/subcommands.h"
+#include "cli/tracks/track_reader.h"
+#include "cli/commands/track_tools.h"
+#include "core/track_format.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char kUsage[] =
+    "Usage: trackloom decode FILE [-o DIR] [options]\n"
+    "\n"
+    "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
+    "  DIR/record-00000.png, ...  each record's picture, 144 x 80 (every 4-bit colour\n"
+    "                             component x 17), named by record number from 0\n"
+    "  DIR/sound.wav              the sound of the audio slots in record order: 8-bit\n"
+    "                             unsigned, stereo, 17640 Hz, the format the filter takes\n"
+    "                             as its sound file, so it can be fed back\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output DIR   where the pictures and sound.wav go (created if missing)\n"
+    "  --frames A-B       only records A to B, counted from 0 (\"A-\" to the end,\n"
+    "                     \"A\" one record)\n"
+    "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
+    "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers\n"
+    "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
+    "                     at most 2000)\n"
+    "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC)\n"
+    "  --no-pictures      no per-record PNG files\n"
+    "  --no-sound         no sound.wav\n"
+    "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
+    "  --quiet            no progress display\n"
+    "  --json             print the summary as JSON (and no progress display)\n"
+    "  -h, --help         show this help\n"
+    "\n"
+    "A track with problems is decoded as far as its whole records go, with a warning\n"
+    "('trackloom inspect FILE' lists the problems).\n"
+    "\n"
+    "Exit status: 0 when everything asked for was written, 1 when something could not\n"
+    "be written or the track holds no records, 2 for a wrong command line or a file\n"
+    "that cannot be read, 130 after Ctrl-C (which stops after the current record and\n"
+    "completes every file written so far).\n"
+    "\n"
+    "Examples:\n"
+    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" -o decoded\n"
+    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --frames 0-35 --sheet sheet.png \\\n"
+    "      --video preview.mp4\n";
+
+constexpr int kDefaultSheetLimit = 240;
+constexpr int kSheetColumns = 8;
+// 2000 thumbnails make a sheet of about 1200 x 25500 pixels, some 90 MB while it is built.
+constexpr int kMaxSheetLimit = 2000;
+constexpr int kMaxScale = 16;
+
+unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+struct Options {
+  std::string track;
+  std::string output_dir;
+  std::optional<uint64_t> first;
+  std::optional<uint64_t> last;  // inclusive; none: to the end
+  int scale = 1;
+  std::string sheet;
+  int sheet_limit = kDefaultSheetLimit;
+  std::string video;
+  bool pictures = true;
+  bool sound = true;
+  bool lenient = false;
+  bool quiet = false;
+  bool json = false;
+};
+
+template <typename T>
+bool ParseNumber(std::string_view text, T* value) {
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+// "A-B", "A-" or "A".
+bool ParseRange(std::string_view text, Options* o) {
+  const size_t dash = text.find('-');
+  uint64_t a = 0;
+  if (dash == std::string_view::npos) {
+    if (!ParseNumber(text, &a)) return false;
+    o->first = a;
+    o->last = a;
+    return true;
+  }
+  if (!ParseNumber(text.substr(0, dash), &a)) return false;
+  o->first = a;
+  const std::string_view rest = text.substr(dash + 1);
+  if (rest.empty()) return true;
+  uint64_t b = 0;
+  if (!ParseNumber(rest, &b) || b < a) return false;
+  o->last = b;
+  return true;
+}
+
+// 0: parsed; otherwise the exit status (2 for a wrong command line, 0 for --help).
+int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE* err) {
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](std::string_view* v) {
+      if (i + 1 >= argc) {
+        std::fprintf(err, "trackloom decode: %s needs a value (see 'trackloom decode --help')\n",
+                     argv[i]);
+        return false;
+      }
+      *v = argv[++i];
+      return true;
+    };
+    std::string_view v;
+    if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (!o->track.empty()) {
+        std::fprintf(err, "trackloom decode: one track at a time ('%s' and '%s')\n",
+                     o->track.c_str(), argv[i]);
+        return 2;
+      }
+      o->track = std::string(arg);
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, out);
+      return -1;
+    } else if (arg == "--") {
+      options_done = true;
+    } else if (arg == "-o" || arg == "--output") {
+      if (!value(&v)) return 2;
+      o->output_dir = std::string(v);
+    } else if (arg == "--frames") {
+      if (!value(&v)) return 2;
+      if (!ParseRange(v, o)) {
+        std::fprintf(err,
+                     "trackloom decode: --frames takes record numbers A-B, A- or A (from 0, "
+                     "A not above B), not '%.*s'\n",
+                     static_cast<int>(v.size()), v.data());
+        return 2;
+      }
+    } else if (arg == "--scale") {
+      if (!value(&v)) return 2;
+      if (!ParseNumber(v, &o->scale) || o->scale < 1 || o->scale > kMaxScale) {
+        std::fprintf(err, "trackloom decode: --scale takes a whole number from 1 to %d, not '%.*s'\n",
+                     kMaxScale, static_cast<int>(v.size()), v.data());
+        return 2;
+      }
+    } else if (arg == "--sheet") {
+      if (!value(&v)) return 2;
+      o->sheet = std::string(v);
+    } else if (arg == "--sheet-limit") {
+      if (!value(&v)) return 2;
+      if (!ParseNumber(v, &o->sheet_limit) || o->sheet_limit < 1 || o->sheet_limit > kMaxSheetLimit) {
+        std::fprintf(err, "trackloom decode: --sheet-limit takes a number from 1 to %d, not '%.*s'\n",
+                     kMaxSheetLimit, static_cast<int>(v.size()), v.data());
+        return 2;
+      }
+    } else if (arg == "--video") {
+      if (!value(&v)) return 2;
+      o->video = std::string(v);
+    } else if (arg == "--no-pictures") {
+      o->pictures = false;
+    } else if (arg == "--no-sound") {
+      o->sound = false;
+    } else if (arg == "--lenient") {
+      o->lenient = true;
+    } else if (arg == "--quiet") {
+      o->quiet = true;
+    } else if (arg == "--json") {
+      o->json = true;
+    } else {
+      std::fprintf(err, "trackloom decode: unknown option '%s' (see 'trackloom decode --help')\n",
+                   argv[i]);
+      return 2;
+    }
+  }
+  if (o->track.empty()) {
+    std::fprintf(err, "trackloom decode: no track file given\n\n%s", kUsage);
+    return 2;
+  }
+  const bool wants_dir = o->pictures || o->sound;
+  if (o->output_dir.empty() && wants_dir && o->sheet.empty() && o->video.empty()) {
+    std::fprintf(err,
+                 "trackloom decode: say where the pictures and sound go with -o DIR (or ask only "
+                 "for --sheet or --video)\n");
+    return 2;
+  }
+  if (o->output_dir.empty()) {
+    o->pictures = false;
+    o->sound = false;
+  }
+  if (!o->pictures && !o->sound && o->sheet.empty() && o->video.empty()) {
+    std::fprintf(err, "trackloom decode: nothing to write (--no-pictures and --no-sound, with no "
+                      "--sheet or --video)\n");
+    return 2;
+  }
+  return 0;
+}
+
+std::string RecordFileName(uint64_t record) {
+  char name[40];
+  std::snprintf(name, sizeof name, "record-%05llu.png", U(record));
+  return name;
+}
+
+}  // namespace
+
+int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  Options o;
+  const int parsed = ParseArguments(argc, argv, &o, out, err);
+  if (parsed != 0) return parsed < 0 ? 0 : parsed;
+
+  std::string error;
+  std::unique_ptr<FileSource> source = FileSource::Open(o.track, &error);
+  if (source == nullptr) {
+    std::fprintf(err, "trackloom decode: cannot open %s: %s\n", o.track.c_str(), error.c_str());
+    return 2;
+  }
+  InspectOptions inspect_options;
+  inspect_options.lenient = o.lenient;
+  const TrackReport report = InspectTrack(*source, inspect_options);
+  if (report.read_failed) {
+    std::fprintf(err, "trackloom decode: %s: %s\n", o.track.c_str(), report.read_error.c_str());
+    return 2;
+  }
+  if (!report.valid()) {
+    std::fprintf(err, "trackloom decode: warning: %s has %llu problem%s (see 'trackloom inspect'); "
+                      "decoding its %llu whole records\n",
+                 o.track.c_str(), U(report.problem_count), report.problem_count == 1 ? "" : "s",
+                 U(report.record_count));
+    for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
+      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset),
+                   report.problems[i].what.c_str());
+    }
+  }
+  if (report.record_count == 0) {
+    std::fprintf(err, "trackloom decode: %s holds no whole record to decode\n", o.track.c_str());
+    return 1;
+  }
+
+  const uint64_t first = o.first.value_or(0);
+  if (first >= report.record_count) {
+    std::fprintf(err, "trackloom decode: %s has records 0-%llu; --frames starts after them\n",
+                 o.track.c_str(), U(report.record_count - 1));
+    return 2;
+  }
+  const uint64_t last = std::min(o.last.value_or(report.record_count - 1), report.record_count - 1);
+  const uint64_t count = last - first + 1;
+
+  if (!o.output_dir.empty()) {
+    std::error_code ec;
+    fs::create_directories(o.output_dir, ec);
+    if (ec || !fs::is_directory(o.output_dir)) {
+      std::fprintf(err, "trackloom decode: cannot create the directory %s: %s\n",
+                   o.output_dir.c_str(), ec ? ec.message().c_str() : "a file of that name exists");
+      return 1;
+    }
+  }
+
+  // The sheet is written last: a directory it cannot go into is found out now.
+  if (!o.sheet.empty()) {
+    const fs::path parent = fs::path(o.sheet).parent_path();
+    std::error_code ec;
+    if (!parent.empty() && !fs::is_directory(parent, ec)) {
+      std::fprintf(err, "trackloom decode: cannot write the sheet %s: there is no directory %s\n",
+                   o.sheet.c_str(), parent.string().c_str());
+      return 1;
+    }
+  }
+
+  // Set up every output before the first record, so that a missing encoder or an
+  // unwritable file is reported before any work is done.
+  std::unique_ptr<PreviewVideo> video;
+  if (!o.video.empty()) {
+    video = PreviewVideo::Create(o.video, o.scale, &error);
+    if (video == nullptr) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  SoundWavWriter sound;
+  const std::string sound_path = o.sound ? (fs::path(o.output_dir) / "sound.wav").string() : "";
+  if (o.sound && !sound.Open(sound_path, &error)) {
+    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+    return 1;
+  }
+  // The sheet takes every record of the range, or an even spread of sheet_limit.
+  const uint64_t sheet_count = o.sheet.empty() ? 0 : std::min<uint64_t>(count, static_cast<uint64_t>(o.sheet_limit));
+  std::optional<ContactSheet> sheet;
+  if (sheet_count > 0) sheet.emplace(static_cast<int>(sheet_count), kSheetColumns);
+  auto sheet_record = [&](uint64_t slot) {
+    return sheet_count <= 1 ? first : first + slot * (count - 1) / (sheet_count - 1);
+  };
+  uint64_t next_sheet_slot = 0;
+
+  const int scale = o.scale;
+  std::vector<uint8_t> record(kFrameRecordSize);
+  std::vector<uint8_t> rgb(kRgbPictureSize);
+  std::vector<uint8_t> scaled(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale));
+  uint8_t chunk[kAudioChunkSize];
+  Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)), static_cast<int64_t>(count));
+
+  bool ok = true;
+  uint64_t done = 0;
+  // Ctrl-C stops after the current record: everything written so far is completed.
+  for (uint64_t k = first; k <= last && ok; ++k) {
+    if (!source->ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
+      std::fprintf(err, "trackloom decode: cannot read record %llu of %s\n", U(k), o.track.c_str());
+      ok = false;
+      break;
+    }
+    DecodeFramePicture(record.data() + kRecordHeaderSize, rgb.data());
+    ExtractRecordSound(record.data(), chunk);
+    if (o.pictures) {
+      const std::string path = (fs::path(o.output_dir) / RecordFileName(k)).string();
+      const uint8_t* picture = rgb.data();
+      if (scale > 1) {
+        ScaleRgb(rgb.data(), kPictureWidth, kPictureHeight, scale, scaled.data());
+        picture = scaled.data();
+      }
+      if (!WriteRgbPng(path, kPictureWidth * scale, kPictureHeight * scale, picture, &error)) {
+        std::fprintf(err, "trackloom decode: cannot write %s: %s\n", path.c_str(), error.c_str());
+        ok = false;
+      }
+    }
+    if (ok && o.sound && !sound.Append(chunk, sizeof chunk, &error)) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      ok = false;
+    }
+    while (ok && sheet && next_sheet_slot < sheet_count && sheet_record(next_sheet_slot) == k) {
+      sheet->Place(static_cast<int>(next_sheet_slot), k, rgb.data());
+      ++next_sheet_slot;
+    }
+    if (ok && video && !video->AddRecord(rgb.data(), chunk, &error)) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      ok = false;
+    }
+    if (ok) ++done;
+    progress.Update(static_cast<int64_t>(done));
+    if (StopRequested()) break;
+  }
+  progress.Finish();
+  const bool interrupted = ok && done < count;
+
+  // The sound file is finished even after a failure, so what was written stays usable.
+  if (o.sound && !sound.Finish(&error)) {
+    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+    ok = false;
+  }
+  if (!ok) return 1;
+  if (sheet && !sheet->WritePng(o.sheet, &error)) {
+    std::fprintf(err, "trackloom decode: cannot write %s: %s\n", o.sheet.c_str(), error.c_str());
+    return 1;
+  }
+  if (video && !video->Finish(&error)) {
+    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+    return 1;
+  }
+  if (interrupted) {
+    std::fprintf(err, "trackloom decode: stopped after %llu of %llu records; the files written so far "
+                      "are complete\n",
+                 U(done), U(count));
+    return InterruptedExitStatus();
+  }
+
+  if (o.json) {
+    std::fprintf(out, "{\"track\": ");
+    WriteJsonString(out, o.track);
+    std::fprintf(out, ", \"problems\": %llu, \"first_record\": %llu, \"last_record\": %llu, "
+                      "\"records\": %llu, \"video_seconds\": %.3f",
+                 U(report.problem_count), U(first), U(last), U(count), static_cast<double>(count) / 18.0);
+    std::fprintf(out, ", \"pictures\": ");
+    if (o.pictures) {
+      std::fprintf(out, "{\"directory\": ");
+      WriteJsonString(out, o.output_dir);
+      std::fprintf(out, ", \"first\": \"%s\", \"last\": \"%s\", \"width\": %d, \"height\": %d}",
+                   RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
+                   kPictureHeight * scale);
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, ", \"sound\": ");
+    if (o.sound) {
+      std::fprintf(out, "{\"file\": ");
+      WriteJsonString(out, sound_path);
+      std::fprintf(out, ", \"bytes\": %llu}", U(sound.data_bytes()));
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, ", \"sheet\": ");
+    if (sheet) {
+      std::fprintf(out, "{\"file\": ");
+      WriteJsonString(out, o.sheet);
+      std::fprintf(out, ", \"pictures\": %llu}", U(sheet_count));
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, ", \"video\": ");
+    if (video) {
+      WriteJsonString(out, o.video);
+    } else {
+      std::fprintf(out, "null");
+    }
+    std::fprintf(out, "}\n");
+    return 0;
+  }
+  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
+               U(last), U(count), FormatSeconds(static_cast<double>(count) / 18.0).c_str());
+  if (o.pictures) {
+    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d)\n", o.output_dir.c_str(),
+                 RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
+                 kPictureHeight * scale);
+  }
+  if (o.sound) {
+    std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", sound_path.c_str(),
+                 U(sound.data_bytes()));
+  }
+  if (sheet) {
+    std::fprintf(out, "  sheet     %s (%llu pictures%s)\n", o.sheet.c_str(), U(sheet_count),
+                 sheet_count < count ? ", evenly spread" : "");
+  }
+  if (video) std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps)\n", o.video.c_str());
+  return 0;
+}
+
+int RunDecode(int argc, char** argv) {
+  InstallInterruptHandlers();
+  return DecodeMain(argc, argv, stdout, stderr);
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,52 @@
+// `trackloom encode`: any video into track files in one step, doing what an editor's
+// user does by hand (resize to 144 x 80, convert to 18 fps, prepare the 8-bit
+// 17640 Hz stereo sound, set the filter's three settings) and then rendering
+// through the filter.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/ffmpeg/video_source.h"
+
+namespace trackloom::cli {
+
+struct EncodeOptions {
+  std::string input;
+  // The input is a source filter chain (e.g. "testsrc2=duration=5") rather than a
+  // file, and generated_sound, if not empty, the one for its sound.
+  bool generated = false;
+  std::string generated_sound;
+  std::optional<std::string> output_directory;
+  Fit fit = Fit::kLetterbox;
+  std::optional<std::string> audio_file;
+  bool no_audio = false;
+  std::vector<std::string> break_lists;  // each --break as given
+  std::vector<double> break_times;       // --break-at, in seconds
+  std::optional<std::string> settings_file;
+  double disc_minutes = 80;
+  bool quiet = false;
+  bool json = false;
+  bool verbose = false;
+  // When the input cannot tell its own length (a generated source), the caller may.
+  int64_t known_frames = -1;
+};
+
+// Parses the options after the subcommand's name. Returns -1 when the command should
+// go on, otherwise the exit status (0 after --help, 2 after a bad option, with one
+// line on stderr).
+int ParseEncodeOptions(int argc, char** argv, EncodeOptions& options);
+
+// "90", "1:30", "1:02:03.5" into seconds; false for anything else.
+bool ParseTime(const std::string& text, double& seconds);
+// A --break value: integers separated by commas, semicolons or blanks.
+bool IsBreakList(const std::string& text, int& count);
+// The source frame shown at a time of the input, at its own frame rate.
+int64_t FrameAtTime(double seconds, double frame_rate);
+
+// Runs the whole encode; returns the exit status.
+int Encode(const EncodeOptions& options);
+
+}  // namespace trackloom::cli

@@ -1,0 +1,50 @@
+#include "cli/common/interrupt.h"
+
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace trackloom::cli {
+namespace {
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+// Written before a temporary file exists and cleared after it is gone, read only by
+// the handler: a plain buffer, since the handler may only call unlink().
+char g_temp_path[4096];
+volatile std::sig_atomic_t g_temp_path_set = 0;
+
+extern "C" void OnStopSignal(int signal_number) {
+  if (g_stop_signal != 0) {
+    if (g_temp_path_set) unlink(g_temp_path);
+    _exit(128 + signal_number);
+  }
+  g_stop_signal = signal_number;
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocked read returns and the loop sees the flag
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested() { return g_stop_signal != 0; }
+int StopSignal() { return g_stop_signal; }
+int InterruptedExitStatus() { return 128 + (g_stop_signal != 0 ? g_stop_signal : SIGINT); }
+
+void SetTempFileForHardExit(const char* path) {
+  g_temp_path_set = 0;
+  if (path == nullptr || std::strlen(path) >= sizeof g_temp_path) return;
+  std::strcpy(g_temp_path, path);
+  g_temp_path_set = 1;
+}
+
+int AvInterruptCallback(void*) { return g_stop_signal != 0 ? 1 : 0; }
+
+void ResetInterruptForTesting() { g_stop_signal = 0; }
+
+}  // namespace trackloom::cli

@@ -1,0 +1,312 @@
+#include "cli/ffmpeg/preview_video.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstdio>
+#include <vector>
+
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
+#include "cli/pictures/png_writer.h"
+#include "core/track_format.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+constexpr int kFrameRate = 18;         // one record a frame
+constexpr int kSoundRate = 17640;      // the records' sound
+constexpr int kPairsPerRecord = kAudioChunkSize / 2;  // 980 stereo sample pairs
+constexpr int kPreferredAudioRate = 44100;  // AAC has no 17640 Hz; 44100 = 2.5 x 17640
+
+int ChooseAudioRate(const AVCodec* codec) {
+  if (codec->supported_samplerates == nullptr) return kPreferredAudioRate;
+  int best = 0;
+  for (const int* r = codec->supported_samplerates; *r != 0; ++r) {
+    if (*r == kPreferredAudioRate) return *r;
+    if (*r > best) best = *r;
+  }
+  return best;
+}
+
+}  // namespace
+
+struct PreviewVideo::State {
+  std::string path;
+  AVFormatContext* format = nullptr;
+  AVCodecContext* video = nullptr;
+  AVCodecContext* audio = nullptr;
+  AVStream* video_stream = nullptr;
+  AVStream* audio_stream = nullptr;
+  SwsContext* sws = nullptr;
+  SwrContext* swr = nullptr;
+  AVAudioFifo* fifo = nullptr;
+  AVFrame* picture = nullptr;
+  AVFrame* sound = nullptr;
+  AVPacket* packet = nullptr;
+  int scale = 1;
+  std::vector<uint8_t> scaled;
+  std::vector<std::vector<float>> planes;
+  int64_t next_video_pts = 0;
+  int64_t next_audio_pts = 0;
+  bool file_open = false;
+  bool finished = false;
+
+  ~State() {
+    if (format != nullptr && file_open && !(format->oformat->flags & AVFMT_NOFILE)) {
+      avio_closep(&format->pb);
+    }
+    // A preview that was not completed is not left behind as a broken file.
+    if (file_open && !finished) std::remove(path.c_str());
+    av_packet_free(&packet);
+    av_frame_free(&sound);
+    av_frame_free(&picture);
+    if (fifo != nullptr) av_audio_fifo_free(fifo);
+    swr_free(&swr);
+    sws_freeContext(sws);
+    avcodec_free_context(&audio);
+    avcodec_free_context(&video);
+    avformat_free_context(format);
+  }
+
+  // Sends one frame (null: drain) and writes every packet the encoder returns.
+  bool Encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string* error) {
+    int rc = avcodec_send_frame(codec, frame);
+    if (rc < 0) {
+      *error = "encoding the preview failed: " + AvErrorText(rc);
+      return false;
+    }
+    for (;;) {
+      rc = avcodec_receive_packet(codec, packet);
+      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+      if (rc < 0) {
+        *error = "encoding the preview failed: " + AvErrorText(rc);
+        return false;
+      }
+      av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      rc = av_interleaved_write_frame(format, packet);
+      if (rc < 0) {
+        *error = "cannot write " + path + ": " + AvErrorText(rc);
+        return false;
+      }
+    }
+  }
+
+  // Encodes whole AAC frames from the queue; with drain, also the short last one.
+  bool EncodeQueuedSound(bool drain, std::string* error) {
+    const int frame_size = audio->frame_size > 0 ? audio->frame_size : 1024;
+    while (av_audio_fifo_size(fifo) >= frame_size || (drain && av_audio_fifo_size(fifo) > 0)) {
+      const int n = std::min(frame_size, av_audio_fifo_size(fifo));
+      av_frame_unref(sound);
+      sound->nb_samples = n;
+      sound->format = audio->sample_fmt;
+      sound->sample_rate = audio->sample_rate;
+      av_channel_layout_copy(&sound->ch_layout, &audio->ch_layout);
+      int rc = av_frame_get_buffer(sound, 0);
+      if (rc < 0) {
+        *error = "out of memory for the preview's sound";
+        return false;
+      }
+      av_audio_fifo_read(fifo, reinterpret_cast<void**>(sound->data), n);
+      sound->pts = next_audio_pts;
+      next_audio_pts += n;
+      if (!Encode(audio, audio_stream, sound, error)) return false;
+    }
+    return true;
+  }
+
+  // Resamples 17640 Hz 8-bit stereo (or, with no input, what the resampler still
+  // holds) into the queue.
+  bool QueueSound(const uint8_t* samples, int pairs, std::string* error) {
+    const int room = swr_get_out_samples(swr, pairs);
+    if (room < 0) {
+      *error = "resampling the preview's sound failed";
+      return false;
+    }
+    uint8_t* out[2];
+    for (int c = 0; c < 2; ++c) {
+      planes[static_cast<size_t>(c)].resize(static_cast<size_t>(room) + 1);
+      out[c] = reinterpret_cast<uint8_t*>(planes[static_cast<size_t>(c)].data());
+    }
+    const uint8_t* in[1] = {samples};
+    const int got = swr_convert(swr, out, room + 1, samples != nullptr ? in : nullptr, pairs);
+    if (got < 0) {
+      *error = "resampling the preview's sound failed: " + AvErrorText(got);
+      return false;
+    }
+    if (got > 0 && av_audio_fifo_write(fifo, reinterpret_cast<void**>(out), got) < got) {
+      *error = "out of memory for the preview's sound";
+      return false;
+    }
+    return true;
+  }
+};
+
+PreviewVideo::PreviewVideo(std::unique_ptr<State> state) : state_(std::move(state)) {}
+PreviewVideo::~PreviewVideo() = default;
+
+std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int scale,
+                                                   std::string* error) {
+  // Every failure is reported through *error; the libraries' own chatter (encoder
+  // statistics, format guesses) would only bury it.
+  if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
+  auto s = std::make_unique<State>();
+  s->path = path;
+  s->scale = scale;
+  const int width = kPictureWidth * scale;
+  const int height = kPictureHeight * scale;
+
+  const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
+  if (h264 == nullptr) h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
+  if (h264 == nullptr) {
+    *error = "this FFmpeg has no H.264 encoder (libx264), so no preview video can be made; "
+             "the pictures, the sound and the contact sheet do not need one";
+    return nullptr;
+  }
+  const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+  if (aac == nullptr) {
+    *error = "this FFmpeg has no AAC encoder, so no preview video can be made; "
+             "the pictures, the sound and the contact sheet do not need one";
+    return nullptr;
+  }
+
+  int rc = avformat_alloc_output_context2(&s->format, nullptr, nullptr, path.c_str());
+  if (rc < 0 || s->format == nullptr) {
+    *error = "cannot tell a video format from the name " + path + " (use .mp4 or .mkv)";
+    return nullptr;
+  }
+
+  // Video: H.264, 4:2:0, one frame a record.
+  s->video = avcodec_alloc_context3(h264);
+  s->video->width = width;
+  s->video->height = height;
+  s->video->pix_fmt = AV_PIX_FMT_YUV420P;
+  s->video->time_base = AVRational{1, kFrameRate};
+  s->video->framerate = AVRational{kFrameRate, 1};
+  s->video->gop_size = kFrameRate;
+  av_opt_set(s->video->priv_data, "preset", "veryfast", 0);
+  av_opt_set(s->video->priv_data, "crf", "18", 0);
+  if (s->format->oformat->flags & AVFMT_GLOBALHEADER) s->video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  rc = avcodec_open2(s->video, h264, nullptr);
+  if (rc < 0) {
+    *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" + AvErrorText(rc) +
+             "), so no preview video can be made";
+    return nullptr;
+  }
+
+  // Sound: AAC, stereo, at a rate AAC knows.
+  s->audio = avcodec_alloc_context3(aac);
+  s->audio->sample_fmt = aac->sample_fmts != nullptr ? aac->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  s->audio->sample_rate = ChooseAudioRate(aac);
+  av_channel_layout_default(&s->audio->ch_layout, 2);
+  s->audio->bit_rate = 128000;
+  s->audio->time_base = AVRational{1, s->audio->sample_rate};
+  if (s->format->oformat->flags & AVFMT_GLOBALHEADER) s->audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  rc = avcodec_open2(s->audio, aac, nullptr);
+  if (rc < 0) {
+    *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) + "), so no preview video can be made";
+    return nullptr;
+  }
+  if (s->audio->sample_fmt != AV_SAMPLE_FMT_FLTP) {
+    *error = "the AAC encoder wants a sample format other than planar float; no preview video";
+    return nullptr;
+  }
+
+  s->video_stream = avformat_new_stream(s->format, nullptr);
+  s->audio_stream = avformat_new_stream(s->format, nullptr);
+  if (s->video_stream == nullptr || s->audio_stream == nullptr ||
+      avcodec_parameters_from_context(s->video_stream->codecpar, s->video) < 0 ||
+      avcodec_parameters_from_context(s->audio_stream->codecpar, s->audio) < 0) {
+    *error = "out of memory setting up the preview video";
+    return nullptr;
+  }
+  s->video_stream->time_base = s->video->time_base;
+  s->audio_stream->time_base = s->audio->time_base;
+
+  s->sws = sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, AV_PIX_FMT_YUV420P,
+                          SWS_POINT, nullptr, nullptr, nullptr);
+  AVChannelLayout stereo{};
+  av_channel_layout_default(&stereo, 2);
+  rc = swr_alloc_set_opts2(&s->swr, &s->audio->ch_layout, AV_SAMPLE_FMT_FLTP, s->audio->sample_rate,
+                           &stereo, AV_SAMPLE_FMT_U8, kSoundRate, 0, nullptr);
+  s->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, s->audio->sample_rate);
+  s->picture = av_frame_alloc();
+  s->sound = av_frame_alloc();
+  s->packet = av_packet_alloc();
+  s->planes.resize(2);
+  if (s->sws == nullptr || rc < 0 || swr_init(s->swr) < 0 || s->fifo == nullptr ||
+      s->picture == nullptr || s->sound == nullptr || s->packet == nullptr) {
+    *error = "cannot set up the preview's picture and sound conversion";
+    return nullptr;
+  }
+  s->picture->format = AV_PIX_FMT_YUV420P;
+  s->picture->width = width;
+  s->picture->height = height;
+  if (av_frame_get_buffer(s->picture, 0) < 0) {
+    *error = "out of memory for the preview's pictures";
+    return nullptr;
+  }
+  // swscale reads its source in wide vectors, past the last pixel: keep slack behind it.
+  s->scaled.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3 + 64);
+
+  if (!(s->format->oformat->flags & AVFMT_NOFILE)) {
+    rc = avio_open(&s->format->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0) {
+      *error = "cannot create " + path + ": " + AvErrorText(rc);
+      return nullptr;
+    }
+  }
+  s->file_open = true;
+  rc = avformat_write_header(s->format, nullptr);
+  if (rc < 0) {
+    *error = "cannot write " + path + ": " + AvErrorText(rc);
+    return nullptr;
+  }
+  return std::unique_ptr<PreviewVideo>(new PreviewVideo(std::move(s)));
+}
+
+bool PreviewVideo::AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error) {
+  State& s = *state_;
+  const int width = kPictureWidth * s.scale;
+  ScaleRgb(rgb, kPictureWidth, kPictureHeight, s.scale, s.scaled.data());
+  if (av_frame_make_writable(s.picture) < 0) {
+    *error = "out of memory for the preview's pictures";
+    return false;
+  }
+  const uint8_t* source[1] = {s.scaled.data()};
+  const int stride[1] = {width * 3};
+  sws_scale(s.sws, source, stride, 0, kPictureHeight * s.scale, s.picture->data, s.picture->linesize);
+  s.picture->pts = s.next_video_pts++;
+  if (!s.Encode(s.video, s.video_stream, s.picture, error)) return false;
+  return s.QueueSound(sound, kPairsPerRecord, error) && s.EncodeQueuedSound(false, error);
+}
+
+bool PreviewVideo::Finish(std::string* error) {
+  State& s = *state_;
+  if (!s.QueueSound(nullptr, 0, error) || !s.EncodeQueuedSound(true, error)) return false;
+  if (!s.Encode(s.video, s.video_stream, nullptr, error)) return false;
+  if (!s.Encode(s.audio, s.audio_stream, nullptr, error)) return false;
+  const int rc = av_write_trailer(s.format);
+  if (rc < 0) {
+    *error = "cannot finish " + s.path + ": " + AvErrorText(rc);
+    return false;
+  }
+  if (!(s.format->oformat->flags & AVFMT_NOFILE) && avio_closep(&s.format->pb) < 0) {
+    *error = "cannot finish " + s.path;
+    return false;
+  }
+  s.finished = true;
+  return true;
+}
+
+}  // namespace trackloom::cli

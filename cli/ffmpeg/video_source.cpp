@@ -1,0 +1,443 @@
+#include "cli/ffmpeg/video_source.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+#include <cstdlib>
+
+#include "cli/common/cli_error.h"
+#include "cli/ffmpeg/av_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/ffmpeg/source_graph.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace trackloom::cli {
+
+bool ParseFit(const std::string& text, Fit& fit) {
+  if (text == "letterbox") {
+    fit = Fit::kLetterbox;
+  } else if (text == "crop") {
+    fit = Fit::kCrop;
+  } else if (text == "stretch") {
+    fit = Fit::kStretch;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int sar_den) {
+  FitGeometry g{kPictureWidth, kPictureHeight, 0, 0};
+  if (fit == Fit::kStretch || width <= 0 || height <= 0) return g;
+  if (sar_num <= 0 || sar_den <= 0) sar_num = sar_den = 1;
+  // Shapes are compared as exact cross products, so a picture of exactly 9:5
+  // (144:80) is neither padded nor cropped by a rounding accident.
+  const int64_t display_w = int64_t{width} * sar_num;
+  const int64_t display_h = int64_t{height} * sar_den;
+  const bool wider = display_w * kPictureHeight > display_h * kPictureWidth;
+  const bool taller = display_w * kPictureHeight < display_h * kPictureWidth;
+  auto scaled = [](int64_t num, int64_t den) {
+    return static_cast<int>(std::max<int64_t>(1, (2 * num + den) / (2 * den)));
+  };
+  if ((fit == Fit::kLetterbox && wider) || (fit == Fit::kCrop && taller)) {
+    // Width sets the scale.
+    g.scaled_height = scaled(int64_t{kPictureWidth} * display_h, display_w);
+    if (fit == Fit::kLetterbox) g.scaled_height = std::min(g.scaled_height, kPictureHeight);
+    if (fit == Fit::kCrop) g.scaled_height = std::max(g.scaled_height, kPictureHeight);
+  } else if ((fit == Fit::kLetterbox && taller) || (fit == Fit::kCrop && wider)) {
+    g.scaled_width = scaled(int64_t{kPictureHeight} * display_w, display_h);
+    if (fit == Fit::kLetterbox) g.scaled_width = std::min(g.scaled_width, kPictureWidth);
+    if (fit == Fit::kCrop) g.scaled_width = std::max(g.scaled_width, kPictureWidth);
+  }
+  g.offset_x = std::abs(kPictureWidth - g.scaled_width) / 2;
+  g.offset_y = std::abs(kPictureHeight - g.scaled_height) / 2;
+  return g;
+}
+
+std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den) {
+  const FitGeometry g = ComputeFitGeometry(fit, width, height, sar_num, sar_den);
+  // fps first, so frames that are dropped are never scaled; start_time=0 makes the
+  // first output frame the one at the video's start, whatever its timestamp.
+  char chain[256];
+  int n = std::snprintf(chain, sizeof chain, "fps=%d:start_time=0,scale=%d:%d:flags=area,format=bgra",
+                        kFramesPerSecond, g.scaled_width, g.scaled_height);
+  const bool resized = g.scaled_width != kPictureWidth || g.scaled_height != kPictureHeight;
+  if (resized && fit == Fit::kLetterbox) {
+    n += std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",pad=%d:%d:%d:%d:black",
+                       kPictureWidth, kPictureHeight, g.offset_x, g.offset_y);
+  } else if (resized && fit == Fit::kCrop) {
+    n += std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",crop=%d:%d:%d:%d",
+                       kPictureWidth, kPictureHeight, g.offset_x, g.offset_y);
+  }
+  std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",setsar=1");
+  return chain;
+}
+
+struct VideoSource::Impl {
+  AVFormatContext* format = nullptr;
+  AVCodecContext* decoder = nullptr;
+  AVFilterGraph* graph = nullptr;
+  AVFilterContext* buffer_source = nullptr;
+  AVFilterContext* buffer_sink = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* decoded = nullptr;
+  AVFrame* filtered = nullptr;
+  int stream_index = -1;
+  std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
+  Fit fit = Fit::kLetterbox;
+  AVRational time_base{0, 1};
+  AVRational frame_rate{0, 1};
+  AVRational stream_sar{0, 1};
+  int width = 0;
+  int height = 0;
+  std::string chain;
+  int64_t zero_pts = AV_NOPTS_VALUE;
+  int64_t next_pts = AV_NOPTS_VALUE;
+  // The graph counts in graph_time_base: the stream's own, or a finer one when a tick
+  // of the stream is longer than an output frame, so that a cut gap can end anywhere.
+  AVRational graph_time_base{0, 1};
+  int64_t last_out_pts = AV_NOPTS_VALUE;  // the previous picture, in graph_time_base
+  int64_t last_ts = AV_NOPTS_VALUE;       // the same, in the stream's time base
+  // Where the last cut gap ended, on both timelines: from there the graph's time
+  // follows the stream's again.
+  int64_t anchor_ts = AV_NOPTS_VALUE;
+  int64_t anchor_out_pts = 0;
+  double sound_seconds = 0;
+  GapReport gaps;
+  bool demuxer_done = false;
+  bool decoder_done = false;
+  std::string read_error;
+
+  ~Impl() {
+    av_frame_free(&filtered);
+    av_frame_free(&decoded);
+    av_packet_free(&packet);
+    avfilter_graph_free(&graph);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&format);
+  }
+
+  // Sets the graph up for the pictures the decoder actually delivers.
+  void ConfigureGraph(const AVFrame& first);
+  // The graph timestamp of a picture shown from ts on; a gap since the previous one
+  // that would hold a picture far longer than the input plays is cut first.
+  int64_t PlacePicture(int64_t ts);
+  // How long a picture shown at out_pts stays when the input holds it for seconds:
+  // as long, unless that is a gap of more than kMaxPictureGapSeconds after the sound
+  // has ended, which lasts one output frame.
+  double HeldSeconds(int64_t out_pts, double seconds) const;
+  // Gives the filter graph one more decoded frame (or its end). False once the graph
+  // has been told the input is over.
+  bool FeedGraph();
+};
+
+namespace {
+
+constexpr int64_t kFarTicks = int64_t{1} << 52;
+
+// What a stream's header must tell for decoding to start without probing frames
+// first (probing 1080p pictures costs as much memory as a decoding thread).
+bool HeaderIsEnough(AVFormatContext* format, int index) {
+  if (index < 0) return false;
+  AVStream* stream = format->streams[index];
+  const AVRational rate = av_guess_frame_rate(format, stream, nullptr);
+  return stream->codecpar->codec_id != AV_CODEC_ID_NONE && stream->codecpar->width > 0 &&
+         stream->codecpar->height > 0 && rate.num > 0 && rate.den > 0;
+}
+
+// Decoding threads: as FFmpeg picks them (one more than the cores, so a thread is
+// always ready while the main thread filters), but no more than keep the frames they
+// hold in flight within about 20 MB (three threads at 1080p), so memory stays bounded
+// on big machines.
+int DecodingThreads(int width, int height) {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  const int64_t per_thread = std::max<int64_t>(1, int64_t{width} * height * 3);
+  const int64_t by_memory = std::max<int64_t>(1, (int64_t{20} << 20) / per_thread);
+  return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>((cores > 0 ? cores : 1) + 1, by_memory), 1, 16));
+}
+
+// Ticks of 1/90000 s place every usual frame rate (24, 25, 30, 30000/1001, 18)
+// exactly.
+AVRational GraphTimeBase(AVRational stream) {
+  return av_q2d(stream) > 1.0 / kFramesPerSecond ? AVRational{1, 90000} : stream;
+}
+
+}  // namespace
+
+void GapReport::Add(double at_seconds, double seconds) {
+  if (count++ == 0) first_at_seconds = at_seconds;
+  longest_seconds = std::max(longest_seconds, std::fabs(seconds));
+}
+
+VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+VideoSource::~VideoSource() = default;
+
+std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit, bool generated) {
+  auto impl = std::make_unique<Impl>();
+  impl->fit = fit;
+  if (generated) return OpenGenerated(std::move(impl), input);
+  impl->format = avformat_alloc_context();
+  if (impl->format == nullptr) throw CliError("out of memory");
+  impl->format->interrupt_callback.callback = AvInterruptCallback;
+  int r = avformat_open_input(&impl->format, input.c_str(), nullptr, nullptr);
+  if (r < 0) {
+    impl->format = nullptr;  // freed by the failed open
+    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  }
+  const AVCodec* codec = nullptr;
+  r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  if (!HeaderIsEnough(impl->format, r)) {
+    const int probed = avformat_find_stream_info(impl->format, nullptr);
+    if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
+    r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  }
+  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError("'" + input + "' has no video stream");
+  if (r < 0 || codec == nullptr) {
+    throw CliError("'" + input + "': no decoder for its video stream");
+  }
+  impl->stream_index = r;
+  AVStream* stream = impl->format->streams[r];
+  for (unsigned i = 0; i < impl->format->nb_streams; ++i) {
+    if (static_cast<int>(i) != r) impl->format->streams[i]->discard = AVDISCARD_ALL;
+  }
+  impl->time_base = stream->time_base;
+  impl->graph_time_base = GraphTimeBase(stream->time_base);
+  impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
+  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
+  impl->width = stream->codecpar->width;
+  impl->height = stream->codecpar->height;
+  impl->stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
+                                                         : stream->codecpar->sample_aspect_ratio;
+  impl->chain = BuildFilterChain(fit, impl->width, impl->height, impl->stream_sar.num, impl->stream_sar.den);
+
+  impl->decoder = avcodec_alloc_context3(codec);
+  if (impl->decoder == nullptr) throw CliError("out of memory");
+  avcodec_parameters_to_context(impl->decoder, stream->codecpar);
+  impl->decoder->pkt_timebase = stream->time_base;
+  impl->decoder->thread_count = DecodingThreads(impl->width, impl->height);
+  impl->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  r = avcodec_open2(impl->decoder, codec, nullptr);
+  if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
+
+  impl->packet = av_packet_alloc();
+  impl->decoded = av_frame_alloc();
+  impl->filtered = av_frame_alloc();
+  if (!impl->packet || !impl->decoded || !impl->filtered) throw CliError("out of memory");
+
+  std::unique_ptr<VideoSource> source(new VideoSource(std::move(impl)));
+  Impl& m = *source->impl_;
+  if (stream->start_time != AV_NOPTS_VALUE) {
+    m.zero_pts = stream->start_time;
+    source->video_start_seconds_ = static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+  }
+  double seconds = -1;
+  if (stream->duration > 0) {
+    seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+  } else if (m.format->duration > 0) {
+    seconds = static_cast<double>(m.format->duration) / AV_TIME_BASE;
+    if (m.format->start_time != AV_NOPTS_VALUE && stream->start_time != AV_NOPTS_VALUE) {
+      seconds -= source->video_start_seconds_ - static_cast<double>(m.format->start_time) / AV_TIME_BASE;
+    }
+  }
+  if (seconds > 0) source->estimated_frames_ = std::llround(seconds * kFramesPerSecond);
+  return source;
+}
+
+std::unique_ptr<VideoSource> VideoSource::OpenGenerated(std::unique_ptr<Impl> impl,
+                                                        const std::string& description) {
+  impl->generator = SourceGraph::Open(description, false);
+  impl->time_base = impl->generator->time_base();
+  impl->graph_time_base = GraphTimeBase(impl->time_base);
+  impl->frame_rate = impl->generator->frame_rate();
+  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
+  impl->width = impl->generator->width();
+  impl->height = impl->generator->height();
+  impl->stream_sar = {1, 1};
+  impl->chain = BuildFilterChain(impl->fit, impl->width, impl->height, 1, 1);
+  impl->packet = av_packet_alloc();
+  impl->decoded = av_frame_alloc();
+  impl->filtered = av_frame_alloc();
+  if (!impl->packet || !impl->decoded || !impl->filtered) throw CliError("out of memory");
+  return std::unique_ptr<VideoSource>(new VideoSource(std::move(impl)));
+}
+
+void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
+  AVRational sar = first.sample_aspect_ratio.num > 0 ? first.sample_aspect_ratio : stream_sar;
+  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
+  width = first.width;
+  height = first.height;
+  chain = BuildFilterChain(fit, width, height, sar.num, sar.den);
+
+  graph = avfilter_graph_alloc();
+  if (graph == nullptr) throw CliError("out of memory");
+  char args[512];
+  std::snprintf(args, sizeof args,
+                "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d:frame_rate=%d/%d",
+                width, height, first.format, graph_time_base.num, graph_time_base.den, sar.num, sar.den,
+                frame_rate.num, frame_rate.den);
+  int r = avfilter_graph_create_filter(&buffer_source, avfilter_get_by_name("buffer"), "in", args,
+                                       nullptr, graph);
+  if (r >= 0) {
+    r = avfilter_graph_create_filter(&buffer_sink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                     nullptr, graph);
+  }
+  if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
+
+  AVFilterInOut* outputs = avfilter_inout_alloc();
+  AVFilterInOut* inputs = avfilter_inout_alloc();
+  if (outputs == nullptr || inputs == nullptr) {
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    throw CliError("out of memory");
+  }
+  outputs->name = av_strdup("in");
+  outputs->filter_ctx = buffer_source;
+  inputs->name = av_strdup("out");
+  inputs->filter_ctx = buffer_sink;
+  r = avfilter_graph_parse_ptr(graph, chain.c_str(), &inputs, &outputs, nullptr);
+  avfilter_inout_free(&inputs);
+  avfilter_inout_free(&outputs);
+  if (r >= 0) r = avfilter_graph_config(graph, nullptr);
+  if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
+}
+
+const std::string& VideoSource::filter_chain() const { return impl_->chain; }
+int VideoSource::input_width() const { return impl_->width; }
+int VideoSource::input_height() const { return impl_->height; }
+
+double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate); }
+const std::string& VideoSource::read_error() const { return impl_->read_error; }
+void VideoSource::set_sound_seconds(double seconds) { impl_->sound_seconds = seconds; }
+const GapReport& VideoSource::gaps() const { return impl_->gaps; }
+
+double VideoSource::Impl::HeldSeconds(int64_t out_pts, double seconds) const {
+  if (seconds >= 0 && seconds <= kMaxPictureGapSeconds) return seconds;
+  const double frame = 1.0 / kFramesPerSecond;
+  if (seconds < 0) return frame;  // a jump back: the picture before it is shown once
+  const double sound_left = sound_seconds - static_cast<double>(out_pts) * av_q2d(graph_time_base);
+  return std::min(seconds, std::max(frame, sound_left));
+}
+
+int64_t VideoSource::Impl::PlacePicture(int64_t ts) {
+  if (last_ts == AV_NOPTS_VALUE) {
+    anchor_ts = ts;
+    anchor_out_pts = 0;
+  } else {
+    const double seconds = static_cast<double>(ts - last_ts) * av_q2d(time_base);
+    const double held = HeldSeconds(last_out_pts, seconds);
+    if (held != seconds) {
+      gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
+      anchor_ts = ts;
+      anchor_out_pts = last_out_pts + std::max<int64_t>(1, std::llround(held / av_q2d(graph_time_base)));
+    }
+  }
+  last_ts = ts;
+  last_out_pts = anchor_out_pts + av_rescale_q(ts - anchor_ts, time_base, graph_time_base);
+  return last_out_pts;
+}
+
+bool VideoSource::Impl::FeedGraph() {
+  for (;;) {
+    int r = generator ? generator->Pull(decoded) : avcodec_receive_frame(decoder, decoded);
+    if (r >= 0) {
+      int64_t ts = generator ? decoded->pts : decoded->best_effort_timestamp;
+      // A timestamp more than 2^52 ticks away is damage, not a time: it is treated
+      // as missing, which keeps every difference below within range.
+      if (ts != AV_NOPTS_VALUE && (ts > kFarTicks || ts < -kFarTicks)) ts = AV_NOPTS_VALUE;
+      if (ts == AV_NOPTS_VALUE) ts = next_pts != AV_NOPTS_VALUE ? next_pts : 0;
+      if (zero_pts == AV_NOPTS_VALUE) zero_pts = ts;
+      const int64_t duration = decoded->pkt_duration > 0 && decoded->pkt_duration < kFarTicks
+                                   ? decoded->pkt_duration
+                                   : av_rescale_q(1, av_inv_q(frame_rate), time_base);
+      next_pts = std::min(ts + std::max<int64_t>(duration, 1), 2 * kFarTicks);
+      decoded->pts = PlacePicture(ts);
+      // The source frame number rides along with the frame through the graph, since
+      // the fps filter repeats or drops frames and restamps them. It counts on the
+      // input's own timeline, cut gaps included.
+      const int64_t index = std::max<int64_t>(
+          0, av_rescale_q_rnd(ts - zero_pts, time_base, av_inv_q(frame_rate),
+                              static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
+      decoded->opaque = reinterpret_cast<void*>(static_cast<intptr_t>(index));
+      if (graph == nullptr) ConfigureGraph(*decoded);
+      r = av_buffersrc_add_frame_flags(buffer_source, decoded, 0);
+      av_frame_unref(decoded);
+      if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+      return true;
+    }
+    if (r == AVERROR_EOF) {
+      if (decoder_done) return false;
+      decoder_done = true;
+      if (graph == nullptr) return false;  // not one picture decoded
+      // The input ends where its last frame ends, not where it begins, so a 12 s
+      // clip gives 12 s of pictures.
+      const double seconds = static_cast<double>(next_pts - last_ts) * av_q2d(time_base);
+      const double held = HeldSeconds(last_out_pts, seconds);
+      const int64_t end = held == seconds
+                              ? anchor_out_pts + av_rescale_q(next_pts - anchor_ts, time_base, graph_time_base)
+                              : last_out_pts + std::llround(held / av_q2d(graph_time_base));
+      if (held != seconds) gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
+      r = av_buffersrc_close(buffer_source, end, AV_BUFFERSRC_FLAG_PUSH);
+      if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+      return true;
+    }
+    if (r != AVERROR(EAGAIN) || generator) throw CliError("decoding the video failed: " + AvErrorText(r));
+
+    if (demuxer_done) {
+      // Flushing was sent; EAGAIN here should not happen, but never spin.
+      return false;
+    }
+    r = av_read_frame(format, packet);
+    if (r < 0) {
+      if (StopRequested()) return false;
+      // A read error ends the input like its end would; what was decoded is kept,
+      // as it is for a truncated file.
+      if (r != AVERROR_EOF) read_error = AvErrorText(r);
+      demuxer_done = true;
+      avcodec_send_packet(decoder, nullptr);
+      continue;
+    }
+    if (packet->stream_index == stream_index) {
+      // A damaged packet is skipped, as players do; the decoder resynchronises.
+      avcodec_send_packet(decoder, packet);
+    }
+    av_packet_unref(packet);
+  }
+}
+
+bool VideoSource::Next(Picture& picture) {
+  Impl& m = *impl_;
+  av_frame_unref(m.filtered);
+  for (;;) {
+    if (m.graph == nullptr) {
+      if (StopRequested() || !m.FeedGraph()) return false;
+      continue;
+    }
+    int r = av_buffersink_get_frame(m.buffer_sink, m.filtered);
+    if (r >= 0) {
+      if (m.filtered->width != kPictureWidth || m.filtered->height != kPictureHeight ||
+          m.filtered->format != AV_PIX_FMT_BGRA) {
+        throw CliError("the picture conversion gave an unexpected picture");
+      }
+      picture.top_row = m.filtered->data[0];
+      picture.stride = m.filtered->linesize[0];
+      picture.source_frame = static_cast<int64_t>(reinterpret_cast<intptr_t>(m.filtered->opaque));
+      return true;
+    }
+    if (r == AVERROR_EOF) return false;
+    if (r != AVERROR(EAGAIN)) throw CliError("converting a picture failed: " + AvErrorText(r));
+    if (StopRequested()) return false;
+    if (!m.FeedGraph()) return false;
+  }
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,87 @@
+#include "cli/tracks/sound_wav_writer.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/common/byte_order.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+constexpr uint32_t kSoundRate = 17640;
+constexpr uint16_t kSoundChannels = 2;
+constexpr uint16_t kSoundBits = 8;
+constexpr int kHeaderSize = 44;
+// Both size fields are 32-bit: the data may not pass 4 GiB less the header.
+constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - (kHeaderSize - 8);
+
+std::string Reason() { return std::strerror(errno); }
+
+}  // namespace
+
+void MakeSoundWavHeader(uint32_t data_bytes, uint8_t* h) {
+  std::memcpy(h + 0, "RIFF", 4);
+  PutLe32(h + 4, data_bytes + (kHeaderSize - 8));  // RIFF size: file length - 8
+  std::memcpy(h + 8, "WAVE", 4);
+  std::memcpy(h + 12, "fmt ", 4);
+  PutLe32(h + 16, 16);                                      // format chunk length
+  PutLe16(h + 20, 1);                                       // PCM
+  PutLe16(h + 22, kSoundChannels);                          // channels
+  PutLe32(h + 24, kSoundRate);                              // sample rate
+  PutLe32(h + 28, kSoundRate * kSoundChannels * kSoundBits / 8);  // byte rate: 35280
+  PutLe16(h + 32, kSoundChannels * kSoundBits / 8);         // block alignment: 2
+  PutLe16(h + 34, kSoundBits);                              // bits per sample
+  std::memcpy(h + 36, "data", 4);
+  PutLe32(h + 40, data_bytes);                              // data size: file length - 44
+}
+
+SoundWavWriter::~SoundWavWriter() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool SoundWavWriter::Open(const std::string& path, std::string* error) {
+  path_ = path;
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) {
+    *error = "cannot create " + path + ": " + Reason();
+    return false;
+  }
+  uint8_t header[kHeaderSize];
+  MakeSoundWavHeader(0, header);
+  if (std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
+    *error = "cannot write " + path + ": " + Reason();
+    return false;
+  }
+  return true;
+}
+
+bool SoundWavWriter::Append(const uint8_t* samples, size_t count, std::string* error) {
+  if (data_bytes_ + count > kMaxDataBytes) {
+    *error = path_ + ": the sound is longer than a WAV file can hold";
+    return false;
+  }
+  if (std::fwrite(samples, 1, count, file_) != count) {
+    *error = "cannot write " + path_ + ": " + Reason();
+    return false;
+  }
+  data_bytes_ += count;
+  return true;
+}
+
+bool SoundWavWriter::Finish(std::string* error) {
+  uint8_t header[kHeaderSize];
+  MakeSoundWavHeader(static_cast<uint32_t>(data_bytes_), header);
+  const bool ok = std::fseek(file_, 0, SEEK_SET) == 0 &&
+                  std::fwrite(header, 1, sizeof header, file_) == sizeof header;
+  const std::string reason = ok ? "" : Reason();
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!ok || !closed) {
+    *error = "cannot finish " + path_ + ": " + (ok ? Reason() : reason);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace trackloom::cli

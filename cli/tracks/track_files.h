@@ -1,0 +1,69 @@
+// The track files an encode leaves in the output directory, as the command sees them
+// from outside the filter: which ones this run wrote, how many records each holds,
+// and how much video and disc time that is.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/instance_state.h"
+#include "core/track_format.h"
+
+namespace trackloom::cli {
+
+// Sizes of the filter's output, which the summary relies on.
+inline constexpr int64_t kTrackHeaderBytes = kWaveHeaderSize;
+inline constexpr int64_t kTrackLeadInBytes = kLeadInSize;
+inline constexpr int64_t kTrackFirstRecordOffset = kFirstRecordOffset;  // 2092
+inline constexpr int64_t kTrackRecordBytes = kFrameRecordSize;         // 19600
+// A track is declared as CD audio, 44100 Hz x 16 bits x 2 channels: 176400 bytes a
+// second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
+inline constexpr double kDiscBytesPerSecond = 176400;
+inline constexpr int kPictureFramesPerSecond = 18;
+// An encode stops, rather than warns, at this many times the disc's capacity.
+inline constexpr int kDiscsTooMany = 4;
+inline constexpr int64_t kTrackLengthLimit = static_cast<int64_t>(kMaxTrackLength);
+inline constexpr int kMaxBreaks = kMaxBreakFrames;
+inline constexpr int kMaxTracks = kMaxBreaks + 1;
+// The filter's path fields hold 259 characters; "/VDN Track NN.wav" takes 17 of them.
+inline constexpr size_t kMaxPathLength = 259;
+inline constexpr size_t kMaxOutputDirectoryLength = kMaxPathLength - 17;
+
+// Disc time of tracks holding records frame records in all.
+double DiscSeconds(int64_t records, int64_t tracks);
+
+// "VDN Track 01.wav" for 1.
+std::string TrackFileName(int number);
+
+struct TrackFileInfo {
+  std::string name;
+  std::string path;
+  int64_t length = 0;
+  int64_t records = 0;
+  double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
+  double disc_seconds() const { return static_cast<double>(length - kTrackHeaderBytes) / kDiscBytesPerSecond; }
+};
+
+// What the numbered track files of a directory looked like before a render, so that
+// afterwards the ones the render wrote (new, or rewritten) can be told from
+// leftovers of an earlier, longer encode.
+class TrackFileSnapshot {
+ public:
+  static TrackFileSnapshot Take(const std::string& directory);
+  // Track 01 onwards, up to the first one the render did not write.
+  std::vector<TrackFileInfo> WrittenSince(const std::string& directory) const;
+
+ private:
+  struct Stamp {
+    bool exists = false;
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, mtime_ns = 0, ctime_ns = 0;
+    bool operator==(const Stamp&) const = default;
+  };
+  static Stamp StampOf(const std::string& path);
+  std::vector<Stamp> stamps_;
+};
+
+
+}  // namespace trackloom::cli

@@ -1,0 +1,451 @@
+#include "cli/tracks/track_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/common/byte_order.h"
+#include "core/track_format.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+// CD audio as the header declares it: 44100 Hz x 2 bytes x 2 channels.
+constexpr uint32_t kTrackByteRate = 176400;
+constexpr uint16_t kTrackBlockAlign = 4;
+constexpr uint16_t kPcmFormat = 1;
+constexpr uint32_t kFmtChunkSize = 16;
+constexpr uint64_t kLargestSizeField = 0xFFFFFFFFull;
+constexpr int kRecordHeaderGroups = kRecordHeaderSize / kGroupSize;  // 40
+constexpr int kGroupsPerLine = 12;
+constexpr int kLineSize = kGroupsPerLine * kGroupSize;  // 120
+
+static_assert(kRgbPictureSize == kPictureWidth * kPictureHeight * 3);
+static_assert(kLineSize * kPictureHeight * 2 == kFrameBlockSize);
+static_assert(kFirstRecordOffset == kWaveHeaderSize + kLeadInSize);
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+// A four-character tag as text when it is printable, as hex bytes otherwise.
+std::string ShowTag(const char* tag) {
+  bool printable = true;
+  for (int i = 0; i < 4; ++i) {
+    if (tag[i] < 0x20 || tag[i] > 0x7E) printable = false;
+  }
+  if (printable) return "\"" + std::string(tag, 4) + "\"";
+  return Format("bytes %02X %02X %02X %02X", static_cast<uint8_t>(tag[0]),
+                static_cast<uint8_t>(tag[1]), static_cast<uint8_t>(tag[2]),
+                static_cast<uint8_t>(tag[3]));
+}
+
+// True when the 400 bytes at p carry the record header template's data bytes; the
+// tenth byte of every group is an audio slot and may hold any sound.
+bool MatchesHeaderTemplate(const uint8_t* p) {
+  for (int g = 0; g < kRecordHeaderGroups; ++g) {
+    if (std::memcmp(p + g * kGroupSize, kRecordHeaderTemplate + g * kGroupSize,
+                    kAudioSlotOffset) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsAudioSlot(int record_offset) { return record_offset % kGroupSize == kAudioSlotOffset; }
+
+class Inspector {
+ public:
+  Inspector(ByteSource& source, const InspectOptions& options, TrackReport& report)
+      : source_(source), options_(options), report_(report) {}
+
+  void Run() {
+    report_.file_length = source_.Size();
+    if (report_.file_length == 0) {
+      Problem(0, "the file is empty");
+      return;
+    }
+    if (!CheckWavHeader()) return;
+    if (!LocateFirstRecord()) return;
+    if (!CheckLeadIn()) return;
+    CheckRecords();
+    std::stable_sort(report_.problems.begin(), report_.problems.end(),
+                     [](const TrackProblem& a, const TrackProblem& b) { return a.offset < b.offset; });
+  }
+
+ private:
+  void Problem(uint64_t offset, std::string what) {
+    ++report_.problem_count;
+    if (report_.problems.size() < kMaxListedProblems) {
+      report_.problems.push_back({offset, std::move(what)});
+    }
+  }
+
+  bool Read(uint64_t offset, uint8_t* out, size_t count) {
+    if (source_.ReadAt(offset, out, count)) return true;
+    report_.read_failed = true;
+    report_.read_error = Format("cannot read %zu bytes at offset %llu", count, U(offset));
+    return false;
+  }
+
+  bool Present(uint64_t offset, uint64_t size) const {
+    return offset + size <= report_.file_length;
+  }
+
+  void CheckTag(uint64_t offset, const char* tag, const char* expected, const char* what) {
+    if (!Present(offset, 4) || std::memcmp(tag, expected, 4) == 0) return;
+    Problem(offset, Format("%s is %s, expected \"%s\"", what, ShowTag(tag).c_str(), expected));
+  }
+
+  void CheckNumber(uint64_t offset, uint64_t size, uint32_t value, uint32_t expected,
+                   const char* what) {
+    if (!Present(offset, size) || value == expected) return;
+    Problem(offset, Format("%s is %u, expected %u", what, value, expected));
+  }
+
+  // A size field against the length it must state: file length - bias.
+  void CheckSizeField(uint64_t offset, uint32_t value, uint64_t bias, const char* what) {
+    const uint64_t length = report_.file_length;
+    if (!Present(offset, 4) || length < bias) return;
+    const uint64_t expected = length - bias;
+    if (expected > kLargestSizeField) {
+      Problem(offset, Format("the file is %llu bytes, too long for the %s's 32 bits "
+                             "(a track holds at most %llu bytes)",
+                             U(length), what, U(kLargestSizeField)));
+    } else if (value == expected) {
+      return;
+    } else if (value == 0) {
+      Problem(offset, Format("%s is 0, expected %llu (file length - %llu): the track was "
+                             "never finished",
+                             what, U(expected), U(bias)));
+    } else if (value > expected) {
+      Problem(offset, Format("%s is %u, expected %llu (file length - %llu): it claims %llu "
+                             "byte%s more than the file holds",
+                             what, value, U(expected), U(bias), U(value - expected),
+                             value - expected == 1 ? "" : "s"));
+    } else {
+      Problem(offset, Format("%s is %u, expected %llu (file length - %llu): the file has "
+                             "%llu byte%s more than it states",
+                             what, value, U(expected), U(bias), U(expected - value),
+                             expected - value == 1 ? "" : "s"));
+    }
+  }
+
+  bool CheckWavHeader() {
+    uint8_t h[kWaveHeaderSize] = {};
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(report_.file_length, kWaveHeaderSize));
+    if (!Read(0, h, n)) return false;
+    TrackWavFields& w = report_.wav;
+    std::memcpy(w.riff_tag, h + 0, 4);     // "RIFF"
+    w.riff_size = GetLe32(h + 4);             // file length - 8
+    std::memcpy(w.wave_tag, h + 8, 4);     // "WAVE"
+    std::memcpy(w.fmt_tag, h + 12, 4);     // "fmt "
+    w.fmt_size = GetLe32(h + 16);             // 16
+    w.format = GetLe16(h + 20);               // 1: PCM
+    w.channels = GetLe16(h + 22);             // 2
+    w.sample_rate = GetLe32(h + 24);          // 44100
+    w.byte_rate = GetLe32(h + 28);            // 176400
+    w.block_align = GetLe16(h + 32);          // 4
+    w.bits_per_sample = GetLe16(h + 34);      // 16
+    std::memcpy(w.data_tag, h + 36, 4);    // "data"
+    w.data_size = GetLe32(h + 40);            // file length - 44
+    report_.header_complete = n == kWaveHeaderSize;
+
+    CheckTag(0, w.riff_tag, "RIFF", "the RIFF tag");
+    CheckSizeField(4, w.riff_size, 8, "RIFF size field");
+    CheckTag(8, w.wave_tag, "WAVE", "the form type");
+    CheckTag(12, w.fmt_tag, "fmt ", "the format chunk tag");
+    CheckNumber(16, 4, w.fmt_size, kFmtChunkSize, "the format chunk length");
+    CheckNumber(20, 2, w.format, kPcmFormat, "the format code (1: PCM)");
+    CheckNumber(22, 2, w.channels, kTrackChannels, "the channel count");
+    CheckNumber(24, 4, w.sample_rate, kTrackSampleRate, "the sample rate");
+    CheckNumber(28, 4, w.byte_rate, kTrackByteRate, "the byte rate");
+    CheckNumber(32, 2, w.block_align, kTrackBlockAlign, "the block alignment");
+    CheckNumber(34, 2, w.bits_per_sample, kTrackBitsPerSample, "the bits per sample");
+    CheckTag(36, w.data_tag, "data", "the data chunk tag");
+    CheckSizeField(40, w.data_size, kWaveHeaderSize, "data size field");
+    if (!report_.header_complete) {
+      Problem(report_.file_length,
+              Format("the file ends after %llu bytes, inside the 44-byte WAV header",
+                     U(report_.file_length)));
+    }
+    return true;
+  }
+
+  bool HeaderAt(uint64_t offset) {
+    uint8_t header[kRecordHeaderSize];
+    if (!Present(offset, kRecordHeaderSize)) return false;
+    if (!Read(offset, header, sizeof header)) return false;
+    return MatchesHeaderTemplate(header);
+  }
+
+  // Record 0 is at 2092 in the module's tracks. Where no header is there, the first
+  // header found tells whether record 0 is merely damaged (a later header sits on
+  // the 19600-byte grid from 2092) or the lead-in has another length.
+  bool LocateFirstRecord() {
+    const uint64_t standard = kFirstRecordOffset;
+    report_.first_record = standard;
+    if (HeaderAt(standard)) return true;
+    if (report_.read_failed) return false;
+    const uint64_t found = FindRecordHeader(source_, kWaveHeaderSize);
+    if (found >= report_.file_length) {
+      if (report_.file_length >= standard + kRecordHeaderSize) {
+        Problem(kWaveHeaderSize, "no record header anywhere in the file: this is not a track");
+      }
+      return true;
+    }
+    if (found > standard && (found - standard) % kFrameRecordSize == 0) return true;
+    report_.first_record = found;
+    if (!options_.lenient) {
+      Problem(kWaveHeaderSize,
+              Format("the lead-in is %llu bytes, expected %d: the first record header is at "
+                     "offset %llu (--lenient reads tracks from other encoders)",
+                     U(found - kWaveHeaderSize), kLeadInSize, U(found)));
+    }
+    return true;
+  }
+
+  bool CheckLeadIn() {
+    const uint64_t start = kWaveHeaderSize;
+    const uint64_t end = report_.first_record;
+    report_.lead_in_length = end - start;
+    if (!report_.header_complete) return true;  // the header's end is reported already
+    const uint64_t present_end = std::min(end, report_.file_length);
+    uint8_t chunk[4096];
+    uint64_t first_nonzero = 0;
+    for (uint64_t at = start; at < present_end;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, present_end - at));
+      if (!Read(at, chunk, n)) return false;
+      for (size_t i = 0; i < n; ++i) {
+        if (chunk[i] == 0) continue;
+        if (report_.lead_in_nonzero++ == 0) first_nonzero = at + i;
+      }
+      at += n;
+    }
+    if (report_.lead_in_nonzero > 0) {
+      Problem(first_nonzero,
+              Format("the lead-in holds %llu non-zero bytes (it must be silence, 0x00); the "
+                     "first is at offset %llu",
+                     U(report_.lead_in_nonzero), U(first_nonzero)));
+    }
+    if (report_.file_length < end) {
+      Problem(report_.file_length,
+              Format("the file ends after %llu bytes, inside the %llu-byte lead-in",
+                     U(report_.file_length), U(report_.lead_in_length)));
+    }
+    return true;
+  }
+
+  void CheckRecords() {
+    const uint64_t first = report_.first_record;
+    if (report_.file_length < first) return;
+    const uint64_t data = report_.file_length - first;
+    report_.record_count = data / kFrameRecordSize;
+    report_.partial_record_bytes = data % kFrameRecordSize;
+    if (data == 0) Problem(first, "no frame records after the lead-in");
+
+    std::vector<uint8_t> record(kFrameRecordSize);
+    for (uint64_t k = 0; k < report_.record_count; ++k) {
+      const uint64_t offset = first + k * kFrameRecordSize;
+      if (!Read(offset, record.data(), record.size())) return;
+      CheckRecordHeader(k, offset, record.data());
+      bool sound = false;
+      for (int i = kAudioSlotOffset; i < kFrameRecordSize; i += kGroupSize) {
+        if (record[static_cast<size_t>(i)] != kSilence) {
+          sound = true;
+          break;
+        }
+      }
+      if (sound && report_.records_with_sound++ == 0) report_.first_sound_record = k;
+      if (options_.progress && (k + 1) % 256 == 0) options_.progress(k + 1, report_.record_count);
+    }
+    if (options_.progress) options_.progress(report_.record_count, report_.record_count);
+
+    if (report_.partial_record_bytes > 0) {
+      Problem(first + report_.record_count * kFrameRecordSize,
+              Format("record %llu is cut off: only %llu of its %d bytes are in the file",
+                     U(report_.record_count), U(report_.partial_record_bytes), kFrameRecordSize));
+    }
+  }
+
+  void CheckRecordHeader(uint64_t k, uint64_t offset, const uint8_t* record) {
+    int differing = 0;
+    int first = -1;
+    for (int i = 0; i < kRecordHeaderSize; ++i) {
+      if (IsAudioSlot(i) || record[i] == kRecordHeaderTemplate[i]) continue;
+      if (differing++ == 0) first = i;
+    }
+    if (differing == 0) return;
+    ++report_.bad_header_records;
+    Problem(offset + static_cast<uint64_t>(first),
+            Format("record %llu: the record header differs from the template in %d data "
+                   "byte%s; header byte %d is 0x%02X, expected 0x%02X",
+                   U(k), differing, differing == 1 ? "" : "s", first, record[first],
+                   kRecordHeaderTemplate[first]));
+  }
+
+  ByteSource& source_;
+  const InspectOptions& options_;
+  TrackReport& report_;
+};
+
+}  // namespace
+
+bool MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
+  if (offset > size_ || count > size_ - offset) return false;
+  if (count > 0) std::memcpy(out, data_ + offset, count);
+  return true;
+}
+
+std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    *error = std::strerror(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = S_ISDIR(info.st_mode) ? "it is a directory" : "it is not a regular file";
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<FileSource>(new FileSource(fd, static_cast<uint64_t>(info.st_size)));
+}
+
+FileSource::~FileSource() { ::close(fd_); }
+
+bool FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
+  if (offset > size_ || count > size_ - offset) return false;
+  while (count > 0) {
+    const ssize_t n = ::pread(fd_, out, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;  // an error, or the file shrank under us
+    out += n;
+    count -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+double TrackReport::video_seconds() const { return static_cast<double>(record_count) / 18.0; }
+double TrackReport::disc_seconds() const { return static_cast<double>(record_count) / 9.0; }
+
+TrackReport InspectTrack(ByteSource& source, const InspectOptions& options) {
+  TrackReport report;
+  Inspector(source, options, report).Run();
+  return report;
+}
+
+uint64_t FindRecordHeader(ByteSource& source, uint64_t from) {
+  const uint64_t size = source.Size();
+  // Windows overlap by a header's length less one, so no position is missed.
+  std::vector<uint8_t> window(size_t{1} << 16);
+  uint64_t at = from;
+  while (at < size && size - at >= kRecordHeaderSize) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(window.size(), size - at));
+    if (!source.ReadAt(at, window.data(), n)) return size;
+    const size_t last = n - kRecordHeaderSize;  // the last start whose header fits
+    const uint8_t* base = window.data();
+    const uint8_t* p = base;
+    while (p <= base + last) {
+      p = static_cast<const uint8_t*>(
+          std::memchr(p, kRecordHeaderTemplate[0], static_cast<size_t>(base + last - p) + 1));
+      if (p == nullptr) break;
+      if (MatchesHeaderTemplate(p)) return at + static_cast<uint64_t>(p - base);
+      ++p;
+    }
+    at += last + 1;
+  }
+  return size;
+}
+
+namespace {
+
+// Which component a nibble carries and the column it belongs to, relative to the
+// group's first column, for the 18 nibbles of a group (the encoder's order).
+// First lines of a row send the red of even columns and green and blue of odd ones;
+// second lines the green and blue of even columns and the red of odd ones.
+enum Component : uint8_t { kRed = 0, kGreen = 1, kBlue = 2 };
+struct NibblePlace {
+  Component component;
+  uint8_t column;
+};
+
+constexpr NibblePlace Place(bool second_line, int k) {
+  const int pair = k / 3;  // every three nibbles cover two columns
+  const int step = k % 3;
+  if (!second_line) {
+    if (step == 0) return {kRed, static_cast<uint8_t>(2 * pair)};
+    return {step == 1 ? kGreen : kBlue, static_cast<uint8_t>(2 * pair + 1)};
+  }
+  if (step == 2) return {kRed, static_cast<uint8_t>(2 * pair + 1)};
+  return {step == 0 ? kGreen : kBlue, static_cast<uint8_t>(2 * pair)};
+}
+
+struct PlaceTable {
+  NibblePlace at[2][18];
+};
+constexpr PlaceTable MakePlaceTable() {
+  PlaceTable t{};
+  for (int line = 0; line < 2; ++line) {
+    for (int k = 0; k < 18; ++k) t.at[line][k] = Place(line == 1, k);
+  }
+  return t;
+}
+constexpr PlaceTable kPlaces = MakePlaceTable();
+
+static_assert(kPlaces.at[0][0].component == kRed && kPlaces.at[0][0].column == 0);
+static_assert(kPlaces.at[0][17].component == kBlue && kPlaces.at[0][17].column == 11);
+static_assert(kPlaces.at[1][0].component == kGreen && kPlaces.at[1][0].column == 0);
+static_assert(kPlaces.at[1][17].component == kRed && kPlaces.at[1][17].column == 11);
+
+// Nibble k of a group: bytes carry the earlier nibble in their low half.
+uint8_t NibbleLowFirst(const uint8_t* group, int k) {
+  const uint8_t byte = group[k / 2];
+  return static_cast<uint8_t>((k % 2 == 0) ? (byte & 0x0F) : (byte >> 4));
+}
+
+}  // namespace
+
+void DecodeFramePicture(const uint8_t* frame_block, uint8_t* rgb) {
+  for (int line = 0; line < kPictureHeight * 2; ++line) {
+    const int row = line / 2;
+    const int parity = line % 2;
+    uint8_t* out_row = rgb + row * kPictureWidth * 3;
+    for (int g = 0; g < kGroupsPerLine; ++g) {
+      const uint8_t* group = frame_block + line * kLineSize + g * kGroupSize;
+      for (int k = 0; k < 18; ++k) {
+        const NibblePlace place = kPlaces.at[parity][k];
+        const int column = g * 12 + place.column;
+        // x 17 maps 0..15 onto 0..255, the inverse of the (v + 8) / 17 quantisation.
+        out_row[column * 3 + place.component] = static_cast<uint8_t>(NibbleLowFirst(group, k) * 17);
+      }
+    }
+  }
+}
+
+void ExtractRecordSound(const uint8_t* record, uint8_t* sound) {
+  for (int i = 0; i < kAudioChunkSize; ++i) sound[i] = record[i * kGroupSize + kAudioSlotOffset];
+}
+
+}  // namespace trackloom::cli
