@@ -11,6 +11,7 @@
 #include "cli/tracks/sound_wav_writer.h"
 #include "cli/tracks/track_files.h"
 #include "cli/ffmpeg/video_source.h"
+#include "cli/pictures/panel_view.h"
 #include "tests/support/temp_dir.h"
 
 namespace trackloom::cli {
@@ -100,6 +101,27 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
   EXPECT_TRUE(ParseFit("crop", fit));
   EXPECT_EQ(fit, Fit::kCrop);
   EXPECT_FALSE(ParseFit("Crop", fit));
+}
+
+TEST(CliUnits, PanelFillsTheLargestFourByThreeRectangleOfAnyWindow) {
+  struct Case {
+    int width, height;
+    PictureRect expected;
+  };
+  const Case cases[] = {
+      {648, 486, {0, 0, 648, 486}},         // the window as play opens it
+      {1920, 1080, {240, 0, 1440, 1080}},   // a wide full screen: bands at the sides
+      {600, 1000, {0, 275, 600, 450}},      // a tall window: bands above and below
+      {1, 1, {0, 0, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    const PictureRect r = FitDisplayShape(c.width, c.height);
+    EXPECT_EQ(r.x, c.expected.x);
+    EXPECT_EQ(r.y, c.expected.y);
+    EXPECT_EQ(r.width, c.expected.width);
+    EXPECT_EQ(r.height, c.expected.height);
+  }
 }
 
 TEST(CliUnits, ProgressLineAndDurations) {
