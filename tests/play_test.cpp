@@ -134,7 +134,7 @@ Player StartPlayer(const TempDir& dir, const std::vector<std::string>& tracks) {
 TEST(Play, ShowsThePanelAndPlaysTheSoundOfEachTrackAndSkipsOnRight) {
   TempDir dir;
   const std::string first = MakeTrack(dir, "bars", {"red", "lime", "blue", "white"}, 4, 440);
-  const std::string made = MakeTrack(dir, "yellow", {"yellow", "black", "magenta"}, 2, 660);
+  const std::string made = MakeTrack(dir, "yellow", {"yellow", "black", "magenta"}, 4, 660);
   // The second track as another encoder writes it: a 392-byte lead-in, and record 5
   // damaged (its header broken), which must play as silence.
   const Track second_made = ReadTrack(made);
@@ -160,7 +160,7 @@ TEST(Play, ShowsThePanelAndPlaysTheSoundOfEachTrackAndSkipsOnRight) {
   EXPECT_EQ(WrongDots(Grab(dir, player.window), t1.PictureNibbles(20), &wrong), 0) << wrong;
 
   Press(player.window, "Right");
-  ASSERT_TRUE(WaitForTitle(player.window, "Track 2/2  0:01 / 0:02  other.wav", &title)) << title;
+  ASSERT_TRUE(WaitForTitle(player.window, "Track 2/2  0:01 / 0:04  other.wav", &title)) << title;
   EXPECT_EQ(WrongDots(Grab(dir, player.window), t2.PictureNibbles(20), &wrong), 0) << wrong;
 
   // The last track plays to its end, and the player closes.

@@ -27,9 +27,10 @@ constexpr uint64_t kSoundBytesPerSecond = uint64_t{kAudioChunkSize} * kRecordsPe
 static_assert(kSoundBytesPerSecond == uint64_t{kSoundRate} * kSoundChannels);
 // 512 sample frames: 29 ms a device buffer, short enough for the picture to follow.
 constexpr Uint16 kDeviceBufferFrames = 512;
-// Records read and queued ahead of the one on screen: half a second of sound, enough
-// to ride out a busy moment of the machine without a gap.
-constexpr size_t kRecordsAhead = 9;
+// Records read and queued ahead of the one on screen: a second of sound, enough to
+// ride out a busy moment of the machine without a gap. Jumps and pauses do not wait
+// for it: a jump drops what is queued, a pause stops the device.
+constexpr size_t kRecordsAhead = 18;
 constexpr int kEventWaitMs = 5;
 
 // The playback clock, counted in sound bytes queued since playing began.
