@@ -34,16 +34,22 @@ constexpr char kEncodeHelp[] =
     "Usage: trackloom encode INPUT -o DIR [options]\n"
     "\n"
     "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
-    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is scaled to\n"
-    "144 x 80 and converted to 18 frames per second; the sound is resampled to 8-bit\n"
-    "stereo at 17640 Hz. Existing track files in DIR are overwritten.\n"
+    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is shaped for\n"
+    "the player's 4:3 screen (its 144 x 80 pixels show taller than wide), dithered to\n"
+    "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
+    "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
+    "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
+    "Existing track files in DIR are overwritten.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
-    "  --fit MODE              how the picture fills 144 x 80:\n"
-    "                            letterbox  whole picture, black bars (default)\n"
-    "                            crop       fill the frame, cut the edges\n"
-    "                            stretch    fill the frame, distort the picture\n"
+    "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
+    "                            letterbox  whole picture, black bands (default)\n"
+    "                            crop       fill the screen, cut the edges\n"
+    "                            stretch    fill 144 x 80, distort the picture\n"
+    "  --dither MODE           how colours reach the panel's 16 levels:\n"
+    "                            ordered    a fine fixed pattern, no bands (default)\n"
+    "                            none       each component rounded\n"
     "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
     "                          already is 8-bit stereo 17640 Hz is used as it is\n"
     "  --no-audio              silent tracks\n"
@@ -242,7 +248,11 @@ bool IsBreakList(const std::string& text, int& count) {
 int64_t FrameAtTime(double seconds, double frame_rate) {
   // The small allowance keeps a time given to the frame (1.5 s at 30 fps) on that
   // frame despite binary fractions.
-  return static_cast<int64_t>(std::floor(seconds * frame_rate + 1e-6));
+  const double frame = std::floor(seconds * frame_rate + 1e-6);
+  // 2^63: a time of centuries is no 64-bit frame number. It becomes the largest one,
+  // which the caller refuses as too far in, rather than whatever the conversion gives.
+  if (!(frame < 9223372036854775808.0)) return INT64_MAX;
+  return static_cast<int64_t>(frame);
 }
 
 namespace {
@@ -288,7 +298,14 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
       {"output", 'o', "a directory", text(o.output_directory)},
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
-         return ParseFit(value, o.fit) ? "" : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+         o.pictures.fit_given = true;
+         return ParseFit(value, o.pictures.fit) ? ""
+                                                : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+       }},
+      {"dither", 0, "ordered or none",
+       [&o](const std::string& value) {
+         o.pictures.dither_given = true;
+         return ParseDither(value, o.pictures.dither) ? "" : "--dither takes ordered or none, not '" + value + "'";
        }},
       {"audio", 0, "a file", text(o.audio_file)},
       {"no-audio", 0, nullptr, flag(o.no_audio)},
@@ -357,7 +374,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     throw CliError("'" + o.input + "' can be read only once, but its sound and its pictures are read " +
                    "one after the other: give the sound with --audio FILE, or use --no-audio");
   }
-  std::unique_ptr<VideoSource> video = VideoSource::Open(o.input, o.fit, o.generated);
+  std::unique_ptr<VideoSource> video = VideoSource::Open(o.input, o.pictures, o.generated);
 
   std::string breaks = saved.break_frames;
   if (!o.break_lists.empty() || !o.break_times.empty()) {
@@ -543,7 +560,8 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   if (o.json) {
     std::string json = "{\"input\":" + JsonString(o.input) + ",\"output_directory\":" + JsonString(directory) +
                        ",\"audio\":" + JsonString(audio.description) +
-                       ",\"filter_chain\":" + JsonString(video->filter_chain()) + ",\"tracks\":[";
+                       ",\"filter_chain\":" + JsonString(video->filter_chain()) +
+                       ",\"picture\":" + JsonString(video->picture_summary()) + ",\"tracks\":[";
     for (size_t i = 0; i < tracks.size(); ++i) {
       const TrackFileInfo& t = tracks[i];
       char numbers[160];
@@ -576,6 +594,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
                   FormatSecondsTenths(static_cast<double>(total_records) / kPictureFramesPerSecond).c_str(),
                   FormatSecondsTenths(total_disc).c_str());
     }
+    std::printf("Picture: %s.\n", video->picture_summary().c_str());
     std::printf("Disc time: %s of %g minutes.\n", FormatDuration(total_disc).c_str(), o.disc_minutes);
   }
   std::fflush(stdout);

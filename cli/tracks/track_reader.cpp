@@ -370,8 +370,10 @@ uint64_t FindFirstRecord(ByteSource& source) {
 
 uint64_t FindRecordHeader(ByteSource& source, uint64_t from) {
   const uint64_t size = source.Size();
-  // Windows overlap by a header's length less one, so no position is missed.
-  std::vector<uint8_t> window(size_t{1} << 16);
+  if (from >= size || size - from < kRecordHeaderSize) return size;
+  // Windows of up to 64 KiB, never more than the rest of the file, overlap by a
+  // header's length less one, so no position is missed.
+  std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(uint64_t{1} << 16, size - from)));
   uint64_t at = from;
   while (at < size && size - at >= kRecordHeaderSize) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(window.size(), size - at));
