@@ -388,6 +388,8 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
 
 }  // namespace
 
+void CheckFirstTrack(const std::string& path) { FirstPart(path); }
+
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;
   auto text = [](std::string* field) {
