@@ -12,6 +12,7 @@
 
 #include "cli/common/arguments.h"
 #include "cli/pictures/contact_sheet.h"
+#include "cli/pictures/panel_view.h"
 #include "cli/common/interrupt.h"
 #include "cli/pictures/png_writer.h"
 #include "cli/ffmpeg/preview_video.h"
@@ -32,8 +33,9 @@ constexpr const char kUsage[] =
     "Usage: trackloom decode FILE [-o DIR] [options]\n"
     "\n"
     "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
-    "  DIR/record-00000.png, ...  each record's picture, 144 x 80 (every 4-bit colour\n"
-    "                             component x 17), named by record number from 0\n"
+    "  DIR/record-00000.png, ...  each record's picture as stored, 144 x 80 exactly (every\n"
+    "                             4-bit colour component x 17; the player shows it 4:3),\n"
+    "                             named by record number from 0\n"
     "  DIR/sound.wav              the sound of the audio slots in record order: 8-bit\n"
     "                             unsigned, stereo, 17640 Hz, the format the filter takes\n"
     "                             as its sound file, so it can be fed back\n"
@@ -42,10 +44,16 @@ constexpr const char kUsage[] =
     "  -o, --output DIR   where the pictures and sound.wav go (created if missing)\n"
     "  --frames A-B       only records A to B, counted from 0 (\"A-\" to the end,\n"
     "                     \"A\" one record)\n"
+    "  --view MODE        how the pictures are shown:\n"
+    "                       pixels  the stored pixels (default); the sheet and the video\n"
+    "                               show them at the screen's 4:3 shape, 144 x 108\n"
+    "                       panel   what the panel shows: its 216 x 160 coloured dots,\n"
+    "                               two screen pixels a dot, at 4:3 (432 x 324), in the\n"
+    "                               PNGs, the sheet and the video\n"
     "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
     "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers\n"
     "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
-    "                     at most 2000)\n"
+    "                     at most 2000, or 250 with --view panel)\n"
     "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC)\n"
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
@@ -65,12 +73,15 @@ constexpr const char kUsage[] =
     "Examples:\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" -o decoded\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --frames 0-35 --sheet sheet.png \\\n"
-    "      --video preview.mp4\n";
+    "      --video preview.mp4\n"
+    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --view panel --sheet panel.png\n";
 
 constexpr int kDefaultSheetLimit = 240;
 constexpr int kSheetColumns = 8;
 // 2000 thumbnails make a sheet of about 1200 x 25500 pixels, some 90 MB while it is built.
 constexpr int kMaxSheetLimit = 2000;
+// Panel pictures are nine times the size: 250 of them take about as much.
+constexpr int kMaxPanelSheetLimit = 250;
 constexpr int kMaxScale = 16;
 
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
@@ -81,6 +92,7 @@ struct Options {
   std::optional<uint64_t> first;
   std::optional<uint64_t> last;  // inclusive; none: to the end
   int scale = 1;
+  View view = View::kPixels;
   std::string sheet;
   int sheet_limit = kDefaultSheetLimit;
   std::string video;
@@ -147,6 +159,10 @@ std::vector<Option> OptionTable(Options* o) {
                                            value + "'";
        }},
       {"scale", 0, "a value", [o](const std::string& value) { return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale); }},
+      {"view", 0, "pixels or panel",
+       [o](const std::string& value) {
+         return ParseView(value, o->view) ? "" : "--view takes pixels or panel, not '" + value + "'";
+       }},
       {"sheet", 0, "a file", text(&o->sheet)},
       {"sheet-limit", 0, "a value",
        [o](const std::string& value) { return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit); }},
@@ -179,6 +195,10 @@ std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* 
   }
   if (!o->pictures && !o->sound && o->sheet.empty() && o->video.empty()) {
     return UsageError(err, "decode", "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
+  }
+  if (o->view == View::kPanel && o->sheet_limit > kMaxPanelSheetLimit) {
+    return UsageError(err, "decode",
+                      "--sheet-limit takes at most " + std::to_string(kMaxPanelSheetLimit) + " with --view panel");
   }
   return std::nullopt;
 }
@@ -257,7 +277,8 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   // unwritable file is reported before any work is done.
   std::unique_ptr<PreviewVideo> video;
   if (!o.video.empty()) {
-    video = PreviewVideo::Create(o.video, o.scale, &error);
+    const PictureRect shown = ViewDisplaySize(o.view, o.scale);
+    video = PreviewVideo::Create(o.video, shown.width, shown.height, &error);
     if (video == nullptr) {
       std::fprintf(err, "trackloom decode: %s\n", error.c_str());
       return 1;
@@ -272,16 +293,24 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   // The sheet takes every record of the range, or an even spread of sheet_limit.
   const uint64_t sheet_count = o.sheet.empty() ? 0 : std::min<uint64_t>(count, static_cast<uint64_t>(o.sheet_limit));
   std::optional<ContactSheet> sheet;
-  if (sheet_count > 0) sheet.emplace(static_cast<int>(sheet_count), kSheetColumns);
+  const PictureRect cell = ViewDisplaySize(o.view, 1);
+  if (sheet_count > 0) sheet.emplace(static_cast<int>(sheet_count), kSheetColumns, cell.width, cell.height);
   auto sheet_record = [&](uint64_t slot) {
     return sheet_count <= 1 ? first : first + slot * (count - 1) / (sheet_count - 1);
   };
   uint64_t next_sheet_slot = 0;
 
   const int scale = o.scale;
+  // The per-record pictures: the stored pixels exactly, or the panel at 4:3.
+  const PictureRect png = o.view == View::kPanel ? ViewDisplaySize(View::kPanel, scale)
+                                                 : PictureRect{0, 0, kPictureWidth * scale, kPictureHeight * scale};
+  const PictureRect shown = ViewDisplaySize(o.view, scale);
   std::vector<uint8_t> record(kFrameRecordSize);
   std::vector<uint8_t> rgb(kRgbPictureSize);
-  std::vector<uint8_t> scaled(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale));
+  std::vector<uint8_t> scaled(static_cast<size_t>(png.width) * static_cast<size_t>(png.height) * 3);
+  std::vector<uint8_t> cell_picture(static_cast<size_t>(cell.width) * static_cast<size_t>(cell.height) * 3);
+  std::vector<uint8_t> video_picture(video ? static_cast<size_t>(shown.width) * static_cast<size_t>(shown.height) * 3
+                                           : 0);
   uint8_t chunk[kAudioChunkSize];
   Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)), static_cast<int64_t>(count));
 
@@ -299,11 +328,14 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (o.pictures) {
       const std::string path = (fs::path(o.output_dir) / RecordFileName(k)).string();
       const uint8_t* picture = rgb.data();
-      if (scale > 1) {
+      if (o.view == View::kPanel) {
+        RenderView(View::kPanel, rgb.data(), png.width, png.height, scaled.data());
+        picture = scaled.data();
+      } else if (scale > 1) {
         ScaleRgb(rgb.data(), kPictureWidth, kPictureHeight, scale, scaled.data());
         picture = scaled.data();
       }
-      if (!WriteRgbPng(path, kPictureWidth * scale, kPictureHeight * scale, picture, &error)) {
+      if (!WriteRgbPng(path, png.width, png.height, picture, &error)) {
         std::fprintf(err, "trackloom decode: cannot write %s: %s\n", path.c_str(), error.c_str());
         ok = false;
       }
@@ -312,11 +344,15 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       std::fprintf(err, "trackloom decode: %s\n", error.c_str());
       ok = false;
     }
+    if (ok && sheet && next_sheet_slot < sheet_count && sheet_record(next_sheet_slot) == k) {
+      RenderView(o.view, rgb.data(), cell.width, cell.height, cell_picture.data());
+    }
     while (ok && sheet && next_sheet_slot < sheet_count && sheet_record(next_sheet_slot) == k) {
-      sheet->Place(static_cast<int>(next_sheet_slot), k, rgb.data());
+      sheet->Place(static_cast<int>(next_sheet_slot), k, cell_picture.data());
       ++next_sheet_slot;
     }
-    if (ok && video && !video->AddRecord(rgb.data(), chunk, &error)) {
+    if (ok && video) RenderView(o.view, rgb.data(), shown.width, shown.height, video_picture.data());
+    if (ok && video && !video->AddRecord(video_picture.data(), chunk, &error)) {
       std::fprintf(err, "trackloom decode: %s\n", error.c_str());
       ok = false;
     }
@@ -359,8 +395,8 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       std::fprintf(out, "{\"directory\": ");
       WriteJsonString(out, o.output_dir);
       std::fprintf(out, ", \"first\": \"%s\", \"last\": \"%s\", \"width\": %d, \"height\": %d}",
-                   RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
-                   kPictureHeight * scale);
+                   RecordFileName(first).c_str(), RecordFileName(last).c_str(), png.width,
+                   png.height);
     } else {
       std::fprintf(out, "null");
     }
@@ -392,19 +428,22 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
                U(last), U(count), FormatSeconds(static_cast<double>(count) / 18.0).c_str());
   if (o.pictures) {
-    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d)\n", o.output_dir.c_str(),
-                 RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
-                 kPictureHeight * scale);
+    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d, %s)\n", o.output_dir.c_str(),
+                 RecordFileName(first).c_str(), RecordFileName(last).c_str(), png.width, png.height,
+                 o.view == View::kPanel ? "the panel's dots at 4:3" : "the stored pixels");
   }
   if (o.sound) {
     std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", sound_path.c_str(),
                  U(sound.data_bytes()));
   }
   if (sheet) {
-    std::fprintf(out, "  sheet     %s (%llu pictures%s)\n", o.sheet.c_str(), U(sheet_count),
-                 sheet_count < count ? ", evenly spread" : "");
+    std::fprintf(out, "  sheet     %s (%llu pictures%s, %d x %d each at 4:3)\n", o.sheet.c_str(), U(sheet_count),
+                 sheet_count < count ? ", evenly spread" : "", cell.width, cell.height);
   }
-  if (video) std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps)\n", o.video.c_str());
+  if (video) {
+    std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps, %d x %d at 4:3)\n", o.video.c_str(), shown.width,
+                 shown.height);
+  }
   return 0;
 }
 
