@@ -21,6 +21,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/commands/track_tools.h"
+#include "cli/tracks/disc_image.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -31,6 +32,7 @@ namespace fs = std::filesystem;
 
 constexpr const char kUsage[] =
     "Usage: trackloom decode FILE [-o DIR] [options]\n"
+    "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
     "\n"
     "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
     "  DIR/record-00000.png, ...  each record's picture as stored, 144 x 80 exactly (every\n"
@@ -58,6 +60,8 @@ constexpr const char kUsage[] =
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
+    "  --track N          the track of a disc image to decode, from 1 (records are\n"
+    "                     found by their header, as the player finds them)\n"
     "  --quiet            no progress display\n"
     "  --json             print the summary as JSON (and no progress display)\n"
     "  -h, --help         show this help\n"
@@ -99,6 +103,7 @@ struct Options {
   bool pictures = true;
   bool sound = true;
   bool lenient = false;
+  int disc_track = 0;  // of a disc image; 0: not given
   bool quiet = false;
   bool json = false;
 };
@@ -170,6 +175,8 @@ std::vector<Option> OptionTable(Options* o) {
       {"no-pictures", 0, nullptr, set(&o->pictures, false)},
       {"no-sound", 0, nullptr, set(&o->sound, false)},
       {"lenient", 0, nullptr, set(&o->lenient, true)},
+      {"track", 0, "a track number",
+       [o](const std::string& value) { return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track); }},
       {"quiet", 0, nullptr, set(&o->quiet, true)},
       {"json", 0, nullptr, set(&o->json, true)},
   };
@@ -185,6 +192,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* 
                       "one track at a time ('" + line.operands[0] + "' and '" + line.operands[1] + "')");
   }
   o->track = line.operands[0];
+  if (IsDiscImageName(o->track) != (o->disc_track > 0)) {
+    return UsageError(err, "decode",
+                      o->disc_track > 0 ? "--track picks a track of a disc image (.cue or .toc), and " + o->track +
+                                              " is not one"
+                                        : o->track + " is a disc image: say which track with --track N");
+  }
   const bool wants_dir = o->pictures || o->sound;
   if (o->output_dir.empty() && wants_dir && o->sheet.empty() && o->video.empty()) {
     return UsageError(err, "decode", "say where the pictures and sound go with -o DIR (or ask only for --sheet or --video)");
@@ -216,13 +229,34 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
 
   std::string error;
-  std::unique_ptr<FileSource> source = FileSource::Open(o.track, &error);
+  std::unique_ptr<ByteSource> source;
+  InspectOptions inspect_options;
+  inspect_options.lenient = o.lenient;
+  if (o.disc_track > 0) {
+    const std::optional<DiscImage> image = ReadDiscImage(o.track, &error);
+    if (!image) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      return 2;
+    }
+    const DiscTrack* chosen = nullptr;
+    for (const DiscTrack& t : image->tracks) {
+      if (t.number == o.disc_track) chosen = &t;
+    }
+    if (chosen == nullptr) {
+      std::fprintf(err, "trackloom decode: %s has tracks %d-%d, not %d\n", o.track.c_str(),
+                   image->tracks.front().number, image->tracks.back().number, o.disc_track);
+      return 2;
+    }
+    source = OpenDiscTrack(*chosen, &error);
+    inspect_options.headerless = true;
+    o.track += " track " + std::to_string(o.disc_track);
+  } else {
+    source = FileSource::Open(o.track, &error);
+  }
   if (source == nullptr) {
     std::fprintf(err, "trackloom decode: cannot open %s: %s\n", o.track.c_str(), error.c_str());
     return 2;
   }
-  InspectOptions inspect_options;
-  inspect_options.lenient = o.lenient;
   const TrackReport report = InspectTrack(*source, inspect_options);
   if (report.read_failed) {
     std::fprintf(err, "trackloom decode: %s: %s\n", o.track.c_str(), report.read_error.c_str());

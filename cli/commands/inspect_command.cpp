@@ -1,6 +1,7 @@
 // trackloom inspect: checks track files and says what is wrong with them, where.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/commands/track_tools.h"
+#include "cli/tracks/disc_image.h"
 
 namespace trackloom::cli {
 
@@ -18,6 +20,7 @@ namespace {
 
 constexpr const char kUsage[] =
     "Usage: trackloom inspect [--lenient] [--json] [--quiet] FILE...\n"
+    "       trackloom inspect [--json] IMAGE.cue|IMAGE.toc\n"
     "\n"
     "Checks track files (\"VDN Track 01.wav\", ...) the way a VideoNow Color player\n"
     "reads them and reports what they hold:\n"
@@ -30,6 +33,11 @@ constexpr const char kUsage[] =
     "  - the record count, the video it holds at 18 fps, the CD time it takes\n"
     "    (1/9 s a record), and whether the audio slots carry sound or only silence.\n"
     "Every problem is listed with its byte offset in the file, in decimal.\n"
+    "\n"
+    "A disc image (a cue sheet or a cdrdao TOC with its BIN or WAV files) is checked\n"
+    "track by track as the player reads the disc: records are found by their header\n"
+    "wherever they start, zero bytes after the last record are sector padding, and a\n"
+    "track of zeros only is silence. Offsets are then counted from the track's start.\n"
     "\n"
     "Options:\n"
     "  --lenient   accept any lead-in length: record 0 is where the first record\n"
@@ -147,6 +155,132 @@ void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r) {
   std::fprintf(out, "]}");
 }
 
+struct DiscTrackCheck {
+  const DiscTrack* track;
+  TrackReport report;
+  bool end_of_disc = false;  // the last track with sound: never played, may be plain audio
+  bool silence() const { return report.valid() && report.record_count == 0 && !end_of_disc; }
+};
+
+void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<DiscTrackCheck>& checks,
+                   uint64_t problems, uint64_t records, uint64_t sectors) {
+  std::fprintf(out, "%s: disc image, %zu track%s, %s\n", file.c_str(), checks.size(), checks.size() == 1 ? "" : "s",
+               problems == 0 ? "every track as a player reads it" : (std::to_string(problems) + " problem" + (problems == 1 ? "" : "s")).c_str());
+  for (const DiscTrackCheck& c : checks) {
+    const TrackReport& r = c.report;
+    std::fprintf(out, "  track %2d  at %s  %10s  ", c.track->number, SectorsToMsf(c.track->start_sector).c_str(),
+                 FormatSeconds(static_cast<double>(c.track->length()) / kCdBytesPerSecond).c_str());
+    if (c.silence()) {
+      std::fprintf(out, "silence\n");
+      continue;
+    }
+    if (c.end_of_disc) {
+      std::fprintf(out, "end of disc: audio without video (the player never plays it)\n");
+      continue;
+    }
+    std::fprintf(out, "%llu record%s from byte %llu, %s of video", U(r.record_count), r.record_count == 1 ? "" : "s",
+                 U(r.first_record), FormatSeconds(r.video_seconds()).c_str());
+    if (r.padding_bytes > 0) std::fprintf(out, ", %llu bytes of padding", U(r.padding_bytes));
+    std::fputc('\n', out);
+    if (r.read_failed) std::fprintf(out, "    read error: %s\n", r.read_error.c_str());
+    for (const TrackProblem& p : r.problems) std::fprintf(out, "    offset %llu: %s\n", U(p.offset), p.what.c_str());
+    if (r.problem_count > r.problems.size()) {
+      std::fprintf(out, "    ... and %llu more\n", U(r.problem_count - r.problems.size()));
+    }
+  }
+  std::fprintf(out, "  total     %s of video in %llu records, %s of disc time\n",
+               FormatSeconds(static_cast<double>(records) / 18.0).c_str(), U(records),
+               FormatSeconds(static_cast<double>(sectors) / kCdSectorsPerSecond).c_str());
+}
+
+void PrintDiscJson(std::FILE* out, const std::string& file, const std::vector<DiscTrackCheck>& checks,
+                   uint64_t problems, uint64_t records, uint64_t sectors) {
+  std::fprintf(out, "{\"image\": ");
+  WriteJsonString(out, file);
+  std::fprintf(out, ", \"valid\": %s, \"tracks\": [", problems == 0 ? "true" : "false");
+  for (size_t i = 0; i < checks.size(); ++i) {
+    const TrackReport& r = checks[i].report;
+    std::fprintf(out,
+                 "%s{\"number\": %d, \"start_sector\": %llu, \"bytes\": %llu, \"silence\": %s, \"end_of_disc\": %s, "
+                 "\"first_record\": %llu, \"records\": %llu, \"padding_bytes\": %llu, \"video_seconds\": %.3f, "
+                 "\"problem_count\": %llu, \"problems\": [",
+                 i == 0 ? "" : ", ", checks[i].track->number, U(checks[i].track->start_sector),
+                 U(checks[i].track->length()), checks[i].silence() ? "true" : "false",
+                 checks[i].end_of_disc ? "true" : "false", U(r.first_record),
+                 U(r.record_count), U(r.padding_bytes), r.video_seconds(), U(r.problem_count + (r.read_failed ? 1 : 0)));
+    bool comma = false;
+    if (r.read_failed) {
+      std::fprintf(out, "{\"offset\": 0, \"what\": ");
+      WriteJsonString(out, r.read_error);
+      std::fputc('}', out);
+      comma = true;
+    }
+    for (const TrackProblem& p : r.problems) {
+      std::fprintf(out, "%s{\"offset\": %llu, \"what\": ", comma ? ", " : "", U(p.offset));
+      WriteJsonString(out, p.what);
+      std::fputc('}', out);
+      comma = true;
+    }
+    std::fprintf(out, "]}");
+  }
+  std::fprintf(out, "], \"records\": %llu, \"video_seconds\": %.3f, \"disc_seconds\": %.3f}", U(records),
+               static_cast<double>(records) / 18.0, static_cast<double>(sectors) / kCdSectorsPerSecond);
+}
+
+// Checks every track of a disc image; the exit status as for a track file.
+int InspectDiscImage(const std::string& file, bool json, std::FILE* out, std::FILE* err) {
+  std::string error;
+  const std::optional<DiscImage> image = ReadDiscImage(file, &error);
+  if (!image) {
+    if (json) {
+      std::fprintf(out, "{\"image\": ");
+      WriteJsonString(out, file);
+      std::fprintf(out, ", \"readable\": false, \"error\": ");
+      WriteJsonString(out, error);
+      std::fputc('}', out);
+    }
+    std::fprintf(err, "trackloom inspect: %s\n", error.c_str());
+    return 2;
+  }
+  std::vector<DiscTrackCheck> checks;
+  uint64_t problems = 0, records = 0, sectors = 0;
+  for (const DiscTrack& track : image->tracks) {
+    DiscTrackCheck check{&track, {}};
+    std::unique_ptr<ByteSource> source = OpenDiscTrack(track, &error);
+    if (source == nullptr) {
+      check.report.read_failed = true;
+      check.report.read_error = error;
+    } else {
+      InspectOptions options;
+      options.headerless = true;
+      check.report = InspectTrack(*source, options);
+    }
+    sectors = track.start_sector + (track.length() + kCdSectorBytes - 1) / kCdSectorBytes;
+    checks.push_back(std::move(check));
+  }
+  // The track after the last video, before any silent padding, ends the disc: the
+  // player stops there, so it need not hold records.
+  for (size_t i = checks.size(); i-- > 1;) {
+    TrackReport& r = checks[i].report;
+    if (r.read_failed || r.record_count > 0) break;
+    if (r.padding_bytes == checks[i].track->length()) continue;  // silence
+    r.problems.clear();
+    r.problem_count = 0;
+    checks[i].end_of_disc = true;
+    break;
+  }
+  for (const DiscTrackCheck& check : checks) {
+    problems += check.report.problem_count + (check.report.read_failed ? 1 : 0);
+    records += check.report.record_count;
+  }
+  if (json) {
+    PrintDiscJson(out, file, checks, problems, records, sectors);
+  } else {
+    PrintDiscText(out, file, checks, problems, records, sectors);
+  }
+  return problems == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
@@ -174,6 +308,12 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   if (json) std::fprintf(out, "{\"tracks\": [");
   for (size_t i = 0; i < files.size(); ++i) {
     const std::string& file = files[i];
+    if (IsDiscImageName(file)) {
+      if (json && i > 0) std::fprintf(out, ", ");
+      if (!json && i > 0) std::fputc('\n', out);
+      status = std::max(status, InspectDiscImage(file, json, out, err));
+      continue;
+    }
     std::string error;
     TrackReport report;
     std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
