@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "cli/common/arguments.h"
+#include "cli/common/duration.h"
+#include "cli/common/json_writer.h"
 #include "cli/pictures/contact_sheet.h"
 #include "cli/pictures/panel_view.h"
 #include "cli/common/interrupt.h"
@@ -137,7 +139,7 @@ bool ParseRange(std::string_view text, Options* o) {
 
 // what: "a whole number", "a number", as the help states the option.
 std::string SetNumber(const char* name, const char* what, std::string_view value, int limit, int* field) {
-  if (ParseNumber(value, field) && *field >= 1 && *field <= limit) return "";
+  if (ParseWholeNumber(value, 1, limit, field)) return "";
   return std::string(name) + " takes " + what + " from 1 to " + std::to_string(limit) + ", not '" +
          std::string(value) + "'";
 }
@@ -419,48 +421,41 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
 
   if (o.json) {
-    std::fprintf(out, "{\"track\": ");
-    WriteJsonString(out, o.track);
-    std::fprintf(out, ", \"problems\": %llu, \"first_record\": %llu, \"last_record\": %llu, "
-                      "\"records\": %llu, \"video_seconds\": %.3f",
-                 U(report.problem_count), U(first), U(last), U(count), static_cast<double>(count) / 18.0);
-    std::fprintf(out, ", \"pictures\": ");
+    JsonWriter json(out);
+    json.BeginObject().Key("track").String(o.track).Key("problems").Unsigned(report.problem_count);
+    json.Key("first_record").Unsigned(first).Key("last_record").Unsigned(last).Key("records").Unsigned(count);
+    json.Key("video_seconds").Fixed(static_cast<double>(count) / kFramesPerSecond, 3).Key("pictures");
     if (o.pictures) {
-      std::fprintf(out, "{\"directory\": ");
-      WriteJsonString(out, o.output_dir);
-      std::fprintf(out, ", \"first\": \"%s\", \"last\": \"%s\", \"width\": %d, \"height\": %d}",
-                   RecordFileName(first).c_str(), RecordFileName(last).c_str(), png.width,
-                   png.height);
+      json.BeginObject().Key("directory").String(o.output_dir);
+      json.Key("first").String(RecordFileName(first)).Key("last").String(RecordFileName(last));
+      json.Key("width").Integer(png.width).Key("height").Integer(png.height).EndObject();
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, ", \"sound\": ");
+    json.Key("sound");
     if (o.sound) {
-      std::fprintf(out, "{\"file\": ");
-      WriteJsonString(out, sound_path);
-      std::fprintf(out, ", \"bytes\": %llu}", U(sound.data_bytes()));
+      json.BeginObject().Key("file").String(sound_path).Key("bytes").Unsigned(sound.data_bytes()).EndObject();
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, ", \"sheet\": ");
+    json.Key("sheet");
     if (sheet) {
-      std::fprintf(out, "{\"file\": ");
-      WriteJsonString(out, o.sheet);
-      std::fprintf(out, ", \"pictures\": %llu}", U(sheet_count));
+      json.BeginObject().Key("file").String(o.sheet).Key("pictures").Unsigned(sheet_count).EndObject();
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, ", \"video\": ");
+    json.Key("video");
     if (video) {
-      WriteJsonString(out, o.video);
+      json.String(o.video);
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, "}\n");
+    json.EndObject();
+    std::fputc('\n', out);
     return 0;
   }
   std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
-               U(last), U(count), FormatSeconds(static_cast<double>(count) / 18.0).c_str());
+               U(last), U(count), FormatDuration(static_cast<double>(count) / kFramesPerSecond, 2).c_str());
   if (o.pictures) {
     std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d, %s)\n", o.output_dir.c_str(),
                  RecordFileName(first).c_str(), RecordFileName(last).c_str(), png.width, png.height,

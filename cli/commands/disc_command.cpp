@@ -160,7 +160,7 @@ Part TrackPart(const std::string& path) {
   }
   std::optional<AudioRange> audio = FindWavAudio(path, &error);
   if (!audio) throw CliError(error);
-  return {std::to_string(report.record_count) + " records, " + FormatSeconds(report.video_seconds()) + " of video",
+  return {std::to_string(report.record_count) + " records, " + FormatDuration(report.video_seconds(), 2) + " of video",
           path, audio->offset, audio->length};
 }
 
