@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -358,11 +357,10 @@ class Player {
   void UpdateTitle() {
     if (!shown_valid_) return;
     const PlayTrack& track = tracks_[shown_track_];
-    const std::string name = std::filesystem::path(track.path).filename().string();
     const std::string title = "Track " + std::to_string(shown_track_ + 1) + "/" + std::to_string(tracks_.size()) +
                               "  " + MinutesSeconds(shown_record_ / kRecordsPerSecond) + " / " +
                               MinutesSeconds(track.record_count / kRecordsPerSecond) + (paused_ ? "  paused" : "") +
-                              "  " + name + " - trackloom play";
+                              "  " + track.name + " - trackloom play";
     if (title != title_) {
       title_ = title;
       SDL_SetWindowTitle(window_, title.c_str());
