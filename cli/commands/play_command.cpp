@@ -1,15 +1,15 @@
 // trackloom play: the tracks on the screen and the speakers, as the player shows them.
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/sdl/sdl_player.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
+#include "cli/sdl/sdl_player.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
@@ -71,7 +71,8 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   track.first_record = FindFirstRecord(*source);
   track.record_count = WholeRecords(*source, track.first_record);
   if (track.record_count == 0) {
-    std::fprintf(err, "trackloom play: %s holds no record (see 'trackloom inspect'); skipped\n", path.c_str());
+    std::fprintf(err, "trackloom play: %s holds no record (see 'trackloom inspect'); skipped\n",
+                 path.c_str());
     return 0;
   }
   track.source = std::move(source);
@@ -85,14 +86,16 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(path, &error);
   if (!image) {
-    std::fprintf(err, "trackloom play: cannot read the disc image %s: %s\n", path.c_str(), error.c_str());
+    std::fprintf(err, "trackloom play: cannot read the disc image %s: %s\n", path.c_str(),
+                 error.c_str());
     return 2;
   }
   const std::string name = std::filesystem::path(path).filename().string();
   for (const DiscTrack& disc_track : image->tracks) {
     std::unique_ptr<ByteSource> source = OpenDiscTrack(disc_track, &error);
     if (source == nullptr) {
-      std::fprintf(err, "trackloom play: %s, track %d: %s\n", path.c_str(), disc_track.number, error.c_str());
+      std::fprintf(err, "trackloom play: %s, track %d: %s\n", path.c_str(), disc_track.number,
+                   error.c_str());
       return 2;
     }
     PlayTrack track;
@@ -109,8 +112,10 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::F
 
 std::string SetScale(const std::string& value, int* scale) {
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), *scale);
-  if (ec == std::errc() && end == value.data() + value.size() && *scale >= 1 && *scale <= kMaxScale) return "";
-  return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value + "'";
+  if (ec == std::errc() && end == value.data() + value.size() && *scale >= 1 && *scale <= kMaxScale)
+    return "";
+  return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value +
+         "'";
 }
 
 }  // namespace
@@ -118,7 +123,8 @@ std::string SetScale(const std::string& value, int* scale) {
 int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   PlayerOptions player;
   const std::vector<Option> table = {
-      {"scale", 0, "a whole number", [&player](const std::string& v) { return SetScale(v, &player.scale); }},
+      {"scale", 0, "a whole number",
+       [&player](const std::string& v) { return SetScale(v, &player.scale); }},
       {"no-sound", 0, nullptr,
        [&player](const std::string&) {
          player.sound = false;
@@ -131,7 +137,8 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
 
   std::vector<PlayTrack> tracks;
   for (const std::string& path : line.operands) {
-    const int status = IsDiscImageName(path) ? AddDiscImage(path, &tracks, err) : AddTrackFile(path, &tracks, err);
+    const int status =
+        IsDiscImageName(path) ? AddDiscImage(path, &tracks, err) : AddTrackFile(path, &tracks, err);
     if (status != 0) return status;
   }
   if (tracks.empty()) {
