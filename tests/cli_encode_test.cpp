@@ -518,9 +518,9 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
                                   "--break", "18", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  for (const char* part : {"\"records\":18,\"video_seconds\":1.000,\"disc_seconds\":2.012}",
-                           "\"records\":36,\"video_seconds\":2.000", "\"over_disc_limit\":false",
-                           "\"interrupted\":false,\"ok\":true}"}) {
+  for (const char* part : {"\"records\": 18, \"video_seconds\": 1.000, \"disc_seconds\": 2.012}",
+                           "\"records\": 36, \"video_seconds\": 2.000", "\"over_disc_limit\": false",
+                           "\"interrupted\": false, \"ok\": true}"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   }
   // 36 records take 4 s of disc time: over a 3-second (0.05-minute) limit, known in advance.
@@ -537,8 +537,8 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   std::filesystem::create_directories(dir.File("d") + "/VDN Track 01.wav");
   r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("d"), "--no-audio", "--json"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("\"tracks\":[],\"records\":0,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"ok\":false,\"error\":\"Failed to create output file\"}"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"tracks\": [], \"records\": 0,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"ok\": false, \"error\": \"Failed to create output file\"}"), std::string::npos) << r.out;
 }
 
 TEST(CliEncode, DemoMakesTwoTracksWithSound) {

@@ -215,9 +215,19 @@ TEST(CliUnits, ProgressLineAndDurations) {
   EXPECT_EQ(Progress::Line(90, -1, 45.0), "frame 90  45.0 fps");
   EXPECT_EQ(Progress::Line(0, 360, 0), "frame 0/360 (0%)");
   EXPECT_EQ(Progress::Line(400, 360, 10), "frame 400/400 (100%)  10.0 fps");  // the estimate was short
-  EXPECT_EQ(FormatDuration(59.9), "0:59");
-  EXPECT_EQ(FormatDuration(3723), "1:02:03");
-  EXPECT_EQ(FormatDuration(-4), "0:00");
+  struct DurationCase {
+    double seconds;
+    int decimals;
+    const char* text;
+  };
+  const DurationCase durations[] = {
+      {59.4, 0, "0:59"},       {59.5, 0, "1:00"},        {3723, 0, "1:02:03"},       {-4, 0, "0:00"},
+      {0.1667, 2, "0:00.17"},  {2.0119, 1, "0:02.0"},    {59.96, 1, "1:00.0"},       {4500.25, 2, "1:15:00.25"},
+      {0.0 / 0.0, 1, "0:00.0"},
+  };
+  for (const DurationCase& d : durations) {
+    EXPECT_EQ(FormatDuration(d.seconds, d.decimals), d.text) << d.seconds << " " << d.decimals;
+  }
   // 80 minutes of disc hold 43200 records in one track: 40 minutes of video.
   EXPECT_NEAR(DiscSeconds(43200, 1), 4800.0116, 1e-3);
 }
