@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "cli/common/arguments.h"
+#include "cli/common/duration.h"
+#include "cli/common/json_writer.h"
 #include "cli/pictures/contact_sheet.h"
 #include "cli/common/interrupt.h"
 #include "cli/pictures/png_writer.h"
@@ -20,6 +22,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/commands/track_tools.h"
+#include "cli/tracks/disc_image.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -30,6 +33,7 @@ namespace fs = std::filesystem;
 
 constexpr const char kUsage[] =
     "Usage: trackloom decode FILE [-o DIR] [options]\n"
+    "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
     "\n"
     "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
     "  DIR/record-00000.png, ...  each record's picture, 144 x 80 (every 4-bit colour\n"
@@ -50,6 +54,8 @@ constexpr const char kUsage[] =
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
+    "  --track N          the track of a disc image to decode, from 1 (records are\n"
+    "                     found by their header, as the player finds them)\n"
     "  --quiet            no progress display\n"
     "  --json             print the summary as JSON (and no progress display)\n"
     "  -h, --help         show this help\n"
@@ -87,6 +93,7 @@ struct Options {
   bool pictures = true;
   bool sound = true;
   bool lenient = false;
+  int disc_track = 0;  // of a disc image; 0: not given
   bool quiet = false;
   bool json = false;
 };
@@ -120,7 +127,7 @@ bool ParseRange(std::string_view text, Options* o) {
 
 // what: "a whole number", "a number", as the help states the option.
 std::string SetNumber(const char* name, const char* what, std::string_view value, int limit, int* field) {
-  if (ParseNumber(value, field) && *field >= 1 && *field <= limit) return "";
+  if (ParseWholeNumber(value, 1, limit, field)) return "";
   return std::string(name) + " takes " + what + " from 1 to " + std::to_string(limit) + ", not '" +
          std::string(value) + "'";
 }
@@ -154,6 +161,8 @@ std::vector<Option> OptionTable(Options* o) {
       {"no-pictures", 0, nullptr, set(&o->pictures, false)},
       {"no-sound", 0, nullptr, set(&o->sound, false)},
       {"lenient", 0, nullptr, set(&o->lenient, true)},
+      {"track", 0, "a track number",
+       [o](const std::string& value) { return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track); }},
       {"quiet", 0, nullptr, set(&o->quiet, true)},
       {"json", 0, nullptr, set(&o->json, true)},
   };
@@ -169,6 +178,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* 
                       "one track at a time ('" + line.operands[0] + "' and '" + line.operands[1] + "')");
   }
   o->track = line.operands[0];
+  if (IsDiscImageName(o->track) != (o->disc_track > 0)) {
+    return UsageError(err, "decode",
+                      o->disc_track > 0 ? "--track picks a track of a disc image (.cue or .toc), and " + o->track +
+                                              " is not one"
+                                        : o->track + " is a disc image: say which track with --track N");
+  }
   const bool wants_dir = o->pictures || o->sound;
   if (o->output_dir.empty() && wants_dir && o->sheet.empty() && o->video.empty()) {
     return UsageError(err, "decode", "say where the pictures and sound go with -o DIR (or ask only for --sheet or --video)");
@@ -191,220 +206,342 @@ std::string RecordFileName(uint64_t record) {
 
 }  // namespace
 
-int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
-  Options o;
-  if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
+namespace {
 
+// Prints "trackloom decode: message" and gives status back, for the early returns.
+int Fail(std::FILE* err, int status, const std::string& message) {
+  std::fprintf(err, "trackloom decode: %s\n", message.c_str());
+  return status;
+}
+
+// One thing decode writes: it takes each record of the range in turn, then is finished.
+class DecodeOutput {
+ public:
+  virtual ~DecodeOutput() = default;
+  // rgb: the record's picture; chunk: its 1960 audio slot bytes. False with the
+  // message in *error.
+  virtual bool Add(uint64_t record, const uint8_t* rgb, const uint8_t* chunk, std::string* error) = 0;
+  virtual bool Finish(std::string* error) = 0;
+  // Finished even when an output failed, so that what was written stays usable.
+  virtual bool FinishedAfterFailure() const { return false; }
+};
+
+class PictureFiles final : public DecodeOutput {
+ public:
+  PictureFiles(std::string directory, int scale)
+      : directory_(std::move(directory)),
+        scale_(scale),
+        scaled_(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale)) {}
+  bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
+    const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
+    if (scale_ > 1) {
+      ScaleRgb(rgb, kPictureWidth, kPictureHeight, scale_, scaled_.data());
+      rgb = scaled_.data();
+    }
+    if (WriteRgbPng(path, kPictureWidth * scale_, kPictureHeight * scale_, rgb, error)) return true;
+    *error = "cannot write " + path + ": " + *error;
+    return false;
+  }
+  bool Finish(std::string*) override { return true; }
+
+ private:
+  std::string directory_;
+  int scale_;
+  std::vector<uint8_t> scaled_;
+};
+
+class SoundFile final : public DecodeOutput {
+ public:
+  explicit SoundFile(std::string path) : path_(std::move(path)) {}
+  bool Open(std::string* error) { return writer_.Open(path_, error); }
+  bool Add(uint64_t, const uint8_t*, const uint8_t* chunk, std::string* error) override {
+    return writer_.Append(chunk, kAudioChunkSize, error);
+  }
+  bool Finish(std::string* error) override { return writer_.Finish(error); }
+  bool FinishedAfterFailure() const override { return true; }
+  const std::string& path() const { return path_; }
+  uint64_t data_bytes() const { return writer_.data_bytes(); }
+
+ private:
+  std::string path_;
+  SoundWavWriter writer_;
+};
+
+// The sheet takes every record of the range, or an even spread of as many as it holds.
+class SheetFile final : public DecodeOutput {
+ public:
+  SheetFile(std::string path, uint64_t first, uint64_t count, uint64_t cells)
+      : path_(std::move(path)), first_(first), count_(count), cells_(cells), sheet_(static_cast<int>(cells), kSheetColumns) {}
+  bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string*) override {
+    while (next_cell_ < cells_ && RecordOfCell(next_cell_) == record) {
+      sheet_.Place(static_cast<int>(next_cell_), record, rgb);
+      ++next_cell_;
+    }
+    return true;
+  }
+  bool Finish(std::string* error) override {
+    if (sheet_.WritePng(path_, error)) return true;
+    *error = "cannot write " + path_ + ": " + *error;
+    return false;
+  }
+  uint64_t cells() const { return cells_; }
+
+ private:
+  uint64_t RecordOfCell(uint64_t cell) const {
+    return cells_ <= 1 ? first_ : first_ + cell * (count_ - 1) / (cells_ - 1);
+  }
+  std::string path_;
+  uint64_t first_, count_, cells_;
+  uint64_t next_cell_ = 0;
+  ContactSheet sheet_;
+};
+
+class VideoFile final : public DecodeOutput {
+ public:
+  explicit VideoFile(std::unique_ptr<PreviewVideo> video) : video_(std::move(video)) {}
+  bool Add(uint64_t, const uint8_t* rgb, const uint8_t* chunk, std::string* error) override {
+    return video_->AddRecord(rgb, chunk, error);
+  }
+  bool Finish(std::string* error) override { return video_->Finish(error); }
+
+ private:
+  std::unique_ptr<PreviewVideo> video_;
+};
+
+// Every output asked for, in the order each record reaches them.
+struct Outputs {
+  std::unique_ptr<PictureFiles> pictures;
+  std::unique_ptr<SoundFile> sound;
+  std::unique_ptr<SheetFile> sheet;
+  std::unique_ptr<VideoFile> video;
+  std::vector<DecodeOutput*> all() const {
+    std::vector<DecodeOutput*> v;
+    for (DecodeOutput* out : std::initializer_list<DecodeOutput*>{pictures.get(), sound.get(), sheet.get(), video.get()}) {
+      if (out != nullptr) v.push_back(out);
+    }
+    return v;
+  }
+};
+
+struct Range {
+  uint64_t first = 0, last = 0, count = 0;
+};
+
+// The track file, or the track of a disc image --track names. Nothing with the exit
+// status once the failure is reported.
+std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source, InspectOptions* inspect,
+                             std::FILE* err) {
   std::string error;
-  std::unique_ptr<FileSource> source = FileSource::Open(o.track, &error);
-  if (source == nullptr) {
-    std::fprintf(err, "trackloom decode: cannot open %s: %s\n", o.track.c_str(), error.c_str());
-    return 2;
+  if (o.disc_track > 0) {
+    const std::optional<DiscImage> image = ReadDiscImage(o.track, &error);
+    if (!image) return Fail(err, 2, error);
+    const DiscTrack* chosen = nullptr;
+    for (const DiscTrack& t : image->tracks) {
+      if (t.number == o.disc_track) chosen = &t;
+    }
+    if (chosen == nullptr) {
+      return Fail(err, 2, o.track + " has tracks " + std::to_string(image->tracks.front().number) + "-" +
+                              std::to_string(image->tracks.back().number) + ", not " + std::to_string(o.disc_track));
+    }
+    *source = OpenDiscTrack(*chosen, &error);
+    inspect->headerless = true;
+    o.track += " track " + std::to_string(o.disc_track);
+  } else {
+    *source = FileSource::Open(o.track, &error);
   }
-  InspectOptions inspect_options;
-  inspect_options.lenient = o.lenient;
-  const TrackReport report = InspectTrack(*source, inspect_options);
-  if (report.read_failed) {
-    std::fprintf(err, "trackloom decode: %s: %s\n", o.track.c_str(), report.read_error.c_str());
-    return 2;
-  }
+  if (*source == nullptr) return Fail(err, 2, "cannot open " + o.track + ": " + error);
+  return std::nullopt;
+}
+
+// The records to decode, after a warning for a track with problems.
+std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Range* range, std::FILE* err) {
+  if (report.read_failed) return Fail(err, 2, o.track + ": " + report.read_error);
   if (!report.valid()) {
     std::fprintf(err, "trackloom decode: warning: %s has %llu problem%s (see 'trackloom inspect'); "
                       "decoding its %llu whole records\n",
                  o.track.c_str(), U(report.problem_count), report.problem_count == 1 ? "" : "s",
                  U(report.record_count));
     for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
-      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset),
-                   report.problems[i].what.c_str());
+      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset), report.problems[i].what.c_str());
     }
   }
-  if (report.record_count == 0) {
-    std::fprintf(err, "trackloom decode: %s holds no whole record to decode\n", o.track.c_str());
-    return 1;
+  if (report.record_count == 0) return Fail(err, 1, o.track + " holds no whole record to decode");
+  range->first = o.first.value_or(0);
+  if (range->first >= report.record_count) {
+    return Fail(err, 2, o.track + " has records 0-" + std::to_string(report.record_count - 1) +
+                            "; --frames starts after them");
   }
+  range->last = std::min(o.last.value_or(report.record_count - 1), report.record_count - 1);
+  range->count = range->last - range->first + 1;
+  return std::nullopt;
+}
 
-  const uint64_t first = o.first.value_or(0);
-  if (first >= report.record_count) {
-    std::fprintf(err, "trackloom decode: %s has records 0-%llu; --frames starts after them\n",
-                 o.track.c_str(), U(report.record_count - 1));
-    return 2;
-  }
-  const uint64_t last = std::min(o.last.value_or(report.record_count - 1), report.record_count - 1);
-  const uint64_t count = last - first + 1;
-
+// Every output is set up before the first record, so that a missing directory or
+// encoder or an unwritable file is reported before any work is done.
+std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* outputs, std::FILE* err) {
   if (!o.output_dir.empty()) {
     std::error_code ec;
     fs::create_directories(o.output_dir, ec);
     if (ec || !fs::is_directory(o.output_dir)) {
-      std::fprintf(err, "trackloom decode: cannot create the directory %s: %s\n",
-                   o.output_dir.c_str(), ec ? ec.message().c_str() : "a file of that name exists");
-      return 1;
+      return Fail(err, 1, "cannot create the directory " + o.output_dir + ": " +
+                              (ec ? ec.message() : "a file of that name exists"));
     }
   }
-
   // The sheet is written last: a directory it cannot go into is found out now.
   if (!o.sheet.empty()) {
     const fs::path parent = fs::path(o.sheet).parent_path();
     std::error_code ec;
     if (!parent.empty() && !fs::is_directory(parent, ec)) {
-      std::fprintf(err, "trackloom decode: cannot write the sheet %s: there is no directory %s\n",
-                   o.sheet.c_str(), parent.string().c_str());
-      return 1;
+      return Fail(err, 1, "cannot write the sheet " + o.sheet + ": there is no directory " + parent.string());
     }
   }
-
-  // Set up every output before the first record, so that a missing encoder or an
-  // unwritable file is reported before any work is done.
-  std::unique_ptr<PreviewVideo> video;
+  std::string error;
   if (!o.video.empty()) {
-    video = PreviewVideo::Create(o.video, o.scale, &error);
-    if (video == nullptr) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-      return 1;
-    }
+    std::unique_ptr<PreviewVideo> video = PreviewVideo::Create(o.video, o.scale, &error);
+    if (video == nullptr) return Fail(err, 1, error);
+    outputs->video = std::make_unique<VideoFile>(std::move(video));
   }
-  SoundWavWriter sound;
-  const std::string sound_path = o.sound ? (fs::path(o.output_dir) / "sound.wav").string() : "";
-  if (o.sound && !sound.Open(sound_path, &error)) {
-    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-    return 1;
+  if (o.sound) {
+    outputs->sound = std::make_unique<SoundFile>((fs::path(o.output_dir) / "sound.wav").string());
+    if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
   }
-  // The sheet takes every record of the range, or an even spread of sheet_limit.
-  const uint64_t sheet_count = o.sheet.empty() ? 0 : std::min<uint64_t>(count, static_cast<uint64_t>(o.sheet_limit));
-  std::optional<ContactSheet> sheet;
-  if (sheet_count > 0) sheet.emplace(static_cast<int>(sheet_count), kSheetColumns);
-  auto sheet_record = [&](uint64_t slot) {
-    return sheet_count <= 1 ? first : first + slot * (count - 1) / (sheet_count - 1);
-  };
-  uint64_t next_sheet_slot = 0;
+  if (o.pictures) outputs->pictures = std::make_unique<PictureFiles>(o.output_dir, o.scale);
+  const uint64_t cells = o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
+  if (cells > 0) outputs->sheet = std::make_unique<SheetFile>(o.sheet, range.first, range.count, cells);
+  return std::nullopt;
+}
 
-  const int scale = o.scale;
+// Takes every record of the range to every output. Ctrl-C stops after the current
+// record. Returns how many records every output took; *ok false after a failure.
+uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& report, const Range& range,
+                       const Outputs& outputs, bool* ok, std::FILE* err) {
   std::vector<uint8_t> record(kFrameRecordSize);
   std::vector<uint8_t> rgb(kRgbPictureSize);
-  std::vector<uint8_t> scaled(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale));
   uint8_t chunk[kAudioChunkSize];
-  Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)), static_cast<int64_t>(count));
-
-  bool ok = true;
+  Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)),
+                    static_cast<int64_t>(range.count));
+  const std::vector<DecodeOutput*> all = outputs.all();
+  std::string error;
   uint64_t done = 0;
-  // Ctrl-C stops after the current record: everything written so far is completed.
-  for (uint64_t k = first; k <= last && ok; ++k) {
-    if (!source->ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
+  *ok = true;
+  for (uint64_t k = range.first; k <= range.last && *ok; ++k) {
+    if (!source.ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
       std::fprintf(err, "trackloom decode: cannot read record %llu of %s\n", U(k), o.track.c_str());
-      ok = false;
+      *ok = false;
       break;
     }
     DecodeFramePicture(record.data() + kRecordHeaderSize, rgb.data());
     ExtractRecordSound(record.data(), chunk);
-    if (o.pictures) {
-      const std::string path = (fs::path(o.output_dir) / RecordFileName(k)).string();
-      const uint8_t* picture = rgb.data();
-      if (scale > 1) {
-        ScaleRgb(rgb.data(), kPictureWidth, kPictureHeight, scale, scaled.data());
-        picture = scaled.data();
-      }
-      if (!WriteRgbPng(path, kPictureWidth * scale, kPictureHeight * scale, picture, &error)) {
-        std::fprintf(err, "trackloom decode: cannot write %s: %s\n", path.c_str(), error.c_str());
-        ok = false;
+    for (DecodeOutput* output : all) {
+      if (*ok && !output->Add(k, rgb.data(), chunk, &error)) {
+        std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+        *ok = false;
       }
     }
-    if (ok && o.sound && !sound.Append(chunk, sizeof chunk, &error)) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-      ok = false;
-    }
-    while (ok && sheet && next_sheet_slot < sheet_count && sheet_record(next_sheet_slot) == k) {
-      sheet->Place(static_cast<int>(next_sheet_slot), k, rgb.data());
-      ++next_sheet_slot;
-    }
-    if (ok && video && !video->AddRecord(rgb.data(), chunk, &error)) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-      ok = false;
-    }
-    if (ok) ++done;
+    if (*ok) ++done;
     progress.Update(static_cast<int64_t>(done));
     if (StopRequested()) break;
   }
   progress.Finish();
-  const bool interrupted = ok && done < count;
+  return done;
+}
 
-  // The sound file is finished even after a failure, so what was written stays usable.
-  if (o.sound && !sound.Finish(&error)) {
-    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-    ok = false;
+// Finishes every output; after a failure only those that keep what was written.
+bool FinishOutputs(const Outputs& outputs, bool ok, std::FILE* err) {
+  std::string error;
+  for (DecodeOutput* output : outputs.all()) {
+    if (!ok && !output->FinishedAfterFailure()) continue;
+    if (!output->Finish(&error)) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      ok = false;
+    }
   }
-  if (!ok) return 1;
-  if (sheet && !sheet->WritePng(o.sheet, &error)) {
-    std::fprintf(err, "trackloom decode: cannot write %s: %s\n", o.sheet.c_str(), error.c_str());
-    return 1;
+  return ok;
+}
+
+void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& report, const Range& r,
+                      const Outputs& outputs) {
+  JsonWriter json(out);
+  json.BeginObject().Key("track").String(o.track).Key("problems").Unsigned(report.problem_count);
+  json.Key("first_record").Unsigned(r.first).Key("last_record").Unsigned(r.last).Key("records").Unsigned(r.count);
+  json.Key("video_seconds").Fixed(static_cast<double>(r.count) / kFramesPerSecond, 3).Key("pictures");
+  if (outputs.pictures) {
+    json.BeginObject().Key("directory").String(o.output_dir);
+    json.Key("first").String(RecordFileName(r.first)).Key("last").String(RecordFileName(r.last));
+    json.Key("width").Integer(kPictureWidth * o.scale).Key("height").Integer(kPictureHeight * o.scale).EndObject();
+  } else {
+    json.Null();
   }
-  if (video && !video->Finish(&error)) {
-    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-    return 1;
+  json.Key("sound");
+  if (outputs.sound) {
+    json.BeginObject().Key("file").String(outputs.sound->path()).Key("bytes").Unsigned(outputs.sound->data_bytes());
+    json.EndObject();
+  } else {
+    json.Null();
   }
+  json.Key("sheet");
+  if (outputs.sheet) {
+    json.BeginObject().Key("file").String(o.sheet).Key("pictures").Unsigned(outputs.sheet->cells()).EndObject();
+  } else {
+    json.Null();
+  }
+  json.Key("video");
+  if (outputs.video) {
+    json.String(o.video);
+  } else {
+    json.Null();
+  }
+  json.EndObject();
+  std::fputc('\n', out);
+}
+
+void PrintTextSummary(std::FILE* out, const Options& o, const Range& r, const Outputs& outputs) {
+  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(r.first), U(r.last),
+               U(r.count), FormatDuration(static_cast<double>(r.count) / kFramesPerSecond, 2).c_str());
+  if (outputs.pictures) {
+    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d)\n", o.output_dir.c_str(), RecordFileName(r.first).c_str(),
+                 RecordFileName(r.last).c_str(), kPictureWidth * o.scale, kPictureHeight * o.scale);
+  }
+  if (outputs.sound) {
+    std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", outputs.sound->path().c_str(),
+                 U(outputs.sound->data_bytes()));
+  }
+  if (outputs.sheet) {
+    std::fprintf(out, "  sheet     %s (%llu pictures%s)\n", o.sheet.c_str(), U(outputs.sheet->cells()),
+                 outputs.sheet->cells() < r.count ? ", evenly spread" : "");
+  }
+  if (outputs.video) std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps)\n", o.video.c_str());
+}
+
+}  // namespace
+
+int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  Options o;
+  if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
+  std::unique_ptr<ByteSource> source;
+  InspectOptions inspect;
+  inspect.lenient = o.lenient;
+  if (const std::optional<int> status = OpenTrack(o, &source, &inspect, err)) return *status;
+  const TrackReport report = InspectTrack(*source, inspect);
+  Range range;
+  if (const std::optional<int> status = ChooseRange(o, report, &range, err)) return *status;
+  Outputs outputs;
+  if (const std::optional<int> status = CreateOutputs(o, range, &outputs, err)) return *status;
+
+  bool ok = true;
+  const uint64_t done = DecodeRecords(o, *source, report, range, outputs, &ok, err);
+  const bool interrupted = ok && done < range.count;
+  if (!FinishOutputs(outputs, ok, err)) return 1;
   if (interrupted) {
-    std::fprintf(err, "trackloom decode: stopped after %llu of %llu records; the files written so far "
-                      "are complete\n",
-                 U(done), U(count));
+    std::fprintf(err, "trackloom decode: stopped after %llu of %llu records; the files written so far are complete\n",
+                 U(done), U(range.count));
     return InterruptedExitStatus();
   }
-
   if (o.json) {
-    std::fprintf(out, "{\"track\": ");
-    WriteJsonString(out, o.track);
-    std::fprintf(out, ", \"problems\": %llu, \"first_record\": %llu, \"last_record\": %llu, "
-                      "\"records\": %llu, \"video_seconds\": %.3f",
-                 U(report.problem_count), U(first), U(last), U(count), static_cast<double>(count) / 18.0);
-    std::fprintf(out, ", \"pictures\": ");
-    if (o.pictures) {
-      std::fprintf(out, "{\"directory\": ");
-      WriteJsonString(out, o.output_dir);
-      std::fprintf(out, ", \"first\": \"%s\", \"last\": \"%s\", \"width\": %d, \"height\": %d}",
-                   RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
-                   kPictureHeight * scale);
-    } else {
-      std::fprintf(out, "null");
-    }
-    std::fprintf(out, ", \"sound\": ");
-    if (o.sound) {
-      std::fprintf(out, "{\"file\": ");
-      WriteJsonString(out, sound_path);
-      std::fprintf(out, ", \"bytes\": %llu}", U(sound.data_bytes()));
-    } else {
-      std::fprintf(out, "null");
-    }
-    std::fprintf(out, ", \"sheet\": ");
-    if (sheet) {
-      std::fprintf(out, "{\"file\": ");
-      WriteJsonString(out, o.sheet);
-      std::fprintf(out, ", \"pictures\": %llu}", U(sheet_count));
-    } else {
-      std::fprintf(out, "null");
-    }
-    std::fprintf(out, ", \"video\": ");
-    if (video) {
-      WriteJsonString(out, o.video);
-    } else {
-      std::fprintf(out, "null");
-    }
-    std::fprintf(out, "}\n");
-    return 0;
+    PrintJsonSummary(out, o, report, range, outputs);
+  } else {
+    PrintTextSummary(out, o, range, outputs);
   }
-  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
-               U(last), U(count), FormatSeconds(static_cast<double>(count) / 18.0).c_str());
-  if (o.pictures) {
-    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d)\n", o.output_dir.c_str(),
-                 RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
-                 kPictureHeight * scale);
-  }
-  if (o.sound) {
-    std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", sound_path.c_str(),
-                 U(sound.data_bytes()));
-  }
-  if (sheet) {
-    std::fprintf(out, "  sheet     %s (%llu pictures%s)\n", o.sheet.c_str(), U(sheet_count),
-                 sheet_count < count ? ", evenly spread" : "");
-  }
-  if (video) std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps)\n", o.video.c_str());
   return 0;
 }
 

@@ -20,7 +20,7 @@ struct EncodeOptions {
   bool generated = false;
   std::string generated_sound;
   std::optional<std::string> output_directory;
-  Fit fit = Fit::kLetterbox;
+  PictureOptions pictures;
   std::optional<std::string> audio_file;
   bool no_audio = false;
   std::vector<std::string> break_lists;  // each --break as given

@@ -3,19 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace trackloom::cli {
+#include "cli/common/duration.h"
 
-std::string FormatDuration(double seconds) {
-  if (!(seconds > 0)) seconds = 0;
-  const auto total = static_cast<long long>(seconds);
-  char text[32];
-  if (total >= 3600) {
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
-  }
-  return text;
-}
+namespace trackloom::cli {
 
 Progress::Progress(FILE* out, bool enabled, int64_t total)
     : out_(out), enabled_(enabled), total_(total), start_(Clock::now()), last_draw_(start_) {}
@@ -34,10 +24,12 @@ std::string Progress::Line(int64_t done, int64_t total, double frames_per_second
     n = std::snprintf(text, sizeof text, "frame %lld", static_cast<long long>(done));
   }
   if (frames_per_second > 0) {
-    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %.1f fps", frames_per_second);
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %.1f fps",
+                       frames_per_second);
     if (total > 0 && total > done) {
       const double left = static_cast<double>(total - done) / frames_per_second;
-      std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %s left", FormatDuration(left).c_str());
+      std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %s left",
+                    FormatDuration(left).c_str());
     }
   }
   return text;

@@ -18,6 +18,9 @@ class TempFile {
   // inside directory. Throws CliError when it cannot be created.
   void Create(const std::string& directory, const std::string& prefix, const std::string& suffix);
   void Remove();
+  // Renames the file to final_path, replacing what is there, and stops looking after
+  // it. Throws CliError when the rename fails (the file is then still removed later).
+  void Keep(const std::string& final_path);
   const std::string& path() const { return path_; }
 
  private:
