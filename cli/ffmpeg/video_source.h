@@ -9,14 +9,11 @@
 #include <string>
 
 #include "cli/pictures/panel_levels.h"
+#include "core/track_format.h"
 
 struct AVFrame;
 
 namespace trackloom::cli {
-
-inline constexpr int kPictureWidth = 144;
-inline constexpr int kPictureHeight = 80;
-inline constexpr int kFramesPerSecond = 18;
 
 // The player shows its 144 x 80 pictures on a screen of about 4:3, not 9:5: the panel's
 // 216 x 160 dots are close to square, and retail discs squeeze 4:3 animation into the

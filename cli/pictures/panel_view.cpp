@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 namespace {
 
-constexpr int kPictureColumns = 144;
+constexpr int kPictureColumns = kPictureWidth;
 constexpr int kDisplayShapeWide = 4;
 constexpr int kDisplayShapeHigh = 3;
 
