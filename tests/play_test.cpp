@@ -88,7 +88,7 @@ std::vector<uint8_t> Grab(const TempDir& dir, const std::string& window) {
 
 // Dots of the panel that the window shows wrong: dot (x, y) is red, green or blue
 // by (x + y % 2) % 3, lit at its component's level x 17 and dark in the other two.
-// Each dot is sampled at its centre in the window.
+// Each dot is sampled at its centre in the window, odd rows half a dot to the left.
 int WrongDots(const std::vector<uint8_t>& shot, const std::vector<uint8_t>& nibbles, std::string* first) {
   if (shot.size() != static_cast<size_t>(kWindowWidth * kWindowHeight * 3)) {
     *first = "the window is not " + std::to_string(kWindowWidth) + " x " + std::to_string(kWindowHeight);
@@ -101,7 +101,7 @@ int WrongDots(const std::vector<uint8_t>& shot, const std::vector<uint8_t>& nibb
       const bool right = y % 2 == 1 ? x % 3 == 2 : x % 3 != 0;
       const int column = 2 * (x / 3) + (right ? 1 : 0);
       const int level = nibbles[static_cast<size_t>(((y / 2) * 144 + column) * 3 + component)];
-      const int sx = x * kScale + kScale / 2;
+      const int sx = x * kScale + kScale / 2 - (y % 2) * (kScale / 2);  // odd rows half a dot left
       const int sy = (2 * y + 1) * kWindowHeight / 320;
       const uint8_t* p = &shot[static_cast<size_t>((sy * kWindowWidth + sx) * 3)];
       for (int c = 0; c < 3; ++c) {

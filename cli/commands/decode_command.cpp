@@ -14,6 +14,7 @@
 #include "cli/common/duration.h"
 #include "cli/common/json_writer.h"
 #include "cli/pictures/contact_sheet.h"
+#include "cli/pictures/panel_view.h"
 #include "cli/common/interrupt.h"
 #include "cli/pictures/png_writer.h"
 #include "cli/ffmpeg/preview_video.h"
@@ -36,8 +37,9 @@ constexpr const char kUsage[] =
     "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
     "\n"
     "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
-    "  DIR/record-00000.png, ...  each record's picture, 144 x 80 (every 4-bit colour\n"
-    "                             component x 17), named by record number from 0\n"
+    "  DIR/record-00000.png, ...  each record's picture as stored, 144 x 80 exactly (every\n"
+    "                             4-bit colour component x 17; the player shows it 4:3),\n"
+    "                             named by record number from 0\n"
     "  DIR/sound.wav              the sound of the audio slots in record order: 8-bit\n"
     "                             unsigned, stereo, 17640 Hz, the format the filter takes\n"
     "                             as its sound file, so it can be fed back\n"
@@ -46,10 +48,16 @@ constexpr const char kUsage[] =
     "  -o, --output DIR   where the pictures and sound.wav go (created if missing)\n"
     "  --frames A-B       only records A to B, counted from 0 (\"A-\" to the end,\n"
     "                     \"A\" one record)\n"
+    "  --view MODE        how the pictures are shown:\n"
+    "                       pixels  the stored pixels (default); the sheet and the video\n"
+    "                               show them at the screen's 4:3 shape, 144 x 108\n"
+    "                       panel   what the panel shows: its 216 x 160 coloured dots,\n"
+    "                               two screen pixels a dot, at 4:3 (432 x 324), in the\n"
+    "                               PNGs, the sheet and the video\n"
     "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
     "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers\n"
     "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
-    "                     at most 2000)\n"
+    "                     at most 2000, or 250 with --view panel)\n"
     "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC)\n"
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
@@ -71,12 +79,15 @@ constexpr const char kUsage[] =
     "Examples:\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" -o decoded\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --frames 0-35 --sheet sheet.png \\\n"
-    "      --video preview.mp4\n";
+    "      --video preview.mp4\n"
+    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --view panel --sheet panel.png\n";
 
 constexpr int kDefaultSheetLimit = 240;
 constexpr int kSheetColumns = 8;
 // 2000 thumbnails make a sheet of about 1200 x 25500 pixels, some 90 MB while it is built.
 constexpr int kMaxSheetLimit = 2000;
+// Panel pictures are nine times the size: 250 of them take about as much.
+constexpr int kMaxPanelSheetLimit = 250;
 constexpr int kMaxScale = 16;
 
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
@@ -87,6 +98,7 @@ struct Options {
   std::optional<uint64_t> first;
   std::optional<uint64_t> last;  // inclusive; none: to the end
   int scale = 1;
+  View view = View::kPixels;
   std::string sheet;
   int sheet_limit = kDefaultSheetLimit;
   std::string video;
@@ -154,6 +166,10 @@ std::vector<Option> OptionTable(Options* o) {
                                            value + "'";
        }},
       {"scale", 0, "a value", [o](const std::string& value) { return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale); }},
+      {"view", 0, "pixels or panel",
+       [o](const std::string& value) {
+         return ParseView(value, o->view) ? "" : "--view takes pixels or panel, not '" + value + "'";
+       }},
       {"sheet", 0, "a file", text(&o->sheet)},
       {"sheet-limit", 0, "a value",
        [o](const std::string& value) { return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit); }},
@@ -195,7 +211,17 @@ std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* 
   if (!o->pictures && !o->sound && o->sheet.empty() && o->video.empty()) {
     return UsageError(err, "decode", "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
   }
+  if (o->view == View::kPanel && o->sheet_limit > kMaxPanelSheetLimit) {
+    return UsageError(err, "decode",
+                      "--sheet-limit takes at most " + std::to_string(kMaxPanelSheetLimit) + " with --view panel");
+  }
   return std::nullopt;
+}
+
+// The per-record pictures: the stored pixels exactly, or the panel at 4:3.
+PictureRect PictureFileSize(const Options& o) {
+  if (o.view == View::kPanel) return ViewDisplaySize(View::kPanel, o.scale);
+  return {0, 0, kPictureWidth * o.scale, kPictureHeight * o.scale};
 }
 
 std::string RecordFileName(uint64_t record) {
@@ -228,17 +254,23 @@ class DecodeOutput {
 
 class PictureFiles final : public DecodeOutput {
  public:
-  PictureFiles(std::string directory, int scale)
+  PictureFiles(std::string directory, View view, int scale)
       : directory_(std::move(directory)),
+        view_(view),
         scale_(scale),
-        scaled_(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale)) {}
+        size_(view == View::kPanel ? ViewDisplaySize(View::kPanel, scale)
+                                   : PictureRect{0, 0, kPictureWidth * scale, kPictureHeight * scale}),
+        scaled_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3) {}
   bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
     const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
-    if (scale_ > 1) {
+    if (view_ == View::kPanel) {
+      RenderView(View::kPanel, rgb, size_.width, size_.height, scaled_.data());
+      rgb = scaled_.data();
+    } else if (scale_ > 1) {
       ScaleRgb(rgb, kPictureWidth, kPictureHeight, scale_, scaled_.data());
       rgb = scaled_.data();
     }
-    if (WriteRgbPng(path, kPictureWidth * scale_, kPictureHeight * scale_, rgb, error)) return true;
+    if (WriteRgbPng(path, size_.width, size_.height, rgb, error)) return true;
     *error = "cannot write " + path + ": " + *error;
     return false;
   }
@@ -246,7 +278,9 @@ class PictureFiles final : public DecodeOutput {
 
  private:
   std::string directory_;
+  View view_;
   int scale_;
+  PictureRect size_;
   std::vector<uint8_t> scaled_;
 };
 
@@ -270,11 +304,17 @@ class SoundFile final : public DecodeOutput {
 // The sheet takes every record of the range, or an even spread of as many as it holds.
 class SheetFile final : public DecodeOutput {
  public:
-  SheetFile(std::string path, uint64_t first, uint64_t count, uint64_t cells)
-      : path_(std::move(path)), first_(first), count_(count), cells_(cells), sheet_(static_cast<int>(cells), kSheetColumns) {}
+  SheetFile(std::string path, uint64_t first, uint64_t count, uint64_t cells, View view)
+      : path_(std::move(path)), first_(first), count_(count), cells_(cells), view_(view),
+        cell_(ViewDisplaySize(view, 1)),
+        sheet_(static_cast<int>(cells), kSheetColumns, cell_.width, cell_.height),
+        shown_(static_cast<size_t>(cell_.width) * static_cast<size_t>(cell_.height) * 3) {}
   bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string*) override {
+    if (next_cell_ < cells_ && RecordOfCell(next_cell_) == record) {
+      RenderView(view_, rgb, cell_.width, cell_.height, shown_.data());
+    }
     while (next_cell_ < cells_ && RecordOfCell(next_cell_) == record) {
-      sheet_.Place(static_cast<int>(next_cell_), record, rgb);
+      sheet_.Place(static_cast<int>(next_cell_), record, shown_.data());
       ++next_cell_;
     }
     return true;
@@ -285,6 +325,7 @@ class SheetFile final : public DecodeOutput {
     return false;
   }
   uint64_t cells() const { return cells_; }
+  const PictureRect& cell() const { return cell_; }
 
  private:
   uint64_t RecordOfCell(uint64_t cell) const {
@@ -293,19 +334,31 @@ class SheetFile final : public DecodeOutput {
   std::string path_;
   uint64_t first_, count_, cells_;
   uint64_t next_cell_ = 0;
+  View view_;
+  PictureRect cell_;
   ContactSheet sheet_;
+  std::vector<uint8_t> shown_;
 };
 
 class VideoFile final : public DecodeOutput {
  public:
-  explicit VideoFile(std::unique_ptr<PreviewVideo> video) : video_(std::move(video)) {}
+  VideoFile(std::unique_ptr<PreviewVideo> video, View view, PictureRect size)
+      : video_(std::move(video)),
+        view_(view),
+        size_(size),
+        shown_(static_cast<size_t>(size.width) * static_cast<size_t>(size.height) * 3) {}
   bool Add(uint64_t, const uint8_t* rgb, const uint8_t* chunk, std::string* error) override {
-    return video_->AddRecord(rgb, chunk, error);
+    RenderView(view_, rgb, size_.width, size_.height, shown_.data());
+    return video_->AddRecord(shown_.data(), chunk, error);
   }
   bool Finish(std::string* error) override { return video_->Finish(error); }
+  const PictureRect& size() const { return size_; }
 
  private:
   std::unique_ptr<PreviewVideo> video_;
+  View view_;
+  PictureRect size_;
+  std::vector<uint8_t> shown_;
 };
 
 // Every output asked for, in the order each record reaches them.
@@ -397,17 +450,18 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
   }
   std::string error;
   if (!o.video.empty()) {
-    std::unique_ptr<PreviewVideo> video = PreviewVideo::Create(o.video, o.scale, &error);
+    const PictureRect shown = ViewDisplaySize(o.view, o.scale);
+    std::unique_ptr<PreviewVideo> video = PreviewVideo::Create(o.video, shown.width, shown.height, &error);
     if (video == nullptr) return Fail(err, 1, error);
-    outputs->video = std::make_unique<VideoFile>(std::move(video));
+    outputs->video = std::make_unique<VideoFile>(std::move(video), o.view, shown);
   }
   if (o.sound) {
     outputs->sound = std::make_unique<SoundFile>((fs::path(o.output_dir) / "sound.wav").string());
     if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
   }
-  if (o.pictures) outputs->pictures = std::make_unique<PictureFiles>(o.output_dir, o.scale);
+  if (o.pictures) outputs->pictures = std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale);
   const uint64_t cells = o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
-  if (cells > 0) outputs->sheet = std::make_unique<SheetFile>(o.sheet, range.first, range.count, cells);
+  if (cells > 0) outputs->sheet = std::make_unique<SheetFile>(o.sheet, range.first, range.count, cells, o.view);
   return std::nullopt;
 }
 
@@ -468,7 +522,8 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
   if (outputs.pictures) {
     json.BeginObject().Key("directory").String(o.output_dir);
     json.Key("first").String(RecordFileName(r.first)).Key("last").String(RecordFileName(r.last));
-    json.Key("width").Integer(kPictureWidth * o.scale).Key("height").Integer(kPictureHeight * o.scale).EndObject();
+    const PictureRect size = PictureFileSize(o);
+    json.Key("width").Integer(size.width).Key("height").Integer(size.height).EndObject();
   } else {
     json.Null();
   }
@@ -499,18 +554,24 @@ void PrintTextSummary(std::FILE* out, const Options& o, const Range& r, const Ou
   std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(r.first), U(r.last),
                U(r.count), FormatDuration(static_cast<double>(r.count) / kFramesPerSecond, 2).c_str());
   if (outputs.pictures) {
-    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d)\n", o.output_dir.c_str(), RecordFileName(r.first).c_str(),
-                 RecordFileName(r.last).c_str(), kPictureWidth * o.scale, kPictureHeight * o.scale);
+    const PictureRect size = PictureFileSize(o);
+    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d, %s)\n", o.output_dir.c_str(),
+                 RecordFileName(r.first).c_str(), RecordFileName(r.last).c_str(), size.width, size.height,
+                 o.view == View::kPanel ? "the panel's dots at 4:3" : "the stored pixels");
   }
   if (outputs.sound) {
     std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", outputs.sound->path().c_str(),
                  U(outputs.sound->data_bytes()));
   }
   if (outputs.sheet) {
-    std::fprintf(out, "  sheet     %s (%llu pictures%s)\n", o.sheet.c_str(), U(outputs.sheet->cells()),
-                 outputs.sheet->cells() < r.count ? ", evenly spread" : "");
+    std::fprintf(out, "  sheet     %s (%llu pictures%s, %d x %d each at 4:3)\n", o.sheet.c_str(),
+                 U(outputs.sheet->cells()), outputs.sheet->cells() < r.count ? ", evenly spread" : "",
+                 outputs.sheet->cell().width, outputs.sheet->cell().height);
   }
-  if (outputs.video) std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps)\n", o.video.c_str());
+  if (outputs.video) {
+    std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps, %d x %d at 4:3)\n", o.video.c_str(),
+                 outputs.video->size().width, outputs.video->size().height);
+  }
 }
 
 }  // namespace
