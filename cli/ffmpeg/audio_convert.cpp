@@ -106,13 +106,14 @@ void OpenInput(Conversion& c, const std::string& input, int& stream_index, Audio
   if (stream_index < 0) return;
   AVStream* stream = c.format->streams[stream_index];
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound");
+  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound; --no-audio makes silent tracks");
   c.decoder = avcodec_alloc_context3(codec);
   if (c.decoder == nullptr) throw CliError("out of memory");
   avcodec_parameters_to_context(c.decoder, stream->codecpar);
   c.decoder->pkt_timebase = stream->time_base;
   r = avcodec_open2(c.decoder, codec, nullptr);
-  if (r < 0) throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r));
+  if (r < 0) throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r) +
+                          "; --no-audio makes silent tracks");
 
   c.packet = av_packet_alloc();
   if (c.packet == nullptr) throw CliError("out of memory");
@@ -192,38 +193,56 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
             static_cast<size_t>(got - skip) * kBytesPerSamplePair, written);
   };
 
+  // The resampler follows the decoded frames: broadcasts switch between stereo and
+  // 5.1, and a damaged header can change the format of the frames after it.
+  int in_format = -1, in_rate = 0, in_channels = 0;
+  auto configure = [&](const AVFrame& frame) {
+    if (frame.format == in_format && frame.sample_rate == in_rate && frame.ch_layout.nb_channels == in_channels) {
+      return;
+    }
+    if (c.resampler != nullptr) resample(nullptr, 0);
+    swr_free(&c.resampler);
+    in_format = frame.format;
+    in_rate = frame.sample_rate;
+    in_channels = frame.ch_layout.nb_channels;
+    // Zeroed first: av_channel_layout_copy releases whatever the destination held.
+    AVChannelLayout in_layout{};
+    if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame.ch_layout.nb_channels == 0) {
+      av_channel_layout_default(&in_layout, std::max(1, frame.ch_layout.nb_channels));
+    } else {
+      av_channel_layout_copy(&in_layout, &frame.ch_layout);
+    }
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    int e = swr_alloc_set_opts2(&c.resampler, &stereo, AV_SAMPLE_FMT_U8, kTrackAudioRate, &in_layout,
+                                static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&in_layout);
+    if (e >= 0) e = swr_init(c.resampler);
+    if (e < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(e));
+  };
+
   auto drain_decoder = [&]() {
     for (;;) {
       if (c.full || (c.generator && StopRequested())) return;
       r = c.generator ? c.generator->Pull(c.frame) : avcodec_receive_frame(c.decoder, c.frame);
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+      // A damaged packet is skipped, as players do; the decoder resynchronises.
+      if (r < 0 && !c.generator) return;
       if (r < 0) throw CliError("decoding the sound failed: " + AvErrorText(r));
+      configure(*c.frame);
       if (first) {
         first = false;
-        // Zeroed first: av_channel_layout_copy releases whatever the destination held.
-        AVChannelLayout in_layout{};
-        if (c.frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || c.frame->ch_layout.nb_channels == 0) {
-          av_channel_layout_default(&in_layout, std::max(1, c.frame->ch_layout.nb_channels));
-        } else {
-          av_channel_layout_copy(&in_layout, &c.frame->ch_layout);
-        }
-        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        r = swr_alloc_set_opts2(&c.resampler, &stereo, AV_SAMPLE_FMT_U8, kTrackAudioRate, &in_layout,
-                                static_cast<AVSampleFormat>(c.frame->format), c.frame->sample_rate, 0,
-                                nullptr);
-        av_channel_layout_uninit(&in_layout);
-        if (r >= 0) r = swr_init(c.resampler);
-        if (r < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(r));
         if (start_seconds >= 0 && stream != nullptr) {
           int64_t ts = c.frame->best_effort_timestamp;
           if (ts == AV_NOPTS_VALUE) ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-          const double offset = static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds;
+          // Clamped to 30 years, beyond any limit, so the count of sample pairs stays in range.
+          const double offset =
+              std::clamp(static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds, -1e9, 1e9);
           const int64_t pairs = std::llround(std::fabs(offset) * kTrackAudioRate);
           if (offset > 0) {
             // The sound begins after the picture: silence until it does, written a
             // block at a time so a late start costs no memory.
             const std::vector<uint8_t> silence(size_t{1} << 16, kSilentSample);
-            for (int64_t left = pairs * kBytesPerSamplePair; left > 0;) {
+            for (int64_t left = pairs * kBytesPerSamplePair; left > 0 && !c.full;) {
               const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));
               c.Write(silence.data(), n, written);
               left -= static_cast<int64_t>(n);
