@@ -80,16 +80,6 @@ constexpr double kCutDiscShare = 0.84;
 uint64_t SectorsFor(uint64_t bytes) { return (bytes + kCdSectorBytes - 1) / kCdSectorBytes; }
 double SectorSeconds(uint64_t sectors) { return static_cast<double>(sectors) / kCdSectorsPerSecond; }
 
-// "12:03.50": disc positions and lengths in the summary.
-std::string Clock(uint64_t sectors) {
-  const uint64_t hundredths = sectors * 100 / kCdSectorsPerSecond;
-  char text[32];
-  std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(hundredths / 6000),
-                static_cast<unsigned long long>(hundredths / 100 % 60),
-                static_cast<unsigned long long>(hundredths % 100));
-  return text;
-}
-
 // A path as a shell reads it back.
 std::string ShellWord(const std::string& text) {
   if (text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==
@@ -339,7 +329,7 @@ Plan MakePlan(const DiscOptions& o) {
   }
   const auto pad_sectors = static_cast<uint64_t>(std::ceil(o.pad_to_seconds * kCdSectorsPerSecond));
   if (o.pad && plan.sectors < pad_sectors) {
-    Part pad{"silence up to " + Clock(pad_sectors), "", 0, 0};
+    Part pad{"silence up to " + SectorsToClock(pad_sectors), "", 0, 0};
     pad.silence = std::max(pad_sectors - plan.sectors, kCdMinTrackSectors) * kCdSectorBytes;
     plan.sectors += pad.sectors();
     plan.parts.push_back(pad);
@@ -365,22 +355,22 @@ Plan MakePlan(const DiscOptions& o) {
 
 void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, const Plan& plan) {
   std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", base.c_str(), base.c_str(), base.c_str(),
-               plan.parts.size(), Clock(plan.sectors).c_str());
+               plan.parts.size(), SectorsToClock(plan.sectors).c_str());
   std::fprintf(out, "  track      start     length\n");
   uint64_t at = 0;
   for (size_t i = 0; i < plan.parts.size(); ++i) {
     const Part& p = plan.parts[i];
     std::string what = p.source.empty() || p.end_track
                            ? p.label
-                           : fs::path(p.source).filename().string() + " (" + p.label + ")";
+                           : p.source + " (" + p.label + ")";
     if (p.lengthened) what += ", silence added to 4 s";
-    std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, Clock(at).c_str(), Clock(p.sectors()).c_str(), what.c_str());
+    std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, SectorsToClock(at).c_str(), SectorsToClock(p.sectors()).c_str(), what.c_str());
     at += p.sectors();
   }
   const double capacity = o.capacity_minutes * 60;
   const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
   std::fprintf(out, "  total  %s of disc time (with the 2 s before track 1), %s left on a %g-minute CD-R\n",
-               Clock(plan.sectors + kCdFirstPregapSectors).c_str(), FormatDuration(capacity - used).c_str(),
+               SectorsToClock(plan.sectors + kCdFirstPregapSectors).c_str(), FormatDuration(capacity - used).c_str(),
                o.capacity_minutes);
   if (used > capacity * kCutDiscShare) {
     std::fprintf(out,

@@ -1,10 +1,11 @@
 #include "cli/common/temp_file.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <vector>
 
 #include "cli/common/cli_error.h"
@@ -29,7 +30,8 @@ void TempFile::Create(const std::string& directory, const std::string& prefix,
 
 void TempFile::Keep(const std::string& final_path) {
   if (std::rename(path_.c_str(), final_path.c_str()) != 0) {
-    throw CliError("cannot rename '" + path_ + "' to '" + final_path + "': " + std::strerror(errno));
+    throw CliError("cannot rename '" + path_ + "' to '" + final_path +
+                   "': " + std::strerror(errno));
   }
   SetTempFileForHardExit(nullptr);
   path_.clear();

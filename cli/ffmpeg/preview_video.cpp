@@ -12,11 +12,11 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "cli/common/cli_error.h"
 #include "cli/ffmpeg/av_error.h"
-#include "cli/pictures/png_writer.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -53,8 +53,9 @@ struct PreviewVideo::State {
   AVFrame* picture = nullptr;
   AVFrame* sound = nullptr;
   AVPacket* packet = nullptr;
-  int scale = 1;
-  std::vector<uint8_t> scaled;
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> padded;  // the picture, with slack behind it for swscale
   std::vector<std::vector<float>> planes;
   int64_t next_video_pts = 0;
   int64_t next_audio_pts = 0;
@@ -155,16 +156,15 @@ struct PreviewVideo::State {
 PreviewVideo::PreviewVideo(std::unique_ptr<State> state) : state_(std::move(state)) {}
 PreviewVideo::~PreviewVideo() = default;
 
-std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int scale,
+std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int width, int height,
                                                    std::string* error) {
   // Every failure is reported through *error; the libraries' own chatter (encoder
   // statistics, format guesses) would only bury it.
   if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
   auto s = std::make_unique<State>();
   s->path = path;
-  s->scale = scale;
-  const int width = kPictureWidth * scale;
-  const int height = kPictureHeight * scale;
+  s->width = width;
+  s->height = height;
 
   const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
   if (h264 == nullptr) h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
@@ -257,7 +257,7 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
     return nullptr;
   }
   // swscale reads its source in wide vectors, past the last pixel: keep slack behind it.
-  s->scaled.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3 + 64);
+  s->padded.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3 + 64);
 
   if (!(s->format->oformat->flags & AVFMT_NOFILE)) {
     rc = avio_open(&s->format->pb, path.c_str(), AVIO_FLAG_WRITE);
@@ -277,15 +277,14 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
 
 bool PreviewVideo::AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error) {
   State& s = *state_;
-  const int width = kPictureWidth * s.scale;
-  ScaleRgb(rgb, kPictureWidth, kPictureHeight, s.scale, s.scaled.data());
+  std::memcpy(s.padded.data(), rgb, static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * 3);
   if (av_frame_make_writable(s.picture) < 0) {
     *error = "out of memory for the preview's pictures";
     return false;
   }
-  const uint8_t* source[1] = {s.scaled.data()};
-  const int stride[1] = {width * 3};
-  sws_scale(s.sws, source, stride, 0, kPictureHeight * s.scale, s.picture->data, s.picture->linesize);
+  const uint8_t* source[1] = {s.padded.data()};
+  const int stride[1] = {s.width * 3};
+  sws_scale(s.sws, source, stride, 0, s.height, s.picture->data, s.picture->linesize);
   s.picture->pts = s.next_video_pts++;
   if (!s.Encode(s.video, s.video_stream, s.picture, error)) return false;
   return s.QueueSound(sound, kPairsPerRecord, error) && s.EncodeQueuedSound(false, error);

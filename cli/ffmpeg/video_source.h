@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/pictures/panel_levels.h"
+#include "cli/pictures/panel_view.h"  // the 4:3 display shape
 
 struct AVFrame;
 
@@ -17,13 +18,6 @@ namespace trackloom::cli {
 inline constexpr int kPictureWidth = 144;
 inline constexpr int kPictureHeight = 80;
 inline constexpr int kFramesPerSecond = 18;
-
-// The player shows its 144 x 80 pictures on a screen of about 4:3, not 9:5: the panel's
-// 216 x 160 dots are close to square, and retail discs squeeze 4:3 animation into the
-// whole 144 x 80. A stored pixel is therefore taller than wide, (4/3) / (144/80) =
-// 20:27, and pictures are shaped for the 4:3 screen, not for square pixels.
-inline constexpr int kDisplayShapeWidth = 4;
-inline constexpr int kDisplayShapeHeight = 3;
 
 enum class Fit {
   kLetterbox,  // the whole picture in the 4:3 screen, black bands where the shapes differ

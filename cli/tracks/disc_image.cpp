@@ -548,4 +548,13 @@ std::string SectorsToMsf(uint64_t sectors) {
   return text;
 }
 
+std::string SectorsToClock(uint64_t sectors) {
+  const uint64_t hundredths = sectors * 100 / kCdSectorsPerSecond;
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(hundredths / 6000),
+                static_cast<unsigned long long>(hundredths / 100 % 60),
+                static_cast<unsigned long long>(hundredths % 100));
+  return text;
+}
+
 }  // namespace trackloom::cli

@@ -88,5 +88,7 @@ std::unique_ptr<ByteSource> OpenDiscTrack(const DiscTrack& track, std::string* e
 
 // "MM:SS:FF" for a count of sectors, as cue sheets and TOCs write positions.
 std::string SectorsToMsf(uint64_t sectors);
+// "M:SS.hh" for a count of sectors, as people read disc times.
+std::string SectorsToClock(uint64_t sectors);
 
 }  // namespace trackloom::cli

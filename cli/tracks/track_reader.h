@@ -127,7 +127,8 @@ uint64_t FindRecordHeader(ByteSource& source, uint64_t from);
 // Where record 0 is, read as a player reads a track: at 2092 when a record header is
 // there or on the 19600-byte grid from it (record 0 merely damaged), otherwise at the
 // first record header (another encoder's lead-in). Size() when there is none.
-uint64_t FindFirstRecord(ByteSource& source);
+// headerless: source is a track of a disc image, without the WAV header (2048, not 2092).
+uint64_t FindFirstRecord(ByteSource& source, bool headerless = false);
 
 // True when the 400 bytes at header carry the record header template's data bytes.
 bool IsRecordHeader(const uint8_t* header);
