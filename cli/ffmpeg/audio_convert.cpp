@@ -48,6 +48,9 @@ struct Conversion {
   std::function<void(double seconds)> progress;
   int64_t written = 0;  // sample bytes after the header
   int64_t pairs_to_drop = 0;  // the sound began before the pictures
+  bool aligned = false;       // the first frame placed the sound against the pictures
+  // The format the resampler is set up for.
+  int in_format = -1, in_rate = 0, in_channels = 0;
   std::vector<uint8_t> converted;
 
   ~Conversion() {
@@ -113,13 +116,14 @@ void OpenInput(Conversion& c, const std::string& input, int& stream_index, Audio
   if (stream_index < 0) return;
   AVStream* stream = c.format->streams[stream_index];
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound");
+  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound; --no-audio makes silent tracks");
   c.decoder = avcodec_alloc_context3(codec);
   if (c.decoder == nullptr) throw CliError("out of memory");
   avcodec_parameters_to_context(c.decoder, stream->codecpar);
   c.decoder->pkt_timebase = stream->time_base;
   r = avcodec_open2(c.decoder, codec, nullptr);
-  if (r < 0) throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r));
+  if (r < 0) throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r) +
+                          "; --no-audio makes silent tracks");
 
   c.packet = av_packet_alloc();
   if (c.packet == nullptr) throw CliError("out of memory");
@@ -168,36 +172,46 @@ void AlignToPictures(Conversion& c, const AVFrame* frame) {
   if (c.start_seconds < 0 || c.stream == nullptr) return;
   int64_t ts = frame->best_effort_timestamp;
   if (ts == AV_NOPTS_VALUE) ts = c.stream->start_time != AV_NOPTS_VALUE ? c.stream->start_time : 0;
-  const double offset = static_cast<double>(ts) * av_q2d(c.stream->time_base) - c.start_seconds;
+  // Clamped to 30 years, beyond any limit, so the count of sample pairs stays in range.
+  const double offset =
+      std::clamp(static_cast<double>(ts) * av_q2d(c.stream->time_base) - c.start_seconds, -1e9, 1e9);
   const int64_t pairs = std::llround(std::fabs(offset) * kTrackAudioRate);
   if (offset <= 0) {
     c.pairs_to_drop = pairs;
     return;
   }
   const std::vector<uint8_t> silence(size_t{1} << 16, kSilentSample);
-  for (int64_t left = pairs * kBytesPerSamplePair; left > 0;) {
+  for (int64_t left = pairs * kBytesPerSamplePair; left > 0 && !c.full;) {
     const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));
     c.Write(silence.data(), n, c.written);
     left -= static_cast<int64_t>(n);
   }
 }
 
-// The resampler, from the first decoded frame's own format.
-void StartResampler(Conversion& c, const AVFrame* frame) {
+// The resampler follows the decoded frames: broadcasts switch between stereo and
+// 5.1, and a damaged header can change the format of the frames after it.
+void ConfigureResampler(Conversion& c, const AVFrame& frame) {
+  if (frame.format == c.in_format && frame.sample_rate == c.in_rate && frame.ch_layout.nb_channels == c.in_channels) {
+    return;
+  }
+  if (c.resampler != nullptr) Resample(c, nullptr, 0);
+  swr_free(&c.resampler);
+  c.in_format = frame.format;
+  c.in_rate = frame.sample_rate;
+  c.in_channels = frame.ch_layout.nb_channels;
   // Zeroed first: av_channel_layout_copy releases whatever the destination held.
   AVChannelLayout in_layout{};
-  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels == 0) {
-    av_channel_layout_default(&in_layout, std::max(1, frame->ch_layout.nb_channels));
+  if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame.ch_layout.nb_channels == 0) {
+    av_channel_layout_default(&in_layout, std::max(1, frame.ch_layout.nb_channels));
   } else {
-    av_channel_layout_copy(&in_layout, &frame->ch_layout);
+    av_channel_layout_copy(&in_layout, &frame.ch_layout);
   }
   AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-  int r = swr_alloc_set_opts2(&c.resampler, &stereo, AV_SAMPLE_FMT_U8, kTrackAudioRate, &in_layout,
-                              static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+  int e = swr_alloc_set_opts2(&c.resampler, &stereo, AV_SAMPLE_FMT_U8, kTrackAudioRate, &in_layout,
+                              static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
   av_channel_layout_uninit(&in_layout);
-  if (r >= 0) r = swr_init(c.resampler);
-  if (r < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(r));
-  AlignToPictures(c, frame);
+  if (e >= 0) e = swr_init(c.resampler);
+  if (e < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(e));
 }
 
 // Converts every frame the decoder (or the generator) has ready.
@@ -206,8 +220,14 @@ void DrainDecoder(Conversion& c) {
     if (c.full || (c.generator && StopRequested())) return;
     const int r = c.generator ? c.generator->Pull(c.frame) : avcodec_receive_frame(c.decoder, c.frame);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+    // A damaged packet is skipped, as players do; the decoder resynchronises.
+    if (r < 0 && !c.generator) return;
     if (r < 0) throw CliError("decoding the sound failed: " + AvErrorText(r));
-    if (c.resampler == nullptr) StartResampler(c, c.frame);
+    ConfigureResampler(c, *c.frame);
+    if (!c.aligned) {
+      c.aligned = true;
+      AlignToPictures(c, c.frame);
+    }
     Resample(c, const_cast<const uint8_t**>(c.frame->extended_data), c.frame->nb_samples);
     if (c.progress) c.progress(static_cast<double>(c.written) / (kTrackAudioRate * kBytesPerSamplePair));
     av_frame_unref(c.frame);
