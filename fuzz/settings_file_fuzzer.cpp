@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/common/cli_error.h"
 #include "cli/commands/filter_session.h"
+#include "cli/common/cli_error.h"
 #include "fuzz/memory_file.h"
 
 namespace {

@@ -27,7 +27,7 @@ namespace trackloom::cli {
 namespace {
 
 constexpr int kBytesPerSamplePair = kTrackAudioChannels;  // one byte per channel
-constexpr uint8_t kSilentSample = 0x80;
+constexpr uint8_t kSilentSample = kSilence;
 
 
 // Owns everything one conversion opens; one cleanup path for every exit.

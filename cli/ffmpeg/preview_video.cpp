@@ -23,8 +23,8 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr int kFrameRate = 18;         // one record a frame
-constexpr int kSoundRate = 17640;      // the records' sound
+constexpr int kFrameRate = kFramesPerSecond;  // one record a frame
+constexpr int kSoundRate = kSoundSampleRate;
 constexpr int kPairsPerRecord = kAudioChunkSize / 2;  // 980 stereo sample pairs
 constexpr int kPreferredAudioRate = 44100;  // AAC has no 17640 Hz; 44100 = 2.5 x 17640
 
