@@ -598,6 +598,7 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
   if (!r.report.ok && !r.interrupted) return "the render ended with a failure the filter did not explain";
   if (r.tracks.empty() && !r.interrupted) {
     // Output frame 0 is never written: a track needs at least two pictures.
+    if (r.report.frames_run == 0) return "no picture of '" + o.input + "' could be decoded";
     return "'" + o.input + "' is too short: it gave " + std::to_string(r.report.frames_run) +
            " picture(s) at 18 fps, and a track needs at least 2";
   }

@@ -11,14 +11,12 @@
 
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"  // the 4:3 display shape
+#include "core/track_format.h"
 
 struct AVFrame;
 
 namespace trackloom::cli {
 
-inline constexpr int kPictureWidth = 144;
-inline constexpr int kPictureHeight = 80;
-inline constexpr int kFramesPerSecond = 18;
 
 enum class Fit {
   kLetterbox,  // the whole picture in the 4:3 screen, black bands where the shapes differ

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 namespace {
 
-constexpr int kPictureColumns = 144;
-constexpr int kPictureRows = 80;
+constexpr int kPictureColumns = kPictureWidth;
+constexpr int kPictureRows = kPictureHeight;
 
 // The 8-bit component back to the 4-bit level the player has: v / 17 rounded, so the
 // x 17 values a decoded record holds come back exactly.

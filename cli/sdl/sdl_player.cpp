@@ -19,9 +19,8 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr int kRecordsPerSecond = 18;
-constexpr int kSoundRate = 17640;  // 8-bit unsigned stereo, as the audio slots carry it
-constexpr int kSoundChannels = 2;
+constexpr int kRecordsPerSecond = kFramesPerSecond;
+constexpr int kSoundRate = kSoundSampleRate;  // 8-bit unsigned stereo, as the audio slots carry it
 constexpr uint64_t kSoundBytesPerSecond = uint64_t{kAudioChunkSize} * kRecordsPerSecond;  // 35280
 static_assert(kSoundBytesPerSecond == uint64_t{kSoundRate} * kSoundChannels);
 // 512 sample frames: 29 ms a device buffer, short enough for the picture to follow.

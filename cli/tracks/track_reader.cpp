@@ -18,8 +18,8 @@ namespace trackloom::cli {
 namespace {
 
 // CD audio as the header declares it: 44100 Hz x 2 bytes x 2 channels.
-constexpr uint32_t kTrackByteRate = 176400;
-constexpr uint16_t kTrackBlockAlign = 4;
+constexpr uint16_t kTrackBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;  // 4
+constexpr uint32_t kTrackByteRate = kTrackSampleRate * kTrackBlockAlign;          // 176400
 constexpr uint16_t kPcmFormat = 1;
 constexpr uint32_t kFmtChunkSize = 16;
 constexpr uint64_t kLargestSizeField = 0xFFFFFFFFull;
@@ -399,7 +399,7 @@ bool FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
   return true;
 }
 
-double TrackReport::video_seconds() const { return static_cast<double>(record_count) / 18.0; }
+double TrackReport::video_seconds() const { return static_cast<double>(record_count) / kFramesPerSecond; }
 double TrackReport::disc_seconds() const { return static_cast<double>(record_count) / 9.0; }
 
 TrackReport InspectTrack(ByteSource& source, const InspectOptions& options) {

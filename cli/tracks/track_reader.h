@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 // Random access to the bytes of one file (or of a buffer, for tests and fuzzing).
@@ -134,7 +136,7 @@ uint64_t FindFirstRecord(ByteSource& source, bool headerless = false);
 bool IsRecordHeader(const uint8_t* header);
 
 // One record picture: 144 x 80 pixels, 3 bytes (R, G, B) each, top row first.
-inline constexpr int kRgbPictureSize = 144 * 80 * 3;
+inline constexpr int kRgbPictureSize = kPictureWidth * kPictureHeight * 3;
 
 // Undoes the frame encoder's layout: every component is its 4-bit value x 17.
 // frame_block is the record's 19200 bytes after its 400-byte header.
