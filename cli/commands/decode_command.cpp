@@ -241,6 +241,14 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "trackloom decode: %s: %s\n", o.track.c_str(), report.read_error.c_str());
     return 2;
   }
+  // Pictures are only taken from places that hold a record header: any file long
+  // enough has "records" by its length alone, random bytes included.
+  if (report.record_count > 0 && report.bad_header_records == report.record_count) {
+    std::fprintf(err, "trackloom decode: %s is not a track: none of its %llu record-sized pieces starts "
+                      "with a record header; nothing was written\n",
+                 o.track.c_str(), U(report.record_count));
+    return 1;
+  }
   if (!report.valid()) {
     std::fprintf(err, "trackloom decode: warning: %s has %llu problem%s (see 'trackloom inspect'); "
                       "decoding its %llu whole records\n",

@@ -433,7 +433,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
       if (!error) audio.seconds = static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
     } else {
       temp.Create(directory, ".trackloom-sound-", ".wav");
-      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, far_seconds, temp.path(), sound_progress);
+      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, far_seconds, temp.path(), "the converted sound", sound_progress);
       sound_status.Finish();
       if (converted.stopped) return Interrupted(o);
       if (!converted.has_audio) throw CliError("'" + *audio_file + "' has no audio stream");
@@ -445,10 +445,10 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     temp.Create(directory, ".trackloom-sound-", ".wav");
     AudioConversion converted;
     if (!o.generated) {
-      converted = ConvertAudio(o.input, false, video->video_start_seconds(), far_seconds, temp.path(),
+      converted = ConvertAudio(o.input, false, video->video_start_seconds(), far_seconds, temp.path(), "the converted sound",
                                sound_progress);
     } else if (!o.generated_sound.empty()) {
-      converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), sound_progress);
+      converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), "the converted sound", sound_progress);
     }
     sound_status.Finish();
     if (converted.stopped) return Interrupted(o);

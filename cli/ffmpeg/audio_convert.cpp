@@ -10,6 +10,7 @@
 
 #include "cli/common/byte_order.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/tracks/sound_wav_writer.h"
@@ -39,6 +40,7 @@ struct Conversion {
   AVFrame* frame = nullptr;
   FILE* out = nullptr;
   std::string out_path;
+  std::string out_name;  // out_path as the user knows it
   int64_t limit = INT64_MAX;  // sample bytes the file may hold
   bool full = false;
   std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
@@ -62,7 +64,7 @@ struct Conversion {
       throw CliError("the sound is too long for one WAV file (over 4 GiB)");
     }
     if (std::fwrite(bytes, 1, count, out) != count) {
-      throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
+      throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
     }
     total += static_cast<int64_t>(count);
   }
@@ -142,11 +144,12 @@ bool IsTrackAudioWav(const std::string& path) {
 }
 
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             double max_seconds, const std::string& out_path,
+                             double max_seconds, const std::string& out_path, const std::string& out_name,
                              const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Conversion c;
   c.out_path = out_path;
+  c.out_name = out_name;
   if (max_seconds >= 0) {
     c.limit = static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
   }
@@ -167,14 +170,14 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
 
   c.out = std::fopen(out_path.c_str(), "wb");
   if (c.out == nullptr) {
-    throw CliError("cannot create the sound file '" + out_path + "': " + std::strerror(errno));
+    throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
   }
   std::setvbuf(c.out, nullptr, _IOFBF, 1 << 16);
   uint8_t header[kWavHeaderSize];
   MakeSoundWavHeader(0, header);
   int64_t written = 0;
   if (std::fwrite(header, 1, sizeof header, c.out) != sizeof header) {
-    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
+    throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
   }
 
   std::vector<uint8_t> converted;
@@ -267,8 +270,9 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   MakeSoundWavHeader(static_cast<uint32_t>(written), header);
   if (std::fseek(c.out, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, c.out) != sizeof header ||
       std::fclose(c.out) != 0) {
+    const int error = errno;
     c.out = nullptr;
-    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
+    throw CliError("cannot write " + out_name + ": " + DescribeError(error));
   }
   c.out = nullptr;
   result.data_bytes = written;
