@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/commands/subcommands.h"
+#include "trackloom_version.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ void PrintUsage(FILE* out) {
                "Turns video into track files for VideoNow Color players.\n\nCommands:\n");
   for (const Subcommand& s : kSubcommands) std::fprintf(out, "  %-10s %s\n", s.name, s.summary);
   std::fprintf(out,
-               "\nRun 'trackloom <command> --help' for the options of a command.\n"
+               "\nRun 'trackloom <command> --help' for the options of a command,\n"
+               "'trackloom --version' for the version.\n"
                "Start with 'trackloom demo', or: trackloom encode film.mp4 -o tracks\n");
 }
 
@@ -37,6 +39,10 @@ int main(int argc, char** argv) {
   std::string_view command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (command == "--version" || command == "-V") {
+    std::printf("trackloom %s\n", TRACKLOOM_VERSION);
     return 0;
   }
   for (const Subcommand& s : kSubcommands) {

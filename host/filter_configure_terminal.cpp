@@ -31,6 +31,7 @@
 
 #include "core/instance_state.h"
 #include "core/track_list.h"
+#include "trackloom_version.h"
 
 namespace trackloom {
 namespace {
@@ -402,7 +403,8 @@ std::optional<bool> AskConfirm(Session& s) {
 
 int RunSession(Session& s, InstanceState& state) {
   Print(s,
-        "Filter: Trackloom 1.0\n"
+        TRACKLOOM_DIALOG_CAPTION
+        "\n"
         "Enter accepts a line, Tab completes a path; Esc, Ctrl-C or Ctrl-D cancels,\n"
         "leaving the settings as they were.\n");
   std::optional<std::string> audio = EditPath(s, "Audio file (input): ", state.audio_path);

@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/common/arguments.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/commands/encode_command.h"
 #include "cli/common/progress.h"
 #include "cli/tracks/sound_wav_writer.h"
 #include "cli/tracks/track_files.h"
 #include "cli/ffmpeg/video_source.h"
+#include "cli/pictures/panel_view.h"
 #include "tests/support/temp_dir.h"
 
 namespace trackloom::cli {
@@ -65,6 +67,84 @@ TEST(CliUnits, TimesAndBreakLists) {
   EXPECT_EQ(FrameAtTime(2.0 / 3.0, 18), 12);
 }
 
+// Every subcommand reads its command line through the one reader: the spellings it
+// accepts, what ends the options, and the status and message of each mistake.
+TEST(CliUnits, CommandLineReader) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after the subcommand's name
+    int status;                     // -1: the command runs
+    std::string out_dir, level;     // what --out and --level set
+    bool quiet;
+    std::vector<std::string> operands;
+    const char* err;  // a part of the message, when there is one
+  };
+  const Case cases[] = {
+      {"long with a separate value", {"--out", "d", "x"}, -1, "d", "", false, {"x"}, ""},
+      {"long with =", {"--out=d=e", "x"}, -1, "d=e", "", false, {"x"}, ""},
+      {"short with a separate value", {"-o", "d"}, -1, "d", "", false, {}, ""},
+      {"short with the value attached", {"-od"}, -1, "d", "", false, {}, ""},
+      {"a value may begin with a dash", {"-o", "-d"}, -1, "-d", "", false, {}, ""},
+      {"flags and operands in any order", {"a", "-q", "b"}, -1, "", "", true, {"a", "b"}, ""},
+      {"-- ends the options", {"--", "-q", "--out"}, -1, "", "", false, {"-q", "--out"}, ""},
+      {"- is an operand", {"-"}, -1, "", "", false, {"-"}, ""},
+      {"help", {"-q", "--help", "--bogus"}, 0, "", "", true, {}, ""},
+      {"unknown long", {"--bogus"}, 2, "", "", false, {}, "test: unknown option '--bogus' (see 'trackloom test --help')"},
+      {"unknown short", {"-x"}, 2, "", "", false, {}, "unknown option '-x'"},
+      {"flags are not bundled", {"-qq"}, 2, "", "", false, {}, "unknown option '-qq'"},
+      {"a flag given a value", {"--quiet=1"}, 2, "", "", false, {}, "--quiet takes no value"},
+      {"missing value", {"--out"}, 2, "", "", false, {}, "--out needs a directory"},
+      {"empty value", {"-o", ""}, 2, "", "", false, {}, "-o needs a directory"},
+      {"a value refused", {"--level=9"}, 2, "", "", false, {}, "--level takes 1 or 2, not '9'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out_dir, level;
+    bool quiet = false;
+    const std::vector<Option> options = {
+        {"out", 'o', "a directory",
+         [&](const std::string& v) {
+           out_dir = v;
+           return std::string();
+         }},
+        {"level", 0, "a level",
+         [&](const std::string& v) {
+           level = v;
+           return v == "1" || v == "2" ? "" : "--level takes 1 or 2, not '" + v + "'";
+         }},
+        {"quiet", 'q', nullptr,
+         [&](const std::string&) {
+           quiet = true;
+           return std::string();
+         }},
+    };
+    std::vector<std::string> words = {"test"};
+    words.insert(words.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const CommandLine line = ReadCommandLine(static_cast<int>(argv.size()), argv.data(), options, "HELP\n", out, err);
+    EXPECT_EQ(line.exit_status.value_or(-1), c.status);
+    if (c.status == -1) {
+      EXPECT_EQ(out_dir, c.out_dir);
+      EXPECT_EQ(level, c.level);
+      EXPECT_EQ(line.operands, c.operands);
+    }
+    EXPECT_EQ(quiet, c.quiet);
+    char text[256] = {};
+    std::rewind(out);
+    EXPECT_EQ(std::fread(text, 1, sizeof text - 1, out) > 0, c.status == 0);
+    std::rewind(err);
+    const size_t n = std::fread(text, 1, sizeof text - 1, err);
+    text[n] = '\0';
+    EXPECT_NE(std::string(text).find(c.err), std::string::npos) << text;
+    EXPECT_EQ(n > 0, c.status == 2) << text;
+    std::fclose(out);
+    std::fclose(err);
+  }
+}
+
 TEST(CliUnits, FitGeometryAndFilterChain) {
   struct Case {
     Fit fit;
@@ -100,6 +180,27 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
   EXPECT_TRUE(ParseFit("crop", fit));
   EXPECT_EQ(fit, Fit::kCrop);
   EXPECT_FALSE(ParseFit("Crop", fit));
+}
+
+TEST(CliUnits, PanelFillsTheLargestFourByThreeRectangleOfAnyWindow) {
+  struct Case {
+    int width, height;
+    PictureRect expected;
+  };
+  const Case cases[] = {
+      {648, 486, {0, 0, 648, 486}},         // the window as play opens it
+      {1920, 1080, {240, 0, 1440, 1080}},   // a wide full screen: bands at the sides
+      {600, 1000, {0, 275, 600, 450}},      // a tall window: bands above and below
+      {1, 1, {0, 0, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    const PictureRect r = FitDisplayShape(c.width, c.height);
+    EXPECT_EQ(r.x, c.expected.x);
+    EXPECT_EQ(r.y, c.expected.y);
+    EXPECT_EQ(r.width, c.expected.width);
+    EXPECT_EQ(r.height, c.expected.height);
+  }
 }
 
 TEST(CliUnits, ProgressLineAndDurations) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
@@ -50,25 +51,19 @@ void WriteSettingsFile(const std::string& path, const std::string& line) {
 
 int RunConfigure(int argc, char** argv) {
   std::string settings;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kConfigureHelp, stdout);
-      return 0;
-    } else if (arg == "--settings" && i + 1 < argc) {
-      settings = argv[++i];
-    } else if (arg.rfind("--settings=", 0) == 0) {
-      settings = arg.substr(11);
-    } else {
-      std::fprintf(stderr, "trackloom configure: unexpected '%s' (see 'trackloom configure --help')\n",
-                   arg.c_str());
-      return 2;
-    }
+  const std::vector<Option> table = {
+      {"settings", 0, "a file",
+       [&settings](const std::string& value) {
+         settings = value;
+         return std::string();
+       }},
+  };
+  const CommandLine command_line = ReadCommandLine(argc, argv, table, kConfigureHelp, stdout, stderr);
+  if (command_line.exit_status) return *command_line.exit_status;
+  if (!command_line.operands.empty()) {
+    return UsageError(stderr, "configure", "unexpected '" + command_line.operands[0] + "'");
   }
-  if (settings.empty()) {
-    std::fprintf(stderr, "trackloom configure: --settings FILE is required (see 'trackloom configure --help')\n");
-    return 2;
-  }
+  if (settings.empty()) return UsageError(stderr, "configure", "--settings FILE is required");
   try {
     FilterSession host;
     if (access(settings.c_str(), F_OK) == 0) host.RunSettingsFile(settings);

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/common/arguments.h"
 #include "cli/pictures/contact_sheet.h"
 #include "cli/common/interrupt.h"
 #include "cli/pictures/png_writer.h"
@@ -117,102 +118,69 @@ bool ParseRange(std::string_view text, Options* o) {
   return true;
 }
 
-// 0: parsed; otherwise the exit status (2 for a wrong command line, 0 for --help).
-int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE* err) {
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    auto value = [&](std::string_view* v) {
-      if (i + 1 >= argc) {
-        std::fprintf(err, "trackloom decode: %s needs a value (see 'trackloom decode --help')\n",
-                     argv[i]);
-        return false;
-      }
-      *v = argv[++i];
-      return true;
+// what: "a whole number", "a number", as the help states the option.
+std::string SetNumber(const char* name, const char* what, std::string_view value, int limit, int* field) {
+  if (ParseNumber(value, field) && *field >= 1 && *field <= limit) return "";
+  return std::string(name) + " takes " + what + " from 1 to " + std::to_string(limit) + ", not '" +
+         std::string(value) + "'";
+}
+
+std::vector<Option> OptionTable(Options* o) {
+  auto text = [](std::string* field) {
+    return [field](const std::string& value) {
+      *field = value;
+      return std::string();
     };
-    std::string_view v;
-    if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (!o->track.empty()) {
-        std::fprintf(err, "trackloom decode: one track at a time ('%s' and '%s')\n",
-                     o->track.c_str(), argv[i]);
-        return 2;
-      }
-      o->track = std::string(arg);
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, out);
-      return -1;
-    } else if (arg == "--") {
-      options_done = true;
-    } else if (arg == "-o" || arg == "--output") {
-      if (!value(&v)) return 2;
-      o->output_dir = std::string(v);
-    } else if (arg == "--frames") {
-      if (!value(&v)) return 2;
-      if (!ParseRange(v, o)) {
-        std::fprintf(err,
-                     "trackloom decode: --frames takes record numbers A-B, A- or A (from 0, "
-                     "A not above B), not '%.*s'\n",
-                     static_cast<int>(v.size()), v.data());
-        return 2;
-      }
-    } else if (arg == "--scale") {
-      if (!value(&v)) return 2;
-      if (!ParseNumber(v, &o->scale) || o->scale < 1 || o->scale > kMaxScale) {
-        std::fprintf(err, "trackloom decode: --scale takes a whole number from 1 to %d, not '%.*s'\n",
-                     kMaxScale, static_cast<int>(v.size()), v.data());
-        return 2;
-      }
-    } else if (arg == "--sheet") {
-      if (!value(&v)) return 2;
-      o->sheet = std::string(v);
-    } else if (arg == "--sheet-limit") {
-      if (!value(&v)) return 2;
-      if (!ParseNumber(v, &o->sheet_limit) || o->sheet_limit < 1 || o->sheet_limit > kMaxSheetLimit) {
-        std::fprintf(err, "trackloom decode: --sheet-limit takes a number from 1 to %d, not '%.*s'\n",
-                     kMaxSheetLimit, static_cast<int>(v.size()), v.data());
-        return 2;
-      }
-    } else if (arg == "--video") {
-      if (!value(&v)) return 2;
-      o->video = std::string(v);
-    } else if (arg == "--no-pictures") {
-      o->pictures = false;
-    } else if (arg == "--no-sound") {
-      o->sound = false;
-    } else if (arg == "--lenient") {
-      o->lenient = true;
-    } else if (arg == "--quiet") {
-      o->quiet = true;
-    } else if (arg == "--json") {
-      o->json = true;
-    } else {
-      std::fprintf(err, "trackloom decode: unknown option '%s' (see 'trackloom decode --help')\n",
-                   argv[i]);
-      return 2;
-    }
+  };
+  auto set = [](bool* field, bool to) {
+    return [field, to](const std::string&) {
+      *field = to;
+      return std::string();
+    };
+  };
+  return {
+      {"output", 'o', "a directory", text(&o->output_dir)},
+      {"frames", 0, "a range of records, e.g. 0-35",
+       [o](const std::string& value) {
+         return ParseRange(value, o) ? ""
+                                     : "--frames takes record numbers A-B, A- or A (from 0, A not above B), not '" +
+                                           value + "'";
+       }},
+      {"scale", 0, "a value", [o](const std::string& value) { return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale); }},
+      {"sheet", 0, "a file", text(&o->sheet)},
+      {"sheet-limit", 0, "a value",
+       [o](const std::string& value) { return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit); }},
+      {"video", 0, "a file", text(&o->video)},
+      {"no-pictures", 0, nullptr, set(&o->pictures, false)},
+      {"no-sound", 0, nullptr, set(&o->sound, false)},
+      {"lenient", 0, nullptr, set(&o->lenient, true)},
+      {"quiet", 0, nullptr, set(&o->quiet, true)},
+      {"json", 0, nullptr, set(&o->json, true)},
+  };
+}
+
+// Nothing: go on; otherwise the exit status (2 for a wrong command line, 0 for --help).
+std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE* err) {
+  const CommandLine line = ReadCommandLine(argc, argv, OptionTable(o), kUsage, out, err);
+  if (line.exit_status) return line.exit_status;
+  if (line.operands.empty()) return UsageError(err, "decode", "no track file given");
+  if (line.operands.size() > 1) {
+    return UsageError(err, "decode",
+                      "one track at a time ('" + line.operands[0] + "' and '" + line.operands[1] + "')");
   }
-  if (o->track.empty()) {
-    std::fprintf(err, "trackloom decode: no track file given\n\n%s", kUsage);
-    return 2;
-  }
+  o->track = line.operands[0];
   const bool wants_dir = o->pictures || o->sound;
   if (o->output_dir.empty() && wants_dir && o->sheet.empty() && o->video.empty()) {
-    std::fprintf(err,
-                 "trackloom decode: say where the pictures and sound go with -o DIR (or ask only "
-                 "for --sheet or --video)\n");
-    return 2;
+    return UsageError(err, "decode", "say where the pictures and sound go with -o DIR (or ask only for --sheet or --video)");
   }
   if (o->output_dir.empty()) {
     o->pictures = false;
     o->sound = false;
   }
   if (!o->pictures && !o->sound && o->sheet.empty() && o->video.empty()) {
-    std::fprintf(err, "trackloom decode: nothing to write (--no-pictures and --no-sound, with no "
-                      "--sheet or --video)\n");
-    return 2;
+    return UsageError(err, "decode", "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
   }
-  return 0;
+  return std::nullopt;
 }
 
 std::string RecordFileName(uint64_t record) {
@@ -225,8 +193,7 @@ std::string RecordFileName(uint64_t record) {
 
 int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   Options o;
-  const int parsed = ParseArguments(argc, argv, &o, out, err);
-  if (parsed != 0) return parsed < 0 ? 0 : parsed;
+  if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
 
   std::string error;
   std::unique_ptr<FileSource> source = FileSource::Open(o.track, &error);

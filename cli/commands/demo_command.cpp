@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands/encode_command.h"
+#include "cli/common/arguments.h"
 #include "cli/commands/subcommands.h"
 
 namespace trackloom::cli {
@@ -25,24 +26,24 @@ constexpr int kDemoBreakSeconds = 6;
 int RunDemo(int argc, char** argv) {
   EncodeOptions options;
   options.output_directory = "demo-tracks";
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kDemoHelp, stdout);
-      return 0;
-    } else if ((arg == "-o" || arg == "--output") && i + 1 < argc && argv[i + 1][0] != '\0') {
-      options.output_directory = argv[++i];
-    } else if (arg.rfind("--output=", 0) == 0 && arg.size() > 9) {
-      options.output_directory = arg.substr(9);
-    } else if (arg == "-q" || arg == "--quiet") {
-      options.quiet = true;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else {
-      std::fprintf(stderr, "trackloom demo: unexpected '%s' (see 'trackloom demo --help')\n", arg.c_str());
-      return 2;
-    }
-  }
+  auto flag = [](bool& field) {
+    return [&field](const std::string&) {
+      field = true;
+      return std::string();
+    };
+  };
+  const std::vector<Option> table = {
+      {"output", 'o', "a directory",
+       [&options](const std::string& value) {
+         options.output_directory = value;
+         return std::string();
+       }},
+      {"quiet", 'q', nullptr, flag(options.quiet)},
+      {"json", 0, nullptr, flag(options.json)},
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kDemoHelp, stdout, stderr);
+  if (line.exit_status) return *line.exit_status;
+  if (!line.operands.empty()) return UsageError(stderr, "demo", "unexpected '" + line.operands[0] + "'");
   options.input = "testsrc2=size=320x180:rate=30:duration=" + std::to_string(kDemoSeconds);
   options.generated = true;
   options.generated_sound =

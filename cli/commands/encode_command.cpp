@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "cli/ffmpeg/audio_convert.h"
+#include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/commands/filter_session.h"
 #include "cli/common/interrupt.h"
@@ -71,10 +72,7 @@ constexpr char kEncodeHelp[] =
     "  trackloom encode film.mkv -o tracks --fit crop --break-at 10:00,20:00\n"
     "  trackloom encode clip.mov -o tracks --audio music.flac\n";
 
-int BadOption(const std::string& message) {
-  std::fprintf(stderr, "trackloom encode: %s (see 'trackloom encode --help')\n", message.c_str());
-  return 2;
-}
+int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
 
 // "m:ss.t" for summaries.
 std::string FormatSecondsTenths(double seconds) {
@@ -247,89 +245,84 @@ int64_t FrameAtTime(double seconds, double frame_rate) {
   return static_cast<int64_t>(std::floor(seconds * frame_rate + 1e-6));
 }
 
-int ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    std::string name = arg;
-    std::string value;
-    bool has_value = false;
-    const size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      has_value = true;
-    }
-    auto take = [&]() {
-      if (has_value) return true;
-      if (i + 1 >= argc) return false;
-      value = argv[++i];
-      return true;
-    };
-    if (name == "-h" || name == "--help") {
-      std::fputs(kEncodeHelp, stdout);
-      return 0;
-    } else if (name == "-o" || name == "--output") {
-      if (!take() || value.empty()) return BadOption(name + " needs a directory");
-      o.output_directory = value;
-    } else if (name == "--fit") {
-      if (!take()) return BadOption("--fit needs letterbox, crop or stretch");
-      if (!ParseFit(value, o.fit)) {
-        return BadOption("--fit takes letterbox, crop or stretch, not '" + value + "'");
-      }
-    } else if (name == "--audio") {
-      if (!take() || value.empty()) return BadOption("--audio needs a file");
-      o.audio_file = value;
-    } else if (name == "--no-audio") {
-      o.no_audio = true;
-    } else if (name == "--break") {
-      int count = 0;
-      if (!take()) return BadOption("--break needs frame numbers, e.g. --break 100,250");
-      if (!IsBreakList(value, count)) {
-        return BadOption("--break takes frame numbers like 100,250, not '" + value + "'");
-      }
-      o.break_lists.push_back(value);
-    } else if (name == "--break-at") {
-      if (!take()) return BadOption("--break-at needs times, e.g. --break-at 1:30,3:05.5");
-      size_t start = 0;
-      while (start <= value.size()) {
-        size_t comma = value.find(',', start);
-        if (comma == std::string::npos) comma = value.size();
-        double seconds = 0;
-        const std::string item = value.substr(start, comma - start);
-        if (!ParseTime(item, seconds)) {
-          return BadOption("--break-at takes times like 1:30 or 95.5, not '" + item + "'");
-        }
-        o.break_times.push_back(seconds);
-        start = comma + 1;
-      }
-    } else if (name == "--settings") {
-      if (!take() || value.empty()) return BadOption("--settings needs a file");
-      o.settings_file = value;
-    } else if (name == "--disc-minutes") {
-      char* end = nullptr;
-      if (!take()) return BadOption("--disc-minutes needs a number of minutes");
-      const double minutes = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !(minutes > 0) || minutes > 100000) {
-        return BadOption("--disc-minutes takes a positive number of minutes, not '" + value + "'");
-      }
-      o.disc_minutes = minutes;
-    } else if (name == "-q" || name == "--quiet") {
-      o.quiet = true;
-    } else if (name == "--json") {
-      o.json = true;
-    } else if (name == "-v" || name == "--verbose") {
-      o.verbose = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return BadOption("unknown option '" + arg + "'");
-    } else if (o.input.empty()) {
-      o.input = arg;
-    } else {
-      return BadOption("only one input video, but '" + o.input + "' and '" + arg + "' were given");
-    }
+namespace {
+
+std::string SetBreakTimes(const std::string& value, std::vector<double>& times) {
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t comma = value.find(',', start);
+    if (comma == std::string::npos) comma = value.size();
+    double seconds = 0;
+    const std::string item = value.substr(start, comma - start);
+    if (!ParseTime(item, seconds)) return "--break-at takes times like 1:30 or 95.5, not '" + item + "'";
+    times.push_back(seconds);
+    start = comma + 1;
   }
-  if (o.input.empty()) return BadOption("no input video given");
+  return "";
+}
+
+std::string SetDiscMinutes(const std::string& value, double& minutes) {
+  char* end = nullptr;
+  const double m = std::strtod(value.c_str(), &end);
+  if (*end != '\0' || !(m > 0) || m > 100000) {
+    return "--disc-minutes takes a positive number of minutes, not '" + value + "'";
+  }
+  minutes = m;
+  return "";
+}
+
+std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
+  auto flag = [](bool& field) {
+    return [&field](const std::string&) {
+      field = true;
+      return std::string();
+    };
+  };
+  auto text = [](std::optional<std::string>& field) {
+    return [&field](const std::string& value) {
+      field = value;
+      return std::string();
+    };
+  };
+  return {
+      {"output", 'o', "a directory", text(o.output_directory)},
+      {"fit", 0, "letterbox, crop or stretch",
+       [&o](const std::string& value) {
+         return ParseFit(value, o.fit) ? "" : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+       }},
+      {"audio", 0, "a file", text(o.audio_file)},
+      {"no-audio", 0, nullptr, flag(o.no_audio)},
+      {"break", 0, "frame numbers, e.g. --break 100,250",
+       [&o](const std::string& value) {
+         int count = 0;
+         if (!IsBreakList(value, count)) return "--break takes frame numbers like 100,250, not '" + value + "'";
+         o.break_lists.push_back(value);
+         return std::string();
+       }},
+      {"break-at", 0, "times, e.g. --break-at 1:30,3:05.5",
+       [&o](const std::string& value) { return SetBreakTimes(value, o.break_times); }},
+      {"settings", 0, "a file", text(o.settings_file)},
+      {"disc-minutes", 0, "a number of minutes",
+       [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
+      {"quiet", 'q', nullptr, flag(o.quiet)},
+      {"json", 0, nullptr, flag(o.json)},
+      {"verbose", 'v', nullptr, flag(o.verbose)},
+  };
+}
+
+}  // namespace
+
+std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
+  const CommandLine line = ReadCommandLine(argc, argv, EncodeOptionTable(o), kEncodeHelp, stdout, stderr);
+  if (line.exit_status) return line.exit_status;
+  if (line.operands.empty()) return BadOption("no input video given");
+  if (line.operands.size() > 1) {
+    return BadOption("only one input video, but '" + line.operands[0] + "' and '" + line.operands[1] +
+                     "' were given");
+  }
+  o.input = line.operands[0];
   if (o.no_audio && o.audio_file) return BadOption("--audio and --no-audio contradict each other");
-  return -1;
+  return std::nullopt;
 }
 
 namespace {
@@ -627,8 +620,7 @@ int Encode(const EncodeOptions& o) {
 
 int RunEncode(int argc, char** argv) {
   EncodeOptions options;
-  const int status = ParseEncodeOptions(argc, argv, options);
-  if (status >= 0) return status;
+  if (const std::optional<int> status = ParseEncodeOptions(argc, argv, options)) return *status;
   return Encode(options);
 }
 

@@ -34,10 +34,10 @@ struct EncodeOptions {
   int64_t known_frames = -1;
 };
 
-// Parses the options after the subcommand's name. Returns -1 when the command should
-// go on, otherwise the exit status (0 after --help, 2 after a bad option, with one
-// line on stderr).
-int ParseEncodeOptions(int argc, char** argv, EncodeOptions& options);
+// Parses the options after the subcommand's name (argv[0]). Returns nothing when the
+// command should go on, otherwise the exit status (0 after --help, 2 after a bad
+// option, with one line on stderr).
+std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& options);
 
 // "90", "1:30", "1:02:03.5" into seconds; false for anything else.
 bool ParseTime(const std::string& text, double& seconds);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/common/arguments.h"
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
@@ -152,33 +153,21 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   bool lenient = false;
   bool json = false;
   bool quiet = false;
-  std::vector<std::string> files;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (!options_done && (arg == "-h" || arg == "--help")) {
-      std::fputs(kUsage, out);
-      return 0;
-    } else if (!options_done && arg == "--lenient") {
-      lenient = true;
-    } else if (!options_done && arg == "--json") {
-      json = true;
-    } else if (!options_done && arg == "--quiet") {
-      quiet = true;
-    } else if (!options_done && arg == "--") {
-      options_done = true;
-    } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(err, "trackloom inspect: unknown option '%s' (see 'trackloom inspect --help')\n",
-                   argv[i]);
-      return 2;
-    } else {
-      files.emplace_back(arg);
-    }
-  }
-  if (files.empty()) {
-    std::fprintf(err, "trackloom inspect: no track file given\n\n%s", kUsage);
-    return 2;
-  }
+  auto flag = [](bool& field) {
+    return [&field](const std::string&) {
+      field = true;
+      return std::string();
+    };
+  };
+  const std::vector<Option> table = {
+      {"lenient", 0, nullptr, flag(lenient)},
+      {"json", 0, nullptr, flag(json)},
+      {"quiet", 0, nullptr, flag(quiet)},
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  if (line.exit_status) return *line.exit_status;
+  const std::vector<std::string>& files = line.operands;
+  if (files.empty()) return UsageError(err, "inspect", "no track file given");
 
   const bool show_progress = !quiet && err == stderr && isatty(fileno(stderr));
   int status = 0;

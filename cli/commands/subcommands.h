@@ -8,6 +8,7 @@ int RunDemo(int argc, char** argv);
 int RunConfigure(int argc, char** argv);
 int RunInspect(int argc, char** argv);
 int RunDecode(int argc, char** argv);
+int RunPlay(int argc, char** argv);
 }  // namespace trackloom::cli
 
 // The table main() dispatches from; a line is added with the command that needs it.
@@ -17,4 +18,5 @@ int RunDecode(int argc, char** argv);
   {"configure", "Edit saved filter settings in the filter's dialog", trackloom::cli::RunConfigure}, \
   {"inspect", "Check track files and report every problem with its byte offset", trackloom::cli::RunInspect}, \
   {"decode", "Turn a track back into pictures (PNG), sound (WAV), a contact sheet or a video", trackloom::cli::RunDecode}, \
+  {"play", "Play tracks in a window as the player shows them, with their sound", trackloom::cli::RunPlay}, \
   {"help", "Show this help", nullptr},

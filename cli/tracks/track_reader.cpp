@@ -202,14 +202,14 @@ class Inspector {
     report_.first_record = standard;
     if (HeaderAt(standard)) return true;
     if (report_.read_failed) return false;
-    const uint64_t found = FindRecordHeader(source_, kWaveHeaderSize);
+    const uint64_t found = FindFirstRecord(source_);
     if (found >= report_.file_length) {
       if (report_.file_length >= standard + kRecordHeaderSize) {
         Problem(kWaveHeaderSize, "no record header anywhere in the file: this is not a track");
       }
       return true;
     }
-    if (found > standard && (found - standard) % kFrameRecordSize == 0) return true;
+    if (found == standard) return true;
     report_.first_record = found;
     if (!options_.lenient) {
       Problem(kWaveHeaderSize,
@@ -358,6 +358,18 @@ TrackReport InspectTrack(ByteSource& source, const InspectOptions& options) {
   TrackReport report;
   Inspector(source, options, report).Run();
   return report;
+}
+
+bool IsRecordHeader(const uint8_t* header) { return MatchesHeaderTemplate(header); }
+
+uint64_t FindFirstRecord(ByteSource& source) {
+  const uint64_t size = source.Size();
+  const uint64_t standard = kFirstRecordOffset;
+  const uint64_t found = FindRecordHeader(source, kWaveHeaderSize);
+  if (found >= size) return size;
+  // A header on the grid from 2092 means record 0 is there but damaged.
+  if (found >= standard && (found - standard) % kFrameRecordSize == 0) return standard;
+  return found;
 }
 
 uint64_t FindRecordHeader(ByteSource& source, uint64_t from) {

@@ -117,6 +117,14 @@ TrackReport InspectTrack(ByteSource& source, const InspectOptions& options);
 // (the audio slots may hold anything). Size() when there is none.
 uint64_t FindRecordHeader(ByteSource& source, uint64_t from);
 
+// Where record 0 is, read as a player reads a track: at 2092 when a record header is
+// there or on the 19600-byte grid from it (record 0 merely damaged), otherwise at the
+// first record header (another encoder's lead-in). Size() when there is none.
+uint64_t FindFirstRecord(ByteSource& source);
+
+// True when the 400 bytes at header carry the record header template's data bytes.
+bool IsRecordHeader(const uint8_t* header);
+
 // One record picture: 144 x 80 pixels, 3 bytes (R, G, B) each, top row first.
 inline constexpr int kRgbPictureSize = 144 * 80 * 3;
 

@@ -1,0 +1,103 @@
+#include "cli/common/arguments.h"
+
+#include <string_view>
+
+namespace trackloom::cli {
+namespace {
+
+const Option* FindLong(const std::vector<Option>& options, std::string_view name) {
+  for (const Option& o : options) {
+    if (name == o.name) return &o;
+  }
+  return nullptr;
+}
+
+const Option* FindShort(const std::vector<Option>& options, char name) {
+  for (const Option& o : options) {
+    if (o.short_name != 0 && o.short_name == name) return &o;
+  }
+  return nullptr;
+}
+
+// One option as written: which it is, how it was spelled, and its value when the
+// same word carried one ("--name=value", "-nvalue").
+struct Word {
+  const Option* option = nullptr;
+  std::string spelled;
+  std::optional<std::string> attached;
+};
+
+Word Recognise(const std::vector<Option>& options, const std::string& arg) {
+  Word w;
+  if (arg.rfind("--", 0) == 0) {
+    const size_t eq = arg.find('=');
+    w.spelled = arg.substr(0, eq);
+    w.option = FindLong(options, std::string_view(w.spelled).substr(2));
+    if (eq != std::string::npos) w.attached = arg.substr(eq + 1);
+  } else {
+    w.spelled = arg.substr(0, 2);
+    w.option = FindShort(options, arg[1]);
+    if (arg.size() > 2) {
+      if (w.option == nullptr || w.option->value == nullptr) {
+        w.option = nullptr;  // no bundling of flags: "-qv" is not an option here
+        w.spelled = arg;
+      } else {
+        w.attached = arg.substr(2);
+      }
+    }
+  }
+  return w;
+}
+
+}  // namespace
+
+int UsageError(std::FILE* err, const std::string& name, const std::string& message) {
+  std::fprintf(err, "trackloom %s: %s (see 'trackloom %s --help')\n", name.c_str(), message.c_str(),
+               name.c_str());
+  return kUsageErrorStatus;
+}
+
+CommandLine ReadCommandLine(int argc, char** argv, const std::vector<Option>& options,
+                            const char* help, std::FILE* out, std::FILE* err) {
+  CommandLine line;
+  const std::string name = argc > 0 ? argv[0] : "";
+  auto fail = [&](const std::string& message) {
+    line.exit_status = UsageError(err, name, message);
+    return line;
+  };
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options_done || arg.size() < 2 || arg[0] != '-') {
+      line.operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(help, out);
+      line.exit_status = 0;
+      return line;
+    }
+    const Word w = Recognise(options, arg);
+    if (w.option == nullptr) return fail("unknown option '" + arg + "'");
+    std::string value;
+    if (w.option->value == nullptr) {
+      if (w.attached) return fail(w.spelled + " takes no value");
+    } else if (w.attached) {
+      value = *w.attached;
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    }
+    // An empty value is as good as none: no option has a use for one.
+    if (w.option->value != nullptr && value.empty())
+      return fail(w.spelled + " needs " + w.option->value);
+    const std::string problem = w.option->set(value);
+    if (!problem.empty()) return fail(problem);
+  }
+  return line;
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,50 @@
+// The one command-line reader every subcommand uses: a table of options, each with
+// what to do with its value, read the same way everywhere.
+//
+//   --name value   --name=value   -n value   -nvalue   (options that take a value)
+//   --name         -n                                   (options that do not)
+//   --             everything after it is an operand, even when it begins with '-'
+//   -              an operand (standard input or output, where a subcommand allows it)
+//   -h, --help     the subcommand's help on standard output, exit status 0
+//
+// An empty value counts as a missing one. A usage error prints one line, "trackloom NAME: what is
+// wrong (see 'trackloom NAME
+// --help')", and gives exit status 2.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trackloom::cli {
+
+inline constexpr int kUsageErrorStatus = 2;
+
+struct Option {
+  const char* name;  // the long form, without its dashes
+  char short_name;   // 0: none
+  // What the value is ("a directory", for "-o needs a directory"); null for an
+  // option that takes no value.
+  const char* value;
+  // Takes the value (empty for an option without one) and returns what is wrong
+  // with it, or an empty string when it is accepted.
+  std::function<std::string(const std::string& value)> set;
+};
+
+struct CommandLine {
+  std::vector<std::string> operands;
+  // Set when the subcommand must not run: 0 after --help, kUsageErrorStatus after
+  // a usage error (already reported).
+  std::optional<int> exit_status;
+};
+
+// Reads argv[1] .. argv[argc - 1]; argv[0] is the subcommand's name.
+CommandLine ReadCommandLine(int argc, char** argv, const std::vector<Option>& options,
+                            const char* help, std::FILE* out, std::FILE* err);
+
+// Reports a usage error of the subcommand name on err and returns kUsageErrorStatus.
+int UsageError(std::FILE* err, const std::string& name, const std::string& message);
+
+}  // namespace trackloom::cli

@@ -1,0 +1,75 @@
+#include "cli/pictures/panel_view.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace trackloom::cli {
+
+namespace {
+
+constexpr int kPictureColumns = 144;
+constexpr int kDisplayShapeWide = 4;
+constexpr int kDisplayShapeHigh = 3;
+
+// The 8-bit component back to the 4-bit level the player has: v / 17 rounded, so the
+// x 17 values a decoded record holds come back exactly.
+uint8_t Level(uint8_t v) { return static_cast<uint8_t>((v + 8) / 17); }
+
+}  // namespace
+
+void RenderPanel(const uint8_t* rgb, uint8_t* panel) {
+  for (int y = 0; y < kPanelHeight; ++y) {
+    const bool odd = (y % 2) == 1;
+    const uint8_t* picture_row = rgb + (y / 2) * kPictureColumns * 3;
+    uint8_t* out = panel + y * kPanelWidth * 3;
+    for (int x = 0; x < kPanelWidth; ++x) {
+      const int component = (x + (odd ? 1 : 0)) % 3;  // 0 red, 1 green, 2 blue
+      // Every three dots of a row cover two pixels: on even rows the first dot
+      // belongs to the left pixel, on odd rows the first two do.
+      const int step = x % 3;
+      const bool right = odd ? step == 2 : step != 0;
+      const int column = 2 * (x / 3) + (right ? 1 : 0);
+      const uint8_t value = static_cast<uint8_t>(Level(picture_row[column * 3 + component]) * 17);
+      out[x * 3 + 0] = component == 0 ? value : 0;
+      out[x * 3 + 1] = component == 1 ? value : 0;
+      out[x * 3 + 2] = component == 2 ? value : 0;
+    }
+  }
+}
+
+PictureRect PanelDisplaySize(int scale) {
+  return {0, 0, kPanelWidth * scale, kPanelWidth * scale * kDisplayShapeHigh / kDisplayShapeWide};
+}
+
+PictureRect FitDisplayShape(int width, int height) {
+  PictureRect r;
+  if (static_cast<long long>(width) * kDisplayShapeHigh <= static_cast<long long>(height) * kDisplayShapeWide) {
+    r.width = width;
+    r.height = width * kDisplayShapeHigh / kDisplayShapeWide;
+  } else {
+    r.height = height;
+    r.width = height * kDisplayShapeWide / kDisplayShapeHigh;
+  }
+  r.x = (width - r.width) / 2;
+  r.y = (height - r.height) / 2;
+  return r;
+}
+
+void ScalePanel(const uint8_t* panel, int width, int height, uint8_t* out) {
+  std::vector<int> source_x(static_cast<size_t>(std::max(width, 0)));
+  for (int x = 0; x < width; ++x) source_x[static_cast<size_t>(x)] = (2 * x + 1) * kPanelWidth / (2 * width);
+  for (int y = 0; y < height; ++y) {
+    const int sy = (2 * y + 1) * kPanelHeight / (2 * height);
+    const uint8_t* row = panel + sy * kPanelWidth * 3;
+    uint8_t* o = out + static_cast<size_t>(y) * static_cast<size_t>(width) * 3;
+    for (int x = 0; x < width; ++x) {
+      const uint8_t* dot = row + source_x[static_cast<size_t>(x)] * 3;
+      o[0] = dot[0];
+      o[1] = dot[1];
+      o[2] = dot[2];
+      o += 3;
+    }
+  }
+}
+
+}  // namespace trackloom::cli

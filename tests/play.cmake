@@ -1,0 +1,11 @@
+# trackloom play end to end, on a virtual display of its own: SDL's disk sound driver
+# writes what would be heard to a file, xdotool presses keys, FFmpeg grabs the window.
+if(TARGET trackloom AND TARGET trackloom_cli_sdl)
+  add_executable(play_tests play_test.cpp cli_run.cpp)
+  target_link_libraries(play_tests PRIVATE trackloom_test_support GTest::gtest_main)
+  trackloom_warnings(play_tests)
+  target_compile_definitions(play_tests PRIVATE TRACKLOOM_BINARY="$<TARGET_FILE:trackloom>")
+  add_dependencies(play_tests trackloom)
+  add_test(NAME play_tests COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-xvfb $<TARGET_FILE:play_tests>)
+  set_tests_properties(play_tests PROPERTIES TIMEOUT 180)
+endif()
