@@ -1,7 +1,6 @@
 #include "cli/commands/encode_command.h"
 
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,8 +19,10 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
+#include "cli/common/output_file.h"
 #include "cli/common/temp_file.h"
 #include "cli/tracks/track_files.h"
+#include "core/wave_file.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -36,10 +37,13 @@ constexpr char kEncodeHelp[] =
     "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
     "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is scaled to\n"
     "144 x 80 and converted to 18 frames per second; the sound is resampled to 8-bit\n"
-    "stereo at 17640 Hz. Existing track files in DIR are overwritten.\n"
+    "stereo at 17640 Hz. A DIR that already holds track files is refused unless\n"
+    "--overwrite is given, and so is a DIR another encode is writing into.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
+    "  --overwrite             replace the track files already in DIR; those numbered\n"
+    "                          past the new last track are removed at the end\n"
     "  --fit MODE              how the picture fills 144 x 80:\n"
     "                            letterbox  whole picture, black bars (default)\n"
     "                            crop       fill the frame, cut the edges\n"
@@ -64,6 +68,7 @@ constexpr char kEncodeHelp[] =
     "Each frame record takes 1/9 s of disc time (a track plays at double CD speed),\n"
     "so an 80-minute disc holds 40 minutes of video.\n"
     "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
+    "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
     "130 interrupted.\n"
     "\n"
@@ -153,16 +158,19 @@ void PrepareOutputDirectory(const std::string& directory) {
   }
 }
 
-std::string WriteFailureReason(const std::string& directory, const TrackFileInfo* track) {
-  struct statvfs fs {};
-  if (statvfs(directory.c_str(), &fs) == 0 &&
-      static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize < kTrackRecordBytes) {
-    return "the disk is full";
-  }
-  if (track != nullptr && track->length + kTrackRecordBytes > kTrackLengthLimit) {
+std::string WriteFailureReason(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && info.st_size + kTrackRecordBytes > kTrackLengthLimit) {
     return "the track reached the 4 GiB limit of a WAV file; add a break earlier";
   }
-  return "the file could not be written";
+  return DescribeError(WaveFile::LastError());
+}
+
+// "a track file (VDN Track 01.wav)" or "5 track files (VDN Track 01.wav to VDN Track 05.wav)".
+std::string DescribeTrackNumbers(const std::vector<int>& numbers) {
+  if (numbers.size() == 1) return "a track file (" + TrackFileName(numbers.front()) + ")";
+  return std::to_string(numbers.size()) + " track files (" + TrackFileName(numbers.front()) + " to " +
+         TrackFileName(numbers.back()) + ")";
 }
 
 // A pipe, a terminal or standard input: what is read from it is gone.
@@ -286,6 +294,7 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
   };
   return {
       {"output", 'o', "a directory", text(o.output_directory)},
+      {"overwrite", 0, nullptr, flag(o.overwrite)},
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
          return ParseFit(value, o.fit) ? "" : "--fit takes letterbox, crop or stretch, not '" + value + "'";
@@ -402,6 +411,14 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     throw CliError("cannot read the sound file '" + *audio_file + "': " + std::strerror(errno));
   }
   PrepareOutputDirectory(directory);
+  // Held until the command ends: a second encode into the same directory would mix
+  // its tracks with these.
+  const OutputDirectoryLock lock(directory);
+  const std::vector<int> existing = TrackNumbersIn(directory);
+  if (!existing.empty() && !o.overwrite) {
+    throw CliError("'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
+                   " from an earlier encode; give --overwrite to replace them, or give another directory");
+  }
   // Converting the sound of a long film takes a while: say so on a terminal.
   const bool on_terminal = chatty && isatty(STDERR_FILENO);
   Progress sound_status(stderr, on_terminal, -1);
@@ -458,6 +475,10 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
       }
     }
   }
+  // Sound used as it is may be cut short by someone else while the encode reads it.
+  struct stat sound_before {};
+  const bool sound_as_is = !audio.path.empty() && audio.path == audio_file.value_or("") &&
+                           stat(audio.path.c_str(), &sound_before) == 0;
   if (audio.path.size() > kMaxPathLength) {
     throw CliError("the sound file path is too long for the filter (at most " +
                    std::to_string(kMaxPathLength) + " characters): " + audio.path);
@@ -492,8 +513,11 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   progress.Finish();
   const bool interrupted = StopRequested();
   if (!video->read_error().empty() && !interrupted && !o.quiet) {
-    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s); the tracks end there\n",
-                 o.input.c_str(), video->read_error().c_str());
+    std::fprintf(stderr,
+                 "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
+                 "tracks end there\n",
+                 o.input.c_str(), video->read_error().c_str(), static_cast<long long>(report.frames_run),
+                 FormatDuration(static_cast<double>(report.frames_run) / kPictureFramesPerSecond).c_str());
   }
 
   const GapReport& gaps = video->gaps();
@@ -509,14 +533,22 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
   // tracks on disk are whole files here.
   const std::vector<TrackFileInfo> tracks = before.WrittenSince(directory);
 
+  // The filter's own message comes first, as it stands; then which file, and why.
+  const int32_t opened = host.TracksOpened();
+  const std::string complete = tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
   std::string failure;
   if (!report.errors.empty()) {
-    failure = report.errors.front();  // the filter's own message, as it stands
+    failure = report.errors.front();
+    if (failure == "Failed to create output file") {
+      const std::string path = directory + "/" + TrackFileName(opened + 1);
+      failure += ": cannot write '" + path + "': " + DescribeWriteError(path, WaveFile::LastError()) + complete;
+    } else if (failure == "Failed to open audio file") {
+      failure += ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
+    }
   } else if (report.failed_frame) {
-    const TrackFileInfo* last = tracks.empty() ? nullptr : &tracks.back();
-    failure = "writing frame " + std::to_string(*report.failed_frame) + " to '" +
-              (last ? last->path : directory) + "' failed: " + WriteFailureReason(directory, last) +
-              "; the tracks written so far are complete";
+    const std::string path = directory + "/" + TrackFileName(opened);
+    failure = "writing frame " + std::to_string(*report.failed_frame) + " to '" + path +
+              "' failed: " + WriteFailureReason(path) + complete;
   } else if (frames.failure()) {
     failure = *frames.failure() + "; the tracks written so far are complete";
   } else if (!report.ok && !interrupted) {
@@ -527,6 +559,27 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
               " picture(s) at 18 fps, and a track needs at least 2";
   }
   temp.Remove();
+  struct stat sound_after {};
+  if (failure.empty() && sound_as_is && stat(audio.path.c_str(), &sound_after) == 0 &&
+      sound_after.st_size < sound_before.st_size) {
+    const double ended = static_cast<double>(std::max<off_t>(sound_after.st_size - kWavHeaderSize, 0)) /
+                         (kTrackAudioRate * kTrackAudioChannels);
+    const double records = static_cast<double>(report.frames_run) / kPictureFramesPerSecond;
+    if (ended < records && ended < audio.seconds) {
+      failure = "the sound file '" + audio.path + "' was cut short while encoding: it ended at " +
+                FormatDuration(ended) + "; the rest is silent";
+    }
+  }
+
+  // The directory's earlier tracks past the new last one belong to another encode.
+  std::vector<std::string> removed;
+  if (o.overwrite && !tracks.empty()) {
+    for (int n : TrackNumbersIn(directory)) {
+      if (n <= static_cast<int>(tracks.size())) continue;
+      const std::string name = TrackFileName(n);
+      if (unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
+    }
+  }
 
   int64_t total_records = 0;
   double total_disc = 0;
@@ -560,6 +613,9 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
                   over ? "true" : "false", interrupted ? "true" : "false",
                   failure.empty() && !interrupted ? "true" : "false");
     json += numbers;
+    json += ",\"removed\":[";
+    for (size_t i = 0; i < removed.size(); ++i) json += (i ? "," : "") + JsonString(removed[i]);
+    json += "]";
     if (!failure.empty()) json += ",\"error\":" + JsonString(failure);
     std::printf("%s}\n", json.c_str());
   } else if (!o.quiet) {
@@ -577,6 +633,11 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
                   FormatSecondsTenths(total_disc).c_str());
     }
     std::printf("Disc time: %s of %g minutes.\n", FormatDuration(total_disc).c_str(), o.disc_minutes);
+    if (!removed.empty()) {
+      std::printf("Removed %zu track%s of an earlier encode:", removed.size(), removed.size() == 1 ? "" : "s");
+      for (const std::string& name : removed) std::printf(" %s", name.c_str());
+      std::printf("\n");
+    }
   }
   std::fflush(stdout);
 

@@ -10,6 +10,7 @@
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
+#include "cli/tracks/track_repair.h"
 #include "cli/commands/track_tools.h"
 
 namespace trackloom::cli {
@@ -55,7 +56,7 @@ std::string AudioSummary(const TrackReport& r) {
   return text;
 }
 
-void PrintText(std::FILE* out, const std::string& file, const TrackReport& r) {
+void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
   if (r.valid()) {
     std::fprintf(out, "%s: valid track\n", file.c_str());
   } else {
@@ -104,9 +105,14 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r) {
       std::fprintf(out, "    ... and %llu more\n", U(r.problem_count - r.problems.size()));
     }
   }
+  if (repair.possible) {
+    std::fprintf(out, "  repair       never finished; trackloom repair \"%s\" cuts it to its %llu whole "
+                      "records and writes its size fields\n",
+                 file.c_str(), U(repair.records));
+  }
 }
 
-void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r) {
+void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
   const TrackWavFields& w = r.wav;
   std::fprintf(out, "{\"file\": ");
   WriteJsonString(out, file);
@@ -138,6 +144,7 @@ void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r) {
                r.disc_seconds());
   std::fprintf(out, ", \"records_with_sound\": %llu, \"audio\": \"%s\"", U(r.records_with_sound),
                r.record_count == 0 ? "none" : (r.records_with_sound > 0 ? "sound" : "silence"));
+  std::fprintf(out, ", \"repairable\": %s", repair.possible ? "true" : "false");
   std::fprintf(out, ", \"problem_count\": %llu, \"problems\": [", U(r.problem_count));
   for (size_t i = 0; i < r.problems.size(); ++i) {
     std::fprintf(out, "%s{\"offset\": %llu, \"what\": ", i == 0 ? "" : ", ", U(r.problems[i].offset));
@@ -194,15 +201,16 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     const int file_status = report.read_failed ? 2 : (report.valid() ? 0 : 1);
     if (file_status > status) status = file_status;
+    const RepairPlan repair = PlanRepair(report);
 
     if (json) {
       if (i > 0) std::fprintf(out, ", ");
-      PrintJson(out, file, report);
+      PrintJson(out, file, report, repair);
     } else if (source == nullptr) {
       std::fprintf(err, "trackloom inspect: %s: %s\n", file.c_str(), report.read_error.c_str());
     } else {
       if (i > 0) std::fputc('\n', out);
-      PrintText(out, file, report);
+      PrintText(out, file, report, repair);
       if (report.read_failed) {
         std::fprintf(err, "trackloom inspect: %s: %s\n", file.c_str(), report.read_error.c_str());
       }

@@ -10,6 +10,7 @@ namespace trackloom::cli {
 
 int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err);
 int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err);
+int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 // text as a JSON string, quotes included.
 inline void WriteJsonString(std::FILE* out, std::string_view text) {
