@@ -70,7 +70,7 @@ for name in clip-720p-60s.mp4 clip-1080p-10s.mp4; do
   clip="$work/$name"
   out="$work/tracks-${name%.mp4}"
   chain=$("$trackloom" encode "$clip" -o "$out" --json --no-audio --quiet |
-    sed -n 's/.*"filter_chain":"\([^"]*\)".*/\1/p')
+    sed -n 's/.*"filter_chain": *"\([^"]*\)".*/\1/p')
   [ -n "$chain" ] || { echo "cli_vs_ffmpeg: trackloom did not report its filter chain" >&2; exit 1; }
   best_ours="" best_vid="" best_aud="" peak="" ffpeak="" cpu_ours="" cpu_vid="" cpu_aud=""
   for ((i = 0; i < runs; i++)); do

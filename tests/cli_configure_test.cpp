@@ -75,12 +75,14 @@ TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
   // el_end never frees; in a sanitizer build the command's exit would report them.
   std::ofstream(dir.File("lsan.supp")) << "leak:wcsdup\n";
   const std::string saved = "VirtualDub.video.filters.instance[0].Config(1,\"/a.wav\",\"/out\",\"200;100\");\n";
+  const std::string broken = "Config(1,\"/a\\nb.wav\",\"/out\",\"200;100\")\n";
   struct Case {
     const char* name;
     const char* initial;  // null: no file yet
     std::vector<std::string> keys;
     int status;
     std::string expected;  // the file afterwards
+    const char* says = nullptr;  // words of the refusal, when it is refused
   };
   const Case cases[] = {
       // Keep both paths and both frames, add 50, end the list, OK.
@@ -91,7 +93,9 @@ TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
       // No file yet: empty settings, typed in; backslashes are doubled in the line.
       {"new", nullptr, {"/s\\x.wav\r", "/t\r", "7\r", "\r", "\r"}, 0, "Config(1,\"/s\\\\x.wav\",\"/t\",\"7\")\n"},
       // The filter writes a quote in a path unescaped: refused, the file unchanged.
-      {"quote", saved.c_str(), {"\"x\r", "\r", "\r", "\r", "\r", "\r"}, 1, saved},
+      {"quote", saved.c_str(), {"\"x\r", "\r", "\r", "\r", "\r", "\r"}, 1, saved, "double quote"},
+      // A line break set with \n would split the saved line: refused too.
+      {"line-break", broken.c_str(), {"\r", "\r", "\r", "\r", "\r", "\r"}, 1, broken, "line break"},
   };
   for (const Case& c : cases) {
     const std::string path = dir.File(std::string(c.name) + ".vcf");
@@ -99,8 +103,8 @@ TEST(CliConfigure, EditsTheSettingsFileOnOkAndLeavesItOnCancel) {
     const Outcome outcome = ConfigureOnTerminal(path, c.keys, dir.File("lsan.supp"));
     EXPECT_EQ(outcome.status, c.status) << c.name << "\n" << outcome.screen;
     EXPECT_EQ(ReadText(path), c.expected) << c.name;
-    if (std::string(c.name) == "quote") {
-      EXPECT_NE(outcome.screen.find("double quote"), std::string::npos) << outcome.screen;
+    if (c.says != nullptr) {
+      EXPECT_NE(outcome.screen.find(c.says), std::string::npos) << outcome.screen;
     }
     EXPECT_FALSE(FileExists(path + ".tmp")) << c.name;
   }

@@ -124,39 +124,121 @@ TEST(CliEncode, LosslessInputAtTheFiltersFormatPassesBitForBit) {
   }
 }
 
-TEST(CliEncode, FitModesPlaceTheWholePictureOrFillTheFrame) {
+// A white circle on grey, round as shown (its stored pixels are sar_num:sar_den), in
+// a clip of the given size; turned, the clip's display matrix asks for a quarter turn.
+std::string MakeCircleClip(const TempDir& dir, const std::string& name, int width, int height, int sar_num,
+                           int sar_den, bool turned) {
+  char graph[400];
+  std::snprintf(graph, sizeof graph,
+                "color=gray:size=%dx%d:rate=18:duration=0.3,format=gray,"
+                "geq=lum='if(lte(hypot((X-W/2)*%d/%d,Y-H/2),0.3*min(W*%d/%d,H)),255,128)',setsar=%d/%d",
+                width, height, sar_num, sar_den, sar_num, sar_den, sar_num, sar_den);
+  const std::string path = dir.File(name + (turned ? ".mp4" : ".mkv"));
+  if (!turned) {
+    Ffmpeg({"-f", "lavfi", "-i", graph, "-c:v", "ffv1", path});
+    return path;
+  }
+  Ffmpeg({"-f", "lavfi", "-i", graph, "-c:v", "mpeg4", "-q:v", "2", dir.File(name + "-upright.mp4")});
+  Ffmpeg({"-i", dir.File(name + "-upright.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90", path});
+  return path;
+}
+
+// The shape rules by what a decoded picture shows: where the picture lies in 144 x 80
+// (the black bands) and whether the circle is round on the 4:3 screen, where a stored
+// pixel is 20:27, so a round circle is 1.35 times as many columns wide as rows high.
+TEST(CliEncode, PicturesAreShapedForTheFourByThreeScreen) {
   TempDir dir;
-  // A white picture four times as wide as high: letterboxed it keeps black bars
-  // above and below (144 x 36 in the middle), cropped or stretched it fills 144 x 80.
-  Ffmpeg({"-f", "lavfi", "-i", "color=white:size=320x80:rate=18:duration=0.5", "-c:v", "ffv1",
-          dir.File("wide.mkv")});
-  Ffmpeg({"-f", "lavfi", "-i", "color=white:size=80x160:rate=18:duration=0.5", "-c:v", "ffv1",
-          dir.File("tall.mkv")});
   struct Case {
-    const char* input;
+    const char* name;
+    int width, height, sar_num, sar_den;
+    bool turned;
     const char* fit;
-    int row, column;
-    int expected;  // 4-bit red at that place
+    int left, right, top, bottom;  // the picture's extent in the record, inclusive
   };
   const Case cases[] = {
-      {"wide.mkv", "letterbox", 0, 72, 0},   {"wide.mkv", "letterbox", 21, 72, 0},
-      {"wide.mkv", "letterbox", 23, 72, 15}, {"wide.mkv", "letterbox", 57, 72, 15},
-      {"wide.mkv", "letterbox", 79, 72, 0},  {"wide.mkv", "crop", 0, 72, 15},
-      {"wide.mkv", "crop", 79, 0, 15},       {"wide.mkv", "stretch", 0, 0, 15},
-      {"tall.mkv", "letterbox", 40, 0, 0},   {"tall.mkv", "letterbox", 40, 72, 15},
-      {"tall.mkv", "letterbox", 40, 143, 0}, {"tall.mkv", "crop", 40, 0, 15},
+      {"4:3 fills the screen", 320, 240, 1, 1, false, "letterbox", 0, 143, 0, 79},
+      {"16:9 has bands above and below", 320, 180, 1, 1, false, "letterbox", 0, 143, 10, 69},
+      {"portrait stands upright", 180, 320, 1, 1, false, "letterbox", 41, 101, 0, 79},
+      {"anamorphic 16:9 by its pixel shape", 360, 240, 32, 27, false, "letterbox", 0, 143, 10, 69},
+      {"turned by its display matrix", 320, 180, 1, 1, true, "letterbox", 41, 101, 0, 79},
+      {"16:9 cropped fills the screen", 320, 180, 1, 1, false, "crop", 0, 143, 0, 79},
   };
   for (const Case& c : cases) {
-    const std::string out = std::string("out-") + c.input + "-" + c.fit;
-    if (!FileExists(dir.File(out))) {
-      const CommandResult r =
-          RunTrackloom({"encode", dir.File(c.input), "-o", dir.File(out), "--no-audio", "--fit", c.fit});
-      ASSERT_EQ(r.status, 0) << r.err;
+    SCOPED_TRACE(c.name);
+    const std::string clip = MakeCircleClip(dir, "clip", c.width, c.height, c.sar_num, c.sar_den, c.turned);
+    std::filesystem::remove_all(dir.File("out"));
+    const CommandResult r = RunTrackloom({"encode", clip, "-o", dir.File("out"), "--no-audio", "--fit", c.fit});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> picture = ReadTrack(TrackPath(dir, "out", 1)).PictureNibbles(2);
+    int left = 144, right = -1, top = 80, bottom = -1;
+    int circle_left = 144, circle_right = -1, circle_top = 80, circle_bottom = -1;
+    for (int y = 0; y < 80; ++y) {
+      for (int x = 0; x < 144; ++x) {
+        const int red = picture[(static_cast<size_t>(y) * 144 + static_cast<size_t>(x)) * 3];
+        if (red > 0) {
+          left = std::min(left, x), right = std::max(right, x);
+          top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+        if (red >= 12) {
+          circle_left = std::min(circle_left, x), circle_right = std::max(circle_right, x);
+          circle_top = std::min(circle_top, y), circle_bottom = std::max(circle_bottom, y);
+        }
+      }
     }
+    EXPECT_NEAR(left, c.left, 1);
+    EXPECT_NEAR(right, c.right, 1);
+    EXPECT_NEAR(top, c.top, 1);
+    EXPECT_NEAR(bottom, c.bottom, 1);
+    const double circle_shape = (circle_right - circle_left + 1.0) / (circle_bottom - circle_top + 1.0);
+    EXPECT_NEAR(circle_shape, 1.35, 0.08);
+  }
+}
+
+// A slow grey ramp, still for a second: dithered, every block of 8 x 2 pixels (where
+// each component meets all sixteen thresholds once) keeps the source's brightness;
+// rounded, the steps of 17 show. Either way the still picture gives the same record
+// every frame.
+TEST(CliEncode, DitheringKeepsGradientsAndStaysStill) {
+  TempDir dir;
+  // 4:3, so the ramp fills the screen: 96 + 64 x / 288 in all three components.
+  Ffmpeg({"-f", "lavfi", "-i",
+          "color=black:size=288x216:rate=18:duration=1,format=rgb24,"
+          "geq=r='96+64*X/W':g='96+64*X/W':b='96+64*X/W'",
+          "-c:v", "ffv1", "-pix_fmt", "bgr0", dir.File("ramp.mkv")});
+  struct Case {
+    const char* dither;
+    double least_error, most_error;  // of the worst block, in 8-bit steps
+  };
+  const Case cases[] = {{"ordered", 0, 3}, {"none", 6, 9}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dither);
+    const std::string out = std::string("out-") + c.dither;
+    const CommandResult r =
+        RunTrackloom({"encode", dir.File("ramp.mkv"), "-o", dir.File(out), "--no-audio", "--dither", c.dither});
+    ASSERT_EQ(r.status, 0) << r.err;
     const Track track = ReadTrack(TrackPath(dir, out, 1));
-    ASSERT_GE(track.records(), 2u);
-    EXPECT_EQ(track.PictureNibbles(1)[(static_cast<size_t>(c.row) * 144 + c.column) * 3], c.expected)
-        << c.input << " " << c.fit << " row " << c.row << " column " << c.column;
+    ASSERT_EQ(track.records(), 18u);
+    const std::vector<uint8_t> picture = track.PictureNibbles(1);
+    for (size_t k = 2; k < track.records(); ++k) EXPECT_EQ(track.PictureNibbles(k), picture) << "record " << k;
+    double worst = 0;
+    for (int y = 0; y < 80; y += 2) {
+      for (int x = 0; x < 144; x += 8) {
+        for (int component = 0; component < 3; ++component) {
+          double sum = 0;
+          for (int dy = 0; dy < 2; ++dy) {
+            for (int dx = 0; dx < 8; ++dx) {
+              sum += 17 * picture[(static_cast<size_t>(y + dy) * 144 + static_cast<size_t>(x + dx)) * 3 +
+                                  static_cast<size_t>(component)];
+            }
+          }
+          // The source over the same 16 columns of 288 (area averaging keeps it).
+          const double source = 96 + 64 * (2 * x + 7.5) / 288;
+          worst = std::max(worst, std::fabs(sum / 16 - source));
+        }
+      }
+    }
+    EXPECT_GE(worst, c.least_error);
+    EXPECT_LE(worst, c.most_error);
   }
 }
 
@@ -438,9 +520,9 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
                                   "--break", "18", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  for (const char* part : {"\"records\":18,\"video_seconds\":1.000,\"disc_seconds\":2.012}",
-                           "\"records\":36,\"video_seconds\":2.000", "\"over_disc_limit\":false",
-                           "\"interrupted\":false,\"ok\":true,\"removed\":[]}"}) {
+  for (const char* part : {"\"records\": 18, \"video_seconds\": 1.000, \"disc_seconds\": 2.012}",
+                           "\"records\": 36, \"video_seconds\": 2.000", "\"over_disc_limit\": false",
+                           "\"interrupted\": false, \"ok\": true, \"removed\": []}"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   }
   // 36 records take 4 s of disc time: over a 3-second (0.05-minute) limit, known in advance.
@@ -457,8 +539,8 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   std::filesystem::create_directories(dir.File("d") + "/VDN Track 01.wav");
   r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("d"), "--no-audio", "--json", "--overwrite"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("\"tracks\":[],\"records\":0,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"ok\":false,\"removed\":[],\"error\":\"Failed to create output file: cannot write"),
+  EXPECT_NE(r.out.find("\"tracks\": [], \"records\": 0,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"ok\": false, \"removed\": [], \"error\": \"Failed to create output file: cannot write"),
             std::string::npos)
       << r.out;
 }

@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "tests/support/temp_dir.h"
 
@@ -67,15 +69,29 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const RunOptions&
   return {StatusOf(wait_status), ReadText(dir.File("out")), ReadText(dir.File("err"))};
 }
 
-CommandResult RunTrackloom(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> argv = {TRACKLOOM_BINARY};
+namespace {
+
+// TRACKLOOM_TEST_WRAPPER, e.g. "valgrind -q --error-exitcode=99", runs every trackloom
+// command of the tests under that program (words split at blanks).
+std::vector<std::string> TrackloomArgv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv;
+  if (const char* wrapper = std::getenv("TRACKLOOM_TEST_WRAPPER")) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) argv.push_back(word);
+  }
+  argv.push_back(TRACKLOOM_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunCommand(argv, options);
+  return argv;
+}
+
+}  // namespace
+
+CommandResult RunTrackloom(const std::vector<std::string>& args, const RunOptions& options) {
+  return RunCommand(TrackloomArgv(args), options);
 }
 
 pid_t StartTrackloom(const std::vector<std::string>& args, const std::string& out_dir) {
-  std::vector<std::string> argv = {TRACKLOOM_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
+  const std::vector<std::string> argv = TrackloomArgv(args);
   return Spawn(argv, {}, out_dir + "/stdout", out_dir + "/stderr");
 }
 

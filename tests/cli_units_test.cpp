@@ -65,6 +65,7 @@ TEST(CliUnits, TimesAndBreakLists) {
   EXPECT_EQ(FrameAtTime(0.1, 30), 3);
   EXPECT_EQ(FrameAtTime(185.5, 29.97), 5559);
   EXPECT_EQ(FrameAtTime(2.0 / 3.0, 18), 12);
+  EXPECT_EQ(FrameAtTime(1e20, 30), INT64_MAX);  // refused as too far in, not wrapped
 }
 
 // Every subcommand reads its command line through the one reader: the spellings it
@@ -151,17 +152,18 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
     int width, height, sar_num, sar_den;
     FitGeometry expected;
   };
+  // The screen is 4:3 over 144 x 80 stored pixels.
   const Case cases[] = {
-      {Fit::kLetterbox, 1920, 1080, 1, 1, {142, 80, 1, 0}},  // 16:9 is a little narrower than 9:5
-      {Fit::kLetterbox, 640, 480, 1, 1, {107, 80, 18, 0}},
-      {Fit::kLetterbox, 320, 80, 1, 1, {144, 36, 0, 22}},
-      {Fit::kLetterbox, 144, 80, 1, 1, {144, 80, 0, 0}},
-      {Fit::kLetterbox, 720, 480, 32, 27, {142, 80, 1, 0}},  // anamorphic 16:9
-      {Fit::kCrop, 1920, 1080, 1, 1, {144, 81, 0, 0}},
-      {Fit::kCrop, 640, 480, 1, 1, {144, 108, 0, 14}},
-      {Fit::kCrop, 320, 80, 1, 1, {320, 80, 88, 0}},
-      {Fit::kStretch, 640, 480, 1, 1, {144, 80, 0, 0}},
-      {Fit::kLetterbox, 720, 400, 0, 1, {144, 80, 0, 0}},  // unknown aspect: square pixels
+      {Fit::kLetterbox, 1920, 1080, 1, 1, {144, 60, 0, 10}},  // 16:9: bands above and below
+      {Fit::kLetterbox, 640, 480, 1, 1, {144, 80, 0, 0}},
+      {Fit::kLetterbox, 1080, 1920, 1, 1, {61, 80, 41, 0}},  // portrait
+      {Fit::kLetterbox, 144, 80, 1, 1, {144, 59, 0, 10}},  // 9:5 in square pixels is wider than 4:3
+      {Fit::kLetterbox, 720, 480, 32, 27, {144, 60, 0, 10}},  // anamorphic 16:9
+      {Fit::kLetterbox, 720, 480, 8, 9, {144, 80, 0, 0}},     // anamorphic 4:3
+      {Fit::kCrop, 1920, 1080, 1, 1, {192, 80, 24, 0}},
+      {Fit::kCrop, 1080, 1920, 1, 1, {144, 190, 0, 55}},
+      {Fit::kStretch, 1920, 1080, 1, 1, {144, 80, 0, 0}},
+      {Fit::kLetterbox, 640, 480, 0, 1, {144, 80, 0, 0}},  // unknown aspect: square pixels
   };
   for (const Case& c : cases) {
     const FitGeometry g = ComputeFitGeometry(c.fit, c.width, c.height, c.sar_num, c.sar_den);
@@ -170,12 +172,17 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
     EXPECT_EQ(g.offset_x, c.expected.offset_x) << c.width << "x" << c.height;
     EXPECT_EQ(g.offset_y, c.expected.offset_y) << c.width << "x" << c.height;
   }
-  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 144, 80, 1, 1),
-            "fps=18:start_time=0,scale=144:80:flags=area,format=bgra,setsar=1");
   EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 640, 480, 1, 1),
-            "fps=18:start_time=0,scale=107:80:flags=area,format=bgra,pad=144:80:18:0:black,setsar=1");
-  EXPECT_EQ(BuildFilterChain(Fit::kCrop, 640, 480, 1, 1),
-            "fps=18:start_time=0,scale=144:108:flags=area,format=bgra,crop=144:80:0:14,setsar=1");
+            "fps=18:start_time=0,scale=144:80:flags=area,format=bgra,setsar=1");
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1),
+            "fps=18:start_time=0,scale=144:60:flags=area,format=bgra,pad=144:80:0:10:black,setsar=1");
+  // A phone's upright video stored sideways: scaled first, then turned.
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, 1),
+            "fps=18:start_time=0,scale=80:61:flags=area,format=bgra,transpose=clock,pad=144:80:41:0:black,"
+            "setsar=1");
+  EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, 0), "16:9 picture letterboxed into the 4:3 screen");
+  EXPECT_EQ(DescribeShaping(Fit::kCrop, 720, 480, 1, 1, 3),
+            "2:3 picture (turned anticlockwise) cropped to fill the 4:3 screen");
   Fit fit = Fit::kStretch;
   EXPECT_TRUE(ParseFit("crop", fit));
   EXPECT_EQ(fit, Fit::kCrop);
@@ -208,9 +215,19 @@ TEST(CliUnits, ProgressLineAndDurations) {
   EXPECT_EQ(Progress::Line(90, -1, 45.0), "frame 90  45.0 fps");
   EXPECT_EQ(Progress::Line(0, 360, 0), "frame 0/360 (0%)");
   EXPECT_EQ(Progress::Line(400, 360, 10), "frame 400/400 (100%)  10.0 fps");  // the estimate was short
-  EXPECT_EQ(FormatDuration(59.9), "0:59");
-  EXPECT_EQ(FormatDuration(3723), "1:02:03");
-  EXPECT_EQ(FormatDuration(-4), "0:00");
+  struct DurationCase {
+    double seconds;
+    int decimals;
+    const char* text;
+  };
+  const DurationCase durations[] = {
+      {59.4, 0, "0:59"},       {59.5, 0, "1:00"},        {3723, 0, "1:02:03"},       {-4, 0, "0:00"},
+      {0.1667, 2, "0:00.17"},  {2.0119, 1, "0:02.0"},    {59.96, 1, "1:00.0"},       {4500.25, 2, "1:15:00.25"},
+      {0.0 / 0.0, 1, "0:00.0"},
+  };
+  for (const DurationCase& d : durations) {
+    EXPECT_EQ(FormatDuration(d.seconds, d.decimals), d.text) << d.seconds << " " << d.decimals;
+  }
   // 80 minutes of disc hold 43200 records in one track: 40 minutes of video.
   EXPECT_NEAR(DiscSeconds(43200, 1), 4800.0116, 1e-3);
 }

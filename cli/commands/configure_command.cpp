@@ -77,14 +77,19 @@ int RunConfigure(int argc, char** argv) {
       return 1;
     }
     // The filter doubles backslashes but escapes nothing else, so a path holding a
-    // double quote gives a line no editor can read back; it is refused rather than
-    // saved broken.
+    // double quote gives a line no editor can read back, and one holding a line break
+    // (a settings file can set one with \n) gives two lines; either is refused rather
+    // than saved broken.
     const std::string line = host.ScriptString();
+    bool readable = line.find('\n') == std::string::npos;
     try {
       host.Settings();
     } catch (const CliError&) {
-      throw CliError("cannot save these settings: a path holding a double quote (\") cannot be read back "
-                     "from a settings line; '" + settings + "' is unchanged");
+      readable = false;
+    }
+    if (!readable) {
+      throw CliError("cannot save these settings: a path holding a double quote (\") or a line break "
+                     "cannot be read back from a settings line; '" + settings + "' is unchanged");
     }
     WriteSettingsFile(settings, line);
     std::printf("Saved the settings to '%s'.\n", settings.c_str());

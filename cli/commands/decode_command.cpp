@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "cli/common/arguments.h"
+#include "cli/common/duration.h"
+#include "cli/common/json_writer.h"
 #include "cli/pictures/contact_sheet.h"
 #include "cli/common/interrupt.h"
 #include "cli/pictures/png_writer.h"
@@ -20,6 +22,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/commands/track_tools.h"
+#include "cli/tracks/disc_image.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -30,6 +33,7 @@ namespace fs = std::filesystem;
 
 constexpr const char kUsage[] =
     "Usage: trackloom decode FILE [-o DIR] [options]\n"
+    "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
     "\n"
     "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
     "  DIR/record-00000.png, ...  each record's picture, 144 x 80 (every 4-bit colour\n"
@@ -50,6 +54,8 @@ constexpr const char kUsage[] =
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
+    "  --track N          the track of a disc image to decode, from 1 (records are\n"
+    "                     found by their header, as the player finds them)\n"
     "  --quiet            no progress display\n"
     "  --json             print the summary as JSON (and no progress display)\n"
     "  -h, --help         show this help\n"
@@ -87,6 +93,7 @@ struct Options {
   bool pictures = true;
   bool sound = true;
   bool lenient = false;
+  int disc_track = 0;  // of a disc image; 0: not given
   bool quiet = false;
   bool json = false;
 };
@@ -120,7 +127,7 @@ bool ParseRange(std::string_view text, Options* o) {
 
 // what: "a whole number", "a number", as the help states the option.
 std::string SetNumber(const char* name, const char* what, std::string_view value, int limit, int* field) {
-  if (ParseNumber(value, field) && *field >= 1 && *field <= limit) return "";
+  if (ParseWholeNumber(value, 1, limit, field)) return "";
   return std::string(name) + " takes " + what + " from 1 to " + std::to_string(limit) + ", not '" +
          std::string(value) + "'";
 }
@@ -154,6 +161,8 @@ std::vector<Option> OptionTable(Options* o) {
       {"no-pictures", 0, nullptr, set(&o->pictures, false)},
       {"no-sound", 0, nullptr, set(&o->sound, false)},
       {"lenient", 0, nullptr, set(&o->lenient, true)},
+      {"track", 0, "a track number",
+       [o](const std::string& value) { return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track); }},
       {"quiet", 0, nullptr, set(&o->quiet, true)},
       {"json", 0, nullptr, set(&o->json, true)},
   };
@@ -169,6 +178,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* 
                       "one track at a time ('" + line.operands[0] + "' and '" + line.operands[1] + "')");
   }
   o->track = line.operands[0];
+  if (IsDiscImageName(o->track) != (o->disc_track > 0)) {
+    return UsageError(err, "decode",
+                      o->disc_track > 0 ? "--track picks a track of a disc image (.cue or .toc), and " + o->track +
+                                              " is not one"
+                                        : o->track + " is a disc image: say which track with --track N");
+  }
   const bool wants_dir = o->pictures || o->sound;
   if (o->output_dir.empty() && wants_dir && o->sheet.empty() && o->video.empty()) {
     return UsageError(err, "decode", "say where the pictures and sound go with -o DIR (or ask only for --sheet or --video)");
@@ -196,13 +211,34 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
 
   std::string error;
-  std::unique_ptr<FileSource> source = FileSource::Open(o.track, &error);
+  std::unique_ptr<ByteSource> source;
+  InspectOptions inspect_options;
+  inspect_options.lenient = o.lenient;
+  if (o.disc_track > 0) {
+    const std::optional<DiscImage> image = ReadDiscImage(o.track, &error);
+    if (!image) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      return 2;
+    }
+    const DiscTrack* chosen = nullptr;
+    for (const DiscTrack& t : image->tracks) {
+      if (t.number == o.disc_track) chosen = &t;
+    }
+    if (chosen == nullptr) {
+      std::fprintf(err, "trackloom decode: %s has tracks %d-%d, not %d\n", o.track.c_str(),
+                   image->tracks.front().number, image->tracks.back().number, o.disc_track);
+      return 2;
+    }
+    source = OpenDiscTrack(*chosen, &error);
+    inspect_options.headerless = true;
+    o.track += " track " + std::to_string(o.disc_track);
+  } else {
+    source = FileSource::Open(o.track, &error);
+  }
   if (source == nullptr) {
     std::fprintf(err, "trackloom decode: cannot open %s: %s\n", o.track.c_str(), error.c_str());
     return 2;
   }
-  InspectOptions inspect_options;
-  inspect_options.lenient = o.lenient;
   const TrackReport report = InspectTrack(*source, inspect_options);
   if (report.read_failed) {
     std::fprintf(err, "trackloom decode: %s: %s\n", o.track.c_str(), report.read_error.c_str());
@@ -357,48 +393,41 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
 
   if (o.json) {
-    std::fprintf(out, "{\"track\": ");
-    WriteJsonString(out, o.track);
-    std::fprintf(out, ", \"problems\": %llu, \"first_record\": %llu, \"last_record\": %llu, "
-                      "\"records\": %llu, \"video_seconds\": %.3f",
-                 U(report.problem_count), U(first), U(last), U(count), static_cast<double>(count) / 18.0);
-    std::fprintf(out, ", \"pictures\": ");
+    JsonWriter json(out);
+    json.BeginObject().Key("track").String(o.track).Key("problems").Unsigned(report.problem_count);
+    json.Key("first_record").Unsigned(first).Key("last_record").Unsigned(last).Key("records").Unsigned(count);
+    json.Key("video_seconds").Fixed(static_cast<double>(count) / kFramesPerSecond, 3).Key("pictures");
     if (o.pictures) {
-      std::fprintf(out, "{\"directory\": ");
-      WriteJsonString(out, o.output_dir);
-      std::fprintf(out, ", \"first\": \"%s\", \"last\": \"%s\", \"width\": %d, \"height\": %d}",
-                   RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
-                   kPictureHeight * scale);
+      json.BeginObject().Key("directory").String(o.output_dir);
+      json.Key("first").String(RecordFileName(first)).Key("last").String(RecordFileName(last));
+      json.Key("width").Integer(kPictureWidth * scale).Key("height").Integer(kPictureHeight * scale).EndObject();
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, ", \"sound\": ");
+    json.Key("sound");
     if (o.sound) {
-      std::fprintf(out, "{\"file\": ");
-      WriteJsonString(out, sound_path);
-      std::fprintf(out, ", \"bytes\": %llu}", U(sound.data_bytes()));
+      json.BeginObject().Key("file").String(sound_path).Key("bytes").Unsigned(sound.data_bytes()).EndObject();
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, ", \"sheet\": ");
+    json.Key("sheet");
     if (sheet) {
-      std::fprintf(out, "{\"file\": ");
-      WriteJsonString(out, o.sheet);
-      std::fprintf(out, ", \"pictures\": %llu}", U(sheet_count));
+      json.BeginObject().Key("file").String(o.sheet).Key("pictures").Unsigned(sheet_count).EndObject();
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, ", \"video\": ");
+    json.Key("video");
     if (video) {
-      WriteJsonString(out, o.video);
+      json.String(o.video);
     } else {
-      std::fprintf(out, "null");
+      json.Null();
     }
-    std::fprintf(out, "}\n");
+    json.EndObject();
+    std::fputc('\n', out);
     return 0;
   }
   std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
-               U(last), U(count), FormatSeconds(static_cast<double>(count) / 18.0).c_str());
+               U(last), U(count), FormatDuration(static_cast<double>(count) / kFramesPerSecond, 2).c_str());
   if (o.pictures) {
     std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d)\n", o.output_dir.c_str(),
                  RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,

@@ -15,6 +15,7 @@
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/json_writer.h"
 #include "cli/commands/filter_session.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/progress.h"
@@ -35,19 +36,25 @@ constexpr char kEncodeHelp[] =
     "Usage: trackloom encode INPUT -o DIR [options]\n"
     "\n"
     "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
-    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is scaled to\n"
-    "144 x 80 and converted to 18 frames per second; the sound is resampled to 8-bit\n"
-    "stereo at 17640 Hz. A DIR that already holds track files is refused unless\n"
-    "--overwrite is given, and so is a DIR another encode is writing into.\n"
+    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is shaped for\n"
+    "the player's 4:3 screen (its 144 x 80 pixels show taller than wide), dithered to\n"
+    "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
+    "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
+    "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
+    "A DIR that already holds track files is refused unless --overwrite is given,\n"
+    "and so is a DIR another encode is writing into.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
     "  --overwrite             replace the track files already in DIR; those numbered\n"
     "                          past the new last track are removed at the end\n"
-    "  --fit MODE              how the picture fills 144 x 80:\n"
-    "                            letterbox  whole picture, black bars (default)\n"
-    "                            crop       fill the frame, cut the edges\n"
-    "                            stretch    fill the frame, distort the picture\n"
+    "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
+    "                            letterbox  whole picture, black bands (default)\n"
+    "                            crop       fill the screen, cut the edges\n"
+    "                            stretch    fill 144 x 80, distort the picture\n"
+    "  --dither MODE           how colours reach the panel's 16 levels:\n"
+    "                            ordered    a fine fixed pattern, no bands (default)\n"
+    "                            none       each component rounded\n"
     "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
     "                          already is 8-bit stereo 17640 Hz is used as it is\n"
     "  --no-audio              silent tracks\n"
@@ -78,32 +85,6 @@ constexpr char kEncodeHelp[] =
     "  trackloom encode clip.mov -o tracks --audio music.flac\n";
 
 int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
-
-// "m:ss.t" for summaries.
-std::string FormatSecondsTenths(double seconds) {
-  if (!(seconds > 0)) seconds = 0;
-  const auto tenths = static_cast<long long>(std::llround(seconds * 10));
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, tenths / 10 % 60, tenths % 10);
-  return text;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 // Frames of the picture source, handed to the editor top-down as the last row with a
 // negative pitch. A decoding failure ends the render normally (so the open track is
@@ -250,7 +231,11 @@ bool IsBreakList(const std::string& text, int& count) {
 int64_t FrameAtTime(double seconds, double frame_rate) {
   // The small allowance keeps a time given to the frame (1.5 s at 30 fps) on that
   // frame despite binary fractions.
-  return static_cast<int64_t>(std::floor(seconds * frame_rate + 1e-6));
+  const double frame = std::floor(seconds * frame_rate + 1e-6);
+  // 2^63: a time of centuries is no 64-bit frame number. It becomes the largest one,
+  // which the caller refuses as too far in, rather than whatever the conversion gives.
+  if (!(frame < 9223372036854775808.0)) return INT64_MAX;
+  return static_cast<int64_t>(frame);
 }
 
 namespace {
@@ -297,7 +282,14 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
       {"overwrite", 0, nullptr, flag(o.overwrite)},
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
-         return ParseFit(value, o.fit) ? "" : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+         o.pictures.fit_given = true;
+         return ParseFit(value, o.pictures.fit) ? ""
+                                                : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+       }},
+      {"dither", 0, "ordered or none",
+       [&o](const std::string& value) {
+         o.pictures.dither_given = true;
+         return ParseDither(value, o.pictures.dither) ? "" : "--dither takes ordered or none, not '" + value + "'";
        }},
       {"audio", 0, "a file", text(o.audio_file)},
       {"no-audio", 0, nullptr, flag(o.no_audio)},
@@ -342,12 +334,20 @@ int Interrupted(const EncodeOptions& o) {
   return InterruptedExitStatus();
 }
 
-int EncodeWith(const EncodeOptions& o, TempFile& temp) {
-  const bool chatty = !o.quiet && !o.json;
-  FilterSession host;
-  if (o.settings_file) host.RunSettingsFile(*o.settings_file);
-  const FilterSettings saved = host.Settings();
+// What an encode will do, settled before anything is written.
+struct EncodePlan {
+  std::string directory;
+  std::optional<std::string> audio_file;  // the sound from another file than the input
+  std::unique_ptr<VideoSource> video;
+  std::string breaks;  // in the filter's list form
+  int64_t expected = -1;  // records, where known
+  double disc_limit = 0;  // seconds of disc time a disc holds
+  int64_t far_records = 0;  // records past which the encode is taken for a mistake
+  std::string far_text;  // how the messages name that limit
+};
 
+// The output directory as given or saved, checked against the filter's path field.
+std::string OutputDirectory(const EncodeOptions& o, const FilterSettings& saved) {
   std::string directory = o.output_directory.value_or(saved.output_directory);
   if (directory.empty()) throw CliError("no output directory: give one with -o DIR");
   // The filter drops one trailing separator itself; all of them go here, so the
@@ -358,298 +358,365 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp) {
     throw CliError("the output directory path is too long for the filter (at most " +
                    std::to_string(kMaxOutputDirectoryLength) + " characters): " + directory);
   }
+  return directory;
+}
+
+// --break and --break-at in the filter's list form, or the saved list when neither is given.
+std::string BreakList(const EncodeOptions& o, const FilterSettings& saved, const VideoSource& video) {
+  if (o.break_lists.empty() && o.break_times.empty()) return saved.break_frames;
+  std::string breaks;
+  int count = 0;
+  for (const std::string& list : o.break_lists) {
+    int n = 0;
+    IsBreakList(list, n);
+    count += n;
+    breaks += (breaks.empty() ? "" : ",") + list;
+  }
+  for (double seconds : o.break_times) {
+    const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
+    if (frame > INT32_MAX) throw CliError("--break-at " + FormatDuration(seconds) + " is too far in");
+    if (frame != 0) ++count;
+    breaks += (breaks.empty() ? "" : ",") + std::to_string(frame);
+  }
+  if (count > kMaxBreaks) {
+    throw CliError("at most " + std::to_string(kMaxBreaks) + " break frames, but " + std::to_string(count) +
+                   " were given");
+  }
+  return breaks;
+}
+
+EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
+  if (o.settings_file) session.RunSettingsFile(*o.settings_file);
+  const FilterSettings saved = session.Settings();
+  EncodePlan plan;
+  plan.directory = OutputDirectory(o, saved);
   // Everything that can be checked is, before the directory is made.
-  std::optional<std::string> audio_file = o.audio_file;
-  if (!audio_file && !o.no_audio && !saved.audio_path.empty()) audio_file = saved.audio_path;
-  if (!o.generated && !o.no_audio && !audio_file && IsReadOnce(o.input)) {
+  plan.audio_file = o.audio_file;
+  if (!plan.audio_file && !o.no_audio && !saved.audio_path.empty()) plan.audio_file = saved.audio_path;
+  if (!o.generated && !o.no_audio && !plan.audio_file && IsReadOnce(o.input)) {
     // The sound is converted in a pass of its own before the pictures are read.
     throw CliError("'" + o.input + "' can be read only once, but its sound and its pictures are read " +
                    "one after the other: give the sound with --audio FILE, or use --no-audio");
   }
-  std::unique_ptr<VideoSource> video = VideoSource::Open(o.input, o.fit, o.generated);
-
-  std::string breaks = saved.break_frames;
-  if (!o.break_lists.empty() || !o.break_times.empty()) {
-    breaks.clear();
-    int count = 0;
-    for (const std::string& list : o.break_lists) {
-      int n = 0;
-      IsBreakList(list, n);
-      count += n;
-      breaks += (breaks.empty() ? "" : ",") + list;
-    }
-    for (double seconds : o.break_times) {
-      const int64_t frame = FrameAtTime(seconds, video->input_frame_rate());
-      if (frame > INT32_MAX) throw CliError("--break-at " + FormatDuration(seconds) + " is too far in");
-      if (frame != 0) ++count;
-      breaks += (breaks.empty() ? "" : ",") + std::to_string(frame);
-    }
-    if (count > kMaxBreaks) {
-      throw CliError("at most " + std::to_string(kMaxBreaks) + " break frames, but " +
-                     std::to_string(count) + " were given");
-    }
-  }
+  plan.video = VideoSource::Open(o.input, o.pictures, o.generated);
+  plan.breaks = BreakList(o, saved, *plan.video);
 
   // Far more than a disc holds is a mistake or a damaged header (a frame rate of
   // 5/13421773 fps claims 621 days), not something to write for hours.
-  const int64_t expected = o.known_frames >= 0 ? o.known_frames : video->estimated_frames();
-  const double disc_limit = o.disc_minutes * 60;
-  const double far_disc_limit = disc_limit * kDiscsTooMany;
-  const int64_t far_records = static_cast<int64_t>(far_disc_limit * kDiscBytesPerSecond / kTrackRecordBytes);
+  plan.expected = o.known_frames >= 0 ? o.known_frames : plan.video->estimated_frames();
+  plan.disc_limit = o.disc_minutes * 60;
+  const double far_disc_limit = plan.disc_limit * kDiscsTooMany;
+  plan.far_records = static_cast<int64_t>(far_disc_limit * kDiscBytesPerSecond / kTrackRecordBytes);
   char far_text[96];
   std::snprintf(far_text, sizeof far_text, "more than %d times what a disc of %g minutes holds", kDiscsTooMany,
                 o.disc_minutes);
-  if (expected > far_records) {
-    throw CliError("'" + o.input + "' would take about " + FormatDuration(DiscSeconds(expected, 1)) +
-                   " of disc time by its header, " + far_text +
+  plan.far_text = far_text;
+  if (plan.expected > plan.far_records) {
+    throw CliError("'" + o.input + "' would take about " + FormatDuration(DiscSeconds(plan.expected, 1)) +
+                   " of disc time by its header, " + plan.far_text +
                    "; cut it shorter first, or raise --disc-minutes if that much is meant");
   }
+  if (plan.audio_file && !o.no_audio && access(plan.audio_file->c_str(), R_OK) != 0) {
+    throw CliError("cannot read the sound file '" + *plan.audio_file + "': " + std::strerror(errno));
+  }
+  return plan;
+}
 
-  // The sound: as given, converted from another file, converted from the input, or none.
+constexpr char kConvertedSound[] = "the converted sound";
+
+double SoundSeconds(uint64_t bytes) { return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels); }
+
+// The sound the filter reads: as given, converted from another file, converted from
+// the input, or none. Nothing when Ctrl-C stopped the conversion.
+std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& plan, TempFile& temp) {
   AudioPlan audio;
-  if (audio_file && !o.no_audio && access(audio_file->c_str(), R_OK) != 0) {
-    throw CliError("cannot read the sound file '" + *audio_file + "': " + std::strerror(errno));
-  }
-  PrepareOutputDirectory(directory);
-  // Held until the command ends: a second encode into the same directory would mix
-  // its tracks with these.
-  const OutputDirectoryLock lock(directory);
-  const std::vector<int> existing = TrackNumbersIn(directory);
-  if (!existing.empty() && !o.overwrite) {
-    throw CliError("'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
-                   " from an earlier encode; give --overwrite to replace them, or give another directory");
-  }
-  // Converting the sound of a long film takes a while: say so on a terminal.
-  const bool on_terminal = chatty && isatty(STDERR_FILENO);
-  Progress sound_status(stderr, on_terminal, -1);
-  const double video_seconds = video->estimated_frames() > 0
-                                   ? static_cast<double>(video->estimated_frames()) / kFramesPerSecond
-                                   : -1;
-  auto sound_progress = [&](double seconds) {
-    std::string line = "converting the sound: " + FormatDuration(seconds);
-    if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
-    sound_status.Show(line);
-  };
-  // Sound past the last record that may be written is never heard.
-  const double far_seconds = static_cast<double>(far_records) / kPictureFramesPerSecond;
   if (o.no_audio) {
     audio.description = "none (--no-audio)";
-  } else if (audio_file) {
-    if (IsTrackAudioWav(*audio_file)) {
-      audio.path = *audio_file;
-      audio.description = "'" + *audio_file + "' as it is";
-      std::error_code error;
-      const auto bytes = std::filesystem::file_size(*audio_file, error);
-      if (!error) audio.seconds = static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
-    } else {
-      temp.Create(directory, ".trackloom-sound-", ".wav");
-      const AudioConversion converted = ConvertAudio(*audio_file, false, -1, far_seconds, temp.path(), "the converted sound", sound_progress);
-      sound_status.Finish();
-      if (converted.stopped) return Interrupted(o);
-      if (!converted.has_audio) throw CliError("'" + *audio_file + "' has no audio stream");
-      audio.path = temp.path();
-      audio.description = "converted from '" + *audio_file + "'";
-      audio.seconds = static_cast<double>(converted.data_bytes) / (kTrackAudioRate * kTrackAudioChannels);
-    }
-  } else {
-    temp.Create(directory, ".trackloom-sound-", ".wav");
-    AudioConversion converted;
-    if (!o.generated) {
-      converted = ConvertAudio(o.input, false, video->video_start_seconds(), far_seconds, temp.path(), "the converted sound",
-                               sound_progress);
-    } else if (!o.generated_sound.empty()) {
-      converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), "the converted sound", sound_progress);
-    }
-    sound_status.Finish();
-    if (converted.stopped) return Interrupted(o);
-    if (converted.has_audio) {
-      audio.path = temp.path();
-      audio.description = "converted from the input";
-      audio.seconds = static_cast<double>(converted.data_bytes) / (kTrackAudioRate * kTrackAudioChannels);
-    } else {
-      temp.Remove();
-      audio.description = "none (the input has no sound)";
-      if (!o.quiet) {
-        std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
-                     o.input.c_str());
-      }
-    }
+    return audio;
   }
-  // Sound used as it is may be cut short by someone else while the encode reads it.
-  struct stat sound_before {};
-  const bool sound_as_is = !audio.path.empty() && audio.path == audio_file.value_or("") &&
-                           stat(audio.path.c_str(), &sound_before) == 0;
-  if (audio.path.size() > kMaxPathLength) {
-    throw CliError("the sound file path is too long for the filter (at most " +
-                   std::to_string(kMaxPathLength) + " characters): " + audio.path);
+  if (plan.audio_file && IsTrackAudioWav(*plan.audio_file)) {
+    audio.path = *plan.audio_file;
+    audio.description = "'" + *plan.audio_file + "' as it is";
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(*plan.audio_file, error);
+    if (!error) audio.seconds = SoundSeconds(bytes);
+    return audio;
   }
-
-  host.Configure({audio.path, directory, breaks});
-
-  if (o.verbose) {
-    std::fprintf(stderr, "trackloom: picture %dx%d at %.3f fps through %s\n", video->input_width(),
-                 video->input_height(), video->input_frame_rate(), video->filter_chain().c_str());
-  }
-  bool warned_disc = false;
-  if (expected > 0 && DiscSeconds(expected, 1) > disc_limit) {
-    std::fprintf(stderr,
-                 "trackloom: warning: about %s of disc time expected, more than a %g-minute disc holds\n",
-                 FormatDuration(DiscSeconds(expected, 1)).c_str(), o.disc_minutes);
-    warned_disc = true;
-  }
-
-  TrackFileSnapshot before = TrackFileSnapshot::Take(directory);
-  video->set_sound_seconds(audio.seconds);
-  VideoFrameSource frames(*video, expected, far_records,
-                          "the tracks reached " + FormatDuration(DiscSeconds(far_records, 1)) + " of disc time, " +
-                              far_text + ", and the encode stopped there; raise --disc-minutes if that much is meant");
-  Progress progress(stderr, on_terminal, expected);
-  runner::RenderOptions render_options;
-  render_options.on_frame = [&](const runner::RenderProgress& p) {
-    progress.Update(p.frames_done);
-    return !StopRequested();
+  // Converting the sound of a long film takes a while: say so on a terminal.
+  Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
+  const int64_t estimated = plan.video->estimated_frames();
+  const double video_seconds = estimated > 0 ? static_cast<double>(estimated) / kFramesPerSecond : -1;
+  auto progress = [&](double seconds) {
+    std::string line = "converting the sound: " + FormatDuration(seconds);
+    if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
+    status.Show(line);
   };
-  const runner::RenderReport report = host.instance().Render(frames, render_options);
-  progress.Finish();
-  const bool interrupted = StopRequested();
-  if (!video->read_error().empty() && !interrupted && !o.quiet) {
-    std::fprintf(stderr,
-                 "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
-                 "tracks end there\n",
-                 o.input.c_str(), video->read_error().c_str(), static_cast<long long>(report.frames_run),
-                 FormatDuration(static_cast<double>(report.frames_run) / kPictureFramesPerSecond).c_str());
+  // Sound past the last record that may be written is never heard.
+  const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
+  temp.CreateUnnamed(plan.directory, ".trackloom-sound-", ".wav");
+  AudioConversion converted;
+  if (plan.audio_file) {
+    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, temp.path(), kConvertedSound, progress);
+  } else if (!o.generated) {
+    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, temp.path(),
+                             kConvertedSound, progress);
+  } else if (!o.generated_sound.empty()) {
+    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), kConvertedSound, progress);
   }
+  status.Finish();
+  if (converted.stopped) return std::nullopt;
+  if (converted.has_audio) {
+    audio.path = temp.path();
+    audio.description = plan.audio_file ? "converted from '" + *plan.audio_file + "'" : "converted from the input";
+    audio.seconds = SoundSeconds(converted.data_bytes);
+    return audio;
+  }
+  if (plan.audio_file) throw CliError("'" + *plan.audio_file + "' has no audio stream");
+  temp.Remove();
+  audio.description = "none (the input has no sound)";
+  if (!o.quiet) {
+    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n", o.input.c_str());
+  }
+  return audio;
+}
 
-  const GapReport& gaps = video->gaps();
-  if (gaps.count > 0 && !o.quiet) {
+// What the render left behind.
+struct RenderOutcome {
+  runner::RenderReport report;
+  std::optional<std::string> source_failure;  // why the pictures ended early
+  std::vector<TrackFileInfo> tracks;          // the ones this render wrote
+  bool interrupted = false;
+  bool warned_disc = false;  // the disc-time warning was given beforehand
+  int32_t tracks_opened = 0;  // the filter's count: the number of the last track it opened
+  std::vector<std::string> removed;  // tracks of an earlier encode removed afterwards
+};
+
+void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64_t pictures, bool interrupted) {
+  if (o.quiet) return;
+  if (!video.read_error().empty() && !interrupted) {
+    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
+                 "tracks end there\n", o.input.c_str(), video.read_error().c_str(), static_cast<long long>(pictures),
+                 FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond).c_str());
+  }
+  const GapReport& gaps = video.gaps();
+  if (gaps.count > 0) {
     std::fprintf(stderr,
                  "trackloom: note: the pictures of '%s' pause for up to %s with no sound playing (first at %s "
                  "of the tracks); %d such gap%s cut to one frame\n",
                  o.input.c_str(), FormatDuration(gaps.longest_seconds).c_str(),
                  FormatDuration(gaps.first_at_seconds).c_str(), gaps.count, gaps.count == 1 ? " was" : "s were");
   }
+}
 
+RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const AudioPlan& audio,
+                           FilterSession& session) {
+  session.Configure({audio.path, plan.directory, plan.breaks});
+  VideoSource& video = *plan.video;
+  if (o.verbose) {
+    std::fprintf(stderr, "trackloom: picture %dx%d at %.3f fps through %s\n", video.input_width(),
+                 video.input_height(), video.input_frame_rate(), video.filter_chain().c_str());
+  }
+  RenderOutcome outcome;
+  if (plan.expected > 0 && DiscSeconds(plan.expected, 1) > plan.disc_limit) {
+    std::fprintf(stderr, "trackloom: warning: about %s of disc time expected, more than a %g-minute disc holds\n",
+                 FormatDuration(DiscSeconds(plan.expected, 1)).c_str(), o.disc_minutes);
+    outcome.warned_disc = true;
+  }
+  TrackFileSnapshot before = TrackFileSnapshot::Take(plan.directory);
+  video.set_sound_seconds(audio.seconds);
+  VideoFrameSource frames(video, plan.expected, plan.far_records,
+                          "the tracks reached " + FormatDuration(DiscSeconds(plan.far_records, 1)) +
+                              " of disc time, " + plan.far_text +
+                              ", and the encode stopped there; raise --disc-minutes if that much is meant");
+  Progress progress(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), plan.expected);
+  runner::RenderOptions render_options;
+  render_options.on_frame = [&](const runner::RenderProgress& p) {
+    progress.Update(p.frames_done);
+    return !StopRequested();
+  };
+  outcome.report = session.instance().Render(frames, render_options);
+  progress.Finish();
+  outcome.interrupted = StopRequested();
+  outcome.source_failure = frames.failure();
+  NoteReadingProblems(o, video, outcome.report.frames_run, outcome.interrupted);
+  outcome.tracks_opened = session.TracksOpened();
   // A record the disk could not take is taken back by the filter itself, so the
   // tracks on disk are whole files here.
-  const std::vector<TrackFileInfo> tracks = before.WrittenSince(directory);
+  outcome.tracks = before.WrittenSince(plan.directory);
+  return outcome;
+}
 
-  // The filter's own message comes first, as it stands; then which file, and why.
-  const int32_t opened = host.TracksOpened();
-  const std::string complete = tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
-  std::string failure;
-  if (!report.errors.empty()) {
-    failure = report.errors.front();
-    if (failure == "Failed to create output file") {
-      const std::string path = directory + "/" + TrackFileName(opened + 1);
-      failure += ": cannot write '" + path + "': " + DescribeWriteError(path, WaveFile::LastError()) + complete;
-    } else if (failure == "Failed to open audio file") {
-      failure += ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
+// Why the encode failed, in the user's terms; empty when it did not. The filter's own
+// message comes first, as it stands; then which file, and the system's reason.
+std::string ExplainFailure(const EncodeOptions& o, const std::string& directory, const RenderOutcome& r) {
+  const std::string complete = r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
+  if (!r.report.errors.empty()) {
+    const std::string& message = r.report.errors.front();
+    if (message == "Failed to create output file") {
+      const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
+      return message + ": cannot write '" + path + "': " + DescribeWriteError(path, WaveFile::LastError()) +
+             complete;
     }
-  } else if (report.failed_frame) {
-    const std::string path = directory + "/" + TrackFileName(opened);
-    failure = "writing frame " + std::to_string(*report.failed_frame) + " to '" + path +
-              "' failed: " + WriteFailureReason(path) + complete;
-  } else if (frames.failure()) {
-    failure = *frames.failure() + "; the tracks written so far are complete";
-  } else if (!report.ok && !interrupted) {
-    failure = "the render ended with a failure the filter did not explain";
-  } else if (tracks.empty() && !interrupted) {
+    if (message == "Failed to open audio file") {
+      return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
+    }
+    return message;
+  }
+  if (r.report.failed_frame) {
+    const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
+    return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + path +
+           "' failed: " + WriteFailureReason(path) + complete;
+  }
+  if (r.source_failure) return *r.source_failure + "; the tracks written so far are complete";
+  if (!r.report.ok && !r.interrupted) return "the render ended with a failure the filter did not explain";
+  if (r.tracks.empty() && !r.interrupted) {
     // Output frame 0 is never written: a track needs at least two pictures.
-    failure = "'" + o.input + "' is too short: it gave " + std::to_string(report.frames_run) +
-              " picture(s) at 18 fps, and a track needs at least 2";
+    return "'" + o.input + "' is too short: it gave " + std::to_string(r.report.frames_run) +
+           " picture(s) at 18 fps, and a track needs at least 2";
   }
-  temp.Remove();
-  struct stat sound_after {};
-  if (failure.empty() && sound_as_is && stat(audio.path.c_str(), &sound_after) == 0 &&
-      sound_after.st_size < sound_before.st_size) {
-    const double ended = static_cast<double>(std::max<off_t>(sound_after.st_size - kWavHeaderSize, 0)) /
-                         (kTrackAudioRate * kTrackAudioChannels);
-    const double records = static_cast<double>(report.frames_run) / kPictureFramesPerSecond;
-    if (ended < records && ended < audio.seconds) {
-      failure = "the sound file '" + audio.path + "' was cut short while encoding: it ended at " +
-                FormatDuration(ended) + "; the rest is silent";
-    }
-  }
+  return "";
+}
 
-  // The directory's earlier tracks past the new last one belong to another encode.
-  std::vector<std::string> removed;
-  if (o.overwrite && !tracks.empty()) {
-    for (int n : TrackNumbersIn(directory)) {
-      if (n <= static_cast<int>(tracks.size())) continue;
-      const std::string name = TrackFileName(n);
-      if (unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
-    }
-  }
+struct Totals {
+  int64_t records = 0;
+  double disc_seconds = 0;
+  double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
+};
 
-  int64_t total_records = 0;
-  double total_disc = 0;
+void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
+                      const RenderOutcome& r, const Totals& totals, const std::string& failure) {
+  JsonWriter json(stdout);
+  json.BeginObject().Key("input").String(o.input).Key("output_directory").String(plan.directory);
+  json.Key("audio").String(audio.description).Key("filter_chain").String(plan.video->filter_chain());
+  json.Key("picture").String(plan.video->picture_summary()).Key("tracks").BeginArray();
+  for (const TrackFileInfo& t : r.tracks) {
+    json.BeginObject().Key("file").String(t.path).Key("records").Integer(t.records);
+    json.Key("video_seconds").Fixed(t.video_seconds(), 3).Key("disc_seconds").Fixed(t.disc_seconds(), 3);
+    json.EndObject();
+  }
+  json.EndArray().Key("records").Integer(totals.records);
+  json.Key("video_seconds").Fixed(totals.video_seconds(), 3);
+  json.Key("disc_seconds").Fixed(totals.disc_seconds, 3).Key("disc_limit_seconds").Fixed(plan.disc_limit, 3);
+  json.Key("over_disc_limit").Bool(totals.disc_seconds > plan.disc_limit).Key("interrupted").Bool(r.interrupted);
+  json.Key("ok").Bool(failure.empty() && !r.interrupted).Key("removed").BeginArray();
+  for (const std::string& name : r.removed) json.String(name);
+  json.EndArray();
+  if (!failure.empty()) json.Key("error").String(failure);
+  json.EndObject();
+  std::fputc('\n', stdout);
+}
+
+void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
+                      const RenderOutcome& r, const Totals& totals) {
+  const std::vector<TrackFileInfo>& tracks = r.tracks;
+  std::printf("%s %zu track%s in '%s' (sound: %s):\n", r.interrupted ? "Interrupted; wrote" : "Wrote",
+              tracks.size(), tracks.size() == 1 ? "" : "s", plan.directory.c_str(), audio.description.c_str());
   for (const TrackFileInfo& t : tracks) {
-    total_records += t.records;
-    total_disc += t.disc_seconds();
+    std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", t.name.c_str(),
+                static_cast<long long>(t.records), FormatDuration(t.video_seconds(), 1).c_str(),
+                FormatDuration(t.disc_seconds(), 1).c_str());
   }
-  const bool over = total_disc > disc_limit;
-  if (over && !warned_disc) {
-    std::fprintf(stderr, "trackloom: warning: the tracks take %s of disc time, more than a %g-minute disc holds\n",
-                 FormatDuration(total_disc).c_str(), o.disc_minutes);
+  if (tracks.size() > 1) {
+    std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", "total", static_cast<long long>(totals.records),
+                FormatDuration(totals.video_seconds(), 1).c_str(), FormatDuration(totals.disc_seconds, 1).c_str());
   }
+  std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
+  std::printf("Disc time: %s of %g minutes.\n", FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
+  if (!r.removed.empty()) {
+    std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(), r.removed.size() == 1 ? "" : "s");
+    for (const std::string& name : r.removed) std::printf(" %s", name.c_str());
+    std::printf("\n");
+  }
+}
 
+// The summary, the failure or the interrupt, and the exit status they give.
+int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio, const RenderOutcome& r,
+           const std::string& failure) {
+  Totals totals;
+  for (const TrackFileInfo& t : r.tracks) {
+    totals.records += t.records;
+    totals.disc_seconds += t.disc_seconds();
+  }
+  if (totals.disc_seconds > plan.disc_limit && !r.warned_disc) {
+    std::fprintf(stderr, "trackloom: warning: the tracks take %s of disc time, more than a %g-minute disc holds\n",
+                 FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
+  }
   if (o.json) {
-    std::string json = "{\"input\":" + JsonString(o.input) + ",\"output_directory\":" + JsonString(directory) +
-                       ",\"audio\":" + JsonString(audio.description) +
-                       ",\"filter_chain\":" + JsonString(video->filter_chain()) + ",\"tracks\":[";
-    for (size_t i = 0; i < tracks.size(); ++i) {
-      const TrackFileInfo& t = tracks[i];
-      char numbers[160];
-      std::snprintf(numbers, sizeof numbers, ",\"records\":%lld,\"video_seconds\":%.3f,\"disc_seconds\":%.3f}",
-                    static_cast<long long>(t.records), t.video_seconds(), t.disc_seconds());
-      json += (i ? "," : "") + std::string("{\"file\":") + JsonString(t.path) + numbers;
-    }
-    char numbers[256];
-    std::snprintf(numbers, sizeof numbers,
-                  "],\"records\":%lld,\"video_seconds\":%.3f,\"disc_seconds\":%.3f,"
-                  "\"disc_limit_seconds\":%.3f,\"over_disc_limit\":%s,\"interrupted\":%s,\"ok\":%s",
-                  static_cast<long long>(total_records),
-                  static_cast<double>(total_records) / kPictureFramesPerSecond, total_disc, disc_limit,
-                  over ? "true" : "false", interrupted ? "true" : "false",
-                  failure.empty() && !interrupted ? "true" : "false");
-    json += numbers;
-    json += ",\"removed\":[";
-    for (size_t i = 0; i < removed.size(); ++i) json += (i ? "," : "") + JsonString(removed[i]);
-    json += "]";
-    if (!failure.empty()) json += ",\"error\":" + JsonString(failure);
-    std::printf("%s}\n", json.c_str());
+    PrintJsonSummary(o, plan, audio, r, totals, failure);
   } else if (!o.quiet) {
-    std::printf("%s %zu track%s in '%s' (sound: %s):\n", interrupted ? "Interrupted; wrote" : "Wrote",
-                tracks.size(), tracks.size() == 1 ? "" : "s", directory.c_str(), audio.description.c_str());
-    for (const TrackFileInfo& t : tracks) {
-      std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", t.name.c_str(),
-                  static_cast<long long>(t.records), FormatSecondsTenths(t.video_seconds()).c_str(),
-                  FormatSecondsTenths(t.disc_seconds()).c_str());
-    }
-    if (tracks.size() > 1) {
-      std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", "total",
-                  static_cast<long long>(total_records),
-                  FormatSecondsTenths(static_cast<double>(total_records) / kPictureFramesPerSecond).c_str(),
-                  FormatSecondsTenths(total_disc).c_str());
-    }
-    std::printf("Disc time: %s of %g minutes.\n", FormatDuration(total_disc).c_str(), o.disc_minutes);
-    if (!removed.empty()) {
-      std::printf("Removed %zu track%s of an earlier encode:", removed.size(), removed.size() == 1 ? "" : "s");
-      for (const std::string& name : removed) std::printf(" %s", name.c_str());
-      std::printf("\n");
-    }
+    PrintTextSummary(o, plan, audio, r, totals);
   }
   std::fflush(stdout);
-
   if (!failure.empty()) {
     std::fprintf(stderr, "trackloom: %s\n", failure.c_str());
     return 1;
   }
-  if (interrupted) {
+  if (r.interrupted) {
     if (!o.quiet) std::fprintf(stderr, "trackloom: interrupted; the tracks written so far are complete\n");
     return InterruptedExitStatus();
   }
   return 0;
+}
+
+// A directory that already holds tracks is refused without --overwrite: the tracks of
+// two films would otherwise end up on one disc.
+void CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
+  const std::vector<int> existing = TrackNumbersIn(directory);
+  if (!existing.empty() && !o.overwrite) {
+    throw CliError("'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
+                   " from an earlier encode; give --overwrite to replace them, or give another directory");
+  }
+}
+
+// With --overwrite, the directory's tracks past the new last one belong to another
+// encode; once this one has written any, they go.
+std::vector<std::string> RemoveEarlierTracks(const EncodeOptions& o, const std::string& directory,
+                                             const RenderOutcome& r) {
+  std::vector<std::string> removed;
+  if (!o.overwrite || r.tracks.empty()) return removed;
+  for (int n : TrackNumbersIn(directory)) {
+    if (n <= static_cast<int>(r.tracks.size())) continue;
+    const std::string name = TrackFileName(n);
+    if (unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
+  }
+  return removed;
+}
+
+// Sound used as it is may be cut short by someone else while the encode reads it: the
+// tracks are then silent from where it ended. Empty when it was not.
+std::string SoundCutShort(const AudioPlan& audio, const struct stat& before, const RenderOutcome& r) {
+  struct stat after {};
+  if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
+  const double ended = SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
+  const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
+  if (ended >= rendered || ended >= audio.seconds) return "";
+  return "the sound file '" + audio.path + "' was cut short while encoding: it ended at " + FormatDuration(ended) +
+         "; the rest is silent";
+}
+
+int EncodeWith(const EncodeOptions& o, TempFile& temp) {
+  FilterSession session;
+  EncodePlan plan = PlanEncode(o, session);
+  PrepareOutputDirectory(plan.directory);
+  // Held until the command ends: a second encode into the same directory would mix
+  // its tracks with these.
+  const OutputDirectoryLock lock(plan.directory);
+  CheckForEarlierTracks(o, plan.directory);
+  const std::optional<AudioPlan> audio = PrepareSound(o, plan, temp);
+  if (!audio) return Interrupted(o);
+  if (audio->path.size() > kMaxPathLength) {
+    throw CliError("the sound file path is too long for the filter (at most " + std::to_string(kMaxPathLength) +
+                   " characters): " + audio->path);
+  }
+  struct stat sound_before {};
+  const bool sound_as_is = !audio->path.empty() && audio->path == plan.audio_file.value_or("") &&
+                           stat(audio->path.c_str(), &sound_before) == 0;
+  RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
+  std::string failure = ExplainFailure(o, plan.directory, outcome);
+  temp.Remove();
+  if (failure.empty() && sound_as_is) failure = SoundCutShort(*audio, sound_before, outcome);
+  outcome.removed = RemoveEarlierTracks(o, plan.directory, outcome);
+  return Report(o, plan, *audio, outcome, failure);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ struct EncodeOptions {
   std::optional<std::string> output_directory;
   // Track files already in the directory are replaced rather than refused.
   bool overwrite = false;
-  Fit fit = Fit::kLetterbox;
+  PictureOptions pictures;
   std::optional<std::string> audio_file;
   bool no_audio = false;
   std::vector<std::string> break_lists;  // each --break as given

@@ -1,17 +1,22 @@
 // trackloom inspect: checks track files and says what is wrong with them, where.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/common/arguments.h"
+#include "cli/common/duration.h"
+#include "cli/common/json_writer.h"
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/tracks/track_repair.h"
 #include "cli/commands/track_tools.h"
+#include "cli/tracks/disc_image.h"
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 
@@ -19,6 +24,7 @@ namespace {
 
 constexpr const char kUsage[] =
     "Usage: trackloom inspect [--lenient] [--json] [--quiet] FILE...\n"
+    "       trackloom inspect [--json] IMAGE.cue|IMAGE.toc\n"
     "\n"
     "Checks track files (\"VDN Track 01.wav\", ...) the way a VideoNow Color player\n"
     "reads them and reports what they hold:\n"
@@ -31,6 +37,11 @@ constexpr const char kUsage[] =
     "  - the record count, the video it holds at 18 fps, the CD time it takes\n"
     "    (1/9 s a record), and whether the audio slots carry sound or only silence.\n"
     "Every problem is listed with its byte offset in the file, in decimal.\n"
+    "\n"
+    "A disc image (a cue sheet or a cdrdao TOC with its BIN or WAV files) is checked\n"
+    "track by track as the player reads the disc: records are found by their header\n"
+    "wherever they start, zero bytes after the last record are sector padding, and a\n"
+    "track of zeros only is silence. Offsets are then counted from the track's start.\n"
     "\n"
     "Options:\n"
     "  --lenient   accept any lead-in length: record 0 is where the first record\n"
@@ -90,9 +101,9 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, co
       }
     }
     std::fprintf(out, "  video        %llu frame%s, %s at 18 fps\n", U(r.record_count),
-                 r.record_count == 1 ? "" : "s", FormatSeconds(r.video_seconds()).c_str());
+                 r.record_count == 1 ? "" : "s", FormatDuration(r.video_seconds(), 2).c_str());
     std::fprintf(out, "  disc time    %s of CD time (1/9 s a record)\n",
-                 FormatSeconds(r.disc_seconds()).c_str());
+                 FormatDuration(r.disc_seconds(), 2).c_str());
     std::fprintf(out, "  audio        %s\n", AudioSummary(r).c_str());
   }
   if (r.read_failed) std::fprintf(out, "  read error   %s\n", r.read_error.c_str());
@@ -112,46 +123,146 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, co
   }
 }
 
-void PrintJson(std::FILE* out, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
+void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
   const TrackWavFields& w = r.wav;
-  std::fprintf(out, "{\"file\": ");
-  WriteJsonString(out, file);
-  std::fprintf(out, ", \"readable\": %s", r.read_failed ? "false" : "true");
+  json.BeginObject().Key("file").String(file).Key("readable").Bool(!r.read_failed);
   if (r.read_failed) {
-    std::fprintf(out, ", \"error\": ");
-    WriteJsonString(out, r.read_error);
+    json.Key("error").String(r.read_error);
     if (r.file_length == 0) {  // never opened: nothing else is known
-      std::fputc('}', out);
+      json.EndObject();
       return;
     }
   }
-  std::fprintf(out, ", \"valid\": %s, \"length\": %llu", r.valid() ? "true" : "false",
-               U(r.file_length));
-  std::fprintf(out,
-               ", \"wav\": {\"complete\": %s, \"riff_size\": %u, \"fmt_size\": %u, \"format\": %u, "
-               "\"channels\": %u, \"sample_rate\": %u, \"byte_rate\": %u, \"block_align\": %u, "
-               "\"bits_per_sample\": %u, \"data_size\": %u}",
-               r.header_complete ? "true" : "false", w.riff_size, w.fmt_size, w.format, w.channels,
-               w.sample_rate, w.byte_rate, w.block_align, w.bits_per_sample, w.data_size);
-  std::fprintf(out, ", \"lead_in\": {\"offset\": 44, \"length\": %llu, \"nonzero_bytes\": %llu}",
-               U(r.lead_in_length), U(r.lead_in_nonzero));
-  std::fprintf(out,
-               ", \"first_record\": %llu, \"records\": %llu, \"partial_record_bytes\": %llu, "
-               "\"bad_record_headers\": %llu",
-               U(r.first_record), U(r.record_count), U(r.partial_record_bytes),
-               U(r.bad_header_records));
-  std::fprintf(out, ", \"video_seconds\": %.3f, \"disc_seconds\": %.3f", r.video_seconds(),
-               r.disc_seconds());
-  std::fprintf(out, ", \"records_with_sound\": %llu, \"audio\": \"%s\"", U(r.records_with_sound),
-               r.record_count == 0 ? "none" : (r.records_with_sound > 0 ? "sound" : "silence"));
-  std::fprintf(out, ", \"repairable\": %s", repair.possible ? "true" : "false");
-  std::fprintf(out, ", \"problem_count\": %llu, \"problems\": [", U(r.problem_count));
-  for (size_t i = 0; i < r.problems.size(); ++i) {
-    std::fprintf(out, "%s{\"offset\": %llu, \"what\": ", i == 0 ? "" : ", ", U(r.problems[i].offset));
-    WriteJsonString(out, r.problems[i].what);
-    std::fputc('}', out);
+  json.Key("valid").Bool(r.valid()).Key("length").Unsigned(r.file_length);
+  json.Key("wav").BeginObject();
+  json.Key("complete").Bool(r.header_complete).Key("riff_size").Unsigned(w.riff_size);
+  json.Key("fmt_size").Unsigned(w.fmt_size).Key("format").Unsigned(w.format);
+  json.Key("channels").Unsigned(w.channels).Key("sample_rate").Unsigned(w.sample_rate);
+  json.Key("byte_rate").Unsigned(w.byte_rate).Key("block_align").Unsigned(w.block_align);
+  json.Key("bits_per_sample").Unsigned(w.bits_per_sample).Key("data_size").Unsigned(w.data_size);
+  json.EndObject();
+  json.Key("lead_in").BeginObject().Key("offset").Integer(kWaveHeaderSize);
+  json.Key("length").Unsigned(r.lead_in_length).Key("nonzero_bytes").Unsigned(r.lead_in_nonzero).EndObject();
+  json.Key("first_record").Unsigned(r.first_record).Key("records").Unsigned(r.record_count);
+  json.Key("partial_record_bytes").Unsigned(r.partial_record_bytes);
+  json.Key("bad_record_headers").Unsigned(r.bad_header_records);
+  json.Key("video_seconds").Fixed(r.video_seconds(), 3).Key("disc_seconds").Fixed(r.disc_seconds(), 3);
+  json.Key("records_with_sound").Unsigned(r.records_with_sound);
+  json.Key("audio").String(r.record_count == 0 ? "none" : (r.records_with_sound > 0 ? "sound" : "silence"));
+  json.Key("repairable").Bool(repair.possible);
+  json.Key("problem_count").Unsigned(r.problem_count).Key("problems").BeginArray();
+  for (const TrackProblem& p : r.problems) {
+    json.BeginObject().Key("offset").Unsigned(p.offset).Key("what").String(p.what).EndObject();
   }
-  std::fprintf(out, "]}");
+  json.EndArray().EndObject();
+}
+
+struct DiscTrackCheck {
+  const DiscTrack* track;
+  TrackReport report;
+  bool end_of_disc = false;  // the last track with sound: never played, may be plain audio
+  bool silence() const { return report.valid() && report.record_count == 0 && !end_of_disc; }
+};
+
+void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<DiscTrackCheck>& checks,
+                   uint64_t problems, uint64_t records, uint64_t sectors) {
+  std::fprintf(out, "%s: disc image, %zu track%s, %s\n", file.c_str(), checks.size(), checks.size() == 1 ? "" : "s",
+               problems == 0 ? "every track as a player reads it" : (std::to_string(problems) + " problem" + (problems == 1 ? "" : "s")).c_str());
+  for (const DiscTrackCheck& c : checks) {
+    const TrackReport& r = c.report;
+    std::fprintf(out, "  track %2d  at %s  %10s  ", c.track->number, SectorsToMsf(c.track->start_sector).c_str(),
+                 FormatDuration(static_cast<double>(c.track->length()) / kCdBytesPerSecond, 2).c_str());
+    if (c.silence()) {
+      std::fprintf(out, "silence\n");
+      continue;
+    }
+    if (c.end_of_disc) {
+      std::fprintf(out, "end of disc: audio without video (the player never plays it)\n");
+      continue;
+    }
+    std::fprintf(out, "%llu record%s from byte %llu, %s of video", U(r.record_count), r.record_count == 1 ? "" : "s",
+                 U(r.first_record), FormatDuration(r.video_seconds(), 2).c_str());
+    if (r.padding_bytes > 0) std::fprintf(out, ", %llu bytes of padding", U(r.padding_bytes));
+    std::fputc('\n', out);
+    if (r.read_failed) std::fprintf(out, "    read error: %s\n", r.read_error.c_str());
+    for (const TrackProblem& p : r.problems) std::fprintf(out, "    offset %llu: %s\n", U(p.offset), p.what.c_str());
+    if (r.problem_count > r.problems.size()) {
+      std::fprintf(out, "    ... and %llu more\n", U(r.problem_count - r.problems.size()));
+    }
+  }
+  std::fprintf(out, "  total     %s of video in %llu records, %s of disc time\n",
+               FormatDuration(static_cast<double>(records) / kFramesPerSecond, 2).c_str(), U(records),
+               FormatDuration(static_cast<double>(sectors) / kCdSectorsPerSecond, 2).c_str());
+}
+
+void PrintDiscJson(JsonWriter& json, const std::string& file, const std::vector<DiscTrackCheck>& checks,
+                   uint64_t problems, uint64_t records, uint64_t sectors) {
+  json.BeginObject().Key("image").String(file).Key("valid").Bool(problems == 0).Key("tracks").BeginArray();
+  for (const DiscTrackCheck& c : checks) {
+    const TrackReport& r = c.report;
+    json.BeginObject().Key("number").Integer(c.track->number).Key("start_sector").Unsigned(c.track->start_sector);
+    json.Key("bytes").Unsigned(c.track->length()).Key("silence").Bool(c.silence());
+    json.Key("end_of_disc").Bool(c.end_of_disc).Key("first_record").Unsigned(r.first_record);
+    json.Key("records").Unsigned(r.record_count).Key("padding_bytes").Unsigned(r.padding_bytes);
+    json.Key("video_seconds").Fixed(r.video_seconds(), 3);
+    json.Key("problem_count").Unsigned(r.problem_count + (r.read_failed ? 1 : 0)).Key("problems").BeginArray();
+    if (r.read_failed) json.BeginObject().Key("offset").Integer(0).Key("what").String(r.read_error).EndObject();
+    for (const TrackProblem& p : r.problems) {
+      json.BeginObject().Key("offset").Unsigned(p.offset).Key("what").String(p.what).EndObject();
+    }
+    json.EndArray().EndObject();
+  }
+  json.EndArray().Key("records").Unsigned(records);
+  json.Key("video_seconds").Fixed(static_cast<double>(records) / kFramesPerSecond, 3);
+  json.Key("disc_seconds").Fixed(static_cast<double>(sectors) / kCdSectorsPerSecond, 3).EndObject();
+}
+
+// Checks every track of a disc image; the exit status as for a track file.
+int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, std::FILE* err) {
+  std::string error;
+  const std::optional<DiscImage> image = ReadDiscImage(file, &error);
+  if (!image) {
+    if (json) json->BeginObject().Key("image").String(file).Key("readable").Bool(false).Key("error").String(error).EndObject();
+    std::fprintf(err, "trackloom inspect: %s\n", error.c_str());
+    return 2;
+  }
+  std::vector<DiscTrackCheck> checks;
+  uint64_t problems = 0, records = 0, sectors = 0;
+  for (const DiscTrack& track : image->tracks) {
+    DiscTrackCheck check{&track, {}};
+    std::unique_ptr<ByteSource> source = OpenDiscTrack(track, &error);
+    if (source == nullptr) {
+      check.report.read_failed = true;
+      check.report.read_error = error;
+    } else {
+      InspectOptions options;
+      options.headerless = true;
+      check.report = InspectTrack(*source, options);
+    }
+    sectors = track.start_sector + (track.length() + kCdSectorBytes - 1) / kCdSectorBytes;
+    checks.push_back(std::move(check));
+  }
+  // The track after the last video, before any silent padding, ends the disc: the
+  // player stops there, so it need not hold records.
+  for (size_t i = checks.size(); i-- > 1;) {
+    TrackReport& r = checks[i].report;
+    if (r.read_failed || r.record_count > 0) break;
+    if (r.padding_bytes == checks[i].track->length()) continue;  // silence
+    r.problems.clear();
+    r.problem_count = 0;
+    checks[i].end_of_disc = true;
+    break;
+  }
+  for (const DiscTrackCheck& check : checks) {
+    problems += check.report.problem_count + (check.report.read_failed ? 1 : 0);
+    records += check.report.record_count;
+  }
+  if (json) {
+    PrintDiscJson(*json, file, checks, problems, records, sectors);
+  } else {
+    PrintDiscText(out, file, checks, problems, records, sectors);
+  }
+  return problems == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -178,9 +289,15 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
 
   const bool show_progress = !quiet && err == stderr && isatty(fileno(stderr));
   int status = 0;
-  if (json) std::fprintf(out, "{\"tracks\": [");
+  JsonWriter json_out(out);
+  if (json) json_out.BeginObject().Key("tracks").BeginArray();
   for (size_t i = 0; i < files.size(); ++i) {
     const std::string& file = files[i];
+    if (IsDiscImageName(file)) {
+      if (!json && i > 0) std::fputc('\n', out);
+      status = std::max(status, InspectDiscImage(file, json ? &json_out : nullptr, out, err));
+      continue;
+    }
     std::string error;
     TrackReport report;
     std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
@@ -193,7 +310,8 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       // A track's records are its frames: the line counts them, of as many as the
       // file's length holds after the standard lead-in.
       const uint64_t size = source->Size();
-      const auto expected = static_cast<int64_t>(size > 2092 ? (size - 2092) / 19600 : 0);
+      const auto expected =
+          static_cast<int64_t>(size > kFirstRecordOffset ? (size - kFirstRecordOffset) / kFrameRecordSize : 0);
       Progress progress(err, show_progress, expected);
       options.progress = [&](uint64_t done, uint64_t) { progress.Update(static_cast<int64_t>(done)); };
       report = InspectTrack(*source, options);
@@ -204,8 +322,7 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     const RepairPlan repair = PlanRepair(report);
 
     if (json) {
-      if (i > 0) std::fprintf(out, ", ");
-      PrintJson(out, file, report, repair);
+      PrintJson(json_out, file, report, repair);
     } else if (source == nullptr) {
       std::fprintf(err, "trackloom inspect: %s: %s\n", file.c_str(), report.read_error.c_str());
     } else {
@@ -216,7 +333,10 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       }
     }
   }
-  if (json) std::fprintf(out, "]}\n");
+  if (json) {
+    json_out.EndArray().EndObject();
+    std::fputc('\n', out);
+  }
   std::fflush(out);
   return status;
 }

@@ -7,6 +7,7 @@
 
 #include "cli/sdl/sdl_player.h"
 #include "cli/commands/subcommands.h"
+#include "cli/common/arguments.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 
@@ -45,68 +46,34 @@ constexpr const char kUsage[] =
 
 constexpr int kMaxScale = 16;
 
-struct Options {
-  std::vector<std::string> tracks;
-  PlayerOptions player;
-};
-
 bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
-// 0: parsed; -1: help shown; otherwise the exit status.
-int ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE* err) {
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
-      o->tracks.emplace_back(arg);
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, out);
-      return -1;
-    } else if (arg == "--") {
-      options_done = true;
-    } else if (arg == "--scale" || arg.rfind("--scale=", 0) == 0) {
-      std::string_view v;
-      if (arg != "--scale") {
-        v = arg.substr(8);
-      } else if (i + 1 < argc) {
-        v = argv[++i];
-      } else {
-        std::fprintf(err, "trackloom play: --scale needs a value (see 'trackloom play --help')\n");
-        return 2;
-      }
-      int scale = 0;
-      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), scale);
-      if (v.empty() || ec != std::errc() || end != v.data() + v.size() || scale < 1 || scale > kMaxScale) {
-        std::fprintf(err, "trackloom play: --scale takes a whole number from 1 to %d, not '%.*s'\n", kMaxScale,
-                     static_cast<int>(v.size()), v.data());
-        return 2;
-      }
-      o->player.scale = scale;
-    } else if (arg == "--no-sound") {
-      o->player.sound = false;
-    } else {
-      std::fprintf(err, "trackloom play: unknown option '%s' (see 'trackloom play --help')\n", argv[i]);
-      return 2;
-    }
-  }
-  if (o->tracks.empty()) {
-    std::fprintf(err, "trackloom play: no track file given\n\n%s", kUsage);
-    return 2;
-  }
-  return 0;
+std::string SetScale(const std::string& value, int* scale) {
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), *scale);
+  if (ec == std::errc() && end == value.data() + value.size() && *scale >= 1 && *scale <= kMaxScale) return "";
+  return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value + "'";
 }
 
 }  // namespace
 
 int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
-  Options o;
-  const int parsed = ParseArguments(argc, argv, &o, out, err);
-  if (parsed != 0) return parsed < 0 ? 0 : parsed;
+  PlayerOptions player;
+  const std::vector<Option> table = {
+      {"scale", 0, "a whole number", [&player](const std::string& v) { return SetScale(v, &player.scale); }},
+      {"no-sound", 0, nullptr,
+       [&player](const std::string&) {
+         player.sound = false;
+         return std::string();
+       }},
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  if (line.exit_status) return *line.exit_status;
+  if (line.operands.empty()) return UsageError(err, "play", "no track file given");
 
   std::vector<PlayTrack> tracks;
-  for (const std::string& path : o.tracks) {
+  for (const std::string& path : line.operands) {
     if (EndsWith(path, ".cue")) {
       std::fprintf(err, "trackloom play: %s is a disc image; play its track files instead\n", path.c_str());
       return 2;
@@ -133,7 +100,7 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "trackloom play: nothing to play\n");
     return 1;
   }
-  return RunPlayer(tracks, o.player, err);
+  return RunPlayer(tracks, player, err);
 }
 
 int RunPlay(int argc, char** argv) { return PlayMain(argc, argv, stdout, stderr); }

@@ -9,6 +9,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
+#include "cli/common/duration.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/tracks/track_repair.h"
 
@@ -86,7 +87,7 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (plan.cut_bytes > 0) cut = "cut off the last " + std::to_string(plan.cut_bytes) + " bytes (an unfinished record), ";
     std::fprintf(out, "%s: %s%ssize fields set for %llu records (%s of video)\n", file.c_str(),
                  dry_run ? "would be repaired: " : "repaired: ", cut.c_str(), U(plan.records),
-                 FormatSeconds(static_cast<double>(plan.records) / 18.0).c_str());
+                 FormatDuration(static_cast<double>(plan.records) / 18.0, 2).c_str());
   }
   return status;
 }

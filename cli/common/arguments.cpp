@@ -1,5 +1,6 @@
 #include "cli/common/arguments.h"
 
+#include <charconv>
 #include <string_view>
 
 namespace trackloom::cli {
@@ -50,6 +51,15 @@ Word Recognise(const std::vector<Option>& options, const std::string& arg) {
 }
 
 }  // namespace
+
+bool ParseWholeNumber(std::string_view text, int min, int max, int* value) {
+  int v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || text[0] == '-' || ec != std::errc() || end != text.data() + text.size()) return false;
+  if (v < min || v > max) return false;
+  *value = v;
+  return true;
+}
 
 int UsageError(std::FILE* err, const std::string& name, const std::string& message) {
   std::fprintf(err, "trackloom %s: %s (see 'trackloom %s --help')\n", name.c_str(), message.c_str(),

@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace trackloom::cli {
@@ -43,6 +44,10 @@ struct CommandLine {
 // Reads argv[1] .. argv[argc - 1]; argv[0] is the subcommand's name.
 CommandLine ReadCommandLine(int argc, char** argv, const std::vector<Option>& options,
                             const char* help, std::FILE* out, std::FILE* err);
+
+// A whole number from min to max in decimal digits and nothing else; false otherwise
+// (value unchanged).
+bool ParseWholeNumber(std::string_view text, int min, int max, int* value);
 
 // Reports a usage error of the subcommand name on err and returns kUsageErrorStatus.
 int UsageError(std::FILE* err, const std::string& name, const std::string& message);

@@ -3,19 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace trackloom::cli {
+#include "cli/common/duration.h"
 
-std::string FormatDuration(double seconds) {
-  if (!(seconds > 0)) seconds = 0;
-  const auto total = static_cast<long long>(seconds);
-  char text[32];
-  if (total >= 3600) {
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
-  }
-  return text;
-}
+namespace trackloom::cli {
 
 Progress::Progress(FILE* out, bool enabled, int64_t total)
     : out_(out), enabled_(enabled), total_(total), start_(Clock::now()), last_draw_(start_) {}

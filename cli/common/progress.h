@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <string>
 
-namespace trackloom::cli {
+#include "cli/common/duration.h"
 
-// "1:05" or "1:02:03" for a number of seconds (rounded down, never negative).
-std::string FormatDuration(double seconds);
+namespace trackloom::cli {
 
 class Progress {
  public:

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -17,9 +18,16 @@ namespace trackloom::cli {
 
 namespace {
 
-bool ProcFdWorks() {
-  struct stat info {};
-  return ::stat("/proc/self/fd", &info) == 0 && S_ISDIR(info.st_mode);
+// mkostemps() on directory/prefixXXXXXXsuffix: the descriptor, and the name in *path.
+int CreateNamed(const std::string& directory, const std::string& prefix, const std::string& suffix,
+                std::string* path) {
+  std::string pattern = directory + "/" + prefix + "XXXXXX" + suffix;
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  if (fd < 0) throw CliError("cannot create a file in '" + directory + "': " + DescribeError(errno));
+  *path = name.data();
+  return fd;
 }
 
 }  // namespace
@@ -27,29 +35,35 @@ bool ProcFdWorks() {
 void TempFile::Create(const std::string& directory, const std::string& prefix,
                       const std::string& suffix) {
   Remove();
-  const bool by_fd = ProcFdWorks();
-  int fd = -1;
-  if (by_fd) fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  std::string pattern = directory + "/" + prefix + "XXXXXX" + suffix;
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
+  ::close(CreateNamed(directory, prefix, suffix, &path_));
+  SetTempFileForHardExit(path_.c_str());
+}
+
+void TempFile::CreateUnnamed(const std::string& directory, const std::string& prefix,
+                             const std::string& suffix) {
+  Remove();
+  struct stat info {};
+  if (::stat("/proc/self/fd", &info) != 0) {
+    Create(directory, prefix, suffix);
+    return;
+  }
+  int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
-    // A file system without unnamed files: a named one, unlinked at once when the
-    // descriptor can stand in for its name.
-    fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-    if (fd < 0) {
-      throw CliError("cannot create a file in '" + directory + "': " + DescribeError(errno));
-    }
-    if (!by_fd) {
-      ::close(fd);
-      path_ = name.data();
-      SetTempFileForHardExit(path_.c_str());
-      return;
-    }
-    ::unlink(name.data());
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string name;
+    fd = CreateNamed(directory, prefix, suffix, &name);
+    ::unlink(name.c_str());
   }
   fd_ = fd;
   path_ = "/proc/self/fd/" + std::to_string(fd);
+}
+
+void TempFile::Keep(const std::string& final_path) {
+  if (std::rename(path_.c_str(), final_path.c_str()) != 0) {
+    throw CliError("cannot rename '" + path_ + "' to '" + final_path + "': " + std::strerror(errno));
+  }
+  SetTempFileForHardExit(nullptr);
+  path_.clear();
 }
 
 void TempFile::Remove() {

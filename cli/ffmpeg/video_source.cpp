@@ -17,6 +17,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -40,47 +41,109 @@ FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int 
   FitGeometry g{kPictureWidth, kPictureHeight, 0, 0};
   if (fit == Fit::kStretch || width <= 0 || height <= 0) return g;
   if (sar_num <= 0 || sar_den <= 0) sar_num = sar_den = 1;
-  // Shapes are compared as exact cross products, so a picture of exactly 9:5
-  // (144:80) is neither padded nor cropped by a rounding accident.
+  // Shapes are compared as exact cross products, so a 4:3 picture is neither padded
+  // nor cropped by a rounding accident.
   const int64_t display_w = int64_t{width} * sar_num;
   const int64_t display_h = int64_t{height} * sar_den;
-  const bool wider = display_w * kPictureHeight > display_h * kPictureWidth;
-  const bool taller = display_w * kPictureHeight < display_h * kPictureWidth;
+  const bool wider = display_w * kDisplayShapeHeight > display_h * kDisplayShapeWidth;
+  const bool taller = display_w * kDisplayShapeHeight < display_h * kDisplayShapeWidth;
   auto scaled = [](int64_t num, int64_t den) {
     return static_cast<int>(std::max<int64_t>(1, (2 * num + den) / (2 * den)));
   };
-  if ((fit == Fit::kLetterbox && wider) || (fit == Fit::kCrop && taller)) {
-    // Width sets the scale.
-    g.scaled_height = scaled(int64_t{kPictureWidth} * display_h, display_w);
-    if (fit == Fit::kLetterbox) g.scaled_height = std::min(g.scaled_height, kPictureHeight);
-    if (fit == Fit::kCrop) g.scaled_height = std::max(g.scaled_height, kPictureHeight);
-  } else if ((fit == Fit::kLetterbox && taller) || (fit == Fit::kCrop && wider)) {
-    g.scaled_width = scaled(int64_t{kPictureHeight} * display_w, display_h);
-    if (fit == Fit::kLetterbox) g.scaled_width = std::min(g.scaled_width, kPictureWidth);
-    if (fit == Fit::kCrop) g.scaled_width = std::max(g.scaled_width, kPictureWidth);
+  // The full 144 stored columns show 4 units wide and the 80 rows 3 units high.
+  const int height_for_width = scaled(int64_t{kPictureHeight} * kDisplayShapeWidth * display_h,
+                                      int64_t{kDisplayShapeHeight} * display_w);
+  const int width_for_height = scaled(int64_t{kPictureWidth} * kDisplayShapeHeight * display_w,
+                                      int64_t{kDisplayShapeWidth} * display_h);
+  if (fit == Fit::kLetterbox && wider) {
+    g.scaled_height = std::min(height_for_width, kPictureHeight);
+  } else if (fit == Fit::kLetterbox && taller) {
+    g.scaled_width = std::min(width_for_height, kPictureWidth);
+  } else if (fit == Fit::kCrop && wider) {
+    g.scaled_width = std::max(width_for_height, kPictureWidth);
+  } else if (fit == Fit::kCrop && taller) {
+    g.scaled_height = std::max(height_for_width, kPictureHeight);
   }
   g.offset_x = std::abs(kPictureWidth - g.scaled_width) / 2;
   g.offset_y = std::abs(kPictureHeight - g.scaled_height) / 2;
   return g;
 }
 
-std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den) {
-  const FitGeometry g = ComputeFitGeometry(fit, width, height, sar_num, sar_den);
+int QuarterTurnsFromDisplayMatrix(const int32_t* matrix) {
+  if (matrix == nullptr) return 0;
+  // The matrix holds the counter-clockwise angle; mirrored pictures are taken as
+  // their rotation alone.
+  const double degrees = -av_display_rotation_get(matrix);
+  if (std::isnan(degrees)) return 0;
+  const long turns = std::lround(degrees / 90);
+  return static_cast<int>(((turns % 4) + 4) % 4);
+}
+
+std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den, int quarter_turns) {
+  const bool sideways = quarter_turns % 2 == 1;
+  // The sample aspect ratio belongs to the stored picture: turned, its inverse.
+  const FitGeometry g = sideways ? ComputeFitGeometry(fit, height, width, sar_den, sar_num)
+                                 : ComputeFitGeometry(fit, width, height, sar_num, sar_den);
   // fps first, so frames that are dropped are never scaled; start_time=0 makes the
-  // first output frame the one at the video's start, whatever its timestamp.
-  char chain[256];
-  int n = std::snprintf(chain, sizeof chain, "fps=%d:start_time=0,scale=%d:%d:flags=area,format=bgra",
-                        kFramesPerSecond, g.scaled_width, g.scaled_height);
+  // first output frame the one at the video's start, whatever its timestamp. The
+  // picture is turned after scaling, where it is smallest.
+  std::string chain = "fps=" + std::to_string(kFramesPerSecond) + ":start_time=0,scale=" +
+                      std::to_string(sideways ? g.scaled_height : g.scaled_width) + ":" +
+                      std::to_string(sideways ? g.scaled_width : g.scaled_height) + ":flags=area,format=bgra";
+  static const char* const kTurns[4] = {"", ",transpose=clock", ",hflip,vflip", ",transpose=cclock"};
+  chain += kTurns[quarter_turns & 3];
   const bool resized = g.scaled_width != kPictureWidth || g.scaled_height != kPictureHeight;
+  const std::string place = std::to_string(kPictureWidth) + ":" + std::to_string(kPictureHeight) + ":" +
+                            std::to_string(g.offset_x) + ":" + std::to_string(g.offset_y);
   if (resized && fit == Fit::kLetterbox) {
-    n += std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",pad=%d:%d:%d:%d:black",
-                       kPictureWidth, kPictureHeight, g.offset_x, g.offset_y);
+    chain += ",pad=" + place + ":black";
   } else if (resized && fit == Fit::kCrop) {
-    n += std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",crop=%d:%d:%d:%d",
-                       kPictureWidth, kPictureHeight, g.offset_x, g.offset_y);
+    chain += ",crop=" + place;
   }
-  std::snprintf(chain + n, sizeof chain - static_cast<size_t>(n), ",setsar=1");
-  return chain;
+  return chain + ",setsar=1";
+}
+
+namespace {
+
+// "16:9", "4:3", "2.39:1", "9:16": the usual name of a display shape.
+std::string ShapeName(double ratio) {
+  static const struct {
+    int w, h;
+  } kNamed[] = {{1, 1}, {5, 4}, {4, 3}, {3, 2}, {16, 10}, {5, 3}, {16, 9}, {2, 1}, {21, 9}};
+  for (const auto& n : kNamed) {
+    for (int flip = 0; flip < 2; ++flip) {
+      const int w = flip ? n.h : n.w;
+      const int h = flip ? n.w : n.h;
+      if (std::fabs(ratio / (double{1} * w / h) - 1) < 0.01) return std::to_string(w) + ":" + std::to_string(h);
+    }
+  }
+  char text[32];
+  if (ratio >= 1) {
+    std::snprintf(text, sizeof text, "%.2f:1", ratio);
+  } else {
+    std::snprintf(text, sizeof text, "1:%.2f", 1 / ratio);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den, int quarter_turns) {
+  if (sar_num <= 0 || sar_den <= 0) sar_num = sar_den = 1;
+  const bool sideways = quarter_turns % 2 == 1;
+  const double ratio = sideways ? double{1} * height * sar_den / (double{1} * width * sar_num)
+                                : double{1} * width * sar_num / (double{1} * height * sar_den);
+  std::string text = ShapeName(ratio) + " picture";
+  static const char* const kTurned[4] = {"", " (turned clockwise)", " (turned upside down)",
+                                         " (turned anticlockwise)"};
+  text += kTurned[quarter_turns & 3];
+  const FitGeometry g = sideways ? ComputeFitGeometry(fit, height, width, sar_den, sar_num)
+                                 : ComputeFitGeometry(fit, width, height, sar_num, sar_den);
+  const bool same = g.scaled_width == kPictureWidth && g.scaled_height == kPictureHeight;
+  if (fit == Fit::kStretch) return text + " stretched to 144 x 80";
+  if (same) return text + " fills the 4:3 screen";
+  if (fit == Fit::kCrop) return text + " cropped to fill the 4:3 screen";
+  return text + " letterboxed into the 4:3 screen";
 }
 
 struct VideoSource::Impl {
@@ -94,7 +157,10 @@ struct VideoSource::Impl {
   AVFrame* filtered = nullptr;
   int stream_index = -1;
   std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
-  Fit fit = Fit::kLetterbox;
+  PictureOptions options;
+  int quarter_turns = 0;  // as the stream's display matrix asks
+  bool reduce_levels = true;  // false for a picture taken as made for the player
+  std::string picture_summary;
   AVRational time_base{0, 1};
   AVRational frame_rate{0, 1};
   AVRational stream_sar{0, 1};
@@ -127,6 +193,9 @@ struct VideoSource::Impl {
     avformat_close_input(&format);
   }
 
+  // The chain, whether levels are reduced here, and the summary line, for pictures
+  // of width x height at sar, turned quarter_turns.
+  void PlanPictures(AVRational sar);
   // Sets the graph up for the pictures the decoder actually delivers.
   void ConfigureGraph(const AVFrame& first);
   // The graph timestamp of a picture shown from ts on; a gap since the previous one
@@ -182,9 +251,25 @@ void GapReport::Add(double at_seconds, double seconds) {
 VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 VideoSource::~VideoSource() = default;
 
-std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit, bool generated) {
+void VideoSource::Impl::PlanPictures(AVRational sar) {
+  const bool made_for_player = width == kPictureWidth && height == kPictureHeight && quarter_turns == 0 &&
+                               !options.fit_given && !options.dither_given;
+  reduce_levels = !made_for_player;
+  if (made_for_player) {
+    chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1);
+    picture_summary = "144 x 80 picture taken as made for the player: not scaled, not dithered";
+    return;
+  }
+  chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, quarter_turns);
+  picture_summary = DescribeShaping(options.fit, width, height, sar.num, sar.den, quarter_turns) +
+                    (options.dither == Dither::kOrdered ? ", ordered dithering to 16 levels"
+                                                        : ", rounded to 16 levels");
+}
+
+std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const PictureOptions& options,
+                                               bool generated) {
   auto impl = std::make_unique<Impl>();
-  impl->fit = fit;
+  impl->options = options;
   if (generated) return OpenGenerated(std::move(impl), input);
   impl->format = avformat_alloc_context();
   if (impl->format == nullptr) throw CliError("out of memory");
@@ -218,7 +303,9 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, Fit fit
   impl->height = stream->codecpar->height;
   impl->stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
                                                          : stream->codecpar->sample_aspect_ratio;
-  impl->chain = BuildFilterChain(fit, impl->width, impl->height, impl->stream_sar.num, impl->stream_sar.den);
+  impl->quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(
+      av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
+  impl->PlanPictures(impl->stream_sar);
 
   impl->decoder = avcodec_alloc_context3(codec);
   if (impl->decoder == nullptr) throw CliError("out of memory");
@@ -263,7 +350,7 @@ std::unique_ptr<VideoSource> VideoSource::OpenGenerated(std::unique_ptr<Impl> im
   impl->width = impl->generator->width();
   impl->height = impl->generator->height();
   impl->stream_sar = {1, 1};
-  impl->chain = BuildFilterChain(impl->fit, impl->width, impl->height, 1, 1);
+  impl->PlanPictures({1, 1});
   impl->packet = av_packet_alloc();
   impl->decoded = av_frame_alloc();
   impl->filtered = av_frame_alloc();
@@ -276,7 +363,10 @@ void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
   if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
   width = first.width;
   height = first.height;
-  chain = BuildFilterChain(fit, width, height, sar.num, sar.den);
+  if (const AVFrameSideData* turn = av_frame_get_side_data(&first, AV_FRAME_DATA_DISPLAYMATRIX)) {
+    quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(turn->data));
+  }
+  PlanPictures(sar);
 
   graph = avfilter_graph_alloc();
   if (graph == nullptr) throw CliError("out of memory");
@@ -312,6 +402,7 @@ void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
 }
 
 const std::string& VideoSource::filter_chain() const { return impl_->chain; }
+const std::string& VideoSource::picture_summary() const { return impl_->picture_summary; }
 int VideoSource::input_width() const { return impl_->width; }
 int VideoSource::input_height() const { return impl_->height; }
 
@@ -427,6 +518,11 @@ bool VideoSource::Next(Picture& picture) {
       if (m.filtered->width != kPictureWidth || m.filtered->height != kPictureHeight ||
           m.filtered->format != AV_PIX_FMT_BGRA) {
         throw CliError("the picture conversion gave an unexpected picture");
+      }
+      if (m.reduce_levels) {
+        r = av_frame_make_writable(m.filtered);
+        if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+        ReduceToPanelLevels(m.filtered->data[0], m.filtered->linesize[0], m.options.dither);
       }
       picture.top_row = m.filtered->data[0];
       picture.stride = m.filtered->linesize[0];

@@ -1,11 +1,14 @@
 // Decodes the first video stream of any input FFmpeg reads and turns it, through a
 // libavfilter graph, into the pictures the filter takes: 144 x 80, 32-bit BGRA,
-// exactly 18 frames per second by timestamps.
+// exactly 18 frames per second by timestamps, shaped for the player's 4:3 screen and
+// reduced to the 16 levels of its panel.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "cli/pictures/panel_levels.h"
 
 struct AVFrame;
 
@@ -15,17 +18,25 @@ inline constexpr int kPictureWidth = 144;
 inline constexpr int kPictureHeight = 80;
 inline constexpr int kFramesPerSecond = 18;
 
+// The player shows its 144 x 80 pictures on a screen of about 4:3, not 9:5: the panel's
+// 216 x 160 dots are close to square, and retail discs squeeze 4:3 animation into the
+// whole 144 x 80. A stored pixel is therefore taller than wide, (4/3) / (144/80) =
+// 20:27, and pictures are shaped for the 4:3 screen, not for square pixels.
+inline constexpr int kDisplayShapeWidth = 4;
+inline constexpr int kDisplayShapeHeight = 3;
+
 enum class Fit {
-  kLetterbox,  // the whole picture, black bars where the shapes differ
-  kCrop,       // fill the frame, cutting the edges that do not fit
-  kStretch,    // fill the frame, distorting the picture
+  kLetterbox,  // the whole picture in the 4:3 screen, black bands where the shapes differ
+  kCrop,       // fill the 4:3 screen, cutting the edges that do not fit
+  kStretch,    // fill 144 x 80, distorting the picture
 };
 
 // Parses "letterbox", "crop" or "stretch"; false for anything else.
 bool ParseFit(const std::string& text, Fit& fit);
 
-// The scale size and the pad or crop placement that fit a picture of the given
-// display shape into 144 x 80.
+// The scale size and the pad or crop placement that fit a picture whose display shape
+// is width x height pixels of sar_num:sar_den (as shown, after any rotation) into the
+// 4:3 screen of 144 x 80 stored pixels.
 struct FitGeometry {
   int scaled_width;
   int scaled_height;
@@ -34,9 +45,28 @@ struct FitGeometry {
 };
 FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int sar_den);
 
+// How a picture is to be shown: the rotation its display matrix asks for, clockwise
+// in quarter turns (0-3).
+int QuarterTurnsFromDisplayMatrix(const int32_t* matrix);
+
 // The filter chain between the decoder and the sink, as FFmpeg's filter syntax
-// (also what the benchmark hands to the ffmpeg command for the same work).
-std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den);
+// (also what the benchmark hands to the ffmpeg command for the same work). width,
+// height and the sample aspect ratio are the decoded picture's, before turning.
+std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
+                             int quarter_turns = 0);
+
+// What is done to the pictures, and which of it the user asked for: an input of
+// exactly 144 x 80 is taken as made for the player and passed on untouched unless
+// fit or dither is asked for.
+struct PictureOptions {
+  Fit fit = Fit::kLetterbox;
+  Dither dither = Dither::kOrdered;
+  bool fit_given = false;
+  bool dither_given = false;
+};
+
+// One line for the summary, e.g. "16:9 picture letterboxed into the 4:3 screen".
+std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den, int quarter_turns);
 
 struct Picture {
   const uint8_t* top_row;  // row 0 of the picture, the top one
@@ -62,7 +92,8 @@ class VideoSource {
   // Opens input, a file or URL FFmpeg reads, or, when generated, a source filter
   // chain such as "testsrc2=size=320x180:rate=30:duration=12". Throws CliError with
   // a one-line reason when the input cannot be read or has no video.
-  static std::unique_ptr<VideoSource> Open(const std::string& input, Fit fit, bool generated = false);
+  static std::unique_ptr<VideoSource> Open(const std::string& input, const PictureOptions& options,
+                                           bool generated = false);
   ~VideoSource();
   VideoSource(const VideoSource&) = delete;
   VideoSource& operator=(const VideoSource&) = delete;
@@ -82,6 +113,9 @@ class VideoSource {
   // The chain for the picture size the input declares; the graph itself is set up
   // from the first decoded picture, which is what counts where the two differ.
   const std::string& filter_chain() const;
+  // What was done to the pictures, for the summary, once the first one was read:
+  // "16:9 picture letterboxed into the 4:3 screen, ordered dithering".
+  const std::string& picture_summary() const;
   // Why reading stopped before the end of the input, or empty: the pictures up to
   // there are delivered and the input then ends, as a truncated file does.
   const std::string& read_error() const;

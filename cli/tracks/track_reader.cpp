@@ -72,7 +72,8 @@ bool IsAudioSlot(int record_offset) { return record_offset % kGroupSize == kAudi
 class Inspector {
  public:
   Inspector(ByteSource& source, const InspectOptions& options, TrackReport& report)
-      : source_(source), options_(options), report_(report) {}
+      : source_(source), options_(options), report_(report),
+        data_start_(options.headerless ? 0 : kWaveHeaderSize) {}
 
   void Run() {
     report_.file_length = source_.Size();
@@ -80,7 +81,11 @@ class Inspector {
       Problem(0, "the file is empty");
       return;
     }
-    if (!CheckWavHeader()) return;
+    if (options_.headerless) {
+      report_.header_complete = true;
+    } else if (!CheckWavHeader()) {
+      return;
+    }
     if (!LocateFirstRecord()) return;
     if (!CheckLeadIn()) return;
     CheckRecords();
@@ -198,11 +203,23 @@ class Inspector {
   // header found tells whether record 0 is merely damaged (a later header sits on
   // the 19600-byte grid from 2092) or the lead-in has another length.
   bool LocateFirstRecord() {
-    const uint64_t standard = kFirstRecordOffset;
+    const uint64_t standard = data_start_ + kLeadInSize;
     report_.first_record = standard;
     if (HeaderAt(standard)) return true;
     if (report_.read_failed) return false;
-    const uint64_t found = FindFirstRecord(source_);
+    uint64_t found = 0;
+    if (!options_.headerless) {
+      found = FindFirstRecord(source_);
+    } else {
+      found = FindRecordHeader(source_, data_start_);
+      if (found >= report_.file_length) {
+        report_.first_record = 0;
+        no_records_ = true;
+        return true;
+      }
+      // A header on the grid from the standard place: record 0 is there but damaged.
+      if (found > standard && (found - standard) % kFrameRecordSize == 0) found = standard;
+    }
     if (found >= report_.file_length) {
       if (report_.file_length >= standard + kRecordHeaderSize) {
         Problem(kWaveHeaderSize, "no record header anywhere in the file: this is not a track");
@@ -211,7 +228,7 @@ class Inspector {
     }
     if (found == standard) return true;
     report_.first_record = found;
-    if (!options_.lenient) {
+    if (!options_.lenient && !options_.headerless) {
       Problem(kWaveHeaderSize,
               Format("the lead-in is %llu bytes, expected %d: the first record header is at "
                      "offset %llu (--lenient reads tracks from other encoders)",
@@ -221,7 +238,8 @@ class Inspector {
   }
 
   bool CheckLeadIn() {
-    const uint64_t start = kWaveHeaderSize;
+    if (no_records_) return true;
+    const uint64_t start = data_start_;
     const uint64_t end = report_.first_record;
     report_.lead_in_length = end - start;
     if (!report_.header_complete) return true;  // the header's end is reported already
@@ -237,7 +255,7 @@ class Inspector {
       }
       at += n;
     }
-    if (report_.lead_in_nonzero > 0) {
+    if (report_.lead_in_nonzero > 0 && !options_.headerless) {
       Problem(first_nonzero,
               Format("the lead-in holds %llu non-zero bytes (it must be silence, 0x00); the "
                      "first is at offset %llu",
@@ -251,10 +269,49 @@ class Inspector {
     return true;
   }
 
+  // Headerless: where the zero bytes at the end of the track begin.
+  bool FindPaddingStart(uint64_t* start) {
+    uint8_t chunk[4096];
+    uint64_t end = report_.file_length;
+    while (end > report_.first_record) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, end - report_.first_record));
+      if (!Read(end - n, chunk, n)) return false;
+      for (size_t i = n; i > 0; --i) {
+        if (chunk[i - 1] != 0) {
+          *start = end - n + i;
+          return true;
+        }
+      }
+      end -= n;
+    }
+    *start = end;
+    return true;
+  }
+
   void CheckRecords() {
     const uint64_t first = report_.first_record;
     if (report_.file_length < first) return;
-    const uint64_t data = report_.file_length - first;
+    uint64_t data = report_.file_length - first;
+    if (options_.headerless) {
+      uint64_t padding_start = 0;
+      if (!FindPaddingStart(&padding_start)) return;
+      if (no_records_) {
+        if (padding_start > 0) {
+          Problem(0, "no record header anywhere in the track: it holds no video");
+        } else {
+          report_.padding_bytes = report_.file_length;  // silence
+        }
+        return;
+      }
+      // The records reach up to the last non-zero byte; whole zero bytes after them
+      // are padding, but a record the track ends inside is still cut off.
+      const uint64_t used = padding_start - first;
+      const uint64_t span = (used + kFrameRecordSize - 1) / kFrameRecordSize * kFrameRecordSize;
+      if (span <= data) {
+        report_.padding_bytes = data - span;
+        data = span;
+      }
+    }
     report_.record_count = data / kFrameRecordSize;
     report_.partial_record_bytes = data % kFrameRecordSize;
     if (data == 0) Problem(first, "no frame records after the lead-in");
@@ -302,6 +359,8 @@ class Inspector {
   ByteSource& source_;
   const InspectOptions& options_;
   TrackReport& report_;
+  const uint64_t data_start_;  // where the CD audio begins: after the WAV header, if any
+  bool no_records_ = false;    // headerless, and no record header anywhere
 };
 
 }  // namespace
@@ -374,8 +433,10 @@ uint64_t FindFirstRecord(ByteSource& source) {
 
 uint64_t FindRecordHeader(ByteSource& source, uint64_t from) {
   const uint64_t size = source.Size();
-  // Windows overlap by a header's length less one, so no position is missed.
-  std::vector<uint8_t> window(size_t{1} << 16);
+  if (from >= size || size - from < kRecordHeaderSize) return size;
+  // Windows of up to 64 KiB, never more than the rest of the file, overlap by a
+  // header's length less one, so no position is missed.
+  std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(uint64_t{1} << 16, size - from)));
   uint64_t at = from;
   while (at < size && size - at >= kRecordHeaderSize) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(window.size(), size - at));

@@ -90,6 +90,7 @@ struct TrackReport {
   uint64_t records_with_sound = 0;  // records with an audio slot other than 0x80
   uint64_t first_sound_record = 0;  // valid when records_with_sound > 0
   uint64_t bad_header_records = 0;  // records whose header data bytes differ
+  uint64_t padding_bytes = 0;       // headerless: zero bytes after the last record
   uint64_t problem_count = 0;       // all problems, listed or not
   std::vector<TrackProblem> problems;  // the first kMaxListedProblems of them
   bool read_failed = false;         // an I/O error stopped the check
@@ -105,6 +106,12 @@ inline constexpr size_t kMaxListedProblems = 100;
 struct InspectOptions {
   // Accept any lead-in length: record 0 is wherever the first record header is.
   bool lenient = false;
+  // The source is one track of a disc image: CD audio with no WAV header. Record 0 is
+  // wherever the first record header is (as with lenient), the bytes before it are
+  // not judged (a drive's offset puts anything there), and zero bytes after the last
+  // record are the track's sector padding. A track of zero bytes only is silence,
+  // not a problem.
+  bool headerless = false;
   // Called now and then with (records checked, whole records in the file).
   std::function<void(uint64_t, uint64_t)> progress;
 };

@@ -34,6 +34,7 @@ cases=(
   "trackloom de|demo decode"
   "trackloom help en|encode"
   "trackloom encode --fit |letterbox crop stretch"
+  "trackloom encode --dither |ordered none"
   "trackloom encode film.mp4 -o tr|tracks"
   "trackloom encode --audio fi|film.mp4"
   "trackloom encode f|film.mp4"

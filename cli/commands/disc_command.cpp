@@ -1,0 +1,577 @@
+#include "cli/commands/disc_command.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "cli/commands/encode_command.h"
+#include "cli/commands/filter_session.h"
+#include "cli/commands/subcommands.h"
+#include "cli/commands/track_tools.h"
+#include "cli/common/arguments.h"
+#include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/common/progress.h"
+#include "cli/common/temp_file.h"
+#include "cli/tracks/disc_image.h"
+#include "cli/tracks/track_files.h"
+#include "cli/tracks/track_reader.h"
+#include "core/track_format.h"
+#include "runner/frame_source.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kUsage[] =
+    "Usage: trackloom disc -o NAME --first FIRST.wav [options] TRACK...\n"
+    "\n"
+    "Puts track files on one disc image that a VideoNow Color player plays, in the\n"
+    "order the player needs: FIRST, the TRACKs in the order given, an end-of-disc\n"
+    "track, then silence up to the disc length the player expects. Writes\n"
+    "  NAME.bin  the disc's audio: 16-bit little-endian stereo, each track a whole\n"
+    "            number of 2352-byte sectors\n"
+    "  NAME.cue  a cue sheet for NAME.bin, for any burning program\n"
+    "  NAME.toc  the same for cdrdao\n"
+    "and says how to burn them: disc-at-once, no gaps, on a CD-R.\n"
+    "\n"
+    "FIRST is the first track of a retail disc you own, ripped as a WAV file (44100 Hz,\n"
+    "16-bit, stereo): the player checks it, so it cannot be made here. Each TRACK must\n"
+    "be a valid track file (as 'trackloom inspect' judges it).\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output NAME   the image's name, with its directory (NAME.bin, ...)\n"
+    "  --first FILE        the first track (required)\n"
+    "  --last FILE         the end-of-disc track, any CD-audio WAV; without it one of\n"
+    "                      4 s of black is made\n"
+    "  --pad-to M:SS       add a silent track so the disc lasts at least this long\n"
+    "                      (default 41:20, what the player expects)\n"
+    "  --no-pad            no silent track\n"
+    "  --capacity MINUTES  the blank's length (default 80)\n"
+    "  -q, --quiet         no progress or summary; errors only\n"
+    "  -h, --help          this help\n"
+    "\n"
+    "Tracks shorter than 4 s (the least a CD track may last) get silence added.\n"
+    "Nothing is written when a check fails; the image is written under temporary\n"
+    "names and renamed when complete, so Ctrl-C or a full disk leaves no half image.\n"
+    "Exit status: 0 written, 1 refused or failed (one line on stderr says why),\n"
+    "2 wrong options, 130 interrupted.\n"
+    "\n"
+    "Example:\n"
+    "  trackloom disc -o cartoon --first first.wav tracks/*.wav\n"
+    "  cdrdao write --device /dev/sr0 cartoon.toc\n";
+
+// 36 records of 1/9 s of disc time each: the 4 s a CD track lasts at least.
+constexpr int kEndTrackRecords = 36;
+// The part of a blank that a disc cut to 108 mm keeps, from the disc's geometry.
+constexpr double kCutDiscShare = 0.84;
+
+uint64_t SectorsFor(uint64_t bytes) { return (bytes + kCdSectorBytes - 1) / kCdSectorBytes; }
+double SectorSeconds(uint64_t sectors) { return static_cast<double>(sectors) / kCdSectorsPerSecond; }
+
+// "12:03.50": disc positions and lengths in the summary.
+std::string Clock(uint64_t sectors) {
+  const uint64_t hundredths = sectors * 100 / kCdSectorsPerSecond;
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(hundredths / 6000),
+                static_cast<unsigned long long>(hundredths / 100 % 60),
+                static_cast<unsigned long long>(hundredths % 100));
+  return text;
+}
+
+// A path as a shell reads it back.
+std::string ShellWord(const std::string& text) {
+  if (text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==
+      std::string::npos) {
+    return text;
+  }
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// One track of the disc: audio bytes of a file, then zero bytes.
+struct Part {
+  std::string label;
+  std::string source;  // empty: silence only
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  uint64_t silence = 0;  // zero bytes after the audio, up to 4 s or a whole sector
+  bool lengthened = false;
+  bool end_track = false;  // made here, once every check has passed
+  uint64_t sectors() const { return SectorsFor(length + silence); }
+};
+
+void LengthenToMinimum(Part& part) {
+  const uint64_t minimum = kCdMinTrackSectors * kCdSectorBytes;
+  if (part.length + part.silence < minimum) {
+    part.silence = minimum - part.length;
+    part.lengthened = true;
+  }
+}
+
+std::string FirstProblem(const TrackReport& report) {
+  if (report.read_failed) return report.read_error;
+  if (report.problems.empty()) return "";
+  return "offset " + std::to_string(report.problems.front().offset) + ": " + report.problems.front().what;
+}
+
+Part FirstPart(const std::string& path) {
+  std::string error;
+  std::optional<AudioRange> audio = FindWavAudio(path, &error);
+  if (!audio) throw CliError("the first track: " + error);
+  std::unique_ptr<FileSource> file = FileSource::Open(path, &error);
+  if (file == nullptr) throw CliError("cannot open '" + path + "': " + error);
+  DiscTrack track;
+  track.pieces.push_back({path, audio->offset, audio->length, false});
+  std::unique_ptr<ByteSource> source = OpenDiscTrack(track, &error);
+  if (source == nullptr) throw CliError(error);
+  InspectOptions options;
+  options.headerless = true;
+  const TrackReport report = InspectTrack(*source, options);
+  if (report.read_failed) throw CliError("cannot read '" + path + "': " + report.read_error);
+  if (report.record_count == 0) {
+    throw CliError("'" + path + "' holds no video records, so the player would refuse the disc: --first " +
+                   "takes the first track of a retail disc you own, ripped as a WAV file");
+  }
+  return {"first track, " + std::to_string(report.record_count) + " records", path, audio->offset,
+          audio->length};
+}
+
+Part TrackPart(const std::string& path) {
+  std::string error;
+  std::unique_ptr<FileSource> file = FileSource::Open(path, &error);
+  if (file == nullptr) throw CliError("cannot open the track '" + path + "': " + error);
+  const TrackReport report = InspectTrack(*file, {});
+  if (!report.valid()) {
+    throw CliError("'" + path + "' is not a valid track (" + FirstProblem(report) +
+                   "); see 'trackloom inspect " + ShellWord(path) + "'");
+  }
+  std::optional<AudioRange> audio = FindWavAudio(path, &error);
+  if (!audio) throw CliError(error);
+  return {std::to_string(report.record_count) + " records, " + FormatDuration(report.video_seconds(), 2) + " of video",
+          path, audio->offset, audio->length};
+}
+
+Part LastPart(const std::optional<std::string>& path) {
+  if (!path) {
+    Part end{"end of disc, 4 s of black", "", 0,
+             static_cast<uint64_t>(kLeadInSize) + uint64_t{kEndTrackRecords} * kFrameRecordSize};
+    end.end_track = true;
+    return end;
+  }
+  std::string error;
+  std::optional<AudioRange> audio = FindWavAudio(*path, &error);
+  if (!audio) throw CliError("the last track: " + error);
+  return {"end of disc", *path, audio->offset, audio->length};
+}
+
+// The end-of-disc track, rendered by the filter from black frames into directory.
+std::string RenderEndTrack(const std::string& directory, uint64_t expected_length) {
+  FilterSession host;
+  host.Configure({"", directory, ""});
+  runner::PaintedFrameSource frames({}, kEndTrackRecords, [](int64_t, uint32_t* pixels) {
+    std::memset(pixels, 0, sizeof(uint32_t) * kPictureWidth * kPictureHeight);
+  });
+  const runner::RenderReport report = host.instance().Render(frames);
+  if (!report.ok) {
+    throw CliError("the filter could not make the end-of-disc track" +
+                   (report.errors.empty() ? std::string() : ": " + report.errors.front()));
+  }
+  const std::string path = directory + "/" + TrackFileName(1);
+  std::string error;
+  std::optional<AudioRange> audio = FindWavAudio(path, &error);
+  if (!audio) throw CliError("the end-of-disc track: " + error);
+  if (audio->length != expected_length) {
+    throw CliError("the end-of-disc track came out " + std::to_string(audio->length) + " bytes long, not " +
+                   std::to_string(expected_length));
+  }
+  return path;
+}
+
+// SIGINT and SIGTERM wait while the finished image takes its names, so a Ctrl-C
+// cannot leave NAME.bin of this run beside NAME.cue of an earlier one.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+struct Stopped {};
+
+class ImageFile {
+ public:
+  ImageFile(const std::string& path, const std::string& shown) : shown_(shown) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0) Fail(errno);
+    // A temporary file is made readable by its owner only; the image is an ordinary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+  }
+  ~ImageFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ImageFile(const ImageFile&) = delete;
+  ImageFile& operator=(const ImageFile&) = delete;
+
+  void Write(const uint8_t* data, size_t count) {
+    while (count > 0) {
+      const ssize_t n = ::write(fd_, data, count);
+      if (n < 0 && errno == EINTR) {
+        if (StopRequested()) throw Stopped{};
+        continue;
+      }
+      if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
+      data += n;
+      count -= static_cast<size_t>(n);
+    }
+  }
+
+  void Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::fsync(fd) != 0 || ::close(fd) != 0) Fail(errno);
+  }
+
+ private:
+  [[noreturn]] void Fail(int error) {
+    const char* reason = error == ENOSPC || error == EFBIG || error == EDQUOT ? "the disk is full" : std::strerror(error);
+    throw CliError("cannot write '" + shown_ + "': " + reason + "; nothing was written");
+  }
+  std::string shown_;
+  int fd_ = -1;
+};
+
+void WriteText(const std::string& path, const std::string& shown, const std::string& text) {
+  ImageFile file(path, shown);
+  file.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  file.Close();
+}
+
+std::string CueSheet(const std::string& bin_name, const std::vector<Part>& parts) {
+  std::string cue = "REM Written by trackloom. Burn disc-at-once (DAO/SAO), no gaps, on a CD-R.\n";
+  cue += "FILE \"" + bin_name + "\" BINARY\n";
+  uint64_t at = 0;
+  char line[64];
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %s\n", i + 1, SectorsToMsf(at).c_str());
+    cue += line;
+    at += parts[i].sectors();
+  }
+  return cue;
+}
+
+std::string TocFile(const std::string& bin_name, const std::vector<Part>& parts) {
+  std::string toc =
+      "// Written by trackloom for cdrdao, which burns it disc-at-once:\n"
+      "//   cdrdao write --device /dev/sr0 THIS.toc\n"
+      "// The samples in the image are little-endian; SWAP tells cdrdao so.\n"
+      "CD_DA\n";
+  uint64_t at = 0;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    toc += "\n// track " + std::to_string(i + 1) + ": " + parts[i].label + "\nTRACK AUDIO\n";
+    toc += "FILE \"" + bin_name + "\" SWAP #" + std::to_string(at * kCdSectorBytes) + " 0 " +
+           SectorsToMsf(parts[i].sectors()) + "\n";
+    at += parts[i].sectors();
+  }
+  return toc;
+}
+
+// The image's name: NAME without an extension of its own, and a file name that cue
+// sheets and TOCs can quote.
+std::string ImageBase(std::string name) {
+  for (const char* extension : {".bin", ".cue", ".toc"}) {
+    const size_t n = std::strlen(extension);
+    if (name.size() > n && name.compare(name.size() - n, n, extension) == 0) name.resize(name.size() - n);
+  }
+  const std::string file = fs::path(name).filename().string();
+  if (file.empty() || file == "." || file == "..") throw CliError("-o takes a name for the image, not '" + name + "'");
+  for (const char c : file) {
+    if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) {
+      throw CliError("the image's name cannot hold quotes, backslashes or control characters "
+                     "(cue sheets cannot quote them): '" + file + "'");
+    }
+  }
+  return name;
+}
+
+struct Plan {
+  std::vector<Part> parts;
+  std::vector<std::string> notes;
+  uint64_t sectors = 0;
+};
+
+Plan MakePlan(const DiscOptions& o) {
+  Plan plan;
+  plan.parts.push_back(FirstPart(o.first));
+  for (const std::string& t : o.tracks) plan.parts.push_back(TrackPart(t));
+  plan.parts.push_back(LastPart(o.last));
+  for (Part& part : plan.parts) {
+    LengthenToMinimum(part);
+    if (part.lengthened) {
+      plan.notes.push_back("'" + (part.source.empty() ? part.label : part.source) +
+                           "' is shorter than 4 s, the least a CD track lasts: silence was added");
+    }
+    plan.sectors += part.sectors();
+  }
+  const auto pad_sectors = static_cast<uint64_t>(std::ceil(o.pad_to_seconds * kCdSectorsPerSecond));
+  if (o.pad && plan.sectors < pad_sectors) {
+    Part pad{"silence up to " + Clock(pad_sectors), "", 0, 0};
+    pad.silence = std::max(pad_sectors - plan.sectors, kCdMinTrackSectors) * kCdSectorBytes;
+    plan.sectors += pad.sectors();
+    plan.parts.push_back(pad);
+  }
+  if (plan.parts.size() > static_cast<size_t>(kCdMaxTracks)) {
+    throw CliError("a CD holds at most 99 tracks, and this disc would have " + std::to_string(plan.parts.size()) +
+                   " (the first track, " + std::to_string(o.tracks.size()) +
+                   " of yours, the end track" + (o.pad ? " and the padding" : "") + ")");
+  }
+  const double capacity = o.capacity_minutes * 60;
+  const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
+  if (used > capacity) {
+    char minutes[32];
+    std::snprintf(minutes, sizeof minutes, "%g", o.capacity_minutes);
+    const bool padding_did_it = o.pad && o.pad_to_seconds > capacity - SectorSeconds(kCdFirstPregapSectors);
+    throw CliError("the disc would last " + FormatDuration(used) + ", more than the " + FormatDuration(capacity) +
+                   " a " + minutes + "-minute blank holds (--capacity); " +
+                   (padding_did_it ? "lower --pad-to or give --no-pad" : "leave out tracks or make them shorter") +
+                   "; nothing was written");
+  }
+  return plan;
+}
+
+void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, const Plan& plan) {
+  std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", base.c_str(), base.c_str(), base.c_str(),
+               plan.parts.size(), Clock(plan.sectors).c_str());
+  std::fprintf(out, "  track      start     length\n");
+  uint64_t at = 0;
+  for (size_t i = 0; i < plan.parts.size(); ++i) {
+    const Part& p = plan.parts[i];
+    std::string what = p.source.empty() || p.end_track
+                           ? p.label
+                           : fs::path(p.source).filename().string() + " (" + p.label + ")";
+    if (p.lengthened) what += ", silence added to 4 s";
+    std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, Clock(at).c_str(), Clock(p.sectors()).c_str(), what.c_str());
+    at += p.sectors();
+  }
+  const double capacity = o.capacity_minutes * 60;
+  const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
+  std::fprintf(out, "  total  %s of disc time (with the 2 s before track 1), %s left on a %g-minute CD-R\n",
+               Clock(plan.sectors + kCdFirstPregapSectors).c_str(), FormatDuration(capacity - used).c_str(),
+               o.capacity_minutes);
+  if (used > capacity * kCutDiscShare) {
+    std::fprintf(out,
+                 "  note: more than the about %s a %g-minute blank cut to 108 mm keeps: burn it on a whole disc\n",
+                 FormatDuration(capacity * kCutDiscShare).c_str(), o.capacity_minutes);
+  }
+  for (const std::string& note : plan.notes) std::fprintf(out, "  note: %s\n", note.c_str());
+  std::fprintf(out,
+               "Burn it disc-at-once on a CD-R (CD-RW discs are reported not to play):\n"
+               "  cdrdao write --device /dev/sr0 %s.toc\n"
+               "(the device is what 'cdrdao scanbus' lists), or open %s.cue in another burning\n"
+               "program and choose disc-at-once (DAO/SAO) with no gaps between tracks.\n",
+               ShellWord(base).c_str(), ShellWord(base).c_str());
+}
+
+}  // namespace
+
+int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
+  bool pad_given = false;
+  auto text = [](std::string* field) {
+    return [field](const std::string& value) {
+      *field = value;
+      return std::string();
+    };
+  };
+  const std::vector<Option> table = {
+      {"output", 'o', "the image's name", text(&o.name)},
+      {"first", 0, "a WAV file", text(&o.first)},
+      {"last", 0, "a WAV file",
+       [&o](const std::string& value) {
+         o.last = value;
+         return std::string();
+       }},
+      {"pad-to", 0, "a disc length like 41:20",
+       [&](const std::string& value) {
+         pad_given = true;
+         if (ParseTime(value, o.pad_to_seconds) && o.pad_to_seconds <= 100 * 60) return std::string();
+         return "--pad-to takes a disc length like 41:20, not '" + value + "'";
+       }},
+      {"no-pad", 0, nullptr,
+       [&o](const std::string&) {
+         o.pad = false;
+         return std::string();
+       }},
+      {"capacity", 0, "a number of minutes",
+       [&o](const std::string& value) {
+         char* end = nullptr;
+         o.capacity_minutes = std::strtod(value.c_str(), &end);
+         if (*end == '\0' && o.capacity_minutes > 0 && o.capacity_minutes <= 100) return std::string();
+         return "--capacity takes the blank's minutes, like 74 or 80, not '" + value + "'";
+       }},
+      {"quiet", 'q', nullptr,
+       [&o](const std::string&) {
+         o.quiet = true;
+         return std::string();
+       }},
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  if (line.exit_status) return *line.exit_status;
+  o.tracks = line.operands;
+  if (o.name.empty()) return UsageError(err, "disc", "no image name: give one with -o NAME");
+  if (o.first.empty()) {
+    return UsageError(err, "disc", "no first track: give the first track of a retail disc you own with --first FILE.wav");
+  }
+  if (o.tracks.empty()) return UsageError(err, "disc", "no track files given");
+  if (pad_given && !o.pad) return UsageError(err, "disc", "--pad-to and --no-pad contradict each other");
+  return -1;
+}
+
+int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
+  TempFile bin_temp, cue_temp, toc_temp;
+  std::string end_directory, end_track;
+  auto cleanup = [&]() {
+    bin_temp.Remove();
+    cue_temp.Remove();
+    toc_temp.Remove();
+    if (!end_track.empty()) ::unlink(end_track.c_str());
+    if (!end_directory.empty()) ::rmdir(end_directory.c_str());
+    end_track.clear();
+    end_directory.clear();
+  };
+  try {
+    const std::string base = ImageBase(o.name);
+    Plan plan = MakePlan(o);
+    const fs::path parent = fs::path(base).parent_path();
+    const std::string directory = parent.empty() ? "." : parent.string();
+    const std::string file = fs::path(base).filename().string();
+    std::error_code ec;
+    fs::create_directories(directory, ec);
+    if (ec || !fs::is_directory(directory)) {
+      throw CliError("cannot make the directory '" + directory + "' for the image" +
+                     (ec ? ": " + ec.message() : std::string()));
+    }
+    const uint64_t image_bytes = plan.sectors * kCdSectorBytes;
+    struct statvfs space {};
+    if (statvfs(directory.c_str(), &space) == 0 &&
+        static_cast<uint64_t>(space.f_bavail) * space.f_frsize < image_bytes + (1 << 20)) {
+      throw CliError("'" + directory + "' has " + std::to_string(static_cast<uint64_t>(space.f_bavail) * space.f_frsize >> 20) +
+                     " MiB free, and the image needs " + std::to_string(image_bytes >> 20) + " MiB; nothing was written");
+    }
+
+    for (Part& part : plan.parts) {
+      if (!part.end_track) continue;
+      std::string pattern = directory + "/." + file + ".end-XXXXXX";
+      if (::mkdtemp(pattern.data()) == nullptr) {
+        throw CliError("cannot make a directory in '" + directory + "': " + std::strerror(errno));
+      }
+      end_directory = pattern;
+      end_track = end_directory + "/" + TrackFileName(1);
+      part.source = RenderEndTrack(end_directory, part.length);
+      part.offset = static_cast<uint64_t>(kWaveHeaderSize);
+    }
+
+    bin_temp.Create(directory, "." + file + ".bin.", "");
+    Progress progress(err, !o.quiet && err == stderr && isatty(fileno(err)), -1);
+    {
+      ImageFile bin(bin_temp.path(), base + ".bin");
+      std::vector<uint8_t> buffer(1 << 20);
+      uint64_t written = 0;
+      for (const Part& part : plan.parts) {
+        std::unique_ptr<FileSource> source;
+        std::string error;
+        if (!part.source.empty()) {
+          source = FileSource::Open(part.source, &error);
+          if (source == nullptr) throw CliError("cannot open '" + part.source + "': " + error);
+        }
+        const uint64_t total = part.sectors() * kCdSectorBytes;
+        for (uint64_t done = 0; done < total;) {
+          if (StopRequested()) throw Stopped{};
+          const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), total - done));
+          const size_t from_file =
+              done < part.length ? static_cast<size_t>(std::min<uint64_t>(n, part.length - done)) : 0;
+          if (from_file > 0 && !source->ReadAt(part.offset + done, buffer.data(), from_file)) {
+            throw CliError("cannot read '" + part.source + "' (did it change while the image was written?)");
+          }
+          std::memset(buffer.data() + from_file, 0, n - from_file);
+          bin.Write(buffer.data(), n);
+          done += n;
+          written += n;
+          progress.Show("writing " + base + ".bin: " + std::to_string(written * 100 / image_bytes) + "%");
+        }
+      }
+      bin.Close();
+    }
+    progress.Finish();
+
+    const std::string bin_name = file + ".bin";
+    {
+      const SignalsHeld held;
+      if (StopRequested()) throw Stopped{};
+      cue_temp.Create(directory, "." + file + ".cue.", "");
+      WriteText(cue_temp.path(), base + ".cue", CueSheet(bin_name, plan.parts));
+      toc_temp.Create(directory, "." + file + ".toc.", "");
+      WriteText(toc_temp.path(), base + ".toc", TocFile(bin_name, plan.parts));
+      bin_temp.Keep(base + ".bin");
+      cue_temp.Keep(base + ".cue");
+      toc_temp.Keep(base + ".toc");
+    }
+    cleanup();
+    if (!o.quiet) Summary(out, o, base, plan);
+    std::fflush(out);
+    return 0;
+  } catch (const Stopped&) {
+    cleanup();
+    std::fprintf(err, "trackloom disc: interrupted; no image was written\n");
+    return InterruptedExitStatus();
+  } catch (const CliError& e) {
+    cleanup();
+    if (StopRequested()) {
+      std::fprintf(err, "trackloom disc: interrupted; no image was written\n");
+      return InterruptedExitStatus();
+    }
+    std::fprintf(err, "trackloom disc: %s\n", e.what());
+    return 1;
+  } catch (const runner::Error& e) {
+    cleanup();
+    std::fprintf(err, "trackloom disc: %s\n", e.what());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    cleanup();
+    std::fprintf(err, "trackloom disc: out of memory\n");
+    return 1;
+  }
+}
+
+int RunDisc(int argc, char** argv) {
+  DiscOptions options;
+  const int status = ParseDiscOptions(argc, argv, options, stdout, stderr);
+  if (status >= 0) return status;
+  InstallInterruptHandlers();
+  return MakeDisc(options, stdout, stderr);
+}
+
+}  // namespace trackloom::cli

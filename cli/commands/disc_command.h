@@ -1,0 +1,32 @@
+// `trackloom disc`: track files into a disc image a CD writer burns as the player
+// needs it (first track, the user's tracks, an end track, silent padding; disc-at-once,
+// no gaps): NAME.bin with NAME.cue for any burning program, NAME.toc for cdrdao.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trackloom::cli {
+
+struct DiscOptions {
+  std::string name;   // NAME of NAME.bin, NAME.cue, NAME.toc
+  std::string first;  // the first track, copied from a retail disc
+  std::optional<std::string> last;
+  bool pad = true;
+  double pad_to_seconds = 41 * 60 + 20;
+  double capacity_minutes = 80;
+  bool quiet = false;
+  std::vector<std::string> tracks;
+};
+
+// Parses the options after the subcommand's name: -1 to go on, otherwise the exit
+// status (0 after --help, 2 after a wrong option, with one line on err).
+int ParseDiscOptions(int argc, char** argv, DiscOptions& options, std::FILE* out, std::FILE* err);
+
+// Checks everything, writes the image and prints its summary on out; the exit status.
+// Installs no signal handlers: the caller does.
+int MakeDisc(const DiscOptions& options, std::FILE* out, std::FILE* err);
+
+}  // namespace trackloom::cli

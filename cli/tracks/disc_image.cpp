@@ -1,0 +1,551 @@
+#include "cli/tracks/disc_image.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cli/common/byte_order.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+constexpr uint16_t kPcm = 1;
+constexpr uint16_t kExtensible = 0xFFFE;
+constexpr uint32_t kCdRate = 44100;
+constexpr uint16_t kCdChannels = 2;
+constexpr uint16_t kCdBits = 16;
+constexpr uint64_t kBytesPerSampleFrame = 4;
+// A sheet is a few lines a track; anything far larger is not one.
+constexpr std::streamsize kMaxSheetBytes = 1 << 20;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         Lower(text.substr(text.size() - suffix.size())) == suffix;
+}
+
+std::string Directory(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// A file a sheet names, from the sheet's directory. Sheets written on Windows name
+// their BIN with a path of that machine: the name alone is tried as well.
+std::string Resolve(const std::string& sheet, const std::string& name) {
+  if (!name.empty() && name[0] == '/') return name;
+  const std::string direct = Directory(sheet) + name;
+  std::ifstream probe(direct);
+  if (probe) return direct;
+  const size_t cut = name.find_last_of("/\\");
+  if (cut == std::string::npos) return direct;
+  return Directory(sheet) + name.substr(cut + 1);
+}
+
+// "MM:SS:FF" into sectors.
+bool ParseMsf(const std::string& text, uint64_t* sectors) {
+  unsigned m = 0, s = 0, f = 0;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%u:%u:%u%c", &m, &s, &f, &tail) != 3) return false;
+  if (s >= 60 || f >= kCdSectorsPerSecond || m > 999) return false;
+  *sectors = (uint64_t{m} * 60 + s) * kCdSectorsPerSecond + f;
+  return true;
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 15) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *value = v;
+  return true;
+}
+
+// The words of one line: blanks separate, "..." quotes (a backslash escapes the next
+// character in a TOC, as cdrdao reads it; a cue sheet has no escapes), // starts a
+// comment in a TOC.
+std::vector<std::string> Words(const std::string& line, bool toc) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+    } else if (toc && line.compare(i, 2, "//") == 0) {
+      break;
+    } else if (c == '"') {
+      std::string word;
+      for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (toc && line[i] == '\\' && i + 1 < line.size()) {
+          ++i;
+          if (i + 2 < line.size() && std::isdigit(static_cast<unsigned char>(line[i]))) {
+            word += static_cast<char>(std::strtol(line.substr(i, 3).c_str(), nullptr, 8));
+            i += 2;
+            continue;
+          }
+        }
+        word += line[i];
+      }
+      ++i;
+      words.push_back(word);
+    } else {
+      const size_t end = line.find_first_of(" \t\r\"", i);
+      words.push_back(line.substr(i, end == std::string::npos ? std::string::npos : end - i));
+      i = end == std::string::npos ? line.size() : end;
+    }
+  }
+  return words;
+}
+
+std::string Where(const std::string& sheet, int line) { return sheet + ":" + std::to_string(line) + ": "; }
+
+// The bytes a file holds, or nothing with the reason.
+std::optional<uint64_t> FileLength(const std::string& path, std::string* error) {
+  std::unique_ptr<FileSource> file = FileSource::Open(path, error);
+  if (file == nullptr) {
+    *error = "cannot open '" + path + "': " + *error;
+    return std::nullopt;
+  }
+  return file->Size();
+}
+
+// A file's CD audio as a sheet names it: the whole file, or a WAV's data chunk.
+struct AudioFile {
+  std::string path;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  bool big_endian = false;
+};
+
+std::optional<AudioFile> OpenAudioFile(const std::string& path, bool wave, bool big_endian,
+                                       std::string* error) {
+  AudioFile file;
+  file.path = path;
+  file.big_endian = big_endian;
+  if (wave) {
+    std::optional<AudioRange> range = FindWavAudio(path, error);
+    if (!range) return std::nullopt;
+    file.offset = range->offset;
+    file.length = range->length;
+  } else {
+    std::optional<uint64_t> length = FileLength(path, error);
+    if (!length) return std::nullopt;
+    file.length = *length;
+  }
+  return file;
+}
+
+class CueReader {
+ public:
+  CueReader(const std::string& sheet, DiscImage& image) : sheet_(sheet), image_(image) {}
+
+  bool Line(const std::vector<std::string>& w, int line, std::string* error) {
+    const std::string key = w.empty() ? "" : w[0];
+    auto fail = [&](const std::string& what) {
+      *error = Where(sheet_, line) + what;
+      return false;
+    };
+    if (key == "FILE") {
+      if (w.size() < 3) return fail("FILE needs a name and a type");
+      if (!CloseFile(line, error)) return false;
+      const std::string type = w[2];
+      if (type != "BINARY" && type != "MOTOROLA" && type != "WAVE") {
+        return fail("FILE of type " + type + " cannot be read; BINARY, MOTOROLA and WAVE can");
+      }
+      std::optional<AudioFile> file =
+          OpenAudioFile(Resolve(sheet_, w[1]), type == "WAVE", type == "MOTOROLA", error);
+      if (!file) return fail(*error);
+      file_ = *file;
+      have_file_ = true;
+      return true;
+    }
+    if (key == "TRACK") {
+      if (!have_file_) return fail("TRACK before any FILE");
+      uint64_t number = 0;
+      if (w.size() < 3 || !ParseUnsigned(w[1], &number) || number < 1 || number > kCdMaxTracks) {
+        return fail("TRACK needs a number from 1 to 99 and a mode");
+      }
+      if (w[2] != "AUDIO") {
+        return fail("track " + w[1] + " is a " + w[2] + " data track; only audio tracks are read");
+      }
+      open_.push_back({static_cast<int>(number), -1, -1, pregap_sectors_});
+      return true;
+    }
+    if (key == "INDEX") {
+      uint64_t index = 0, at = 0;
+      if (open_.empty()) return fail("INDEX before any TRACK");
+      if (w.size() < 3 || !ParseUnsigned(w[1], &index) || !ParseMsf(w[2], &at)) {
+        return fail("INDEX needs a number and a position MM:SS:FF");
+      }
+      const auto byte = static_cast<int64_t>(at * kCdSectorBytes);
+      if (index == 0) open_.back().index0 = byte;
+      if (index == 1) open_.back().index1 = byte;
+      return true;
+    }
+    if (key == "PREGAP" || key == "POSTGAP") {
+      uint64_t sectors = 0;
+      if (w.size() < 2 || !ParseMsf(w[1], &sectors)) return fail(key + " needs a length MM:SS:FF");
+      pregap_sectors_ += sectors;  // silence on the disc, not in the file
+      if (key == "PREGAP" && !open_.empty()) open_.back().gap_sectors = pregap_sectors_;
+      return true;
+    }
+    return true;  // REM, TITLE, PERFORMER, FLAGS, ISRC, CATALOG, ...: not about the audio
+  }
+
+  bool CloseFile(int line, std::string* error) {
+    for (size_t i = 0; i < open_.size(); ++i) {
+      const Pending& t = open_[i];
+      if (t.index1 < 0) {
+        *error = Where(sheet_, line) + "track " + std::to_string(t.number) + " has no INDEX 01";
+        return false;
+      }
+      int64_t end = static_cast<int64_t>(file_.length);
+      if (i + 1 < open_.size()) end = open_[i + 1].index0 >= 0 ? open_[i + 1].index0 : open_[i + 1].index1;
+      if (end < t.index1 || t.index1 > static_cast<int64_t>(file_.length)) {
+        *error = Where(sheet_, line) + "track " + std::to_string(t.number) +
+                 " starts after the next track or after the end of '" + file_.path + "'";
+        return false;
+      }
+      DiscTrack track;
+      track.number = t.number;
+      track.pieces.push_back({file_.path, file_.offset + static_cast<uint64_t>(t.index1),
+                              static_cast<uint64_t>(end - t.index1), file_.big_endian});
+      track.start_sector = (file_start_ + static_cast<uint64_t>(t.index1)) / kCdSectorBytes + t.gap_sectors;
+      image_.tracks.push_back(track);
+    }
+    open_.clear();
+    if (have_file_) file_start_ += file_.length;
+    return true;
+  }
+
+ private:
+  struct Pending {
+    int number;
+    int64_t index0, index1;  // byte positions in the file; -1 when not given
+    uint64_t gap_sectors;    // silence on the disc before this track, not in any file
+  };
+  const std::string& sheet_;
+  DiscImage& image_;
+  AudioFile file_;
+  bool have_file_ = false;
+  uint64_t file_start_ = 0;  // where the current file begins in the disc's audio
+  uint64_t pregap_sectors_ = 0;
+  std::vector<Pending> open_;
+};
+
+// A length or position in a TOC: samples, or MM:SS:FF sectors.
+bool ParseTocLength(const std::string& text, uint64_t* bytes) {
+  uint64_t value = 0;
+  if (text.find(':') != std::string::npos) {
+    if (!ParseMsf(text, &value)) return false;
+    *bytes = value * kCdSectorBytes;
+    return true;
+  }
+  if (!ParseUnsigned(text, &value)) return false;
+  *bytes = value * kBytesPerSampleFrame;
+  return true;
+}
+
+bool ReadToc(const std::string& sheet, const std::vector<std::string>& lines, DiscImage& image,
+             std::string* error) {
+  int depth = 0;  // inside CD_TEXT { ... }
+  std::map<std::string, AudioFile> files;
+  uint64_t start_trim = 0;  // bytes of the current track's pre-gap, before START
+  DiscTrack* track = nullptr;
+  auto finish_track = [&]() {
+    if (track == nullptr || start_trim == 0) return;
+    // The pre-gap before START belongs to the disc, not to the track's index 1.
+    uint64_t cut = start_trim;
+    std::vector<DiscPiece> kept;
+    for (DiscPiece p : track->pieces) {
+      const uint64_t drop = std::min(cut, p.length);
+      cut -= drop;
+      p.offset += p.path.empty() ? 0 : drop;
+      p.length -= drop;
+      if (p.length > 0) kept.push_back(p);
+    }
+    track->pieces = kept;
+    track->start_sector += start_trim / kCdSectorBytes;
+  };
+  uint64_t disc_sectors = 0;
+  for (size_t n = 0; n < lines.size(); ++n) {
+    const int line = static_cast<int>(n + 1);
+    std::vector<std::string> w = Words(lines[n], true);
+    auto fail = [&](const std::string& what) {
+      *error = Where(sheet, line) + what;
+      return false;
+    };
+    for (size_t i = 0; i < w.size(); ++i) {
+      const std::string& key = w[i];
+      if (key == "{") {
+        ++depth;
+        continue;
+      }
+      if (key == "}") {
+        --depth;
+        continue;
+      }
+      if (depth > 0) continue;
+      if (key == "TRACK") {
+        if (i + 1 >= w.size()) return fail("TRACK needs a mode");
+        if (w[i + 1] != "AUDIO") return fail("a " + w[i + 1] + " data track; only audio tracks are read");
+        finish_track();
+        if (track != nullptr) disc_sectors += (track->length() + kCdSectorBytes - 1) / kCdSectorBytes;
+        if (image.tracks.size() >= static_cast<size_t>(kCdMaxTracks)) return fail("more than 99 tracks");
+        image.tracks.emplace_back();
+        track = &image.tracks.back();
+        track->number = static_cast<int>(image.tracks.size());
+        track->start_sector = disc_sectors;
+        start_trim = 0;
+        i = w.size();
+      } else if (key == "FILE" || key == "AUDIOFILE") {
+        if (track == nullptr) return fail(key + " before any TRACK");
+        if (i + 1 >= w.size()) return fail(key + " needs a file name");
+        const std::string name = w[i + 1];
+        size_t k = i + 2;
+        bool swap = false;
+        uint64_t byte_offset = 0, start = 0, length = 0;
+        if (k < w.size() && w[k] == "SWAP") swap = true, ++k;
+        if (k < w.size() && w[k][0] == '#') {
+          std::string number = w[k].substr(1);
+          if (number.empty() && k + 1 < w.size()) number = w[++k];
+          if (!ParseUnsigned(number, &byte_offset)) return fail("a #offset must be a number of bytes");
+          ++k;
+        }
+        if (k >= w.size() || !ParseTocLength(w[k], &start)) return fail(key + " needs a start position");
+        ++k;
+        if (k < w.size() && !ParseTocLength(w[k], &length)) return fail("a length must be samples or MM:SS:FF");
+        const std::string path = Resolve(sheet, name);
+        // cdrdao reads .wav files as little-endian and raw files as big-endian;
+        // SWAP turns either round.
+        const bool wave = EndsWith(name, ".wav");
+        auto known = files.find(path);
+        if (known == files.end()) {
+          std::optional<AudioFile> file = OpenAudioFile(path, wave, false, error);
+          if (!file) return fail(*error);
+          known = files.emplace(path, *file).first;
+        }
+        const AudioFile& file = known->second;
+        const uint64_t from = byte_offset + start;
+        if (from > file.length || length > file.length - from) {
+          return fail("'" + name + "' holds " + std::to_string(file.length) +
+                      " bytes of audio; this part reaches past its end");
+        }
+        if (length == 0) length = file.length - from;
+        track->pieces.push_back({file.path, file.offset + from, length, wave == swap});
+        i = w.size();
+      } else if (key == "SILENCE" || key == "PREGAP") {
+        uint64_t length = 0;
+        if (track == nullptr) return fail(key + " before any TRACK");
+        if (i + 1 >= w.size() || !ParseTocLength(w[i + 1], &length)) return fail(key + " needs a length");
+        track->pieces.push_back({"", 0, length, false});
+        if (key == "PREGAP") start_trim = track->length();
+        i = w.size();
+      } else if (key == "START") {
+        if (track == nullptr) return fail("START before any TRACK");
+        start_trim = track->length();
+        if (i + 1 < w.size() && !ParseTocLength(w[i + 1], &start_trim)) return fail("START takes MM:SS:FF");
+        i = w.size();
+      } else if (key == "DATAFILE" || key == "ZERO" || key == "FIFO") {
+        return fail(key + " is not audio a disc image of tracks can hold");
+      } else {
+        // CD_DA, CATALOG, COPY, PRE_EMPHASIS, ISRC, INDEX, END, ...: not about the audio.
+        i = w.size();
+      }
+    }
+  }
+  finish_track();
+  return true;
+}
+
+class DiscTrackSource final : public ByteSource {
+ public:
+  explicit DiscTrackSource(const DiscTrack& track) : pieces_(track.pieces), size_(track.length()) {}
+
+  bool Open(std::string* error) {
+    for (const DiscPiece& p : pieces_) {
+      if (p.path.empty() || files_.count(p.path) != 0) continue;
+      std::unique_ptr<FileSource> file = FileSource::Open(p.path, error);
+      if (file == nullptr) {
+        *error = "cannot open '" + p.path + "': " + *error;
+        return false;
+      }
+      files_[p.path] = std::move(file);
+    }
+    return true;
+  }
+
+  uint64_t Size() const override { return size_; }
+
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override {
+    if (offset > size_ || count > size_ - offset) return false;
+    uint64_t piece_start = 0;
+    for (const DiscPiece& p : pieces_) {
+      if (count == 0) break;
+      const uint64_t piece_end = piece_start + p.length;
+      if (offset < piece_end) {
+        const uint64_t within = offset - piece_start;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(count, p.length - within));
+        if (!ReadPiece(p, within, out, n)) return false;
+        out += n;
+        offset += n;
+        count -= n;
+      }
+      piece_start = piece_end;
+    }
+    return count == 0;
+  }
+
+ private:
+  bool ReadPiece(const DiscPiece& p, uint64_t within, uint8_t* out, size_t n) {
+    if (p.path.empty()) {
+      std::memset(out, 0, n);
+      return true;
+    }
+    FileSource& file = *files_.at(p.path);
+    if (!p.big_endian) return file.ReadAt(p.offset + within, out, n);
+    // Samples are byte pairs counted from the piece's start: read whole pairs and
+    // turn each round.
+    const uint64_t first = within & ~uint64_t{1};
+    const uint64_t end = std::min<uint64_t>((within + n + 1) & ~uint64_t{1}, p.length);
+    swap_buffer_.resize(static_cast<size_t>(end - first));
+    if (!file.ReadAt(p.offset + first, swap_buffer_.data(), swap_buffer_.size())) return false;
+    for (size_t i = 0; i + 1 < swap_buffer_.size(); i += 2) std::swap(swap_buffer_[i], swap_buffer_[i + 1]);
+    std::memcpy(out, swap_buffer_.data() + (within - first), n);
+    return true;
+  }
+
+  std::vector<DiscPiece> pieces_;
+  uint64_t size_;
+  std::map<std::string, std::unique_ptr<FileSource>> files_;
+  std::vector<uint8_t> swap_buffer_;
+};
+
+}  // namespace
+
+uint64_t DiscTrack::length() const {
+  uint64_t total = 0;
+  for (const DiscPiece& p : pieces) total += p.length;
+  return total;
+}
+
+uint64_t DiscImage::total_bytes() const {
+  uint64_t total = 0;
+  for (const DiscTrack& t : tracks) total += t.length();
+  return total;
+}
+
+std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error) {
+  std::unique_ptr<FileSource> file = FileSource::Open(path, error);
+  if (file == nullptr) {
+    *error = "cannot open '" + path + "': " + *error;
+    return std::nullopt;
+  }
+  auto fail = [&](const std::string& what) {
+    *error = "'" + path + "' " + what;
+    return std::nullopt;
+  };
+  const uint64_t size = file->Size();
+  uint8_t riff[12];
+  if (size < sizeof riff || !file->ReadAt(0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
+      std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    return fail("is not a WAV file (no RIFF/WAVE header)");
+  }
+  bool have_format = false;
+  for (uint64_t at = sizeof riff; at + 8 <= size;) {
+    uint8_t chunk[8];
+    if (!file->ReadAt(at, chunk, sizeof chunk)) return fail("cannot be read");
+    const uint64_t length = GetLe32(chunk + 4);
+    const uint64_t body = at + 8;
+    if (std::memcmp(chunk, "fmt ", 4) == 0) {
+      uint8_t f[16];
+      if (length < sizeof f || body + sizeof f > size || !file->ReadAt(body, f, sizeof f)) {
+        return fail("has a cut-off format chunk");
+      }
+      const uint16_t format = GetLe16(f + 0);      // 1: PCM
+      const uint16_t channels = GetLe16(f + 2);
+      const uint32_t rate = GetLe32(f + 4);
+      const uint16_t bits = GetLe16(f + 14);
+      if ((format != kPcm && format != kExtensible) || channels != kCdChannels || rate != kCdRate ||
+          bits != kCdBits) {
+        return fail("is not CD audio: it holds " + std::to_string(channels) + " channel(s) of " +
+                    std::to_string(bits) + "-bit samples at " + std::to_string(rate) + " Hz (format " +
+                    std::to_string(format) + "); a disc track is 44100 Hz, 16-bit, stereo PCM");
+      }
+      have_format = true;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      if (!have_format) return fail("has its data chunk before its format chunk");
+      if (length > size - body) {
+        return fail("is cut off: its data chunk states " + std::to_string(length) + " bytes, the file holds " +
+                    std::to_string(size - body));
+      }
+      return AudioRange{path, body, length};
+    }
+    at = body + length + (length & 1);  // chunks are padded to an even length
+  }
+  return fail("has no data chunk");
+}
+
+std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error) {
+  std::ifstream in(sheet, std::ios::binary);
+  if (!in) {
+    *error = "cannot open '" + sheet + "': " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::vector<std::string> lines;
+  std::string line;
+  std::streamsize total = 0;
+  while (std::getline(in, line)) {
+    total += static_cast<std::streamsize>(line.size()) + 1;
+    if (total > kMaxSheetBytes) {
+      *error = "'" + sheet + "' is too large to be a cue sheet or TOC";
+      return std::nullopt;
+    }
+    if (lines.empty() && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);  // a UTF-8 mark
+    lines.push_back(line);
+  }
+  DiscImage image;
+  image.sheet = sheet;
+  if (EndsWith(sheet, ".cue")) {
+    CueReader reader(sheet, image);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (!reader.Line(Words(lines[i], false), static_cast<int>(i + 1), error)) return std::nullopt;
+    }
+    if (!reader.CloseFile(static_cast<int>(lines.size()), error)) return std::nullopt;
+  } else if (!ReadToc(sheet, lines, image, error)) {
+    return std::nullopt;
+  }
+  if (image.tracks.empty()) {
+    *error = "'" + sheet + "' describes no audio track";
+    return std::nullopt;
+  }
+  return image;
+}
+
+bool IsDiscImageName(const std::string& path) { return EndsWith(path, ".cue") || EndsWith(path, ".toc"); }
+
+std::unique_ptr<ByteSource> OpenDiscTrack(const DiscTrack& track, std::string* error) {
+  auto source = std::make_unique<DiscTrackSource>(track);
+  if (!source->Open(error)) return nullptr;
+  return source;
+}
+
+std::string SectorsToMsf(uint64_t sectors) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu",
+                static_cast<unsigned long long>(sectors / kCdSectorsPerSecond / 60),
+                static_cast<unsigned long long>(sectors / kCdSectorsPerSecond % 60),
+                static_cast<unsigned long long>(sectors % kCdSectorsPerSecond));
+  return text;
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Writes the fuzz targets' seeds, a few tiny inputs each, into ROOT/<target>/:
+#   fuzz/make-seeds.sh ROOT
+# Generated rather than committed, as test data is.
+set -euo pipefail
+root=$1
+here=$(dirname "$0")
+seed() {  # seed TARGET NAME: standard input becomes ROOT/TARGET/NAME
+  mkdir -p "$root/$1"
+  cat > "$root/$1/$2"
+}
+le32() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))\\x$(printf %02x $(($1 >> 16 & 255)))\\x$(printf %02x $(($1 >> 24 & 255)))"; }
+
+# Track files of one and two records, one with no lead-in (for the lenient reading),
+# and a bare header.
+"$here/make-track-seed.sh" 1 | seed track_reader one-record
+"$here/make-track-seed.sh" 2 | seed track_reader two-records
+"$here/make-track-seed.sh" 1 0 | seed track_reader no-lead-in
+head -c 44 "$root/track_reader/one-record" | seed track_reader header-only
+
+# A sound file the filter takes (8-bit stereo 17640 Hz, 8 bytes of samples), one whose
+# data size was never filled in, and one in CD format, which it refuses.
+wav() {  # wav RATE CHANNELS BITS DATA_SIZE SAMPLE_BYTES
+  printf 'RIFF'; le32 $((36 + $5)); printf 'WAVEfmt '; le32 16
+  printf '\x01\x00'; printf "\\x0$2\\x00"; le32 "$1"; le32 $(($1 * $2 * $3 / 8))
+  printf "\\x0$(($2 * $3 / 8))\\x00"; printf "\\x$(printf %02x "$3")\\x00"; printf 'data'; le32 "$4"
+  head -c "$5" /dev/zero | tr '\0' '\200'
+}
+wav 17640 2 8 8 8 | seed wave_header track-sound
+wav 17640 2 8 0 8 | seed wave_header unfinished
+wav 44100 2 16 8 8 | seed wave_header cd-format
+
+# Break-frame lists as the dialog, the script string and the command write them, and
+# times for --break-at.
+printf '100;250' | seed break_list script-string
+printf '250\r\n100\r\n-7\r\n' | seed break_list dialog
+printf '100,250 300;+4,0' | seed break_list command
+printf '4294967295;2147483648;-2147483648' | seed break_list limits
+printf '1:02:03.5' | seed break_list time
+
+# Script lines: the filter's own, one behind the editor's object path with every
+# escape, and a call with other kinds of argument.
+printf '%s' 'Config(1,"C:\\Sound\\clip.wav","D:\\Tracks","100;250")' | seed script_line own
+printf '%s' 'VirtualDub.video.filters.instance[0].Config(1,"a\"b\n\r\t","",""); ' | seed script_line path
+printf '%s' 'Config(0x1, -2.5e3, "", "1")' | seed script_line kinds
+
+# Settings files: a saved one, and one written by hand on Windows with comments.
+printf '%s\n' 'Config(1,"/home/ann/clip.wav","/home/ann/tracks","100;250")' | seed settings_file saved
+printf '// the film\r\n\r\n  // breaks\r\nVirtualDub.video.filters.instance[0].Config(1,"","D:\\\\Tracks","5");\r\n' |
+  seed settings_file by-hand

@@ -1,0 +1,209 @@
+// trackloom disc end to end: images read back with the tools people burn with (bchunk,
+// cdrdao), then with inspect and decode; and every refusal leaving nothing behind.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include "tests/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+constexpr size_t kSector = 2352;
+
+// What the image must hold for an input: its audio, then zeros to at least 4 s and
+// to a whole sector.
+std::vector<uint8_t> Padded(std::vector<uint8_t> audio) {
+  const size_t minimum = 300 * kSector;
+  audio.resize(std::max(minimum, (audio.size() + kSector - 1) / kSector * kSector), 0);
+  return audio;
+}
+
+// The data chunk of a WAV file, found by walking its chunks.
+std::vector<uint8_t> Audio(const std::string& wav) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(wav);
+  size_t at = 12;
+  while (at + 8 <= bytes.size() && std::memcmp(&bytes[at], "data", 4) != 0) at += 8 + ReadLe32(bytes, at + 4);
+  EXPECT_LE(at + 8, bytes.size()) << wav;
+  return {bytes.begin() + static_cast<ptrdiff_t>(std::min(at + 8, bytes.size())), bytes.end()};
+}
+
+struct Inputs {
+  std::string first, last, track1, track2;
+};
+
+// Two tracks from the command, a first track made another way (records after a
+// 392-byte lead-in, a LIST chunk before the data) and a plain CD-audio last track.
+Inputs MakeInputs(const TempDir& dir) {
+  const CommandResult demo = RunTrackloom({"demo", "-o", dir.File("tracks"), "--quiet"});
+  EXPECT_EQ(demo.status, 0) << demo.err;
+  Inputs in{dir.File("first.wav"), dir.File("last.wav"), dir.File("tracks/" + TrackFileName(1)),
+            dir.File("tracks/" + TrackFileName(2))};
+  const std::vector<uint8_t> track = ReadFileBytes(in.track1);
+  std::vector<uint8_t> audio(392, 0);
+  audio.insert(audio.end(), track.begin() + 2092, track.begin() + 2092 + 40 * 19600);
+  std::vector<uint8_t> wav = MakeWav(44100, 16, 2, audio);
+  const std::vector<uint8_t> list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+  wav.insert(wav.begin() + 36, list.begin(), list.end());
+  wav[4] = static_cast<uint8_t>(wav[4] + list.size());
+  WriteFileBytes(in.first, wav);
+  Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=500:duration=5", "-ac", "2", "-ar", "44100", "-c:a", "pcm_s16le",
+          in.last});
+  return in;
+}
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
+  return {bytes.begin() + static_cast<ptrdiff_t>(from), bytes.begin() + static_cast<ptrdiff_t>(from + count)};
+}
+
+TEST(CliDisc, ImageReadsBackWithBchunkCdrdaoInspectAndDecode) {
+  TempDir dir;
+  const Inputs in = MakeInputs(dir);
+  const std::vector<uint8_t> silence;  // a track checked by other means
+  const std::vector<uint8_t> last_audio = Audio(in.last);
+  const std::vector<uint8_t> first_audio = Audio(in.first);
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<std::vector<uint8_t>> expected;  // per track; empty: checked by inspect
+    std::vector<uint64_t> records;               // per track, as inspect counts them
+  } cases[] = {
+      {"made end track, padded", {"--pad-to", "0:50"},
+       {Padded(first_audio), Padded(Audio(in.track1)), Padded(Audio(in.track2)), silence, silence},
+       {40, 108, 108, 36, 0}},
+      {"given last track, no padding", {"--last", in.last, "--no-pad"},
+       {Padded(first_audio), Padded(Audio(in.track1)), Padded(Audio(in.track2)), Padded(last_audio)},
+       {40, 108, 108, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir.File(std::string("out-") + (c.options[0] == "--last" ? "last" : "made"));
+    std::vector<std::string> args = {"disc", "-o", out + "/film", "--first", in.first, in.track1, in.track2};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    CommandResult r = RunTrackloom(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("cdrdao write --device"), std::string::npos) << r.out;
+    EXPECT_EQ(ListDirectory(out), (std::vector<std::string>{"film.bin", "film.cue", "film.toc"}));
+    const std::vector<uint8_t> bin = ReadFileBytes(out + "/film.bin");
+
+    // bchunk splits the BIN along the cue sheet into the inputs, byte for byte.
+    r = RunCommand({"bchunk", "-w", out + "/film.bin", out + "/film.cue", out + "/split"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    size_t at = 0;
+    for (size_t t = 0; t < c.expected.size(); ++t) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/split%02zu.wav", t + 1);
+      const std::vector<uint8_t> split = Audio(out + name);
+      if (!c.expected[t].empty()) {
+        EXPECT_EQ(split, c.expected[t]) << "track " << t + 1;
+      }
+      EXPECT_EQ(split, Slice(bin, at, split.size())) << "track " << t + 1;
+      at += split.size();
+    }
+    EXPECT_EQ(at, bin.size());
+
+    // cdrdao accepts the TOC and reads from it the samples the cue sheet names.
+    EXPECT_EQ(RunCommand({"cdrdao", "show-toc", out + "/film.toc"}).status, 0);
+    r = RunCommand({"cdrdao", "read-test", out + "/film.toc"});
+    EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
+    r = RunCommand({"cdrdao", "show-data", out + "/film.toc"});
+    ASSERT_EQ(r.status, 0);
+    std::istringstream lines(r.out);
+    size_t sample = 0, mismatches = 0;
+    long n = 0, left = 0, right = 0;
+    char colon = 0;
+    while (lines >> n >> colon >> left >> right) {
+      const auto l = static_cast<int16_t>(bin[sample * 4] | bin[sample * 4 + 1] << 8);
+      const auto rr = static_cast<int16_t>(bin[sample * 4 + 2] | bin[sample * 4 + 3] << 8);
+      if (n != static_cast<long>(sample) || left != l || right != rr) ++mismatches;
+      ++sample;
+    }
+    EXPECT_EQ(sample * 4, bin.size());
+    EXPECT_EQ(mismatches, 0u);
+
+    // inspect finds every track's records; decode takes one out of the image.
+    for (const char* sheet : {"/film.cue", "/film.toc"}) {
+      r = RunTrackloom({"inspect", "--json", out + sheet});
+      EXPECT_EQ(r.status, 0) << r.out;
+      size_t from = 0;
+      for (uint64_t records : c.records) {
+        from = r.out.find("\"records\": ", from);
+        ASSERT_NE(from, std::string::npos);
+        from += 11;
+        EXPECT_EQ(std::stoull(r.out.substr(from)), records) << r.out;
+      }
+    }
+    r = RunTrackloom({"decode", out + "/film.cue", "--track", "2", "-o", out + "/dec", "--no-pictures"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(RunTrackloom({"decode", in.track1, "-o", out + "/dec1", "--no-pictures"}).status, 0);
+    EXPECT_EQ(ReadFileBytes(out + "/dec/sound.wav"), ReadFileBytes(out + "/dec1/sound.wav"));
+  }
+}
+
+TEST(CliDisc, RefusalsWriteNothing) {
+  TempDir dir;
+  const Inputs in = MakeInputs(dir);
+  WriteFileBytes(dir.File("8bit.wav"), MakeWav(17640, 8, 2, std::vector<uint8_t>(19600, 0x80)));
+  std::vector<uint8_t> cut = ReadFileBytes(in.track1);
+  cut.resize(cut.size() - 100);
+  WriteFileBytes(dir.File("cut.wav"), cut);
+  std::vector<std::string> many(98, in.track1);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    uint64_t file_size_limit;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"first without records", {"--first", in.last, in.track1}, 0, 1, "holds no video records"},
+      {"first not CD audio", {"--first", dir.File("8bit.wav"), in.track1}, 0, 1, "is not CD audio"},
+      {"first missing", {"--first", dir.File("none.wav"), in.track1}, 0, 1, "No such file"},
+      {"track not valid", {"--first", in.first, in.track1, dir.File("cut.wav")}, 0, 1, "is not a valid track"},
+      {"over capacity", {"--first", in.first, in.track1, "--capacity", "30"}, 0, 1, "lower --pad-to"},
+      {"100 tracks", {"--first", in.first}, 0, 1, "at most 99 tracks"},
+      {"disk full", {"--first", in.first, in.track1, "--no-pad"}, 1 << 20, 1, "the disk is full"},
+      {"no first track", {in.track1}, 0, 2, "no first track"},
+      {"pad and no pad", {"--first", in.first, in.track1, "--no-pad", "--pad-to", "1:00"}, 0, 2, "contradict"},
+  };
+  cases[5].args.insert(cases[5].args.end(), many.begin(), many.end());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"disc", "-o", dir.File("out/film")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunOptions options;
+    options.file_size_limit = c.file_size_limit;
+    const CommandResult r = RunTrackloom(args, options);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{});
+  }
+}
+
+TEST(CliDisc, InterruptLeavesNoImage) {
+  TempDir dir;
+  const Inputs in = MakeInputs(dir);
+  const pid_t pid = StartTrackloom({"disc", "-o", dir.File("out/film"), "--first", in.first, in.track1},
+                                   dir.path());
+  // Interrupt once the image is being written (the padding makes it 437 MB).
+  for (int i = 0; i < 1000; ++i) {
+    std::vector<std::string> names = ListDirectory(dir.File("out"));
+    struct stat st {};
+    if (!names.empty() && stat(dir.File("out/" + names[0]).c_str(), &st) == 0 && st.st_size > (4 << 20)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGINT);
+  const CommandResult r = WaitFor(pid, dir.path());
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_NE(r.err.find("no image was written"), std::string::npos) << r.err;
+  EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace trackloom::testing
