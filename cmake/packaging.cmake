@@ -3,7 +3,7 @@
 #   /usr/bin/trackloom
 #   /usr/share/man/man1/trackloom.1.gz                  from packaging/trackloom.1.pod
 #   /usr/share/bash-completion/completions/trackloom
-#   /usr/share/doc/trackloom/README.md, copyright       (copyright: the LICENSE file)
+#   /usr/share/doc/trackloom/README.md, copyright       (copyright: LICENSE, Debian's way)
 # The package's Depends are worked out by dpkg-shlibdeps from what the installed
 # binary links, so they name exactly the runtime libraries and their versions.
 include(GNUInstallDirs)
@@ -32,12 +32,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/trackloom.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
         RENAME trackloom)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The licence is the owner's choice; until there is a LICENSE file the package goes
-# without one (scripts/release says so).
-if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
-          RENAME copyright)
-endif()
+# Debian's form of the licence (LICENSE's terms, pointing to the GPL text every Debian
+# system has in /usr/share/common-licenses).
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME trackloom)
@@ -46,12 +43,12 @@ set(CPACK_PACKAGE_VENDOR Mossgrave)
 set(CPACK_PACKAGE_CONTACT "Mossgrave" CACHE STRING "The Debian package's Maintainer field")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turn video into track files for VideoNow Color players")
 set(CPACK_PACKAGE_DESCRIPTION
-  "trackloom turns any video FFmpeg can read into the track files a VideoNow Color
-player plays from a CD: every frame shrunk to the player's 144 x 80 picture at
-18 frames per second, with its sound, split into tracks at the frames you choose.
-It also checks track files byte by byte and decodes them back into pictures,
-sound and a preview video. 'trackloom demo' makes two tracks from a generated
-clip.")
+  "trackloom turns any video FFmpeg can read into the track files a VideoNow
+Color player plays from a CD: every frame shrunk to the player's 144 x 80
+picture at 18 frames per second, with its sound, split into tracks at the
+frames you choose. It also checks track files byte by byte, decodes them back
+into pictures, sound and a preview video, and plays them in a window.
+'trackloom demo' makes two tracks from a generated clip.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -20,4 +20,5 @@ if(WIN32)
   add_test(NAME dialog_win32_tests
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-run-windowed $<TARGET_FILE:dialog_win32_tests>)
   set_tests_properties(dialog_win32_tests PROPERTIES TIMEOUT 300)
+  trackloom_label_tests(end-to-end dialog_win32_tests)
 endif()

@@ -13,3 +13,4 @@ endif()
 add_test(NAME module_file
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DMODULE=$<TARGET_FILE:trackloom_vdf>
           -DKIND=${module_file_kind} -P ${CMAKE_CURRENT_SOURCE_DIR}/module/check_module_file.cmake)
+trackloom_label_tests(end-to-end module_file)

@@ -6,4 +6,5 @@ if(TARGET trackloom)
   add_test(NAME bash_completion
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/check_completion.sh
             $<TARGET_FILE:trackloom> ${PROJECT_SOURCE_DIR}/packaging/trackloom.bash-completion)
+  trackloom_label_tests(end-to-end manual_page bash_completion)
 endif()

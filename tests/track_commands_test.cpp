@@ -216,22 +216,54 @@ TEST(TrackCommands, DecodeRangesScaleAndSheet) {
   const CommandRun sheet = Command(DecodeMain, {"decode", track.path, "--sheet", sheet_path, "--frames", "1-2"});
   ASSERT_EQ(sheet.status, 0) << sheet.err;
   const Png png = ReadPng(sheet_path);
-  // Two cells of 144 x (80 + 16) with 6-pixel margins.
+  // Two cells of 144 x (108 + 16), the screen's 4:3, with 6-pixel margins; each row
+  // of a cell is the stored row under its centre.
   ASSERT_EQ(png.width, 6 + 2 * (144 + 6));
-  ASSERT_EQ(png.height, 6 + 96 + 6);
+  ASSERT_EQ(png.height, 6 + 124 + 6);
   const std::vector<uint8_t> second = track_test::QuantisedPicture(2);
-  for (int row = 0; row < 80; ++row) {
+  for (int row = 0; row < 108; ++row) {
     ASSERT_EQ(std::memcmp(&png.rgb[static_cast<size_t>(((6 + row) * png.width + 156) * 3)],
-                          &second[static_cast<size_t>(row * 144 * 3)], 144 * 3),
+                          &second[static_cast<size_t>((2 * row + 1) * 80 / 216 * 144 * 3)], 144 * 3),
               0)
         << "row " << row << " of the second cell";
   }
   // The label under the first cell ("1") is drawn in light ink on the dark ground.
   int ink = 0;
-  for (int y = 86; y < 102; ++y) {
+  for (int y = 114; y < 130; ++y) {
     for (int x = 6; x < 30; ++x) ink += png.rgb[static_cast<size_t>((y * png.width + x) * 3)] == 0xE0;
   }
   EXPECT_EQ(ink, 8 * 4) << "the digit 1 has 8 pixels, drawn 2 x 2";
+}
+
+// The panel view: the dot grid at 4:3, two screen pixels a dot, odd dot rows half a
+// dot to the left; each dot lit in its own colour only, at its component's level.
+TEST(TrackCommands, DecodePanelViewShowsTheDots) {
+  Track track;
+  const std::string out = track.dir.File("panel");
+  const CommandRun run = Command(DecodeMain, {"decode", track.path, "-o", out, "--view", "panel", "--frames", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Png png = ReadPng(out + "/record-00001.png");
+  ASSERT_EQ(png.width, 432);
+  ASSERT_EQ(png.height, 324);
+  const std::vector<uint8_t> picture = track_test::QuantisedPicture(1);
+  struct Case {
+    int dot_x, dot_y;
+    int column, component;  // of the picture row dot_y / 2
+  };
+  const Case cases[] = {
+      {0, 0, 0, 0}, {1, 0, 1, 1}, {2, 0, 1, 2}, {0, 1, 0, 1}, {1, 1, 0, 2}, {2, 1, 1, 0}, {214, 159, 142, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("dot " + std::to_string(c.dot_x) + "," + std::to_string(c.dot_y));
+    const int x = 2 * c.dot_x + 1 - (c.dot_y % 2);
+    const int y = (2 * c.dot_y + 1) * 324 / 320;
+    const uint8_t* shown = &png.rgb[static_cast<size_t>((y * 432 + x) * 3)];
+    for (int k = 0; k < 3; ++k) {
+      const int expected =
+          k == c.component ? picture[static_cast<size_t>(((c.dot_y / 2) * 144 + c.column) * 3 + k)] : 0;
+      EXPECT_EQ(shown[k], expected) << "component " << k;
+    }
+  }
 }
 
 TEST(TrackCommands, DecodePreviewVideoHasOneFramePerRecordAndSound) {
@@ -255,7 +287,7 @@ TEST(TrackCommands, DecodePreviewVideoHasOneFramePerRecordAndSound) {
   EXPECT_EQ(codecs[0], AV_CODEC_ID_H264);
   EXPECT_EQ(codecs[1], AV_CODEC_ID_AAC);
   EXPECT_EQ(format->streams[0]->codecpar->width, 288);
-  EXPECT_EQ(format->streams[0]->codecpar->height, 160);
+  EXPECT_EQ(format->streams[0]->codecpar->height, 216);  // the screen's 4:3
   AVPacket* packet = av_packet_alloc();
   while (av_read_frame(format, packet) >= 0) {
     (format->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? video_packets

@@ -14,6 +14,7 @@
 #include "cli/common/duration.h"
 #include "cli/common/json_writer.h"
 #include "cli/pictures/contact_sheet.h"
+#include "cli/pictures/panel_view.h"
 #include "cli/common/interrupt.h"
 #include "cli/pictures/png_writer.h"
 #include "cli/ffmpeg/preview_video.h"
@@ -36,8 +37,9 @@ constexpr const char kUsage[] =
     "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
     "\n"
     "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
-    "  DIR/record-00000.png, ...  each record's picture, 144 x 80 (every 4-bit colour\n"
-    "                             component x 17), named by record number from 0\n"
+    "  DIR/record-00000.png, ...  each record's picture as stored, 144 x 80 exactly (every\n"
+    "                             4-bit colour component x 17; the player shows it 4:3),\n"
+    "                             named by record number from 0\n"
     "  DIR/sound.wav              the sound of the audio slots in record order: 8-bit\n"
     "                             unsigned, stereo, 17640 Hz, the format the filter takes\n"
     "                             as its sound file, so it can be fed back\n"
@@ -46,10 +48,16 @@ constexpr const char kUsage[] =
     "  -o, --output DIR   where the pictures and sound.wav go (created if missing)\n"
     "  --frames A-B       only records A to B, counted from 0 (\"A-\" to the end,\n"
     "                     \"A\" one record)\n"
+    "  --view MODE        how the pictures are shown:\n"
+    "                       pixels  the stored pixels (default); the sheet and the video\n"
+    "                               show them at the screen's 4:3 shape, 144 x 108\n"
+    "                       panel   what the panel shows: its 216 x 160 coloured dots,\n"
+    "                               two screen pixels a dot, at 4:3 (432 x 324), in the\n"
+    "                               PNGs, the sheet and the video\n"
     "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
     "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers\n"
     "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
-    "                     at most 2000)\n"
+    "                     at most 2000, or 250 with --view panel)\n"
     "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC)\n"
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
@@ -71,12 +79,15 @@ constexpr const char kUsage[] =
     "Examples:\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" -o decoded\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --frames 0-35 --sheet sheet.png \\\n"
-    "      --video preview.mp4\n";
+    "      --video preview.mp4\n"
+    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --view panel --sheet panel.png\n";
 
 constexpr int kDefaultSheetLimit = 240;
 constexpr int kSheetColumns = 8;
 // 2000 thumbnails make a sheet of about 1200 x 25500 pixels, some 90 MB while it is built.
 constexpr int kMaxSheetLimit = 2000;
+// Panel pictures are nine times the size: 250 of them take about as much.
+constexpr int kMaxPanelSheetLimit = 250;
 constexpr int kMaxScale = 16;
 
 unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
@@ -87,6 +98,7 @@ struct Options {
   std::optional<uint64_t> first;
   std::optional<uint64_t> last;  // inclusive; none: to the end
   int scale = 1;
+  View view = View::kPixels;
   std::string sheet;
   int sheet_limit = kDefaultSheetLimit;
   std::string video;
@@ -154,6 +166,10 @@ std::vector<Option> OptionTable(Options* o) {
                                            value + "'";
        }},
       {"scale", 0, "a value", [o](const std::string& value) { return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale); }},
+      {"view", 0, "pixels or panel",
+       [o](const std::string& value) {
+         return ParseView(value, o->view) ? "" : "--view takes pixels or panel, not '" + value + "'";
+       }},
       {"sheet", 0, "a file", text(&o->sheet)},
       {"sheet-limit", 0, "a value",
        [o](const std::string& value) { return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit); }},
@@ -195,7 +211,17 @@ std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* 
   if (!o->pictures && !o->sound && o->sheet.empty() && o->video.empty()) {
     return UsageError(err, "decode", "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
   }
+  if (o->view == View::kPanel && o->sheet_limit > kMaxPanelSheetLimit) {
+    return UsageError(err, "decode",
+                      "--sheet-limit takes at most " + std::to_string(kMaxPanelSheetLimit) + " with --view panel");
+  }
   return std::nullopt;
+}
+
+// The per-record pictures: the stored pixels exactly, or the panel at 4:3.
+PictureRect PictureFileSize(const Options& o) {
+  if (o.view == View::kPanel) return ViewDisplaySize(View::kPanel, o.scale);
+  return {0, 0, kPictureWidth * o.scale, kPictureHeight * o.scale};
 }
 
 std::string RecordFileName(uint64_t record) {
@@ -206,51 +232,188 @@ std::string RecordFileName(uint64_t record) {
 
 }  // namespace
 
-int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
-  Options o;
-  if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
+namespace {
 
+// Prints "trackloom decode: message" and gives status back, for the early returns.
+int Fail(std::FILE* err, int status, const std::string& message) {
+  std::fprintf(err, "trackloom decode: %s\n", message.c_str());
+  return status;
+}
+
+// One thing decode writes: it takes each record of the range in turn, then is finished.
+class DecodeOutput {
+ public:
+  virtual ~DecodeOutput() = default;
+  // rgb: the record's picture; chunk: its 1960 audio slot bytes. False with the
+  // message in *error.
+  virtual bool Add(uint64_t record, const uint8_t* rgb, const uint8_t* chunk, std::string* error) = 0;
+  virtual bool Finish(std::string* error) = 0;
+  // Finished even when an output failed, so that what was written stays usable.
+  virtual bool FinishedAfterFailure() const { return false; }
+};
+
+class PictureFiles final : public DecodeOutput {
+ public:
+  PictureFiles(std::string directory, View view, int scale)
+      : directory_(std::move(directory)),
+        view_(view),
+        scale_(scale),
+        size_(view == View::kPanel ? ViewDisplaySize(View::kPanel, scale)
+                                   : PictureRect{0, 0, kPictureWidth * scale, kPictureHeight * scale}),
+        scaled_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3) {}
+  bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
+    const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
+    if (view_ == View::kPanel) {
+      RenderView(View::kPanel, rgb, size_.width, size_.height, scaled_.data());
+      rgb = scaled_.data();
+    } else if (scale_ > 1) {
+      ScaleRgb(rgb, kPictureWidth, kPictureHeight, scale_, scaled_.data());
+      rgb = scaled_.data();
+    }
+    if (WriteRgbPng(path, size_.width, size_.height, rgb, error)) return true;
+    *error = "cannot write " + path + ": " + *error;
+    return false;
+  }
+  bool Finish(std::string*) override { return true; }
+
+ private:
+  std::string directory_;
+  View view_;
+  int scale_;
+  PictureRect size_;
+  std::vector<uint8_t> scaled_;
+};
+
+class SoundFile final : public DecodeOutput {
+ public:
+  explicit SoundFile(std::string path) : path_(std::move(path)) {}
+  bool Open(std::string* error) { return writer_.Open(path_, error); }
+  bool Add(uint64_t, const uint8_t*, const uint8_t* chunk, std::string* error) override {
+    return writer_.Append(chunk, kAudioChunkSize, error);
+  }
+  bool Finish(std::string* error) override { return writer_.Finish(error); }
+  bool FinishedAfterFailure() const override { return true; }
+  const std::string& path() const { return path_; }
+  uint64_t data_bytes() const { return writer_.data_bytes(); }
+
+ private:
+  std::string path_;
+  SoundWavWriter writer_;
+};
+
+// The sheet takes every record of the range, or an even spread of as many as it holds.
+class SheetFile final : public DecodeOutput {
+ public:
+  SheetFile(std::string path, uint64_t first, uint64_t count, uint64_t cells, View view)
+      : path_(std::move(path)), first_(first), count_(count), cells_(cells), view_(view),
+        cell_(ViewDisplaySize(view, 1)),
+        sheet_(static_cast<int>(cells), kSheetColumns, cell_.width, cell_.height),
+        shown_(static_cast<size_t>(cell_.width) * static_cast<size_t>(cell_.height) * 3) {}
+  bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string*) override {
+    if (next_cell_ < cells_ && RecordOfCell(next_cell_) == record) {
+      RenderView(view_, rgb, cell_.width, cell_.height, shown_.data());
+    }
+    while (next_cell_ < cells_ && RecordOfCell(next_cell_) == record) {
+      sheet_.Place(static_cast<int>(next_cell_), record, shown_.data());
+      ++next_cell_;
+    }
+    return true;
+  }
+  bool Finish(std::string* error) override {
+    if (sheet_.WritePng(path_, error)) return true;
+    *error = "cannot write " + path_ + ": " + *error;
+    return false;
+  }
+  uint64_t cells() const { return cells_; }
+  const PictureRect& cell() const { return cell_; }
+
+ private:
+  uint64_t RecordOfCell(uint64_t cell) const {
+    return cells_ <= 1 ? first_ : first_ + cell * (count_ - 1) / (cells_ - 1);
+  }
+  std::string path_;
+  uint64_t first_, count_, cells_;
+  uint64_t next_cell_ = 0;
+  View view_;
+  PictureRect cell_;
+  ContactSheet sheet_;
+  std::vector<uint8_t> shown_;
+};
+
+class VideoFile final : public DecodeOutput {
+ public:
+  VideoFile(std::unique_ptr<PreviewVideo> video, View view, PictureRect size)
+      : video_(std::move(video)),
+        view_(view),
+        size_(size),
+        shown_(static_cast<size_t>(size.width) * static_cast<size_t>(size.height) * 3) {}
+  bool Add(uint64_t, const uint8_t* rgb, const uint8_t* chunk, std::string* error) override {
+    RenderView(view_, rgb, size_.width, size_.height, shown_.data());
+    return video_->AddRecord(shown_.data(), chunk, error);
+  }
+  bool Finish(std::string* error) override { return video_->Finish(error); }
+  const PictureRect& size() const { return size_; }
+
+ private:
+  std::unique_ptr<PreviewVideo> video_;
+  View view_;
+  PictureRect size_;
+  std::vector<uint8_t> shown_;
+};
+
+// Every output asked for, in the order each record reaches them.
+struct Outputs {
+  std::unique_ptr<PictureFiles> pictures;
+  std::unique_ptr<SoundFile> sound;
+  std::unique_ptr<SheetFile> sheet;
+  std::unique_ptr<VideoFile> video;
+  std::vector<DecodeOutput*> all() const {
+    std::vector<DecodeOutput*> v;
+    for (DecodeOutput* out : std::initializer_list<DecodeOutput*>{pictures.get(), sound.get(), sheet.get(), video.get()}) {
+      if (out != nullptr) v.push_back(out);
+    }
+    return v;
+  }
+};
+
+struct Range {
+  uint64_t first = 0, last = 0, count = 0;
+};
+
+// The track file, or the track of a disc image --track names. Nothing with the exit
+// status once the failure is reported.
+std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source, InspectOptions* inspect,
+                             std::FILE* err) {
   std::string error;
-  std::unique_ptr<ByteSource> source;
-  InspectOptions inspect_options;
-  inspect_options.lenient = o.lenient;
   if (o.disc_track > 0) {
     const std::optional<DiscImage> image = ReadDiscImage(o.track, &error);
-    if (!image) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-      return 2;
-    }
+    if (!image) return Fail(err, 2, error);
     const DiscTrack* chosen = nullptr;
     for (const DiscTrack& t : image->tracks) {
       if (t.number == o.disc_track) chosen = &t;
     }
     if (chosen == nullptr) {
-      std::fprintf(err, "trackloom decode: %s has tracks %d-%d, not %d\n", o.track.c_str(),
-                   image->tracks.front().number, image->tracks.back().number, o.disc_track);
-      return 2;
+      return Fail(err, 2, o.track + " has tracks " + std::to_string(image->tracks.front().number) + "-" +
+                              std::to_string(image->tracks.back().number) + ", not " + std::to_string(o.disc_track));
     }
-    source = OpenDiscTrack(*chosen, &error);
-    inspect_options.headerless = true;
+    *source = OpenDiscTrack(*chosen, &error);
+    inspect->headerless = true;
     o.track += " track " + std::to_string(o.disc_track);
   } else {
-    source = FileSource::Open(o.track, &error);
+    *source = FileSource::Open(o.track, &error);
   }
-  if (source == nullptr) {
-    std::fprintf(err, "trackloom decode: cannot open %s: %s\n", o.track.c_str(), error.c_str());
-    return 2;
-  }
-  const TrackReport report = InspectTrack(*source, inspect_options);
-  if (report.read_failed) {
-    std::fprintf(err, "trackloom decode: %s: %s\n", o.track.c_str(), report.read_error.c_str());
-    return 2;
-  }
+  if (*source == nullptr) return Fail(err, 2, "cannot open " + o.track + ": " + error);
+  return std::nullopt;
+}
+
+// The records to decode, after a warning for a track with problems.
+std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Range* range, std::FILE* err) {
+  if (report.read_failed) return Fail(err, 2, o.track + ": " + report.read_error);
   // Pictures are only taken from places that hold a record header: any file long
   // enough has "records" by its length alone, random bytes included.
   if (report.record_count > 0 && report.bad_header_records == report.record_count) {
-    std::fprintf(err, "trackloom decode: %s is not a track: none of its %llu record-sized pieces starts "
-                      "with a record header; nothing was written\n",
-                 o.track.c_str(), U(report.record_count));
-    return 1;
+    return Fail(err, 1, o.track + " is not a track: none of its " + std::to_string(report.record_count) +
+                            " record-sized pieces starts with a record header; nothing was written");
   }
   if (!report.valid()) {
     std::fprintf(err, "trackloom decode: warning: %s has %llu problem%s (see 'trackloom inspect'); "
@@ -258,190 +421,194 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
                  o.track.c_str(), U(report.problem_count), report.problem_count == 1 ? "" : "s",
                  U(report.record_count));
     for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
-      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset),
-                   report.problems[i].what.c_str());
+      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset), report.problems[i].what.c_str());
     }
   }
-  if (report.record_count == 0) {
-    std::fprintf(err, "trackloom decode: %s holds no whole record to decode\n", o.track.c_str());
-    return 1;
+  if (report.record_count == 0) return Fail(err, 1, o.track + " holds no whole record to decode");
+  range->first = o.first.value_or(0);
+  if (range->first >= report.record_count) {
+    return Fail(err, 2, o.track + " has records 0-" + std::to_string(report.record_count - 1) +
+                            "; --frames starts after them");
   }
+  range->last = std::min(o.last.value_or(report.record_count - 1), report.record_count - 1);
+  range->count = range->last - range->first + 1;
+  return std::nullopt;
+}
 
-  const uint64_t first = o.first.value_or(0);
-  if (first >= report.record_count) {
-    std::fprintf(err, "trackloom decode: %s has records 0-%llu; --frames starts after them\n",
-                 o.track.c_str(), U(report.record_count - 1));
-    return 2;
-  }
-  const uint64_t last = std::min(o.last.value_or(report.record_count - 1), report.record_count - 1);
-  const uint64_t count = last - first + 1;
-
+// Every output is set up before the first record, so that a missing directory or
+// encoder or an unwritable file is reported before any work is done.
+std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* outputs, std::FILE* err) {
   if (!o.output_dir.empty()) {
     std::error_code ec;
     fs::create_directories(o.output_dir, ec);
     if (ec || !fs::is_directory(o.output_dir)) {
-      std::fprintf(err, "trackloom decode: cannot create the directory %s: %s\n",
-                   o.output_dir.c_str(), ec ? ec.message().c_str() : "a file of that name exists");
-      return 1;
+      return Fail(err, 1, "cannot create the directory " + o.output_dir + ": " +
+                              (ec ? ec.message() : "a file of that name exists"));
     }
   }
-
   // The sheet is written last: a directory it cannot go into is found out now.
   if (!o.sheet.empty()) {
     const fs::path parent = fs::path(o.sheet).parent_path();
     std::error_code ec;
     if (!parent.empty() && !fs::is_directory(parent, ec)) {
-      std::fprintf(err, "trackloom decode: cannot write the sheet %s: there is no directory %s\n",
-                   o.sheet.c_str(), parent.string().c_str());
-      return 1;
+      return Fail(err, 1, "cannot write the sheet " + o.sheet + ": there is no directory " + parent.string());
     }
   }
-
-  // Set up every output before the first record, so that a missing encoder or an
-  // unwritable file is reported before any work is done.
-  std::unique_ptr<PreviewVideo> video;
+  std::string error;
   if (!o.video.empty()) {
-    video = PreviewVideo::Create(o.video, o.scale, &error);
-    if (video == nullptr) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-      return 1;
-    }
+    const PictureRect shown = ViewDisplaySize(o.view, o.scale);
+    std::unique_ptr<PreviewVideo> video = PreviewVideo::Create(o.video, shown.width, shown.height, &error);
+    if (video == nullptr) return Fail(err, 1, error);
+    outputs->video = std::make_unique<VideoFile>(std::move(video), o.view, shown);
   }
-  SoundWavWriter sound;
-  const std::string sound_path = o.sound ? (fs::path(o.output_dir) / "sound.wav").string() : "";
-  if (o.sound && !sound.Open(sound_path, &error)) {
-    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-    return 1;
+  if (o.sound) {
+    outputs->sound = std::make_unique<SoundFile>((fs::path(o.output_dir) / "sound.wav").string());
+    if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
   }
-  // The sheet takes every record of the range, or an even spread of sheet_limit.
-  const uint64_t sheet_count = o.sheet.empty() ? 0 : std::min<uint64_t>(count, static_cast<uint64_t>(o.sheet_limit));
-  std::optional<ContactSheet> sheet;
-  if (sheet_count > 0) sheet.emplace(static_cast<int>(sheet_count), kSheetColumns);
-  auto sheet_record = [&](uint64_t slot) {
-    return sheet_count <= 1 ? first : first + slot * (count - 1) / (sheet_count - 1);
-  };
-  uint64_t next_sheet_slot = 0;
+  if (o.pictures) outputs->pictures = std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale);
+  const uint64_t cells = o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
+  if (cells > 0) outputs->sheet = std::make_unique<SheetFile>(o.sheet, range.first, range.count, cells, o.view);
+  return std::nullopt;
+}
 
-  const int scale = o.scale;
+// Takes every record of the range to every output. Ctrl-C stops after the current
+// record. Returns how many records every output took; *ok false after a failure.
+uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& report, const Range& range,
+                       const Outputs& outputs, bool* ok, std::FILE* err) {
   std::vector<uint8_t> record(kFrameRecordSize);
   std::vector<uint8_t> rgb(kRgbPictureSize);
-  std::vector<uint8_t> scaled(static_cast<size_t>(kRgbPictureSize) * static_cast<size_t>(scale * scale));
   uint8_t chunk[kAudioChunkSize];
-  Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)), static_cast<int64_t>(count));
-
-  bool ok = true;
+  Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)),
+                    static_cast<int64_t>(range.count));
+  const std::vector<DecodeOutput*> all = outputs.all();
+  std::string error;
   uint64_t done = 0;
-  // Ctrl-C stops after the current record: everything written so far is completed.
-  for (uint64_t k = first; k <= last && ok; ++k) {
-    if (!source->ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
+  *ok = true;
+  for (uint64_t k = range.first; k <= range.last && *ok; ++k) {
+    if (!source.ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
       std::fprintf(err, "trackloom decode: cannot read record %llu of %s\n", U(k), o.track.c_str());
-      ok = false;
+      *ok = false;
       break;
     }
     DecodeFramePicture(record.data() + kRecordHeaderSize, rgb.data());
     ExtractRecordSound(record.data(), chunk);
-    if (o.pictures) {
-      const std::string path = (fs::path(o.output_dir) / RecordFileName(k)).string();
-      const uint8_t* picture = rgb.data();
-      if (scale > 1) {
-        ScaleRgb(rgb.data(), kPictureWidth, kPictureHeight, scale, scaled.data());
-        picture = scaled.data();
-      }
-      if (!WriteRgbPng(path, kPictureWidth * scale, kPictureHeight * scale, picture, &error)) {
-        std::fprintf(err, "trackloom decode: cannot write %s: %s\n", path.c_str(), error.c_str());
-        ok = false;
+    for (DecodeOutput* output : all) {
+      if (*ok && !output->Add(k, rgb.data(), chunk, &error)) {
+        std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+        *ok = false;
       }
     }
-    if (ok && o.sound && !sound.Append(chunk, sizeof chunk, &error)) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-      ok = false;
-    }
-    while (ok && sheet && next_sheet_slot < sheet_count && sheet_record(next_sheet_slot) == k) {
-      sheet->Place(static_cast<int>(next_sheet_slot), k, rgb.data());
-      ++next_sheet_slot;
-    }
-    if (ok && video && !video->AddRecord(rgb.data(), chunk, &error)) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-      ok = false;
-    }
-    if (ok) ++done;
+    if (*ok) ++done;
     progress.Update(static_cast<int64_t>(done));
     if (StopRequested()) break;
   }
   progress.Finish();
-  const bool interrupted = ok && done < count;
+  return done;
+}
 
-  // The sound file is finished even after a failure, so what was written stays usable.
-  if (o.sound && !sound.Finish(&error)) {
-    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-    ok = false;
+// Finishes every output; after a failure only those that keep what was written.
+bool FinishOutputs(const Outputs& outputs, bool ok, std::FILE* err) {
+  std::string error;
+  for (DecodeOutput* output : outputs.all()) {
+    if (!ok && !output->FinishedAfterFailure()) continue;
+    if (!output->Finish(&error)) {
+      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      ok = false;
+    }
   }
-  if (!ok) return 1;
-  if (sheet && !sheet->WritePng(o.sheet, &error)) {
-    std::fprintf(err, "trackloom decode: cannot write %s: %s\n", o.sheet.c_str(), error.c_str());
-    return 1;
+  return ok;
+}
+
+void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& report, const Range& r,
+                      const Outputs& outputs) {
+  JsonWriter json(out);
+  json.BeginObject().Key("track").String(o.track).Key("problems").Unsigned(report.problem_count);
+  json.Key("first_record").Unsigned(r.first).Key("last_record").Unsigned(r.last).Key("records").Unsigned(r.count);
+  json.Key("video_seconds").Fixed(static_cast<double>(r.count) / kFramesPerSecond, 3).Key("pictures");
+  if (outputs.pictures) {
+    json.BeginObject().Key("directory").String(o.output_dir);
+    json.Key("first").String(RecordFileName(r.first)).Key("last").String(RecordFileName(r.last));
+    const PictureRect size = PictureFileSize(o);
+    json.Key("width").Integer(size.width).Key("height").Integer(size.height).EndObject();
+  } else {
+    json.Null();
   }
-  if (video && !video->Finish(&error)) {
-    std::fprintf(err, "trackloom decode: %s\n", error.c_str());
-    return 1;
+  json.Key("sound");
+  if (outputs.sound) {
+    json.BeginObject().Key("file").String(outputs.sound->path()).Key("bytes").Unsigned(outputs.sound->data_bytes());
+    json.EndObject();
+  } else {
+    json.Null();
   }
+  json.Key("sheet");
+  if (outputs.sheet) {
+    json.BeginObject().Key("file").String(o.sheet).Key("pictures").Unsigned(outputs.sheet->cells()).EndObject();
+  } else {
+    json.Null();
+  }
+  json.Key("video");
+  if (outputs.video) {
+    json.String(o.video);
+  } else {
+    json.Null();
+  }
+  json.EndObject();
+  std::fputc('\n', out);
+}
+
+void PrintTextSummary(std::FILE* out, const Options& o, const Range& r, const Outputs& outputs) {
+  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(r.first), U(r.last),
+               U(r.count), FormatDuration(static_cast<double>(r.count) / kFramesPerSecond, 2).c_str());
+  if (outputs.pictures) {
+    const PictureRect size = PictureFileSize(o);
+    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d, %s)\n", o.output_dir.c_str(),
+                 RecordFileName(r.first).c_str(), RecordFileName(r.last).c_str(), size.width, size.height,
+                 o.view == View::kPanel ? "the panel's dots at 4:3" : "the stored pixels");
+  }
+  if (outputs.sound) {
+    std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", outputs.sound->path().c_str(),
+                 U(outputs.sound->data_bytes()));
+  }
+  if (outputs.sheet) {
+    std::fprintf(out, "  sheet     %s (%llu pictures%s, %d x %d each at 4:3)\n", o.sheet.c_str(),
+                 U(outputs.sheet->cells()), outputs.sheet->cells() < r.count ? ", evenly spread" : "",
+                 outputs.sheet->cell().width, outputs.sheet->cell().height);
+  }
+  if (outputs.video) {
+    std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps, %d x %d at 4:3)\n", o.video.c_str(),
+                 outputs.video->size().width, outputs.video->size().height);
+  }
+}
+
+}  // namespace
+
+int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  Options o;
+  if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
+  std::unique_ptr<ByteSource> source;
+  InspectOptions inspect;
+  inspect.lenient = o.lenient;
+  if (const std::optional<int> status = OpenTrack(o, &source, &inspect, err)) return *status;
+  const TrackReport report = InspectTrack(*source, inspect);
+  Range range;
+  if (const std::optional<int> status = ChooseRange(o, report, &range, err)) return *status;
+  Outputs outputs;
+  if (const std::optional<int> status = CreateOutputs(o, range, &outputs, err)) return *status;
+
+  bool ok = true;
+  const uint64_t done = DecodeRecords(o, *source, report, range, outputs, &ok, err);
+  const bool interrupted = ok && done < range.count;
+  if (!FinishOutputs(outputs, ok, err)) return 1;
   if (interrupted) {
-    std::fprintf(err, "trackloom decode: stopped after %llu of %llu records; the files written so far "
-                      "are complete\n",
-                 U(done), U(count));
+    std::fprintf(err, "trackloom decode: stopped after %llu of %llu records; the files written so far are complete\n",
+                 U(done), U(range.count));
     return InterruptedExitStatus();
   }
-
   if (o.json) {
-    JsonWriter json(out);
-    json.BeginObject().Key("track").String(o.track).Key("problems").Unsigned(report.problem_count);
-    json.Key("first_record").Unsigned(first).Key("last_record").Unsigned(last).Key("records").Unsigned(count);
-    json.Key("video_seconds").Fixed(static_cast<double>(count) / kFramesPerSecond, 3).Key("pictures");
-    if (o.pictures) {
-      json.BeginObject().Key("directory").String(o.output_dir);
-      json.Key("first").String(RecordFileName(first)).Key("last").String(RecordFileName(last));
-      json.Key("width").Integer(kPictureWidth * scale).Key("height").Integer(kPictureHeight * scale).EndObject();
-    } else {
-      json.Null();
-    }
-    json.Key("sound");
-    if (o.sound) {
-      json.BeginObject().Key("file").String(sound_path).Key("bytes").Unsigned(sound.data_bytes()).EndObject();
-    } else {
-      json.Null();
-    }
-    json.Key("sheet");
-    if (sheet) {
-      json.BeginObject().Key("file").String(o.sheet).Key("pictures").Unsigned(sheet_count).EndObject();
-    } else {
-      json.Null();
-    }
-    json.Key("video");
-    if (video) {
-      json.String(o.video);
-    } else {
-      json.Null();
-    }
-    json.EndObject();
-    std::fputc('\n', out);
-    return 0;
+    PrintJsonSummary(out, o, report, range, outputs);
+  } else {
+    PrintTextSummary(out, o, range, outputs);
   }
-  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(first),
-               U(last), U(count), FormatDuration(static_cast<double>(count) / kFramesPerSecond, 2).c_str());
-  if (o.pictures) {
-    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d)\n", o.output_dir.c_str(),
-                 RecordFileName(first).c_str(), RecordFileName(last).c_str(), kPictureWidth * scale,
-                 kPictureHeight * scale);
-  }
-  if (o.sound) {
-    std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", sound_path.c_str(),
-                 U(sound.data_bytes()));
-  }
-  if (sheet) {
-    std::fprintf(out, "  sheet     %s (%llu pictures%s)\n", o.sheet.c_str(), U(sheet_count),
-                 sheet_count < count ? ", evenly spread" : "");
-  }
-  if (video) std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps)\n", o.video.c_str());
   return 0;
 }
 

@@ -170,7 +170,7 @@ void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<Di
                problems == 0 ? "every track as a player reads it" : (std::to_string(problems) + " problem" + (problems == 1 ? "" : "s")).c_str());
   for (const DiscTrackCheck& c : checks) {
     const TrackReport& r = c.report;
-    std::fprintf(out, "  track %2d  at %s  %10s  ", c.track->number, SectorsToMsf(c.track->start_sector).c_str(),
+    std::fprintf(out, "  track %2d  at %9s  %10s  ", c.track->number, SectorsToClock(c.track->start_sector).c_str(),
                  FormatDuration(static_cast<double>(c.track->length()) / kCdBytesPerSecond, 2).c_str());
     if (c.silence()) {
       std::fprintf(out, "silence\n");

@@ -55,7 +55,8 @@ Word Recognise(const std::vector<Option>& options, const std::string& arg) {
 bool ParseWholeNumber(std::string_view text, int min, int max, int* value) {
   int v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || text[0] == '-' || ec != std::errc() || end != text.data() + text.size()) return false;
+  if (text.empty() || text[0] == '-' || ec != std::errc() || end != text.data() + text.size())
+    return false;
   if (v < min || v > max) return false;
   *value = v;
   return true;

@@ -1,8 +1,9 @@
 #include "cli/common/interrupt.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
-#include <unistd.h>
 
 namespace trackloom::cli {
 namespace {

@@ -24,10 +24,12 @@ std::string Progress::Line(int64_t done, int64_t total, double frames_per_second
     n = std::snprintf(text, sizeof text, "frame %lld", static_cast<long long>(done));
   }
   if (frames_per_second > 0) {
-    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %.1f fps", frames_per_second);
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %.1f fps",
+                       frames_per_second);
     if (total > 0 && total > done) {
       const double left = static_cast<double>(total - done) / frames_per_second;
-      std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %s left", FormatDuration(left).c_str());
+      std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "  %s left",
+                    FormatDuration(left).c_str());
     }
   }
   return text;

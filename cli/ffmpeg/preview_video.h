@@ -11,15 +11,15 @@ namespace trackloom::cli {
 class PreviewVideo {
  public:
   // Null, with the reason in *error, when the encoders are missing or the file
-  // cannot be created. scale enlarges the 144 x 80 pictures (nearest neighbour).
-  static std::unique_ptr<PreviewVideo> Create(const std::string& path, int scale,
+  // cannot be created. Pictures are width x height (both even).
+  static std::unique_ptr<PreviewVideo> Create(const std::string& path, int width, int height,
                                               std::string* error);
   ~PreviewVideo();
   PreviewVideo(const PreviewVideo&) = delete;
   PreviewVideo& operator=(const PreviewVideo&) = delete;
 
-  // One record: its picture (144 x 80 RGB, top row first) and its 1960 bytes of
-  // 8-bit stereo 17640 Hz sound.
+  // One record: its picture (width x height RGB, top row first, as the viewer shows
+  // it) and its 1960 bytes of 8-bit stereo 17640 Hz sound.
   bool AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error);
   // Drains the encoders and completes the file.
   bool Finish(std::string* error);

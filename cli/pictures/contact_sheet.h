@@ -9,10 +9,10 @@ namespace trackloom::cli {
 
 class ContactSheet {
  public:
-  // Room for count thumbnails of 144 x 80, columns to a row.
-  ContactSheet(int count, int columns);
+  // Room for count pictures of cell_width x cell_height, columns to a row.
+  ContactSheet(int count, int columns, int cell_width, int cell_height);
 
-  // Puts a decoded record picture (144 x 80 RGB) into cell index, labelled number.
+  // Puts a picture (cell_width x cell_height RGB) into cell index, labelled number.
   void Place(int index, uint64_t record_number, const uint8_t* rgb);
 
   int width() const { return width_; }
@@ -25,6 +25,8 @@ class ContactSheet {
   void DrawNumber(int x, int y, uint64_t number);
 
   int columns_;
+  int cell_width_;
+  int cell_height_;
   int width_;
   int height_;
   std::vector<uint8_t> pixels_;

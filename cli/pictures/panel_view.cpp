@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 namespace {
 
-constexpr int kPictureColumns = 144;
-constexpr int kDisplayShapeWide = 4;
-constexpr int kDisplayShapeHigh = 3;
+constexpr int kPictureColumns = kPictureWidth;
+constexpr int kPictureRows = kPictureHeight;
 
 // The 8-bit component back to the 4-bit level the player has: v / 17 rounded, so the
 // x 17 values a decoded record holds come back exactly.
@@ -38,17 +39,19 @@ void RenderPanel(const uint8_t* rgb, uint8_t* panel) {
 }
 
 PictureRect PanelDisplaySize(int scale) {
-  return {0, 0, kPanelWidth * scale, kPanelWidth * scale * kDisplayShapeHigh / kDisplayShapeWide};
+  return {0, 0, kPanelWidth * scale,
+          kPanelWidth * scale * kDisplayShapeHeight / kDisplayShapeWidth};
 }
 
 PictureRect FitDisplayShape(int width, int height) {
   PictureRect r;
-  if (static_cast<long long>(width) * kDisplayShapeHigh <= static_cast<long long>(height) * kDisplayShapeWide) {
+  if (static_cast<long long>(width) * kDisplayShapeHeight <=
+      static_cast<long long>(height) * kDisplayShapeWidth) {
     r.width = width;
-    r.height = width * kDisplayShapeHigh / kDisplayShapeWide;
+    r.height = width * kDisplayShapeHeight / kDisplayShapeWidth;
   } else {
     r.height = height;
-    r.width = height * kDisplayShapeWide / kDisplayShapeHigh;
+    r.width = height * kDisplayShapeWidth / kDisplayShapeHeight;
   }
   r.x = (width - r.width) / 2;
   r.y = (height - r.height) / 2;
@@ -56,17 +59,67 @@ PictureRect FitDisplayShape(int width, int height) {
 }
 
 void ScalePanel(const uint8_t* panel, int width, int height, uint8_t* out) {
-  std::vector<int> source_x(static_cast<size_t>(std::max(width, 0)));
-  for (int x = 0; x < width; ++x) source_x[static_cast<size_t>(x)] = (2 * x + 1) * kPanelWidth / (2 * width);
+  // Output column x covers the dot grid at (2x + 1) / 2 of a column's width; an odd
+  // row's dot i spans [i - 1/2, i + 1/2), found in half dots.
+  std::vector<int> even_x(static_cast<size_t>(std::max(width, 0)));
+  std::vector<int> odd_x(even_x.size());
+  for (int x = 0; x < width; ++x) {
+    const int half_dots = (2 * x + 1) * 2 * kPanelWidth / (2 * width);
+    even_x[static_cast<size_t>(x)] = half_dots / 2;
+    odd_x[static_cast<size_t>(x)] = (half_dots + 1) / 2;
+  }
   for (int y = 0; y < height; ++y) {
     const int sy = (2 * y + 1) * kPanelHeight / (2 * height);
     const uint8_t* row = panel + sy * kPanelWidth * 3;
+    const std::vector<int>& source_x = sy % 2 == 1 ? odd_x : even_x;
     uint8_t* o = out + static_cast<size_t>(y) * static_cast<size_t>(width) * 3;
     for (int x = 0; x < width; ++x) {
-      const uint8_t* dot = row + source_x[static_cast<size_t>(x)] * 3;
-      o[0] = dot[0];
-      o[1] = dot[1];
-      o[2] = dot[2];
+      const int dx = source_x[static_cast<size_t>(x)];
+      if (dx >= kPanelWidth) {
+        o[0] = o[1] = o[2] = 0;
+      } else {
+        const uint8_t* dot = row + dx * 3;
+        o[0] = dot[0];
+        o[1] = dot[1];
+        o[2] = dot[2];
+      }
+      o += 3;
+    }
+  }
+}
+
+bool ParseView(const std::string& text, View& view) {
+  if (text == "pixels") {
+    view = View::kPixels;
+  } else if (text == "panel") {
+    view = View::kPanel;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+PictureRect ViewDisplaySize(View view, int scale) {
+  if (view == View::kPanel) return PanelDisplaySize(2 * scale);
+  return {0, 0, kPictureColumns * scale,
+          kPictureColumns * scale * kDisplayShapeHeight / kDisplayShapeWidth};
+}
+
+void RenderView(View view, const uint8_t* rgb, int width, int height, uint8_t* out) {
+  if (view == View::kPanel) {
+    std::vector<uint8_t> panel(kPanelImageSize);
+    RenderPanel(rgb, panel.data());
+    ScalePanel(panel.data(), width, height, out);
+    return;
+  }
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = rgb + (2 * y + 1) * kPictureRows / (2 * height) * kPictureColumns * 3;
+    uint8_t* o = out + static_cast<size_t>(y) * static_cast<size_t>(width) * 3;
+    for (int x = 0; x < width; ++x) {
+      const uint8_t* pixel = row + (2 * x + 1) * kPictureColumns / (2 * width) * 3;
+      o[0] = pixel[0];
+      o[1] = pixel[1];
+      o[2] = pixel[2];
       o += 3;
     }
   }
