@@ -171,5 +171,42 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
   }
 }
 
+// Pictures the 18 fps cut drops and nothing references are not decoded; the tracks
+// must be the same bytes as when every picture is decoded.
+TEST(CliInputs, LeavingOutDroppedPicturesChangesNoByte) {
+  TempDir dir;
+  const auto x264 = std::vector<std::string>{"-c:v", "libx264", "-preset", "veryfast", "-bf", "3"};
+  std::vector<std::pair<std::string, std::vector<std::string>>> inputs = {
+      {"h264-bframes.mp4", Picture("160x90", "30", 3) + x264 + std::vector<std::string>{"-b_strategy", "0"}},
+      {"h264-pyramid-open-gop.mkv", Picture("160x90", "30", 3) + x264 +
+                                        std::vector<std::string>{"-x264-params", "b-pyramid=normal:open-gop=1:keyint=20"}},
+      {"h264-60fps.mp4", Picture("160x90", "60", 2) + x264},
+      {"h264-24fps-annexb.ts", Picture("160x90", "24", 3) + x264},
+      {"mpeg2-bframes.ts", Picture("160x90", "25", 3) + std::vector<std::string>{"-c:v", "mpeg2video", "-bf", "2"}},
+      {"vp9.webm", Picture("160x90", "30", 2) + std::vector<std::string>{"-c:v", "libvpx-vp9", "-deadline", "realtime"}},
+  };
+  if (HasEncoder("libx265")) {
+    inputs.push_back({"hevc-bframes.mp4", Picture("160x90", "30", 2) +
+                                              std::vector<std::string>{"-c:v", "libx265", "-preset", "ultrafast",
+                                                                       "-x265-params", "log-level=error:bframes=3"}});
+  }
+  for (const auto& [file, make] : inputs) {
+    SCOPED_TRACE(file);
+    const std::string path = dir.File(file);
+    Ffmpeg(make + std::vector<std::string>{path});
+    std::vector<uint8_t> tracks[2];
+    for (int all = 0; all < 2; ++all) {
+      const std::string out = dir.File(file + (all ? ".all" : ".cut"));
+      if (all) setenv("TRACKLOOM_DECODE_ALL", "1", 1);
+      const CommandResult r = RunTrackloom({"encode", path, "-o", out, "--quiet"});
+      unsetenv("TRACKLOOM_DECODE_ALL");
+      ASSERT_EQ(r.status, 0) << r.err;
+      tracks[all] = ReadFileBytes(out + "/" + TrackFileName(1));
+    }
+    EXPECT_GT(tracks[0].size(), 0u);
+    EXPECT_TRUE(tracks[0] == tracks[1]);
+  }
+}
+
 }  // namespace
 }  // namespace trackloom::testing

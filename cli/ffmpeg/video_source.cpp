@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <unistd.h>
 #include <cstdlib>
+#include <cstring>
 
 #include "cli/common/cli_error.h"
 #include "cli/ffmpeg/av_error.h"
@@ -183,6 +184,15 @@ struct VideoSource::Impl {
   bool demuxer_done = false;
   bool decoder_done = false;
   std::string read_error;
+  // Leaving out pictures the fps cut drops and nothing references.
+  bool may_leave_out = false;
+  int avcc_length_size = 0;  // H.264 in length-prefixed form; 0 for start codes
+  // The presentation times of the last packets read, in decode order: a picture's
+  // successor on screen is among them once its references were read.
+  static constexpr int kRecentPackets = 32;
+  int64_t recent_pts[kRecentPackets];
+  int recent_count = 0;
+  int recent_next = 0;
 
   ~Impl() {
     av_frame_free(&filtered);
@@ -208,11 +218,50 @@ struct VideoSource::Impl {
   // Gives the filter graph one more decoded frame (or its end). False once the graph
   // has been told the input is over.
   bool FeedGraph();
+  // Whether the packet holds a picture that nothing references and that the fps cut
+  // would drop anyway, so that decoding it changes nothing.
+  bool LeaveOut(const AVPacket& p);
+  int OutputSlot(int64_t ts) const;
 };
 
 namespace {
 
 constexpr int64_t kFarTicks = int64_t{1} << 52;
+
+// Whether an H.264 access unit is a picture no other picture references: every slice
+// has nal_ref_idc 0, and it carries nothing later pictures need (parameter sets).
+// length_size is the AVCC length prefix size, or 0 for Annex B start codes.
+bool H264NothingReferences(const uint8_t* data, int size, int length_size) {
+  bool slice = false;
+  auto judge = [&slice](uint8_t header) {
+    const int type = header & 0x1f;
+    if (type == 1) {
+      if ((header & 0x60) != 0) return false;
+      slice = true;
+      return true;
+    }
+    return type == 6 || type == 9 || type == 12;  // SEI, delimiter, filler
+  };
+  int pos = 0;
+  if (length_size > 0) {
+    while (pos + length_size <= size) {
+      uint32_t length = 0;
+      for (int i = 0; i < length_size; ++i) length = (length << 8) | data[pos + i];
+      pos += length_size;
+      if (length == 0 || length > static_cast<uint32_t>(size - pos)) return false;
+      if (!judge(data[pos])) return false;
+      pos += static_cast<int>(length);
+    }
+    return slice && pos == size;
+  }
+  for (; pos + 3 < size; ++pos) {
+    if (data[pos] == 0 && data[pos + 1] == 0 && data[pos + 2] == 1) {
+      pos += 3;
+      if (!judge(data[pos])) return false;
+    }
+  }
+  return slice;
+}
 
 // What a stream's header must tell for decoding to start without probing frames
 // first (probing 1080p pictures costs as much memory as a decoding thread).
@@ -315,6 +364,12 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const P
   impl->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   r = avcodec_open2(impl->decoder, codec, nullptr);
   if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
+  const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
+  impl->may_leave_out = decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
+  if (stream->codecpar->codec_id == AV_CODEC_ID_H264 && stream->codecpar->extradata_size >= 7 &&
+      stream->codecpar->extradata[0] == 1) {
+    impl->avcc_length_size = (stream->codecpar->extradata[4] & 3) + 1;
+  }
 
   impl->packet = av_packet_alloc();
   impl->decoded = av_frame_alloc();
@@ -447,6 +502,9 @@ bool VideoSource::Impl::FeedGraph() {
     int r = generator ? generator->Pull(decoded) : avcodec_receive_frame(decoder, decoded);
     if (r >= 0) {
       int64_t ts = generator ? decoded->pts : decoded->best_effort_timestamp;
+      // Pictures are left out by their packets' times, which must then be the ones
+      // the pictures are shown at.
+      if (ts != decoded->pts) may_leave_out = false;
       // A timestamp more than 2^52 ticks away is damage, not a time: it is treated
       // as missing, which keeps every difference below within range.
       if (ts != AV_NOPTS_VALUE && (ts > kFarTicks || ts < -kFarTicks)) ts = AV_NOPTS_VALUE;
@@ -502,12 +560,47 @@ bool VideoSource::Impl::FeedGraph() {
       avcodec_send_packet(decoder, nullptr);
       continue;
     }
-    if (packet->stream_index == stream_index) {
+    if (packet->stream_index == stream_index && !LeaveOut(*packet)) {
       // A damaged packet is skipped, as players do; the decoder resynchronises.
       avcodec_send_packet(decoder, packet);
     }
     av_packet_unref(packet);
   }
+}
+
+int VideoSource::Impl::OutputSlot(int64_t ts) const {
+  // As the fps filter rounds a picture's time to its output frames.
+  const int64_t out = anchor_out_pts + av_rescale_q(ts - anchor_ts, time_base, graph_time_base);
+  return static_cast<int>(av_rescale_q_rnd(out, graph_time_base, AVRational{1, kFramesPerSecond},
+                                           static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
+}
+
+bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
+  const int64_t pts = p.pts;
+  if (pts == AV_NOPTS_VALUE || pts > kFarTicks || pts < -kFarTicks) {
+    may_leave_out = false;
+    return false;
+  }
+  recent_pts[recent_next] = pts;
+  recent_next = (recent_next + 1) % kRecentPackets;
+  recent_count = std::min(recent_count + 1, kRecentPackets);
+  if (!may_leave_out || graph == nullptr || last_ts == AV_NOPTS_VALUE || (p.flags & AV_PKT_FLAG_KEY)) return false;
+  const bool unreferenced =
+      (p.flags & AV_PKT_FLAG_DISPOSABLE) != 0 ||
+      (decoder->codec_id == AV_CODEC_ID_H264 && H264NothingReferences(p.data, p.size, avcc_length_size));
+  if (!unreferenced) return false;
+  // The picture shown next is no later than the earliest later one already read.
+  int64_t next = INT64_MAX;
+  for (int i = 0; i < recent_count; ++i) {
+    if (recent_pts[i] > pts) next = std::min(next, recent_pts[i]);
+  }
+  // Within a second on both sides no gap is cut, so the graph's times of the
+  // neighbours follow from the stream's, and the picture before it keeps its slots.
+  const int64_t second = av_rescale_q(1, AVRational{1, 1}, time_base);
+  if (next == INT64_MAX || pts <= last_ts || pts - last_ts > second || next - pts > second) return false;
+  // The fps filter drops a picture when the one after it falls on the same output
+  // frame or an earlier one.
+  return OutputSlot(next) <= OutputSlot(pts);
 }
 
 bool VideoSource::Next(Picture& picture) {
