@@ -15,6 +15,13 @@
 # Targets: trackloom's wall time at most 1.10 x the two ffmpeg commands' together;
 # peak memory at most 100 MB.
 #
+# A second table takes clips with B-frames (libx264 -bf 3, no sound: 60 s 720p and 10 s
+# 1080p at 30 fps) and prints trackloom encode --no-audio as it runs, the same with
+# TRACKLOOM_DECODE_ALL=1 (every picture decoded, also the ones the 18 fps cut drops),
+# and the ffmpeg command line in its fastest form for the same work
+# (-vf fps=18,scale=W:H -pix_fmt bgra -f rawvideo). Target there: at most 0.75 x.
+# SECONDS_720P and SECONDS_1080P shorten those clips on a loaded machine.
+#
 #   bench/cli_vs_ffmpeg.sh [TRACKLOOM] [WORKDIR]
 #   RUNS=5 bench/cli_vs_ffmpeg.sh
 set -euo pipefail
@@ -42,8 +49,24 @@ make_clip() {  # name size seconds
     -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -shortest "$clip.part.mp4"
   mv "$clip.part.mp4" "$clip"
 }
-make_clip clip-720p-60s.mp4 1280x720 60
-make_clip clip-1080p-10s.mp4 1920x1080 10
+if [ "${BFRAMES_ONLY:-0}" != 1 ]; then
+  make_clip clip-720p-60s.mp4 1280x720 60
+  make_clip clip-1080p-10s.mp4 1920x1080 10
+fi
+
+make_bframe_clip() {  # name size seconds
+  local clip="$work/$1"
+  [ -s "$clip" ] && return
+  echo "making $1 ($2, $3 s, B-frames)..." >&2
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=$2:rate=30:duration=$3" \
+    -c:v libx264 -preset veryfast -bf 3 -pix_fmt yuv420p "$clip.part.mp4"
+  mv "$clip.part.mp4" "$clip"
+}
+secs_720="${SECONDS_720P:-60}"
+secs_1080="${SECONDS_1080P:-10}"
+bframe_clips=("bf3-720p-${secs_720}s.mp4" "bf3-1080p-${secs_1080}s.mp4")
+make_bframe_clip "${bframe_clips[0]}" 1280x720 "$secs_720"
+make_bframe_clip "${bframe_clips[1]}" 1920x1080 "$secs_1080"
 
 # Runs a command under /usr/bin/time -v; prints "wall_seconds peak_kb cpu_seconds".
 measure() {
@@ -66,15 +89,18 @@ max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b > a) ? b : a }'; }
 
 printf '%-22s %10s %10s %10s %7s %9s %10s %10s\n' clip trackloom ffmpeg-vid ffmpeg-aud ratio cpu-ratio peak-MB ffmpeg-MB
 status=0
-for name in clip-720p-60s.mp4 clip-1080p-10s.mp4; do
+# BFRAMES_ONLY=1 runs the second table alone.
+first_clips=(clip-720p-60s.mp4 clip-1080p-10s.mp4)
+[ "${BFRAMES_ONLY:-0}" = 1 ] && first_clips=()
+for name in "${first_clips[@]}"; do
   clip="$work/$name"
   out="$work/tracks-${name%.mp4}"
-  chain=$("$trackloom" encode "$clip" -o "$out" --json --no-audio --quiet |
+  chain=$("$trackloom" encode "$clip" -o "$out" --overwrite --json --no-audio --quiet |
     sed -n 's/.*"filter_chain": *"\([^"]*\)".*/\1/p')
   [ -n "$chain" ] || { echo "cli_vs_ffmpeg: trackloom did not report its filter chain" >&2; exit 1; }
   best_ours="" best_vid="" best_aud="" peak="" ffpeak="" cpu_ours="" cpu_vid="" cpu_aud=""
   for ((i = 0; i < runs; i++)); do
-    read -r t m c < <(measure "$trackloom" encode "$clip" -o "$out" --quiet)
+    read -r t m c < <(measure "$trackloom" encode "$clip" -o "$out" --overwrite --quiet)
     best_ours=$(min "$best_ours" "$t"); peak=$(max "$peak" "$m"); cpu_ours=$(min "$cpu_ours" "$c")
     read -r t m c < <(measure ffmpeg -nostdin -v error -i "$clip" -vf "$chain" -pix_fmt bgra -f rawvideo -y /dev/null)
     best_vid=$(min "$best_vid" "$t"); ffpeak=$(max "$ffpeak" "$m"); cpu_vid=$(min "$cpu_vid" "$c")
@@ -88,5 +114,35 @@ for name in clip-720p-60s.mp4 clip-1080p-10s.mp4; do
   awk -v r="$ratio" 'BEGIN { exit !(r > 1.10) }' && { echo "  over the 1.10 target" >&2; status=1; }
   awk -v k="$peak" 'BEGIN { exit !(k > 100 * 1024) }' && { echo "  over the 100 MB target" >&2; status=1; }
   rm -rf "$out" "$work/sound.wav"
+done
+
+echo
+printf '%-20s %10s %11s %10s %7s %9s %9s %9s %10s\n' clip trackloom decode-all ffmpeg ratio cpu-ratio all-ratio peak-MB all-MB
+for name in "${bframe_clips[@]}"; do
+  clip="$work/$name"
+  out="$work/tracks-${name%.mp4}"
+  chain=$("$trackloom" encode "$clip" -o "$out" --overwrite --json --no-audio --quiet |
+    sed -n 's/.*"filter_chain": *"\([^"]*\)".*/\1/p')
+  # fps and the scale from trackloom's own chain, and nothing else.
+  fast=$(echo "$chain" | sed -n 's/^\(fps=[0-9]*\).*\(scale=[0-9]*:[0-9]*\).*/\1,\2/p')
+  [ -n "$fast" ] || { echo "cli_vs_ffmpeg: trackloom did not report its filter chain" >&2; exit 1; }
+  best_cut="" best_all="" best_ff="" cpu_cut="" cpu_all="" cpu_ff="" peak="" peak_all=""
+  for ((i = 0; i < runs; i++)); do
+    read -r t m c < <(measure "$trackloom" encode "$clip" -o "$out" --overwrite --no-audio --quiet)
+    best_cut=$(min "$best_cut" "$t"); peak=$(max "$peak" "$m"); cpu_cut=$(min "$cpu_cut" "$c")
+    read -r t m c < <(measure env TRACKLOOM_DECODE_ALL=1 "$trackloom" encode "$clip" -o "$out" --overwrite --no-audio --quiet)
+    best_all=$(min "$best_all" "$t"); peak_all=$(max "$peak_all" "$m"); cpu_all=$(min "$cpu_all" "$c")
+    read -r t m c < <(measure ffmpeg -nostdin -v error -i "$clip" -an -vf "$fast" -pix_fmt bgra -f rawvideo -y /dev/null)
+    best_ff=$(min "$best_ff" "$t"); cpu_ff=$(min "$cpu_ff" "$c")
+  done
+  ratio=$(awk -v a="$best_cut" -v f="$best_ff" 'BEGIN { printf "%.3f", a / f }')
+  cpu_ratio=$(awk -v a="$cpu_cut" -v f="$cpu_ff" 'BEGIN { printf "%.3f", a / f }')
+  all_ratio=$(awk -v a="$cpu_all" -v f="$cpu_ff" 'BEGIN { printf "%.3f", a / f }')
+  printf '%-20s %9.2fs %10.2fs %9.2fs %7s %9s %9s %9.1f %10.1f\n' "$name" "$best_cut" "$best_all" "$best_ff" \
+    "$ratio" "$cpu_ratio" "$all_ratio" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" \
+    "$(awk -v k="$peak_all" 'BEGIN { print k / 1024 }')"
+  awk -v r="$ratio" 'BEGIN { exit !(r > 0.75) }' && { echo "  over the 0.75 target" >&2; status=1; }
+  awk -v k="$peak" 'BEGIN { exit !(k > 100 * 1024) }' && { echo "  over the 100 MB target" >&2; status=1; }
+  rm -rf "$out"
 done
 exit $status
