@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ffmpeg/audio_convert.h"
 #include "cli/ffmpeg/video_source.h"
 
 namespace trackloom::cli {
@@ -23,6 +24,7 @@ struct EncodeOptions {
   PictureOptions pictures;
   std::optional<std::string> audio_file;
   bool no_audio = false;
+  SoundOptions sound;
   std::vector<std::string> break_lists;  // each --break as given
   std::vector<double> break_times;       // --break-at, in seconds
   std::optional<std::string> settings_file;
