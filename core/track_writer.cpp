@@ -10,9 +10,11 @@ namespace trackloom {
 bool BuildTrackFileName(const char* directory, int32_t track_number, char* out) {
   // "<dir>\VDN Track NN.wav": the file part adds 17 characters, so a directory of
   // more than 242 characters cannot be named in 259.
-  const int length = std::snprintf(out, kPathCapacity, "%s%cVDN Track %02d.wav", directory,
-                                   kDirectorySeparator, static_cast<int>(track_number));
-  return length > 0 && length < kPathCapacity;
+  const int directory_length = std::snprintf(out, kPathCapacity, "%s%c", directory, kDirectorySeparator);
+  if (directory_length < 0 || directory_length >= kPathCapacity) return false;
+  const int name_length = std::snprintf(out + directory_length, kPathCapacity - directory_length,
+                                        kTrackFileNameFormat, static_cast<int>(track_number));
+  return name_length > 0 && directory_length + name_length < kPathCapacity;
 }
 
 bool OpenNextTrack(InstanceState& state) {

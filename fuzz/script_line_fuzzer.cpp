@@ -14,6 +14,7 @@
 
 #include "host/filter_module.h"
 #include "runner/editor.h"
+#include "runner/errors.h"
 
 namespace {
 
@@ -41,8 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   runner::FilterInstance& instance = EmptyInstance(0);
   try {
     instance.RunScriptLine(std::string_view(reinterpret_cast<const char*>(data), size));
+  } catch (const runner::ScriptError& e) {
+    // Refused with a reason, pointing into the line (or just past its end).
+    Check(e.column() >= 1 && static_cast<size_t>(e.column()) <= size + 1);
+    return 0;
   } catch (const runner::Error&) {
-    return 0;  // refused with a reason: what a bad line should get
+    return 0;  // a function the filter does not have
   }
   const std::optional<std::string> line = instance.ScriptString();
   Check(line.has_value());

@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   file.Set(data, size);
   trackloom::WaveFile* wave = trackloom::WaveFile::OpenForRead(file.path().c_str());
   Check(wave != nullptr);
-  const bool filter_takes = wave->CheckHeader(trackloom::kSoundSampleRate, trackloom::kSoundBitsPerSample,
-                                              trackloom::kSoundChannels);
+  const bool filter_takes = wave->CheckHeader(
+      trackloom::kSoundSampleRate, trackloom::kSoundBitsPerSample, trackloom::kSoundChannels);
   if (filter_takes) Check(wave->Position() == trackloom::kWaveHeaderSize);
   trackloom::CloseAndFree(wave);
   const bool command_hands_over = trackloom::cli::IsTrackAudioWav(file.path());

@@ -14,10 +14,6 @@
 namespace trackloom {
 namespace {
 
-// The sound file's format: 8-bit stereo at 17640 Hz, 1960 bytes per 1/18 s frame.
-constexpr int32_t kAudioRate = 17640;
-constexpr int32_t kAudioBits = 8;
-constexpr int32_t kAudioChannels = 2;
 constexpr int32_t kRequiredDepth = 32;
 
 int Fail(HostServices* services, const char* message) {
@@ -45,7 +41,7 @@ int StartEncode(InstanceState& state, const HostFrameState& frame, HostServices*
     state.audio_source = WaveFile::OpenForRead(state.audio_path);
     if (state.audio_source == nullptr) return Fail(services, "Failed to open audio file");
     // A refused file stays open until FilterEnd, which closes it.
-    if (!state.audio_source->CheckHeader(kAudioRate, kAudioBits, kAudioChannels)) {
+    if (!state.audio_source->CheckHeader(kSoundSampleRate, kSoundBitsPerSample, kSoundChannels)) {
       return Fail(services, "Audio file must be WAV, 17640 KHz, 8-bit Stereo");
     }
   }

@@ -205,5 +205,44 @@ TEST(CliDisc, InterruptLeavesNoImage) {
   EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{});
 }
 
+TEST(CliDisc, EncodeOfSeveralInputsNumbersOnBreaksAtChaptersAndWritesTheDisc) {
+  TempDir dir;
+  const Inputs in = MakeInputs(dir);
+  const std::string chapters = ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\n"
+                               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2500\n"
+                               "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2500\nEND=4000\n";
+  WriteFileBytes(dir.File("chapters.txt"), std::vector<uint8_t>(chapters.begin(), chapters.end()));
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=2:size=160x120:rate=25", "-c:v", "ffv1", dir.File("a.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=4:size=160x120:rate=25", "-i", dir.File("chapters.txt"),
+          "-map_chapters", "1", "-c:v", "ffv1", dir.File("b.mkv")});
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    std::vector<size_t> records;  // per track file, in order
+  } cases[] = {
+      {"one track an input", {}, {36, 72}},
+      {"chapters, then the disc", {"--break-at", "chapters", "--disc", "disc", "--first", in.first, "--no-pad"},
+       {36, 18, 27, 27}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir.File(c.options.empty() ? "plain" : "chapters");
+    std::vector<std::string> args = {"encode", dir.File("a.mkv"), dir.File("b.mkv"), "-o", out, "--no-audio"};
+    for (const std::string& option : c.options) args.push_back(option == "disc" ? out + "/disc" : option);
+    const CommandResult r = RunTrackloom(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<size_t> records;
+    for (int n = 1; FileExists(out + "/" + TrackFileName(n)); ++n) {
+      records.push_back((ReadFileBytes(out + "/" + TrackFileName(n)).size() - 2092) / 19600);
+    }
+    EXPECT_EQ(records, c.records);
+    if (c.options.empty()) continue;
+    const CommandResult image = RunTrackloom({"inspect", "--json", out + "/disc.cue"});
+    EXPECT_EQ(image.status, 0) << image.out;
+    // The first track (40), the four above (108) and the end track (36).
+    EXPECT_NE(image.out.find("\"records\": 184,"), std::string::npos) << image.out;
+  }
+}
+
 }  // namespace
 }  // namespace trackloom::testing

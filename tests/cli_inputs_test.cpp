@@ -46,6 +46,7 @@ struct Input {
   Damage damage = Damage::kNone;
   std::string error;
   bool memcheck = false;  // also run under a test wrapper such as valgrind
+  std::vector<std::string> then = {};  // a second file made so and appended to the first
 };
 
 TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
@@ -98,6 +99,12 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
                                 std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac"}, 1, true, 0, Damage::kNone, "", false},
       {"f64-nut.nut", Picture("160x90", "25", 1) + Sound(44100, "stereo", 1) +
                           std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "pcm_f64le"}, 1, true, 0, Damage::kNone, "", false},
+      // A broadcast switching from 5.1 to mono, as a programme follows an advert.
+      {"sound-switches.ts", Picture("160x90", "25", 1) + Sound(48000, "5.1", 1) +
+                                std::vector<std::string>{"-c:v", "mpeg2video", "-c:a", "ac3", "-muxdelay", "0"},
+       2, true, 0, Damage::kNone, "", true,
+       Picture("160x90", "25", 1) + Sound(48000, "mono", 1) +
+           std::vector<std::string>{"-c:v", "mpeg2video", "-c:a", "ac3", "-muxdelay", "0", "-output_ts_offset", "1"}},
       {"truncated.mp4", Picture("160x90", "25", 1) + Sound(44100, "stereo", 1) +
                             std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac"},
        0, false, 0, Damage::kTruncated, "cannot read", false},
@@ -121,6 +128,13 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
     SCOPED_TRACE(in.file);
     const std::string path = dir.File(in.file);
     Ffmpeg(in.make + std::vector<std::string>{"-shortest", path});
+    if (!in.then.empty()) {
+      Ffmpeg(in.then + std::vector<std::string>{"-shortest", path + ".then.ts"});
+      std::vector<uint8_t> bytes = ReadFileBytes(path);
+      const std::vector<uint8_t> then = ReadFileBytes(path + ".then.ts");
+      bytes.insert(bytes.end(), then.begin(), then.end());
+      WriteFileBytes(path, bytes);
+    }
     if (in.damage != Damage::kNone) {
       std::vector<uint8_t> bytes = ReadFileBytes(path);
       if (in.damage == Damage::kTruncated) bytes.resize(bytes.size() * 6 / 10);

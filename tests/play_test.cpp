@@ -29,9 +29,10 @@ std::string Trim(std::string s) {
   return s;
 }
 
-// A 144 x 80 clip of hstacked colour bars with a tone, encoded by the command.
+// A 144 x 80 clip of colour bars side by side, encoded by the command. Its sound is
+// noise, which never repeats, so a piece of it tells where in the track it is.
 std::string MakeTrack(const TempDir& dir, const std::string& name, const std::vector<std::string>& bars,
-                      double seconds, int tone) {
+                      double seconds, int seed) {
   const std::string d = std::to_string(seconds);
   std::string graph;
   for (size_t i = 0; i < bars.size(); ++i) {
@@ -41,7 +42,7 @@ std::string MakeTrack(const TempDir& dir, const std::string& name, const std::ve
   for (size_t i = 0; i < bars.size(); ++i) graph += "[b" + std::to_string(i) + "]";
   graph += "hstack=" + std::to_string(bars.size());
   const std::string clip = dir.File(name + ".mkv");
-  Ffmpeg({"-f", "lavfi", "-i", graph, "-f", "lavfi", "-i", "sine=frequency=" + std::to_string(tone) + ":duration=" + d,
+  Ffmpeg({"-f", "lavfi", "-i", graph, "-f", "lavfi", "-i", "anoisesrc=amplitude=0.3:seed=" + std::to_string(seed) + ":duration=" + d,
           "-c:v", "ffv1", "-pix_fmt", "bgr0", "-c:a", "pcm_s16le", clip});
   const CommandResult r = RunTrackloom({"encode", clip, "-o", dir.File(name), "--quiet"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -131,62 +132,84 @@ Player StartPlayer(const TempDir& dir, const std::vector<std::string>& tracks) {
   return {pid, WindowOf(pid)};
 }
 
+// What was heard, in order: each track from its start, the last one whole, the others
+// (left with the right key) for at least a second; only silence before, between and
+// after them.
+void ExpectHeard(const std::vector<uint8_t>& heard, const std::vector<std::vector<uint8_t>>& sounds) {
+  constexpr long kSecond = 35280;
+  auto silent = [](auto from, auto to) { return std::all_of(from, to, [](uint8_t b) { return b == 0x80; }); };
+  std::vector<std::vector<uint8_t>::const_iterator> starts;
+  auto from = heard.begin();
+  for (const std::vector<uint8_t>& sound : sounds) {
+    const auto at = std::search(from, heard.end(), sound.begin(), sound.begin() + kSecond / 2);
+    ASSERT_NE(at, heard.end()) << "track " << starts.size() + 1 << " was not heard from its start";
+    starts.push_back(at);
+    from = at + kSecond / 2;
+  }
+  EXPECT_TRUE(silent(heard.begin(), starts[0]));
+  for (size_t i = 0; i < sounds.size(); ++i) {
+    SCOPED_TRACE("track " + std::to_string(i + 1));
+    const std::vector<uint8_t>& sound = sounds[i];
+    auto end = i + 1 == sounds.size() ? heard.end() : starts[i + 1];
+    while (end > starts[i] && end[-1] == 0x80) --end;
+    const long length = end - starts[i];
+    EXPECT_GE(length, i + 1 == sounds.size() ? static_cast<long>(sound.size()) - 1960 : kSecond);
+    ASSERT_LE(length, static_cast<long>(sound.size()));
+    EXPECT_TRUE(std::equal(starts[i], end, sound.begin())) << "not heard as the track holds it";
+  }
+}
+
 TEST(Play, ShowsThePanelAndPlaysTheSoundOfEachTrackAndSkipsOnRight) {
   TempDir dir;
-  const std::string first = MakeTrack(dir, "bars", {"red", "lime", "blue", "white"}, 4, 440);
-  const std::string made = MakeTrack(dir, "yellow", {"yellow", "black", "magenta"}, 4, 660);
+  const std::string first = MakeTrack(dir, "bars", {"red", "lime", "blue", "white"}, 4, 1);
+  const std::string made = MakeTrack(dir, "yellow", {"yellow", "black", "magenta"}, 4, 2);
   // The second track as another encoder writes it: a 392-byte lead-in, and record 5
   // damaged (its header broken), which must play as silence.
-  const Track second_made = ReadTrack(made);
-  std::vector<uint8_t> other(second_made.bytes.begin(), second_made.bytes.begin() + 44);
+  const Track t3 = ReadTrack(made);
+  std::vector<uint8_t> other(t3.bytes.begin(), t3.bytes.begin() + 44);
   other.resize(44 + 392, 0);
-  other.insert(other.end(), second_made.bytes.begin() + kFirstRecord, second_made.bytes.end());
+  other.insert(other.end(), t3.bytes.begin() + kFirstRecord, t3.bytes.end());
   other[44 + 392 + 5 * kRecordBytes] ^= 0xFF;
   const std::string second = dir.File("other.wav");
   WriteFileBytes(second, other);
+  // Then a disc image of the made track and the first one, with an end track of
+  // silence (it holds no record, so it is not played).
+  const std::string silence = dir.File("silence.wav");
+  WriteFileBytes(silence, MakeWav(44100, 16, 2, std::vector<uint8_t>(2352, 0)));
+  const CommandResult disc = RunTrackloom(
+      {"disc", "-o", dir.File("disc"), "--first", made, "--last", silence, "--no-pad", "--quiet", first});
+  ASSERT_EQ(disc.status, 0) << disc.err;
 
   const Track t1 = ReadTrack(first);
-  const Track t2 = second_made;
   ASSERT_GE(t1.records(), 40u);
-  ASSERT_GE(t2.records(), 30u);
-  std::vector<uint8_t> sound2 = TrackSound(t2);
+  std::vector<uint8_t> sound2 = TrackSound(t3);
   std::fill_n(sound2.begin() + 5 * 1960, 1960, 0x80);
 
-  const Player player = StartPlayer(dir, {first, second});
+  const Player player = StartPlayer(dir, {first, second, dir.File("disc.cue")});
   ASSERT_FALSE(player.window.empty()) << "no player window";
   std::string title;
-  ASSERT_TRUE(WaitForTitle(player.window, "Track 1/2  0:01 / 0:04  VDN Track 01.wav", &title)) << title;
+  ASSERT_TRUE(WaitForTitle(player.window, "Track 1/4  0:01 / 0:04  VDN Track 01.wav", &title)) << title;
   std::string wrong;
   EXPECT_EQ(WrongDots(Grab(dir, player.window), t1.PictureNibbles(20), &wrong), 0) << wrong;
 
   Press(player.window, "Right");
-  ASSERT_TRUE(WaitForTitle(player.window, "Track 2/2  0:01 / 0:04  other.wav", &title)) << title;
-  EXPECT_EQ(WrongDots(Grab(dir, player.window), t2.PictureNibbles(20), &wrong), 0) << wrong;
+  ASSERT_TRUE(WaitForTitle(player.window, "Track 2/4  0:01 / 0:04  other.wav", &title)) << title;
+  EXPECT_EQ(WrongDots(Grab(dir, player.window), t3.PictureNibbles(20), &wrong), 0) << wrong;
 
+  Press(player.window, "Right");
+  ASSERT_TRUE(WaitForTitle(player.window, "Track 3/4  0:01 / 0:04  disc.cue, track 1", &title)) << title;
+  Press(player.window, "Right");
+  ASSERT_TRUE(WaitForTitle(player.window, "Track 4/4  0:00 / 0:04  disc.cue, track 2", &title)) << title;
   // The last track plays to its end, and the player closes.
   const CommandResult r = WaitFor(player.pid, dir.path());
   EXPECT_EQ(r.status, 0) << r.err;
 
-  // What was heard: silence while the device starts, the first track from its start
-  // up to the key, then the whole second track, then silence.
-  const std::vector<uint8_t> heard = ReadFileBytes(dir.File("heard.raw"));
-  const auto at = std::search(heard.begin(), heard.end(), sound2.begin(), sound2.end());
-  ASSERT_NE(at, heard.end()) << "the second track's sound was not heard whole";
-  EXPECT_TRUE(std::all_of(at + static_cast<long>(sound2.size()), heard.end(), [](uint8_t b) { return b == 0x80; }));
-  const std::vector<uint8_t> sound1 = TrackSound(t1);
-  const auto heard1 = std::find_if(heard.begin(), at, [](uint8_t b) { return b != 0x80; });
-  const auto start1 = std::find_if(sound1.begin(), sound1.end(), [](uint8_t b) { return b != 0x80; });
-  auto end1 = at;  // a moment of silence may fall between the key and the second track
-  while (end1 > heard1 && end1[-1] == 0x80) --end1;
-  const long length1 = end1 - heard1;
-  ASSERT_GE(length1, 35280) << "less than a second of the first track was heard";
-  ASSERT_LT(length1, sound1.end() - start1);
-  EXPECT_TRUE(std::equal(heard1, end1, start1)) << "the first track was not heard as it is";
+  ExpectHeard(ReadFileBytes(dir.File("heard.raw")), {TrackSound(t1), sound2, TrackSound(t3), TrackSound(t1)});
 }
 
 TEST(Play, EndsOnQuitKeysAndSaysSoWithoutADisplay) {
   TempDir dir;
-  const std::string track = MakeTrack(dir, "long", {"green", "red"}, 10, 440);
+  const std::string track = MakeTrack(dir, "long", {"green", "red"}, 10, 3);
   const uint64_t whole_track_sound = ReadTrack(track).records() * 1960;
   const std::string display = std::getenv("DISPLAY");
   struct Case {

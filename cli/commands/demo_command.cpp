@@ -48,7 +48,7 @@ int RunDemo(int argc, char** argv) {
   options.generated = true;
   options.generated_sound =
       "sine=frequency=660:beep_factor=4:sample_rate=44100:duration=" + std::to_string(kDemoSeconds);
-  options.known_frames = kDemoSeconds * 18;
+  options.known_frames = kDemoSeconds * kFramesPerSecond;
   options.break_times.push_back(kDemoBreakSeconds);
   if (!options.quiet && !options.json) {
     std::printf("Encoding a %d-second test pattern with a tone into '%s'...\n", kDemoSeconds,

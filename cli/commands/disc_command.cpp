@@ -78,11 +78,14 @@ constexpr int kEndTrackRecords = 36;
 constexpr double kCutDiscShare = 0.84;
 
 uint64_t SectorsFor(uint64_t bytes) { return (bytes + kCdSectorBytes - 1) / kCdSectorBytes; }
-double SectorSeconds(uint64_t sectors) { return static_cast<double>(sectors) / kCdSectorsPerSecond; }
+double SectorSeconds(uint64_t sectors) {
+  return static_cast<double>(sectors) / kCdSectorsPerSecond;
+}
 
 // A path as a shell reads it back.
 std::string ShellWord(const std::string& text) {
-  if (text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==
+  if (text.find_first_not_of(
+          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==
       std::string::npos) {
     return text;
   }
@@ -114,7 +117,8 @@ void LengthenToMinimum(Part& part) {
 std::string FirstProblem(const TrackReport& report) {
   if (report.read_failed) return report.read_error;
   if (report.problems.empty()) return "";
-  return "offset " + std::to_string(report.problems.front().offset) + ": " + report.problems.front().what;
+  return "offset " + std::to_string(report.problems.front().offset) + ": " +
+         report.problems.front().what;
 }
 
 Part FirstPart(const std::string& path) {
@@ -132,7 +136,8 @@ Part FirstPart(const std::string& path) {
   const TrackReport report = InspectTrack(*source, options);
   if (report.read_failed) throw CliError("cannot read '" + path + "': " + report.read_error);
   if (report.record_count == 0) {
-    throw CliError("'" + path + "' holds no video records, so the player would refuse the disc: --first " +
+    throw CliError("'" + path +
+                   "' holds no video records, so the player would refuse the disc: --first " +
                    "takes the first track of a retail disc you own, ripped as a WAV file");
   }
   return {"first track, " + std::to_string(report.record_count) + " records", path, audio->offset,
@@ -150,7 +155,8 @@ Part TrackPart(const std::string& path) {
   }
   std::optional<AudioRange> audio = FindWavAudio(path, &error);
   if (!audio) throw CliError(error);
-  return {std::to_string(report.record_count) + " records, " + FormatDuration(report.video_seconds(), 2) + " of video",
+  return {std::to_string(report.record_count) + " records, " +
+              FormatDuration(report.video_seconds(), 2) + " of video",
           path, audio->offset, audio->length};
 }
 
@@ -184,8 +190,8 @@ std::string RenderEndTrack(const std::string& directory, uint64_t expected_lengt
   std::optional<AudioRange> audio = FindWavAudio(path, &error);
   if (!audio) throw CliError("the end-of-disc track: " + error);
   if (audio->length != expected_length) {
-    throw CliError("the end-of-disc track came out " + std::to_string(audio->length) + " bytes long, not " +
-                   std::to_string(expected_length));
+    throw CliError("the end-of-disc track came out " + std::to_string(audio->length) +
+                   " bytes long, not " + std::to_string(expected_length));
   }
   return path;
 }
@@ -248,7 +254,9 @@ class ImageFile {
 
  private:
   [[noreturn]] void Fail(int error) {
-    const char* reason = error == ENOSPC || error == EFBIG || error == EDQUOT ? "the disk is full" : std::strerror(error);
+    const char* reason = error == ENOSPC || error == EFBIG || error == EDQUOT
+                             ? "the disk is full"
+                             : std::strerror(error);
     throw CliError("cannot write '" + shown_ + "': " + reason + "; nothing was written");
   }
   std::string shown_;
@@ -267,7 +275,8 @@ std::string CueSheet(const std::string& bin_name, const std::vector<Part>& parts
   uint64_t at = 0;
   char line[64];
   for (size_t i = 0; i < parts.size(); ++i) {
-    std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %s\n", i + 1, SectorsToMsf(at).c_str());
+    std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %s\n", i + 1,
+                  SectorsToMsf(at).c_str());
     cue += line;
     at += parts[i].sectors();
   }
@@ -295,14 +304,18 @@ std::string TocFile(const std::string& bin_name, const std::vector<Part>& parts)
 std::string ImageBase(std::string name) {
   for (const char* extension : {".bin", ".cue", ".toc"}) {
     const size_t n = std::strlen(extension);
-    if (name.size() > n && name.compare(name.size() - n, n, extension) == 0) name.resize(name.size() - n);
+    if (name.size() > n && name.compare(name.size() - n, n, extension) == 0)
+      name.resize(name.size() - n);
   }
   const std::string file = fs::path(name).filename().string();
-  if (file.empty() || file == "." || file == "..") throw CliError("-o takes a name for the image, not '" + name + "'");
+  if (file.empty() || file == "." || file == "..")
+    throw CliError("-o takes a name for the image, not '" + name + "'");
   for (const char c : file) {
     if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) {
-      throw CliError("the image's name cannot hold quotes, backslashes or control characters "
-                     "(cue sheets cannot quote them): '" + file + "'");
+      throw CliError(
+          "the image's name cannot hold quotes, backslashes or control characters "
+          "(cue sheets cannot quote them): '" +
+          file + "'");
     }
   }
   return name;
@@ -335,46 +348,51 @@ Plan MakePlan(const DiscOptions& o) {
     plan.parts.push_back(pad);
   }
   if (plan.parts.size() > static_cast<size_t>(kCdMaxTracks)) {
-    throw CliError("a CD holds at most 99 tracks, and this disc would have " + std::to_string(plan.parts.size()) +
-                   " (the first track, " + std::to_string(o.tracks.size()) +
-                   " of yours, the end track" + (o.pad ? " and the padding" : "") + ")");
+    throw CliError("a CD holds at most 99 tracks, and this disc would have " +
+                   std::to_string(plan.parts.size()) + " (the first track, " +
+                   std::to_string(o.tracks.size()) + " of yours, the end track" +
+                   (o.pad ? " and the padding" : "") + ")");
   }
   const double capacity = o.capacity_minutes * 60;
   const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
   if (used > capacity) {
     char minutes[32];
     std::snprintf(minutes, sizeof minutes, "%g", o.capacity_minutes);
-    const bool padding_did_it = o.pad && o.pad_to_seconds > capacity - SectorSeconds(kCdFirstPregapSectors);
-    throw CliError("the disc would last " + FormatDuration(used) + ", more than the " + FormatDuration(capacity) +
-                   " a " + minutes + "-minute blank holds (--capacity); " +
-                   (padding_did_it ? "lower --pad-to or give --no-pad" : "leave out tracks or make them shorter") +
+    const bool padding_did_it =
+        o.pad && o.pad_to_seconds > capacity - SectorSeconds(kCdFirstPregapSectors);
+    throw CliError("the disc would last " + FormatDuration(used) + ", more than the " +
+                   FormatDuration(capacity) + " a " + minutes +
+                   "-minute blank holds (--capacity); " +
+                   (padding_did_it ? "lower --pad-to or give --no-pad"
+                                   : "leave out tracks or make them shorter") +
                    "; nothing was written");
   }
   return plan;
 }
 
 void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, const Plan& plan) {
-  std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", base.c_str(), base.c_str(), base.c_str(),
-               plan.parts.size(), SectorsToClock(plan.sectors).c_str());
+  std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", base.c_str(), base.c_str(),
+               base.c_str(), plan.parts.size(), SectorsToClock(plan.sectors).c_str());
   std::fprintf(out, "  track      start     length\n");
   uint64_t at = 0;
   for (size_t i = 0; i < plan.parts.size(); ++i) {
     const Part& p = plan.parts[i];
-    std::string what = p.source.empty() || p.end_track
-                           ? p.label
-                           : p.source + " (" + p.label + ")";
+    std::string what = p.source.empty() || p.end_track ? p.label : p.source + " (" + p.label + ")";
     if (p.lengthened) what += ", silence added to 4 s";
-    std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, SectorsToClock(at).c_str(), SectorsToClock(p.sectors()).c_str(), what.c_str());
+    std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, SectorsToClock(at).c_str(),
+                 SectorsToClock(p.sectors()).c_str(), what.c_str());
     at += p.sectors();
   }
   const double capacity = o.capacity_minutes * 60;
   const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
-  std::fprintf(out, "  total  %s of disc time (with the 2 s before track 1), %s left on a %g-minute CD-R\n",
-               SectorsToClock(plan.sectors + kCdFirstPregapSectors).c_str(), FormatDuration(capacity - used).c_str(),
-               o.capacity_minutes);
+  std::fprintf(
+      out, "  total  %s of disc time (with the 2 s before track 1), %s left on a %g-minute CD-R\n",
+      SectorsToClock(plan.sectors + kCdFirstPregapSectors).c_str(),
+      FormatDuration(capacity - used).c_str(), o.capacity_minutes);
   if (used > capacity * kCutDiscShare) {
     std::fprintf(out,
-                 "  note: more than the about %s a %g-minute blank cut to 108 mm keeps: burn it on a whole disc\n",
+                 "  note: more than the about %s a %g-minute blank cut to 108 mm keeps: burn it on "
+                 "a whole disc\n",
                  FormatDuration(capacity * kCutDiscShare).c_str(), o.capacity_minutes);
   }
   for (const std::string& note : plan.notes) std::fprintf(out, "  note: %s\n", note.c_str());
@@ -387,6 +405,8 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
 }
 
 }  // namespace
+
+void CheckFirstTrack(const std::string& path) { FirstPart(path); }
 
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;
@@ -407,7 +427,8 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
       {"pad-to", 0, "a disc length like 41:20",
        [&](const std::string& value) {
          pad_given = true;
-         if (ParseTime(value, o.pad_to_seconds) && o.pad_to_seconds <= 100 * 60) return std::string();
+         if (ParseTime(value, o.pad_to_seconds) && o.pad_to_seconds <= 100 * 60)
+           return std::string();
          return "--pad-to takes a disc length like 41:20, not '" + value + "'";
        }},
       {"no-pad", 0, nullptr,
@@ -419,7 +440,8 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
        [&o](const std::string& value) {
          char* end = nullptr;
          o.capacity_minutes = std::strtod(value.c_str(), &end);
-         if (*end == '\0' && o.capacity_minutes > 0 && o.capacity_minutes <= 100) return std::string();
+         if (*end == '\0' && o.capacity_minutes > 0 && o.capacity_minutes <= 100)
+           return std::string();
          return "--capacity takes the blank's minutes, like 74 or 80, not '" + value + "'";
        }},
       {"quiet", 'q', nullptr,
@@ -433,10 +455,13 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
   o.tracks = line.operands;
   if (o.name.empty()) return UsageError(err, "disc", "no image name: give one with -o NAME");
   if (o.first.empty()) {
-    return UsageError(err, "disc", "no first track: give the first track of a retail disc you own with --first FILE.wav");
+    return UsageError(
+        err, "disc",
+        "no first track: give the first track of a retail disc you own with --first FILE.wav");
   }
   if (o.tracks.empty()) return UsageError(err, "disc", "no track files given");
-  if (pad_given && !o.pad) return UsageError(err, "disc", "--pad-to and --no-pad contradict each other");
+  if (pad_given && !o.pad)
+    return UsageError(err, "disc", "--pad-to and --no-pad contradict each other");
   return -1;
 }
 
@@ -468,8 +493,10 @@ int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
     struct statvfs space {};
     if (statvfs(directory.c_str(), &space) == 0 &&
         static_cast<uint64_t>(space.f_bavail) * space.f_frsize < image_bytes + (1 << 20)) {
-      throw CliError("'" + directory + "' has " + std::to_string(static_cast<uint64_t>(space.f_bavail) * space.f_frsize >> 20) +
-                     " MiB free, and the image needs " + std::to_string(image_bytes >> 20) + " MiB; nothing was written");
+      throw CliError("'" + directory + "' has " +
+                     std::to_string(static_cast<uint64_t>(space.f_bavail) * space.f_frsize >> 20) +
+                     " MiB free, and the image needs " + std::to_string(image_bytes >> 20) +
+                     " MiB; nothing was written");
     }
 
     for (Part& part : plan.parts) {
@@ -502,15 +529,18 @@ int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
           if (StopRequested()) throw Stopped{};
           const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), total - done));
           const size_t from_file =
-              done < part.length ? static_cast<size_t>(std::min<uint64_t>(n, part.length - done)) : 0;
+              done < part.length ? static_cast<size_t>(std::min<uint64_t>(n, part.length - done))
+                                 : 0;
           if (from_file > 0 && !source->ReadAt(part.offset + done, buffer.data(), from_file)) {
-            throw CliError("cannot read '" + part.source + "' (did it change while the image was written?)");
+            throw CliError("cannot read '" + part.source +
+                           "' (did it change while the image was written?)");
           }
           std::memset(buffer.data() + from_file, 0, n - from_file);
           bin.Write(buffer.data(), n);
           done += n;
           written += n;
-          progress.Show("writing " + base + ".bin: " + std::to_string(written * 100 / image_bytes) + "%");
+          progress.Show("writing " + base + ".bin: " + std::to_string(written * 100 / image_bytes) +
+                        "%");
         }
       }
       bin.Close();

@@ -25,6 +25,10 @@ struct DiscOptions {
 // status (0 after --help, 2 after a wrong option, with one line on err).
 int ParseDiscOptions(int argc, char** argv, DiscOptions& options, std::FILE* out, std::FILE* err);
 
+// Throws CliError saying why path cannot be a disc's first track (not CD audio, or
+// no records in it).
+void CheckFirstTrack(const std::string& path);
+
 // Checks everything, writes the image and prints its summary on out; the exit status.
 // Installs no signal handlers: the caller does.
 int MakeDisc(const DiscOptions& options, std::FILE* out, std::FILE* err);

@@ -22,6 +22,7 @@
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/temp_file.h"
+#include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_files.h"
 
 extern "C" {
@@ -32,7 +33,7 @@ namespace trackloom::cli {
 namespace {
 
 constexpr char kEncodeHelp[] =
-    "Usage: trackloom encode INPUT -o DIR [options]\n"
+    "Usage: trackloom encode INPUT... -o DIR [options]\n"
     "\n"
     "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
     "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is shaped for\n"
@@ -40,7 +41,8 @@ constexpr char kEncodeHelp[] =
     "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
     "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
     "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
-    "Existing track files in DIR are overwritten.\n"
+    "Existing track files in DIR are overwritten. Several INPUTs make one run: each\n"
+    "starts a new track, numbered on from the tracks of the one before.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
@@ -61,12 +63,21 @@ constexpr char kEncodeHelp[] =
     "  --break LIST            start a new track at these source frames, e.g.\n"
     "                          --break 100,250 (frames of INPUT at its own rate)\n"
     "  --break-at TIMES        start a new track at these times of INPUT, e.g.\n"
-    "                          --break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS)\n"
+    "                          --break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS);\n"
+    "                          --break-at chapters: at every chapter of INPUT.\n"
+    "                          With several INPUTs, --break and --break-at apply to\n"
+    "                          each, counted from its own start\n"
     "  --settings FILE         run the Config(...) lines of FILE first (the filter's\n"
     "                          saved settings, e.g. from 'trackloom configure');\n"
     "                          options given here override them\n"
     "  --disc-minutes N        warn when the tracks take more than N minutes of disc\n"
     "                          time (default 80, a CD-R); stop at four times that\n"
+    "  --disc NAME             then write the disc image NAME.bin, NAME.cue and\n"
+    "                          NAME.toc of the tracks (see 'trackloom disc --help')\n"
+    "  --first FILE            with --disc: the first track of a retail disc\n"
+    "  --last FILE             with --disc: the end-of-disc track (default: 4 s black)\n"
+    "  --pad-to M:SS           with --disc: silence up to this disc length (41:20)\n"
+    "  --no-pad                with --disc: no silent track\n"
     "  -q, --quiet             no progress, notes or summary; errors only\n"
     "  --json                  print a machine-readable summary on stdout\n"
     "  -v, --verbose           show FFmpeg's own warnings\n"
@@ -81,7 +92,8 @@ constexpr char kEncodeHelp[] =
     "Examples:\n"
     "  trackloom encode film.mp4 -o tracks\n"
     "  trackloom encode film.mkv -o tracks --fit crop --break-at 10:00,20:00\n"
-    "  trackloom encode clip.mov -o tracks --audio music.flac\n";
+    "  trackloom encode clip.mov -o tracks --audio music.flac\n"
+    "  trackloom encode a.mp4 b.mkv c.mov -o tracks --disc cartoon --first first.wav\n";
 
 int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
 
@@ -313,7 +325,36 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          return std::string();
        }},
       {"break-at", 0, "times, e.g. --break-at 1:30,3:05.5",
-       [&o](const std::string& value) { return SetBreakTimes(value, o.break_times); }},
+       [&o](const std::string& value) {
+         if (value != "chapters") return SetBreakTimes(value, o.break_times);
+         o.break_at_chapters = true;
+         return std::string();
+       }},
+      {"disc", 0, "the image's name",
+       [&o](const std::string& value) {
+         o.disc.name = value;
+         return std::string();
+       }},
+      {"first", 0, "a WAV file",
+       [&o](const std::string& value) {
+         o.disc.first = value;
+         return std::string();
+       }},
+      {"last", 0, "a WAV file",
+       [&o](const std::string& value) {
+         o.disc.last = value;
+         return std::string();
+       }},
+      {"pad-to", 0, "a disc length like 41:20",
+       [&o](const std::string& value) {
+         if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60) return std::string();
+         return "--pad-to takes a disc length like 41:20, not '" + value + "'";
+       }},
+      {"no-pad", 0, nullptr,
+       [&o](const std::string&) {
+         o.disc.pad = false;
+         return std::string();
+       }},
       {"settings", 0, "a file", text(o.settings_file)},
       {"disc-minutes", 0, "a number of minutes",
        [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
@@ -329,11 +370,18 @@ std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
   const CommandLine line = ReadCommandLine(argc, argv, EncodeOptionTable(o), kEncodeHelp, stdout, stderr);
   if (line.exit_status) return line.exit_status;
   if (line.operands.empty()) return BadOption("no input video given");
-  if (line.operands.size() > 1) {
-    return BadOption("only one input video, but '" + line.operands[0] + "' and '" + line.operands[1] +
-                     "' were given");
-  }
+  o.inputs = line.operands;
   o.input = line.operands[0];
+  if (o.inputs.size() > 1 && o.audio_file) {
+    return BadOption("--audio gives the sound of one input, but " + std::to_string(o.inputs.size()) +
+                     " were given");
+  }
+  const bool disc_options = !o.disc.first.empty() || o.disc.last || !o.disc.pad ||
+                            o.disc.pad_to_seconds != DiscOptions{}.pad_to_seconds;
+  if (o.disc.name.empty() && disc_options) return BadOption("--first, --last, --pad-to and --no-pad go with --disc NAME");
+  if (!o.disc.name.empty() && o.disc.first.empty()) {
+    return BadOption("--disc needs the first track of a retail disc you own: --first FILE.wav");
+  }
   if (o.no_audio && o.audio_file) return BadOption("--audio and --no-audio contradict each other");
   return std::nullopt;
 }
@@ -375,16 +423,24 @@ std::string OutputDirectory(const EncodeOptions& o, const FilterSettings& saved)
 
 // --break and --break-at in the filter's list form, or the saved list when neither is given.
 std::string BreakList(const EncodeOptions& o, const FilterSettings& saved, const VideoSource& video) {
-  if (o.break_lists.empty() && o.break_times.empty()) return saved.break_frames;
+  if (o.break_lists.empty() && o.break_times.empty() && !o.break_at_chapters) return saved.break_frames;
   std::string breaks;
   int count = 0;
+  std::vector<double> times = o.break_times;
+  if (o.break_at_chapters) {
+    times.insert(times.end(), video.chapter_starts().begin(), video.chapter_starts().end());
+    if (video.chapter_starts().empty() && !o.quiet) {
+      std::fprintf(stderr, "trackloom: note: '%s' has no chapters to break at\n", o.input.c_str());
+    }
+  }
   for (const std::string& list : o.break_lists) {
     int n = 0;
     IsBreakList(list, n);
     count += n;
     breaks += (breaks.empty() ? "" : ",") + list;
   }
-  for (double seconds : o.break_times) {
+  for (double seconds : times) {
+    if (seconds < 0) continue;  // a chapter before the first picture
     const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
     if (frame > INT32_MAX) throw CliError("--break-at " + FormatDuration(seconds) + " is too far in");
     if (frame != 0) ++count;
@@ -578,6 +634,7 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
   if (!r.report.ok && !r.interrupted) return "the render ended with a failure the filter did not explain";
   if (r.tracks.empty() && !r.interrupted) {
     // Output frame 0 is never written: a track needs at least two pictures.
+    if (r.report.frames_run == 0) return "no picture of '" + o.input + "' could be decoded";
     return "'" + o.input + "' is too short: it gave " + std::to_string(r.report.frames_run) +
            " picture(s) at 18 fps, and a track needs at least 2";
   }
@@ -658,29 +715,78 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
   return 0;
 }
 
-int EncodeWith(const EncodeOptions& o, TempFile& temp) {
+// A directory of its own inside the output directory, where the filter writes the
+// tracks of a later input as "VDN Track 01.wav" onwards before they take their numbers.
+class StagingDirectory {
+ public:
+  explicit StagingDirectory(const std::string& parent) {
+    std::string pattern = parent + "/.trackloom-input-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw CliError("cannot make a directory in '" + parent + "': " + std::strerror(errno));
+    }
+    path_ = pattern;
+  }
+  ~StagingDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  StagingDirectory(const StagingDirectory&) = delete;
+  StagingDirectory& operator=(const StagingDirectory&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Moves tracks written in a staging directory to directory, numbered from first.
+void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& directory, int first) {
+  if (first - 1 + static_cast<int>(tracks.size()) > kCdMaxTracks) {
+    throw CliError("the inputs give more than " + std::to_string(kCdMaxTracks) +
+                   " tracks, more than a CD holds; encode fewer inputs or fewer breaks at a time");
+  }
+  for (TrackFileInfo& t : tracks) {
+    const std::string name = TrackFileName(first++);
+    const std::string path = directory + "/" + name;
+    if (std::rename(t.path.c_str(), path.c_str()) != 0) {
+      throw CliError("cannot rename '" + t.path + "' to '" + path + "': " + std::strerror(errno));
+    }
+    t.name = name;
+    t.path = path;
+  }
+}
+
+// Encodes o.input; its tracks are numbered from first_number and their paths added to written.
+int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::vector<std::string>& written) {
   FilterSession session;
   EncodePlan plan = PlanEncode(o, session);
   PrepareOutputDirectory(plan.directory);
+  std::optional<StagingDirectory> staging;
+  const std::string directory = plan.directory;
+  if (first_number > 1) {
+    staging.emplace(plan.directory);
+    plan.directory = staging->path();
+  }
   const std::optional<AudioPlan> audio = PrepareSound(o, plan, temp);
   if (!audio) return Interrupted(o);
   if (audio->path.size() > kMaxPathLength) {
     throw CliError("the sound file path is too long for the filter (at most " + std::to_string(kMaxPathLength) +
                    " characters): " + audio->path);
   }
-  const RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
+  RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
   // Explained while the converted sound still takes its room: a full disk is told
   // by the free space left.
   const std::string failure = ExplainFailure(o, plan.directory, outcome);
   temp.Remove();
+  if (staging) {
+    NumberOn(outcome.tracks, directory, first_number);
+    plan.directory = directory;
+  }
+  for (const TrackFileInfo& t : outcome.tracks) written.push_back(t.path);
   return Report(o, plan, *audio, outcome, failure);
 }
 
-}  // namespace
-
-int Encode(const EncodeOptions& o) {
-  InstallInterruptHandlers();
-  av_log_set_level(o.verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
+// Encodes one input; the exit status.
+int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>& written) {
   TempFile temp;
   // A failure while a stop was asked for is most likely the stop itself (blocking
   // reads give up once it is asked), so it is reported as the interrupt.
@@ -691,7 +797,7 @@ int Encode(const EncodeOptions& o) {
   };
   int status;
   try {
-    status = EncodeWith(o, temp);
+    status = EncodeWith(o, temp, first_number, written);
   } catch (const CliError& e) {
     status = fail(e.what());
   } catch (const runner::Error& e) {
@@ -701,6 +807,43 @@ int Encode(const EncodeOptions& o) {
   }
   temp.Remove();
   return status;
+}
+
+}  // namespace
+
+int Encode(const EncodeOptions& o) {
+  InstallInterruptHandlers();
+  av_log_set_level(o.verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
+  if (!o.disc.name.empty()) {
+    // Found out before the encode, not after it.
+    try {
+      CheckFirstTrack(o.disc.first);
+    } catch (const CliError& e) {
+      std::fprintf(stderr, "trackloom: %s\n", e.what());
+      return 1;
+    }
+  }
+  const std::vector<std::string> inputs = o.inputs.empty() ? std::vector<std::string>{o.input} : o.inputs;
+  // A missing file among several is found out before the first is encoded.
+  for (const std::string& input : inputs) {
+    if (inputs.size() > 1 && input.find(':') == std::string::npos && access(input.c_str(), R_OK) != 0) {
+      std::fprintf(stderr, "trackloom: cannot read '%s': %s\n", input.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+  std::vector<std::string> written;
+  for (const std::string& input : inputs) {
+    EncodeOptions one = o;
+    one.input = input;
+    const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written);
+    if (status != 0) return status;  // later inputs are not encoded after a failure or Ctrl-C
+  }
+  if (o.disc.name.empty()) return 0;
+  DiscOptions disc = o.disc;
+  disc.tracks = written;
+  disc.capacity_minutes = std::min(o.disc_minutes, 100.0);
+  disc.quiet = o.quiet || o.json;
+  return MakeDisc(disc, stdout, stderr);
 }
 
 int RunEncode(int argc, char** argv) {

@@ -9,13 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "cli/commands/disc_command.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/ffmpeg/video_source.h"
 
 namespace trackloom::cli {
 
 struct EncodeOptions {
-  std::string input;
+  std::string input;  // the one being encoded
+  // Every input, in order: each starts a new track, numbered on from the last.
+  std::vector<std::string> inputs;
   // The input is a source filter chain (e.g. "testsrc2=duration=5") rather than a
   // file, and generated_sound, if not empty, the one for its sound.
   bool generated = false;
@@ -27,6 +30,9 @@ struct EncodeOptions {
   SoundOptions sound;
   std::vector<std::string> break_lists;  // each --break as given
   std::vector<double> break_times;       // --break-at, in seconds
+  bool break_at_chapters = false;        // --break-at chapters
+  // --disc NAME: the disc image written after the tracks (name empty: none).
+  DiscOptions disc;
   std::optional<std::string> settings_file;
   double disc_minutes = 80;
   bool quiet = false;

@@ -1,13 +1,16 @@
 // trackloom play: the tracks on the screen and the speakers, as the player shows them.
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/sdl/sdl_player.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
+#include "cli/sdl/sdl_player.h"
+#include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 
@@ -16,12 +19,14 @@ namespace trackloom::cli {
 namespace {
 
 constexpr const char kUsage[] =
-    "Usage: trackloom play [--scale N] [--no-sound] TRACK...\n"
+    "Usage: trackloom play [--scale N] [--no-sound] TRACK... | NAME.cue\n"
     "\n"
     "Plays track files in a window as a VideoNow Color player would: 18 records a\n"
     "second, each picture as the player's panel shows it (216 x 160 dots, red, green\n"
     "and blue, 16 levels each) at the screen's 4:3 shape, with the records' sound,\n"
     "which keeps the time. The tracks play one after the other without a gap.\n"
+    "A disc image (NAME.cue or NAME.toc, as 'trackloom disc' writes it) plays\n"
+    "track by track, as the player plays the burnt disc.\n"
     "\n"
     "Keys:\n"
     "  space      pause / resume\n"
@@ -42,18 +47,75 @@ constexpr const char kUsage[] =
     "or no track holds a record, 2 for a wrong command line or a file that cannot be read.\n"
     "\n"
     "Example:\n"
-    "  trackloom play demo-tracks/*.wav\n";
+    "  trackloom play demo-tracks/*.wav\n"
+    "  trackloom play film.cue\n";
 
 constexpr int kMaxScale = 16;
 
-bool EndsWith(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+uint64_t WholeRecords(ByteSource& source, uint64_t first_record) {
+  const uint64_t size = source.Size();
+  return first_record < size ? (size - first_record) / kFrameRecordSize : 0;
+}
+
+// 0, or the exit status after a message.
+int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::FILE* err) {
+  std::string error;
+  std::unique_ptr<FileSource> source = FileSource::Open(path, &error);
+  if (source == nullptr) {
+    std::fprintf(err, "trackloom play: cannot open %s: %s\n", path.c_str(), error.c_str());
+    return 2;
+  }
+  PlayTrack track;
+  track.path = path;
+  track.name = std::filesystem::path(path).filename().string();
+  track.first_record = FindFirstRecord(*source);
+  track.record_count = WholeRecords(*source, track.first_record);
+  if (track.record_count == 0) {
+    std::fprintf(err, "trackloom play: %s holds no record (see 'trackloom inspect'); skipped\n",
+                 path.c_str());
+    return 0;
+  }
+  track.source = std::move(source);
+  tracks->push_back(std::move(track));
+  return 0;
+}
+
+// Every track of the image that holds records, in disc order; the silence that pads a
+// disc out holds none and is passed over, as the player passes over it.
+int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::FILE* err) {
+  std::string error;
+  const std::optional<DiscImage> image = ReadDiscImage(path, &error);
+  if (!image) {
+    std::fprintf(err, "trackloom play: cannot read the disc image %s: %s\n", path.c_str(),
+                 error.c_str());
+    return 2;
+  }
+  const std::string name = std::filesystem::path(path).filename().string();
+  for (const DiscTrack& disc_track : image->tracks) {
+    std::unique_ptr<ByteSource> source = OpenDiscTrack(disc_track, &error);
+    if (source == nullptr) {
+      std::fprintf(err, "trackloom play: %s, track %d: %s\n", path.c_str(), disc_track.number,
+                   error.c_str());
+      return 2;
+    }
+    PlayTrack track;
+    track.path = path;
+    track.name = name + ", track " + std::to_string(disc_track.number);
+    track.first_record = FindFirstRecord(*source, true);
+    track.record_count = WholeRecords(*source, track.first_record);
+    if (track.record_count == 0) continue;
+    track.source = std::move(source);
+    tracks->push_back(std::move(track));
+  }
+  return 0;
 }
 
 std::string SetScale(const std::string& value, int* scale) {
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), *scale);
-  if (ec == std::errc() && end == value.data() + value.size() && *scale >= 1 && *scale <= kMaxScale) return "";
-  return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value + "'";
+  if (ec == std::errc() && end == value.data() + value.size() && *scale >= 1 && *scale <= kMaxScale)
+    return "";
+  return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value +
+         "'";
 }
 
 }  // namespace
@@ -61,7 +123,8 @@ std::string SetScale(const std::string& value, int* scale) {
 int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   PlayerOptions player;
   const std::vector<Option> table = {
-      {"scale", 0, "a whole number", [&player](const std::string& v) { return SetScale(v, &player.scale); }},
+      {"scale", 0, "a whole number",
+       [&player](const std::string& v) { return SetScale(v, &player.scale); }},
       {"no-sound", 0, nullptr,
        [&player](const std::string&) {
          player.sound = false;
@@ -74,27 +137,9 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
 
   std::vector<PlayTrack> tracks;
   for (const std::string& path : line.operands) {
-    if (EndsWith(path, ".cue")) {
-      std::fprintf(err, "trackloom play: %s is a disc image; play its track files instead\n", path.c_str());
-      return 2;
-    }
-    std::string error;
-    std::unique_ptr<FileSource> source = FileSource::Open(path, &error);
-    if (source == nullptr) {
-      std::fprintf(err, "trackloom play: cannot open %s: %s\n", path.c_str(), error.c_str());
-      return 2;
-    }
-    PlayTrack track;
-    track.path = path;
-    track.first_record = FindFirstRecord(*source);
-    const uint64_t size = source->Size();
-    track.record_count = track.first_record < size ? (size - track.first_record) / kFrameRecordSize : 0;
-    if (track.record_count == 0) {
-      std::fprintf(err, "trackloom play: %s holds no record (see 'trackloom inspect'); skipped\n", path.c_str());
-      continue;
-    }
-    track.source = std::move(source);
-    tracks.push_back(std::move(track));
+    const int status =
+        IsDiscImageName(path) ? AddDiscImage(path, &tracks, err) : AddTrackFile(path, &tracks, err);
+    if (status != 0) return status;
   }
   if (tracks.empty()) {
     std::fprintf(err, "trackloom play: nothing to play\n");

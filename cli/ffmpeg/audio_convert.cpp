@@ -111,13 +111,15 @@ bool SoundDecoder::Open(const std::string& input, bool generated) {
   if (index < 0) return false;
   stream_ = format_->streams[index];
   const AVCodec* codec = avcodec_find_decoder(stream_->codecpar->codec_id);
-  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound");
+  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound; --no-audio makes silent tracks");
   decoder_ = avcodec_alloc_context3(codec);
   if (decoder_ == nullptr) throw CliError("out of memory");
   avcodec_parameters_to_context(decoder_, stream_->codecpar);
   decoder_->pkt_timebase = stream_->time_base;
   r = avcodec_open2(decoder_, codec, nullptr);
-  if (r < 0) throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r));
+  if (r < 0) {
+    throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r) + "; --no-audio makes silent tracks");
+  }
   packet_ = av_packet_alloc();
   if (packet_ == nullptr) throw CliError("out of memory");
   return true;
@@ -135,9 +137,11 @@ int SoundDecoder::ReadPacket() {
       return avcodec_send_packet(decoder_, nullptr);
     }
     if (packet_->stream_index == stream_->index) {
-      // A damaged packet is refused and skipped: the decoder picks up at the next one.
-      avcodec_send_packet(decoder_, packet_);
+      // A packet refused as damaged loses only its own sound, as players do; EAGAIN
+      // cannot come, since every frame is taken out before the next packet.
+      const int sent = avcodec_send_packet(decoder_, packet_);
       av_packet_unref(packet_);
+      if (sent == AVERROR(ENOMEM)) throw CliError("out of memory");
       return 0;
     }
     av_packet_unref(packet_);
@@ -149,7 +153,8 @@ int SoundDecoder::Next(AVFrame* frame) {
   for (;;) {
     const int r = avcodec_receive_frame(decoder_, frame);
     if (r == 0 || r == AVERROR_EOF) return r;
-    if (r != AVERROR(EAGAIN)) throw CliError("decoding the sound failed: " + AvErrorText(r));
+    // Any other failure is a damaged packet: skipped, and the decoder resynchronises
+    // on the next one. After the end, whatever was left is given up.
     if (flushed_) return AVERROR_EOF;
     const int read = ReadPacket();
     if (read == AVERROR_EXIT) return read;
@@ -531,9 +536,12 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   MakeSoundWavHeader(static_cast<uint32_t>(output.written), header);
   FILE* out = output.out;
   output.out = nullptr;
-  if (std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, out) != sizeof header ||
-      std::fclose(out) != 0) {
-    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
+  // Closed whatever happens; the first failure's reason is the one given.
+  const bool patched = std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, out) == sizeof header;
+  const int error = errno;
+  const bool closed = std::fclose(out) == 0;
+  if (!patched || !closed) {
+    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(patched ? errno : error));
   }
   result.data_bytes = output.written;
   return result;

@@ -7,11 +7,13 @@
 #include <functional>
 #include <string>
 
+#include "core/track_format.h"
 namespace trackloom::cli {
 
-inline constexpr int kTrackAudioRate = 17640;
-inline constexpr int kTrackAudioChannels = 2;
-inline constexpr int kWavHeaderSize = 44;
+// The sound the filter takes, as the format states it.
+inline constexpr int kTrackAudioRate = kSoundSampleRate;
+inline constexpr int kTrackAudioChannels = kSoundChannels;
+inline constexpr int kWavHeaderSize = kWaveHeaderSize;
 
 // True when path already is such a file, header for header as the filter checks it,
 // and holds nothing after its sample data, so it can be handed over unconverted.

@@ -337,6 +337,11 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const P
     }
   }
   if (seconds > 0) source->estimated_frames_ = std::llround(seconds * kFramesPerSecond);
+  for (unsigned i = 0; i < m.format->nb_chapters; ++i) {
+    const AVChapter* chapter = m.format->chapters[i];
+    source->chapter_starts_.push_back(static_cast<double>(chapter->start) * av_q2d(chapter->time_base) -
+                                      source->video_start_seconds_);
+  }
   return source;
 }
 

@@ -7,17 +7,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"  // the 4:3 display shape
+#include "core/track_format.h"
 
 struct AVFrame;
 
 namespace trackloom::cli {
 
-inline constexpr int kPictureWidth = 144;
-inline constexpr int kPictureHeight = 80;
-inline constexpr int kFramesPerSecond = 18;
 
 enum class Fit {
   kLetterbox,  // the whole picture in the 4:3 screen, black bands where the shapes differ
@@ -104,6 +103,9 @@ class VideoSource {
   // Where the first picture sits on the input's timeline, in seconds: the sound
   // converted from the same input is lined up with it.
   double video_start_seconds() const { return video_start_seconds_; }
+  // Where the input's chapters (Matroska, MP4) begin, in seconds from its first
+  // picture, in the container's order; empty when it has none.
+  const std::vector<double>& chapter_starts() const { return chapter_starts_; }
   // The chain for the picture size the input declares; the graph itself is set up
   // from the first decoded picture, which is what counts where the two differ.
   const std::string& filter_chain() const;
@@ -129,6 +131,7 @@ class VideoSource {
   std::unique_ptr<Impl> impl_;
   int64_t estimated_frames_ = -1;
   double video_start_seconds_ = 0;
+  std::vector<double> chapter_starts_;
 };
 
 }  // namespace trackloom::cli

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 namespace {
 
-constexpr int kPictureColumns = 144;
-constexpr int kPictureRows = 80;
+constexpr int kPictureColumns = kPictureWidth;
+constexpr int kPictureRows = kPictureHeight;
 
 // The 8-bit component back to the 4-bit level the player has: v / 17 rounded, so the
 // x 17 values a decoded record holds come back exactly.
@@ -37,12 +39,14 @@ void RenderPanel(const uint8_t* rgb, uint8_t* panel) {
 }
 
 PictureRect PanelDisplaySize(int scale) {
-  return {0, 0, kPanelWidth * scale, kPanelWidth * scale * kDisplayShapeHeight / kDisplayShapeWidth};
+  return {0, 0, kPanelWidth * scale,
+          kPanelWidth * scale * kDisplayShapeHeight / kDisplayShapeWidth};
 }
 
 PictureRect FitDisplayShape(int width, int height) {
   PictureRect r;
-  if (static_cast<long long>(width) * kDisplayShapeHeight <= static_cast<long long>(height) * kDisplayShapeWidth) {
+  if (static_cast<long long>(width) * kDisplayShapeHeight <=
+      static_cast<long long>(height) * kDisplayShapeWidth) {
     r.width = width;
     r.height = width * kDisplayShapeHeight / kDisplayShapeWidth;
   } else {
@@ -97,7 +101,8 @@ bool ParseView(const std::string& text, View& view) {
 
 PictureRect ViewDisplaySize(View view, int scale) {
   if (view == View::kPanel) return PanelDisplaySize(2 * scale);
-  return {0, 0, kPictureColumns * scale, kPictureColumns * scale * kDisplayShapeHeight / kDisplayShapeWidth};
+  return {0, 0, kPictureColumns * scale,
+          kPictureColumns * scale * kDisplayShapeHeight / kDisplayShapeWidth};
 }
 
 void RenderView(View view, const uint8_t* rgb, int width, int height, uint8_t* out) {

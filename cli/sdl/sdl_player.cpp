@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,9 +19,8 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr int kRecordsPerSecond = 18;
-constexpr int kSoundRate = 17640;  // 8-bit unsigned stereo, as the audio slots carry it
-constexpr int kSoundChannels = 2;
+constexpr int kRecordsPerSecond = kFramesPerSecond;
+constexpr int kSoundRate = kSoundSampleRate;  // 8-bit unsigned stereo, as the audio slots carry it
 constexpr uint64_t kSoundBytesPerSecond = uint64_t{kAudioChunkSize} * kRecordsPerSecond;  // 35280
 static_assert(kSoundBytesPerSecond == uint64_t{kSoundRate} * kSoundChannels);
 // 512 sample frames: 29 ms a device buffer, short enough for the picture to follow.
@@ -121,7 +119,8 @@ class TimerClock final : public Clock {
   uint64_t Heard() override {
     const Uint64 now = SDL_GetPerformanceCounter();
     if (!paused_) {
-      const double seconds = static_cast<double>(now - last_) / static_cast<double>(SDL_GetPerformanceFrequency());
+      const double seconds =
+          static_cast<double>(now - last_) / static_cast<double>(SDL_GetPerformanceFrequency());
       heard_ += seconds * static_cast<double>(kSoundBytesPerSecond);
       heard_ = std::min(heard_, static_cast<double>(queued_));
     }
@@ -205,27 +204,34 @@ class Player {
     // Without a display SDL would try Wayland (which prints its own complaint) and
     // then settle for an invisible off-screen window; neither helps anyone.
     const bool driver_chosen = NonEmpty(std::getenv("SDL_VIDEODRIVER"));
-    if (!driver_chosen && !NonEmpty(std::getenv("DISPLAY")) && !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) {
-      std::fprintf(err_, "trackloom play: no display to open a window on (DISPLAY is not set); run it in a "
-                         "desktop session\n");
+    if (!driver_chosen && !NonEmpty(std::getenv("DISPLAY")) &&
+        !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) {
+      std::fprintf(
+          err_,
+          "trackloom play: no display to open a window on (DISPLAY is not set); run it in a "
+          "desktop session\n");
       return false;
     }
-    if (!driver_chosen && !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    if (!driver_chosen && !NonEmpty(std::getenv("WAYLAND_DISPLAY")))
+      SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-      std::fprintf(err_, "trackloom play: cannot open the display '%s' (%s); run it in a desktop session\n",
-                   NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "", SDL_GetError());
+      std::fprintf(
+          err_, "trackloom play: cannot open the display '%s' (%s); run it in a desktop session\n",
+          NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "", SDL_GetError());
       return false;
     }
     const std::string_view driver = SDL_GetCurrentVideoDriver();
     if (!driver_chosen && (driver == "offscreen" || driver == "dummy")) {
-      std::fprintf(err_, "trackloom play: no display to open a window on (DISPLAY %s cannot be opened); run it "
-                         "in a desktop session\n",
-                   std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
+      std::fprintf(
+          err_,
+          "trackloom play: no display to open a window on (DISPLAY %s cannot be opened); run it "
+          "in a desktop session\n",
+          std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
       return false;
     }
     const PictureRect size = PanelDisplaySize(options_.scale);
-    window_ = SDL_CreateWindow("trackloom play", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, size.width,
-                               size.height, SDL_WINDOW_RESIZABLE);
+    window_ = SDL_CreateWindow("trackloom play", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                               size.width, size.height, SDL_WINDOW_RESIZABLE);
     if (window_ != nullptr) renderer_ = SDL_CreateRenderer(window_, -1, 0);
     if (renderer_ == nullptr) {
       std::fprintf(err_, "trackloom play: cannot open a window (%s)\n", SDL_GetError());
@@ -250,7 +256,8 @@ class Player {
     if (event.type == SDL_QUIT) {
       quit_ = true;
     } else if (event.type == SDL_WINDOWEVENT) {
-      if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED || event.window.event == SDL_WINDOWEVENT_EXPOSED) {
+      if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
+          event.window.event == SDL_WINDOWEVENT_EXPOSED) {
         Present();
       }
     } else if (event.type == SDL_KEYDOWN) {
@@ -285,7 +292,8 @@ class Player {
   // A record that cannot be read, or whose header is not a record header, is shown
   // black and heard as silence: the player would find nothing there either.
   void ReadRecord(const PlayTrack& track, uint64_t k, uint8_t* rgb, uint8_t* sound) {
-    const bool ok = track.source->ReadAt(track.first_record + k * kFrameRecordSize, record_.data(), record_.size()) &&
+    const bool ok = track.source->ReadAt(track.first_record + k * kFrameRecordSize, record_.data(),
+                                         record_.size()) &&
                     IsRecordHeader(record_.data());
     if (!ok) {
       std::memset(rgb, 0, kRgbPictureSize);
@@ -333,13 +341,14 @@ class Player {
   void Present() {
     int width = 0;
     int height = 0;
-    if (SDL_GetRendererOutputSize(renderer_, &width, &height) != 0 || width <= 0 || height <= 0) return;
+    if (SDL_GetRendererOutputSize(renderer_, &width, &height) != 0 || width <= 0 || height <= 0)
+      return;
     const PictureRect place = FitDisplayShape(width, height);
     if (place.width <= 0 || place.height <= 0) return;
     if (texture_ == nullptr || place.width != texture_width_ || place.height != texture_height_) {
       if (texture_ != nullptr) SDL_DestroyTexture(texture_);
-      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB24, SDL_TEXTUREACCESS_STREAMING, place.width,
-                                   place.height);
+      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB24, SDL_TEXTUREACCESS_STREAMING,
+                                   place.width, place.height);
       if (texture_ == nullptr) return;
       texture_width_ = place.width;
       texture_height_ = place.height;
@@ -358,11 +367,11 @@ class Player {
   void UpdateTitle() {
     if (!shown_valid_) return;
     const PlayTrack& track = tracks_[shown_track_];
-    const std::string name = std::filesystem::path(track.path).filename().string();
-    const std::string title = "Track " + std::to_string(shown_track_ + 1) + "/" + std::to_string(tracks_.size()) +
-                              "  " + MinutesSeconds(shown_record_ / kRecordsPerSecond) + " / " +
-                              MinutesSeconds(track.record_count / kRecordsPerSecond) + (paused_ ? "  paused" : "") +
-                              "  " + name + " - trackloom play";
+    const std::string title = "Track " + std::to_string(shown_track_ + 1) + "/" +
+                              std::to_string(tracks_.size()) + "  " +
+                              MinutesSeconds(shown_record_ / kRecordsPerSecond) + " / " +
+                              MinutesSeconds(track.record_count / kRecordsPerSecond) +
+                              (paused_ ? "  paused" : "") + "  " + track.name + " - trackloom play";
     if (title != title_) {
       title_ = title;
       SDL_SetWindowTitle(window_, title.c_str());

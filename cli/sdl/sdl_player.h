@@ -16,6 +16,7 @@ namespace trackloom::cli {
 // One track to play: its records are record_count x 19600 bytes from first_record.
 struct PlayTrack {
   std::string path;
+  std::string name;  // for the title: the file's name, or the disc image's and the track's
   std::unique_ptr<ByteSource> source;
   uint64_t first_record = 0;
   uint64_t record_count = 0;

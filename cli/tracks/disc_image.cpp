@@ -28,8 +28,7 @@ std::string Lower(std::string text) {
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         Lower(text.substr(text.size() - suffix.size())) == suffix;
+  return text.size() >= suffix.size() && Lower(text.substr(text.size() - suffix.size())) == suffix;
 }
 
 std::string Directory(const std::string& path) {
@@ -106,7 +105,9 @@ std::vector<std::string> Words(const std::string& line, bool toc) {
   return words;
 }
 
-std::string Where(const std::string& sheet, int line) { return sheet + ":" + std::to_string(line) + ": "; }
+std::string Where(const std::string& sheet, int line) {
+  return sheet + ":" + std::to_string(line) + ": ";
+}
 
 // The bytes a file holds, or nothing with the reason.
 std::optional<uint64_t> FileLength(const std::string& path, std::string* error) {
@@ -209,7 +210,8 @@ class CueReader {
         return false;
       }
       int64_t end = static_cast<int64_t>(file_.length);
-      if (i + 1 < open_.size()) end = open_[i + 1].index0 >= 0 ? open_[i + 1].index0 : open_[i + 1].index1;
+      if (i + 1 < open_.size())
+        end = open_[i + 1].index0 >= 0 ? open_[i + 1].index0 : open_[i + 1].index1;
       if (end < t.index1 || t.index1 > static_cast<int64_t>(file_.length)) {
         *error = Where(sheet_, line) + "track " + std::to_string(t.number) +
                  " starts after the next track or after the end of '" + file_.path + "'";
@@ -219,7 +221,8 @@ class CueReader {
       track.number = t.number;
       track.pieces.push_back({file_.path, file_.offset + static_cast<uint64_t>(t.index1),
                               static_cast<uint64_t>(end - t.index1), file_.big_endian});
-      track.start_sector = (file_start_ + static_cast<uint64_t>(t.index1)) / kCdSectorBytes + t.gap_sectors;
+      track.start_sector =
+          (file_start_ + static_cast<uint64_t>(t.index1)) / kCdSectorBytes + t.gap_sectors;
       image_.tracks.push_back(track);
     }
     open_.clear();
@@ -297,10 +300,13 @@ bool ReadToc(const std::string& sheet, const std::vector<std::string>& lines, Di
       if (depth > 0) continue;
       if (key == "TRACK") {
         if (i + 1 >= w.size()) return fail("TRACK needs a mode");
-        if (w[i + 1] != "AUDIO") return fail("a " + w[i + 1] + " data track; only audio tracks are read");
+        if (w[i + 1] != "AUDIO")
+          return fail("a " + w[i + 1] + " data track; only audio tracks are read");
         finish_track();
-        if (track != nullptr) disc_sectors += (track->length() + kCdSectorBytes - 1) / kCdSectorBytes;
-        if (image.tracks.size() >= static_cast<size_t>(kCdMaxTracks)) return fail("more than 99 tracks");
+        if (track != nullptr)
+          disc_sectors += (track->length() + kCdSectorBytes - 1) / kCdSectorBytes;
+        if (image.tracks.size() >= static_cast<size_t>(kCdMaxTracks))
+          return fail("more than 99 tracks");
         image.tracks.emplace_back();
         track = &image.tracks.back();
         track->number = static_cast<int>(image.tracks.size());
@@ -318,12 +324,15 @@ bool ReadToc(const std::string& sheet, const std::vector<std::string>& lines, Di
         if (k < w.size() && w[k][0] == '#') {
           std::string number = w[k].substr(1);
           if (number.empty() && k + 1 < w.size()) number = w[++k];
-          if (!ParseUnsigned(number, &byte_offset)) return fail("a #offset must be a number of bytes");
+          if (!ParseUnsigned(number, &byte_offset))
+            return fail("a #offset must be a number of bytes");
           ++k;
         }
-        if (k >= w.size() || !ParseTocLength(w[k], &start)) return fail(key + " needs a start position");
+        if (k >= w.size() || !ParseTocLength(w[k], &start))
+          return fail(key + " needs a start position");
         ++k;
-        if (k < w.size() && !ParseTocLength(w[k], &length)) return fail("a length must be samples or MM:SS:FF");
+        if (k < w.size() && !ParseTocLength(w[k], &length))
+          return fail("a length must be samples or MM:SS:FF");
         const std::string path = Resolve(sheet, name);
         // cdrdao reads .wav files as little-endian and raw files as big-endian;
         // SWAP turns either round.
@@ -346,14 +355,16 @@ bool ReadToc(const std::string& sheet, const std::vector<std::string>& lines, Di
       } else if (key == "SILENCE" || key == "PREGAP") {
         uint64_t length = 0;
         if (track == nullptr) return fail(key + " before any TRACK");
-        if (i + 1 >= w.size() || !ParseTocLength(w[i + 1], &length)) return fail(key + " needs a length");
+        if (i + 1 >= w.size() || !ParseTocLength(w[i + 1], &length))
+          return fail(key + " needs a length");
         track->pieces.push_back({"", 0, length, false});
         if (key == "PREGAP") start_trim = track->length();
         i = w.size();
       } else if (key == "START") {
         if (track == nullptr) return fail("START before any TRACK");
         start_trim = track->length();
-        if (i + 1 < w.size() && !ParseTocLength(w[i + 1], &start_trim)) return fail("START takes MM:SS:FF");
+        if (i + 1 < w.size() && !ParseTocLength(w[i + 1], &start_trim))
+          return fail("START takes MM:SS:FF");
         i = w.size();
       } else if (key == "DATAFILE" || key == "ZERO" || key == "FIFO") {
         return fail(key + " is not audio a disc image of tracks can hold");
@@ -419,7 +430,8 @@ class DiscTrackSource final : public ByteSource {
     const uint64_t end = std::min<uint64_t>((within + n + 1) & ~uint64_t{1}, p.length);
     swap_buffer_.resize(static_cast<size_t>(end - first));
     if (!file.ReadAt(p.offset + first, swap_buffer_.data(), swap_buffer_.size())) return false;
-    for (size_t i = 0; i + 1 < swap_buffer_.size(); i += 2) std::swap(swap_buffer_[i], swap_buffer_[i + 1]);
+    for (size_t i = 0; i + 1 < swap_buffer_.size(); i += 2)
+      std::swap(swap_buffer_[i], swap_buffer_[i + 1]);
     std::memcpy(out, swap_buffer_.data() + (within - first), n);
     return true;
   }
@@ -456,8 +468,8 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
   };
   const uint64_t size = file->Size();
   uint8_t riff[12];
-  if (size < sizeof riff || !file->ReadAt(0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
-      std::memcmp(riff + 8, "WAVE", 4) != 0) {
+  if (size < sizeof riff || !file->ReadAt(0, riff, sizeof riff) ||
+      std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
     return fail("is not a WAV file (no RIFF/WAVE header)");
   }
   bool have_format = false;
@@ -471,22 +483,23 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
       if (length < sizeof f || body + sizeof f > size || !file->ReadAt(body, f, sizeof f)) {
         return fail("has a cut-off format chunk");
       }
-      const uint16_t format = GetLe16(f + 0);      // 1: PCM
+      const uint16_t format = GetLe16(f + 0);  // 1: PCM
       const uint16_t channels = GetLe16(f + 2);
       const uint32_t rate = GetLe32(f + 4);
       const uint16_t bits = GetLe16(f + 14);
       if ((format != kPcm && format != kExtensible) || channels != kCdChannels || rate != kCdRate ||
           bits != kCdBits) {
         return fail("is not CD audio: it holds " + std::to_string(channels) + " channel(s) of " +
-                    std::to_string(bits) + "-bit samples at " + std::to_string(rate) + " Hz (format " +
-                    std::to_string(format) + "); a disc track is 44100 Hz, 16-bit, stereo PCM");
+                    std::to_string(bits) + "-bit samples at " + std::to_string(rate) +
+                    " Hz (format " + std::to_string(format) +
+                    "); a disc track is 44100 Hz, 16-bit, stereo PCM");
       }
       have_format = true;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
       if (!have_format) return fail("has its data chunk before its format chunk");
       if (length > size - body) {
-        return fail("is cut off: its data chunk states " + std::to_string(length) + " bytes, the file holds " +
-                    std::to_string(size - body));
+        return fail("is cut off: its data chunk states " + std::to_string(length) +
+                    " bytes, the file holds " + std::to_string(size - body));
       }
       return AudioRange{path, body, length};
     }
@@ -531,7 +544,9 @@ std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* er
   return image;
 }
 
-bool IsDiscImageName(const std::string& path) { return EndsWith(path, ".cue") || EndsWith(path, ".toc"); }
+bool IsDiscImageName(const std::string& path) {
+  return EndsWith(path, ".cue") || EndsWith(path, ".toc");
+}
 
 std::unique_ptr<ByteSource> OpenDiscTrack(const DiscTrack& track, std::string* error) {
   auto source = std::make_unique<DiscTrackSource>(track);
@@ -551,7 +566,8 @@ std::string SectorsToMsf(uint64_t sectors) {
 std::string SectorsToClock(uint64_t sectors) {
   const uint64_t hundredths = sectors * 100 / kCdSectorsPerSecond;
   char text[32];
-  std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(hundredths / 6000),
+  std::snprintf(text, sizeof text, "%llu:%02llu.%02llu",
+                static_cast<unsigned long long>(hundredths / 6000),
                 static_cast<unsigned long long>(hundredths / 100 % 60),
                 static_cast<unsigned long long>(hundredths % 100));
   return text;

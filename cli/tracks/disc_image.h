@@ -62,8 +62,8 @@ struct DiscTrack {
   // The track's audio from its index 1 to its end, in order. From a cue sheet always
   // one range of its file.
   std::vector<DiscPiece> pieces;
-  uint64_t length() const;         // bytes
-  uint64_t start_sector = 0;       // on the disc, counted from track 1's index 1
+  uint64_t length() const;    // bytes
+  uint64_t start_sector = 0;  // on the disc, counted from track 1's index 1
 };
 
 struct DiscImage {

@@ -4,15 +4,15 @@
 #include <cstring>
 
 #include "cli/common/byte_order.h"
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 
 namespace {
 
-constexpr uint32_t kSoundRate = 17640;
-constexpr uint16_t kSoundChannels = 2;
-constexpr uint16_t kSoundBits = 8;
-constexpr int kHeaderSize = 44;
+constexpr uint32_t kSoundRate = kSoundSampleRate;
+constexpr uint16_t kSoundBits = kSoundBitsPerSample;
+constexpr int kHeaderSize = kWaveHeaderSize;
 // Both size fields are 32-bit: the data may not pass 4 GiB less the header.
 constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - (kHeaderSize - 8);
 

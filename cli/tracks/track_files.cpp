@@ -13,7 +13,7 @@ double DiscSeconds(int64_t records, int64_t tracks) {
 
 std::string TrackFileName(int number) {
   char name[32];
-  std::snprintf(name, sizeof name, "VDN Track %02d.wav", number);
+  std::snprintf(name, sizeof name, kTrackFileNameFormat, number);
   return name;
 }
 

@@ -18,8 +18,8 @@ namespace trackloom::cli {
 namespace {
 
 // CD audio as the header declares it: 44100 Hz x 2 bytes x 2 channels.
-constexpr uint32_t kTrackByteRate = 176400;
-constexpr uint16_t kTrackBlockAlign = 4;
+constexpr uint16_t kTrackBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;  // 4
+constexpr uint32_t kTrackByteRate = kTrackSampleRate * kTrackBlockAlign;          // 176400
 constexpr uint16_t kPcmFormat = 1;
 constexpr uint32_t kFmtChunkSize = 16;
 constexpr uint64_t kLargestSizeField = 0xFFFFFFFFull;
@@ -207,18 +207,11 @@ class Inspector {
     report_.first_record = standard;
     if (HeaderAt(standard)) return true;
     if (report_.read_failed) return false;
-    uint64_t found = 0;
-    if (!options_.headerless) {
-      found = FindFirstRecord(source_);
-    } else {
-      found = FindRecordHeader(source_, data_start_);
-      if (found >= report_.file_length) {
-        report_.first_record = 0;
-        no_records_ = true;
-        return true;
-      }
-      // A header on the grid from the standard place: record 0 is there but damaged.
-      if (found > standard && (found - standard) % kFrameRecordSize == 0) found = standard;
+    const uint64_t found = FindFirstRecord(source_, options_.headerless);
+    if (found >= report_.file_length && options_.headerless) {
+      report_.first_record = 0;
+      no_records_ = true;
+      return true;
     }
     if (found >= report_.file_length) {
       if (report_.file_length >= standard + kRecordHeaderSize) {
@@ -406,7 +399,7 @@ bool FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
   return true;
 }
 
-double TrackReport::video_seconds() const { return static_cast<double>(record_count) / 18.0; }
+double TrackReport::video_seconds() const { return static_cast<double>(record_count) / kFramesPerSecond; }
 double TrackReport::disc_seconds() const { return static_cast<double>(record_count) / 9.0; }
 
 TrackReport InspectTrack(ByteSource& source, const InspectOptions& options) {
@@ -417,12 +410,13 @@ TrackReport InspectTrack(ByteSource& source, const InspectOptions& options) {
 
 bool IsRecordHeader(const uint8_t* header) { return MatchesHeaderTemplate(header); }
 
-uint64_t FindFirstRecord(ByteSource& source) {
+uint64_t FindFirstRecord(ByteSource& source, bool headerless) {
   const uint64_t size = source.Size();
-  const uint64_t standard = kFirstRecordOffset;
-  const uint64_t found = FindRecordHeader(source, kWaveHeaderSize);
+  const uint64_t data_start = headerless ? 0 : kWaveHeaderSize;
+  const uint64_t standard = data_start + kLeadInSize;
+  const uint64_t found = FindRecordHeader(source, data_start);
   if (found >= size) return size;
-  // A header on the grid from 2092 means record 0 is there but damaged.
+  // A header on the grid from the standard place means record 0 is there but damaged.
   if (found >= standard && (found - standard) % kFrameRecordSize == 0) return standard;
   return found;
 }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 // Random access to the bytes of one file (or of a buffer, for tests and fuzzing).
@@ -127,13 +129,14 @@ uint64_t FindRecordHeader(ByteSource& source, uint64_t from);
 // Where record 0 is, read as a player reads a track: at 2092 when a record header is
 // there or on the 19600-byte grid from it (record 0 merely damaged), otherwise at the
 // first record header (another encoder's lead-in). Size() when there is none.
-uint64_t FindFirstRecord(ByteSource& source);
+// headerless: source is a track of a disc image, without the WAV header (2048, not 2092).
+uint64_t FindFirstRecord(ByteSource& source, bool headerless = false);
 
 // True when the 400 bytes at header carry the record header template's data bytes.
 bool IsRecordHeader(const uint8_t* header);
 
 // One record picture: 144 x 80 pixels, 3 bytes (R, G, B) each, top row first.
-inline constexpr int kRgbPictureSize = 144 * 80 * 3;
+inline constexpr int kRgbPictureSize = kPictureWidth * kPictureHeight * 3;
 
 // Undoes the frame encoder's layout: every component is its 4-bit value x 17.
 // frame_block is the record's 19200 bytes after its 400-byte header.
