@@ -10,6 +10,7 @@
 
 #include "cli/common/byte_order.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/tracks/sound_wav_writer.h"
@@ -385,7 +386,7 @@ std::string LevelAndWordLength(const Leveling& level, bool dither, bool one_chan
 // The sound file being written, with the limit of what it may hold.
 struct SoundOutput {
   FILE* out = nullptr;
-  std::string out_path;
+  std::string out_name;  // the file as the user knows it
   int64_t limit = INT64_MAX;  // sample bytes the file may hold
   int64_t written = 0;
   bool full = false;
@@ -405,7 +406,7 @@ struct SoundOutput {
       throw CliError("the sound is too long for one WAV file (over 4 GiB)");
     }
     if (std::fwrite(bytes, 1, count, out) != count) {
-      throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
+      throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
     }
     written += static_cast<int64_t>(count);
   }
@@ -454,7 +455,7 @@ bool IsTrackAudioWav(const std::string& path) {
 
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
                              double max_seconds, const SoundOptions& options, const std::string& out_path,
-                             const std::function<void(double seconds)>& progress) {
+                             const std::string& out_name, const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Leveling level;
   if (!std::isnan(options.loudness_target)) {
@@ -476,19 +477,19 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   result.has_audio = true;
 
   SoundOutput output;
-  output.out_path = out_path;
+  output.out_name = out_name;
   if (max_seconds >= 0) {
     output.limit = static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
   }
   output.out = std::fopen(out_path.c_str(), "wb");
   if (output.out == nullptr) {
-    throw CliError("cannot create the sound file '" + out_path + "': " + std::strerror(errno));
+    throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
   }
   std::setvbuf(output.out, nullptr, _IOFBF, 1 << 16);
   uint8_t header[kWavHeaderSize];
   MakeSoundWavHeader(0, header);
   if (std::fwrite(header, 1, sizeof header, output.out) != sizeof header) {
-    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
+    throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
   }
 
   bool aligned = start_seconds < 0 || decoder.stream() == nullptr;
@@ -541,7 +542,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   const int error = errno;
   const bool closed = std::fclose(out) == 0;
   if (!patched || !closed) {
-    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(patched ? errno : error));
+    throw CliError("cannot write " + out_name + ": " + DescribeError(patched ? errno : error));
   }
   result.data_bytes = output.written;
   return result;

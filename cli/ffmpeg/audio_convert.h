@@ -62,7 +62,7 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
 // Decodes the first audio stream of input (or, when generated, the sound of the
 // source filter chain input describes, e.g. "sine=duration=5") and writes it,
 // resampled, levelled and dithered as options say, to out_path as a canonical track
-// sound file.
+// sound file; out_name names that file in messages (e.g. "the converted sound").
 // start_seconds is the point of the input's timeline that becomes the file's start:
 // sound before it is dropped, and silence fills any gap before the sound begins;
 // a negative value starts at the sound's own beginning. The file ends after
@@ -71,6 +71,7 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
 // progress, if given, is told the seconds of sound written so far, now and then.
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
                              double max_seconds, const SoundOptions& options, const std::string& out_path,
+                             const std::string& out_name,
                              const std::function<void(double seconds)>& progress = {});
 
 }  // namespace trackloom::cli
