@@ -40,6 +40,7 @@
 
 namespace {
 
+using namespace trackloom;
 using namespace trackloom::cli;
 namespace fs = std::filesystem;
 
@@ -253,7 +254,7 @@ int main(int argc, char** argv) {
       const std::string chain =
           Replace(area_chain, "flags=area", std::string("flags=") + mode.scaler);
       std::vector<uint8_t> pictures = Frames(path, chain, "bgra", work + "/pictures.raw");
-      const size_t picture_bytes = static_cast<size_t>(kPictureWidth) * kPictureHeight * 4;
+      const size_t picture_bytes = static_cast<size_t>(trackloom::kPictureWidth) * trackloom::kPictureHeight * 4;
       if (pictures.size() < picture_bytes * (kFrames + 1)) {
         std::fprintf(stderr, "picture_quality: %s gave too few pictures\n", clip.name);
         return 1;
@@ -297,9 +298,9 @@ int main(int argc, char** argv) {
       Score total;
       for (int k = 0; k < kFrames; ++k) {
         uint8_t* bgra = pictures.data() + picture_bytes * (k + 1);
-        ReduceToPanelLevels(bgra, kPictureWidth * 4, mode.dither);
+        ReduceToPanelLevels(bgra, trackloom::kPictureWidth * 4, mode.dither);
         std::vector<uint8_t> rgb(kRgbPictureSize);
-        for (int i = 0; i < kPictureWidth * kPictureHeight; ++i) {
+        for (int i = 0; i < trackloom::kPictureWidth * trackloom::kPictureHeight; ++i) {
           rgb[i * 3 + 0] = bgra[i * 4 + 2], rgb[i * 3 + 1] = bgra[i * 4 + 1],
                       rgb[i * 3 + 2] = bgra[i * 4 + 0];
         }
