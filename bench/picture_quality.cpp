@@ -40,6 +40,7 @@
 
 namespace {
 
+using namespace trackloom;
 using namespace trackloom::cli;
 namespace fs = std::filesystem;
 
