@@ -536,7 +536,13 @@ int EditWithLineEditor(int fd, InstanceState& state) {
 // The editor's parent window has no meaning on a terminal.
 int TRACKLOOM_CDECL FilterConfigure(HostContext* context, HostServices*, HostWindow) {
   if (context == nullptr || context->instance == nullptr) return -1;
-  return EditSettingsOnTerminal(*context->instance);
+  // Nothing may cross the C boundary: the line editor's strings can run out of
+  // memory, and the editor can only be told that no dialog was shown.
+  try {
+    return EditSettingsOnTerminal(*context->instance);
+  } catch (...) {
+    return -1;
+  }
 }
 
 }  // namespace trackloom

@@ -67,10 +67,7 @@ int RunConfigure(int argc, char** argv) {
   try {
     FilterSession host;
     if (access(settings.c_str(), F_OK) == 0) host.RunSettingsFile(settings);
-    runner::FilterInstance& instance = host.instance();
-    const FilterRecord& filter = instance.filter();
-    if (filter.configure == nullptr) throw CliError("the filter has no configuration dialog");
-    const int result = filter.configure(&instance.context(), host.editor().services(), nullptr);
+    const int result = host.instance().Configure();
     if (result == -1) throw CliError("the configuration dialog could not be shown");
     if (result != 0) {
       std::fprintf(stderr, "trackloom: cancelled; '%s' is unchanged\n", settings.c_str());
