@@ -431,7 +431,9 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", dir.File("one.mkv"), "-o", out, "--no-audio"}, 1, "is too short: it gave 1 picture(s)"},
       {{"encode", clip, "-o", dir.File("a-file") + "/sub"}, 1, "cannot create the output directory"},
       {{"encode", clip, "-o", dir.File("a-file")}, 1, "output"},
-      {{"encode", clip, "-o", dir.File("blocked"), "--no-audio"}, 1, "trackloom: Failed to create output file\n"},
+      {{"encode", clip, "-o", dir.File("blocked"), "--no-audio", "--overwrite"}, 1,
+       "trackloom: Failed to create output file: cannot write '" + dir.File("blocked") +
+           "/VDN Track 01.wav': a directory of that name is in the way; no track was written\n"},
       {{"encode", clip, "-o", out, "--audio", dir.File("missing.wav")}, 1, "cannot read the sound file"},
       {{"encode", clip, "-o", out, "--audio", dir.File("text.mp4")}, 1, "cannot read"},
       {{"encode", clip, "-o", out, "--settings", dir.File("missing.vcf")}, 1, "cannot read the settings file"},
@@ -520,7 +522,7 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   EXPECT_EQ(r.err, "");
   for (const char* part : {"\"records\": 18, \"video_seconds\": 1.000, \"disc_seconds\": 2.012}",
                            "\"records\": 36, \"video_seconds\": 2.000", "\"over_disc_limit\": false",
-                           "\"interrupted\": false, \"ok\": true}"}) {
+                           "\"interrupted\": false, \"ok\": true, \"removed\": []}"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   }
   // 36 records take 4 s of disc time: over a 3-second (0.05-minute) limit, known in advance.
@@ -535,10 +537,12 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   EXPECT_EQ(r.out + r.err, "");
   // A failure still gives the summary, marked, with the reason.
   std::filesystem::create_directories(dir.File("d") + "/VDN Track 01.wav");
-  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("d"), "--no-audio", "--json"});
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("d"), "--no-audio", "--json", "--overwrite"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("\"tracks\": [], \"records\": 0,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"ok\": false, \"error\": \"Failed to create output file\"}"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"ok\": false, \"removed\": [], \"error\": \"Failed to create output file: cannot write"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST(CliEncode, DemoMakesTwoTracksWithSound) {

@@ -26,6 +26,8 @@ constexpr int kDemoBreakSeconds = 6;
 int RunDemo(int argc, char** argv) {
   EncodeOptions options;
   options.output_directory = "demo-tracks";
+  // The demo's own directory: running it again replaces its tracks.
+  options.overwrite = true;
   auto flag = [](bool& field) {
     return [&field](const std::string&) {
       field = true;

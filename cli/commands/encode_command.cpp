@@ -1,7 +1,6 @@
 #include "cli/commands/encode_command.h"
 
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,9 +20,11 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
+#include "cli/common/output_file.h"
 #include "cli/common/temp_file.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_files.h"
+#include "core/wave_file.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -41,11 +42,14 @@ constexpr char kEncodeHelp[] =
     "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
     "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
     "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
-    "Existing track files in DIR are overwritten. Several INPUTs make one run: each\n"
-    "starts a new track, numbered on from the tracks of the one before.\n"
+    "A DIR that already holds track files is refused unless --overwrite is given,\n"
+    "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
+    "each starts a new track, numbered on from the tracks of the one before.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
+    "  --overwrite             replace the track files already in DIR; those numbered\n"
+    "                          past the new last track are removed at the end\n"
     "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
     "                            letterbox  whole picture, black bands (default)\n"
     "                            crop       fill the screen, cut the edges\n"
@@ -82,6 +86,7 @@ constexpr char kEncodeHelp[] =
     "Each frame record takes 1/9 s of disc time (a track plays at double CD speed),\n"
     "so an 80-minute disc holds 40 minutes of video.\n"
     "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
+    "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
     "130 interrupted.\n"
     "\n"
@@ -146,16 +151,19 @@ void PrepareOutputDirectory(const std::string& directory) {
   }
 }
 
-std::string WriteFailureReason(const std::string& directory, const TrackFileInfo* track) {
-  struct statvfs fs {};
-  if (statvfs(directory.c_str(), &fs) == 0 &&
-      static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize < kTrackRecordBytes) {
-    return "the disk is full";
-  }
-  if (track != nullptr && track->length + kTrackRecordBytes > kTrackLengthLimit) {
+std::string WriteFailureReason(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && info.st_size + kTrackRecordBytes > kTrackLengthLimit) {
     return "the track reached the 4 GiB limit of a WAV file; add a break earlier";
   }
-  return "the file could not be written";
+  return DescribeError(WaveFile::LastError());
+}
+
+// "a track file (VDN Track 01.wav)" or "5 track files (VDN Track 01.wav to VDN Track 05.wav)".
+std::string DescribeTrackNumbers(const std::vector<int>& numbers) {
+  if (numbers.size() == 1) return "a track file (" + TrackFileName(numbers.front()) + ")";
+  return std::to_string(numbers.size()) + " track files (" + TrackFileName(numbers.front()) + " to " +
+         TrackFileName(numbers.back()) + ")";
 }
 
 // A pipe, a terminal or standard input: what is read from it is gone.
@@ -283,6 +291,7 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
   };
   return {
       {"output", 'o', "a directory", text(o.output_directory)},
+      {"overwrite", 0, nullptr, flag(o.overwrite)},
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
          o.pictures.fit_given = true;
@@ -469,6 +478,8 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
   return plan;
 }
 
+constexpr char kConvertedSound[] = "the converted sound";
+
 double SoundSeconds(uint64_t bytes) { return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels); }
 
 // The sound the filter reads: as given, converted from another file, converted from
@@ -498,14 +509,15 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   };
   // Sound past the last record that may be written is never heard.
   const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
-  temp.Create(plan.directory, ".trackloom-sound-", ".wav");
+  temp.CreateUnnamed(plan.directory, ".trackloom-sound-", ".wav");
   AudioConversion converted;
   if (plan.audio_file) {
-    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, temp.path(), progress);
+    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, temp.path(), kConvertedSound, progress);
   } else if (!o.generated) {
-    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, temp.path(), progress);
+    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, temp.path(),
+                             kConvertedSound, progress);
   } else if (!o.generated_sound.empty()) {
-    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), progress);
+    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), kConvertedSound, progress);
   }
   status.Finish();
   if (converted.stopped) return std::nullopt;
@@ -531,13 +543,16 @@ struct RenderOutcome {
   std::vector<TrackFileInfo> tracks;          // the ones this render wrote
   bool interrupted = false;
   bool warned_disc = false;  // the disc-time warning was given beforehand
+  int32_t tracks_opened = 0;  // the filter's count: the number of the last track it opened
+  std::vector<std::string> removed;  // tracks of an earlier encode removed afterwards
 };
 
-void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, bool interrupted) {
+void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64_t pictures, bool interrupted) {
   if (o.quiet) return;
   if (!video.read_error().empty() && !interrupted) {
-    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s); the tracks end there\n", o.input.c_str(),
-                 video.read_error().c_str());
+    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
+                 "tracks end there\n", o.input.c_str(), video.read_error().c_str(), static_cast<long long>(pictures),
+                 FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond).c_str());
   }
   const GapReport& gaps = video.gaps();
   if (gaps.count > 0) {
@@ -579,20 +594,34 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   progress.Finish();
   outcome.interrupted = StopRequested();
   outcome.source_failure = frames.failure();
-  NoteReadingProblems(o, video, outcome.interrupted);
+  NoteReadingProblems(o, video, outcome.report.frames_run, outcome.interrupted);
+  outcome.tracks_opened = session.TracksOpened();
   // A record the disk could not take is taken back by the filter itself, so the
   // tracks on disk are whole files here.
   outcome.tracks = before.WrittenSince(plan.directory);
   return outcome;
 }
 
-// Why the encode failed, in the user's terms; empty when it did not.
+// Why the encode failed, in the user's terms; empty when it did not. The filter's own
+// message comes first, as it stands; then which file, and the system's reason.
 std::string ExplainFailure(const EncodeOptions& o, const std::string& directory, const RenderOutcome& r) {
-  if (!r.report.errors.empty()) return r.report.errors.front();  // the filter's own message, as it stands
+  const std::string complete = r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
+  if (!r.report.errors.empty()) {
+    const std::string& message = r.report.errors.front();
+    if (message == "Failed to create output file") {
+      const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
+      return message + ": cannot write '" + path + "': " + DescribeWriteError(path, WaveFile::LastError()) +
+             complete;
+    }
+    if (message == "Failed to open audio file") {
+      return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
+    }
+    return message;
+  }
   if (r.report.failed_frame) {
-    const TrackFileInfo* last = r.tracks.empty() ? nullptr : &r.tracks.back();
-    return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + (last ? last->path : directory) +
-           "' failed: " + WriteFailureReason(directory, last) + "; the tracks written so far are complete";
+    const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
+    return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + path +
+           "' failed: " + WriteFailureReason(path) + complete;
   }
   if (r.source_failure) return *r.source_failure + "; the tracks written so far are complete";
   if (!r.report.ok && !r.interrupted) return "the render ended with a failure the filter did not explain";
@@ -626,7 +655,9 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   json.Key("video_seconds").Fixed(totals.video_seconds(), 3);
   json.Key("disc_seconds").Fixed(totals.disc_seconds, 3).Key("disc_limit_seconds").Fixed(plan.disc_limit, 3);
   json.Key("over_disc_limit").Bool(totals.disc_seconds > plan.disc_limit).Key("interrupted").Bool(r.interrupted);
-  json.Key("ok").Bool(failure.empty() && !r.interrupted);
+  json.Key("ok").Bool(failure.empty() && !r.interrupted).Key("removed").BeginArray();
+  for (const std::string& name : r.removed) json.String(name);
+  json.EndArray();
   if (!failure.empty()) json.Key("error").String(failure);
   json.EndObject();
   std::fputc('\n', stdout);
@@ -648,6 +679,11 @@ void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   }
   std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
   std::printf("Disc time: %s of %g minutes.\n", FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
+  if (!r.removed.empty()) {
+    std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(), r.removed.size() == 1 ? "" : "s");
+    for (const std::string& name : r.removed) std::printf(" %s", name.c_str());
+    std::printf("\n");
+  }
 }
 
 // The summary, the failure or the interrupt, and the exit status they give.
@@ -677,6 +713,42 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
     return InterruptedExitStatus();
   }
   return 0;
+}
+
+// A directory that already holds tracks is refused without --overwrite: the tracks of
+// two films would otherwise end up on one disc.
+void CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
+  const std::vector<int> existing = TrackNumbersIn(directory);
+  if (!existing.empty() && !o.overwrite) {
+    throw CliError("'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
+                   " from an earlier encode; give --overwrite to replace them, or give another directory");
+  }
+}
+
+// With --overwrite, the directory's tracks past the new last one belong to another
+// encode; once this one has written any, they go.
+std::vector<std::string> RemoveEarlierTracks(const EncodeOptions& o, const std::string& directory,
+                                             const RenderOutcome& r, int last_number) {
+  std::vector<std::string> removed;
+  if (!o.overwrite || r.tracks.empty()) return removed;
+  for (int n : TrackNumbersIn(directory)) {
+    if (n <= last_number) continue;
+    const std::string name = TrackFileName(n);
+    if (unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
+  }
+  return removed;
+}
+
+// Sound used as it is may be cut short by someone else while the encode reads it: the
+// tracks are then silent from where it ended. Empty when it was not.
+std::string SoundCutShort(const AudioPlan& audio, const struct stat& before, const RenderOutcome& r) {
+  struct stat after {};
+  if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
+  const double ended = SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
+  const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
+  if (ended >= rendered || ended >= audio.seconds) return "";
+  return "the sound file '" + audio.path + "' was cut short while encoding: it ended at " + FormatDuration(ended) +
+         "; the rest is silent";
 }
 
 // A directory of its own inside the output directory, where the filter writes the
@@ -719,11 +791,19 @@ void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& directory, 
   }
 }
 
-// Encodes o.input; its tracks are numbered from first_number and their paths added to written.
-int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::vector<std::string>& written) {
+// Encodes o.input; its tracks are numbered from first_number and their paths added to
+// written. The first input of a run takes the lock on the output directory, held in
+// lock until the run ends.
+int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::vector<std::string>& written,
+               std::unique_ptr<OutputDirectoryLock>& lock) {
   FilterSession session;
   EncodePlan plan = PlanEncode(o, session);
   PrepareOutputDirectory(plan.directory);
+  if (lock == nullptr) {
+    // A second encode into the same directory would mix its tracks with these.
+    lock = std::make_unique<OutputDirectoryLock>(plan.directory);
+    CheckForEarlierTracks(o, plan.directory);
+  }
   std::optional<StagingDirectory> staging;
   const std::string directory = plan.directory;
   if (first_number > 1) {
@@ -736,21 +816,25 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::ve
     throw CliError("the sound file path is too long for the filter (at most " + std::to_string(kMaxPathLength) +
                    " characters): " + audio->path);
   }
+  struct stat sound_before {};
+  const bool sound_as_is = !audio->path.empty() && audio->path == plan.audio_file.value_or("") &&
+                           stat(audio->path.c_str(), &sound_before) == 0;
   RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
-  // Explained while the converted sound still takes its room: a full disk is told
-  // by the free space left.
-  const std::string failure = ExplainFailure(o, plan.directory, outcome);
+  std::string failure = ExplainFailure(o, plan.directory, outcome);
   temp.Remove();
+  if (failure.empty() && sound_as_is) failure = SoundCutShort(*audio, sound_before, outcome);
   if (staging) {
     NumberOn(outcome.tracks, directory, first_number);
     plan.directory = directory;
   }
   for (const TrackFileInfo& t : outcome.tracks) written.push_back(t.path);
+  outcome.removed = RemoveEarlierTracks(o, directory, outcome, static_cast<int>(written.size()));
   return Report(o, plan, *audio, outcome, failure);
 }
 
 // Encodes one input; the exit status.
-int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>& written) {
+int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>& written,
+              std::unique_ptr<OutputDirectoryLock>& lock) {
   TempFile temp;
   // A failure while a stop was asked for is most likely the stop itself (blocking
   // reads give up once it is asked), so it is reported as the interrupt.
@@ -761,7 +845,7 @@ int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>
   };
   int status;
   try {
-    status = EncodeWith(o, temp, first_number, written);
+    status = EncodeWith(o, temp, first_number, written, lock);
   } catch (const CliError& e) {
     status = fail(e.what());
   } catch (const runner::Error& e) {
@@ -796,10 +880,11 @@ int Encode(const EncodeOptions& o) {
     }
   }
   std::vector<std::string> written;
+  std::unique_ptr<OutputDirectoryLock> lock;
   for (const std::string& input : inputs) {
     EncodeOptions one = o;
     one.input = input;
-    const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written);
+    const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written, lock);
     if (status != 0) return status;  // later inputs are not encoded after a failure or Ctrl-C
   }
   if (o.disc.name.empty()) return 0;

@@ -23,6 +23,8 @@ struct EncodeOptions {
   bool generated = false;
   std::string generated_sound;
   std::optional<std::string> output_directory;
+  // Track files already in the directory are replaced rather than refused.
+  bool overwrite = false;
   PictureOptions pictures;
   std::optional<std::string> audio_file;
   bool no_audio = false;

@@ -10,6 +10,7 @@
 
 #include "cli/common/byte_order.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/tracks/sound_wav_writer.h"
@@ -39,6 +40,7 @@ struct Conversion {
   AVFrame* frame = nullptr;
   FILE* out = nullptr;
   std::string out_path;
+  std::string out_name;  // out_path as the user knows it
   int64_t limit = INT64_MAX;  // sample bytes the file may hold
   bool full = false;
   std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
@@ -72,7 +74,7 @@ struct Conversion {
       throw CliError("the sound is too long for one WAV file (over 4 GiB)");
     }
     if (std::fwrite(bytes, 1, count, out) != count) {
-      throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
+      throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
     }
     total += static_cast<int64_t>(count);
   }
@@ -265,13 +267,13 @@ bool ConvertAll(Conversion& c) {
 void StartOutput(Conversion& c) {
   c.out = std::fopen(c.out_path.c_str(), "wb");
   if (c.out == nullptr) {
-    throw CliError("cannot create the sound file '" + c.out_path + "': " + std::strerror(errno));
+    throw CliError("cannot create " + c.out_name + ": " + DescribeError(errno));
   }
   std::setvbuf(c.out, nullptr, _IOFBF, 1 << 16);
   uint8_t header[kWavHeaderSize];
   MakeSoundWavHeader(0, header);
   if (std::fwrite(header, 1, sizeof header, c.out) != sizeof header) {
-    throw CliError("cannot write the sound file '" + c.out_path + "': " + std::strerror(errno));
+    throw CliError("cannot write " + c.out_name + ": " + DescribeError(errno));
   }
 }
 
@@ -284,18 +286,19 @@ void FinishOutput(Conversion& c) {
   const int error = errno;
   const bool closed = std::fclose(out) == 0;
   if (!patched || !closed) {
-    throw CliError("cannot write the sound file '" + c.out_path + "': " + std::strerror(patched ? errno : error));
+    throw CliError("cannot write " + c.out_name + ": " + DescribeError(patched ? errno : error));
   }
 }
 
 }  // namespace
 
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             double max_seconds, const std::string& out_path,
+                             double max_seconds, const std::string& out_path, const std::string& out_name,
                              const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Conversion c;
   c.out_path = out_path;
+  c.out_name = out_name;
   c.start_seconds = start_seconds;
   c.progress = progress;
   if (max_seconds >= 0) {

@@ -30,7 +30,8 @@ struct AudioConversion {
 
 // Decodes the first audio stream of input (or, when generated, the sound of the
 // source filter chain input describes, e.g. "sine=duration=5") and writes it,
-// resampled, to out_path as a canonical track sound file.
+// resampled, to out_path as a canonical track sound file; out_name names that file in
+// messages (e.g. "the converted sound").
 // start_seconds is the point of the input's timeline that becomes the file's start:
 // sound before it is dropped, and silence fills any gap before the sound begins;
 // a negative value starts at the sound's own beginning. The file ends after
@@ -38,7 +39,7 @@ struct AudioConversion {
 // one-line reason on failure.
 // progress, if given, is told the seconds of sound written so far, now and then.
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             double max_seconds, const std::string& out_path,
+                             double max_seconds, const std::string& out_path, const std::string& out_name,
                              const std::function<void(double seconds)>& progress = {});
 
 }  // namespace trackloom::cli
