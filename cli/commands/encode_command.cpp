@@ -60,6 +60,10 @@ constexpr char kEncodeHelp[] =
     "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
     "                          already is 8-bit stereo 17640 Hz is used as it is\n"
     "  --no-audio              silent tracks\n"
+    "  --loudness LUFS         bring the sound to this loudness with one gain for the\n"
+    "                          whole input, peaks limited under -1 dBFS (default -16;\n"
+    "                          'off' keeps the input's level)\n"
+    "  --mono                  the same sound in both channels, mixed from all of them\n"
     "  --break LIST            start a new track at these source frames, e.g.\n"
     "                          --break 100,250 (frames of INPUT at its own rate)\n"
     "  --break-at TIMES        start a new track at these times of INPUT, e.g.\n"
@@ -266,6 +270,20 @@ std::string SetBreakTimes(const std::string& value, std::vector<double>& times) 
   return "";
 }
 
+std::string SetLoudness(const std::string& value, double& target) {
+  if (value == "off") {
+    target = std::nan("");
+    return "";
+  }
+  char* end = nullptr;
+  const double lufs = std::strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(lufs >= -50 && lufs <= -5)) {
+    return "--loudness takes a loudness from -50 to -5 LUFS, or off, not '" + value + "'";
+  }
+  target = lufs;
+  return "";
+}
+
 std::string SetDiscMinutes(const std::string& value, double& minutes) {
   char* end = nullptr;
   const double m = std::strtod(value.c_str(), &end);
@@ -305,6 +323,9 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
        }},
       {"audio", 0, "a file", text(o.audio_file)},
       {"no-audio", 0, nullptr, flag(o.no_audio)},
+      {"loudness", 0, "a loudness in LUFS, e.g. -16, or off",
+       [&o](const std::string& value) { return SetLoudness(value, o.sound.loudness_target); }},
+      {"mono", 0, nullptr, flag(o.sound.mono)},
       {"break", 0, "frame numbers, e.g. --break 100,250",
        [&o](const std::string& value) {
          int count = 0;
@@ -480,6 +501,19 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
 
 constexpr char kConvertedSound[] = "the converted sound";
 
+// What the loudness measurement found and what was done about it, for the summary.
+std::string LevelDescription(const AudioConversion& c, const SoundOptions& options) {
+  std::string text = options.mono ? ", mixed to mono" : "";
+  if (c.player_format) return text + ", already 8-bit 17640 Hz: samples kept as they are";
+  if (std::isnan(options.loudness_target)) return text + ", at its own level";
+  char part[160];
+  if (!(c.input_loudness > -69)) return text + ", too quiet to measure, at its own level";
+  std::snprintf(part, sizeof part, ", %.1f LUFS %s %.1f dB to %.1f LUFS%s", c.input_loudness,
+                c.gain_db >= 0 ? "raised" : "lowered", std::fabs(c.gain_db), c.input_loudness + c.gain_db,
+                c.limited ? ", peaks limited" : "");
+  return text + part;
+}
+
 double SoundSeconds(uint64_t bytes) { return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels); }
 
 // The sound the filter reads: as given, converted from another file, converted from
@@ -510,20 +544,28 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   // Sound past the last record that may be written is never heard.
   const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
   temp.CreateUnnamed(plan.directory, ".trackloom-sound-", ".wav");
+  SoundOptions sound = o.sound;
+  // For the sound benchmark, which measures what the dither gains.
+  if (const char* dither = std::getenv("TRACKLOOM_SOUND_DITHER"); dither != nullptr && std::strcmp(dither, "none") == 0) {
+    sound.dither = false;
+  }
   AudioConversion converted;
   if (plan.audio_file) {
-    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, temp.path(), kConvertedSound, progress);
+    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, sound, temp.path(), kConvertedSound,
+                             progress);
   } else if (!o.generated) {
-    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, temp.path(),
-                             kConvertedSound, progress);
+    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, sound,
+                             temp.path(), kConvertedSound, progress);
   } else if (!o.generated_sound.empty()) {
-    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), kConvertedSound, progress);
+    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(), kConvertedSound,
+                             progress);
   }
   status.Finish();
   if (converted.stopped) return std::nullopt;
   if (converted.has_audio) {
     audio.path = temp.path();
     audio.description = plan.audio_file ? "converted from '" + *plan.audio_file + "'" : "converted from the input";
+    audio.description += LevelDescription(converted, o.sound);
     audio.seconds = SoundSeconds(converted.data_bytes);
     return audio;
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/commands/disc_command.h"
+#include "cli/ffmpeg/audio_convert.h"
 #include "cli/ffmpeg/video_source.h"
 
 namespace trackloom::cli {
@@ -28,6 +29,7 @@ struct EncodeOptions {
   PictureOptions pictures;
   std::optional<std::string> audio_file;
   bool no_audio = false;
+  SoundOptions sound;
   std::vector<std::string> break_lists;  // each --break as given
   std::vector<double> break_times;       // --break-at, in seconds
   bool break_at_chapters = false;        // --break-at chapters
