@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "cli/commands/filter_session.h"
 #include "cli/common/cli_error.h"
-#include "fuzz/memory_file.h"
 
 namespace {
 
@@ -29,11 +29,11 @@ trackloom::cli::FilterSession& EmptySession(int which) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static trackloom::fuzz::MemoryFile file;
-  file.Set(data, size);
+  // The file's bytes as the session reads them once the file is open.
+  std::istringstream file(std::string(reinterpret_cast<const char*>(data), size));
   trackloom::cli::FilterSession& session = EmptySession(0);
   try {
-    session.RunSettingsFile(file.path());
+    session.RunSettings(file, "settings.vcf");
   } catch (const trackloom::cli::CliError&) {
     return 0;  // refused with a reason: what a bad file should get
   }
@@ -49,10 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A line break in a path (set with \n) would split the saved line: configure
   // refuses that too. Whatever it does save reads back to the same settings.
   if (line.find('\n') != std::string::npos) return 0;
-  const std::string saved = line + "\n";
-  file.Set(reinterpret_cast<const uint8_t*>(saved.data()), saved.size());
+  std::istringstream saved(line + "\n");
   trackloom::cli::FilterSession& again = EmptySession(1);
-  again.RunSettingsFile(file.path());  // throws (and so aborts) when it does not read back
+  again.RunSettings(saved, "saved.vcf");  // throws (and so aborts) when it does not read back
   Check(again.ScriptString() == line);
   return 0;
 }

@@ -96,6 +96,77 @@ bool InputWaiting(int fd, int timeout_ms) {
   }
 }
 
+// A byte that continues an escape sequence (arrow keys, Home, Delete...) passes
+// through untouched. True when byte was one.
+bool ContinuesEscape(Session& s, unsigned char byte) {
+  switch (s.escape) {
+    case EscapeState::kAfterEsc:
+      s.escape = byte == '[' ? EscapeState::kInCsi
+                 : byte == 'O' ? EscapeState::kAfterSs3
+                               : EscapeState::kNone;
+      return true;
+    case EscapeState::kInCsi:
+      if (byte >= 0x40 && byte <= 0x7e) s.escape = EscapeState::kNone;
+      return true;
+    case EscapeState::kAfterSs3:
+      s.escape = EscapeState::kNone;
+      return true;
+    case EscapeState::kNone:
+      break;
+  }
+  return false;
+}
+
+enum class KeyOutcome {
+  kCancel,      // the dialog is cancelled
+  kIgnore,      // the byte is dropped
+  kEscape,      // an escape sequence begins: the byte goes to libedit as it is
+  kCharacter,   // the byte is (part of) a character for the line
+};
+
+// What a byte outside an escape sequence does.
+KeyOutcome Judge(EditLine* el, Session& s, unsigned char byte) {
+  if (byte == kEsc) {
+    if (!InputWaiting(s.fd, kEscapeWaitMs)) return KeyOutcome::kCancel;
+    s.escape = EscapeState::kAfterEsc;
+    return KeyOutcome::kEscape;
+  }
+  if (byte == kCtrlC) return KeyOutcome::kCancel;  // a byte when the terminal does not signal it
+  if (byte == kCtrlD) {
+    const LineInfo* line = el_line(el);
+    if (line->lastchar == line->buffer) return KeyOutcome::kCancel;
+  }
+  if (byte == kPrefillKey) return KeyOutcome::kIgnore;
+  // A break-frame line has no paths to complete; what else it holds is checked
+  // when the line is accepted, so a pasted "30, 60" is refused whole rather than
+  // kept as 3060.
+  if (s.digits_only && byte == kTab) {
+    Beep(s);
+    return KeyOutcome::kIgnore;
+  }
+  return KeyOutcome::kCharacter;
+}
+
+// Gathers the bytes of a character in the terminal's encoding. False while more
+// bytes are needed.
+bool GatherCharacter(Session& s, unsigned char byte, wchar_t* out) {
+  if (byte < 0x80) {
+    s.mb_state = std::mbstate_t{};
+    *out = byte;
+    return true;
+  }
+  char c = static_cast<char>(byte);
+  wchar_t wc = 0;
+  size_t r = std::mbrtowc(&wc, &c, 1, &s.mb_state);
+  if (r == static_cast<size_t>(-2)) return false;
+  if (r == static_cast<size_t>(-1)) {
+    s.mb_state = std::mbstate_t{};
+    wc = byte;
+  }
+  *out = wc;
+  return true;
+}
+
 // libedit's character source. Everything the user types passes here, so this is
 // where cancelling keys are recognised (whatever the key bindings), and where the
 // break-frame lines refuse what is not a digit. Returning 0 ends the line as end
@@ -114,72 +185,23 @@ int ReadKey(EditLine* el, wchar_t* out) {
       s.cancelled = true;
       return 0;
     }
-
-    // Bytes that continue an escape sequence (arrow keys, Home, Delete...) pass
-    // through untouched.
-    switch (s.escape) {
-      case EscapeState::kAfterEsc:
-        s.escape = byte == '[' ? EscapeState::kInCsi
-                   : byte == 'O' ? EscapeState::kAfterSs3
-                                 : EscapeState::kNone;
+    if (ContinuesEscape(s, byte)) {
+      *out = byte;
+      return 1;
+    }
+    switch (Judge(el, s, byte)) {
+      case KeyOutcome::kCancel:
+        s.cancelled = true;
+        return 0;
+      case KeyOutcome::kIgnore:
+        continue;
+      case KeyOutcome::kEscape:
         *out = byte;
         return 1;
-      case EscapeState::kInCsi:
-        if (byte >= 0x40 && byte <= 0x7e) s.escape = EscapeState::kNone;
-        *out = byte;
-        return 1;
-      case EscapeState::kAfterSs3:
-        s.escape = EscapeState::kNone;
-        *out = byte;
-        return 1;
-      case EscapeState::kNone:
+      case KeyOutcome::kCharacter:
         break;
     }
-
-    if (byte == kEsc) {
-      if (!InputWaiting(s.fd, kEscapeWaitMs)) {
-        s.cancelled = true;
-        return 0;
-      }
-      s.escape = EscapeState::kAfterEsc;
-      *out = byte;
-      return 1;
-    }
-    if (byte == kCtrlC) {  // arrives as a byte when the terminal does not signal it
-      s.cancelled = true;
-      return 0;
-    }
-    if (byte == kCtrlD) {
-      const LineInfo* line = el_line(el);
-      if (line->lastchar == line->buffer) {
-        s.cancelled = true;
-        return 0;
-      }
-    }
-    if (byte == kPrefillKey) continue;
-    // A break-frame line has no paths to complete; what else it holds is checked
-    // when the line is accepted, so a pasted "30, 60" is refused whole rather than
-    // kept as 3060.
-    if (s.digits_only && byte == kTab) {
-      Beep(s);
-      continue;
-    }
-    if (byte < 0x80) {
-      s.mb_state = std::mbstate_t{};
-      *out = byte;
-      return 1;
-    }
-    // A multibyte character in the terminal's encoding: gather its bytes.
-    char c = static_cast<char>(byte);
-    wchar_t wc = 0;
-    size_t r = std::mbrtowc(&wc, &c, 1, &s.mb_state);
-    if (r == static_cast<size_t>(-2)) continue;
-    if (r == static_cast<size_t>(-1)) {
-      s.mb_state = std::mbstate_t{};
-      wc = byte;
-    }
-    *out = wc;
-    return 1;
+    if (GatherCharacter(s, byte, out)) return 1;
   }
 }
 
@@ -531,7 +553,13 @@ int EditWithLineEditor(int fd, InstanceState& state) {
 // The editor's parent window has no meaning on a terminal.
 int TRACKLOOM_CDECL FilterConfigure(HostContext* context, HostServices*, HostWindow) {
   if (context == nullptr || context->instance == nullptr) return -1;
-  return EditSettingsOnTerminal(*context->instance);
+  // Nothing may cross the C boundary: the line editor's strings can run out of
+  // memory, and the editor can only be told that no dialog was shown.
+  try {
+    return EditSettingsOnTerminal(*context->instance);
+  } catch (...) {
+    return -1;
+  }
 }
 
 }  // namespace trackloom

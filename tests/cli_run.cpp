@@ -15,13 +15,15 @@
 #include <iterator>
 #include <sstream>
 
+#include "cli/tracks/track_reader.h"
+#include "core/track_format.h"
 #include "tests/support/temp_dir.h"
 
 namespace trackloom::testing {
 namespace {
 
-constexpr size_t kFirstRecord = 2092;
-constexpr size_t kRecordBytes = 19600;
+constexpr size_t kFirstRecord = kFirstRecordOffset;
+constexpr size_t kRecordBytes = kFrameRecordSize;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -115,44 +117,15 @@ size_t Track::records() const {
 const uint8_t* Track::record(size_t index) const { return bytes.data() + kFirstRecord + index * kRecordBytes; }
 
 std::vector<uint8_t> Track::Sound(size_t index) const {
-  std::vector<uint8_t> sound;
-  const uint8_t* r = record(index);
-  for (size_t slot = 9; slot < kRecordBytes; slot += 10) sound.push_back(r[slot]);
+  std::vector<uint8_t> sound(kAudioChunkSize);
+  cli::ExtractRecordSound(record(index), sound.data());
   return sound;
 }
 
 std::vector<uint8_t> Track::PictureNibbles(size_t index) const {
-  // A row r is spread over lines 2r and 2r+1; each line is 12 groups of 9 data bytes
-  // (18 nibbles, low nibble first) and an audio slot. The first line carries R of
-  // even columns and G, B of odd ones; the second G, B of even and R of odd ones.
-  std::vector<uint8_t> picture(80 * 144 * 3);
-  const uint8_t* block = record(index) + 400;
-  auto put = [&](int row, int column, int component, int value) {
-    picture[static_cast<size_t>((row * 144 + column) * 3 + component)] = static_cast<uint8_t>(value);
-  };
-  for (int line = 0; line < 160; ++line) {
-    const int row = line / 2;
-    for (int g = 0; g < 12; ++g) {
-      const uint8_t* group = block + 120 * line + 10 * g;
-      int n[18];
-      for (int k = 0; k < 9; ++k) {
-        n[2 * k] = group[k] & 0x0F;
-        n[2 * k + 1] = group[k] >> 4;
-      }
-      for (int j = 0; j < 6; ++j) {
-        const int c = 12 * g + 2 * j;
-        if (line % 2 == 0) {
-          put(row, c, 0, n[3 * j]);
-          put(row, c + 1, 1, n[3 * j + 1]);
-          put(row, c + 1, 2, n[3 * j + 2]);
-        } else {
-          put(row, c, 1, n[3 * j]);
-          put(row, c, 2, n[3 * j + 1]);
-          put(row, c + 1, 0, n[3 * j + 2]);
-        }
-      }
-    }
-  }
+  std::vector<uint8_t> picture(cli::kRgbPictureSize);
+  cli::DecodeFramePicture(record(index) + kRecordHeaderSize, picture.data());
+  for (uint8_t& component : picture) component /= 17;  // the reader gives each 4-bit value x 17
   return picture;
 }
 

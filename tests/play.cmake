@@ -2,7 +2,7 @@
 # writes what would be heard to a file, xdotool presses keys, FFmpeg grabs the window.
 if(TARGET trackloom AND TARGET trackloom_cli_sdl)
   add_executable(play_tests play_test.cpp cli_run.cpp)
-  target_link_libraries(play_tests PRIVATE trackloom_test_support GTest::gtest_main)
+  target_link_libraries(play_tests PRIVATE trackloom_cli_tracks trackloom_test_support GTest::gtest_main)
   trackloom_warnings(play_tests)
   target_compile_definitions(play_tests PRIVATE TRACKLOOM_BINARY="$<TARGET_FILE:trackloom>")
   add_dependencies(play_tests trackloom)

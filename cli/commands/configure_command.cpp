@@ -71,10 +71,7 @@ int RunConfigure(int argc, char** argv) {
     // A file that does not exist yet starts from empty settings; any other reason
     // it cannot be read is said.
     if (access(settings.c_str(), F_OK) == 0 || errno != ENOENT) host.RunSettingsFile(settings);
-    runner::FilterInstance& instance = host.instance();
-    const FilterRecord& filter = instance.filter();
-    if (filter.configure == nullptr) throw CliError("the filter has no configuration dialog");
-    const int result = filter.configure(&instance.context(), host.editor().services(), nullptr);
+    const int result = host.instance().Configure();
     if (result == -1) {
       throw CliError("configure needs a terminal to show the dialog on, and there is none; without one, "
                      "write the settings by hand: '" + settings + "' holds one line like "

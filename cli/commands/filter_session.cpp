@@ -30,6 +30,10 @@ void FilterSession::RunSettingsLine(const std::string& line, const std::string& 
 void FilterSession::RunSettingsFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError("cannot read the settings file '" + path + "': " + std::strerror(errno));
+  RunSettings(in, path);
+}
+
+void FilterSession::RunSettings(std::istream& in, const std::string& path) {
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {

@@ -3,6 +3,7 @@
 // configures starts from.
 #pragma once
 
+#include <istream>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,8 @@ class FilterSession {
   // Runs each line of a settings file, as the editor runs a script: blank lines and
   // // comments are passed over. Throws CliError naming the file, line and column.
   void RunSettingsFile(const std::string& path);
+  // The same for a file already open; path names it in messages.
+  void RunSettings(std::istream& in, const std::string& path);
   // Throws CliError when the line does not parse or is not the filter's.
   void RunSettingsLine(const std::string& line, const std::string& where);
   // Sets all three settings through the filter's Config script function.

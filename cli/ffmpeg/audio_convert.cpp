@@ -42,6 +42,16 @@ struct Conversion {
   int64_t limit = INT64_MAX;  // sample bytes the file may hold
   bool full = false;
   std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
+  AVStream* stream = nullptr;  // the input's sound; null for a generator
+  int stream_index = -1;
+  double start_seconds = -1;  // where the pictures start, to align the sound to
+  std::function<void(double seconds)> progress;
+  int64_t written = 0;  // sample bytes after the header
+  int64_t pairs_to_drop = 0;  // the sound began before the pictures
+  bool aligned = false;       // the first frame placed the sound against the pictures
+  // The format the resampler is set up for.
+  int in_format = -1, in_rate = 0, in_channels = 0;
+  std::vector<uint8_t> converted;
 
   ~Conversion() {
     if (out != nullptr) std::fclose(out);
@@ -142,155 +152,172 @@ bool IsTrackAudioWav(const std::string& path) {
          GetLe16(h + 34) == 8 && std::memcmp(h + 36, "data", 4) == 0;
 }
 
+namespace {
+
+void Resample(Conversion& c, const uint8_t** in, int in_count) {
+  const int capacity = swr_get_out_samples(c.resampler, in_count) + 32;
+  c.converted.resize(static_cast<size_t>(capacity) * kBytesPerSamplePair);
+  uint8_t* out_planes[1] = {c.converted.data()};
+  const int got = swr_convert(c.resampler, out_planes, capacity, in, in_count);
+  if (got < 0) throw CliError("converting the sound failed: " + AvErrorText(got));
+  const int64_t skip = std::min<int64_t>(c.pairs_to_drop, got);
+  c.pairs_to_drop -= skip;
+  c.Write(c.converted.data() + skip * kBytesPerSamplePair, static_cast<size_t>(got - skip) * kBytesPerSamplePair,
+          c.written);
+}
+
+// The sound begins after the picture: silence until it does, written a block at a
+// time so a late start costs no memory. Before it: that much is dropped.
+void AlignToPictures(Conversion& c, const AVFrame* frame) {
+  if (c.start_seconds < 0 || c.stream == nullptr) return;
+  int64_t ts = frame->best_effort_timestamp;
+  if (ts == AV_NOPTS_VALUE) ts = c.stream->start_time != AV_NOPTS_VALUE ? c.stream->start_time : 0;
+  // Clamped to 30 years, beyond any limit, so the count of sample pairs stays in range.
+  const double offset =
+      std::clamp(static_cast<double>(ts) * av_q2d(c.stream->time_base) - c.start_seconds, -1e9, 1e9);
+  const int64_t pairs = std::llround(std::fabs(offset) * kTrackAudioRate);
+  if (offset <= 0) {
+    c.pairs_to_drop = pairs;
+    return;
+  }
+  const std::vector<uint8_t> silence(size_t{1} << 16, kSilentSample);
+  for (int64_t left = pairs * kBytesPerSamplePair; left > 0 && !c.full;) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));
+    c.Write(silence.data(), n, c.written);
+    left -= static_cast<int64_t>(n);
+  }
+}
+
+// The resampler follows the decoded frames: broadcasts switch between stereo and
+// 5.1, and a damaged header can change the format of the frames after it.
+void ConfigureResampler(Conversion& c, const AVFrame& frame) {
+  if (frame.format == c.in_format && frame.sample_rate == c.in_rate && frame.ch_layout.nb_channels == c.in_channels) {
+    return;
+  }
+  if (c.resampler != nullptr) Resample(c, nullptr, 0);
+  swr_free(&c.resampler);
+  c.in_format = frame.format;
+  c.in_rate = frame.sample_rate;
+  c.in_channels = frame.ch_layout.nb_channels;
+  // Zeroed first: av_channel_layout_copy releases whatever the destination held.
+  AVChannelLayout in_layout{};
+  if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame.ch_layout.nb_channels == 0) {
+    av_channel_layout_default(&in_layout, std::max(1, frame.ch_layout.nb_channels));
+  } else {
+    av_channel_layout_copy(&in_layout, &frame.ch_layout);
+  }
+  AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+  int e = swr_alloc_set_opts2(&c.resampler, &stereo, AV_SAMPLE_FMT_U8, kTrackAudioRate, &in_layout,
+                              static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
+  av_channel_layout_uninit(&in_layout);
+  if (e >= 0) e = swr_init(c.resampler);
+  if (e < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(e));
+}
+
+// Converts every frame the decoder (or the generator) has ready.
+void DrainDecoder(Conversion& c) {
+  for (;;) {
+    if (c.full || (c.generator && StopRequested())) return;
+    const int r = c.generator ? c.generator->Pull(c.frame) : avcodec_receive_frame(c.decoder, c.frame);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+    // A damaged packet is skipped, as players do; the decoder resynchronises.
+    if (r < 0 && !c.generator) return;
+    if (r < 0) throw CliError("decoding the sound failed: " + AvErrorText(r));
+    ConfigureResampler(c, *c.frame);
+    if (!c.aligned) {
+      c.aligned = true;
+      AlignToPictures(c, c.frame);
+    }
+    Resample(c, const_cast<const uint8_t**>(c.frame->extended_data), c.frame->nb_samples);
+    if (c.progress) c.progress(static_cast<double>(c.written) / (kTrackAudioRate * kBytesPerSamplePair));
+    av_frame_unref(c.frame);
+  }
+}
+
+// Hands a packet (null: the end) to the decoder. A packet it refuses as damaged
+// loses only its own sound and the conversion goes on, as players do; EAGAIN cannot
+// come, since every frame is taken out after each packet, nor EOF before the end.
+void SendPacket(Conversion& c, const AVPacket* packet) {
+  const int r = avcodec_send_packet(c.decoder, packet);
+  if (r == AVERROR(ENOMEM)) throw CliError("out of memory");
+}
+
+// Reads and converts the whole input; false when Ctrl-C stopped it.
+bool ConvertAll(Conversion& c) {
+  while (c.format != nullptr && !c.full) {
+    if (StopRequested()) return false;
+    if (av_read_frame(c.format, c.packet) < 0) {
+      if (StopRequested()) return false;
+      break;  // the end, or a read error after which the sound so far is kept
+    }
+    if (c.packet->stream_index == c.stream_index) SendPacket(c, c.packet);
+    av_packet_unref(c.packet);
+    DrainDecoder(c);
+  }
+  if (c.decoder != nullptr) SendPacket(c, nullptr);
+  DrainDecoder(c);
+  if (StopRequested()) return false;
+  if (c.resampler != nullptr && !c.full) Resample(c, nullptr, 0);
+  return true;
+}
+
+// The output file with a header whose data size is patched by FinishOutput().
+void StartOutput(Conversion& c) {
+  c.out = std::fopen(c.out_path.c_str(), "wb");
+  if (c.out == nullptr) {
+    throw CliError("cannot create the sound file '" + c.out_path + "': " + std::strerror(errno));
+  }
+  std::setvbuf(c.out, nullptr, _IOFBF, 1 << 16);
+  uint8_t header[kWavHeaderSize];
+  MakeSoundWavHeader(0, header);
+  if (std::fwrite(header, 1, sizeof header, c.out) != sizeof header) {
+    throw CliError("cannot write the sound file '" + c.out_path + "': " + std::strerror(errno));
+  }
+}
+
+void FinishOutput(Conversion& c) {
+  uint8_t header[kWavHeaderSize];
+  MakeSoundWavHeader(static_cast<uint32_t>(c.written), header);
+  FILE* out = c.out;
+  c.out = nullptr;
+  const bool patched = std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, out) == sizeof header;
+  const int error = errno;
+  const bool closed = std::fclose(out) == 0;
+  if (!patched || !closed) {
+    throw CliError("cannot write the sound file '" + c.out_path + "': " + std::strerror(patched ? errno : error));
+  }
+}
+
+}  // namespace
+
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
                              double max_seconds, const std::string& out_path,
                              const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Conversion c;
   c.out_path = out_path;
+  c.start_seconds = start_seconds;
+  c.progress = progress;
   if (max_seconds >= 0) {
     c.limit = static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
   }
-  AVStream* stream = nullptr;
-  int stream_index = -1;
-  int r = 0;
   if (generated) {
     c.generator = SourceGraph::Open(input, true);
   } else {
-    OpenInput(c, input, stream_index, result);
-    if (result.stopped || stream_index < 0) return result;
-    stream = c.format->streams[stream_index];
+    OpenInput(c, input, c.stream_index, result);
+    if (result.stopped || c.stream_index < 0) return result;
+    c.stream = c.format->streams[c.stream_index];
   }
   result.has_audio = true;
-
   c.frame = av_frame_alloc();
   if (c.frame == nullptr) throw CliError("out of memory");
-
-  c.out = std::fopen(out_path.c_str(), "wb");
-  if (c.out == nullptr) {
-    throw CliError("cannot create the sound file '" + out_path + "': " + std::strerror(errno));
-  }
-  std::setvbuf(c.out, nullptr, _IOFBF, 1 << 16);
-  uint8_t header[kWavHeaderSize];
-  MakeSoundWavHeader(0, header);
-  int64_t written = 0;
-  if (std::fwrite(header, 1, sizeof header, c.out) != sizeof header) {
-    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
-  }
-
-  std::vector<uint8_t> converted;
-  int64_t pairs_to_drop = 0;
-  bool first = true;
-  auto resample = [&](const uint8_t** in, int in_count) {
-    const int capacity = swr_get_out_samples(c.resampler, in_count) + 32;
-    converted.resize(static_cast<size_t>(capacity) * kBytesPerSamplePair);
-    uint8_t* out_planes[1] = {converted.data()};
-    const int got = swr_convert(c.resampler, out_planes, capacity, in, in_count);
-    if (got < 0) throw CliError("converting the sound failed: " + AvErrorText(got));
-    int64_t skip = std::min<int64_t>(pairs_to_drop, got);
-    pairs_to_drop -= skip;
-    c.Write(converted.data() + skip * kBytesPerSamplePair,
-            static_cast<size_t>(got - skip) * kBytesPerSamplePair, written);
-  };
-
-  // The resampler follows the decoded frames: broadcasts switch between stereo and
-  // 5.1, and a damaged header can change the format of the frames after it.
-  int in_format = -1, in_rate = 0, in_channels = 0;
-  auto configure = [&](const AVFrame& frame) {
-    if (frame.format == in_format && frame.sample_rate == in_rate && frame.ch_layout.nb_channels == in_channels) {
-      return;
-    }
-    if (c.resampler != nullptr) resample(nullptr, 0);
-    swr_free(&c.resampler);
-    in_format = frame.format;
-    in_rate = frame.sample_rate;
-    in_channels = frame.ch_layout.nb_channels;
-    // Zeroed first: av_channel_layout_copy releases whatever the destination held.
-    AVChannelLayout in_layout{};
-    if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame.ch_layout.nb_channels == 0) {
-      av_channel_layout_default(&in_layout, std::max(1, frame.ch_layout.nb_channels));
-    } else {
-      av_channel_layout_copy(&in_layout, &frame.ch_layout);
-    }
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    int e = swr_alloc_set_opts2(&c.resampler, &stereo, AV_SAMPLE_FMT_U8, kTrackAudioRate, &in_layout,
-                                static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&in_layout);
-    if (e >= 0) e = swr_init(c.resampler);
-    if (e < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(e));
-  };
-
-  auto drain_decoder = [&]() {
-    for (;;) {
-      if (c.full || (c.generator && StopRequested())) return;
-      r = c.generator ? c.generator->Pull(c.frame) : avcodec_receive_frame(c.decoder, c.frame);
-      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
-      // A damaged packet is skipped, as players do; the decoder resynchronises.
-      if (r < 0 && !c.generator) return;
-      if (r < 0) throw CliError("decoding the sound failed: " + AvErrorText(r));
-      configure(*c.frame);
-      if (first) {
-        first = false;
-        if (start_seconds >= 0 && stream != nullptr) {
-          int64_t ts = c.frame->best_effort_timestamp;
-          if (ts == AV_NOPTS_VALUE) ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-          // Clamped to 30 years, beyond any limit, so the count of sample pairs stays in range.
-          const double offset =
-              std::clamp(static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds, -1e9, 1e9);
-          const int64_t pairs = std::llround(std::fabs(offset) * kTrackAudioRate);
-          if (offset > 0) {
-            // The sound begins after the picture: silence until it does, written a
-            // block at a time so a late start costs no memory.
-            const std::vector<uint8_t> silence(size_t{1} << 16, kSilentSample);
-            for (int64_t left = pairs * kBytesPerSamplePair; left > 0 && !c.full;) {
-              const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));
-              c.Write(silence.data(), n, written);
-              left -= static_cast<int64_t>(n);
-            }
-          } else {
-            pairs_to_drop = pairs;
-          }
-        }
-      }
-      resample(const_cast<const uint8_t**>(c.frame->extended_data), c.frame->nb_samples);
-      if (progress) progress(static_cast<double>(written) / (kTrackAudioRate * kBytesPerSamplePair));
-      av_frame_unref(c.frame);
-    }
-  };
-
-  while (c.format != nullptr && !c.full) {
-    if (StopRequested()) {
-      result.stopped = true;
-      return result;
-    }
-    r = av_read_frame(c.format, c.packet);
-    if (r < 0) {
-      if (StopRequested()) {
-        result.stopped = true;
-        return result;
-      }
-      break;  // the end, or a read error after which the sound so far is kept
-    }
-    if (c.packet->stream_index == stream_index) avcodec_send_packet(c.decoder, c.packet);
-    av_packet_unref(c.packet);
-    drain_decoder();
-  }
-  if (c.decoder != nullptr) avcodec_send_packet(c.decoder, nullptr);
-  drain_decoder();
-  if (StopRequested()) {
+  StartOutput(c);
+  if (!ConvertAll(c)) {
     result.stopped = true;
     return result;
   }
-  if (c.resampler != nullptr && !c.full) resample(nullptr, 0);
-
-  MakeSoundWavHeader(static_cast<uint32_t>(written), header);
-  if (std::fseek(c.out, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, c.out) != sizeof header ||
-      std::fclose(c.out) != 0) {
-    c.out = nullptr;
-    throw CliError("cannot write the sound file '" + out_path + "': " + std::strerror(errno));
-  }
-  c.out = nullptr;
-  result.data_bytes = written;
+  FinishOutput(c);
+  result.data_bytes = c.written;
   return result;
 }
 

@@ -156,6 +156,119 @@ struct PreviewVideo::State {
 PreviewVideo::PreviewVideo(std::unique_ptr<State> state) : state_(std::move(state)) {}
 PreviewVideo::~PreviewVideo() = default;
 
+namespace {
+
+// The H.264 and AAC encoders, by name where it matters: libx264 over any other H.264.
+bool FindEncoders(const AVCodec** h264, const AVCodec** aac, std::string* error) {
+  *h264 = avcodec_find_encoder_by_name("libx264");
+  if (*h264 == nullptr) *h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
+  if (*h264 == nullptr) {
+    *error = "this FFmpeg has no H.264 encoder (libx264), so no preview video can be made; "
+             "the pictures, the sound and the contact sheet do not need one";
+    return false;
+  }
+  *aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+  if (*aac == nullptr) {
+    *error = "this FFmpeg has no AAC encoder, so no preview video can be made; "
+             "the pictures, the sound and the contact sheet do not need one";
+    return false;
+  }
+  return true;
+}
+
+// Video: H.264, 4:2:0, one frame a record.
+bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* error) {
+  s.video = avcodec_alloc_context3(h264);
+  if (s.video == nullptr) {
+    *error = "out of memory setting up the preview video";
+    return false;
+  }
+  s.video->width = s.width;
+  s.video->height = s.height;
+  s.video->pix_fmt = AV_PIX_FMT_YUV420P;
+  s.video->time_base = AVRational{1, kFrameRate};
+  s.video->framerate = AVRational{kFrameRate, 1};
+  s.video->gop_size = kFrameRate;
+  av_opt_set(s.video->priv_data, "preset", "veryfast", 0);
+  av_opt_set(s.video->priv_data, "crf", "18", 0);
+  if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  const int rc = avcodec_open2(s.video, h264, nullptr);
+  if (rc < 0) {
+    *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" + AvErrorText(rc) +
+             "), so no preview video can be made";
+    return false;
+  }
+  return true;
+}
+
+// Sound: AAC, stereo, at a rate AAC knows.
+bool OpenAudioEncoder(PreviewVideo::State& s, const AVCodec* aac, std::string* error) {
+  s.audio = avcodec_alloc_context3(aac);
+  if (s.audio == nullptr) {
+    *error = "out of memory setting up the preview video";
+    return false;
+  }
+  s.audio->sample_fmt = aac->sample_fmts != nullptr ? aac->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  s.audio->sample_rate = ChooseAudioRate(aac);
+  av_channel_layout_default(&s.audio->ch_layout, 2);
+  s.audio->bit_rate = 128000;
+  s.audio->time_base = AVRational{1, s.audio->sample_rate};
+  if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  const int rc = avcodec_open2(s.audio, aac, nullptr);
+  if (rc < 0) {
+    *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) + "), so no preview video can be made";
+    return false;
+  }
+  if (s.audio->sample_fmt != AV_SAMPLE_FMT_FLTP) {
+    *error = "the AAC encoder wants a sample format other than planar float; no preview video";
+    return false;
+  }
+  return true;
+}
+
+// The two streams, and the picture and sound conversions from what records hold.
+bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
+  s.video_stream = avformat_new_stream(s.format, nullptr);
+  s.audio_stream = avformat_new_stream(s.format, nullptr);
+  if (s.video_stream == nullptr || s.audio_stream == nullptr ||
+      avcodec_parameters_from_context(s.video_stream->codecpar, s.video) < 0 ||
+      avcodec_parameters_from_context(s.audio_stream->codecpar, s.audio) < 0) {
+    *error = "out of memory setting up the preview video";
+    return false;
+  }
+  s.video_stream->time_base = s.video->time_base;
+  s.audio_stream->time_base = s.audio->time_base;
+
+  s.sws = sws_getContext(s.width, s.height, AV_PIX_FMT_RGB24, s.width, s.height, AV_PIX_FMT_YUV420P, SWS_POINT,
+                         nullptr, nullptr, nullptr);
+  AVChannelLayout stereo{};
+  av_channel_layout_default(&stereo, 2);
+  const int rc = swr_alloc_set_opts2(&s.swr, &s.audio->ch_layout, AV_SAMPLE_FMT_FLTP, s.audio->sample_rate,
+                                     &stereo, AV_SAMPLE_FMT_U8, kSoundRate, 0, nullptr);
+  s.fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, s.audio->sample_rate);
+  s.picture = av_frame_alloc();
+  s.sound = av_frame_alloc();
+  s.packet = av_packet_alloc();
+  s.planes.resize(2);
+  if (s.sws == nullptr || rc < 0 || swr_init(s.swr) < 0 || s.fifo == nullptr || s.picture == nullptr ||
+      s.sound == nullptr || s.packet == nullptr) {
+    *error = "cannot set up the preview's picture and sound conversion";
+    return false;
+  }
+  s.picture->format = AV_PIX_FMT_YUV420P;
+  s.picture->width = s.width;
+  s.picture->height = s.height;
+  if (av_frame_get_buffer(s.picture, 0) < 0) {
+    *error = "out of memory for the preview's pictures";
+    return false;
+  }
+  // swscale reads its source in wide vectors, past the last pixel: keep slack behind it.
+  s.padded.resize(static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * 3 + 64);
+  return true;
+}
+
+}  // namespace
+
 std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int width, int height,
                                                    std::string* error) {
   // Every failure is reported through *error; the libraries' own chatter (encoder
@@ -165,100 +278,17 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   s->path = path;
   s->width = width;
   s->height = height;
-
-  const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
-  if (h264 == nullptr) h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
-  if (h264 == nullptr) {
-    *error = "this FFmpeg has no H.264 encoder (libx264), so no preview video can be made; "
-             "the pictures, the sound and the contact sheet do not need one";
-    return nullptr;
-  }
-  const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
-  if (aac == nullptr) {
-    *error = "this FFmpeg has no AAC encoder, so no preview video can be made; "
-             "the pictures, the sound and the contact sheet do not need one";
-    return nullptr;
-  }
-
+  const AVCodec* h264 = nullptr;
+  const AVCodec* aac = nullptr;
+  if (!FindEncoders(&h264, &aac, error)) return nullptr;
   int rc = avformat_alloc_output_context2(&s->format, nullptr, nullptr, path.c_str());
   if (rc < 0 || s->format == nullptr) {
     *error = "cannot tell a video format from the name " + path + " (use .mp4 or .mkv)";
     return nullptr;
   }
-
-  // Video: H.264, 4:2:0, one frame a record.
-  s->video = avcodec_alloc_context3(h264);
-  s->video->width = width;
-  s->video->height = height;
-  s->video->pix_fmt = AV_PIX_FMT_YUV420P;
-  s->video->time_base = AVRational{1, kFrameRate};
-  s->video->framerate = AVRational{kFrameRate, 1};
-  s->video->gop_size = kFrameRate;
-  av_opt_set(s->video->priv_data, "preset", "veryfast", 0);
-  av_opt_set(s->video->priv_data, "crf", "18", 0);
-  if (s->format->oformat->flags & AVFMT_GLOBALHEADER) s->video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  rc = avcodec_open2(s->video, h264, nullptr);
-  if (rc < 0) {
-    *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" + AvErrorText(rc) +
-             "), so no preview video can be made";
+  if (!OpenVideoEncoder(*s, h264, error) || !OpenAudioEncoder(*s, aac, error) || !SetUpStreams(*s, error)) {
     return nullptr;
   }
-
-  // Sound: AAC, stereo, at a rate AAC knows.
-  s->audio = avcodec_alloc_context3(aac);
-  s->audio->sample_fmt = aac->sample_fmts != nullptr ? aac->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-  s->audio->sample_rate = ChooseAudioRate(aac);
-  av_channel_layout_default(&s->audio->ch_layout, 2);
-  s->audio->bit_rate = 128000;
-  s->audio->time_base = AVRational{1, s->audio->sample_rate};
-  if (s->format->oformat->flags & AVFMT_GLOBALHEADER) s->audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  rc = avcodec_open2(s->audio, aac, nullptr);
-  if (rc < 0) {
-    *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) + "), so no preview video can be made";
-    return nullptr;
-  }
-  if (s->audio->sample_fmt != AV_SAMPLE_FMT_FLTP) {
-    *error = "the AAC encoder wants a sample format other than planar float; no preview video";
-    return nullptr;
-  }
-
-  s->video_stream = avformat_new_stream(s->format, nullptr);
-  s->audio_stream = avformat_new_stream(s->format, nullptr);
-  if (s->video_stream == nullptr || s->audio_stream == nullptr ||
-      avcodec_parameters_from_context(s->video_stream->codecpar, s->video) < 0 ||
-      avcodec_parameters_from_context(s->audio_stream->codecpar, s->audio) < 0) {
-    *error = "out of memory setting up the preview video";
-    return nullptr;
-  }
-  s->video_stream->time_base = s->video->time_base;
-  s->audio_stream->time_base = s->audio->time_base;
-
-  s->sws = sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, AV_PIX_FMT_YUV420P,
-                          SWS_POINT, nullptr, nullptr, nullptr);
-  AVChannelLayout stereo{};
-  av_channel_layout_default(&stereo, 2);
-  rc = swr_alloc_set_opts2(&s->swr, &s->audio->ch_layout, AV_SAMPLE_FMT_FLTP, s->audio->sample_rate,
-                           &stereo, AV_SAMPLE_FMT_U8, kSoundRate, 0, nullptr);
-  s->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, s->audio->sample_rate);
-  s->picture = av_frame_alloc();
-  s->sound = av_frame_alloc();
-  s->packet = av_packet_alloc();
-  s->planes.resize(2);
-  if (s->sws == nullptr || rc < 0 || swr_init(s->swr) < 0 || s->fifo == nullptr ||
-      s->picture == nullptr || s->sound == nullptr || s->packet == nullptr) {
-    *error = "cannot set up the preview's picture and sound conversion";
-    return nullptr;
-  }
-  s->picture->format = AV_PIX_FMT_YUV420P;
-  s->picture->width = width;
-  s->picture->height = height;
-  if (av_frame_get_buffer(s->picture, 0) < 0) {
-    *error = "out of memory for the preview's pictures";
-    return nullptr;
-  }
-  // swscale reads its source in wide vectors, past the last pixel: keep slack behind it.
-  s->padded.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3 + 64);
-
   if (!(s->format->oformat->flags & AVFMT_NOFILE)) {
     rc = avio_open(&s->format->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) {

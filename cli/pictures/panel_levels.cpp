@@ -30,9 +30,11 @@ constexpr LevelTables MakeLevelTables() {
     for (int b = 0; b < 16; ++b) {
       int level = (32 * v + 2 * kLevelStep * b + kLevelStep) / (32 * kLevelStep);
       if (level > kLevels - 1) level = kLevels - 1;
-      t.by_threshold[static_cast<size_t>(b)][static_cast<size_t>(v)] = static_cast<uint8_t>(level * kLevelStep);
+      t.by_threshold[static_cast<size_t>(b)][static_cast<size_t>(v)] =
+          static_cast<uint8_t>(level * kLevelStep);
     }
-    t.rounded[static_cast<size_t>(v)] = static_cast<uint8_t>((v + kLevelStep / 2) / kLevelStep * kLevelStep);
+    t.rounded[static_cast<size_t>(v)] =
+        static_cast<uint8_t>((v + kLevelStep / 2) / kLevelStep * kLevelStep);
   }
   return t;
 }
@@ -49,7 +51,7 @@ static_assert(kTables.by_threshold[15][34] == 34 && kTables.by_threshold[0][255]
 // row at the two dots after its neighbour's red, and red on the second row after its
 // neighbour's green and blue.
 struct DotPlace {
-  int dx;  // added to 3 (c / 2)
+  int dx;   // added to 3 (c / 2)
   int row;  // 0 first dot row of the picture row, 1 second
 };
 // Indexed [column parity][component: 0 red, 1 green, 2 blue].

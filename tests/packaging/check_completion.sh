@@ -26,7 +26,7 @@ expect "trackloom " "$commands"
 for command in $commands; do
   [ "$command" = help ] && continue
   expect "trackloom $command --" \
-    "$(trackloom "$command" --help | grep -oE '(^|[ ,[])--[a-z][a-z0-9-]*' | sed 's/^[ ,[]//')"
+    "$(trackloom "$command" --help | awk '/^ +--[a-z]/ {print $1}; /^ +-[a-z], --/ {print $2}' | tr -d ,)"
 done
 
 # words typed                              offered
@@ -34,6 +34,8 @@ cases=(
   "trackloom de|demo decode"
   "trackloom help en|encode"
   "trackloom encode --fit |letterbox crop stretch"
+  "trackloom decode --view |pixels panel"
+  "trackloom disc -o fi|film.mp4"
   "trackloom encode --dither |ordered none"
   "trackloom encode film.mp4 -o tr|tracks"
   "trackloom encode --audio fi|film.mp4"

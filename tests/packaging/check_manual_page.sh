@@ -19,7 +19,10 @@ for command in $commands; do
   grep -q "^B<trackloom> B<$command>" "$pod" || missing "a SYNOPSIS line for $command"
   [ "$command" = help ] && continue
   help=$("$trackloom" "$command" --help)
-  for option in $(grep -oE '(^|[ ,[])--?[A-Za-z][A-Za-z0-9-]*' <<<"$help" | sed 's/^[ ,[]//' | sort -u); do
+  # The options its Usage line shows and those that begin the lines of its option list.
+  options=$(awk '/^Usage:/ {for (i = 2; i <= NF; i++) {w = $i; gsub(/[][|]/, "", w); if (w ~ /^--?[A-Za-z]/) print w}; next}
+                 /^ +--?[A-Za-z]/ {for (i = 1; i <= NF && $i ~ /^--?[A-Za-z]/; i++) {w = $i; sub(/,$/, "", w); sub(/=.*/, "", w); print w}}' <<<"$help" | sort -u)
+  for option in $options; do
     [ "$option" = -h ] || [ "$option" = --help ] && continue
     grep -qF "B<$option>" <<<"$text" || missing "option $option of $command"
   done

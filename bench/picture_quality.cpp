@@ -1,0 +1,334 @@
+// How close the pictures come to their sources on the player's panel, for every way
+// of making them: fit (letterbox, crop), dithering (ordered, none) and the scaler.
+//
+// For each test clip (made here with FFmpeg's own sources) and each mode:
+//   1. the 144 x 80 pictures are made by the ffmpeg command with the encoder's own
+//      filter chain (BuildFilterChain, only the scaler varied) and reduced to the 16
+//      levels by the encoder's own ReduceToPanelLevels; for the default scaler, the
+//      same clip is also run through `trackloom encode` and its records must match
+//      these pictures exactly, so what is measured is what the command writes;
+//   2. each picture is laid on the panel's 216 x 160 dots (RenderPanel's order, odd
+//      rows half a dot to the left);
+//   3. the source is rendered to the same dots: scaled by area averaging straight to
+//      432 x 160 half-dot cells in the same 4:3 placement, each dot the mean of the
+//      two cells it covers, at full 8-bit precision;
+//   4. both are seen at a viewing distance: every component's dots are spread into a
+//      plane of its own by a Gaussian of one dot (the panel's dots are about 0.22 mm,
+//      close to the eye's resolution at arm's length), and compared per component by
+//      PSNR and SSIM (Gaussian window, sigma 1.5 dots).
+// On the ramp, banding is the largest difference between the two column averages of
+// the seen brightness, in 8-bit steps: a band edge of plain rounding is up to 8.5.
+//
+//   build/native/bench/picture_quality [TRACKLOOM] [WORKDIR]
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "cli/ffmpeg/video_source.h"
+#include "cli/pictures/panel_levels.h"
+#include "cli/pictures/panel_view.h"
+#include "cli/tracks/track_files.h"
+#include "cli/tracks/track_reader.h"
+#include "core/track_format.h"
+
+namespace {
+
+using namespace trackloom;
+using namespace trackloom::cli;
+namespace fs = std::filesystem;
+
+constexpr int kW = kPanelWidth;
+constexpr int kH = kPanelHeight;
+constexpr int kFrames = 6;  // pictures compared a clip
+
+struct Clip {
+  const char* name;
+  const char* source;  // lavfi graph, 18 fps
+  int width, height;
+};
+
+// Stills unless said otherwise; sizes of common films.
+const Clip kClips[] = {
+    {"ramp", "color=black:s=640x480:r=18:d=1,format=rgb24,geq=r='X*255/W':g='X*255/W':b='X*255/W'",
+     640, 480},
+    {"skin",
+     "color=black:s=640x480:r=18:d=1,format=rgb24,"
+     "geq=r='150+70*X/W+20*sin(Y/60)':g='100+60*X/W+20*sin(Y/60)':b='80+50*X/W+15*cos(X/80)'",
+     640, 480},
+    {"text",
+     "color=white:s=1280x720:r=18:d=1,drawtext=text='Track 01 the quick brown "
+     "fox':fontsize=64:x=80:y=200,"
+     "drawtext=text='0123456789 ABCDEFGHIJ':fontsize=48:x=80:y=400:fontcolor=navy",
+     1280, 720},
+    {"natural", "mandelbrot=s=1280x720:r=18,trim=duration=1", 1280, 720},
+    {"moving", "testsrc2=s=1280x720:r=18:d=1", 1280, 720},
+};
+
+struct Mode {
+  const char* name;
+  Fit fit;
+  Dither dither;
+  const char* scaler;  // swscale flags in place of area
+};
+
+const Mode kModes[] = {
+    {"letterbox ordered", Fit::kLetterbox, Dither::kOrdered, "area"},
+    {"letterbox none", Fit::kLetterbox, Dither::kNone, "area"},
+    {"crop ordered", Fit::kCrop, Dither::kOrdered, "area"},
+    {"crop none", Fit::kCrop, Dither::kNone, "area"},
+    {"letterbox ordered bicubic", Fit::kLetterbox, Dither::kOrdered, "bicubic"},
+    {"letterbox ordered lanczos", Fit::kLetterbox, Dither::kOrdered, "lanczos"},
+};
+
+void Run(const std::string& command) {
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "picture_quality: failed: %s\n", command.c_str());
+    std::exit(1);
+  }
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// Frames of a clip as raw pixels through a filter chain.
+std::vector<uint8_t> Frames(const std::string& clip, const std::string& chain, const char* format,
+                            const std::string& out) {
+  Run("ffmpeg -nostdin -v error -y -i '" + clip + "' -vf '" + chain + "' -frames:v " +
+      std::to_string(kFrames + 1) + " -pix_fmt " + format + " -f rawvideo '" + out + "'");
+  return ReadAll(out);
+}
+
+// One dot's component value (0 red, 1 green, 2 blue) and its picture pixel.
+int DotComponent(int x, int y) { return (x + y % 2) % 3; }
+
+using Plane = std::vector<double>;  // kW x kH
+
+// The dots of one component spread into a plane by a Gaussian (normalised, so the
+// gaps between a component's dots are filled by its neighbours).
+Plane Seen(const std::vector<double>& dots, int component) {
+  constexpr double kSigma = 1.0;
+  constexpr int kReach = 3;
+  Plane sum(kW * kH, 0), weight(kW * kH, 0);
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      if (DotComponent(x, y) != component) continue;
+      // Dot centres: odd rows half a dot to the left.
+      const double cx = x + (y % 2 ? 0.0 : 0.5);
+      for (int v = std::max(0, y - kReach); v <= std::min(kH - 1, y + kReach); ++v) {
+        for (int u = std::max(0, x - kReach); u <= std::min(kW - 1, x + kReach); ++u) {
+          const double dx = u + 0.5 - cx, dy = v - y;
+          const double w = std::exp(-(dx * dx + dy * dy) / (2 * kSigma * kSigma));
+          sum[v * kW + u] += w * dots[y * kW + x];
+          weight[v * kW + u] += w;
+        }
+      }
+    }
+  }
+  for (size_t i = 0; i < sum.size(); ++i) sum[i] /= weight[i];
+  return sum;
+}
+
+double Psnr(const Plane& a, const Plane& b) {
+  double e = 0;
+  for (size_t i = 0; i < a.size(); ++i) e += (a[i] - b[i]) * (a[i] - b[i]);
+  e /= static_cast<double>(a.size());
+  return e <= 1e-12 ? 99 : 10 * std::log10(255.0 * 255.0 / e);
+}
+
+// Mean SSIM with an 11 x 11 Gaussian window of sigma 1.5 (Wang et al.).
+double Ssim(const Plane& a, const Plane& b) {
+  constexpr double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
+  std::array<double, 11> g{};
+  double total = 0;
+  for (int i = 0; i < 11; ++i) total += g[i] = std::exp(-(i - 5) * (i - 5) / (2 * 1.5 * 1.5));
+  for (double& v : g) v /= total;
+  double sum = 0;
+  int n = 0;
+  for (int y = 5; y < kH - 5; ++y) {
+    for (int x = 5; x < kW - 5; ++x) {
+      double ma = 0, mb = 0, aa = 0, bb = 0, ab = 0;
+      for (int v = -5; v <= 5; ++v) {
+        for (int u = -5; u <= 5; ++u) {
+          const double w = g[v + 5] * g[u + 5];
+          const double p = a[(y + v) * kW + x + u], q = b[(y + v) * kW + x + u];
+          ma += w * p, mb += w * q, aa += w * p * p, bb += w * q * q, ab += w * p * q;
+        }
+      }
+      const double va = aa - ma * ma, vb = bb - mb * mb, cov = ab - ma * mb;
+      sum += ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2));
+      ++n;
+    }
+  }
+  return sum / n;
+}
+
+struct Score {
+  std::array<double, 3> psnr{}, ssim{};
+  double banding = 0;
+};
+
+// The panel dots of one 144 x 80 RGB picture.
+std::vector<double> PanelDots(const uint8_t* rgb) {
+  std::vector<uint8_t> panel(kPanelImageSize);
+  RenderPanel(rgb, panel.data());
+  std::vector<double> dots(kW * kH);
+  for (int i = 0; i < kW * kH; ++i) dots[i] = panel[i * 3 + DotComponent(i % kW, i / kW)];
+  return dots;
+}
+
+// The source on the same dots, from 432 x 160 half-dot cells (RGB).
+std::vector<double> SourceDots(const uint8_t* cells) {
+  std::vector<double> dots(kW * kH);
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      const int c = DotComponent(x, y);
+      const int left = y % 2 ? 2 * x - 1 : 2 * x;  // odd rows half a dot to the left
+      double sum = 0;
+      int count = 0;
+      for (int j = left; j < left + 2; ++j) {
+        if (j < 0 || j >= 2 * kW) continue;
+        sum += cells[(y * 2 * kW + j) * 3 + c];
+        ++count;
+      }
+      dots[y * kW + x] = sum / count;
+    }
+  }
+  return dots;
+}
+
+Score Compare(const std::vector<double>& test, const std::vector<double>& source, bool ramp) {
+  Score s;
+  std::array<Plane, 3> seen_test, seen_source;
+  for (int c = 0; c < 3; ++c) {
+    seen_test[c] = Seen(test, c);
+    seen_source[c] = Seen(source, c);
+    s.psnr[c] = Psnr(seen_test[c], seen_source[c]);
+    s.ssim[c] = Ssim(seen_test[c], seen_source[c]);
+  }
+  if (ramp) {
+    // Column averages of the seen brightness over the middle rows.
+    for (int x = 3; x < kW - 3; ++x) {
+      double t = 0, r = 0;
+      for (int y = 20; y < kH - 20; ++y) {
+        for (int c = 0; c < 3; ++c) t += seen_test[c][y * kW + x], r += seen_source[c][y * kW + x];
+      }
+      s.banding = std::max(s.banding, std::fabs(t - r) / (3 * (kH - 40)));
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string root = fs::path(argv[0]).parent_path().parent_path().string();
+  const std::string trackloom = argc > 1 ? argv[1] : root + "/cli/trackloom";
+  const std::string work = argc > 2 ? argv[2] : root + "/bench-pictures";
+  fs::create_directories(work);
+
+  std::printf("| clip | mode | PSNR R | PSNR G | PSNR B | SSIM R | SSIM G | SSIM B | banding |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|\n");
+  for (const Clip& clip : kClips) {
+    const std::string path = work + "/" + clip.name + ".mkv";
+    if (!fs::exists(path)) {
+      Run("ffmpeg -nostdin -v error -y -f lavfi -i \"" + std::string(clip.source) +
+          "\" -c:v ffv1 -pix_fmt bgr0 '" + path + "'");
+    }
+    for (const Mode& mode : kModes) {
+      const std::string area_chain = BuildFilterChain(mode.fit, clip.width, clip.height, 1, 1);
+      const std::string chain =
+          Replace(area_chain, "flags=area", std::string("flags=") + mode.scaler);
+      std::vector<uint8_t> pictures = Frames(path, chain, "bgra", work + "/pictures.raw");
+      const size_t picture_bytes = static_cast<size_t>(trackloom::kPictureWidth) * trackloom::kPictureHeight * 4;
+      if (pictures.size() < picture_bytes * (kFrames + 1)) {
+        std::fprintf(stderr, "picture_quality: %s gave too few pictures\n", clip.name);
+        return 1;
+      }
+
+      // The source at the same placement, three half-dot cells a stored column
+      // across and two dot rows a stored row down.
+      const FitGeometry g = ComputeFitGeometry(mode.fit, clip.width, clip.height, 1, 1);
+      char reference_chain[256];
+      std::snprintf(reference_chain, sizeof reference_chain,
+                    "fps=18:start_time=0,scale=%d:%d:flags=area,%s=432:160:%d:%d%s",
+                    3 * g.scaled_width, 2 * g.scaled_height,
+                    mode.fit == Fit::kCrop ? "crop" : "pad", 3 * g.offset_x, 2 * g.offset_y,
+                    mode.fit == Fit::kCrop ? "" : ":black");
+      const std::vector<uint8_t> cells =
+          Frames(path, reference_chain, "rgb24", work + "/cells.raw");
+
+      // The command itself, for the default scaler: its records are these pictures.
+      std::vector<std::vector<uint8_t>> records;
+      if (std::string(mode.scaler) == "area") {
+        const std::string out = work + "/tracks";
+        fs::remove_all(out);
+        Run("'" + trackloom + "' encode '" + path + "' -o '" + out + "' --no-audio --quiet --fit " +
+            (mode.fit == Fit::kCrop ? "crop" : "letterbox") + " --dither " +
+            (mode.dither == Dither::kOrdered ? "ordered" : "none"));
+        std::string error;
+        auto source = FileSource::Open(out + "/" + TrackFileName(1), &error);
+        const TrackReport report = InspectTrack(*source, InspectOptions{});
+        std::vector<uint8_t> record(trackloom::kFrameRecordSize);
+        for (int k = 0; k < kFrames; ++k) {
+          // Record 0 is the black start record, and picture 0 is never written: record
+          // k holds picture k.
+          source->ReadAt(
+              report.first_record + static_cast<uint64_t>(k + 1) * trackloom::kFrameRecordSize,
+              record.data(), record.size());
+          records.emplace_back(kRgbPictureSize);
+          DecodeFramePicture(record.data() + trackloom::kRecordHeaderSize, records.back().data());
+        }
+      }
+
+      Score total;
+      for (int k = 0; k < kFrames; ++k) {
+        uint8_t* bgra = pictures.data() + picture_bytes * (k + 1);
+        ReduceToPanelLevels(bgra, trackloom::kPictureWidth * 4, mode.dither);
+        std::vector<uint8_t> rgb(kRgbPictureSize);
+        for (int i = 0; i < trackloom::kPictureWidth * trackloom::kPictureHeight; ++i) {
+          rgb[i * 3 + 0] = bgra[i * 4 + 2], rgb[i * 3 + 1] = bgra[i * 4 + 1],
+                      rgb[i * 3 + 2] = bgra[i * 4 + 0];
+        }
+        if (!records.empty() && records[k] != rgb) {
+          std::fprintf(
+              stderr,
+              "picture_quality: %s %s: trackloom's record %d differs from the measured picture\n",
+              clip.name, mode.name, k + 1);
+          return 1;
+        }
+        const Score s =
+            Compare(PanelDots(rgb.data()),
+                    SourceDots(cells.data() + static_cast<size_t>(k + 1) * 432 * 160 * 3),
+                    std::string(clip.name) == "ramp");
+        for (int c = 0; c < 3; ++c)
+          total.psnr[c] += s.psnr[c] / kFrames, total.ssim[c] += s.ssim[c] / kFrames;
+        total.banding = std::max(total.banding, s.banding);
+      }
+      std::printf("| %s | %s | %.2f | %.2f | %.2f | %.4f | %.4f | %.4f |", clip.name, mode.name,
+                  total.psnr[0], total.psnr[1], total.psnr[2], total.ssim[0], total.ssim[1],
+                  total.ssim[2]);
+      if (std::string(clip.name) == "ramp") {
+        std::printf(" %.2f |\n", total.banding);
+      } else {
+        std::printf(" |\n");
+      }
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}
