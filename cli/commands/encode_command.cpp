@@ -649,10 +649,10 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   json.EndArray().Key("records").Integer(totals.records);
   json.Key("video_seconds").Fixed(totals.video_seconds(), 3);
   json.Key("disc_seconds").Fixed(totals.disc_seconds, 3).Key("disc_limit_seconds").Fixed(plan.disc_limit, 3);
-  json.Key("over_disc_limit").Bool(totals.disc_seconds > plan.disc_limit).Key("interrupted").Bool(r.interrupted);
   json.Key("breaks_past_the_end").BeginArray();
   for (int f : r.breaks_past_the_end) json.Integer(f);
   json.EndArray();
+  json.Key("over_disc_limit").Bool(totals.disc_seconds > plan.disc_limit).Key("interrupted").Bool(r.interrupted);
   json.Key("ok").Bool(failure.empty() && !r.interrupted);
   if (!failure.empty()) json.Key("error").String(failure);
   json.EndObject();
