@@ -1,4 +1,5 @@
 // trackloom: turns video into track files for VideoNow Color players.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -33,6 +34,10 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit (ulimit -f) the system would end the process at once,
+  // leaving the open track unfinished; ignored, the write fails with EFBIG and is
+  // handled like a full disk.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;

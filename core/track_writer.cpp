@@ -31,8 +31,14 @@ bool OpenNextTrack(InstanceState& state) {
   state.output_track = WaveFile::CreateForWrite(name);
   if (state.output_track == nullptr) return false;
 
-  state.output_track->WriteHeader(kTrackSampleRate, kTrackBitsPerSample, kTrackChannels);
-  state.output_track->Write(kLeadIn, kLeadInSize);
+  // A track without its whole header and lead-in (a full disk) would be an invalid
+  // file: it is removed and the open fails.
+  if (!state.output_track->WriteHeader(kTrackSampleRate, kTrackBitsPerSample, kTrackChannels) ||
+      !state.output_track->Write(kLeadIn, kLeadInSize)) {
+    CloseAndFree(state.output_track);
+    WaveFile::Remove(name);
+    return false;
+  }
   ++state.track_counter;
   return true;
 }
@@ -71,6 +77,14 @@ bool WriteFrameRecord(InstanceState& state) {
 }
 
 void FinishTrack(InstanceState& state) {
+  // A track that ends before its first record (the disk filled up) holds no picture
+  // a player could show, and is removed rather than left as an invalid file.
+  if (state.output_track->Position() == kFirstRecordOffset) {
+    CloseAndFree(state.output_track);
+    char name[kPathCapacity];
+    if (BuildTrackFileName(state.output_directory, state.track_counter, name)) WaveFile::Remove(name);
+    return;
+  }
   state.output_track->FinishHeader();
   CloseAndFree(state.output_track);
 }

@@ -19,7 +19,8 @@ bool BuildTrackFileName(const char* directory, int32_t track_number, char* out);
 
 // Creates the next numbered track file (track counter + 1), writes its WAV header and
 // lead-in and advances the counter. One trailing separator is removed from the stored
-// output directory first. False when the file cannot be created (counter unchanged).
+// output directory first. False when the file cannot be created, or its header and
+// lead-in cannot be written whole (the file is then removed); the counter is unchanged.
 bool OpenNextTrack(InstanceState& state);
 
 // Appends one record: the constant header and the frame block as it stands, with the
@@ -28,7 +29,8 @@ bool OpenNextTrack(InstanceState& state);
 // the track past what its 32-bit size fields can describe.
 bool WriteFrameRecord(InstanceState& state);
 
-// Patches the open track's size fields, closes it and clears the output track.
+// Patches the open track's size fields, closes it and clears the output track. A
+// track that holds no record is removed instead.
 void FinishTrack(InstanceState& state);
 
 }  // namespace trackloom

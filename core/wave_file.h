@@ -4,6 +4,9 @@
 //
 // Both kinds of file are opened exclusively: on Windows with sharing mode 0, on
 // POSIX systems with an advisory lock, so a second open of a file held here fails.
+// On POSIX systems only regular files are opened, and a track is never created
+// through a symbolic link or over a file with other names (hard links), so a planted
+// link cannot send the writes anywhere else.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +27,17 @@ class WaveFile {
   static WaveFile* CreateForWrite(const char* path);
   // Opens an existing file for reading. Null when it cannot be opened.
   static WaveFile* OpenForRead(const char* path);
+  // Deletes the file at path; for a track that could not be made whole. Leaves
+  // LastError() as it was, so the reason for the failure that led here is kept.
+  static bool Remove(const char* path);
+
+  // The system's code for the last failed operation of any WaveFile on this thread
+  // (errno, or GetLastError() on Windows), kept like errno itself so that a caller
+  // can say why a factory returned null or a write failed; 0 before any failure.
+  // A file that is not a regular file, or has other names, is refused with
+  // kNotRegularFile.
+  static int LastError();
+  static constexpr int kNotRegularFile = -1;
 
   ~WaveFile();
   WaveFile(const WaveFile&) = delete;

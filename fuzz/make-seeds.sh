@@ -48,3 +48,10 @@ printf '%s' 'Config(0x1, -2.5e3, "", "1")' | seed script_line kinds
 printf '%s\n' 'Config(1,"/home/ann/clip.wav","/home/ann/tracks","100;250")' | seed settings_file saved
 printf '// the film\r\n\r\n  // breaks\r\nVirtualDub.video.filters.instance[0].Config(1,"","D:\\\\Tracks","5");\r\n' |
   seed settings_file by-hand
+
+# Disc images: a cue sheet of two tracks with an index 0, and a TOC with SWAP, a byte
+# offset, a WAV file and silence.
+printf 'REM made by hand\nFILE "a.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 00:00:10\n    INDEX 01 00:00:12\n' |
+  seed disc_sheet cue
+printf 'CD_DA\n// one\nTRACK AUDIO\nFILE "a.bin" SWAP #2352 0 00:00:05\nTRACK AUDIO\nSILENCE 588\nSTART\nFILE "a.wav" 0\n' |
+  seed disc_sheet toc

@@ -249,41 +249,74 @@ TEST(CliEncode, SoundIsResampledFromTheInputOrTakenFromAnotherFile) {
           dir.File("with-sound.mkv")});
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-c:v", "ffv1", dir.File("silent.mkv")});
 
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-f", "lavfi", "-i",
+          "sine=frequency=441:sample_rate=44100:duration=2,volume=-12dB", "-f", "lavfi", "-i",
+          "sine=frequency=882:sample_rate=44100:duration=2", "-filter_complex", "[1][2]amerge=inputs=2[s]",
+          "-map", "0:v", "-map", "[s]", "-c:v", "ffv1", "-c:a", "pcm_s16le", dir.File("quiet-stereo.mkv")});
+
   // The input's own sound, converted: one 1960-byte chunk per record, a tone
-  // throughout (2 s of sound cover all 36 records), and no temporary file left.
-  CommandResult r = RunTrackloom({"encode", dir.File("with-sound.mkv"), "-o", dir.File("a")});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ListDirectory(dir.File("a")), std::vector<std::string>{"VDN Track 01.wav"});
-  Track track = ReadTrack(TrackPath(dir, "a", 1));
-  ASSERT_EQ(track.records(), 36u);
-  for (size_t k = 0; k < track.records(); ++k) {
-    const std::vector<uint8_t> sound = track.Sound(k);
-    int low = 255, high = 0;
-    for (size_t i = 0; i < sound.size(); i += 2) {
-      low = std::min<int>(low, sound[i]);
-      high = std::max<int>(high, sound[i]);
-      EXPECT_EQ(sound[i], sound[i + 1]) << "mono becomes the same on both channels";
+  // throughout (2 s of sound cover all 36 records), levelled to the loudness asked
+  // for without clipping. A sine's level in dBFS RMS sits about 2.4 dB below its
+  // loudness in LUFS at these frequencies; sine's default amplitude is 1/8 of full
+  // scale, -21 dBFS RMS, and mono reaches both channels at that level, not 3 dB less.
+  struct Case {
+    const char* input;
+    std::vector<std::string> options;
+    double left_rms_db;  // the level each channel should reach
+    double right_rms_db;
+    bool same_channels;
+  };
+  const Case cases[] = {
+      {"with-sound.mkv", {}, -18.4, -18.4, true},
+      {"with-sound.mkv", {"--loudness", "off"}, -21.1, -21.1, true},
+      {"with-sound.mkv", {"--loudness=-10"}, -12.4, -12.4, true},
+      // -33 and -21 dBFS RMS: both channels rise by one gain, 12 dB apart as before.
+      {"quiet-stereo.mkv", {}, -28.0, -16.0, false},
+      // Mixed down at 1/sqrt(2) each: -23.7 dBFS.
+      {"quiet-stereo.mkv", {"--mono", "--loudness", "off"}, -23.8, -23.8, true},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.File("levels");
+    std::filesystem::remove_all(out);
+    std::vector<std::string> args = {"encode", dir.File(c.input), "-o", out};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    CommandResult r = RunTrackloom(args);
+    SCOPED_TRACE(args.back());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ListDirectory(out), std::vector<std::string>{"VDN Track 01.wav"});
+    const Track track = ReadTrack(out + "/VDN Track 01.wav");
+    ASSERT_EQ(track.records(), 36u);
+    double energy[2] = {0, 0};
+    size_t count = 0, differing = 0;
+    int peak = 0;
+    for (size_t k = 2; k + 2 < track.records(); ++k) {
+      const std::vector<uint8_t> sound = track.Sound(k);
+      for (size_t i = 0; i < sound.size(); i += 2, ++count) {
+        for (int ch = 0; ch < 2; ++ch) {
+          const int v = sound[i + static_cast<size_t>(ch)] - 0x80;
+          energy[ch] += v * v;
+          peak = std::max(peak, std::abs(v));
+        }
+        differing += sound[i] != sound[i + 1];
+      }
     }
-    // sine's default amplitude is 1/8 of full scale, 16 steps of 8 bits; mono goes
-    // to each of the two channels at -3 dB: about 0x80 +- 11.
-    EXPECT_GE(high - low, 20) << "record " << k;
-    EXPECT_LE(high - low, 24) << "record " << k;
+    auto db = [&](double e) { return 10 * std::log10(e / static_cast<double>(count) / (128.0 * 128.0)); };
+    EXPECT_NEAR(db(energy[0]), c.left_rms_db, 1.0);
+    EXPECT_NEAR(db(energy[1]), c.right_rms_db, 1.0);
+    EXPECT_LT(peak, 127) << "clipped";
+    EXPECT_EQ(differing == 0, c.same_channels);
   }
-  // 441 Hz at 17640 Hz is one period every 40 sample pairs, starting at silence.
-  const std::vector<uint8_t> first = track.Sound(0);
-  EXPECT_NEAR(first[0], 0x80, 2);
-  EXPECT_NEAR(first[2 * 10], 0x80 + 11, 1);  // a quarter period in: the crest
-  EXPECT_NEAR(first[2 * 40], 0x80, 2);
 
   // A canonical 8-bit stereo 17640 Hz file is used as it is, byte for byte; after
   // its end the records carry silence.
   std::vector<uint8_t> samples(1960 * 3 + 100);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint8_t>(i * 7 % 251);
   WriteFileBytes(dir.File("canonical.wav"), MakeWav(17640, 8, 2, samples));
-  r = RunTrackloom({"encode", dir.File("silent.mkv"), "-o", dir.File("b"), "--audio", dir.File("canonical.wav")});
+  CommandResult r =
+      RunTrackloom({"encode", dir.File("silent.mkv"), "-o", dir.File("b"), "--audio", dir.File("canonical.wav")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ListDirectory(dir.File("b")), std::vector<std::string>{"VDN Track 01.wav"});
-  track = ReadTrack(TrackPath(dir, "b", 1));
+  Track track = ReadTrack(TrackPath(dir, "b", 1));
   for (size_t k = 0; k < 3; ++k) {
     EXPECT_EQ(track.Sound(k), std::vector<uint8_t>(samples.begin() + static_cast<long>(k * 1960),
                                                    samples.begin() + static_cast<long>((k + 1) * 1960)));
@@ -431,7 +464,9 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", dir.File("one.mkv"), "-o", out, "--no-audio"}, 1, "is too short: it gave 1 picture at 18 fps"},
       {{"encode", clip, "-o", dir.File("a-file") + "/sub"}, 1, "cannot create the output directory"},
       {{"encode", clip, "-o", dir.File("a-file")}, 1, "output"},
-      {{"encode", clip, "-o", dir.File("blocked"), "--no-audio"}, 1, "trackloom: Failed to create output file\n"},
+      {{"encode", clip, "-o", dir.File("blocked"), "--no-audio", "--overwrite"}, 1,
+       "trackloom: Failed to create output file: cannot write '" + dir.File("blocked") +
+           "/VDN Track 01.wav': a directory of that name is in the way; no track was written\n"},
       {{"encode", clip, "-o", out, "--audio", dir.File("missing.wav")}, 1, "cannot read the sound file"},
       {{"encode", clip, "-o", out, "--audio", dir.File("text.mp4")}, 1, "cannot read"},
       {{"encode", clip, "-o", out, "--settings", dir.File("missing.vcf")}, 1, "cannot read the settings file"},
@@ -520,7 +555,7 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   EXPECT_EQ(r.err, "");
   for (const char* part : {"\"records\": 18, \"video_seconds\": 1.000, \"disc_seconds\": 2.012}",
                            "\"records\": 36, \"video_seconds\": 2.000", "\"over_disc_limit\": false",
-                           "\"interrupted\": false, \"ok\": true}"}) {
+                           "\"interrupted\": false, \"ok\": true, \"removed\": []}"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   }
   // 36 records take 4 s of disc time: over a 3-second (0.05-minute) limit, known in advance.
@@ -535,10 +570,12 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   EXPECT_EQ(r.out + r.err, "");
   // A failure still gives the summary, marked, with the reason.
   std::filesystem::create_directories(dir.File("d") + "/VDN Track 01.wav");
-  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("d"), "--no-audio", "--json"});
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("d"), "--no-audio", "--json", "--overwrite"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("\"tracks\": [], \"records\": 0,"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"ok\": false, \"error\": \"Failed to create output file\"}"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"ok\": false, \"removed\": [], \"error\": \"Failed to create output file: cannot write"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST(CliEncode, DemoMakesTwoTracksWithSound) {

@@ -55,7 +55,7 @@ TEST(CliOptions, WrongCommandLinesGiveStatus2AndOneLineNamingTheSubcommand) {
   }
   EXPECT_FALSE(FileExists(out));
   // Every subcommand's help, however reached, states its exit statuses alike.
-  for (const char* command : {"encode", "demo", "configure", "inspect", "decode", "disc", "play"}) {
+  for (const char* command : {"encode", "demo", "configure", "inspect", "decode", "disc", "play", "repair"}) {
     for (CommandResult r : {RunTrackloom({command, "--help"}), RunTrackloom({"help", command})}) {
       SCOPED_TRACE(command);
       std::replace(r.out.begin(), r.out.end(), '\n', ' ');
@@ -83,7 +83,8 @@ TEST(CliOptions, BreakListIsNormalisedAndUnusedBreaksAreNamed) {
       {{"--json"}, "\"breaks_past_the_end\": [500, 900]", ""},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"encode", dir.File("clip.mkv"), "-o", odd, "--no-audio", "--break", "900,36,18,36,500"};
+    std::vector<std::string> args = {"encode", dir.File("clip.mkv"), "-o", odd, "--no-audio", "--overwrite",
+                                     "--break", "900,36,18,36,500"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     const CommandResult r = RunTrackloom(args);
     SCOPED_TRACE(Joined(args) + "\n" + r.out + r.err);

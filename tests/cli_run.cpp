@@ -46,7 +46,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const RunOptions& options, con
   if (options.file_size_limit != 0) {
     struct rlimit limit {options.file_size_limit, options.file_size_limit};
     setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+    signal(SIGXFSZ, SIG_DFL);  // as a shell leaves it: the command must ignore it itself
   }
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -18,9 +18,9 @@ struct CommandResult {
 
 struct RunOptions {
   std::string stdin_path = "/dev/null";
-  // When not zero, the child may not grow any file past this many bytes, and a
-  // write that would is refused (EFBIG) instead of killing it: a full disk, as far
-  // as a file writer can tell.
+  // When not zero, the child may not grow any file past this many bytes (ulimit -f),
+  // with the signal that ends a process there left as it is; the command ignores it,
+  // so a write past the limit fails (EFBIG): a full disk, as far as a writer can tell.
   uint64_t file_size_limit = 0;
   // Start the child in a session of its own, without a controlling terminal.
   bool new_session = false;

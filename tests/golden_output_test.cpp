@@ -157,7 +157,8 @@ TEST(GoldenOutput, CommandEncodeOfAGeneratedClip) {
   TempDir dir;
   // 2 s of FFmpeg's test pattern at 25 fps and 160 x 90 with a 440 Hz tone, stored
   // losslessly so that only the command's own conversions shape the tracks (a 16:9
-  // picture letterboxed into the 4:3 screen and dithered to 16 levels).
+  // picture letterboxed into the 4:3 screen and dithered to 16 levels; the tone
+  // brought to -16 LUFS and dithered to 8 bits, with the resampler's fixed seed).
   Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x90:rate=25:duration=2", "-f", "lavfi", "-i",
           "sine=frequency=440:sample_rate=44100:duration=2", "-c:v", "ffv1", "-c:a", "pcm_s16le",
           dir.File("clip.mkv")});
@@ -166,9 +167,9 @@ TEST(GoldenOutput, CommandEncodeOfAGeneratedClip) {
   ASSERT_EQ(r.status, 0) << r.err;
   ExpectGolden(dir.File("out"),
                {{"VDN Track 01.wav", 276492,
-                 "fb579b98db04ca4b7bb1b61e4313a7cb54b295b41d3a1878e4817ce056585d70"},
+                 "be9f8e26fedbae93fb2a96adae5a0ab49fb17dae535e588df5377aac5312192b"},
                 {"VDN Track 02.wav", 433292,
-                 "30fc5b91e1fed6870b222e7c39446fadfb603e2e3a879f6b16f27725cf7b59ff"}});
+                 "7a3517c0fa9071528970cc0f6ed0eb4a18c0dcb27d6a1f87e6cfb47b9038f25c"}});
 }
 
 }  // namespace

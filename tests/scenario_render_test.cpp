@@ -16,6 +16,11 @@
 #include "tests/scenario_support.h"
 #include "tests/support/temp_dir.h"
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 namespace trackloom::scenario {
 namespace {
 
@@ -48,6 +53,20 @@ bool CanOpenExclusively(const std::string& path) {
   CloseAndFree(file);
   return opened;
 }
+
+#ifndef _WIN32
+// A file-size limit (0: none) stands in for a full disk: a write past it fails with
+// EFBIG instead of ending the process.
+void SetFileSizeLimit(uint64_t bytes) {
+  signal(SIGXFSZ, bytes == 0 ? SIG_DFL : SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes == 0 ? limit.rlim_max : bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+#else
+void SetFileSizeLimit(uint64_t) {}
+#endif
 
 // Runs one step of a render and folds a thrown FilterError into the result 1, which
 // is what the module returns when the editor's raise-error returns.
@@ -441,49 +460,75 @@ TEST(ScenarioRender, SecondEncodeInTheSameInstance) {
   ExpectTrack(dir.File(TrackName(1)), {StartRecord(&chunk0), ExpectedRecord(ExpectedBlock(1), &chunk1)});
 }
 
+// Track 02 cannot be made whole: its name is taken, or (where a file-size limit can
+// stand in for a full disk) the disk fills in its lead-in or in its first record.
+// Track 01 stays whole, and no part of track 02 is left.
 TEST(ScenarioRender, TrackThatCannotBeCreatedAtABreak) {
-  for (RaiseErrorMode mode : kModes) {
-    SCOPED_TRACE(ModeName(mode));
-    TempDir dir;
-    TempDir sounds;
-    const std::vector<uint8_t> samples = SoundSamples(8 * kAudioChunkSize);
-    const std::string audio = sounds.File("clip.wav");
-    testing::WriteFileBytes(audio, testing::MakeWav(17640, 8, 2, samples));
-    // A directory where track 02 should go: the system refuses to create the file.
-    std::filesystem::create_directory(dir.File(TrackName(2)));
+  struct Case {
+    const char* name;
+    uint64_t size_limit;  // 0: none
+    bool message;         // "Failed to create output file" (else only frame 2 fails)
+    std::vector<std::string> left;
+  };
+  const Case cases[] = {
+      {"a directory has its name", 0, true, {TrackName(1), TrackName(2)}},
+#ifndef _WIN32
+      // (The limit lets track 01's size fields be patched in place.)
+      {"the disk fills in its lead-in", 1000, true, {TrackName(1)}},
+      {"the disk fills in its first record", kFirstRecordOffset + 1000, false, {TrackName(1)}},
+#endif
+  };
+  for (const Case& c : cases) {
+    for (RaiseErrorMode mode : kModes) {
+      SCOPED_TRACE(std::string(c.name) + ", " + ModeName(mode));
+      TempDir dir;
+      TempDir sounds;
+      const std::vector<uint8_t> samples = SoundSamples(8 * kAudioChunkSize);
+      const std::string audio = sounds.File("clip.wav");
+      testing::WriteFileBytes(audio, testing::MakeWav(17640, 8, 2, samples));
+      if (c.size_limit == 0) std::filesystem::create_directory(dir.File(TrackName(2)));
 
-    runner::Editor editor(mode);
-    auto module = OpenModule(editor);
-    runner::FilterInstance filter(*module);
-    filter.RunScriptLine(ConfigLine(audio, dir.path(), "2;4"));
-    auto frames = Frames(5);
-    ASSERT_EQ(filter.Start(frames->format()), 0);
-    int results[5];
-    for (int i = 0; i < 5; ++i) {
-      std::optional<runner::Frame> frame = frames->Next();
-      results[i] = Step(mode, [&] { return filter.Run(frame->picture, i, i); });
-      if (i == 2) {
-        // The encode is over; the sound file stays open until the end callback.
-        EXPECT_EQ(State(filter).output_track, nullptr);
-        EXPECT_NE(State(filter).audio_source, nullptr);
+      runner::Editor editor(mode);
+      auto module = OpenModule(editor);
+      runner::FilterInstance filter(*module);
+      filter.RunScriptLine(ConfigLine(audio, dir.path(), "2;4"));
+      auto frames = Frames(5);
+      ASSERT_EQ(filter.Start(frames->format()), 0);
+      int results[5];
+      for (int i = 0; i < 5; ++i) {
+        std::optional<runner::Frame> frame = frames->Next();
+        const bool limited = i == 2 && c.size_limit != 0;
+        if (limited) SetFileSizeLimit(c.size_limit);
+        results[i] = Step(mode, [&] { return filter.Run(frame->picture, i, i); });
+        if (limited) SetFileSizeLimit(0);
+        if (i == 2 && c.message) {
+          // The encode is over; the sound file stays open until the end callback.
+          EXPECT_EQ(State(filter).output_track, nullptr);
+          EXPECT_NE(State(filter).audio_source, nullptr);
+        }
+        if (i == 2 && !c.message) break;  // the editor stops at the failed frame
       }
-    }
-    // Frame 2 fails; an editor that carries on anyway finds the filter idle.
-    EXPECT_EQ(results[0], 0);
-    EXPECT_EQ(results[1], 0);
-    EXPECT_EQ(results[2], 1);
-    EXPECT_EQ(results[3], 0);
-    EXPECT_EQ(results[4], 0);
-    EXPECT_TRUE(AllPixels(filter, 0x000000));
-    EXPECT_EQ(editor.raised_errors(), std::vector<std::string>{"Failed to create output file"});
-    EXPECT_EQ(filter.End(), 0);
-    EXPECT_EQ(State(filter).audio_source, nullptr);
+      // Frame 2 fails; an editor that carries on anyway finds the filter idle.
+      EXPECT_EQ(results[0], 0);
+      EXPECT_EQ(results[1], 0);
+      EXPECT_EQ(results[2], 1);
+      if (c.message) {
+        EXPECT_EQ(results[3], 0);
+        EXPECT_EQ(results[4], 0);
+        EXPECT_TRUE(AllPixels(filter, 0x000000));
+        EXPECT_EQ(editor.raised_errors(), std::vector<std::string>{"Failed to create output file"});
+      } else {
+        EXPECT_TRUE(editor.raised_errors().empty());
+      }
+      EXPECT_EQ(filter.End(), 0);
+      EXPECT_EQ(State(filter).audio_source, nullptr);
 
-    const std::vector<uint8_t> chunk0 = SoundChunk(samples, 0);
-    const std::vector<uint8_t> chunk1 = SoundChunk(samples, 1);
-    ExpectTrack(dir.File(TrackName(1)),
-                {StartRecord(&chunk0), ExpectedRecord(ExpectedBlock(1), &chunk1)});
-    EXPECT_EQ(ListDirectory(dir.path()), (std::vector<std::string>{TrackName(1), TrackName(2)}));
+      const std::vector<uint8_t> chunk0 = SoundChunk(samples, 0);
+      const std::vector<uint8_t> chunk1 = SoundChunk(samples, 1);
+      ExpectTrack(dir.File(TrackName(1)),
+                  {StartRecord(&chunk0), ExpectedRecord(ExpectedBlock(1), &chunk1)});
+      EXPECT_EQ(ListDirectory(dir.path()), c.left);
+    }
   }
 }
 

@@ -11,8 +11,11 @@
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace trackloom {
@@ -174,8 +177,10 @@ TEST(TrackWriter, NamesTracksAndTrimsOneTrailingSeparatorPerTrack) {
   InstanceState state{};
   SetDirectory(state, dir.path() + kSep + kSep);
   ASSERT_TRUE(OpenNextTrack(state));
+  ASSERT_TRUE(WriteFrameRecord(state));
   FinishTrack(state);
   ASSERT_TRUE(OpenNextTrack(state));
+  ASSERT_TRUE(WriteFrameRecord(state));
   FinishTrack(state);
   EXPECT_EQ(std::string(state.output_directory), dir.path());
   EXPECT_TRUE(FileExists(TrackPath(dir, 2)));
@@ -229,7 +234,72 @@ TEST(TrackWriter, RefusesARecordThatWouldPassWhatTheSizeFieldsHold) {
   EXPECT_EQ(ReadLe32(header, 40), 0xFFFFFFFFu - 44);
 }
 
+// A track that cannot be written whole is not left behind: one that ends before its
+// first record is removed when finished, on every platform.
+TEST(TrackWriter, TrackEndingWithoutARecordIsRemoved) {
+  TempDir dir;
+  InstanceState state{};
+  SetDirectory(state, dir.path());
+  for (int records : {0, 1}) {
+    ASSERT_TRUE(OpenNextTrack(state));
+    for (int r = 0; r < records; ++r) ASSERT_TRUE(WriteFrameRecord(state));
+    FinishTrack(state);
+    EXPECT_EQ(FileExists(TrackPath(dir, state.track_counter)), records > 0) << records;
+  }
+}
+
 #ifndef _WIN32
+// A full disk while the header and lead-in are written, and names that a planted
+// link or special file occupies: the open fails, says why, and leaves nothing behind
+// (nor anything changed outside the directory).
+TEST(TrackWriter, TrackThatCannotBeCreatedWholeFailsTheOpen) {
+  TempDir dir;
+  TempDir outside;
+  const std::string target = outside.File("precious");
+  struct Case {
+    const char* name;
+    rlim_t size_limit;  // 0: none
+    void (*plant)(const std::string& track, const std::string& target);
+    int error;
+    bool name_left;  // what was planted stays as it was
+  };
+  const Case cases[] = {
+      {"disk full in the header", 30, nullptr, EFBIG, false},
+      {"disk full in the lead-in", 1000, nullptr, EFBIG, false},
+      {"symbolic link", 0, [](const std::string& t, const std::string& to) { symlink(to.c_str(), t.c_str()); },
+       ELOOP, true},
+      {"hard link", 0, [](const std::string& t, const std::string& to) { link(to.c_str(), t.c_str()); },
+       WaveFile::kNotRegularFile, true},
+      // Opened without waiting for a reader, which there is none of.
+      {"FIFO", 0, [](const std::string& t, const std::string&) { mkfifo(t.c_str(), 0600); }, ENXIO, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(target, {1, 2, 3});
+    if (c.plant != nullptr) c.plant(TrackPath(dir, 1), target);
+    InstanceState state{};
+    SetDirectory(state, dir.path());
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    if (c.size_limit != 0) small.rlim_cur = c.size_limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool opened = OpenNextTrack(state);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(WaveFile::LastError(), c.error);
+    EXPECT_EQ(state.output_track, nullptr);
+    EXPECT_EQ(state.track_counter, 0);
+    struct stat info {};
+    EXPECT_EQ(lstat(TrackPath(dir, 1).c_str(), &info) == 0, c.name_left);
+    EXPECT_EQ(ReadFileBytes(target), (std::vector<uint8_t>{1, 2, 3}));
+    unlink(TrackPath(dir, 1).c_str());
+  }
+}
+
 TEST(TrackWriter, TakesBackARecordWrittenOnlyInPart) {
   TempDir dir;
   InstanceState state{};

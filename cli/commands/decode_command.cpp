@@ -409,6 +409,12 @@ std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source, In
 // The records to decode, after a warning for a track with problems.
 std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Range* range, std::FILE* err) {
   if (report.read_failed) return Fail(err, 2, o.track + ": " + report.read_error);
+  // Pictures are only taken from places that hold a record header: any file long
+  // enough has "records" by its length alone, random bytes included.
+  if (report.record_count > 0 && report.bad_header_records == report.record_count) {
+    return Fail(err, 1, o.track + " is not a track: none of its " + std::to_string(report.record_count) +
+                            " record-sized pieces starts with a record header; nothing was written");
+  }
   if (!report.valid()) {
     std::fprintf(err, "trackloom: warning: %s has %llu problem%s (see 'trackloom inspect'); "
                       "decoding its %llu whole records\n",

@@ -16,7 +16,8 @@ constexpr char kDemoHelp[] =
     "Encodes a 12-second clip made from FFmpeg's test sources (a moving colour test\n"
     "pattern at 30 frames per second with a beeping tone) into DIR, default\n"
     "./demo-tracks, with one break at 6 seconds, and prints the summary: two track\n"
-    "files, \"VDN Track 01.wav\" and \"VDN Track 02.wav\".\n"
+    "files, \"VDN Track 01.wav\" and \"VDN Track 02.wav\". Run again, it replaces the\n"
+    "track files in DIR, as 'trackloom encode --overwrite' does.\n"
     "\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
     "130 interrupted.\n";
@@ -29,6 +30,8 @@ constexpr int kDemoBreakSeconds = 6;
 int RunDemo(int argc, char** argv) {
   EncodeOptions options;
   options.output_directory = "demo-tracks";
+  // The demo's own directory: running it again replaces its tracks.
+  options.overwrite = true;
   const std::vector<Option> table = {
       {"output", 'o', "a directory",
        [&options](const std::string& value) {

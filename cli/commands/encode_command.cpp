@@ -1,7 +1,6 @@
 #include "cli/commands/encode_command.h"
 
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,9 +21,11 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
+#include "cli/common/output_file.h"
 #include "cli/common/temp_file.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_files.h"
+#include "core/wave_file.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -42,11 +43,14 @@ constexpr char kEncodeHelp[] =
     "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
     "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
     "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
-    "Existing track files in DIR are overwritten. Several INPUTs make one run: each\n"
-    "starts a new track, numbered on from the tracks of the one before.\n"
+    "A DIR that already holds track files is refused unless --overwrite is given,\n"
+    "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
+    "each starts a new track, numbered on from the tracks of the one before.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
+    "  --overwrite             replace the track files already in DIR; those numbered\n"
+    "                          past the new last track are removed at the end\n"
     "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
     "                            letterbox  whole picture, black bands (default)\n"
     "                            crop       fill the screen, cut the edges\n"
@@ -57,6 +61,10 @@ constexpr char kEncodeHelp[] =
     "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
     "                          already is 8-bit stereo 17640 Hz is used as it is\n"
     "  --no-audio              silent tracks\n"
+    "  --loudness LUFS         bring the sound to this loudness with one gain for the\n"
+    "                          whole input, peaks limited under -1 dBFS (default -16;\n"
+    "                          'off' keeps the input's level)\n"
+    "  --mono                  the same sound in both channels, mixed from all of them\n"
     "  --break LIST            start a new track at these source frames, e.g.\n"
     "                          --break 100,250 (frames of INPUT at its own rate,\n"
     "                          1 to 2147483647; put in order, each once)\n"
@@ -86,6 +94,7 @@ constexpr char kEncodeHelp[] =
     "Each frame record takes 1/9 s of disc time (a track plays at double CD speed),\n"
     "so an 80-minute disc holds 40 minutes of video.\n"
     "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
+    "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
     "130 interrupted.\n"
     "\n"
@@ -153,16 +162,19 @@ void PrepareOutputDirectory(const std::string& directory) {
   }
 }
 
-std::string WriteFailureReason(const std::string& directory, const TrackFileInfo* track) {
-  struct statvfs fs {};
-  if (statvfs(directory.c_str(), &fs) == 0 &&
-      static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize < kTrackRecordBytes) {
-    return "the disk is full";
-  }
-  if (track != nullptr && track->length + kTrackRecordBytes > kTrackLengthLimit) {
+std::string WriteFailureReason(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && info.st_size + kTrackRecordBytes > kTrackLengthLimit) {
     return "the track reached the 4 GiB limit of a WAV file; add a break earlier";
   }
-  return "the file could not be written";
+  return DescribeError(WaveFile::LastError());
+}
+
+// "a track file (VDN Track 01.wav)" or "5 track files (VDN Track 01.wav to VDN Track 05.wav)".
+std::string DescribeTrackNumbers(const std::vector<int>& numbers) {
+  if (numbers.size() == 1) return "a track file (" + TrackFileName(numbers.front()) + ")";
+  return std::to_string(numbers.size()) + " track files (" + TrackFileName(numbers.front()) + " to " +
+         TrackFileName(numbers.back()) + ")";
 }
 
 // A pipe, a terminal or standard input: what is read from it is gone.
@@ -263,6 +275,20 @@ std::string SetBreakTimes(const std::string& value, std::vector<double>& times) 
   return "";
 }
 
+std::string SetLoudness(const std::string& value, double& target) {
+  if (value == "off") {
+    target = std::nan("");
+    return "";
+  }
+  char* end = nullptr;
+  const double lufs = std::strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(lufs >= -50 && lufs <= -5)) {
+    return "--loudness takes a loudness from -50 to -5 LUFS, or off, not '" + value + "'";
+  }
+  target = lufs;
+  return "";
+}
+
 std::string SetDiscMinutes(const std::string& value, double& minutes) {
   double m = 0;
   if (!ParseDecimal(value, 0, 100000, &m) || m == 0) {
@@ -287,6 +313,7 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
   };
   return {
       {"output", 'o', "a directory", text(o.output_directory)},
+      {"overwrite", 0, nullptr, flag(o.overwrite)},
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
          o.pictures.fit_given = true;
@@ -300,6 +327,9 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
        }},
       {"audio", 0, "a file", text(o.audio_file)},
       {"no-audio", 0, nullptr, flag(o.no_audio)},
+      {"loudness", 0, "a loudness in LUFS, e.g. -16, or off",
+       [&o](const std::string& value) { return SetLoudness(value, o.sound.loudness_target); }},
+      {"mono", 0, nullptr, flag(o.sound.mono)},
       {"break", 0, "frame numbers, e.g. --break 100,250",
        [&o](const std::string& value) {
          if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
@@ -485,6 +515,21 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
   return plan;
 }
 
+constexpr char kConvertedSound[] = "the converted sound";
+
+// What the loudness measurement found and what was done about it, for the summary.
+std::string LevelDescription(const AudioConversion& c, const SoundOptions& options) {
+  std::string text = options.mono ? ", mixed to mono" : "";
+  if (c.player_format) return text + ", already 8-bit 17640 Hz: samples kept as they are";
+  if (std::isnan(options.loudness_target)) return text + ", at its own level";
+  char part[160];
+  if (!(c.input_loudness > -69)) return text + ", too quiet to measure, at its own level";
+  std::snprintf(part, sizeof part, ", %.1f LUFS %s %.1f dB to %.1f LUFS%s", c.input_loudness,
+                c.gain_db >= 0 ? "raised" : "lowered", std::fabs(c.gain_db), c.input_loudness + c.gain_db,
+                c.limited ? ", peaks limited" : "");
+  return text + part;
+}
+
 double SoundSeconds(uint64_t bytes) { return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels); }
 
 // The sound the filter reads: as given, converted from another file, converted from
@@ -514,20 +559,24 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   };
   // Sound past the last record that may be written is never heard.
   const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
-  temp.Create(plan.directory, ".trackloom-sound-", ".wav");
+  temp.CreateUnnamed(plan.directory, ".trackloom-sound-", ".wav");
   AudioConversion converted;
   if (plan.audio_file) {
-    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, temp.path(), progress);
+    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, o.sound, temp.path(), kConvertedSound,
+                             progress);
   } else if (!o.generated) {
-    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, temp.path(), progress);
+    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, o.sound,
+                             temp.path(), kConvertedSound, progress);
   } else if (!o.generated_sound.empty()) {
-    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, temp.path(), progress);
+    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, o.sound, temp.path(), kConvertedSound,
+                             progress);
   }
   status.Finish();
   if (converted.stopped) return std::nullopt;
   if (converted.has_audio) {
     audio.path = temp.path();
     audio.description = plan.audio_file ? "converted from '" + *plan.audio_file + "'" : "converted from the input";
+    audio.description += LevelDescription(converted, o.sound);
     audio.seconds = SoundSeconds(converted.data_bytes);
     return audio;
   }
@@ -549,13 +598,16 @@ struct RenderOutcome {
   bool warned_disc = false;  // the disc-time warning was given beforehand
   int64_t last_source_frame = -1;
   std::vector<int> breaks_past_the_end;  // of the command line's, when the input was read to its end
+  int32_t tracks_opened = 0;  // the filter's count: the number of the last track it opened
+  std::vector<std::string> removed;  // tracks of an earlier encode removed afterwards
 };
 
-void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, bool interrupted) {
+void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64_t pictures, bool interrupted) {
   if (o.quiet) return;
   if (!video.read_error().empty() && !interrupted) {
-    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s); the tracks end there\n", o.input.c_str(),
-                 video.read_error().c_str());
+    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
+                 "tracks end there\n", o.input.c_str(), video.read_error().c_str(), static_cast<long long>(pictures),
+                 FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond).c_str());
   }
   const GapReport& gaps = video.gaps();
   if (gaps.count > 0) {
@@ -603,20 +655,34 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
       if (f > outcome.last_source_frame) outcome.breaks_past_the_end.push_back(f);
     }
   }
-  NoteReadingProblems(o, video, outcome.interrupted);
+  NoteReadingProblems(o, video, outcome.report.frames_run, outcome.interrupted);
+  outcome.tracks_opened = session.TracksOpened();
   // A record the disk could not take is taken back by the filter itself, so the
   // tracks on disk are whole files here.
   outcome.tracks = before.WrittenSince(plan.directory);
   return outcome;
 }
 
-// Why the encode failed, in the user's terms; empty when it did not.
+// Why the encode failed, in the user's terms; empty when it did not. The filter's own
+// message comes first, as it stands; then which file, and the system's reason.
 std::string ExplainFailure(const EncodeOptions& o, const std::string& directory, const RenderOutcome& r) {
-  if (!r.report.errors.empty()) return r.report.errors.front();  // the filter's own message, as it stands
+  const std::string complete = r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
+  if (!r.report.errors.empty()) {
+    const std::string& message = r.report.errors.front();
+    if (message == "Failed to create output file") {
+      const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
+      return message + ": cannot write '" + path + "': " + DescribeWriteError(path, WaveFile::LastError()) +
+             complete;
+    }
+    if (message == "Failed to open audio file") {
+      return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
+    }
+    return message;
+  }
   if (r.report.failed_frame) {
-    const TrackFileInfo* last = r.tracks.empty() ? nullptr : &r.tracks.back();
-    return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + (last ? last->path : directory) +
-           "' failed: " + WriteFailureReason(directory, last) + "; the tracks written so far are complete";
+    const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
+    return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + path +
+           "' failed: " + WriteFailureReason(path) + complete;
   }
   if (r.source_failure) return *r.source_failure + "; the tracks written so far are complete";
   if (!r.report.ok && !r.interrupted) return "the render ended with a failure the filter did not explain";
@@ -653,7 +719,9 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   for (int f : r.breaks_past_the_end) json.Integer(f);
   json.EndArray();
   json.Key("over_disc_limit").Bool(totals.disc_seconds > plan.disc_limit).Key("interrupted").Bool(r.interrupted);
-  json.Key("ok").Bool(failure.empty() && !r.interrupted);
+  json.Key("ok").Bool(failure.empty() && !r.interrupted).Key("removed").BeginArray();
+  for (const std::string& name : r.removed) json.String(name);
+  json.EndArray();
   if (!failure.empty()) json.Key("error").String(failure);
   json.EndObject();
   std::fputc('\n', stdout);
@@ -680,6 +748,11 @@ void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
   std::printf("Disc time: %s of %g minute%s.\n", FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes,
               o.disc_minutes == 1 ? "" : "s");
+  if (!r.removed.empty()) {
+    std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(), r.removed.size() == 1 ? "" : "s");
+    for (const std::string& name : r.removed) std::printf(" %s", name.c_str());
+    std::printf("\n");
+  }
 }
 
 // The failure or the interrupt, then the summary, and the exit status they give.
@@ -708,6 +781,42 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
   if (!failure.empty()) return 1;
   if (r.interrupted) return InterruptedExitStatus();
   return 0;
+}
+
+// A directory that already holds tracks is refused without --overwrite: the tracks of
+// two films would otherwise end up on one disc.
+void CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
+  const std::vector<int> existing = TrackNumbersIn(directory);
+  if (!existing.empty() && !o.overwrite) {
+    throw CliError("'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
+                   " from an earlier encode; give --overwrite to replace them, or give another directory");
+  }
+}
+
+// With --overwrite, the directory's tracks past the new last one belong to another
+// encode; once this one has written any, they go.
+std::vector<std::string> RemoveEarlierTracks(const EncodeOptions& o, const std::string& directory,
+                                             const RenderOutcome& r, int last_number) {
+  std::vector<std::string> removed;
+  if (!o.overwrite || r.tracks.empty()) return removed;
+  for (int n : TrackNumbersIn(directory)) {
+    if (n <= last_number) continue;
+    const std::string name = TrackFileName(n);
+    if (unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
+  }
+  return removed;
+}
+
+// Sound used as it is may be cut short by someone else while the encode reads it: the
+// tracks are then silent from where it ended. Empty when it was not.
+std::string SoundCutShort(const AudioPlan& audio, const struct stat& before, const RenderOutcome& r) {
+  struct stat after {};
+  if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
+  const double ended = SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
+  const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
+  if (ended >= rendered || ended >= audio.seconds) return "";
+  return "the sound file '" + audio.path + "' was cut short while encoding: it ended at " + FormatDuration(ended) +
+         "; the rest is silent";
 }
 
 // A directory of its own inside the output directory, where the filter writes the
@@ -750,11 +859,19 @@ void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& directory, 
   }
 }
 
-// Encodes o.input; its tracks are numbered from first_number and their paths added to written.
-int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::vector<std::string>& written) {
+// Encodes o.input; its tracks are numbered from first_number and their paths added to
+// written. The first input of a run takes the lock on the output directory, held in
+// lock until the run ends.
+int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::vector<std::string>& written,
+               std::unique_ptr<OutputDirectoryLock>& lock) {
   FilterSession session;
   EncodePlan plan = PlanEncode(o, session);
   PrepareOutputDirectory(plan.directory);
+  if (lock == nullptr) {
+    // A second encode into the same directory would mix its tracks with these.
+    lock = std::make_unique<OutputDirectoryLock>(plan.directory);
+    CheckForEarlierTracks(o, plan.directory);
+  }
   std::optional<StagingDirectory> staging;
   const std::string directory = plan.directory;
   if (first_number > 1) {
@@ -767,21 +884,25 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::ve
     throw CliError("the sound file path is too long for the filter (at most " + std::to_string(kMaxPathLength) +
                    " characters): " + audio->path);
   }
+  struct stat sound_before {};
+  const bool sound_as_is = !audio->path.empty() && audio->path == plan.audio_file.value_or("") &&
+                           stat(audio->path.c_str(), &sound_before) == 0;
   RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
-  // Explained while the converted sound still takes its room: a full disk is told
-  // by the free space left.
-  const std::string failure = ExplainFailure(o, plan.directory, outcome);
+  std::string failure = ExplainFailure(o, plan.directory, outcome);
   temp.Remove();
+  if (failure.empty() && sound_as_is) failure = SoundCutShort(*audio, sound_before, outcome);
   if (staging) {
     NumberOn(outcome.tracks, directory, first_number);
     plan.directory = directory;
   }
   for (const TrackFileInfo& t : outcome.tracks) written.push_back(t.path);
+  outcome.removed = RemoveEarlierTracks(o, directory, outcome, static_cast<int>(written.size()));
   return Report(o, plan, *audio, outcome, failure);
 }
 
 // Encodes one input; the exit status.
-int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>& written) {
+int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>& written,
+              std::unique_ptr<OutputDirectoryLock>& lock) {
   TempFile temp;
   // A failure while a stop was asked for is most likely the stop itself (blocking
   // reads give up once it is asked), so it is reported as the interrupt.
@@ -792,7 +913,7 @@ int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>
   };
   int status;
   try {
-    status = EncodeWith(o, temp, first_number, written);
+    status = EncodeWith(o, temp, first_number, written, lock);
   } catch (const BadOptionError& e) {
     status = BadOption(e.what());
   } catch (const CliError& e) {
@@ -829,10 +950,11 @@ int Encode(const EncodeOptions& o) {
     }
   }
   std::vector<std::string> written;
+  std::unique_ptr<OutputDirectoryLock> lock;
   for (const std::string& input : inputs) {
     EncodeOptions one = o;
     one.input = input;
-    const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written);
+    const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written, lock);
     if (status != 0) return status;  // later inputs are not encoded after a failure or Ctrl-C
   }
   if (o.disc.name.empty()) return 0;

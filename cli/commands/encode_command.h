@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/commands/disc_command.h"
+#include "cli/ffmpeg/audio_convert.h"
 #include "cli/ffmpeg/video_source.h"
 
 namespace trackloom::cli {
@@ -23,9 +24,12 @@ struct EncodeOptions {
   bool generated = false;
   std::string generated_sound;
   std::optional<std::string> output_directory;
+  // Track files already in the directory are replaced rather than refused.
+  bool overwrite = false;
   PictureOptions pictures;
   std::optional<std::string> audio_file;
   bool no_audio = false;
+  SoundOptions sound;
   std::vector<int> break_frames;         // every --break, as given
   std::vector<double> break_times;       // --break-at, in seconds
   bool break_at_chapters = false;        // --break-at chapters

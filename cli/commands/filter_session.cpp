@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "cli/common/cli_error.h"
+#include "core/instance_state.h"
 #include "host/filter_module.h"
 #include "runner/script_line.h"
 
@@ -71,6 +72,14 @@ FilterSettings FilterSession::Settings() {
     // Reported below with the line itself.
   }
   throw CliError("the filter's settings line cannot be read back: " + line);
+}
+
+}  // namespace trackloom::cli
+
+namespace trackloom::cli {
+
+int32_t FilterSession::TracksOpened() {
+  return static_cast<const InstanceState*>(instance_->data())->track_counter;
 }
 
 }  // namespace trackloom::cli

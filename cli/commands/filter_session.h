@@ -40,6 +40,8 @@ class FilterSession {
   // The filter's script line, and the settings it states.
   std::string ScriptString();
   FilterSettings Settings();
+  // The number of the last track the filter opened in its latest encode (0: none).
+  int32_t TracksOpened();
 
  private:
   runner::Editor editor_{runner::RaiseErrorMode::kRecordAndThrow};

@@ -14,6 +14,7 @@
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
+#include "cli/tracks/track_repair.h"
 #include "cli/commands/track_tools.h"
 #include "cli/tracks/disc_image.h"
 #include "core/track_format.h"
@@ -68,7 +69,7 @@ std::string AudioSummary(const TrackReport& r) {
   return text;
 }
 
-void PrintText(std::FILE* out, const std::string& file, const TrackReport& r) {
+void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
   if (r.valid()) {
     std::fprintf(out, "%s: valid track\n", Printable(file).c_str());
   } else {
@@ -117,9 +118,14 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r) {
       std::fprintf(out, "    ... and %llu more\n", U(r.problem_count - r.problems.size()));
     }
   }
+  if (repair.possible) {
+    std::fprintf(out, "  repair       never finished; trackloom repair \"%s\" cuts it to its %llu whole "
+                      "records and writes its size fields\n",
+                 file.c_str(), U(repair.records));
+  }
 }
 
-void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r) {
+void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
   const TrackWavFields& w = r.wav;
   json.BeginObject().Path("file", file).Key("readable").Bool(!r.read_failed);
   if (r.read_failed) {
@@ -145,6 +151,7 @@ void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r) 
   json.Key("video_seconds").Fixed(r.video_seconds(), 3).Key("disc_seconds").Fixed(r.disc_seconds(), 3);
   json.Key("records_with_sound").Unsigned(r.records_with_sound);
   json.Key("audio").String(r.record_count == 0 ? "none" : (r.records_with_sound > 0 ? "sound" : "silence"));
+  json.Key("repairable").Bool(repair.possible);
   json.Key("problem_count").Unsigned(r.problem_count).Key("problems").BeginArray();
   for (const TrackProblem& p : r.problems) {
     json.BeginObject().Key("offset").Unsigned(p.offset).Key("what").String(p.what).EndObject();
@@ -314,14 +321,15 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     const int file_status = report.read_failed ? 2 : (report.valid() ? 0 : 1);
     if (file_status > status) status = file_status;
+    const RepairPlan repair = PlanRepair(report);
 
     if (json) {
-      PrintJson(json_out, file, report);
+      PrintJson(json_out, file, report, repair);
     } else if (source == nullptr) {
       PrintError(err, file + ": " + report.read_error);
     } else {
       if (i > 0) std::fputc('\n', out);
-      PrintText(out, file, report);
+      PrintText(out, file, report, repair);
       if (report.read_failed) {
         PrintError(err, file + ": " + report.read_error);
       }

@@ -10,6 +10,7 @@ int RunInspect(int argc, char** argv);
 int RunDecode(int argc, char** argv);
 int RunDisc(int argc, char** argv);
 int RunPlay(int argc, char** argv);
+int RunRepair(int argc, char** argv);
 }  // namespace trackloom::cli
 
 // The table main() dispatches from; a line is added with the command that needs it.
@@ -19,6 +20,7 @@ int RunPlay(int argc, char** argv);
   {"configure", "Edit saved filter settings in the filter's dialog", trackloom::cli::RunConfigure}, \
   {"inspect", "Check track files and report every problem with its byte offset", trackloom::cli::RunInspect}, \
   {"decode", "Turn a track back into pictures (PNG), sound (WAV), a contact sheet or a video", trackloom::cli::RunDecode}, \
+  {"repair", "Mend tracks an encode never finished (killed, power cut): cut to whole records", trackloom::cli::RunRepair}, \
   {"disc", "Put track files on a disc image (BIN/CUE/TOC) to burn, in the order a player needs", trackloom::cli::RunDisc}, \
   {"play", "Play tracks in a window as the player shows them, with their sound", trackloom::cli::RunPlay}, \
   {"help", "Show this help", nullptr},

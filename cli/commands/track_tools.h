@@ -8,5 +8,6 @@ namespace trackloom::cli {
 
 int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err);
 int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err);
+int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 }  // namespace trackloom::cli

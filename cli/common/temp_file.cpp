@@ -1,5 +1,7 @@
 #include "cli/common/temp_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,22 +12,50 @@
 
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
+#include "cli/common/output_file.h"
 
 namespace trackloom::cli {
+
+namespace {
+
+// mkostemps() on directory/prefixXXXXXXsuffix: the descriptor, and the name in *path.
+int CreateNamed(const std::string& directory, const std::string& prefix, const std::string& suffix,
+                std::string* path) {
+  std::string pattern = directory + "/" + prefix + "XXXXXX" + suffix;
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  if (fd < 0) throw CliError("cannot create a file in '" + directory + "': " + DescribeError(errno));
+  *path = name.data();
+  return fd;
+}
+
+}  // namespace
 
 void TempFile::Create(const std::string& directory, const std::string& prefix,
                       const std::string& suffix) {
   Remove();
-  std::string pattern = directory + "/" + prefix + "XXXXXX" + suffix;
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemps(name.data(), static_cast<int>(suffix.size()));
-  if (fd < 0) {
-    throw CliError("cannot create a file in '" + directory + "': " + std::strerror(errno));
-  }
-  close(fd);
-  path_ = name.data();
+  ::close(CreateNamed(directory, prefix, suffix, &path_));
   SetTempFileForHardExit(path_.c_str());
+}
+
+void TempFile::CreateUnnamed(const std::string& directory, const std::string& prefix,
+                             const std::string& suffix) {
+  Remove();
+  struct stat info {};
+  if (::stat("/proc/self/fd", &info) != 0) {
+    Create(directory, prefix, suffix);
+    return;
+  }
+  int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string name;
+    fd = CreateNamed(directory, prefix, suffix, &name);
+    ::unlink(name.c_str());
+  }
+  fd_ = fd;
+  path_ = "/proc/self/fd/" + std::to_string(fd);
 }
 
 void TempFile::Keep(const std::string& final_path) {
@@ -39,8 +69,13 @@ void TempFile::Keep(const std::string& final_path) {
 
 void TempFile::Remove() {
   if (path_.empty()) return;
-  unlink(path_.c_str());
-  SetTempFileForHardExit(nullptr);
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  } else {
+    ::unlink(path_.c_str());
+    SetTempFileForHardExit(nullptr);
+  }
   path_.clear();
 }
 

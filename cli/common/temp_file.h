@@ -1,6 +1,9 @@
-// A temporary file that is removed when the command ends, however it ends: by the
-// destructor on every ordinary path, and by the interrupt handler when a second
-// Ctrl-C gives up at once.
+// A temporary file that does not outlive the command. A named one is removed by the
+// destructor on every ordinary path, and by the interrupt handler when a second Ctrl-C
+// gives up at once. An unnamed one vanishes however the command ends, even killed: it
+// has no name from the start (it lives in its directory, on the same disk as the
+// work, only while the command holds it open), and path() reaches it through
+// /proc/self/fd.
 #pragma once
 
 #include <string>
@@ -14,17 +17,23 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  // Creates an empty file named after pattern_prefix, with a unique part and suffix,
-  // inside directory. Throws CliError when it cannot be created.
+  // Creates an empty file named prefix, a unique part and suffix inside directory.
+  // Throws CliError when it cannot be created.
   void Create(const std::string& directory, const std::string& prefix, const std::string& suffix);
+  // Creates an empty file without a name inside directory; where the system cannot
+  // reach such a file by a path, a named one as Create() makes.
+  void CreateUnnamed(const std::string& directory, const std::string& prefix, const std::string& suffix);
   void Remove();
-  // Renames the file to final_path, replacing what is there, and stops looking after
-  // it. Throws CliError when the rename fails (the file is then still removed later).
+  // Renames a named file to final_path, replacing what is there, and stops looking
+  // after it. Throws CliError when the rename fails (the file is then still removed
+  // later).
   void Keep(const std::string& final_path);
+  // What to open the file by while it exists.
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
+  int fd_ = -1;  // holds an unnamed file
 };
 
 }  // namespace trackloom::cli

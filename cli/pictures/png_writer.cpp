@@ -2,8 +2,11 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "cli/common/output_file.h"
 
 namespace trackloom::cli {
 
@@ -15,9 +18,21 @@ bool WriteRgbPng(const std::string& path, int width, int height, const uint8_t* 
   image.width = static_cast<png_uint_32>(width);
   image.height = static_cast<png_uint_32>(height);
   image.format = PNG_FORMAT_RGB;
-  const int ok = png_image_write_to_file(&image, path.c_str(), 0, rgb, width * 3, nullptr);
-  if (!ok) {
-    *error = image.message[0] != '\0' ? image.message : "libpng could not write the file";
+  int open_error = 0;
+  std::FILE* file = OpenOutputStream(path, &open_error);
+  if (file == nullptr) {
+    *error = DescribeWriteError(path, open_error);
+    return false;
+  }
+  const int ok = png_image_write_to_stdio(&image, file, 0, rgb, width * 3, nullptr);
+  const int write_error = std::ferror(file) ? errno : 0;
+  const bool closed = std::fclose(file) == 0;
+  if (!ok || !closed) {
+    if (write_error != 0 || !closed) {
+      *error = DescribeWriteError(path, write_error != 0 ? write_error : errno);
+    } else {
+      *error = image.message[0] != '\0' ? image.message : "libpng could not write the file";
+    }
     png_image_free(&image);
     std::remove(path.c_str());  // no half-written picture is left behind
     return false;

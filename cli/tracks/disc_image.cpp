@@ -508,7 +508,8 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
   return fail("has no data chunk");
 }
 
-std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error) {
+std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error,
+                                       SheetKind kind) {
   std::ifstream in(sheet, std::ios::binary);
   if (!in) {
     *error = "cannot open '" + sheet + "': " + std::strerror(errno);
@@ -528,7 +529,7 @@ std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* er
   }
   DiscImage image;
   image.sheet = sheet;
-  if (EndsWith(sheet, ".cue")) {
+  if (kind == SheetKind::kCue || (kind == SheetKind::kByName && EndsWith(sheet, ".cue"))) {
     CueReader reader(sheet, image);
     for (size_t i = 0; i < lines.size(); ++i) {
       if (!reader.Line(Words(lines[i], false), static_cast<int>(i + 1), error)) return std::nullopt;

@@ -77,7 +77,9 @@ struct DiscImage {
 // Relative file names are taken from the sheet's directory, and every file is checked
 // to be there and long enough. Nothing, with the reason in *error (naming the line),
 // when it cannot be read or describes anything but audio tracks.
-std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error);
+enum class SheetKind { kByName, kCue, kToc };
+std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error,
+                                       SheetKind kind = SheetKind::kByName);
 
 // True when path names a disc image by its extension (.cue or .toc, any case).
 bool IsDiscImageName(const std::string& path);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/common/byte_order.h"
+#include "cli/common/output_file.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -15,8 +16,6 @@ constexpr uint16_t kSoundBits = kSoundBitsPerSample;
 constexpr int kHeaderSize = kWaveHeaderSize;
 // Both size fields are 32-bit: the data may not pass 4 GiB less the header.
 constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - (kHeaderSize - 8);
-
-std::string Reason() { return std::strerror(errno); }
 
 }  // namespace
 
@@ -42,15 +41,16 @@ SoundWavWriter::~SoundWavWriter() {
 
 bool SoundWavWriter::Open(const std::string& path, std::string* error) {
   path_ = path;
-  file_ = std::fopen(path.c_str(), "wb");
+  int open_error = 0;
+  file_ = OpenOutputStream(path, &open_error);
   if (file_ == nullptr) {
-    *error = "cannot create " + path + ": " + Reason();
+    *error = "cannot create " + path + ": " + DescribeWriteError(path, open_error);
     return false;
   }
   uint8_t header[kHeaderSize];
   MakeSoundWavHeader(0, header);
   if (std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
-    *error = "cannot write " + path + ": " + Reason();
+    *error = "cannot write " + path + ": " + DescribeWriteError(path, errno);
     return false;
   }
   return true;
@@ -62,7 +62,7 @@ bool SoundWavWriter::Append(const uint8_t* samples, size_t count, std::string* e
     return false;
   }
   if (std::fwrite(samples, 1, count, file_) != count) {
-    *error = "cannot write " + path_ + ": " + Reason();
+    *error = "cannot write " + path_ + ": " + DescribeWriteError(path_, errno);
     return false;
   }
   data_bytes_ += count;
@@ -74,11 +74,11 @@ bool SoundWavWriter::Finish(std::string* error) {
   MakeSoundWavHeader(static_cast<uint32_t>(data_bytes_), header);
   const bool ok = std::fseek(file_, 0, SEEK_SET) == 0 &&
                   std::fwrite(header, 1, sizeof header, file_) == sizeof header;
-  const std::string reason = ok ? "" : Reason();
+  const int reason = ok ? 0 : errno;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   if (!ok || !closed) {
-    *error = "cannot finish " + path_ + ": " + (ok ? Reason() : reason);
+    *error = "cannot finish " + path_ + ": " + DescribeWriteError(path_, ok ? errno : reason);
     return false;
   }
   return true;

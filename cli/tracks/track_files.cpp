@@ -1,10 +1,20 @@
 #include "cli/tracks/track_files.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "cli/common/cli_error.h"
 
 namespace trackloom::cli {
 double DiscSeconds(int64_t records, int64_t tracks) {
@@ -49,6 +59,73 @@ std::vector<TrackFileInfo> TrackFileSnapshot::WrittenSince(const std::string& di
     tracks.push_back(t);
   }
   return tracks;
+}
+
+std::vector<int> TrackNumbersIn(const std::string& directory) {
+  std::vector<int> numbers;
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return numbers;
+  static constexpr char kPrefix[] = "VDN Track ";
+  static constexpr char kSuffix[] = ".wav";
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    const size_t prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
+    if (name.size() < prefix + 2 + suffix || name.compare(0, prefix, kPrefix) != 0 ||
+        name.compare(name.size() - suffix, suffix, kSuffix) != 0) {
+      continue;
+    }
+    const std::string digits = name.substr(prefix, name.size() - prefix - suffix);
+    if (digits.size() > 4 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;
+    }
+    const int number = std::stoi(digits);
+    if (TrackFileName(number) == name) numbers.push_back(number);
+  }
+  ::closedir(dir);
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+namespace {
+
+// The process holding a lock on the file, from the kernel's list of locks:
+//   "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF" (major:minor:inode in hex:hex:decimal).
+long LockHolder(const struct stat& file) {
+  std::ifstream locks("/proc/locks");
+  char wanted[64];
+  std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
+                static_cast<unsigned long long>(file.st_ino));
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, pid, where;
+    fields >> number >> kind;
+    if (kind == "->") fields >> kind;  // a process waiting for the lock
+    fields >> mode >> access >> pid >> where;
+    if (kind == "FLOCK" && where == wanted) return std::strtol(pid.c_str(), nullptr, 10);
+  }
+  return 0;
+}
+
+}  // namespace
+
+OutputDirectoryLock::OutputDirectoryLock(const std::string& directory) {
+  fd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+  const int error = errno;
+  struct stat info {};
+  const long holder = error == EWOULDBLOCK && ::fstat(fd_, &info) == 0 ? LockHolder(info) : 0;
+  ::close(fd_);
+  fd_ = -1;
+  if (error != EWOULDBLOCK) return;
+  throw CliError("another encode" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+                 " is writing tracks into '" + directory +
+                 "'; wait until it ends, or give another directory");
+}
+
+OutputDirectoryLock::~OutputDirectoryLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace trackloom::cli

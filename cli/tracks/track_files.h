@@ -65,5 +65,24 @@ class TrackFileSnapshot {
   std::vector<Stamp> stamps_;
 };
 
+// The numbers of the track files ("VDN Track NN.wav") in a directory, ascending.
+std::vector<int> TrackNumbersIn(const std::string& directory);
+
+// An encode's claim on its output directory for as long as it runs: an advisory
+// lock (flock) on the directory itself, so a second encode into it is refused and
+// nothing is left on disk however the first one ends.
+class OutputDirectoryLock {
+ public:
+  // Throws CliError, naming the process that holds the lock where the system says,
+  // when another encode has the directory. Where the file system has no such locks,
+  // the encode goes on without one.
+  explicit OutputDirectoryLock(const std::string& directory);
+  ~OutputDirectoryLock();
+  OutputDirectoryLock(const OutputDirectoryLock&) = delete;
+  OutputDirectoryLock& operator=(const OutputDirectoryLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace trackloom::cli

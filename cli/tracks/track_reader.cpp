@@ -365,7 +365,9 @@ bool MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
 }
 
 std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO would otherwise hold the open until a writer comes; it is
+  // refused below like anything else that is not a regular file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     *error = std::strerror(errno);
     return nullptr;
@@ -377,7 +379,9 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
     return nullptr;
   }
   if (!S_ISREG(info.st_mode)) {
-    *error = S_ISDIR(info.st_mode) ? "it is a directory" : "it is not a regular file";
+    *error = S_ISDIR(info.st_mode)    ? "it is a directory"
+             : S_ISFIFO(info.st_mode) ? "it is a FIFO, not a regular file"
+                                      : "it is not a regular file";
     ::close(fd);
     return nullptr;
   }

@@ -1,0 +1,97 @@
+// trackloom repair: mends tracks whose writer never finished them (killed, or a power
+// cut): cut back to the last whole record, with size fields that say so.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands/subcommands.h"
+#include "cli/commands/track_tools.h"
+#include "cli/common/arguments.h"
+#include "cli/common/duration.h"
+#include "cli/tracks/track_reader.h"
+#include "cli/tracks/track_repair.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: trackloom repair [--dry-run] TRACK...\n"
+    "\n"
+    "Mends track files that were never finished: an encode that was killed, or a\n"
+    "power cut, leaves the track it was writing with size fields of 0 and perhaps\n"
+    "part of a record at its end, and players and 'trackloom inspect' refuse it.\n"
+    "repair cuts such a track back to its last whole record and writes its size\n"
+    "fields, and says what it did. A valid track is left as it is; a file with any\n"
+    "other damage (not a track, a changed header or lead-in, a record that does not\n"
+    "start with a record header) is refused and left alone.\n"
+    "\n"
+    "Options:\n"
+    "  --dry-run   say what would be done, change nothing\n"
+    "  -h, --help  show this help\n"
+    "\n"
+    "Exit status: 0 every file a valid track afterwards, 1 a file refused or not\n"
+    "changed (one line on stderr says why), 2 bad options or a file that cannot be\n"
+    "read.\n"
+    "\n"
+    "Example:\n"
+    "  trackloom repair tracks/*.wav\n";
+
+unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+}  // namespace
+
+int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  bool dry_run = false;
+  const std::vector<Option> table = {
+      {"dry-run", 0, nullptr,
+       [&dry_run](const std::string&) {
+         dry_run = true;
+         return std::string();
+       }},
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  if (line.exit_status) return *line.exit_status;
+  if (line.operands.empty()) return UsageError(err, "repair", "no track file given");
+
+  int status = 0;
+  for (const std::string& file : line.operands) {
+    std::string error;
+    std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
+    if (source == nullptr) {
+      std::fprintf(err, "trackloom: %s: cannot open: %s\n", file.c_str(), error.c_str());
+      status = std::max(status, 2);
+      continue;
+    }
+    const TrackReport report = InspectTrack(*source, {});
+    source.reset();
+    const RepairPlan plan = PlanRepair(report);
+    if (!plan.needed) {
+      std::fprintf(out, "%s: a valid track of %llu records; left as it is\n", file.c_str(), U(report.record_count));
+      continue;
+    }
+    if (!plan.possible) {
+      std::fprintf(err, "trackloom: %s: not a track this can mend (%s; see 'trackloom inspect'); left alone\n",
+                   file.c_str(), plan.refusal.c_str());
+      status = std::max(status, 1);
+      continue;
+    }
+    if (!dry_run && !RepairTrack(file, plan, &error)) {
+      std::fprintf(err, "trackloom: %s: cannot repair: %s\n", file.c_str(), error.c_str());
+      status = std::max(status, 1);
+      continue;
+    }
+    std::string cut;
+    if (plan.cut_bytes > 0) cut = "cut off the last " + std::to_string(plan.cut_bytes) + " bytes (an unfinished record), ";
+    std::fprintf(out, "%s: %s%ssize fields set for %llu records (%s of video)\n", file.c_str(),
+                 dry_run ? "would be repaired: " : "repaired: ", cut.c_str(), U(plan.records),
+                 FormatDuration(static_cast<double>(plan.records) / 18.0, 2).c_str());
+  }
+  return status;
+}
+
+int RunRepair(int argc, char** argv) { return RepairMain(argc, argv, stdout, stderr); }
+
+}  // namespace trackloom::cli

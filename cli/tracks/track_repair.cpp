@@ -1,0 +1,88 @@
+#include "cli/tracks/track_repair.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "cli/common/byte_order.h"
+#include "cli/common/output_file.h"
+#include "core/track_format.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+bool TrackHeaderFields(const TrackWavFields& w) {
+  // Every header field but the two sizes, as a track's header has it.
+  return std::memcmp(w.riff_tag, "RIFF", 4) == 0 && std::memcmp(w.wave_tag, "WAVE", 4) == 0 &&
+         std::memcmp(w.fmt_tag, "fmt ", 4) == 0 && w.fmt_size == 16 && w.format == 1 &&
+         w.channels == kTrackChannels && w.sample_rate == static_cast<uint32_t>(kTrackSampleRate) &&
+         w.byte_rate == 176400 && w.block_align == 4 && w.bits_per_sample == kTrackBitsPerSample &&
+         std::memcmp(w.data_tag, "data", 4) == 0;
+}
+
+}  // namespace
+
+RepairPlan PlanRepair(const TrackReport& r) {
+  RepairPlan plan;
+  plan.needed = !r.valid();
+  if (!plan.needed) return plan;
+  if (r.read_failed) {
+    plan.refusal = r.read_error;
+  } else if (!r.header_complete || !TrackHeaderFields(r.wav)) {
+    plan.refusal = "its WAV header is not a track's";
+  } else if (r.first_record != kFirstRecordOffset || r.lead_in_nonzero != 0) {
+    plan.refusal = "its lead-in is not a track's";
+  } else if (r.bad_header_records != 0) {
+    plan.refusal = std::to_string(r.bad_header_records) + " of its records do not start with a record header";
+  } else if (r.record_count == 0) {
+    plan.refusal = "it holds no whole record";
+  }
+  if (!plan.refusal.empty()) return plan;
+  // Both size fields are 32-bit: records past what they can describe are cut too.
+  plan.records = std::min<uint64_t>(r.record_count, (kMaxTrackLength - kFirstRecordOffset) / kFrameRecordSize);
+  plan.length = kFirstRecordOffset + plan.records * kFrameRecordSize;
+  plan.cut_bytes = r.file_length - plan.length;
+  plan.possible = true;
+  return plan;
+}
+
+bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *error = DescribeWriteError(path, errno);
+    return false;
+  }
+  struct stat info {};
+  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (!ok) {
+    *error = DescribeWriteError(path, kNotRegularFile);
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The filter holds every track it writes locked.
+    *error = errno == EWOULDBLOCK ? "another program is writing it (an encode still running?)"
+                                  : DescribeError(errno);
+    ok = false;
+  } else if (static_cast<uint64_t>(info.st_size) < plan.length) {
+    *error = "it changed while it was checked";
+    ok = false;
+  } else {
+    uint8_t riff_size[4], data_size[4];
+    PutLe32(riff_size, static_cast<uint32_t>(plan.length - 8));                // file length - 8
+    PutLe32(data_size, static_cast<uint32_t>(plan.length - kWaveHeaderSize));  // file length - 44
+    ok = ::ftruncate(fd, static_cast<off_t>(plan.length)) == 0 && ::pwrite(fd, riff_size, 4, 4) == 4 &&
+         ::pwrite(fd, data_size, 4, 40) == 4 && ::fsync(fd) == 0;
+    if (!ok) *error = DescribeError(errno);
+  }
+  if (::close(fd) != 0 && ok) {
+    *error = DescribeError(errno);
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace trackloom::cli

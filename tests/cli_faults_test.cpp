@@ -1,0 +1,237 @@
+// The command under faults: planted links, a busy or stale output directory, a full
+// disk, a file-size limit, a killed encode, a FIFO, bytes that are no track. After
+// each: the exit status and message, every track in the directory valid, no
+// temporary file left, and nothing outside the directory changed.
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "tests/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+constexpr uint64_t kPage = 4096;
+constexpr uint64_t kFirstRecord = 2092;
+constexpr uint64_t kRecordBytes = 19600;
+
+// What one case works in: DIR (on a small disk of its own where one could be
+// mounted), a directory beside it that must stay as it is, and shared clips.
+struct Scene {
+  Scene(const TempDir& c, std::string r, std::string d, std::string o)
+      : clips(c), root(std::move(r)), dir(std::move(d)), outside(std::move(o)) {}
+  const TempDir& clips;
+  std::string root;
+  std::string dir;
+  std::string outside;
+  pid_t running = 0;  // an encode started by the case, reading from a pipe
+  std::unique_ptr<std::ofstream> pipe;  // held open, so that the encode waits for more
+  std::string clip(const std::string& name) const { return clips.File(name); }
+  std::string track(int n) const { return dir + "/" + TrackFileName(n); }
+};
+
+// A tmpfs of a given size, where the tests may mount one (as root); unmounted on
+// destruction. mounted() is false elsewhere.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& at, uint64_t bytes) : at_(at) {
+    std::filesystem::create_directories(at);
+    const std::string options = "size=" + std::to_string(bytes);
+    mounted_ = geteuid() == 0 && mount("trackloom-test", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                                       options.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(at_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string at_;
+  bool mounted_ = false;
+};
+
+void Encode(const Scene& s, const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"encode", s.clip("clip.mkv"), "-o", s.dir, "--quiet"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const CommandResult r = RunTrackloom(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+// Starts an encode from a pipe and waits until track n holds more than records
+// records; it then waits for more input, holding DIR.
+void StartEncodeFromPipe(Scene& s, const std::vector<std::string>& extra, int n, uint64_t records) {
+  const std::string pipe = s.root + "/pipe.nut";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::vector<std::string> args = {"encode", pipe, "-o", s.dir, "--quiet"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  s.running = StartTrackloom(args, s.root);
+  s.pipe = std::make_unique<std::ofstream>(pipe, std::ios::binary);
+  const std::vector<uint8_t> clip = ReadFileBytes(s.clip("raw.nut"));
+  s.pipe->write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size() / 2));
+  s.pipe->flush();
+  for (int i = 0; i < 1000; ++i) {
+    struct stat st {};
+    if (stat(s.track(n).c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) > kFirstRecord + records * kRecordBytes) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  FAIL() << "the encode did not reach track " << n;
+}
+
+void StopEncode(Scene& s, int signal_number) {
+  if (s.running == 0) return;
+  kill(s.running, signal_number);
+  s.pipe.reset();
+  WaitFor(s.running, s.root);
+  s.running = 0;
+}
+
+std::string Snapshot(const std::string& dir) {
+  std::string all;
+  for (const std::string& name : ListDirectory(dir)) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(dir + "/" + name);
+    all += name + ":" + std::string(bytes.begin(), bytes.end()) + "\n";
+  }
+  return all;
+}
+
+TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
+  TempDir clips;
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x90:rate=18:duration=3", "-f", "lavfi", "-i", "sine=duration=3",
+          "-c:v", "ffv1", "-c:a", "pcm_s16le", clips.File("clip.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=144x80:rate=18:duration=4", "-c:v", "rawvideo", "-pix_fmt", "bgra",
+          clips.File("raw.nut")});
+  Ffmpeg({"-f", "lavfi", "-i", "sine=duration=4", clips.File("sound.wav")});
+  Encode({clips, clips.path(), clips.File("a-track"), clips.path()}, {"--no-audio"});
+  std::vector<uint8_t> noise(2'000'000);
+  std::mt19937 random(11);
+  for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
+  WriteFileBytes(clips.File("noise.bin"), noise);
+
+  using Args = std::function<std::vector<std::string>(const Scene&)>;
+  const auto precious = [](const Scene& s) { return s.outside + "/precious"; };
+  struct Case {
+    const char* name;
+    std::function<void(Scene&)> prepare;
+    Args args;
+    uint64_t disk_bytes;       // a tmpfs of this size holds DIR (0: none)
+    uint64_t size_limit;       // ulimit -f where no tmpfs is mounted (0: none)
+    int status;
+    std::string message;       // on stderr or stdout
+    std::vector<int> tracks;   // the track files left in DIR
+    std::vector<int> tracks_under_limit;  // ... when a file-size limit stands in for the disk
+  };
+  const std::string kFull = "the disk is full";
+  const Case cases[] = {
+      {"encode through a planted link",
+       [&](Scene& s) { std::filesystem::create_symlink(precious(s), s.track(1)); },
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--overwrite"}; },
+       0, 0, 1, "VDN Track 01.wav': it is a symbolic link, which is never written through", {}, {}},
+      {"decode through planted links",
+       [&](Scene& s) {
+         std::filesystem::create_symlink(precious(s), s.dir + "/sound.wav");
+         std::filesystem::create_symlink(precious(s), s.dir + "/record-00000.png");
+       },
+       [](const Scene& s) { return std::vector<std::string>{"decode", s.clip("a-track/VDN Track 01.wav"), "-o", s.dir}; },
+       0, 0, 1, "sound.wav: it is a symbolic link", {}, {}},
+      {"a second encode into a busy directory",
+       [&](Scene& s) { StartEncodeFromPipe(s, {"--no-audio"}, 1, 3); },
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--overwrite"}; },
+       0, 0, 1, "another encode (process ", {1}, {}},
+      {"stale tracks without --overwrite", [](Scene& s) { Encode(s, {"--break", "18,36"}); },
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir}; },
+       0, 0, 1, "already holds 3 track files (VDN Track 01.wav to VDN Track 03.wav)", {1, 2, 3}, {}},
+      {"stale tracks with --overwrite", [](Scene& s) { Encode(s, {"--break", "18,36"}); },
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--overwrite"}; },
+       0, 0, 0, "Removed 2 tracks of an earlier encode: VDN Track 02.wav VDN Track 03.wav", {1}, {}},
+      // Full disks: the tmpfs's pages hold the files' bytes, and nothing else here.
+      {"full disk while the sound is converted", nullptr,
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir}; },
+       8 * kPage, 50000, 1, "cannot write the converted sound: ", {}, {}},
+      {"full disk in a record", nullptr,
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--no-audio"}; },
+       100 * kPage, kFirstRecord + 20 * kRecordBytes + 300, 1, "writing frame 20 to '", {1}, {1}},
+      // Track 01 of 18 records fills the disk to its last page; track 02 finds no room
+      // for its header. (With a file-size limit, which is per file, track 01's lead-in
+      // finds none instead.)
+      {"full disk exactly at a track break", nullptr,
+       [](const Scene& s) {
+         return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--no-audio", "--break", "18"};
+       },
+       (kFirstRecord + 18 * kRecordBytes + kPage - 1) / kPage * kPage, 1000, 1, "Failed to create output file: cannot write '",
+       {1}, {}},
+      {"ulimit -f", nullptr,
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir}; },
+       0, kFirstRecord + 5 * kRecordBytes + kRecordBytes / 2, 1,
+       "failed: the file size limit is reached (ulimit -f); the tracks written so far are complete", {1}, {}},
+      {"SIGKILL, then repair",
+       [&](Scene& s) {
+         StartEncodeFromPipe(s, {"--audio", s.clip("sound.wav"), "--break", "10"}, 2, 4);
+         StopEncode(s, SIGKILL);
+       },
+       [](const Scene& s) { return std::vector<std::string>{"repair", s.track(1), s.track(2)}; },
+       0, 0, 0, "VDN Track 02.wav: repaired: ", {1, 2}, {}},
+      {"a FIFO into inspect", [&](Scene& s) { mkfifo((s.dir + "/fifo.wav").c_str(), 0600); },
+       [](const Scene& s) { return std::vector<std::string>{"inspect", s.dir + "/fifo.wav"}; },
+       0, 0, 2, "it is a FIFO, not a regular file", {}, {}},
+      {"a FIFO into decode", [&](Scene& s) { mkfifo((s.dir + "/fifo.wav").c_str(), 0600); },
+       [](const Scene& s) { return std::vector<std::string>{"decode", s.dir + "/fifo.wav", "-o", s.dir}; },
+       0, 0, 2, "it is a FIFO, not a regular file", {}, {}},
+      {"random bytes into decode", nullptr,
+       [](const Scene& s) { return std::vector<std::string>{"decode", s.clip("noise.bin"), "-o", s.dir + "/pictures"}; },
+       0, 0, 1, "is not a track: none of its 101 record-sized pieces starts with a record header", {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir root;
+    SmallDisk disk(root.File("disk"), c.disk_bytes == 0 ? kPage : c.disk_bytes);
+    const bool on_small_disk = c.disk_bytes != 0 && disk.mounted();
+    Scene s{clips, root.path(), (on_small_disk ? root.File("disk") : root.path()) + "/out", root.File("outside")};
+    std::filesystem::create_directories(s.dir);
+    std::filesystem::create_directories(s.outside);
+    WriteFileBytes(precious(s), {'k', 'e', 'e', 'p'});
+    if (c.prepare) c.prepare(s);
+    const std::string outside_before = Snapshot(s.outside);
+
+    RunOptions options;
+    if (!on_small_disk) options.file_size_limit = c.size_limit;
+    const CommandResult r = RunTrackloom(c.args(s), options);
+    StopEncode(s, SIGINT);
+
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+    if (c.disk_bytes != 0) {
+      EXPECT_NE(r.err.find(on_small_disk ? kFull : "the file size limit is reached"), std::string::npos) << r.err;
+    }
+    std::vector<int> tracks;
+    for (const std::string& name : ListDirectory(s.dir)) {
+      EXPECT_NE(name.rfind(".trackloom", 0), 0u) << "a temporary file is left: " << name;
+      const std::string path = s.dir + "/" + name;
+      if (name.rfind("VDN Track ", 0) != 0 || !std::filesystem::is_regular_file(std::filesystem::symlink_status(path))) {
+        continue;
+      }
+      tracks.push_back(std::stoi(name.substr(10, 2)));
+      const CommandResult inspected = RunTrackloom({"inspect", "--quiet", path});
+      EXPECT_EQ(inspected.status, 0) << inspected.out;
+    }
+    EXPECT_EQ(tracks, c.disk_bytes != 0 && !on_small_disk ? c.tracks_under_limit : c.tracks);
+    EXPECT_EQ(Snapshot(s.outside), outside_before);
+    EXPECT_EQ(ReadFileBytes(precious(s)), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+  }
+}
+
+}  // namespace
+}  // namespace trackloom::testing
