@@ -69,12 +69,12 @@ status=0
 for name in clip-720p-60s.mp4 clip-1080p-10s.mp4; do
   clip="$work/$name"
   out="$work/tracks-${name%.mp4}"
-  chain=$("$trackloom" encode "$clip" -o "$out" --json --no-audio --quiet |
+  chain=$("$trackloom" encode "$clip" -o "$out" --overwrite --json --no-audio --quiet |
     sed -n 's/.*"filter_chain": *"\([^"]*\)".*/\1/p')
   [ -n "$chain" ] || { echo "cli_vs_ffmpeg: trackloom did not report its filter chain" >&2; exit 1; }
   best_ours="" best_vid="" best_aud="" peak="" ffpeak="" cpu_ours="" cpu_vid="" cpu_aud=""
   for ((i = 0; i < runs; i++)); do
-    read -r t m c < <(measure "$trackloom" encode "$clip" -o "$out" --quiet)
+    read -r t m c < <(measure "$trackloom" encode "$clip" -o "$out" --overwrite --quiet)
     best_ours=$(min "$best_ours" "$t"); peak=$(max "$peak" "$m"); cpu_ours=$(min "$cpu_ours" "$c")
     read -r t m c < <(measure ffmpeg -nostdin -v error -i "$clip" -vf "$chain" -pix_fmt bgra -f rawvideo -y /dev/null)
     best_vid=$(min "$best_vid" "$t"); ffpeak=$(max "$ffpeak" "$m"); cpu_vid=$(min "$cpu_vid" "$c")
