@@ -136,4 +136,93 @@ constexpr HeaderTemplate MakeRecordHeaderTemplate() {
 inline constexpr detail::HeaderTemplate kRecordHeaderTemplateBytes = detail::MakeRecordHeaderTemplate();
 inline constexpr const uint8_t (&kRecordHeaderTemplate)[kRecordHeaderSize] = kRecordHeaderTemplateBytes.bytes;
 
+// The 44-byte WAV header: one builder and one checker, used by every file that
+// writes or accepts one. Fields, by offset:
+//   0 "RIFF"   4 RIFF size (length - 8)   8 "WAVE"
+//  12 "fmt "  16 format length 16        20 format 1 (PCM)   22 channels
+//  24 sample rate   28 byte rate   32 block alignment   34 bits per sample
+//  36 "data"  40 data size (length - 44)
+namespace wav {
+
+inline constexpr int kRiffSizeOffset = 4;
+inline constexpr int kDataSizeOffset = 40;
+// The RIFF size counts everything after its own field: the header's last 36 bytes
+// and the data.
+inline constexpr uint32_t kRiffSizeOverData = kWaveHeaderSize - 8;
+inline constexpr uint32_t kFormatChunkLength = 16;  // PCM's format chunk, no extension
+inline constexpr uint16_t kFormatPcm = 1;
+
+struct Format {
+  uint32_t sample_rate;
+  uint16_t bits_per_sample;
+  uint16_t channels;
+};
+
+// The two formats the product writes: the track file, and the command's 8-bit sound.
+inline constexpr Format kTrackFormat = {kTrackSampleRate, kTrackBitsPerSample, kTrackChannels};
+inline constexpr Format kSoundFormat = {kSoundSampleRate, kSoundBitsPerSample, kSoundChannels};
+
+constexpr void PutLe16(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+constexpr void PutLe32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+constexpr uint16_t GetLe16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
+
+constexpr uint32_t GetLe32(const uint8_t* at) {
+  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+
+constexpr void PutTag(uint8_t* at, const char (&tag)[5]) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(tag[i]);
+}
+
+constexpr bool HasTag(const uint8_t* at, const char (&tag)[5]) {
+  for (int i = 0; i < 4; ++i)
+    if (at[i] != static_cast<uint8_t>(tag[i])) return false;
+  return true;
+}
+
+// A complete header for `data_bytes` bytes of samples; sizes, byte rate and block
+// alignment are derived from the format.
+constexpr void BuildHeader(uint8_t* h, Format f, uint32_t data_bytes) {
+  const uint32_t block_align = uint32_t{f.channels} * f.bits_per_sample / 8;
+  PutTag(h + 0, "RIFF");
+  PutLe32(h + kRiffSizeOffset, data_bytes + kRiffSizeOverData);
+  PutTag(h + 8, "WAVE");
+  PutTag(h + 12, "fmt ");
+  PutLe32(h + 16, kFormatChunkLength);
+  PutLe16(h + 20, kFormatPcm);
+  PutLe16(h + 22, f.channels);
+  PutLe32(h + 24, f.sample_rate);
+  PutLe32(h + 28, f.sample_rate * block_align);  // byte rate
+  PutLe16(h + 32, block_align);
+  PutLe16(h + 34, f.bits_per_sample);
+  PutTag(h + 36, "data");
+  PutLe32(h + kDataSizeOffset, data_bytes);
+}
+
+// A header whose length is not known yet: both size fields 0 until the writer
+// patches them, which is also how a reader tells a file that was never finished.
+constexpr void BuildUnfinishedHeader(uint8_t* h, Format f) {
+  BuildHeader(h, f, 0);
+  PutLe32(h + kRiffSizeOffset, 0);
+}
+
+// What the filter accepts as a WAV header: the samples start at offset 44 (a longer
+// format chunk or any chunk before "data" is refused), PCM of exactly this format.
+// Sizes, byte rate and alignment are not examined.
+constexpr bool CheckHeader(const uint8_t* h, Format f) {
+  return HasTag(h + 0, "RIFF") && HasTag(h + 8, "WAVE") && HasTag(h + 12, "fmt ") &&
+         GetLe32(h + 16) == kFormatChunkLength && GetLe16(h + 20) == kFormatPcm &&
+         GetLe16(h + 22) == f.channels && GetLe32(h + 24) == f.sample_rate &&
+         GetLe16(h + 34) == f.bits_per_sample && HasTag(h + 36, "data");
+}
+
+}  // namespace wav
+
 }  // namespace trackloom

@@ -20,31 +20,9 @@ namespace {
 // Set by every failing system call here, read by LastError(); per thread, as errno.
 thread_local int g_last_error = 0;
 
-// The header, byte by byte:
-//   0 "RIFF"   4 RIFF size (length - 8)   8 "WAVE"
-//  12 "fmt "  16 format length 16        20 format 1 (PCM)   22 channels
-//  24 sample rate   28 byte rate   32 block alignment   34 bits per sample
-//  36 "data"  40 data size (length - 44)
-constexpr int kRiffSizeOffset = 4;
-constexpr int kDataSizeOffset = 40;
-
-void PutLe16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
+wav::Format FormatOf(int32_t rate, int32_t bits, int32_t channels) {
+  return {static_cast<uint32_t>(rate), static_cast<uint16_t>(bits), static_cast<uint16_t>(channels)};
 }
-
-void PutLe32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetLe16(const uint8_t* at) { return static_cast<uint32_t>(at[0] | at[1] << 8); }
-
-uint32_t GetLe32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
-}
-
-bool HasTag(const uint8_t* at, const char* tag) { return std::memcmp(at, tag, 4) == 0; }
 
 }  // namespace
 
@@ -273,43 +251,24 @@ int WaveFile::LastError() { return g_last_error; }
 
 bool WaveFile::WriteHeader(int32_t rate, int32_t bits, int32_t channels) {
   uint8_t header[kWaveHeaderSize];
-  std::memcpy(header + 0, "RIFF", 4);
-  PutLe32(header + kRiffSizeOffset, 0);  // patched by FinishHeader
-  std::memcpy(header + 8, "WAVE", 4);
-  std::memcpy(header + 12, "fmt ", 4);
-  PutLe32(header + 16, 16);  // format chunk length
-  PutLe16(header + 20, 1);   // PCM
-  PutLe16(header + 22, static_cast<uint32_t>(channels));
-  PutLe32(header + 24, static_cast<uint32_t>(rate));
-  PutLe32(header + 28, static_cast<uint32_t>(rate * (bits / 8) * channels));  // byte rate
-  // Block alignment: 4 is right for the only header written, 16-bit stereo.
-  PutLe16(header + 32, 4);
-  PutLe16(header + 34, static_cast<uint32_t>(bits));
-  std::memcpy(header + 36, "data", 4);
-  PutLe32(header + kDataSizeOffset, 0);  // patched by FinishHeader
+  wav::BuildUnfinishedHeader(header, FormatOf(rate, bits, channels));  // sizes patched by FinishHeader
   return Write(header, kWaveHeaderSize);
 }
 
 bool WaveFile::CheckHeader(int32_t rate, int32_t bits, int32_t channels) {
   uint8_t header[kWaveHeaderSize];
   if (!Read(header, kWaveHeaderSize)) return false;
-  // The samples must start at offset 44: a longer format chunk or any chunk before
-  // "data" is refused. Sizes, byte rate and alignment are not examined.
-  return HasTag(header + 0, "RIFF") && HasTag(header + 8, "WAVE") &&
-         HasTag(header + 12, "fmt ") && GetLe32(header + 16) == 16 && GetLe16(header + 20) == 1 &&
-         GetLe16(header + 22) == static_cast<uint32_t>(channels) &&
-         GetLe32(header + 24) == static_cast<uint32_t>(rate) &&
-         GetLe16(header + 34) == static_cast<uint32_t>(bits) && HasTag(header + 36, "data");
+  return wav::CheckHeader(header, FormatOf(rate, bits, channels));
 }
 
 void WaveFile::FinishHeader() {
   const int64_t length = Position();
   uint8_t field[4];
-  PutLe32(field, static_cast<uint32_t>(length - 8));
-  SeekTo(kRiffSizeOffset);
+  wav::PutLe32(field, static_cast<uint32_t>(length - 8));
+  SeekTo(wav::kRiffSizeOffset);
   Write(field, 4);
-  PutLe32(field, static_cast<uint32_t>(length - kWaveHeaderSize));
-  SeekTo(kDataSizeOffset);
+  wav::PutLe32(field, static_cast<uint32_t>(length - kWaveHeaderSize));
+  SeekTo(wav::kDataSizeOffset);
   Write(field, 4);
   SeekTo(kWaveHeaderSize);
 }

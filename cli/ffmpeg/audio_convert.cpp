@@ -443,14 +443,10 @@ bool IsTrackAudioWav(const std::string& path) {
   if (!complete || length < 0) return false;
   // A data size of 0 is what a writer leaves when it never finished the header; the
   // samples then run to the end of the file, as the filter reads them.
-  const uint32_t data_size = GetLe32(h + 40);
+  const uint32_t data_size = wav::GetLe32(h + wav::kDataSizeOffset);
   if (data_size != 0 && int64_t{data_size} + kWavHeaderSize < length) return false;
-  // Exactly the fields the filter requires; sizes, byte rate and alignment are not
-  // examined there, so they are not here either.
-  return std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "WAVE", 4) == 0 &&
-         std::memcmp(h + 12, "fmt ", 4) == 0 && GetLe32(h + 16) == 16 && GetLe16(h + 20) == 1 &&
-         GetLe16(h + 22) == kTrackAudioChannels && GetLe32(h + 24) == kTrackAudioRate &&
-         GetLe16(h + 34) == 8 && std::memcmp(h + 36, "data", 4) == 0;
+  // Exactly the header the filter accepts.
+  return wav::CheckHeader(h, wav::kSoundFormat);
 }
 
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,

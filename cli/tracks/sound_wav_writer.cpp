@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/common/byte_order.h"
 #include "cli/common/output_file.h"
 #include "core/track_format.h"
 
@@ -11,29 +10,13 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr uint32_t kSoundRate = kSoundSampleRate;
-constexpr uint16_t kSoundBits = kSoundBitsPerSample;
 constexpr int kHeaderSize = kWaveHeaderSize;
 // Both size fields are 32-bit: the data may not pass 4 GiB less the header.
 constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - (kHeaderSize - 8);
 
 }  // namespace
 
-void MakeSoundWavHeader(uint32_t data_bytes, uint8_t* h) {
-  std::memcpy(h + 0, "RIFF", 4);
-  PutLe32(h + 4, data_bytes + (kHeaderSize - 8));  // RIFF size: file length - 8
-  std::memcpy(h + 8, "WAVE", 4);
-  std::memcpy(h + 12, "fmt ", 4);
-  PutLe32(h + 16, 16);                                      // format chunk length
-  PutLe16(h + 20, 1);                                       // PCM
-  PutLe16(h + 22, kSoundChannels);                          // channels
-  PutLe32(h + 24, kSoundRate);                              // sample rate
-  PutLe32(h + 28, kSoundRate * kSoundChannels * kSoundBits / 8);  // byte rate: 35280
-  PutLe16(h + 32, kSoundChannels * kSoundBits / 8);         // block alignment: 2
-  PutLe16(h + 34, kSoundBits);                              // bits per sample
-  std::memcpy(h + 36, "data", 4);
-  PutLe32(h + 40, data_bytes);                              // data size: file length - 44
-}
+void MakeSoundWavHeader(uint32_t data_bytes, uint8_t* h) { wav::BuildHeader(h, wav::kSoundFormat, data_bytes); }
 
 SoundWavWriter::~SoundWavWriter() {
   if (file_ != nullptr) std::fclose(file_);
