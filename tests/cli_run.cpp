@@ -131,14 +131,4 @@ std::vector<uint8_t> Track::PictureNibbles(size_t index) const {
 
 Track ReadTrack(const std::string& path) { return Track{ReadFileBytes(path)}; }
 
-std::vector<std::string> ListDirectory(const std::string& path) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace trackloom::testing

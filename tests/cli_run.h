@@ -50,7 +50,5 @@ struct Track {
 };
 Track ReadTrack(const std::string& path);
 
-// File names in a directory, sorted.
-std::vector<std::string> ListDirectory(const std::string& path);
 
 }  // namespace trackloom::testing

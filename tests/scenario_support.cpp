@@ -54,17 +54,7 @@ std::unique_ptr<runner::LoadedModule> OpenModule(runner::Editor& editor) {
 #endif
 }
 
-void PaintFrame(int64_t index, uint32_t* pixels) {
-  const auto f = static_cast<uint32_t>(index);
-  for (uint32_t y = 0; y < static_cast<uint32_t>(kPictureHeight); ++y) {
-    for (uint32_t x = 0; x < static_cast<uint32_t>(kPictureWidth); ++x) {
-      const uint32_t red = (x * 7 + f * 13) & 0xFF;
-      const uint32_t green = (y * 3 + f * 29) & 0xFF;
-      const uint32_t blue = (x * y + f * 5) & 0xFF;
-      pixels[y * static_cast<uint32_t>(kPictureWidth) + x] = red << 16 | green << 8 | blue;
-    }
-  }
-}
+void PaintFrame(int64_t index, uint32_t* pixels) { testing::PaintPicture(index, pixels); }
 
 std::vector<uint8_t> ExpectedBlock(int64_t index) {
   std::vector<uint32_t> pixels(static_cast<size_t>(kPictureWidth * kPictureHeight));
@@ -87,12 +77,7 @@ std::unique_ptr<runner::PaintedFrameSource> Frames(int64_t count, std::vector<in
   return std::make_unique<runner::PaintedFrameSource>(runner::FrameFormat{}, count, &PaintFrame, numbering);
 }
 
-std::vector<uint8_t> SoundSamples(size_t count) {
-  std::vector<uint8_t> samples(count);
-  // 251 is prime and does not divide 1960, so every chunk starts at another phase.
-  for (size_t i = 0; i < count; ++i) samples[i] = static_cast<uint8_t>(i % 251);
-  return samples;
-}
+std::vector<uint8_t> SoundSamples(size_t count) { return testing::SoundRamp(count); }
 
 std::vector<uint8_t> SoundChunk(const std::vector<uint8_t>& samples, size_t k) {
   const size_t begin = k * kAudioChunkSize;
@@ -148,15 +133,6 @@ void ExpectTrack(const std::string& path, const std::vector<std::vector<uint8_t>
                     << int(*diff.second) << ", expected 0x" << int(*diff.first);
     }
   }
-}
-
-std::vector<std::string> ListDirectory(const std::string& path) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::string ConfigLine(const std::string& audio, const std::string& directory, const std::string& breaks) {

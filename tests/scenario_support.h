@@ -11,6 +11,9 @@
 #include "core/instance_state.h"
 #include "runner/editor.h"
 
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_media.h"
+
 namespace trackloom::scenario {
 
 // The module under test, registered with editor.
@@ -53,8 +56,7 @@ std::vector<uint8_t> StartRecord(const std::vector<uint8_t>* chunk = nullptr);
 // the expected ones, reporting the first differing byte of each.
 void ExpectTrack(const std::string& path, const std::vector<std::vector<uint8_t>>& records);
 
-// The names of the files in a directory, sorted.
-std::vector<std::string> ListDirectory(const std::string& path);
+using testing::ListDirectory;
 
 // A settings line for Config: the path and directory doubled as the editor's script
 // strings need.

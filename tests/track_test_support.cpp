@@ -11,20 +11,6 @@
 
 namespace trackloom::track_test {
 
-std::vector<uint32_t> Picture(int64_t k) {
-  std::vector<uint32_t> pixels(144 * 80);
-  const auto f = static_cast<uint32_t>(k);
-  for (uint32_t y = 0; y < 80; ++y) {
-    for (uint32_t x = 0; x < 144; ++x) {
-      const uint32_t r = (x * 5 + y * 3 + f * 17) & 0xFF;
-      const uint32_t g = (x * 11 + (y * y) + f * 3) & 0xFF;
-      const uint32_t b = (255 - x - 2 * y + f * 29) & 0xFF;
-      pixels[y * 144 + x] = (r << 16) | (g << 8) | b;
-    }
-  }
-  return pixels;
-}
-
 std::vector<uint8_t> QuantisedPicture(int64_t k) {
   const std::vector<uint32_t> pixels = Picture(k);
   std::vector<uint8_t> rgb(pixels.size() * 3);
@@ -35,12 +21,6 @@ std::vector<uint8_t> QuantisedPicture(int64_t k) {
     rgb[i * 3 + 2] = q(pixels[i]);
   }
   return rgb;
-}
-
-std::vector<uint8_t> SoundRamp(size_t count) {
-  std::vector<uint8_t> samples(count);
-  for (size_t i = 0; i < count; ++i) samples[i] = static_cast<uint8_t>(i * 3 + i / 1960 * 41 + i / 256);
-  return samples;
 }
 
 std::string WriteCoreTrack(const testing::TempDir& dir, int records, const std::vector<uint8_t>* samples) {

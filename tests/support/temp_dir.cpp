@@ -46,6 +46,14 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
 
+std::vector<std::string> ListDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(path, error)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::string TrackFileName(int number) {
   char name[32];
   std::snprintf(name, sizeof name, "VDN Track %02d.wav", number);

@@ -26,6 +26,8 @@ class TempDir {
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
+// The names in a directory, sorted; none if it cannot be read.
+std::vector<std::string> ListDirectory(const std::string& path);
 
 // "VDN Track 01.wav" for 1: the name a track must have, spelled out independently of
 // the code under test.
