@@ -1,7 +1,5 @@
 // trackloom configure: the filter's terminal dialog on a settings file, driven
 // through a pseudo-terminal as a user would type.
-#include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,25 +11,12 @@
 
 #include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/terminal.h"
 
 namespace trackloom::testing {
 namespace {
 
 constexpr char kEsc[] = "\x1b";
-
-// Collects what the dialog writes until it has been quiet for a moment.
-void Drain(int master, std::string& screen, int first_ms) {
-  int wait = first_ms;
-  for (;;) {
-    pollfd p{master, POLLIN, 0};
-    if (poll(&p, 1, wait) <= 0) return;
-    char buffer[4096];
-    const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n <= 0) return;
-    screen.append(buffer, static_cast<size_t>(n));
-    wait = 60;
-  }
-}
 
 struct Outcome {
   int status = -1;
@@ -41,26 +26,15 @@ struct Outcome {
 Outcome ConfigureOnTerminal(const std::string& settings, const std::vector<std::string>& keys,
                             const std::string& leak_suppressions) {
   Outcome outcome;
-  int master = -1;
-  const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-  if (child == 0) {
-    setenv("TERM", "xterm", 1);
-    setenv("LSAN_OPTIONS", ("suppressions=" + leak_suppressions).c_str(), 1);
-    signal(SIGHUP, SIG_IGN);
-    execl(TRACKLOOM_BINARY, TRACKLOOM_BINARY, "configure", "--settings", settings.c_str(), nullptr);
-    _exit(127);
-  }
-  if (child < 0) return outcome;
-  Drain(master, outcome.screen, 5000);
-  for (const std::string& chunk : keys) {
-    if (write(master, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) break;
-    Drain(master, outcome.screen, 2000);
-  }
-  Drain(master, outcome.screen, 300);
-  close(master);
-  int status = 0;
-  waitpid(child, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const trackloom::testing::TerminalRun run = trackloom::testing::RunOnTerminal(
+      [&] {
+        setenv("LSAN_OPTIONS", ("suppressions=" + leak_suppressions).c_str(), 1);
+        execl(TRACKLOOM_BINARY, TRACKLOOM_BINARY, "configure", "--settings", settings.c_str(), nullptr);
+        _exit(127);
+      },
+      keys);
+  outcome.screen = run.screen;
+  outcome.status = run.wait_status >= 0 && WIFEXITED(run.wait_status) ? WEXITSTATUS(run.wait_status) : -1;
   return outcome;
 }
 

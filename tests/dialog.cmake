@@ -3,7 +3,7 @@
 # driven with window messages, with a screenshot left in the build tree.
 if(NOT WIN32)
   trackloom_add_test(dialog_terminal_tests
-    SOURCES dialog_terminal_test.cpp
+    SOURCES dialog_terminal_test.cpp support/terminal.cpp
     LIBS trackloom_module util)
 endif()
 

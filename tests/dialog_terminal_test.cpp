@@ -1,8 +1,6 @@
 // The terminal form of the configuration dialog, driven through a pseudo-terminal as
 // a person would drive it: typing, Tab, Enter, Esc, Ctrl-C, end of input.
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +20,7 @@
 #include "core/track_list.h"
 #include "host/filter_configure.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/terminal.h"
 
 namespace trackloom {
 namespace {
@@ -86,22 +85,6 @@ bool ReadAll(int fd, void* data, size_t size) {
   return true;
 }
 
-// Reads what the editor writes: waits up to first_ms for it to answer, then until
-// it has been quiet for a moment.
-void Drain(int master, std::string& screen, int first_ms) {
-  constexpr int kQuietMs = 40;
-  int wait = first_ms;
-  for (;;) {
-    pollfd p{master, POLLIN, 0};
-    if (poll(&p, 1, wait) <= 0) return;
-    char buffer[4096];
-    ssize_t n = read(master, buffer, sizeof buffer);
-    if (n <= 0) return;
-    screen.append(buffer, static_cast<size_t>(n));
-    wait = kQuietMs;
-  }
-}
-
 // Opens the dialog in a child process whose controlling terminal is a fresh
 // pseudo-terminal, types each chunk of keys after the editor has gone quiet, and
 // collects the result and the settings record through a pipe.
@@ -109,39 +92,23 @@ Outcome RunOnTerminal(const Settings& initial, const std::vector<std::string>& k
   Outcome outcome;
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return outcome;
-  int master = -1;
-  pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
-  if (child == 0) {
-    close(pipe_fds[0]);
-    setenv("TERM", "xterm", 1);
-    signal(SIGHUP, SIG_IGN);  // closing the terminal is how one case ends input
-    auto state = std::make_unique<InstanceState>();
-    Fill(*state, initial);
-    std::vector<uint8_t> before = BytesOf(*state);
-    HostContext context{};
-    context.instance = state.get();
-    int result = FilterConfigure(&context, nullptr, nullptr);
-    std::vector<uint8_t> after = BytesOf(*state);
-    WriteAll(pipe_fds[1], &result, sizeof result);
-    WriteAll(pipe_fds[1], before.data(), before.size());
-    WriteAll(pipe_fds[1], after.data(), after.size());
-    _exit(0);
-  }
+  const trackloom::testing::TerminalRun run = trackloom::testing::RunOnTerminal(
+      [&] {
+        close(pipe_fds[0]);
+        auto state = std::make_unique<InstanceState>();
+        Fill(*state, initial);
+        std::vector<uint8_t> before = BytesOf(*state);
+        HostContext context{};
+        context.instance = state.get();
+        int result = FilterConfigure(&context, nullptr, nullptr);
+        std::vector<uint8_t> after = BytesOf(*state);
+        WriteAll(pipe_fds[1], &result, sizeof result);
+        WriteAll(pipe_fds[1], before.data(), before.size());
+        WriteAll(pipe_fds[1], after.data(), after.size());
+      },
+      keys);
   close(pipe_fds[1]);
-  if (child < 0) {
-    close(pipe_fds[0]);
-    return outcome;
-  }
-  Drain(master, outcome.screen, 5000);
-  for (const std::string& chunk : keys) {
-    WriteAll(master, chunk.data(), chunk.size());
-    Drain(master, outcome.screen, 2000);
-  }
-  // If the editor is still waiting, the keys did not finish it: end the terminal.
-  Drain(master, outcome.screen, 200);
-  close(master);
-  int status = 0;
-  waitpid(child, &status, 0);
+  outcome.screen = run.screen;
 
   InstanceState dummy;
   outcome.before.resize(sizeof dummy);
