@@ -25,7 +25,8 @@ void PrintUsage(FILE* out) {
                "Turns video into track files for VideoNow Color players.\n\nCommands:\n");
   for (const Subcommand& s : kSubcommands) std::fprintf(out, "  %-10s %s\n", s.name, s.summary);
   std::fprintf(out,
-               "\nRun 'trackloom <command> --help' for the options of a command,\n"
+               "\nRun 'trackloom <command> --help' (or 'trackloom help <command>') for the\n"
+               "options of a command, "
                "'trackloom --version' for the version.\n"
                "Start with 'trackloom demo', or: trackloom encode film.mp4 -o tracks\n");
 }
@@ -42,6 +43,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string_view command = argv[1];
+  if (command == "help" && argc > 2) {
+    // "trackloom help encode" is "trackloom encode --help".
+    for (const Subcommand& s : kSubcommands) {
+      if (s.run != nullptr && std::string_view(argv[2]) == s.name) {
+        char help_flag[] = "--help";
+        char* words[] = {argv[2], help_flag, nullptr};
+        return s.run(2, words);
+      }
+    }
+    std::fprintf(stderr, "trackloom: unknown command '%s' (see 'trackloom --help')\n", argv[2]);
+    return 2;
+  }
   if (command == "--help" || command == "-h" || command == "help") {
     PrintUsage(stdout);
     return 0;

@@ -51,6 +51,12 @@ inline constexpr int kFrameRecordSize = kRecordHeaderSize + kFrameBlockSize;  //
 inline constexpr int kAudioChunkSize = kFrameRecordSize / kGroupSize;  // 1960
 inline constexpr int kFirstRecordOffset = kWaveHeaderSize + kLeadInSize;  // 2092
 
+// Disc time of a track whose data chunk (lead-in and records) holds data_bytes: the
+// disc plays it as CD audio, 176400 bytes a second, so a record takes 1/9 s.
+constexpr double TrackDiscSeconds(uint64_t data_bytes) {
+  return static_cast<double>(data_bytes) / (kTrackSampleRate * kTrackChannels * kTrackBitsPerSample / 8);
+}
+
 static_assert(kAudioChunkSize * kFramesPerSecond ==
               kSoundSampleRate * kSoundChannels * kSoundBitsPerSample / 8);
 static_assert(kFrameBlockSize == kPictureHeight * 2 * (kPictureWidth / 12) * kGroupSize);

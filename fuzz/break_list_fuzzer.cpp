@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/commands/encode_command.h"
 #include "core/track_list.h"
@@ -58,14 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckRoundTrip(state, ";");
   CheckRoundTrip(state, "\r\n");
 
-  int count = 0;
-  if (trackloom::cli::IsBreakList(text, count)) {
-    Check(count >= 0);
-    // The command refuses more than the filter holds; fewer reach it one for one.
-    if (count <= kMaxBreakFrames) {
+  std::vector<int> frames;
+  if (!trackloom::cli::ReadBreakFrames(text, frames)) {
+    // Every frame the command accepts is one the filter keeps as it is.
+    for (const int frame : frames) Check(frame >= 1);
+    if (static_cast<int>(frames.size()) <= kMaxBreakFrames) {
       static InstanceState filter;
       trackloom::ParseTrackList(filter, text.c_str());
-      Check(ListLength(filter) == count);
+      Check(ListLength(filter) == static_cast<int>(frames.size()));
     }
   }
 

@@ -63,7 +63,7 @@ struct Session {
   EditLine* el = nullptr;
   std::string prompt;
   std::string prefill;
-  bool digits_only = false;  // the break-frame lines, like the box's digits-only style
+  bool digits_only = false;  // the break-frame lines: no path completion
   bool cancelled = false;
   EscapeState escape = EscapeState::kNone;
   std::mbstate_t mb_state{};
@@ -137,12 +137,12 @@ KeyOutcome Judge(EditLine* el, Session& s, unsigned char byte) {
     if (line->lastchar == line->buffer) return KeyOutcome::kCancel;
   }
   if (byte == kPrefillKey) return KeyOutcome::kIgnore;
-  if (s.digits_only) {
-    bool printable = byte >= 0x20 && byte != 0x7f;
-    if ((printable && (byte < '0' || byte > '9')) || byte == kTab) {
-      Beep(s);
-      return KeyOutcome::kIgnore;
-    }
+  // A break-frame line has no paths to complete; what else it holds is checked
+  // when the line is accepted, so a pasted "30, 60" is refused whole rather than
+  // kept as 3060.
+  if (s.digits_only && byte == kTab) {
+    Beep(s);
+    return KeyOutcome::kIgnore;
   }
   return KeyOutcome::kCharacter;
 }
@@ -359,6 +359,16 @@ std::string Trimmed(const std::string& text) {
 }
 
 // The break frames, one per line, joined as the dialog's box would hold them.
+// Digits only, of a value the list's 32-bit entries hold as a frame (leading zeros
+// are harmless).
+bool IsStorableFrame(const std::string& line) {
+  size_t first = line.find_first_not_of('0');
+  if (first == std::string::npos) return false;  // 0 starts no track
+  if (line.find_first_not_of("0123456789") != std::string::npos) return false;
+  const std::string digits = line.substr(first);
+  return digits.size() < 10 || (digits.size() == 10 && digits <= "2147483647");
+}
+
 std::optional<std::string> EditBreakFrames(Session& s, const InstanceState& state) {
   char formatted[kTrackListTextCapacity];
   FormatTrackList(state, formatted, "\n");
@@ -392,6 +402,13 @@ std::optional<std::string> EditBreakFrames(Session& s, const InstanceState& stat
         return std::nullopt;
       }
       *line = Trimmed(*line);
+      if (!line->empty() && !IsStorableFrame(*line)) {
+        Print(s, "A break frame is one whole number from 1 to 2147483647; '");
+        Print(s, line->c_str());
+        Print(s, "' is not.\n");
+        initial = *line;
+        continue;
+      }
       size_t length = text.size() + (text.empty() ? 0 : 2) + line->size();
       if (line->empty() || length <= kBreakFramesTextMax) break;
       Print(s, "The list would pass 1023 characters; that line does not fit.\n");

@@ -238,8 +238,10 @@ std::string DescribeSignature(const std::string& name, const std::string& signat
   return out + ")";
 }
 
-// Script argument type tags of this editor; the module reads only the values.
-enum ScriptType : int32_t { kTypeInt = 1, kTypeLong = 2, kTypeDouble = 3, kTypeString = 4 };
+// The editor SDK's script value type tags (its enum runs T_VOID, T_INT, T_PINT, T_STR,
+// T_ARRAY, T_OBJECT, T_FNAME, T_FUNCTION, T_VARLV, T_LONG, T_DOUBLE from 0), so a module
+// that does look at them sees what the editor would give it.
+enum ScriptType : int32_t { kTypeInt = 1, kTypeString = 3, kTypeLong = 9, kTypeDouble = 10 };
 
 }  // namespace
 

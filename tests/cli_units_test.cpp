@@ -45,20 +45,31 @@ TEST(CliUnits, TimesAndBreakLists) {
   }
   struct ListCase {
     const char* text;
-    bool ok;
-    int count;  // numbers the filter keeps (it passes over 0)
+    const char* bad;  // the item refused; null: accepted
+    std::vector<int> frames;
   };
   const ListCase lists[] = {
-      {"100,250", true, 2}, {"100;250 300", true, 3}, {"-5,10", true, 2}, {"0,7", true, 1},
-      {"+4", true, 1},      {"ten", false, 0},        {"10x", false, 0},  {"", false, 0},
-      {",", false, 0},      {"1-2", false, 0},
+      {"100,250", nullptr, {100, 250}}, {"30;30 7", nullptr, {30, 30, 7}}, {"2147483647", nullptr, {2147483647}},
+      {"-5,10", "-5", {}},              {"0,7", "0", {}},                  {"+4", "+4", {}},
+      {"2147483648", "2147483648", {}}, {"4294967295", "4294967295", {}}, {"99999999999", "99999999999", {}},
+      {"10x", "10x", {}},               {",", ",", {}},                    {"1e3", "1e3", {}},
   };
   for (const ListCase& c : lists) {
-    int count = -1;
-    EXPECT_EQ(IsBreakList(c.text, count), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(count, c.count) << c.text;
+    std::vector<int> frames;
+    const std::optional<std::string> bad = ReadBreakFrames(c.text, frames);
+    EXPECT_EQ(bad.value_or("(none)"), c.bad ? c.bad : "(none)") << c.text;
+    if (!c.bad) {
+      EXPECT_EQ(frames, c.frames) << c.text;
     }
+  }
+  struct DecimalCase {
+    const char* text;
+    bool ok;
+  };
+  for (const DecimalCase& c : {DecimalCase{"80", true}, {"0.5", true}, {"74.", true}, {"1e3", false},
+                               {"-3", false}, {"+3", false}, {"nan", false}, {"1.2.3", false}, {".", false}}) {
+    double value = -1;
+    EXPECT_EQ(ParseDecimal(c.text, 0, 1000, &value), c.ok) << c.text;
   }
   // Times on a frame boundary land on that frame despite binary fractions.
   EXPECT_EQ(FrameAtTime(1.5, 30), 45);

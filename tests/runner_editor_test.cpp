@@ -71,12 +71,14 @@ void TRACKLOOM_CDECL FakeDescribe2(HostContext*, HostServices*, char* buffer) {
   std::strcpy(buffer, "two");
 }
 void TRACKLOOM_CDECL FakeSetInt(void*, void*, const ScriptArgument* a, int count) {
-  seen.calls.push_back("Set(i) " + std::to_string(a[0].value.i) + " count " + std::to_string(count));
+  seen.calls.push_back("Set(i) " + std::to_string(a[0].value.i) + " count " + std::to_string(count) + " tag " +
+                       std::to_string(a[0].type));
 }
 void TRACKLOOM_CDECL FakeSetMixed(void*, void* context, const ScriptArgument* a, int) {
   char** text = a[2].value.s;
   seen.calls.push_back("Set(lds) " + std::to_string(a[0].value.l) + " " + std::to_string(a[1].value.d) + " " +
-                       *text + (context == &seen.context ? "" : " ctx"));
+                       *text + (context == &seen.context ? "" : " ctx") + " tags " + std::to_string(a[0].type) + " " +
+                       std::to_string(a[1].type) + " " + std::to_string(a[2].type));
   (*text)[0] = 'X';  // the editor's copy may be written; the line is not
 }
 
@@ -269,8 +271,10 @@ TEST_F(RunnerEditor, ScriptCallsPickTheMatchingSignature) {
   filter.RunScriptLine("Set(-4)");
   filter.RunScriptLine(R"(Set(5000000000, 2, "a\\b"))");
   filter.RunScriptLine(R"(x.Set(1, 0.5, "c"))");
-  EXPECT_EQ(seen.calls, (std::vector<std::string>{"Set(i) -4 count 1", "Set(lds) 5000000000 2.000000 a\\b ctx",
-                                                  "Set(lds) 1 0.500000 c ctx"}));
+  // Type tags as the editor SDK numbers them: int 1, string 3, long 9, double 10.
+  EXPECT_EQ(seen.calls, (std::vector<std::string>{"Set(i) -4 count 1 tag 1",
+                                                  "Set(lds) 5000000000 2.000000 a\\b ctx tags 9 10 3",
+                                                  "Set(lds) 1 0.500000 c ctx tags 9 10 3"}));
   struct Case {
     std::string line;
     int column;

@@ -73,7 +73,8 @@ TEST(TrackReader, CoreTracksDecodeToTheQuantisedPicturesAndTheirOwnSound) {
     EXPECT_EQ(report.wav.riff_size, bytes.size() - 8);
     EXPECT_EQ(report.wav.data_size, bytes.size() - 44);
     EXPECT_DOUBLE_EQ(report.video_seconds(), c.records / 18.0);
-    EXPECT_DOUBLE_EQ(report.disc_seconds(), c.records / 9.0);
+    // The data chunk, lead-in and records, played as CD audio.
+    EXPECT_DOUBLE_EQ(report.disc_seconds(), static_cast<double>(bytes.size() - 44) / 176400.0);
 
     // Whole chunks of sound are in the records that read them; the rest is silence.
     const uint64_t sounding = c.sound_bytes < 0 ? 0 : std::min<uint64_t>(c.records, static_cast<uint64_t>(c.sound_bytes) / 1960);

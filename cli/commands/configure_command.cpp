@@ -10,6 +10,7 @@
 
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/messages.h"
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
 
@@ -26,7 +27,8 @@ constexpr char kConfigureHelp[] =
     "is all FILE holds afterwards. A FILE that does not exist yet starts from empty\n"
     "settings.\n"
     "\n"
-    "Exit status: 0 saved, 1 cancelled (FILE unchanged) or failed.\n";
+    "Exit status: 0 saved, 1 cancelled (FILE unchanged) or failed (one line on\n"
+    "stderr says why), 2 bad options.\n";
 
 void WriteSettingsFile(const std::string& path, const std::string& line) {
   // Written beside the file and renamed over it, so a failure never leaves half a file.
@@ -66,9 +68,15 @@ int RunConfigure(int argc, char** argv) {
   if (settings.empty()) return UsageError(stderr, "configure", "--settings FILE is required");
   try {
     FilterSession host;
-    if (access(settings.c_str(), F_OK) == 0) host.RunSettingsFile(settings);
+    // A file that does not exist yet starts from empty settings; any other reason
+    // it cannot be read is said.
+    if (access(settings.c_str(), F_OK) == 0 || errno != ENOENT) host.RunSettingsFile(settings);
     const int result = host.instance().Configure();
-    if (result == -1) throw CliError("the configuration dialog could not be shown");
+    if (result == -1) {
+      throw CliError("configure needs a terminal to show the dialog on, and there is none; without one, "
+                     "write the settings by hand: '" + settings + "' holds one line like "
+                     "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
+    }
     if (result != 0) {
       std::fprintf(stderr, "trackloom: cancelled; '%s' is unchanged\n", settings.c_str());
       return 1;
@@ -92,9 +100,9 @@ int RunConfigure(int argc, char** argv) {
     std::printf("Saved the settings to '%s'.\n", settings.c_str());
     return 0;
   } catch (const CliError& e) {
-    std::fprintf(stderr, "trackloom: %s\n", e.what());
+    PrintError(stderr, e.what());
   } catch (const runner::Error& e) {
-    std::fprintf(stderr, "trackloom: %s\n", e.what());
+    PrintError(stderr, e.what());
   }
   return 1;
 }

@@ -64,17 +64,17 @@ constexpr const char kUsage[] =
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
     "  --track N          the track of a disc image to decode, from 1 (records are\n"
     "                     found by their header, as the player finds them)\n"
-    "  --quiet            no progress display\n"
+    "  -q, --quiet        no progress display\n"
     "  --json             print the summary as JSON (and no progress display)\n"
     "  -h, --help         show this help\n"
     "\n"
     "A track with problems is decoded as far as its whole records go, with a warning\n"
     "('trackloom inspect FILE' lists the problems).\n"
     "\n"
-    "Exit status: 0 when everything asked for was written, 1 when something could not\n"
-    "be written or the track holds no records, 2 for a wrong command line or a file\n"
-    "that cannot be read, 130 after Ctrl-C (which stops after the current record and\n"
-    "completes every file written so far).\n"
+    "Ctrl-C stops after the current record and completes every file written so far.\n"
+    "Exit status: 0 done, 1 failed: something could not be written or the track holds\n"
+    "no records (one line on stderr says why), 2 bad options or a track that cannot\n"
+    "be read, 130 interrupted.\n"
     "\n"
     "Examples:\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" -o decoded\n"
@@ -179,8 +179,8 @@ std::vector<Option> OptionTable(Options* o) {
       {"lenient", 0, nullptr, set(&o->lenient, true)},
       {"track", 0, "a track number",
        [o](const std::string& value) { return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track); }},
-      {"quiet", 0, nullptr, set(&o->quiet, true)},
-      {"json", 0, nullptr, set(&o->json, true)},
+      QuietOption(&o->quiet),
+      JsonOption(&o->json),
   };
 }
 
@@ -234,9 +234,9 @@ std::string RecordFileName(uint64_t record) {
 
 namespace {
 
-// Prints "trackloom decode: message" and gives status back, for the early returns.
+// Prints "trackloom: message" and gives status back, for the early returns.
 int Fail(std::FILE* err, int status, const std::string& message) {
-  std::fprintf(err, "trackloom decode: %s\n", message.c_str());
+  std::fprintf(err, "trackloom: %s\n", message.c_str());
   return status;
 }
 
@@ -416,7 +416,7 @@ std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Rang
                             " record-sized pieces starts with a record header; nothing was written");
   }
   if (!report.valid()) {
-    std::fprintf(err, "trackloom decode: warning: %s has %llu problem%s (see 'trackloom inspect'); "
+    std::fprintf(err, "trackloom: warning: %s has %llu problem%s (see 'trackloom inspect'); "
                       "decoding its %llu whole records\n",
                  o.track.c_str(), U(report.problem_count), report.problem_count == 1 ? "" : "s",
                  U(report.record_count));
@@ -486,7 +486,7 @@ uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& 
   *ok = true;
   for (uint64_t k = range.first; k <= range.last && *ok; ++k) {
     if (!source.ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
-      std::fprintf(err, "trackloom decode: cannot read record %llu of %s\n", U(k), o.track.c_str());
+      std::fprintf(err, "trackloom: cannot read record %llu of %s\n", U(k), o.track.c_str());
       *ok = false;
       break;
     }
@@ -494,7 +494,7 @@ uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& 
     ExtractRecordSound(record.data(), chunk);
     for (DecodeOutput* output : all) {
       if (*ok && !output->Add(k, rgb.data(), chunk, &error)) {
-        std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+        std::fprintf(err, "trackloom: %s\n", error.c_str());
         *ok = false;
       }
     }
@@ -512,7 +512,7 @@ bool FinishOutputs(const Outputs& outputs, bool ok, std::FILE* err) {
   for (DecodeOutput* output : outputs.all()) {
     if (!ok && !output->FinishedAfterFailure()) continue;
     if (!output->Finish(&error)) {
-      std::fprintf(err, "trackloom decode: %s\n", error.c_str());
+      std::fprintf(err, "trackloom: %s\n", error.c_str());
       ok = false;
     }
   }
@@ -600,7 +600,7 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   const bool interrupted = ok && done < range.count;
   if (!FinishOutputs(outputs, ok, err)) return 1;
   if (interrupted) {
-    std::fprintf(err, "trackloom decode: stopped after %llu of %llu records; the files written so far are complete\n",
+    std::fprintf(err, "trackloom: stopped after %llu of %llu records; the files written so far are complete\n",
                  U(done), U(range.count));
     return InterruptedExitStatus();
   }

@@ -17,7 +17,10 @@ constexpr char kDemoHelp[] =
     "pattern at 30 frames per second with a beeping tone) into DIR, default\n"
     "./demo-tracks, with one break at 6 seconds, and prints the summary: two track\n"
     "files, \"VDN Track 01.wav\" and \"VDN Track 02.wav\". Run again, it replaces the\n"
-    "track files in DIR, as 'trackloom encode --overwrite' does.\n";
+    "track files in DIR, as 'trackloom encode --overwrite' does.\n"
+    "\n"
+    "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
+    "130 interrupted.\n";
 
 constexpr int kDemoSeconds = 12;
 constexpr int kDemoBreakSeconds = 6;
@@ -29,20 +32,14 @@ int RunDemo(int argc, char** argv) {
   options.output_directory = "demo-tracks";
   // The demo's own directory: running it again replaces its tracks.
   options.overwrite = true;
-  auto flag = [](bool& field) {
-    return [&field](const std::string&) {
-      field = true;
-      return std::string();
-    };
-  };
   const std::vector<Option> table = {
       {"output", 'o', "a directory",
        [&options](const std::string& value) {
          options.output_directory = value;
          return std::string();
        }},
-      {"quiet", 'q', nullptr, flag(options.quiet)},
-      {"json", 0, nullptr, flag(options.json)},
+      QuietOption(&options.quiet),
+      JsonOption(&options.json),
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kDemoHelp, stdout, stderr);
   if (line.exit_status) return *line.exit_status;

@@ -66,7 +66,7 @@ constexpr char kUsage[] =
     "Nothing is written when a check fails; the image is written under temporary\n"
     "names and renamed when complete, so Ctrl-C or a full disk leaves no half image.\n"
     "Exit status: 0 written, 1 refused or failed (one line on stderr says why),\n"
-    "2 wrong options, 130 interrupted.\n"
+    "2 bad options, 130 interrupted.\n"
     "\n"
     "Example:\n"
     "  trackloom disc -o cartoon --first first.wav tracks/*.wav\n"
@@ -438,17 +438,10 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
        }},
       {"capacity", 0, "a number of minutes",
        [&o](const std::string& value) {
-         char* end = nullptr;
-         o.capacity_minutes = std::strtod(value.c_str(), &end);
-         if (*end == '\0' && o.capacity_minutes > 0 && o.capacity_minutes <= 100)
-           return std::string();
+         if (ParseDecimal(value, 0, 100, &o.capacity_minutes) && o.capacity_minutes > 0) return std::string();
          return "--capacity takes the blank's minutes, like 74 or 80, not '" + value + "'";
        }},
-      {"quiet", 'q', nullptr,
-       [&o](const std::string&) {
-         o.quiet = true;
-         return std::string();
-       }},
+      QuietOption(&o.quiet),
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
   if (line.exit_status) return *line.exit_status;
@@ -565,23 +558,23 @@ int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
     return 0;
   } catch (const Stopped&) {
     cleanup();
-    std::fprintf(err, "trackloom disc: interrupted; no image was written\n");
+    std::fprintf(err, "trackloom: interrupted; no image was written\n");
     return InterruptedExitStatus();
   } catch (const CliError& e) {
     cleanup();
     if (StopRequested()) {
-      std::fprintf(err, "trackloom disc: interrupted; no image was written\n");
+      std::fprintf(err, "trackloom: interrupted; no image was written\n");
       return InterruptedExitStatus();
     }
-    std::fprintf(err, "trackloom disc: %s\n", e.what());
+    std::fprintf(err, "trackloom: %s\n", e.what());
     return 1;
   } catch (const runner::Error& e) {
     cleanup();
-    std::fprintf(err, "trackloom disc: %s\n", e.what());
+    std::fprintf(err, "trackloom: %s\n", e.what());
     return 1;
   } catch (const std::bad_alloc&) {
     cleanup();
-    std::fprintf(err, "trackloom disc: out of memory\n");
+    std::fprintf(err, "trackloom: out of memory\n");
     return 1;
   }
 }

@@ -16,6 +16,7 @@
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/json_writer.h"
+#include "cli/common/messages.h"
 #include "cli/commands/filter_session.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/progress.h"
@@ -65,7 +66,8 @@ constexpr char kEncodeHelp[] =
     "                          'off' keeps the input's level)\n"
     "  --mono                  the same sound in both channels, mixed from all of them\n"
     "  --break LIST            start a new track at these source frames, e.g.\n"
-    "                          --break 100,250 (frames of INPUT at its own rate)\n"
+    "                          --break 100,250 (frames of INPUT at its own rate,\n"
+    "                          1 to 2147483647; put in order, each once)\n"
     "  --break-at TIMES        start a new track at these times of INPUT, e.g.\n"
     "                          --break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS);\n"
     "                          --break-at chapters: at every chapter of INPUT.\n"
@@ -83,7 +85,9 @@ constexpr char kEncodeHelp[] =
     "  --pad-to M:SS           with --disc: silence up to this disc length (41:20)\n"
     "  --no-pad                with --disc: no silent track\n"
     "  -q, --quiet             no progress, notes or summary; errors only\n"
-    "  --json                  print a machine-readable summary on stdout\n"
+    "  --json                  print a machine-readable summary on stdout (a name\n"
+    "                          that is not UTF-8 also comes byte for byte in hex,\n"
+    "                          under the same key with _hex after it)\n"
     "  -v, --verbose           show FFmpeg's own warnings\n"
     "  -h, --help              this help\n"
     "\n"
@@ -128,9 +132,11 @@ class VideoFrameSource : public runner::FrameSource {
     runner::Frame frame;
     frame.picture = runner::FrameView::TopDown(picture.top_row, picture.stride, kPictureHeight);
     frame.source_frame = static_cast<int32_t>(std::min<int64_t>(picture.source_frame, INT32_MAX));
+    last_source_frame_ = std::max<int64_t>(last_source_frame_, picture.source_frame);
     return frame;
   }
   const std::optional<std::string>& failure() const { return failure_; }
+  int64_t last_source_frame() const { return last_source_frame_; }
 
  private:
   VideoSource& video_;
@@ -138,6 +144,7 @@ class VideoFrameSource : public runner::FrameSource {
   int64_t limit_;
   std::string too_long_;
   int64_t delivered_ = 0;
+  int64_t last_source_frame_ = -1;
   std::optional<std::string> failure_;
 };
 
@@ -218,30 +225,28 @@ bool ParseTime(const std::string& text, double& seconds) {
   return true;
 }
 
-bool IsBreakList(const std::string& text, int& count) {
-  count = 0;
-  size_t i = 0;
+std::optional<std::string> ReadBreakFrames(const std::string& text, std::vector<int>& frames) {
+  const auto separator = [](char c) { return c == ',' || c == ';' || c == ' ' || c == '\t'; };
   bool any = false;
+  size_t i = 0;
   while (i < text.size()) {
-    const char c = text[i];
-    if (c == ',' || c == ';' || c == ' ' || c == '\t') {
+    if (separator(text[i])) {
       ++i;
       continue;
     }
-    if (c == '+' || c == '-') ++i;
-    size_t digits = 0;
-    bool nonzero = false;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-      nonzero = nonzero || text[i] != '0';
-      ++i;
-      ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < text.size() && text[i] != ',' && text[i] != ';' && text[i] != ' ' && text[i] != '\t') return false;
-    if (nonzero) ++count;  // the filter passes over 0
+    size_t end = i;
+    while (end < text.size() && !separator(text[end])) ++end;
+    const std::string item = text.substr(i, end - i);
+    int frame = 0;
+    // Frame 0 starts the first track anyway; a larger number than the filter's
+    // 32-bit frame counter is no frame at all.
+    if (!ParseWholeNumber(item, 1, INT_MAX, &frame)) return item;
+    frames.push_back(frame);
     any = true;
+    i = end;
   }
-  return any;
+  if (!any) return text;
+  return std::nullopt;
 }
 
 int64_t FrameAtTime(double seconds, double frame_rate) {
@@ -285,9 +290,8 @@ std::string SetLoudness(const std::string& value, double& target) {
 }
 
 std::string SetDiscMinutes(const std::string& value, double& minutes) {
-  char* end = nullptr;
-  const double m = std::strtod(value.c_str(), &end);
-  if (*end != '\0' || !(m > 0) || m > 100000) {
+  double m = 0;
+  if (!ParseDecimal(value, 0, 100000, &m) || m == 0) {
     return "--disc-minutes takes a positive number of minutes, not '" + value + "'";
   }
   minutes = m;
@@ -328,9 +332,9 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
       {"mono", 0, nullptr, flag(o.sound.mono)},
       {"break", 0, "frame numbers, e.g. --break 100,250",
        [&o](const std::string& value) {
-         int count = 0;
-         if (!IsBreakList(value, count)) return "--break takes frame numbers like 100,250, not '" + value + "'";
-         o.break_lists.push_back(value);
+         if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
+           return "--break takes frame numbers from 1 to 2147483647 like 100,250, not '" + *bad + "'";
+         }
          return std::string();
        }},
       {"break-at", 0, "times, e.g. --break-at 1:30,3:05.5",
@@ -367,9 +371,9 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
       {"settings", 0, "a file", text(o.settings_file)},
       {"disc-minutes", 0, "a number of minutes",
        [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
-      {"quiet", 'q', nullptr, flag(o.quiet)},
-      {"json", 0, nullptr, flag(o.json)},
-      {"verbose", 'v', nullptr, flag(o.verbose)},
+      QuietOption(&o.quiet),
+      JsonOption(&o.json),
+      VerboseOption(&o.verbose),
   };
 }
 
@@ -409,6 +413,7 @@ struct EncodePlan {
   std::optional<std::string> audio_file;  // the sound from another file than the input
   std::unique_ptr<VideoSource> video;
   std::string breaks;  // in the filter's list form
+  std::optional<std::vector<int>> break_frames;  // from the command line, in order
   int64_t expected = -1;  // records, where known
   double disc_limit = 0;  // seconds of disc time a disc holds
   int64_t far_records = 0;  // records past which the encode is taken for a mistake
@@ -418,7 +423,7 @@ struct EncodePlan {
 // The output directory as given or saved, checked against the filter's path field.
 std::string OutputDirectory(const EncodeOptions& o, const FilterSettings& saved) {
   std::string directory = o.output_directory.value_or(saved.output_directory);
-  if (directory.empty()) throw CliError("no output directory: give one with -o DIR");
+  if (directory.empty()) throw BadOptionError("no output directory: give one with -o DIR");
   // The filter drops one trailing separator itself; all of them go here, so the
   // names in the summary read cleanly.
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
@@ -430,36 +435,46 @@ std::string OutputDirectory(const EncodeOptions& o, const FilterSettings& saved)
   return directory;
 }
 
-// --break and --break-at in the filter's list form, or the saved list when neither is given.
-std::string BreakList(const EncodeOptions& o, const FilterSettings& saved, const VideoSource& video) {
-  if (o.break_lists.empty() && o.break_times.empty() && !o.break_at_chapters) return saved.break_frames;
-  std::string breaks;
-  int count = 0;
-  std::vector<double> times = o.break_times;
+std::string BreakListText(const std::vector<int>& frames) {
+  std::string list;
+  for (int f : frames) list += (list.empty() ? "" : ",") + std::to_string(f);
+  return list;
+}
+
+// --break and --break-at as the frames the filter breaks at, in order and each once,
+// or nothing when neither is given (the saved list holds).
+std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoSource& video) {
+  if (o.break_frames.empty() && o.break_times.empty() && !o.break_at_chapters) return std::nullopt;
+  std::vector<int> frames = o.break_frames;
+  for (double seconds : o.break_times) {
+    const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
+    if (frame > INT_MAX) {
+      throw BadOptionError("--break-at " + FormatDuration(seconds) + " is frame " + std::to_string(frame) +
+                           " of '" + o.input + "', past the last frame number a track can count (2147483647)");
+    }
+    if (frame > 0) frames.push_back(static_cast<int>(frame));
+  }
   if (o.break_at_chapters) {
-    times.insert(times.end(), video.chapter_starts().begin(), video.chapter_starts().end());
     if (video.chapter_starts().empty() && !o.quiet) {
-      std::fprintf(stderr, "trackloom: note: '%s' has no chapters to break at\n", o.input.c_str());
+      std::fprintf(stderr, "trackloom: note: '%s' has no chapters to break at\n", Printable(o.input).c_str());
+    }
+    for (double seconds : video.chapter_starts()) {
+      const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
+      if (frame > 0 && frame <= INT_MAX) frames.push_back(static_cast<int>(frame));  // not before the first picture
     }
   }
-  for (const std::string& list : o.break_lists) {
-    int n = 0;
-    IsBreakList(list, n);
-    count += n;
-    breaks += (breaks.empty() ? "" : ",") + list;
+  std::vector<int> sorted = frames;
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  if (sorted.size() > static_cast<size_t>(kMaxBreaks)) {
+    throw BadOptionError("at most " + std::to_string(kMaxBreaks) + " break frames, but " +
+                         std::to_string(sorted.size()) + " were given");
   }
-  for (double seconds : times) {
-    if (seconds < 0) continue;  // a chapter before the first picture
-    const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
-    if (frame > INT32_MAX) throw CliError("--break-at " + FormatDuration(seconds) + " is too far in");
-    if (frame != 0) ++count;
-    breaks += (breaks.empty() ? "" : ",") + std::to_string(frame);
+  if (sorted != frames && !o.quiet && !o.break_at_chapters) {
+    std::fprintf(stderr, "trackloom: note: breaking at frames %s (in order, each once)\n",
+                 BreakListText(sorted).c_str());
   }
-  if (count > kMaxBreaks) {
-    throw CliError("at most " + std::to_string(kMaxBreaks) + " break frames, but " + std::to_string(count) +
-                   " were given");
-  }
-  return breaks;
+  return sorted;
 }
 
 EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
@@ -476,7 +491,8 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
                    "one after the other: give the sound with --audio FILE, or use --no-audio");
   }
   plan.video = VideoSource::Open(o.input, o.pictures, o.generated);
-  plan.breaks = BreakList(o, saved, *plan.video);
+  plan.break_frames = BreakFrames(o, *plan.video);
+  plan.breaks = plan.break_frames ? BreakListText(*plan.break_frames) : saved.break_frames;
 
   // Far more than a disc holds is a mistake or a damaged header (a frame rate of
   // 5/13421773 fps claims 621 days), not something to write for hours.
@@ -585,6 +601,8 @@ struct RenderOutcome {
   std::vector<TrackFileInfo> tracks;          // the ones this render wrote
   bool interrupted = false;
   bool warned_disc = false;  // the disc-time warning was given beforehand
+  int64_t last_source_frame = -1;
+  std::vector<int> breaks_past_the_end;  // of the command line's, when the input was read to its end
   int32_t tracks_opened = 0;  // the filter's count: the number of the last track it opened
   std::vector<std::string> removed;  // tracks of an earlier encode removed afterwards
 };
@@ -636,6 +654,12 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   progress.Finish();
   outcome.interrupted = StopRequested();
   outcome.source_failure = frames.failure();
+  outcome.last_source_frame = frames.last_source_frame();
+  if (plan.break_frames && !outcome.interrupted && !outcome.source_failure && outcome.report.ok) {
+    for (int f : *plan.break_frames) {
+      if (f > outcome.last_source_frame) outcome.breaks_past_the_end.push_back(f);
+    }
+  }
   NoteReadingProblems(o, video, outcome.report.frames_run, outcome.interrupted);
   outcome.tracks_opened = session.TracksOpened();
   // A record the disk could not take is taken back by the filter itself, so the
@@ -670,8 +694,8 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
   if (r.tracks.empty() && !r.interrupted) {
     // Output frame 0 is never written: a track needs at least two pictures.
     if (r.report.frames_run == 0) return "no picture of '" + o.input + "' could be decoded";
-    return "'" + o.input + "' is too short: it gave " + std::to_string(r.report.frames_run) +
-           " picture(s) at 18 fps, and a track needs at least 2";
+    return "'" + o.input + "' is too short: it gave " + Count(r.report.frames_run, "picture") +
+           " at 18 fps, and a track needs at least 2";
   }
   return "";
 }
@@ -685,17 +709,20 @@ struct Totals {
 void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
                       const RenderOutcome& r, const Totals& totals, const std::string& failure) {
   JsonWriter json(stdout);
-  json.BeginObject().Key("input").String(o.input).Key("output_directory").String(plan.directory);
+  json.BeginObject().Path("input", o.input).Path("output_directory", plan.directory);
   json.Key("audio").String(audio.description).Key("filter_chain").String(plan.video->filter_chain());
   json.Key("picture").String(plan.video->picture_summary()).Key("tracks").BeginArray();
   for (const TrackFileInfo& t : r.tracks) {
-    json.BeginObject().Key("file").String(t.path).Key("records").Integer(t.records);
+    json.BeginObject().Path("file", t.path).Key("records").Integer(t.records);
     json.Key("video_seconds").Fixed(t.video_seconds(), 3).Key("disc_seconds").Fixed(t.disc_seconds(), 3);
     json.EndObject();
   }
   json.EndArray().Key("records").Integer(totals.records);
   json.Key("video_seconds").Fixed(totals.video_seconds(), 3);
   json.Key("disc_seconds").Fixed(totals.disc_seconds, 3).Key("disc_limit_seconds").Fixed(plan.disc_limit, 3);
+  json.Key("breaks_past_the_end").BeginArray();
+  for (int f : r.breaks_past_the_end) json.Integer(f);
+  json.EndArray();
   json.Key("over_disc_limit").Bool(totals.disc_seconds > plan.disc_limit).Key("interrupted").Bool(r.interrupted);
   json.Key("ok").Bool(failure.empty() && !r.interrupted).Key("removed").BeginArray();
   for (const std::string& name : r.removed) json.String(name);
@@ -706,21 +733,26 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
 }
 
 void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
-                      const RenderOutcome& r, const Totals& totals) {
+                      const RenderOutcome& r, const Totals& totals, bool failed) {
   const std::vector<TrackFileInfo>& tracks = r.tracks;
-  std::printf("%s %zu track%s in '%s' (sound: %s):\n", r.interrupted ? "Interrupted; wrote" : "Wrote",
-              tracks.size(), tracks.size() == 1 ? "" : "s", plan.directory.c_str(), audio.description.c_str());
-  for (const TrackFileInfo& t : tracks) {
-    std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", t.name.c_str(),
-                static_cast<long long>(t.records), FormatDuration(t.video_seconds(), 1).c_str(),
-                FormatDuration(t.disc_seconds(), 1).c_str());
-  }
-  if (tracks.size() > 1) {
-    std::printf("  %-18s %7lld records  %10s video  %10s on disc\n", "total", static_cast<long long>(totals.records),
-                FormatDuration(totals.video_seconds(), 1).c_str(), FormatDuration(totals.disc_seconds, 1).c_str());
+  const char* outcome = failed ? "Failed after writing" : r.interrupted ? "Interrupted after writing" : "Wrote";
+  std::printf("%s %s in '%s' (sound: %s)%s\n", outcome, Count(static_cast<int64_t>(tracks.size()), "track").c_str(),
+              Printable(plan.directory).c_str(), Printable(audio.description).c_str(), tracks.empty() ? "." : ":");
+  auto line = [](const std::string& name, int64_t records, double video, double disc) {
+    std::printf("  %-18s %15s  %10s video  %10s on disc\n", name.c_str(), Count(records, "record").c_str(),
+                FormatDuration(video, 1).c_str(), FormatDuration(disc, 1).c_str());
+  };
+  for (const TrackFileInfo& t : tracks) line(t.name, t.records, t.video_seconds(), t.disc_seconds());
+  if (tracks.size() > 1) line("total", totals.records, totals.video_seconds(), totals.disc_seconds);
+  if (!r.breaks_past_the_end.empty()) {
+    std::printf("Not used: break%s at frame%s %s, past the last frame of '%s' (%lld).\n",
+                r.breaks_past_the_end.size() == 1 ? "" : "s", r.breaks_past_the_end.size() == 1 ? "" : "s",
+                BreakListText(r.breaks_past_the_end).c_str(), Printable(o.input).c_str(),
+                static_cast<long long>(r.last_source_frame));
   }
   std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
-  std::printf("Disc time: %s of %g minutes.\n", FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
+  std::printf("Disc time: %s of %g minute%s.\n", FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes,
+              o.disc_minutes == 1 ? "" : "s");
   if (!r.removed.empty()) {
     std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(), r.removed.size() == 1 ? "" : "s");
     for (const std::string& name : r.removed) std::printf(" %s", name.c_str());
@@ -728,7 +760,7 @@ void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   }
 }
 
-// The summary, the failure or the interrupt, and the exit status they give.
+// The failure or the interrupt, then the summary, and the exit status they give.
 int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio, const RenderOutcome& r,
            const std::string& failure) {
   Totals totals;
@@ -740,20 +772,19 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
     std::fprintf(stderr, "trackloom: warning: the tracks take %s of disc time, more than a %g-minute disc holds\n",
                  FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
   }
+  if (!failure.empty()) PrintError(stderr, failure);
+  if (failure.empty() && r.interrupted && !o.quiet) {
+    std::fprintf(stderr, "trackloom: interrupted; the tracks written so far are complete\n");
+  }
+  std::fflush(stderr);
   if (o.json) {
     PrintJsonSummary(o, plan, audio, r, totals, failure);
   } else if (!o.quiet) {
-    PrintTextSummary(o, plan, audio, r, totals);
+    PrintTextSummary(o, plan, audio, r, totals, !failure.empty());
   }
   std::fflush(stdout);
-  if (!failure.empty()) {
-    std::fprintf(stderr, "trackloom: %s\n", failure.c_str());
-    return 1;
-  }
-  if (r.interrupted) {
-    if (!o.quiet) std::fprintf(stderr, "trackloom: interrupted; the tracks written so far are complete\n");
-    return InterruptedExitStatus();
-  }
+  if (!failure.empty()) return 1;
+  if (r.interrupted) return InterruptedExitStatus();
   return 0;
 }
 
@@ -882,12 +913,14 @@ int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>
   // reads give up once it is asked), so it is reported as the interrupt.
   auto fail = [&](const char* message) {
     if (StopRequested()) return Interrupted(o);
-    std::fprintf(stderr, "trackloom: %s\n", message);
+    PrintError(stderr, message);
     return 1;
   };
   int status;
   try {
     status = EncodeWith(o, temp, first_number, written, lock);
+  } catch (const BadOptionError& e) {
+    status = BadOption(e.what());
   } catch (const CliError& e) {
     status = fail(e.what());
   } catch (const runner::Error& e) {

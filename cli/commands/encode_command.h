@@ -30,7 +30,7 @@ struct EncodeOptions {
   std::optional<std::string> audio_file;
   bool no_audio = false;
   SoundOptions sound;
-  std::vector<std::string> break_lists;  // each --break as given
+  std::vector<int> break_frames;         // every --break, as given
   std::vector<double> break_times;       // --break-at, in seconds
   bool break_at_chapters = false;        // --break-at chapters
   // --disc NAME: the disc image written after the tracks (name empty: none).
@@ -51,8 +51,10 @@ std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& opti
 
 // "90", "1:30", "1:02:03.5" into seconds; false for anything else.
 bool ParseTime(const std::string& text, double& seconds);
-// A --break value: integers separated by commas, semicolons or blanks.
-bool IsBreakList(const std::string& text, int& count);
+// A --break value: frame numbers from 1 to 2147483647 separated by commas,
+// semicolons or blanks, added to frames. Returns the first item that is not one
+// (the whole text when it holds none), nothing when every item is.
+std::optional<std::string> ReadBreakFrames(const std::string& text, std::vector<int>& frames);
 // The source frame shown at a time of the input, at its own frame rate.
 int64_t FrameAtTime(double seconds, double frame_rate);
 

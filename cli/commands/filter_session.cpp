@@ -1,5 +1,7 @@
 #include "cli/commands/filter_session.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "cli/common/cli_error.h"
@@ -28,7 +30,7 @@ void FilterSession::RunSettingsLine(const std::string& line, const std::string& 
 
 void FilterSession::RunSettingsFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw CliError("cannot read the settings file '" + path + "'");
+  if (!in) throw CliError("cannot read the settings file '" + path + "': " + std::strerror(errno));
   RunSettings(in, path);
 }
 

@@ -10,6 +10,7 @@
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
 #include "cli/common/json_writer.h"
+#include "cli/common/messages.h"
 #include "cli/common/progress.h"
 #include "cli/commands/subcommands.h"
 #include "cli/tracks/track_reader.h"
@@ -23,7 +24,7 @@ namespace trackloom::cli {
 namespace {
 
 constexpr const char kUsage[] =
-    "Usage: trackloom inspect [--lenient] [--json] [--quiet] FILE...\n"
+    "Usage: trackloom inspect [--lenient] [--json] [-q] FILE...\n"
     "       trackloom inspect [--json] IMAGE.cue|IMAGE.toc\n"
     "\n"
     "Checks track files (\"VDN Track 01.wav\", ...) the way a VideoNow Color player\n"
@@ -34,8 +35,9 @@ constexpr const char kUsage[] =
     "  - the 2048-byte lead-in of 0x00 before the first record;\n"
     "  - that the rest is a whole number of 19600-byte records, each starting with\n"
     "    the constant 400-byte record header (its data bytes; the audio slots are sound);\n"
-    "  - the record count, the video it holds at 18 fps, the CD time it takes\n"
-    "    (1/9 s a record), and whether the audio slots carry sound or only silence.\n"
+    "  - the record count, the video it holds at 18 fps, the CD time it takes (its\n"
+    "    lead-in and records as CD audio, 1/9 s a record), and whether the audio\n"
+    "    slots carry sound or only silence.\n"
     "Every problem is listed with its byte offset in the file, in decimal.\n"
     "\n"
     "A disc image (a cue sheet or a cdrdao TOC with its BIN or WAV files) is checked\n"
@@ -47,11 +49,11 @@ constexpr const char kUsage[] =
     "  --lenient   accept any lead-in length: record 0 is where the first record\n"
     "              header is (tracks made by other encoders)\n"
     "  --json      print one JSON document on standard output instead of text\n"
-    "  --quiet     no progress display while long tracks are read\n"
+    "  -q, --quiet no progress display while long tracks are read\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0 when every track is valid, 1 when a track has problems, 2 when a\n"
-    "file cannot be read or the command line is wrong.\n"
+    "Exit status: 0 every track valid, 1 a track has problems (each listed), 2 bad\n"
+    "options or a file that cannot be read.\n"
     "\n"
     "Example:\n"
     "  trackloom inspect demo-tracks/*.wav\n";
@@ -69,9 +71,9 @@ std::string AudioSummary(const TrackReport& r) {
 
 void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
   if (r.valid()) {
-    std::fprintf(out, "%s: valid track\n", file.c_str());
+    std::fprintf(out, "%s: valid track\n", Printable(file).c_str());
   } else {
-    std::fprintf(out, "%s: %llu problem%s\n", file.c_str(), U(r.problem_count),
+    std::fprintf(out, "%s: %llu problem%s\n", Printable(file).c_str(), U(r.problem_count),
                  r.problem_count == 1 ? "" : "s");
   }
   std::fprintf(out, "  length       %llu bytes\n", U(r.file_length));
@@ -102,7 +104,7 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, co
     }
     std::fprintf(out, "  video        %llu frame%s, %s at 18 fps\n", U(r.record_count),
                  r.record_count == 1 ? "" : "s", FormatDuration(r.video_seconds(), 2).c_str());
-    std::fprintf(out, "  disc time    %s of CD time (1/9 s a record)\n",
+    std::fprintf(out, "  disc time    %s of CD time (lead-in and records)\n",
                  FormatDuration(r.disc_seconds(), 2).c_str());
     std::fprintf(out, "  audio        %s\n", AudioSummary(r).c_str());
   }
@@ -125,7 +127,7 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, co
 
 void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
   const TrackWavFields& w = r.wav;
-  json.BeginObject().Key("file").String(file).Key("readable").Bool(!r.read_failed);
+  json.BeginObject().Path("file", file).Key("readable").Bool(!r.read_failed);
   if (r.read_failed) {
     json.Key("error").String(r.read_error);
     if (r.file_length == 0) {  // never opened: nothing else is known
@@ -166,7 +168,7 @@ struct DiscTrackCheck {
 
 void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<DiscTrackCheck>& checks,
                    uint64_t problems, uint64_t records, uint64_t sectors) {
-  std::fprintf(out, "%s: disc image, %zu track%s, %s\n", file.c_str(), checks.size(), checks.size() == 1 ? "" : "s",
+  std::fprintf(out, "%s: disc image, %zu track%s, %s\n", Printable(file).c_str(), checks.size(), checks.size() == 1 ? "" : "s",
                problems == 0 ? "every track as a player reads it" : (std::to_string(problems) + " problem" + (problems == 1 ? "" : "s")).c_str());
   for (const DiscTrackCheck& c : checks) {
     const TrackReport& r = c.report;
@@ -197,7 +199,7 @@ void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<Di
 
 void PrintDiscJson(JsonWriter& json, const std::string& file, const std::vector<DiscTrackCheck>& checks,
                    uint64_t problems, uint64_t records, uint64_t sectors) {
-  json.BeginObject().Key("image").String(file).Key("valid").Bool(problems == 0).Key("tracks").BeginArray();
+  json.BeginObject().Path("image", file).Key("valid").Bool(problems == 0).Key("tracks").BeginArray();
   for (const DiscTrackCheck& c : checks) {
     const TrackReport& r = c.report;
     json.BeginObject().Key("number").Integer(c.track->number).Key("start_sector").Unsigned(c.track->start_sector);
@@ -222,8 +224,8 @@ int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, 
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(file, &error);
   if (!image) {
-    if (json) json->BeginObject().Key("image").String(file).Key("readable").Bool(false).Key("error").String(error).EndObject();
-    std::fprintf(err, "trackloom inspect: %s\n", error.c_str());
+    if (json) json->BeginObject().Path("image", file).Key("readable").Bool(false).Key("error").String(error).EndObject();
+    std::fprintf(err, "trackloom: %s\n", error.c_str());
     return 2;
   }
   std::vector<DiscTrackCheck> checks;
@@ -279,8 +281,8 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   };
   const std::vector<Option> table = {
       {"lenient", 0, nullptr, flag(lenient)},
-      {"json", 0, nullptr, flag(json)},
-      {"quiet", 0, nullptr, flag(quiet)},
+      JsonOption(&json),
+      QuietOption(&quiet),
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
   if (line.exit_status) return *line.exit_status;
@@ -324,12 +326,12 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (json) {
       PrintJson(json_out, file, report, repair);
     } else if (source == nullptr) {
-      std::fprintf(err, "trackloom inspect: %s: %s\n", file.c_str(), report.read_error.c_str());
+      PrintError(err, file + ": " + report.read_error);
     } else {
       if (i > 0) std::fputc('\n', out);
       PrintText(out, file, report, repair);
       if (report.read_failed) {
-        std::fprintf(err, "trackloom inspect: %s: %s\n", file.c_str(), report.read_error.c_str());
+        PrintError(err, file + ": " + report.read_error);
       }
     }
   }

@@ -43,8 +43,9 @@ constexpr const char kUsage[] =
     "Records are found by their header, so tracks from other encoders (other lead-in\n"
     "lengths) play too. A damaged record shows black and plays silence.\n"
     "\n"
-    "Exit status: 0 when the last track ended or you quit, 1 when there is no display\n"
-    "or no track holds a record, 2 for a wrong command line or a file that cannot be read.\n"
+    "Exit status: 0 the last track ended or you quit, 1 failed: no display or no\n"
+    "track holds a record (one line on stderr says why), 2 bad options or a file\n"
+    "that cannot be read.\n"
     "\n"
     "Example:\n"
     "  trackloom play demo-tracks/*.wav\n"
@@ -62,7 +63,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   std::string error;
   std::unique_ptr<FileSource> source = FileSource::Open(path, &error);
   if (source == nullptr) {
-    std::fprintf(err, "trackloom play: cannot open %s: %s\n", path.c_str(), error.c_str());
+    std::fprintf(err, "trackloom: cannot open %s: %s\n", path.c_str(), error.c_str());
     return 2;
   }
   PlayTrack track;
@@ -71,7 +72,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   track.first_record = FindFirstRecord(*source);
   track.record_count = WholeRecords(*source, track.first_record);
   if (track.record_count == 0) {
-    std::fprintf(err, "trackloom play: %s holds no record (see 'trackloom inspect'); skipped\n",
+    std::fprintf(err, "trackloom: %s holds no record (see 'trackloom inspect'); skipped\n",
                  path.c_str());
     return 0;
   }
@@ -86,7 +87,7 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(path, &error);
   if (!image) {
-    std::fprintf(err, "trackloom play: cannot read the disc image %s: %s\n", path.c_str(),
+    std::fprintf(err, "trackloom: cannot read the disc image %s: %s\n", path.c_str(),
                  error.c_str());
     return 2;
   }
@@ -94,7 +95,7 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   for (const DiscTrack& disc_track : image->tracks) {
     std::unique_ptr<ByteSource> source = OpenDiscTrack(disc_track, &error);
     if (source == nullptr) {
-      std::fprintf(err, "trackloom play: %s, track %d: %s\n", path.c_str(), disc_track.number,
+      std::fprintf(err, "trackloom: %s, track %d: %s\n", path.c_str(), disc_track.number,
                    error.c_str());
       return 2;
     }
@@ -111,9 +112,7 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::F
 }
 
 std::string SetScale(const std::string& value, int* scale) {
-  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), *scale);
-  if (ec == std::errc() && end == value.data() + value.size() && *scale >= 1 && *scale <= kMaxScale)
-    return "";
+  if (ParseWholeNumber(value, 1, kMaxScale, scale)) return "";
   return "--scale takes a whole number from 1 to " + std::to_string(kMaxScale) + ", not '" + value +
          "'";
 }
@@ -142,7 +141,7 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (status != 0) return status;
   }
   if (tracks.empty()) {
-    std::fprintf(err, "trackloom play: nothing to play\n");
+    std::fprintf(err, "trackloom: nothing to play\n");
     return 1;
   }
   return RunPlayer(tracks, player, err);

@@ -32,9 +32,9 @@ constexpr const char kUsage[] =
     "  --dry-run   say what would be done, change nothing\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0 when every file is a valid track afterwards, 1 when a file was\n"
-    "refused or could not be changed, 2 when a file cannot be read or the command line\n"
-    "is wrong.\n"
+    "Exit status: 0 every file a valid track afterwards, 1 a file refused or not\n"
+    "changed (one line on stderr says why), 2 bad options or a file that cannot be\n"
+    "read.\n"
     "\n"
     "Example:\n"
     "  trackloom repair tracks/*.wav\n";
@@ -61,7 +61,7 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::string error;
     std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
     if (source == nullptr) {
-      std::fprintf(err, "trackloom repair: %s: cannot open: %s\n", file.c_str(), error.c_str());
+      std::fprintf(err, "trackloom: %s: cannot open: %s\n", file.c_str(), error.c_str());
       status = std::max(status, 2);
       continue;
     }
@@ -73,13 +73,13 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       continue;
     }
     if (!plan.possible) {
-      std::fprintf(err, "trackloom repair: %s: not a track this can mend (%s; see 'trackloom inspect'); left alone\n",
+      std::fprintf(err, "trackloom: %s: not a track this can mend (%s; see 'trackloom inspect'); left alone\n",
                    file.c_str(), plan.refusal.c_str());
       status = std::max(status, 1);
       continue;
     }
     if (!dry_run && !RepairTrack(file, plan, &error)) {
-      std::fprintf(err, "trackloom repair: %s: cannot repair: %s\n", file.c_str(), error.c_str());
+      std::fprintf(err, "trackloom: %s: cannot repair: %s\n", file.c_str(), error.c_str());
       status = std::max(status, 1);
       continue;
     }

@@ -1,6 +1,9 @@
 #include "cli/common/arguments.h"
 
+#include "cli/common/messages.h"
+
 #include <charconv>
+#include <cstdlib>
 #include <string_view>
 
 namespace trackloom::cli {
@@ -62,8 +65,39 @@ bool ParseWholeNumber(std::string_view text, int min, int max, int* value) {
   return true;
 }
 
+bool ParseDecimal(std::string_view text, double min, double max, double* value) {
+  size_t digits = 0, points = 0;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == '.') {
+      ++points;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || points > 1) return false;
+  const double v = std::strtod(std::string(text).c_str(), nullptr);
+  if (!(v >= min && v <= max)) return false;
+  *value = v;
+  return true;
+}
+
+namespace {
+Option Flag(const char* name, char short_name, bool* field) {
+  return {name, short_name, nullptr, [field](const std::string&) {
+            *field = true;
+            return std::string();
+          }};
+}
+}  // namespace
+
+Option QuietOption(bool* quiet) { return Flag("quiet", 'q', quiet); }
+Option JsonOption(bool* json) { return Flag("json", 0, json); }
+Option VerboseOption(bool* verbose) { return Flag("verbose", 'v', verbose); }
+
 int UsageError(std::FILE* err, const std::string& name, const std::string& message) {
-  std::fprintf(err, "trackloom %s: %s (see 'trackloom %s --help')\n", name.c_str(), message.c_str(),
+  std::fprintf(err, "trackloom %s: %s (see 'trackloom %s --help')\n", name.c_str(), Printable(message).c_str(),
                name.c_str());
   return kUsageErrorStatus;
 }

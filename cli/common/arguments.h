@@ -49,6 +49,16 @@ CommandLine ReadCommandLine(int argc, char** argv, const std::vector<Option>& op
 // (value unchanged).
 bool ParseWholeNumber(std::string_view text, int min, int max, int* value);
 
+// A number of decimal digits with at most one '.' among them ("80", "0.5", "74.")
+// from min to max; no sign, no exponent. false otherwise (value unchanged). Every
+// option that takes a fractional number reads it this way.
+bool ParseDecimal(std::string_view text, double min, double max, double* value);
+
+// The flags that mean the same in every subcommand that has them.
+Option QuietOption(bool* quiet);      // -q, --quiet: no progress, notes or summary; errors only
+Option JsonOption(bool* json);        // --json: a machine-readable summary on standard output
+Option VerboseOption(bool* verbose);  // -v, --verbose: FFmpeg's own warnings too
+
 // Reports a usage error of the subcommand name on err and returns kUsageErrorStatus.
 int UsageError(std::FILE* err, const std::string& name, const std::string& message);
 

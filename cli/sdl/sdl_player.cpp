@@ -208,7 +208,7 @@ class Player {
         !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) {
       std::fprintf(
           err_,
-          "trackloom play: no display to open a window on (DISPLAY is not set); run it in a "
+          "trackloom: no display to open a window on (DISPLAY is not set); run it in a "
           "desktop session\n");
       return false;
     }
@@ -216,7 +216,7 @@ class Player {
       SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
       std::fprintf(
-          err_, "trackloom play: cannot open the display '%s' (%s); run it in a desktop session\n",
+          err_, "trackloom: cannot open the display '%s' (%s); run it in a desktop session\n",
           NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "", SDL_GetError());
       return false;
     }
@@ -224,7 +224,7 @@ class Player {
     if (!driver_chosen && (driver == "offscreen" || driver == "dummy")) {
       std::fprintf(
           err_,
-          "trackloom play: no display to open a window on (DISPLAY %s cannot be opened); run it "
+          "trackloom: no display to open a window on (DISPLAY %s cannot be opened); run it "
           "in a desktop session\n",
           std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
       return false;
@@ -234,7 +234,7 @@ class Player {
                                size.width, size.height, SDL_WINDOW_RESIZABLE);
     if (window_ != nullptr) renderer_ = SDL_CreateRenderer(window_, -1, 0);
     if (renderer_ == nullptr) {
-      std::fprintf(err_, "trackloom play: cannot open a window (%s)\n", SDL_GetError());
+      std::fprintf(err_, "trackloom: cannot open a window (%s)\n", SDL_GetError());
       return false;
     }
     return true;
@@ -245,7 +245,7 @@ class Player {
       std::string error;
       clock_ = SoundClock::Open(&error);
       if (clock_ == nullptr) {
-        std::fprintf(err_, "trackloom play: no sound (%s); playing the pictures on their own\n",
+        std::fprintf(err_, "trackloom: no sound (%s); playing the pictures on their own\n",
                      error.c_str());
       }
     }

@@ -18,7 +18,7 @@
 
 namespace trackloom::cli {
 double DiscSeconds(int64_t records, int64_t tracks) {
-  return static_cast<double>(records * kTrackRecordBytes + tracks * kTrackLeadInBytes) / kDiscBytesPerSecond;
+  return TrackDiscSeconds(static_cast<uint64_t>(records * kTrackRecordBytes + tracks * kTrackLeadInBytes));
 }
 
 std::string TrackFileName(int number) {

@@ -42,7 +42,7 @@ struct TrackFileInfo {
   int64_t length = 0;
   int64_t records = 0;
   double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
-  double disc_seconds() const { return static_cast<double>(length - kTrackHeaderBytes) / kDiscBytesPerSecond; }
+  double disc_seconds() const { return TrackDiscSeconds(static_cast<uint64_t>(length - kTrackHeaderBytes)); }
 };
 
 // What the numbered track files of a directory looked like before a render, so that

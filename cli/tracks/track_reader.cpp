@@ -404,7 +404,9 @@ bool FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
 }
 
 double TrackReport::video_seconds() const { return static_cast<double>(record_count) / kFramesPerSecond; }
-double TrackReport::disc_seconds() const { return static_cast<double>(record_count) / 9.0; }
+double TrackReport::disc_seconds() const {
+  return TrackDiscSeconds(lead_in_length + record_count * static_cast<uint64_t>(kFrameRecordSize));
+}
 
 TrackReport InspectTrack(ByteSource& source, const InspectOptions& options) {
   TrackReport report;

@@ -100,7 +100,7 @@ struct TrackReport {
 
   bool valid() const { return problem_count == 0 && !read_failed; }
   double video_seconds() const;  // 18 records a second
-  double disc_seconds() const;   // 1/9 s of CD time a record
+  double disc_seconds() const;   // of the lead-in and the whole records, as CD audio
 };
 
 inline constexpr size_t kMaxListedProblems = 100;
