@@ -5,7 +5,6 @@
 //   build/native/bench/encoder_bench [--benchmark_filter=...] [--benchmark_min_time=...]
 
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdint>
@@ -49,7 +48,8 @@ std::unique_ptr<InstanceState> MakeState() {
 // Rates divide by CPU time, which another process on the machine disturbs less than
 // wall time.
 void SetFrameRate(benchmark::State& run) {
-  run.counters["frames/s"] = benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
+  run.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
 }
 
 // The first formulation, kept for comparison: each nibble found through the
@@ -60,19 +60,20 @@ struct ComponentSource {
   uint8_t shift;   // of the component in the pixel value: red 16, green 8, blue 0
 };
 constexpr ComponentSource kFirstLineComponents[18] = {
-    {0, 16}, {1, 8}, {1, 0}, {2, 16}, {3, 8},  {3, 0},  {4, 16},  {5, 8},  {5, 0},
-    {6, 16}, {7, 8}, {7, 0}, {8, 16}, {9, 8},  {9, 0},  {10, 16}, {11, 8}, {11, 0},
+    {0, 16}, {1, 8}, {1, 0}, {2, 16}, {3, 8}, {3, 0}, {4, 16},  {5, 8},  {5, 0},
+    {6, 16}, {7, 8}, {7, 0}, {8, 16}, {9, 8}, {9, 0}, {10, 16}, {11, 8}, {11, 0},
 };
 constexpr ComponentSource kSecondLineComponents[18] = {
-    {0, 8}, {0, 0}, {1, 16}, {2, 8}, {2, 0},  {3, 16},  {4, 8},  {4, 0},  {5, 16},
-    {6, 8}, {6, 0}, {7, 16}, {8, 8}, {8, 0},  {9, 16},  {10, 8}, {10, 0}, {11, 16},
+    {0, 8}, {0, 0}, {1, 16}, {2, 8}, {2, 0}, {3, 16}, {4, 8},  {4, 0},  {5, 16},
+    {6, 8}, {6, 0}, {7, 16}, {8, 8}, {8, 0}, {9, 16}, {10, 8}, {10, 0}, {11, 16},
 };
 
 void EncodeFrameByComponentLists(const SourcePicture& source, InstanceState& state) {
   uint8_t* out = state.frame_block;
   for (int line = 0; line < 2 * kPictureHeight; ++line) {
     const uint8_t* row = source.pixels + (source.height - 1 - line / 2) * source.pitch;
-    const ComponentSource* components = line % 2 == 0 ? kFirstLineComponents : kSecondLineComponents;
+    const ComponentSource* components =
+        line % 2 == 0 ? kFirstLineComponents : kSecondLineComponents;
     for (int group = 0; group < 12; ++group) {
       uint8_t nibbles[18];
       for (int n = 0; n < 18; ++n) {
@@ -80,7 +81,8 @@ void EncodeFrameByComponentLists(const SourcePicture& source, InstanceState& sta
         std::memcpy(&pixel, row + 4 * (12 * group + components[n].column), sizeof pixel);
         nibbles[n] = state.nibble_table[(pixel >> components[n].shift) & 0xFF];
       }
-      for (int k = 0; k < kAudioSlotOffset; ++k) out[k] = PackNibblesLowFirst(nibbles[2 * k], nibbles[2 * k + 1]);
+      for (int k = 0; k < kAudioSlotOffset; ++k)
+        out[k] = PackNibblesLowFirst(nibbles[2 * k], nibbles[2 * k + 1]);
       out[kAudioSlotOffset] = kSilence;
       out += kGroupSize;
     }
@@ -241,7 +243,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
       if (r.error_occurred || r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
-      seconds_per_frame_[r.benchmark_name()] = r.cpu_accumulated_time / static_cast<double>(r.iterations);
+      seconds_per_frame_[r.benchmark_name()] =
+          r.cpu_accumulated_time / static_cast<double>(r.iterations);
     }
   }
 
@@ -252,8 +255,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 1.0 / floor->second, floor->second * 1e6);
     for (const auto& [name, seconds] : seconds_per_frame_) {
       if (name == floor->first) continue;
-      std::printf("%-40s %10.0f frames/s  %8.2f us/frame  %6.1f x floor\n", name.c_str(), 1.0 / seconds,
-                  seconds * 1e6, seconds / floor->second);
+      std::printf("%-40s %10.0f frames/s  %8.2f us/frame  %6.1f x floor\n", name.c_str(),
+                  1.0 / seconds, seconds * 1e6, seconds / floor->second);
     }
   }
 

@@ -254,7 +254,8 @@ int main(int argc, char** argv) {
       const std::string chain =
           Replace(area_chain, "flags=area", std::string("flags=") + mode.scaler);
       std::vector<uint8_t> pictures = Frames(path, chain, "bgra", work + "/pictures.raw");
-      const size_t picture_bytes = static_cast<size_t>(trackloom::kPictureWidth) * trackloom::kPictureHeight * 4;
+      const size_t picture_bytes =
+          static_cast<size_t>(trackloom::kPictureWidth) * trackloom::kPictureHeight * 4;
       if (pictures.size() < picture_bytes * (kFrames + 1)) {
         std::fprintf(stderr, "picture_quality: %s gave too few pictures\n", clip.name);
         return 1;

@@ -15,9 +15,7 @@ struct Subcommand {
   int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
 };
 
-constexpr Subcommand kSubcommands[] = {
-    TRACKLOOM_SUBCOMMANDS
-};
+constexpr Subcommand kSubcommands[] = {TRACKLOOM_SUBCOMMANDS};
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,

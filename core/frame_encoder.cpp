@@ -87,10 +87,14 @@ void EncodeRowWithTable(const uint8_t* row, const uint8_t* table, uint8_t* first
       const uint32_t p2 = LoadPixel(row, 2);
       const uint32_t p3 = LoadPixel(row, 3);
       row += kColumnsPerUnit * kBytesPerPixel;
-      const uint8_t r0 = table[(p0 >> kRed) & 0xFF], g0 = table[(p0 >> kGreen) & 0xFF], b0 = table[(p0 >> kBlue) & 0xFF];
-      const uint8_t r1 = table[(p1 >> kRed) & 0xFF], g1 = table[(p1 >> kGreen) & 0xFF], b1 = table[(p1 >> kBlue) & 0xFF];
-      const uint8_t r2 = table[(p2 >> kRed) & 0xFF], g2 = table[(p2 >> kGreen) & 0xFF], b2 = table[(p2 >> kBlue) & 0xFF];
-      const uint8_t r3 = table[(p3 >> kRed) & 0xFF], g3 = table[(p3 >> kGreen) & 0xFF], b3 = table[(p3 >> kBlue) & 0xFF];
+      const uint8_t r0 = table[(p0 >> kRed) & 0xFF], g0 = table[(p0 >> kGreen) & 0xFF],
+                    b0 = table[(p0 >> kBlue) & 0xFF];
+      const uint8_t r1 = table[(p1 >> kRed) & 0xFF], g1 = table[(p1 >> kGreen) & 0xFF],
+                    b1 = table[(p1 >> kBlue) & 0xFF];
+      const uint8_t r2 = table[(p2 >> kRed) & 0xFF], g2 = table[(p2 >> kGreen) & 0xFF],
+                    b2 = table[(p2 >> kBlue) & 0xFF];
+      const uint8_t r3 = table[(p3 >> kRed) & 0xFF], g3 = table[(p3 >> kGreen) & 0xFF],
+                    b3 = table[(p3 >> kBlue) & 0xFF];
       first[0] = PackNibblesLowFirst(r0, g1);
       first[1] = PackNibblesLowFirst(b1, r2);
       first[2] = PackNibblesLowFirst(g3, b3);
@@ -149,17 +153,21 @@ constexpr Picks kFirstHigh = MakePicks(5, 10, 12);  // G(c+1) R(c+2) B(c+3)
 constexpr Picks kSecondLow = MakePicks(1, 6, 8);    // G(c)   R(c+1) B(c+2)
 constexpr Picks kSecondHigh = MakePicks(0, 9, 14);  // B(c)   G(c+2) R(c+3)
 
-__attribute__((target("ssse3"))) inline __m128i Gather(const Picks& picks, __m128i unit0, __m128i unit1,
-                                                         __m128i unit2) {
-  const auto pick = [&](int unit) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(picks.bytes[unit])); };
-  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(unit0, pick(0)), _mm_shuffle_epi8(unit1, pick(1))),
-                      _mm_shuffle_epi8(unit2, pick(2)));
+__attribute__((target("ssse3"))) inline __m128i Gather(const Picks& picks, __m128i unit0,
+                                                       __m128i unit1, __m128i unit2) {
+  const auto pick = [&](int unit) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(picks.bytes[unit]));
+  };
+  return _mm_or_si128(
+      _mm_or_si128(_mm_shuffle_epi8(unit0, pick(0)), _mm_shuffle_epi8(unit1, pick(1))),
+      _mm_shuffle_epi8(unit2, pick(2)));
 }
 
 // Nibbles are below 16, so a 16-bit shift moves each into the top half of its own
 // byte; byte 9 becomes the silent audio slot.
 __attribute__((target("ssse3"))) inline __m128i PackGroup(__m128i low, __m128i high) {
-  const __m128i slot = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<char>(kSilence), 0, 0, 0, 0, 0, 0);
+  const __m128i slot =
+      _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<char>(kSilence), 0, 0, 0, 0, 0, 0);
   return _mm_or_si128(_mm_or_si128(low, _mm_slli_epi16(high, 4)), slot);
 }
 
@@ -170,18 +178,24 @@ __attribute__((target("ssse3"))) inline void StoreGroup(uint8_t* out, __m128i gr
   std::memcpy(out + 8, &tail, sizeof tail);
 }
 
-__attribute__((target("ssse3"))) void EncodeStandardSsse3(const SourcePicture& source, uint8_t* block) {
+__attribute__((target("ssse3"))) void EncodeStandardSsse3(const SourcePicture& source,
+                                                          uint8_t* block) {
   uint8_t* first = block;
   for (int row_index = 0; row_index < kPictureHeight; ++row_index) {
     const uint8_t* row = RowStart(source, row_index);
     uint8_t* second = first + kLineSize;
     for (int group = 0; group < kGroupsPerLine; ++group) {
-      const __m128i unit0 = QuantiseStandard(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
-      const __m128i unit1 = QuantiseStandard(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16)));
-      const __m128i unit2 = QuantiseStandard(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 32)));
+      const __m128i unit0 =
+          QuantiseStandard(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+      const __m128i unit1 =
+          QuantiseStandard(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16)));
+      const __m128i unit2 =
+          QuantiseStandard(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 32)));
       row += kColumnsPerGroup * kBytesPerPixel;
-      StoreGroup(first, PackGroup(Gather(kFirstLow, unit0, unit1, unit2), Gather(kFirstHigh, unit0, unit1, unit2)));
-      StoreGroup(second, PackGroup(Gather(kSecondLow, unit0, unit1, unit2), Gather(kSecondHigh, unit0, unit1, unit2)));
+      StoreGroup(first, PackGroup(Gather(kFirstLow, unit0, unit1, unit2),
+                                  Gather(kFirstHigh, unit0, unit1, unit2)));
+      StoreGroup(second, PackGroup(Gather(kSecondLow, unit0, unit1, unit2),
+                                   Gather(kSecondHigh, unit0, unit1, unit2)));
       first += kGroupSize;
       second += kGroupSize;
     }

@@ -48,13 +48,14 @@ inline constexpr int kRecordHeaderSize = 400;
 inline constexpr int kFrameBlockSize = 19200;  // 160 lines x 12 groups x 10 bytes
 inline constexpr int kFrameRecordSize = kRecordHeaderSize + kFrameBlockSize;  // 19600
 // One audio slot per group: 980 stereo sample pairs, 1/18 s at 17640 Hz.
-inline constexpr int kAudioChunkSize = kFrameRecordSize / kGroupSize;  // 1960
+inline constexpr int kAudioChunkSize = kFrameRecordSize / kGroupSize;     // 1960
 inline constexpr int kFirstRecordOffset = kWaveHeaderSize + kLeadInSize;  // 2092
 
 // Disc time of a track whose data chunk (lead-in and records) holds data_bytes: the
 // disc plays it as CD audio, 176400 bytes a second, so a record takes 1/9 s.
 constexpr double TrackDiscSeconds(uint64_t data_bytes) {
-  return static_cast<double>(data_bytes) / (kTrackSampleRate * kTrackChannels * kTrackBitsPerSample / 8);
+  return static_cast<double>(data_bytes) /
+         (kTrackSampleRate * kTrackChannels * kTrackBitsPerSample / 8);
 }
 
 static_assert(kAudioChunkSize * kFramesPerSecond ==
@@ -133,8 +134,10 @@ constexpr HeaderTemplate MakeRecordHeaderTemplate() {
 
 // The 400-byte header every record begins with; its audio slots hold silence until
 // the writer fills them with the record's own sound.
-inline constexpr detail::HeaderTemplate kRecordHeaderTemplateBytes = detail::MakeRecordHeaderTemplate();
-inline constexpr const uint8_t (&kRecordHeaderTemplate)[kRecordHeaderSize] = kRecordHeaderTemplateBytes.bytes;
+inline constexpr detail::HeaderTemplate kRecordHeaderTemplateBytes =
+    detail::MakeRecordHeaderTemplate();
+inline constexpr const uint8_t (&kRecordHeaderTemplate)[kRecordHeaderSize] =
+    kRecordHeaderTemplateBytes.bytes;
 
 // The 44-byte WAV header: one builder and one checker, used by every file that
 // writes or accepts one. Fields, by offset:

@@ -26,7 +26,8 @@ const char* ReadNumber(const char* at, uint32_t& value) {
   if (*at < '0' || *at > '9') return nullptr;
   uint64_t accumulated = 0;
   for (; *at >= '0' && *at <= '9'; ++at) {
-    accumulated = std::min<uint64_t>(accumulated * 10 + static_cast<uint64_t>(*at - '0'), UINT32_MAX);
+    accumulated =
+        std::min<uint64_t>(accumulated * 10 + static_cast<uint64_t>(*at - '0'), UINT32_MAX);
   }
   value = static_cast<uint32_t>(accumulated);
   if (negative) value = 0u - value;

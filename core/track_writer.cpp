@@ -10,7 +10,8 @@ namespace trackloom {
 bool BuildTrackFileName(const char* directory, int32_t track_number, char* out) {
   // "<dir>\VDN Track NN.wav": the file part adds 17 characters, so a directory of
   // more than 242 characters cannot be named in 259.
-  const int directory_length = std::snprintf(out, kPathCapacity, "%s%c", directory, kDirectorySeparator);
+  const int directory_length =
+      std::snprintf(out, kPathCapacity, "%s%c", directory, kDirectorySeparator);
   if (directory_length < 0 || directory_length >= kPathCapacity) return false;
   const int name_length = std::snprintf(out + directory_length, kPathCapacity - directory_length,
                                         kTrackFileNameFormat, static_cast<int>(track_number));
@@ -82,7 +83,8 @@ void FinishTrack(InstanceState& state) {
   if (state.output_track->Position() == kFirstRecordOffset) {
     CloseAndFree(state.output_track);
     char name[kPathCapacity];
-    if (BuildTrackFileName(state.output_directory, state.track_counter, name)) WaveFile::Remove(name);
+    if (BuildTrackFileName(state.output_directory, state.track_counter, name))
+      WaveFile::Remove(name);
     return;
   }
   state.output_track->FinishHeader();

@@ -6,11 +6,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace trackloom {
@@ -21,7 +22,8 @@ namespace {
 thread_local int g_last_error = 0;
 
 wav::Format FormatOf(int32_t rate, int32_t bits, int32_t channels) {
-  return {static_cast<uint32_t>(rate), static_cast<uint16_t>(bits), static_cast<uint16_t>(channels)};
+  return {static_cast<uint32_t>(rate), static_cast<uint16_t>(bits),
+          static_cast<uint16_t>(channels)};
 }
 
 }  // namespace
@@ -41,8 +43,8 @@ WaveFile::Handle Wrap(HANDLE h) {
 }  // namespace
 
 WaveFile* WaveFile::CreateForWrite(const char* path) {
-  HANDLE h = Wrap(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  HANDLE h = Wrap(
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (h == nullptr) return nullptr;
   WaveFile* file = new (std::nothrow) WaveFile(h);
   if (file == nullptr) {
@@ -53,8 +55,8 @@ WaveFile* WaveFile::CreateForWrite(const char* path) {
 }
 
 WaveFile* WaveFile::OpenForRead(const char* path) {
-  HANDLE h = Wrap(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  HANDLE h = Wrap(
+      CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (h == nullptr) return nullptr;
   WaveFile* file = new (std::nothrow) WaveFile(h);
   if (file == nullptr) {
@@ -251,7 +253,8 @@ int WaveFile::LastError() { return g_last_error; }
 
 bool WaveFile::WriteHeader(int32_t rate, int32_t bits, int32_t channels) {
   uint8_t header[kWaveHeaderSize];
-  wav::BuildUnfinishedHeader(header, FormatOf(rate, bits, channels));  // sizes patched by FinishHeader
+  wav::BuildUnfinishedHeader(header,
+                             FormatOf(rate, bits, channels));  // sizes patched by FinishHeader
   return Write(header, kWaveHeaderSize);
 }
 

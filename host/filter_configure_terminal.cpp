@@ -5,8 +5,6 @@
 // completed with Tab, break frames are typed one per line as in the dialog's
 // multi-line box (digits only while typing), and nothing reaches the settings
 // until the user confirms. Esc, Ctrl-C and end of input cancel at any point.
-#include "host/filter_configure.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <histedit.h>
@@ -31,13 +29,14 @@
 
 #include "core/instance_state.h"
 #include "core/track_list.h"
+#include "host/filter_configure.h"
 #include "trackloom_version.h"
 
 namespace trackloom {
 namespace {
 
-constexpr size_t kPathMaxChars = kPathCapacity - 1;                    // 259
-constexpr size_t kBreakFramesTextMax = kTrackListTextCapacity - 1;     // 1023, as the box
+constexpr size_t kPathMaxChars = kPathCapacity - 1;                 // 259
+constexpr size_t kBreakFramesTextMax = kTrackListTextCapacity - 1;  // 1023, as the box
 constexpr char kLineBreak[] = "\r\n";  // what the dialog's box holds between lines
 
 // A lone Esc is told from the start of an arrow-key sequence by the silence after it.
@@ -101,7 +100,7 @@ bool InputWaiting(int fd, int timeout_ms) {
 bool ContinuesEscape(Session& s, unsigned char byte) {
   switch (s.escape) {
     case EscapeState::kAfterEsc:
-      s.escape = byte == '[' ? EscapeState::kInCsi
+      s.escape = byte == '['   ? EscapeState::kInCsi
                  : byte == 'O' ? EscapeState::kAfterSs3
                                : EscapeState::kNone;
       return true;
@@ -118,10 +117,10 @@ bool ContinuesEscape(Session& s, unsigned char byte) {
 }
 
 enum class KeyOutcome {
-  kCancel,      // the dialog is cancelled
-  kIgnore,      // the byte is dropped
-  kEscape,      // an escape sequence begins: the byte goes to libedit as it is
-  kCharacter,   // the byte is (part of) a character for the line
+  kCancel,     // the dialog is cancelled
+  kIgnore,     // the byte is dropped
+  kEscape,     // an escape sequence begins: the byte goes to libedit as it is
+  kCharacter,  // the byte is (part of) a character for the line
 };
 
 // What a byte outside an escape sequence does.
@@ -441,15 +440,13 @@ std::optional<bool> AskConfirm(Session& s) {
 }
 
 int RunSession(Session& s, InstanceState& state) {
-  Print(s,
-        TRACKLOOM_DIALOG_CAPTION
+  Print(s, TRACKLOOM_DIALOG_CAPTION
         "\n"
         "Enter accepts a line, Tab completes a path; Esc, Ctrl-C or Ctrl-D cancels,\n"
         "leaving the settings as they were.\n");
   std::optional<std::string> audio = EditPath(s, "Audio file (input): ", state.audio_path);
   if (!audio) return 1;
-  std::optional<std::string> directory =
-      EditPath(s, "Output directory: ", state.output_directory);
+  std::optional<std::string> directory = EditPath(s, "Output directory: ", state.output_directory);
   if (!directory) return 1;
   Print(s,
         "Files will be created as 'VDN Track 01.wav', 'VDN Track 02.wav' etc.\n"
@@ -523,8 +520,7 @@ int EditWithLineEditor(int fd, InstanceState& state) {
   el_set(s.el, EL_SIGNAL, 0);
   el_set(s.el, EL_PROMPT, PromptOf);
   el_set(s.el, EL_GETCFN, ReadKey);
-  el_set(s.el, EL_ADDFN, "trackloom-prefill", "Put the current value into the line",
-         InsertPrefill);
+  el_set(s.el, EL_ADDFN, "trackloom-prefill", "Put the current value into the line", InsertPrefill);
   el_set(s.el, EL_ADDFN, "trackloom-complete", "Complete a file-system path", CompleteKey);
   const char prefill_key[] = {static_cast<char>(kPrefillKey), '\0'};
   el_set(s.el, EL_BIND, prefill_key, "trackloom-prefill", nullptr);
@@ -533,7 +529,8 @@ int EditWithLineEditor(int fd, InstanceState& state) {
   // Ctrl-C cancels the dialog rather than ending the program; the handler only
   // marks it, and the read it interrupts reports the cancel.
   g_interrupted = 0;
-  struct sigaction cancel {}, previous {};
+  struct sigaction cancel {
+  }, previous{};
   cancel.sa_handler = OnInterrupt;
   sigemptyset(&cancel.sa_mask);
   sigaction(SIGINT, &cancel, &previous);

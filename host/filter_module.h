@@ -39,12 +39,12 @@ void FillPreview(HostBitmap& bitmap, uint32_t colour, int32_t marker_row);
 
 // Config(version, audio path, output directory, break frames): loads the three
 // settings when version is 1, ignores the call otherwise.
-void TRACKLOOM_CDECL ConfigScript(void* interpreter, void* context,
-                                  const ScriptArgument* arguments, int count);
+void TRACKLOOM_CDECL ConfigScript(void* interpreter, void* context, const ScriptArgument* arguments,
+                                  int count);
 // Writes the Config line for the current settings into buffer (length bytes),
 // truncated and terminated if it does not fit. Always true.
-bool TRACKLOOM_CDECL FilterScriptString(HostContext* context, HostServices* services,
-                                        char* buffer, int length);
+bool TRACKLOOM_CDECL FilterScriptString(HostContext* context, HostServices* services, char* buffer,
+                                        int length);
 
 inline constexpr int kSettingsVersion = 1;
 
@@ -53,8 +53,7 @@ inline constexpr int kSettingsVersion = 1;
 // Flags for the editor: 1, the output picture keeps the size and format it is given.
 long TRACKLOOM_CDECL FilterParams(HostContext* context, HostServices* services);
 // The filter has no per-instance description: writes an empty string.
-void TRACKLOOM_CDECL FilterDescribe(HostContext* context, HostServices* services,
-                                    char* buffer);
+void TRACKLOOM_CDECL FilterDescribe(HostContext* context, HostServices* services, char* buffer);
 
 // The editor's interface version this module is written for, and the oldest one it
 // still works with.
@@ -69,8 +68,8 @@ extern const FilterRecord kFilterRecord;
 // The two exports, by their fixed undecorated names.
 extern "C" {
 int TRACKLOOM_CDECL VirtualdubFilterModuleInit2(trackloom::HostModule* module,
-                                                trackloom::HostServices* services,
-                                                int* api_version, int* compatible_version);
+                                                trackloom::HostServices* services, int* api_version,
+                                                int* compatible_version);
 void TRACKLOOM_CDECL VirtualdubFilterModuleDeinit(trackloom::HostModule* module,
                                                   trackloom::HostServices* services);
 }

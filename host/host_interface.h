@@ -48,7 +48,7 @@ struct HostServices {
   void* reserved3;
   void* reserved4;
   void* reserved5;
-  RaiseErrorFunction raise_error;      // [6]
+  RaiseErrorFunction raise_error;  // [6]
 };
 
 // ---- module record -----------------------------------------------------------------
@@ -69,17 +69,17 @@ struct HostModule {
 // buffer can be delivered as data = its last row with a negative pitch.
 struct HostBitmap {
   void* vtable;
-  void* data;          // the bottom stored row
-  uint32_t* palette;   // unused
-  int32_t depth;       // bits per pixel
+  void* data;         // the bottom stored row
+  uint32_t* palette;  // unused
+  int32_t depth;      // bits per pixel
   int32_t width;
   int32_t height;
-  ptrdiff_t pitch;     // int32 on 32-bit, int64 on 64-bit, exactly as the editor has it
+  ptrdiff_t pitch;  // int32 on 32-bit, int64 on 64-bit, exactly as the editor has it
 };
 
 struct HostFrameState {
-  int32_t output_frame;              // 0 first
-  int32_t microseconds_per_frame;    // of the output; 55556 at 18 frames per second
+  int32_t output_frame;            // 0 first
+  int32_t microseconds_per_frame;  // of the output; 55556 at 18 frames per second
   int32_t source_frame;
 };
 
@@ -90,7 +90,7 @@ struct HostContext {
   HostBitmap* destination;
   HostBitmap* source;
   void* reserved;
-  HostBitmap* previous;   // unused
+  HostBitmap* previous;     // unused
   uint32_t x1, y1, x2, y2;  // unused
   HostFrameState* frame_state;
 };
@@ -120,9 +120,9 @@ struct ScriptFunctionEntry {
 };
 
 struct ScriptObject {
-  void* lookup;                           // null: no name lookup
-  const ScriptFunctionEntry* functions;   // ended by an all-null entry
-  const void* sub_objects;                // null
+  void* lookup;                          // null: no name lookup
+  const ScriptFunctionEntry* functions;  // ended by an all-null entry
+  const void* sub_objects;               // null
 };
 
 // ---- filter record ---------------------------------------------------------------
@@ -139,41 +139,39 @@ using FilterConfigureFunction = int(TRACKLOOM_CDECL*)(HostContext*, HostServices
 // The editor calls the second description slot with an extra int (the buffer
 // length); under the C convention the caller removes its arguments, so a function
 // of this type serves both slots.
-using FilterDescribeFunction = void(TRACKLOOM_CDECL*)(HostContext*, HostServices*,
-                                                      char* buffer);
-using FilterScriptStringFunction = bool(TRACKLOOM_CDECL*)(HostContext*, HostServices*,
-                                                          char* buffer, int length);
-using FilterSerializeFunction = long(TRACKLOOM_CDECL*)(HostContext*, HostServices*,
-                                                       char* buffer, int length);
+using FilterDescribeFunction = void(TRACKLOOM_CDECL*)(HostContext*, HostServices*, char* buffer);
+using FilterScriptStringFunction = bool(TRACKLOOM_CDECL*)(HostContext*, HostServices*, char* buffer,
+                                                          int length);
+using FilterSerializeFunction = long(TRACKLOOM_CDECL*)(HostContext*, HostServices*, char* buffer,
+                                                       int length);
 using FilterDeserializeFunction = long(TRACKLOOM_CDECL*)(HostContext*, HostServices*,
                                                          const char* buffer, int length);
-using FilterCopyFunction = void(TRACKLOOM_CDECL*)(HostContext*, HostServices*,
-                                                  void* destination);
+using FilterCopyFunction = void(TRACKLOOM_CDECL*)(HostContext*, HostServices*, void* destination);
 
 // The definition of one filter, given to the editor's add-filter service.
 struct FilterRecord {
-  FilterRecord* next;                                // 1: the editor's
-  FilterRecord* prev;                                // 2: the editor's
-  HostModule* module;                                // 3: set in the editor's copy
-  const char* name;                                  // 4
-  const char* description;                           // 5
-  const char* maker;                                 // 6
-  void* private_data;                                // 7
-  int instance_size;                                 // 8: bytes of InstanceState
-  FilterInitFunction init;                           // 9
-  FilterDeinitFunction deinit;                       // 10
-  FilterRunFunction run;                             // 11
-  FilterParamsFunction params;                       // 12
-  FilterConfigureFunction configure;                 // 13
-  FilterDescribeFunction describe;                   // 14
-  FilterRunFunction start;                           // 15
-  FilterRunFunction end;                             // 16
-  const ScriptObject* script_object;                 // 17
-  FilterScriptStringFunction script_string;          // 18
-  FilterDescribeFunction describe2;                  // 19
-  FilterSerializeFunction serialize;                 // 20
-  FilterDeserializeFunction deserialize;             // 21
-  FilterCopyFunction copy;                           // 22
+  FilterRecord* next;                        // 1: the editor's
+  FilterRecord* prev;                        // 2: the editor's
+  HostModule* module;                        // 3: set in the editor's copy
+  const char* name;                          // 4
+  const char* description;                   // 5
+  const char* maker;                         // 6
+  void* private_data;                        // 7
+  int instance_size;                         // 8: bytes of InstanceState
+  FilterInitFunction init;                   // 9
+  FilterDeinitFunction deinit;               // 10
+  FilterRunFunction run;                     // 11
+  FilterParamsFunction params;               // 12
+  FilterConfigureFunction configure;         // 13
+  FilterDescribeFunction describe;           // 14
+  FilterRunFunction start;                   // 15
+  FilterRunFunction end;                     // 16
+  const ScriptObject* script_object;         // 17
+  FilterScriptStringFunction script_string;  // 18
+  FilterDescribeFunction describe2;          // 19
+  FilterSerializeFunction serialize;         // 20
+  FilterDeserializeFunction deserialize;     // 21
+  FilterCopyFunction copy;                   // 22
 };
 
 // ---- layouts, pinned for both pointer widths -------------------------------------

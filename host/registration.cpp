@@ -28,28 +28,28 @@ const ScriptObject kScriptObject = {
 };
 
 const FilterRecord kFilterRecord = {
-    nullptr,                                         // 1 next: the editor's
-    nullptr,                                         // 2 prev: the editor's
-    nullptr,                                         // 3 module: set in the editor's copy
-    "Trackloom",                                     // 4 name
-    "Create track files for VideoNow Color players", // 5 description
-    "Mossgrave",                                     // 6 maker
-    nullptr,                                         // 7 private data
-    static_cast<int>(sizeof(InstanceState)),         // 8 instance size: 22192 / 22200
-    nullptr,                                         // 9 init: the zero-filled block is the initial state
-    nullptr,                                         // 10 deinit
-    FilterRun,                                       // 11 run
-    FilterParams,                                    // 12 params
-    FilterConfigure,                                 // 13 configure
-    FilterDescribe,                                  // 14 description
-    FilterStart,                                     // 15 start
-    FilterEnd,                                       // 16 end
-    &kScriptObject,                                  // 17 script object
-    FilterScriptString,                              // 18 script string
-    FilterDescribe,                                  // 19 second description slot
-    nullptr,                                         // 20 serialise
-    nullptr,                                         // 21 deserialise
-    nullptr,                                         // 22 copy: an instance shares open files
+    nullptr,                                          // 1 next: the editor's
+    nullptr,                                          // 2 prev: the editor's
+    nullptr,                                          // 3 module: set in the editor's copy
+    "Trackloom",                                      // 4 name
+    "Create track files for VideoNow Color players",  // 5 description
+    "Mossgrave",                                      // 6 maker
+    nullptr,                                          // 7 private data
+    static_cast<int>(sizeof(InstanceState)),          // 8 instance size: 22192 / 22200
+    nullptr,             // 9 init: the zero-filled block is the initial state
+    nullptr,             // 10 deinit
+    FilterRun,           // 11 run
+    FilterParams,        // 12 params
+    FilterConfigure,     // 13 configure
+    FilterDescribe,      // 14 description
+    FilterStart,         // 15 start
+    FilterEnd,           // 16 end
+    &kScriptObject,      // 17 script object
+    FilterScriptString,  // 18 script string
+    FilterDescribe,      // 19 second description slot
+    nullptr,             // 20 serialise
+    nullptr,             // 21 deserialise
+    nullptr,             // 22 copy: an instance shares open files
 };
 
 }  // namespace trackloom

@@ -24,7 +24,8 @@ int Fail(HostServices* services, const char* message) {
 // A black picture: every picture nibble 0, every audio slot silent.
 void ClearFrameBlock(InstanceState& state) {
   std::memset(state.frame_block, 0, sizeof state.frame_block);
-  for (int i = kAudioSlotOffset; i < kFrameBlockSize; i += kGroupSize) state.frame_block[i] = kSilence;
+  for (int i = kAudioSlotOffset; i < kFrameBlockSize; i += kGroupSize)
+    state.frame_block[i] = kSilence;
 }
 
 // Output frame 1 while idle: opens the sound file (if any) and the first track, and

@@ -18,9 +18,7 @@ namespace trackloom::runner {
 // the module.
 struct ServiceCallbacks {
   struct Scope {
-    Scope(Editor& editor, LoadedModule* module) : saved(current) {
-      current = {&editor, module};
-    }
+    Scope(Editor& editor, LoadedModule* module) : saved(current) { current = {&editor, module}; }
     ~Scope() { current = saved; }
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
@@ -59,7 +57,8 @@ struct ServiceCallbacks {
       char buffer[1024];
       const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
       va_end(args);
-      if (n >= 0) message.assign(buffer, std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1));
+      if (n >= 0)
+        message.assign(buffer, std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1));
     }
     Editor* editor = current.editor;
     if (editor == nullptr) return;
@@ -194,25 +193,34 @@ namespace {
 
 const char* TypeName(char type) {
   switch (type) {
-    case 'i': return "int";
-    case 'l': return "long";
-    case 'd': return "double";
-    case 's': return "string";
-    default: return "?";
+    case 'i':
+      return "int";
+    case 'l':
+      return "long";
+    case 'd':
+      return "double";
+    case 's':
+      return "string";
+    default:
+      return "?";
   }
 }
 
 const char* KindName(ScriptValue::Kind kind) {
   switch (kind) {
-    case ScriptValue::Kind::kInteger: return "int";
-    case ScriptValue::Kind::kReal: return "double";
-    case ScriptValue::Kind::kString: return "string";
+    case ScriptValue::Kind::kInteger:
+      return "int";
+    case ScriptValue::Kind::kReal:
+      return "double";
+    case ScriptValue::Kind::kString:
+      return "string";
   }
   return "?";
 }
 
 // The column of the first argument the signature's types do not take, 0 when all fit.
-int Mismatch(const std::string& signature, const std::vector<ScriptValue>& arguments, bool* count_differs) {
+int Mismatch(const std::string& signature, const std::vector<ScriptValue>& arguments,
+             bool* count_differs) {
   const std::string types = signature.empty() ? std::string() : signature.substr(1);
   *count_differs = types.size() != arguments.size();
   for (size_t i = 0; i < arguments.size() && i < types.size(); ++i) {
@@ -220,12 +228,20 @@ int Mismatch(const std::string& signature, const std::vector<ScriptValue>& argum
     bool fits = false;
     switch (types[i]) {
       case 'i':
-        fits = a.kind == ScriptValue::Kind::kInteger && a.integer >= INT32_MIN && a.integer <= INT32_MAX;
+        fits = a.kind == ScriptValue::Kind::kInteger && a.integer >= INT32_MIN &&
+               a.integer <= INT32_MAX;
         break;
-      case 'l': fits = a.kind == ScriptValue::Kind::kInteger; break;
-      case 'd': fits = a.kind != ScriptValue::Kind::kString; break;
-      case 's': fits = a.kind == ScriptValue::Kind::kString; break;
-      default: break;
+      case 'l':
+        fits = a.kind == ScriptValue::Kind::kInteger;
+        break;
+      case 'd':
+        fits = a.kind != ScriptValue::Kind::kString;
+        break;
+      case 's':
+        fits = a.kind == ScriptValue::Kind::kString;
+        break;
+      default:
+        break;
     }
     if (!fits) return a.column;
   }
@@ -234,7 +250,8 @@ int Mismatch(const std::string& signature, const std::vector<ScriptValue>& argum
 
 std::string DescribeSignature(const std::string& name, const std::string& signature) {
   std::string out = name + "(";
-  for (size_t i = 1; i < signature.size(); ++i) out += std::string(i > 1 ? ", " : "") + TypeName(signature[i]);
+  for (size_t i = 1; i < signature.size(); ++i)
+    out += std::string(i > 1 ? ", " : "") + TypeName(signature[i]);
   return out + ")";
 }
 
@@ -321,7 +338,8 @@ void FilterInstance::RunScriptLine(std::string_view line) {
     }
   }
   CallModule([&] {
-    chosen->function(&interpreter_, &context_, arguments.data(), static_cast<int>(arguments.size()));
+    chosen->function(&interpreter_, &context_, arguments.data(),
+                     static_cast<int>(arguments.size()));
   });
 }
 
@@ -356,7 +374,8 @@ std::string FilterInstance::Describe2(int buffer_length) {
     // The editor calls this slot with the buffer's length as a fourth argument.
     using WithLength = void(TRACKLOOM_CDECL*)(HostContext*, HostServices*, char*, int);
     auto function = reinterpret_cast<WithLength>(reinterpret_cast<void (*)()>(filter_->describe2));
-    CallModule([&] { function(&context_, module_.editor().services(), buffer.data(), buffer_length); });
+    CallModule(
+        [&] { function(&context_, module_.editor().services(), buffer.data(), buffer_length); });
   }
   buffer.back() = '\0';
   return buffer.data();
@@ -369,9 +388,11 @@ long FilterInstance::Params() {
 
 int FilterInstance::Configure(HostWindow parent) {
   if (filter_->configure == nullptr) {
-    throw Error(std::string("the filter ") + (filter_->name ? filter_->name : "") + " has no settings dialog");
+    throw Error(std::string("the filter ") + (filter_->name ? filter_->name : "") +
+                " has no settings dialog");
   }
-  return CallModule([&] { return filter_->configure(&context_, module_.editor().services(), parent); });
+  return CallModule(
+      [&] { return filter_->configure(&context_, module_.editor().services(), parent); });
 }
 
 int FilterInstance::Start(const FrameFormat& source, const OutputFormat& output) {
@@ -394,7 +415,8 @@ int FilterInstance::Start(const FrameFormat& source, const OutputFormat& output)
   frame_state_ = {};
   frame_state_.microseconds_per_frame = source.microseconds_per_frame;
   rendering_ = true;
-  return CallModule([&] { return filter_->start ? filter_->start(&context_, module_.editor().services()) : 0; });
+  return CallModule(
+      [&] { return filter_->start ? filter_->start(&context_, module_.editor().services()) : 0; });
 }
 
 int FilterInstance::Run(const FrameView& picture, int32_t output_frame, int32_t source_frame) {
@@ -410,7 +432,8 @@ int FilterInstance::Run(const FrameView& picture, int32_t output_frame, int32_t 
 int FilterInstance::End() {
   if (!rendering_) throw Error("end called outside a render");
   rendering_ = false;
-  return CallModule([&] { return filter_->end ? filter_->end(&context_, module_.editor().services()) : 0; });
+  return CallModule(
+      [&] { return filter_->end ? filter_->end(&context_, module_.editor().services()) : 0; });
 }
 
 uint32_t FilterInstance::output_pixel(int32_t x, int32_t stored_row) const {
@@ -419,7 +442,8 @@ uint32_t FilterInstance::output_pixel(int32_t x, int32_t stored_row) const {
     throw Error("pixel (" + std::to_string(x) + ", " + std::to_string(stored_row) +
                 ") is outside the output picture");
   }
-  return output_[static_cast<size_t>(stored_row) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  return output_[static_cast<size_t>(stored_row) * static_cast<size_t>(width) +
+                 static_cast<size_t>(x)];
 }
 
 RenderReport FilterInstance::Render(FrameSource& source, const RenderOptions& options) {

@@ -155,11 +155,11 @@ struct RenderOptions {
 };
 
 struct RenderReport {
-  bool ok = false;            // start, every run and end returned 0, nothing raised
-  bool stopped = false;       // on_frame asked to stop
+  bool ok = false;       // start, every run and end returned 0, nothing raised
+  bool stopped = false;  // on_frame asked to stop
   int start_result = -1;
   int end_result = -1;
-  int64_t frames_run = 0;     // run calls that returned 0
+  int64_t frames_run = 0;  // run calls that returned 0
   // The output frame whose run call failed (returned 1 or raised an error).
   std::optional<int32_t> failed_frame;
   std::vector<std::string> errors;  // raised during this render, oldest first

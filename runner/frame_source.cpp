@@ -7,7 +7,8 @@ namespace trackloom::runner {
 
 namespace {
 size_t PixelCount(const FrameFormat& format) {
-  return static_cast<size_t>(std::max(format.width, 0)) * static_cast<size_t>(std::max(format.height, 0));
+  return static_cast<size_t>(std::max(format.width, 0)) *
+         static_cast<size_t>(std::max(format.height, 0));
 }
 }  // namespace
 

@@ -31,10 +31,11 @@ namespace {
 
 std::string SystemMessage(DWORD code) {
   char buffer[512] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                 code, 0, buffer, sizeof buffer, nullptr);
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, buffer, sizeof buffer, nullptr);
   std::string text(buffer, n);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
   return text.empty() ? "error " + std::to_string(code) : text;
 }
 
@@ -57,7 +58,7 @@ void* FindUnwindTables(const std::string& path, HMODULE module) {
     std::memcpy(&v, &file[at], 2);
     return v;
   };
-  const uint32_t pe = u32(0x3C);                // e_lfanew: where the PE signature is
+  const uint32_t pe = u32(0x3C);                 // e_lfanew: where the PE signature is
   const uint16_t sections = u16(pe + 6);         // FileHeader.NumberOfSections
   const uint32_t symbols = u32(pe + 12);         // FileHeader.PointerToSymbolTable
   const uint32_t symbol_count = u32(pe + 16);    // FileHeader.NumberOfSymbols

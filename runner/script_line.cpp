@@ -12,9 +12,7 @@ namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool IsIdentifierStart(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
@@ -133,11 +131,21 @@ class Parser {
       }
       ++pos_;
       switch (Peek()) {
-        case '\\': value.text += '\\'; break;
-        case '"': value.text += '"'; break;
-        case 'n': value.text += '\n'; break;
-        case 'r': value.text += '\r'; break;
-        case 't': value.text += '\t'; break;
+        case '\\':
+          value.text += '\\';
+          break;
+        case '"':
+          value.text += '"';
+          break;
+        case 'n':
+          value.text += '\n';
+          break;
+        case 'r':
+          value.text += '\r';
+          break;
+        case 't':
+          value.text += '\t';
+          break;
         default:
           --pos_;
           Fail("unknown escape '\\" + std::string(AtEnd() ? "" : line_.substr(pos_ + 1, 1)) +
@@ -158,7 +166,8 @@ class Parser {
       negative = Peek() == '-';
       ++pos_;
     }
-    if (Peek() == '0' && pos_ + 1 < line_.size() && (line_[pos_ + 1] == 'x' || line_[pos_ + 1] == 'X')) {
+    if (Peek() == '0' && pos_ + 1 < line_.size() &&
+        (line_[pos_ + 1] == 'x' || line_[pos_ + 1] == 'X')) {
       pos_ += 2;
       if (!IsHexDigit(Peek())) Fail("expected hexadecimal digits, found " + Found());
       uint64_t magnitude = 0;
@@ -215,7 +224,8 @@ class Parser {
       Fail("number is too large");
     }
     value.kind = ScriptValue::Kind::kInteger;
-    value.integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    value.integer =
+        negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
     return value;
   }
 
@@ -231,12 +241,23 @@ std::string QuoteScriptString(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";

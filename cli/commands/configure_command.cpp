@@ -8,11 +8,11 @@
 #include <fstream>
 #include <string>
 
+#include "cli/commands/filter_session.h"
+#include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/messages.h"
-#include "cli/commands/filter_session.h"
-#include "cli/commands/subcommands.h"
 
 namespace trackloom::cli {
 namespace {
@@ -60,7 +60,8 @@ int RunConfigure(int argc, char** argv) {
          return std::string();
        }},
   };
-  const CommandLine command_line = ReadCommandLine(argc, argv, table, kConfigureHelp, stdout, stderr);
+  const CommandLine command_line =
+      ReadCommandLine(argc, argv, table, kConfigureHelp, stdout, stderr);
   if (command_line.exit_status) return *command_line.exit_status;
   if (!command_line.operands.empty()) {
     return UsageError(stderr, "configure", "unexpected '" + command_line.operands[0] + "'");
@@ -73,9 +74,12 @@ int RunConfigure(int argc, char** argv) {
     if (access(settings.c_str(), F_OK) == 0 || errno != ENOENT) host.RunSettingsFile(settings);
     const int result = host.instance().Configure();
     if (result == -1) {
-      throw CliError("configure needs a terminal to show the dialog on, and there is none; without one, "
-                     "write the settings by hand: '" + settings + "' holds one line like "
-                     "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
+      throw CliError(
+          "configure needs a terminal to show the dialog on, and there is none; without one, "
+          "write the settings by hand: '" +
+          settings +
+          "' holds one line like "
+          "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
     }
     if (result != 0) {
       std::fprintf(stderr, "trackloom: cancelled; '%s' is unchanged\n", settings.c_str());
@@ -93,8 +97,10 @@ int RunConfigure(int argc, char** argv) {
       readable = false;
     }
     if (!readable) {
-      throw CliError("cannot save these settings: a path holding a double quote (\") or a line break "
-                     "cannot be read back from a settings line; '" + settings + "' is unchanged");
+      throw CliError(
+          "cannot save these settings: a path holding a double quote (\") or a line break "
+          "cannot be read back from a settings line; '" +
+          settings + "' is unchanged");
     }
     WriteSettingsFile(settings, line);
     std::printf("Saved the settings to '%s'.\n", settings.c_str());

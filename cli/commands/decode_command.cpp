@@ -10,20 +10,20 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/commands/subcommands.h"
+#include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
+#include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
+#include "cli/common/progress.h"
+#include "cli/ffmpeg/preview_video.h"
 #include "cli/pictures/contact_sheet.h"
 #include "cli/pictures/panel_view.h"
-#include "cli/common/interrupt.h"
 #include "cli/pictures/png_writer.h"
-#include "cli/ffmpeg/preview_video.h"
-#include "cli/common/progress.h"
-#include "cli/tracks/sound_wav_writer.h"
-#include "cli/commands/subcommands.h"
-#include "cli/tracks/track_reader.h"
-#include "cli/commands/track_tools.h"
 #include "cli/tracks/disc_image.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -138,7 +138,8 @@ bool ParseRange(std::string_view text, Options* o) {
 }
 
 // what: "a whole number", "a number", as the help states the option.
-std::string SetNumber(const char* name, const char* what, std::string_view value, int limit, int* field) {
+std::string SetNumber(const char* name, const char* what, std::string_view value, int limit,
+                      int* field) {
   if (ParseWholeNumber(value, 1, limit, field)) return "";
   return std::string(name) + " takes " + what + " from 1 to " + std::to_string(limit) + ", not '" +
          std::string(value) + "'";
@@ -161,59 +162,76 @@ std::vector<Option> OptionTable(Options* o) {
       {"output", 'o', "a directory", text(&o->output_dir)},
       {"frames", 0, "a range of records, e.g. 0-35",
        [o](const std::string& value) {
-         return ParseRange(value, o) ? ""
-                                     : "--frames takes record numbers A-B, A- or A (from 0, A not above B), not '" +
-                                           value + "'";
+         return ParseRange(value, o)
+                    ? ""
+                    : "--frames takes record numbers A-B, A- or A (from 0, A not above B), not '" +
+                          value + "'";
        }},
-      {"scale", 0, "a value", [o](const std::string& value) { return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale); }},
+      {"scale", 0, "a value",
+       [o](const std::string& value) {
+         return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale);
+       }},
       {"view", 0, "pixels or panel",
        [o](const std::string& value) {
-         return ParseView(value, o->view) ? "" : "--view takes pixels or panel, not '" + value + "'";
+         return ParseView(value, o->view) ? ""
+                                          : "--view takes pixels or panel, not '" + value + "'";
        }},
       {"sheet", 0, "a file", text(&o->sheet)},
       {"sheet-limit", 0, "a value",
-       [o](const std::string& value) { return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit); }},
+       [o](const std::string& value) {
+         return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit);
+       }},
       {"video", 0, "a file", text(&o->video)},
       {"no-pictures", 0, nullptr, set(&o->pictures, false)},
       {"no-sound", 0, nullptr, set(&o->sound, false)},
       {"lenient", 0, nullptr, set(&o->lenient, true)},
       {"track", 0, "a track number",
-       [o](const std::string& value) { return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track); }},
+       [o](const std::string& value) {
+         return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track);
+       }},
       QuietOption(&o->quiet),
       JsonOption(&o->json),
   };
 }
 
 // Nothing: go on; otherwise the exit status (2 for a wrong command line, 0 for --help).
-std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* out, std::FILE* err) {
+std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* out,
+                                  std::FILE* err) {
   const CommandLine line = ReadCommandLine(argc, argv, OptionTable(o), kUsage, out, err);
   if (line.exit_status) return line.exit_status;
   if (line.operands.empty()) return UsageError(err, "decode", "no track file given");
   if (line.operands.size() > 1) {
-    return UsageError(err, "decode",
-                      "one track at a time ('" + line.operands[0] + "' and '" + line.operands[1] + "')");
+    return UsageError(
+        err, "decode",
+        "one track at a time ('" + line.operands[0] + "' and '" + line.operands[1] + "')");
   }
   o->track = line.operands[0];
   if (IsDiscImageName(o->track) != (o->disc_track > 0)) {
     return UsageError(err, "decode",
-                      o->disc_track > 0 ? "--track picks a track of a disc image (.cue or .toc), and " + o->track +
-                                              " is not one"
-                                        : o->track + " is a disc image: say which track with --track N");
+                      o->disc_track > 0
+                          ? "--track picks a track of a disc image (.cue or .toc), and " +
+                                o->track + " is not one"
+                          : o->track + " is a disc image: say which track with --track N");
   }
   const bool wants_dir = o->pictures || o->sound;
   if (o->output_dir.empty() && wants_dir && o->sheet.empty() && o->video.empty()) {
-    return UsageError(err, "decode", "say where the pictures and sound go with -o DIR (or ask only for --sheet or --video)");
+    return UsageError(
+        err, "decode",
+        "say where the pictures and sound go with -o DIR (or ask only for --sheet or --video)");
   }
   if (o->output_dir.empty()) {
     o->pictures = false;
     o->sound = false;
   }
   if (!o->pictures && !o->sound && o->sheet.empty() && o->video.empty()) {
-    return UsageError(err, "decode", "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
+    return UsageError(
+        err, "decode",
+        "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
   }
   if (o->view == View::kPanel && o->sheet_limit > kMaxPanelSheetLimit) {
     return UsageError(err, "decode",
-                      "--sheet-limit takes at most " + std::to_string(kMaxPanelSheetLimit) + " with --view panel");
+                      "--sheet-limit takes at most " + std::to_string(kMaxPanelSheetLimit) +
+                          " with --view panel");
   }
   return std::nullopt;
 }
@@ -246,7 +264,8 @@ class DecodeOutput {
   virtual ~DecodeOutput() = default;
   // rgb: the record's picture; chunk: its 1960 audio slot bytes. False with the
   // message in *error.
-  virtual bool Add(uint64_t record, const uint8_t* rgb, const uint8_t* chunk, std::string* error) = 0;
+  virtual bool Add(uint64_t record, const uint8_t* rgb, const uint8_t* chunk,
+                   std::string* error) = 0;
   virtual bool Finish(std::string* error) = 0;
   // Finished even when an output failed, so that what was written stays usable.
   virtual bool FinishedAfterFailure() const { return false; }
@@ -258,8 +277,9 @@ class PictureFiles final : public DecodeOutput {
       : directory_(std::move(directory)),
         view_(view),
         scale_(scale),
-        size_(view == View::kPanel ? ViewDisplaySize(View::kPanel, scale)
-                                   : PictureRect{0, 0, kPictureWidth * scale, kPictureHeight * scale}),
+        size_(view == View::kPanel
+                  ? ViewDisplaySize(View::kPanel, scale)
+                  : PictureRect{0, 0, kPictureWidth * scale, kPictureHeight * scale}),
         scaled_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3) {}
   bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
     const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
@@ -305,7 +325,11 @@ class SoundFile final : public DecodeOutput {
 class SheetFile final : public DecodeOutput {
  public:
   SheetFile(std::string path, uint64_t first, uint64_t count, uint64_t cells, View view)
-      : path_(std::move(path)), first_(first), count_(count), cells_(cells), view_(view),
+      : path_(std::move(path)),
+        first_(first),
+        count_(count),
+        cells_(cells),
+        view_(view),
         cell_(ViewDisplaySize(view, 1)),
         sheet_(static_cast<int>(cells), kSheetColumns, cell_.width, cell_.height),
         shown_(static_cast<size_t>(cell_.width) * static_cast<size_t>(cell_.height) * 3) {}
@@ -369,7 +393,8 @@ struct Outputs {
   std::unique_ptr<VideoFile> video;
   std::vector<DecodeOutput*> all() const {
     std::vector<DecodeOutput*> v;
-    for (DecodeOutput* out : std::initializer_list<DecodeOutput*>{pictures.get(), sound.get(), sheet.get(), video.get()}) {
+    for (DecodeOutput* out : std::initializer_list<DecodeOutput*>{pictures.get(), sound.get(),
+                                                                  sheet.get(), video.get()}) {
       if (out != nullptr) v.push_back(out);
     }
     return v;
@@ -382,8 +407,8 @@ struct Range {
 
 // The track file, or the track of a disc image --track names. Nothing with the exit
 // status once the failure is reported.
-std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source, InspectOptions* inspect,
-                             std::FILE* err) {
+std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source,
+                             InspectOptions* inspect, std::FILE* err) {
   std::string error;
   if (o.disc_track > 0) {
     const std::optional<DiscImage> image = ReadDiscImage(o.track, &error);
@@ -393,8 +418,10 @@ std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source, In
       if (t.number == o.disc_track) chosen = &t;
     }
     if (chosen == nullptr) {
-      return Fail(err, 2, o.track + " has tracks " + std::to_string(image->tracks.front().number) + "-" +
-                              std::to_string(image->tracks.back().number) + ", not " + std::to_string(o.disc_track));
+      return Fail(err, 2,
+                  o.track + " has tracks " + std::to_string(image->tracks.front().number) + "-" +
+                      std::to_string(image->tracks.back().number) + ", not " +
+                      std::to_string(o.disc_track));
     }
     *source = OpenDiscTrack(*chosen, &error);
     inspect->headerless = true;
@@ -407,28 +434,33 @@ std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source, In
 }
 
 // The records to decode, after a warning for a track with problems.
-std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Range* range, std::FILE* err) {
+std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Range* range,
+                               std::FILE* err) {
   if (report.read_failed) return Fail(err, 2, o.track + ": " + report.read_error);
   // Pictures are only taken from places that hold a record header: any file long
   // enough has "records" by its length alone, random bytes included.
   if (report.record_count > 0 && report.bad_header_records == report.record_count) {
-    return Fail(err, 1, o.track + " is not a track: none of its " + std::to_string(report.record_count) +
-                            " record-sized pieces starts with a record header; nothing was written");
+    return Fail(err, 1,
+                o.track + " is not a track: none of its " + std::to_string(report.record_count) +
+                    " record-sized pieces starts with a record header; nothing was written");
   }
   if (!report.valid()) {
-    std::fprintf(err, "trackloom: warning: %s has %llu problem%s (see 'trackloom inspect'); "
-                      "decoding its %llu whole records\n",
+    std::fprintf(err,
+                 "trackloom: warning: %s has %llu problem%s (see 'trackloom inspect'); "
+                 "decoding its %llu whole records\n",
                  o.track.c_str(), U(report.problem_count), report.problem_count == 1 ? "" : "s",
                  U(report.record_count));
     for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
-      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset), report.problems[i].what.c_str());
+      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset),
+                   report.problems[i].what.c_str());
     }
   }
   if (report.record_count == 0) return Fail(err, 1, o.track + " holds no whole record to decode");
   range->first = o.first.value_or(0);
   if (range->first >= report.record_count) {
-    return Fail(err, 2, o.track + " has records 0-" + std::to_string(report.record_count - 1) +
-                            "; --frames starts after them");
+    return Fail(err, 2,
+                o.track + " has records 0-" + std::to_string(report.record_count - 1) +
+                    "; --frames starts after them");
   }
   range->last = std::min(o.last.value_or(report.record_count - 1), report.record_count - 1);
   range->count = range->last - range->first + 1;
@@ -437,13 +469,15 @@ std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Rang
 
 // Every output is set up before the first record, so that a missing directory or
 // encoder or an unwritable file is reported before any work is done.
-std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* outputs, std::FILE* err) {
+std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* outputs,
+                                 std::FILE* err) {
   if (!o.output_dir.empty()) {
     std::error_code ec;
     fs::create_directories(o.output_dir, ec);
     if (ec || !fs::is_directory(o.output_dir)) {
-      return Fail(err, 1, "cannot create the directory " + o.output_dir + ": " +
-                              (ec ? ec.message() : "a file of that name exists"));
+      return Fail(err, 1,
+                  "cannot create the directory " + o.output_dir + ": " +
+                      (ec ? ec.message() : "a file of that name exists"));
     }
   }
   // The sheet is written last: a directory it cannot go into is found out now.
@@ -451,13 +485,16 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
     const fs::path parent = fs::path(o.sheet).parent_path();
     std::error_code ec;
     if (!parent.empty() && !fs::is_directory(parent, ec)) {
-      return Fail(err, 1, "cannot write the sheet " + o.sheet + ": there is no directory " + parent.string());
+      return Fail(
+          err, 1,
+          "cannot write the sheet " + o.sheet + ": there is no directory " + parent.string());
     }
   }
   std::string error;
   if (!o.video.empty()) {
     const PictureRect shown = ViewDisplaySize(o.view, o.scale);
-    std::unique_ptr<PreviewVideo> video = PreviewVideo::Create(o.video, shown.width, shown.height, &error);
+    std::unique_ptr<PreviewVideo> video =
+        PreviewVideo::Create(o.video, shown.width, shown.height, &error);
     if (video == nullptr) return Fail(err, 1, error);
     outputs->video = std::make_unique<VideoFile>(std::move(video), o.view, shown);
   }
@@ -466,15 +503,17 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
     if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
   }
   if (o.pictures) outputs->pictures = std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale);
-  const uint64_t cells = o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
-  if (cells > 0) outputs->sheet = std::make_unique<SheetFile>(o.sheet, range.first, range.count, cells, o.view);
+  const uint64_t cells =
+      o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
+  if (cells > 0)
+    outputs->sheet = std::make_unique<SheetFile>(o.sheet, range.first, range.count, cells, o.view);
   return std::nullopt;
 }
 
 // Takes every record of the range to every output. Ctrl-C stops after the current
 // record. Returns how many records every output took; *ok false after a failure.
-uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& report, const Range& range,
-                       const Outputs& outputs, bool* ok, std::FILE* err) {
+uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& report,
+                       const Range& range, const Outputs& outputs, bool* ok, std::FILE* err) {
   std::vector<uint8_t> record(kFrameRecordSize);
   std::vector<uint8_t> rgb(kRgbPictureSize);
   uint8_t chunk[kAudioChunkSize];
@@ -523,8 +562,15 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
                       const Outputs& outputs) {
   JsonWriter json(out);
   json.BeginObject().Key("track").String(o.track).Key("problems").Unsigned(report.problem_count);
-  json.Key("first_record").Unsigned(r.first).Key("last_record").Unsigned(r.last).Key("records").Unsigned(r.count);
-  json.Key("video_seconds").Fixed(static_cast<double>(r.count) / kFramesPerSecond, 3).Key("pictures");
+  json.Key("first_record")
+      .Unsigned(r.first)
+      .Key("last_record")
+      .Unsigned(r.last)
+      .Key("records")
+      .Unsigned(r.count);
+  json.Key("video_seconds")
+      .Fixed(static_cast<double>(r.count) / kFramesPerSecond, 3)
+      .Key("pictures");
   if (outputs.pictures) {
     json.BeginObject().Key("directory").String(o.output_dir);
     json.Key("first").String(RecordFileName(r.first)).Key("last").String(RecordFileName(r.last));
@@ -535,14 +581,23 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
   }
   json.Key("sound");
   if (outputs.sound) {
-    json.BeginObject().Key("file").String(outputs.sound->path()).Key("bytes").Unsigned(outputs.sound->data_bytes());
+    json.BeginObject()
+        .Key("file")
+        .String(outputs.sound->path())
+        .Key("bytes")
+        .Unsigned(outputs.sound->data_bytes());
     json.EndObject();
   } else {
     json.Null();
   }
   json.Key("sheet");
   if (outputs.sheet) {
-    json.BeginObject().Key("file").String(o.sheet).Key("pictures").Unsigned(outputs.sheet->cells()).EndObject();
+    json.BeginObject()
+        .Key("file")
+        .String(o.sheet)
+        .Key("pictures")
+        .Unsigned(outputs.sheet->cells())
+        .EndObject();
   } else {
     json.Null();
   }
@@ -557,21 +612,24 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
 }
 
 void PrintTextSummary(std::FILE* out, const Options& o, const Range& r, const Outputs& outputs) {
-  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(r.first), U(r.last),
-               U(r.count), FormatDuration(static_cast<double>(r.count) / kFramesPerSecond, 2).c_str());
+  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(r.first),
+               U(r.last), U(r.count),
+               FormatDuration(static_cast<double>(r.count) / kFramesPerSecond, 2).c_str());
   if (outputs.pictures) {
     const PictureRect size = PictureFileSize(o);
     std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d, %s)\n", o.output_dir.c_str(),
-                 RecordFileName(r.first).c_str(), RecordFileName(r.last).c_str(), size.width, size.height,
+                 RecordFileName(r.first).c_str(), RecordFileName(r.last).c_str(), size.width,
+                 size.height,
                  o.view == View::kPanel ? "the panel's dots at 4:3" : "the stored pixels");
   }
   if (outputs.sound) {
-    std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n", outputs.sound->path().c_str(),
-                 U(outputs.sound->data_bytes()));
+    std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n",
+                 outputs.sound->path().c_str(), U(outputs.sound->data_bytes()));
   }
   if (outputs.sheet) {
     std::fprintf(out, "  sheet     %s (%llu pictures%s, %d x %d each at 4:3)\n", o.sheet.c_str(),
-                 U(outputs.sheet->cells()), outputs.sheet->cells() < r.count ? ", evenly spread" : "",
+                 U(outputs.sheet->cells()),
+                 outputs.sheet->cells() < r.count ? ", evenly spread" : "",
                  outputs.sheet->cell().width, outputs.sheet->cell().height);
   }
   if (outputs.video) {
@@ -600,8 +658,10 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   const bool interrupted = ok && done < range.count;
   if (!FinishOutputs(outputs, ok, err)) return 1;
   if (interrupted) {
-    std::fprintf(err, "trackloom: stopped after %llu of %llu records; the files written so far are complete\n",
-                 U(done), U(range.count));
+    std::fprintf(
+        err,
+        "trackloom: stopped after %llu of %llu records; the files written so far are complete\n",
+        U(done), U(range.count));
     return InterruptedExitStatus();
   }
   if (o.json) {

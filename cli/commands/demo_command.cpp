@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cli/commands/encode_command.h"
-#include "cli/common/arguments.h"
 #include "cli/commands/subcommands.h"
+#include "cli/common/arguments.h"
 
 namespace trackloom::cli {
 namespace {
@@ -43,7 +43,8 @@ int RunDemo(int argc, char** argv) {
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kDemoHelp, stdout, stderr);
   if (line.exit_status) return *line.exit_status;
-  if (!line.operands.empty()) return UsageError(stderr, "demo", "unexpected '" + line.operands[0] + "'");
+  if (!line.operands.empty())
+    return UsageError(stderr, "demo", "unexpected '" + line.operands[0] + "'");
   options.input = "testsrc2=size=320x180:rate=30:duration=" + std::to_string(kDemoSeconds);
   options.generated = true;
   options.generated_sound =

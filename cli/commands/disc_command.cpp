@@ -438,7 +438,8 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
        }},
       {"capacity", 0, "a number of minutes",
        [&o](const std::string& value) {
-         if (ParseDecimal(value, 0, 100, &o.capacity_minutes) && o.capacity_minutes > 0) return std::string();
+         if (ParseDecimal(value, 0, 100, &o.capacity_minutes) && o.capacity_minutes > 0)
+           return std::string();
          return "--capacity takes the blank's minutes, like 74 or 80, not '" + value + "'";
        }},
       QuietOption(&o.quiet),

@@ -12,17 +12,17 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/ffmpeg/audio_convert.h"
+#include "cli/commands/filter_session.h"
+#include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
-#include "cli/commands/filter_session.h"
-#include "cli/common/interrupt.h"
-#include "cli/common/progress.h"
-#include "cli/commands/subcommands.h"
 #include "cli/common/output_file.h"
+#include "cli/common/progress.h"
 #include "cli/common/temp_file.h"
+#include "cli/ffmpeg/audio_convert.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_files.h"
 #include "core/wave_file.h"
@@ -158,7 +158,8 @@ void PrepareOutputDirectory(const std::string& directory) {
     throw CliError("the output path '" + directory + "' is not a directory");
   }
   if (access(directory.c_str(), W_OK | X_OK) != 0) {
-    throw CliError("cannot write to the output directory '" + directory + "': " + std::strerror(errno));
+    throw CliError("cannot write to the output directory '" + directory +
+                   "': " + std::strerror(errno));
   }
 }
 
@@ -173,20 +174,21 @@ std::string WriteFailureReason(const std::string& path) {
 // "a track file (VDN Track 01.wav)" or "5 track files (VDN Track 01.wav to VDN Track 05.wav)".
 std::string DescribeTrackNumbers(const std::vector<int>& numbers) {
   if (numbers.size() == 1) return "a track file (" + TrackFileName(numbers.front()) + ")";
-  return std::to_string(numbers.size()) + " track files (" + TrackFileName(numbers.front()) + " to " +
-         TrackFileName(numbers.back()) + ")";
+  return std::to_string(numbers.size()) + " track files (" + TrackFileName(numbers.front()) +
+         " to " + TrackFileName(numbers.back()) + ")";
 }
 
 // A pipe, a terminal or standard input: what is read from it is gone.
 bool IsReadOnce(const std::string& input) {
   if (input == "-" || input.rfind("pipe:", 0) == 0 || input.rfind("fd:", 0) == 0) return true;
   struct stat st {};
-  return stat(input.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
+  return stat(input.c_str(), &st) == 0 &&
+         (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
 struct AudioPlan {
-  std::string path;        // what the filter reads; empty: silent
-  std::string description; // for the summary
+  std::string path;         // what the filter reads; empty: silent
+  std::string description;  // for the summary
   double seconds = 0;       // how long it plays, where known
 };
 
@@ -199,7 +201,8 @@ bool ParseTime(const std::string& text, double& seconds) {
   int parts = 0;
   for (;;) {
     const size_t colon = text.find(':', start);
-    const std::string part = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    const std::string part =
+        text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     const bool last = colon == std::string::npos;
     if (part.empty() || ++parts > 3) return false;
     size_t digits = 0;
@@ -268,7 +271,8 @@ std::string SetBreakTimes(const std::string& value, std::vector<double>& times) 
     if (comma == std::string::npos) comma = value.size();
     double seconds = 0;
     const std::string item = value.substr(start, comma - start);
-    if (!ParseTime(item, seconds)) return "--break-at takes times like 1:30 or 95.5, not '" + item + "'";
+    if (!ParseTime(item, seconds))
+      return "--break-at takes times like 1:30 or 95.5, not '" + item + "'";
     times.push_back(seconds);
     start = comma + 1;
   }
@@ -317,13 +321,16 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
          o.pictures.fit_given = true;
-         return ParseFit(value, o.pictures.fit) ? ""
-                                                : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+         return ParseFit(value, o.pictures.fit)
+                    ? ""
+                    : "--fit takes letterbox, crop or stretch, not '" + value + "'";
        }},
       {"dither", 0, "ordered or none",
        [&o](const std::string& value) {
          o.pictures.dither_given = true;
-         return ParseDither(value, o.pictures.dither) ? "" : "--dither takes ordered or none, not '" + value + "'";
+         return ParseDither(value, o.pictures.dither)
+                    ? ""
+                    : "--dither takes ordered or none, not '" + value + "'";
        }},
       {"audio", 0, "a file", text(o.audio_file)},
       {"no-audio", 0, nullptr, flag(o.no_audio)},
@@ -333,7 +340,8 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
       {"break", 0, "frame numbers, e.g. --break 100,250",
        [&o](const std::string& value) {
          if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
-           return "--break takes frame numbers from 1 to 2147483647 like 100,250, not '" + *bad + "'";
+           return "--break takes frame numbers from 1 to 2147483647 like 100,250, not '" + *bad +
+                  "'";
          }
          return std::string();
        }},
@@ -360,7 +368,8 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
        }},
       {"pad-to", 0, "a disc length like 41:20",
        [&o](const std::string& value) {
-         if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60) return std::string();
+         if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60)
+           return std::string();
          return "--pad-to takes a disc length like 41:20, not '" + value + "'";
        }},
       {"no-pad", 0, nullptr,
@@ -380,18 +389,20 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
 }  // namespace
 
 std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
-  const CommandLine line = ReadCommandLine(argc, argv, EncodeOptionTable(o), kEncodeHelp, stdout, stderr);
+  const CommandLine line =
+      ReadCommandLine(argc, argv, EncodeOptionTable(o), kEncodeHelp, stdout, stderr);
   if (line.exit_status) return line.exit_status;
   if (line.operands.empty()) return BadOption("no input video given");
   o.inputs = line.operands;
   o.input = line.operands[0];
   if (o.inputs.size() > 1 && o.audio_file) {
-    return BadOption("--audio gives the sound of one input, but " + std::to_string(o.inputs.size()) +
-                     " were given");
+    return BadOption("--audio gives the sound of one input, but " +
+                     std::to_string(o.inputs.size()) + " were given");
   }
   const bool disc_options = !o.disc.first.empty() || o.disc.last || !o.disc.pad ||
                             o.disc.pad_to_seconds != DiscOptions{}.pad_to_seconds;
-  if (o.disc.name.empty() && disc_options) return BadOption("--first, --last, --pad-to and --no-pad go with --disc NAME");
+  if (o.disc.name.empty() && disc_options)
+    return BadOption("--first, --last, --pad-to and --no-pad go with --disc NAME");
   if (!o.disc.name.empty() && o.disc.first.empty()) {
     return BadOption("--disc needs the first track of a retail disc you own: --first FILE.wav");
   }
@@ -412,12 +423,12 @@ struct EncodePlan {
   std::string directory;
   std::optional<std::string> audio_file;  // the sound from another file than the input
   std::unique_ptr<VideoSource> video;
-  std::string breaks;  // in the filter's list form
+  std::string breaks;                            // in the filter's list form
   std::optional<std::vector<int>> break_frames;  // from the command line, in order
-  int64_t expected = -1;  // records, where known
-  double disc_limit = 0;  // seconds of disc time a disc holds
+  int64_t expected = -1;                         // records, where known
+  double disc_limit = 0;                         // seconds of disc time a disc holds
   int64_t far_records = 0;  // records past which the encode is taken for a mistake
-  std::string far_text;  // how the messages name that limit
+  std::string far_text;     // how the messages name that limit
 };
 
 // The output directory as given or saved, checked against the filter's path field.
@@ -449,18 +460,21 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
   for (double seconds : o.break_times) {
     const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
     if (frame > INT_MAX) {
-      throw BadOptionError("--break-at " + FormatDuration(seconds) + " is frame " + std::to_string(frame) +
-                           " of '" + o.input + "', past the last frame number a track can count (2147483647)");
+      throw BadOptionError("--break-at " + FormatDuration(seconds) + " is frame " +
+                           std::to_string(frame) + " of '" + o.input +
+                           "', past the last frame number a track can count (2147483647)");
     }
     if (frame > 0) frames.push_back(static_cast<int>(frame));
   }
   if (o.break_at_chapters) {
     if (video.chapter_starts().empty() && !o.quiet) {
-      std::fprintf(stderr, "trackloom: note: '%s' has no chapters to break at\n", Printable(o.input).c_str());
+      std::fprintf(stderr, "trackloom: note: '%s' has no chapters to break at\n",
+                   Printable(o.input).c_str());
     }
     for (double seconds : video.chapter_starts()) {
       const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
-      if (frame > 0 && frame <= INT_MAX) frames.push_back(static_cast<int>(frame));  // not before the first picture
+      if (frame > 0 && frame <= INT_MAX)
+        frames.push_back(static_cast<int>(frame));  // not before the first picture
     }
   }
   std::vector<int> sorted = frames;
@@ -484,10 +498,12 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
   plan.directory = OutputDirectory(o, saved);
   // Everything that can be checked is, before the directory is made.
   plan.audio_file = o.audio_file;
-  if (!plan.audio_file && !o.no_audio && !saved.audio_path.empty()) plan.audio_file = saved.audio_path;
+  if (!plan.audio_file && !o.no_audio && !saved.audio_path.empty())
+    plan.audio_file = saved.audio_path;
   if (!o.generated && !o.no_audio && !plan.audio_file && IsReadOnce(o.input)) {
     // The sound is converted in a pass of its own before the pictures are read.
-    throw CliError("'" + o.input + "' can be read only once, but its sound and its pictures are read " +
+    throw CliError("'" + o.input +
+                   "' can be read only once, but its sound and its pictures are read " +
                    "one after the other: give the sound with --audio FILE, or use --no-audio");
   }
   plan.video = VideoSource::Open(o.input, o.pictures, o.generated);
@@ -501,16 +517,18 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
   const double far_disc_limit = plan.disc_limit * kDiscsTooMany;
   plan.far_records = static_cast<int64_t>(far_disc_limit * kDiscBytesPerSecond / kTrackRecordBytes);
   char far_text[96];
-  std::snprintf(far_text, sizeof far_text, "more than %d times what a disc of %g minutes holds", kDiscsTooMany,
-                o.disc_minutes);
+  std::snprintf(far_text, sizeof far_text, "more than %d times what a disc of %g minutes holds",
+                kDiscsTooMany, o.disc_minutes);
   plan.far_text = far_text;
   if (plan.expected > plan.far_records) {
-    throw CliError("'" + o.input + "' would take about " + FormatDuration(DiscSeconds(plan.expected, 1)) +
-                   " of disc time by its header, " + plan.far_text +
+    throw CliError("'" + o.input + "' would take about " +
+                   FormatDuration(DiscSeconds(plan.expected, 1)) + " of disc time by its header, " +
+                   plan.far_text +
                    "; cut it shorter first, or raise --disc-minutes if that much is meant");
   }
   if (plan.audio_file && !o.no_audio && access(plan.audio_file->c_str(), R_OK) != 0) {
-    throw CliError("cannot read the sound file '" + *plan.audio_file + "': " + std::strerror(errno));
+    throw CliError("cannot read the sound file '" + *plan.audio_file +
+                   "': " + std::strerror(errno));
   }
   return plan;
 }
@@ -525,16 +543,19 @@ std::string LevelDescription(const AudioConversion& c, const SoundOptions& optio
   char part[160];
   if (!(c.input_loudness > -69)) return text + ", too quiet to measure, at its own level";
   std::snprintf(part, sizeof part, ", %.1f LUFS %s %.1f dB to %.1f LUFS%s", c.input_loudness,
-                c.gain_db >= 0 ? "raised" : "lowered", std::fabs(c.gain_db), c.input_loudness + c.gain_db,
-                c.limited ? ", peaks limited" : "");
+                c.gain_db >= 0 ? "raised" : "lowered", std::fabs(c.gain_db),
+                c.input_loudness + c.gain_db, c.limited ? ", peaks limited" : "");
   return text + part;
 }
 
-double SoundSeconds(uint64_t bytes) { return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels); }
+double SoundSeconds(uint64_t bytes) {
+  return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
+}
 
 // The sound the filter reads: as given, converted from another file, converted from
 // the input, or none. Nothing when Ctrl-C stopped the conversion.
-std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& plan, TempFile& temp) {
+std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& plan,
+                                      TempFile& temp) {
   AudioPlan audio;
   if (o.no_audio) {
     audio.description = "none (--no-audio)";
@@ -551,7 +572,8 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   // Converting the sound of a long film takes a while: say so on a terminal.
   Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
   const int64_t estimated = plan.video->estimated_frames();
-  const double video_seconds = estimated > 0 ? static_cast<double>(estimated) / kFramesPerSecond : -1;
+  const double video_seconds =
+      estimated > 0 ? static_cast<double>(estimated) / kFramesPerSecond : -1;
   auto progress = [&](double seconds) {
     std::string line = "converting the sound: " + FormatDuration(seconds);
     if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
@@ -562,25 +584,27 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   temp.CreateUnnamed(plan.directory, ".trackloom-sound-", ".wav");
   SoundOptions sound = o.sound;
   // For the sound benchmark, which measures what the dither gains.
-  if (const char* dither = std::getenv("TRACKLOOM_SOUND_DITHER"); dither != nullptr && std::strcmp(dither, "none") == 0) {
+  if (const char* dither = std::getenv("TRACKLOOM_SOUND_DITHER");
+      dither != nullptr && std::strcmp(dither, "none") == 0) {
     sound.dither = false;
   }
   AudioConversion converted;
   if (plan.audio_file) {
-    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, sound, temp.path(), kConvertedSound,
-                             progress);
+    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, sound, temp.path(),
+                             kConvertedSound, progress);
   } else if (!o.generated) {
     converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, sound,
                              temp.path(), kConvertedSound, progress);
   } else if (!o.generated_sound.empty()) {
-    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(), kConvertedSound,
-                             progress);
+    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
+                             kConvertedSound, progress);
   }
   status.Finish();
   if (converted.stopped) return std::nullopt;
   if (converted.has_audio) {
     audio.path = temp.path();
-    audio.description = plan.audio_file ? "converted from '" + *plan.audio_file + "'" : "converted from the input";
+    audio.description =
+        plan.audio_file ? "converted from '" + *plan.audio_file + "'" : "converted from the input";
     audio.description += LevelDescription(converted, o.sound);
     audio.seconds = SoundSeconds(converted.data_bytes);
     return audio;
@@ -589,7 +613,8 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   temp.Remove();
   audio.description = "none (the input has no sound)";
   if (!o.quiet) {
-    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n", o.input.c_str());
+    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
+                 o.input.c_str());
   }
   return audio;
 }
@@ -602,25 +627,32 @@ struct RenderOutcome {
   bool interrupted = false;
   bool warned_disc = false;  // the disc-time warning was given beforehand
   int64_t last_source_frame = -1;
-  std::vector<int> breaks_past_the_end;  // of the command line's, when the input was read to its end
-  int32_t tracks_opened = 0;  // the filter's count: the number of the last track it opened
+  std::vector<int>
+      breaks_past_the_end;           // of the command line's, when the input was read to its end
+  int32_t tracks_opened = 0;         // the filter's count: the number of the last track it opened
   std::vector<std::string> removed;  // tracks of an earlier encode removed afterwards
 };
 
-void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64_t pictures, bool interrupted) {
+void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64_t pictures,
+                         bool interrupted) {
   if (o.quiet) return;
   if (!video.read_error().empty() && !interrupted) {
-    std::fprintf(stderr, "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
-                 "tracks end there\n", o.input.c_str(), video.read_error().c_str(), static_cast<long long>(pictures),
-                 FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond).c_str());
+    std::fprintf(
+        stderr,
+        "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
+        "tracks end there\n",
+        o.input.c_str(), video.read_error().c_str(), static_cast<long long>(pictures),
+        FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond).c_str());
   }
   const GapReport& gaps = video.gaps();
   if (gaps.count > 0) {
     std::fprintf(stderr,
-                 "trackloom: note: the pictures of '%s' pause for up to %s with no sound playing (first at %s "
+                 "trackloom: note: the pictures of '%s' pause for up to %s with no sound playing "
+                 "(first at %s "
                  "of the tracks); %d such gap%s cut to one frame\n",
                  o.input.c_str(), FormatDuration(gaps.longest_seconds).c_str(),
-                 FormatDuration(gaps.first_at_seconds).c_str(), gaps.count, gaps.count == 1 ? " was" : "s were");
+                 FormatDuration(gaps.first_at_seconds).c_str(), gaps.count,
+                 gaps.count == 1 ? " was" : "s were");
   }
 }
 
@@ -634,16 +666,19 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   }
   RenderOutcome outcome;
   if (plan.expected > 0 && DiscSeconds(plan.expected, 1) > plan.disc_limit) {
-    std::fprintf(stderr, "trackloom: warning: about %s of disc time expected, more than a %g-minute disc holds\n",
-                 FormatDuration(DiscSeconds(plan.expected, 1)).c_str(), o.disc_minutes);
+    std::fprintf(
+        stderr,
+        "trackloom: warning: about %s of disc time expected, more than a %g-minute disc holds\n",
+        FormatDuration(DiscSeconds(plan.expected, 1)).c_str(), o.disc_minutes);
     outcome.warned_disc = true;
   }
   TrackFileSnapshot before = TrackFileSnapshot::Take(plan.directory);
   video.set_sound_seconds(audio.seconds);
-  VideoFrameSource frames(video, plan.expected, plan.far_records,
-                          "the tracks reached " + FormatDuration(DiscSeconds(plan.far_records, 1)) +
-                              " of disc time, " + plan.far_text +
-                              ", and the encode stopped there; raise --disc-minutes if that much is meant");
+  VideoFrameSource frames(
+      video, plan.expected, plan.far_records,
+      "the tracks reached " + FormatDuration(DiscSeconds(plan.far_records, 1)) + " of disc time, " +
+          plan.far_text +
+          ", and the encode stopped there; raise --disc-minutes if that much is meant");
   Progress progress(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), plan.expected);
   runner::RenderOptions render_options;
   render_options.on_frame = [&](const runner::RenderProgress& p) {
@@ -670,14 +705,16 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
 
 // Why the encode failed, in the user's terms; empty when it did not. The filter's own
 // message comes first, as it stands; then which file, and the system's reason.
-std::string ExplainFailure(const EncodeOptions& o, const std::string& directory, const RenderOutcome& r) {
-  const std::string complete = r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
+std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
+                           const RenderOutcome& r) {
+  const std::string complete =
+      r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
   if (!r.report.errors.empty()) {
     const std::string& message = r.report.errors.front();
     if (message == "Failed to create output file") {
       const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
-      return message + ": cannot write '" + path + "': " + DescribeWriteError(path, WaveFile::LastError()) +
-             complete;
+      return message + ": cannot write '" + path +
+             "': " + DescribeWriteError(path, WaveFile::LastError()) + complete;
     }
     if (message == "Failed to open audio file") {
       return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
@@ -690,7 +727,8 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
            "' failed: " + WriteFailureReason(path) + complete;
   }
   if (r.source_failure) return *r.source_failure + "; the tracks written so far are complete";
-  if (!r.report.ok && !r.interrupted) return "the render ended with a failure the filter did not explain";
+  if (!r.report.ok && !r.interrupted)
+    return "the render ended with a failure the filter did not explain";
   if (r.tracks.empty() && !r.interrupted) {
     // Output frame 0 is never written: a track needs at least two pictures.
     if (r.report.frames_run == 0) return "no picture of '" + o.input + "' could be decoded";
@@ -710,20 +748,32 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
                       const RenderOutcome& r, const Totals& totals, const std::string& failure) {
   JsonWriter json(stdout);
   json.BeginObject().Path("input", o.input).Path("output_directory", plan.directory);
-  json.Key("audio").String(audio.description).Key("filter_chain").String(plan.video->filter_chain());
+  json.Key("audio")
+      .String(audio.description)
+      .Key("filter_chain")
+      .String(plan.video->filter_chain());
   json.Key("picture").String(plan.video->picture_summary()).Key("tracks").BeginArray();
   for (const TrackFileInfo& t : r.tracks) {
     json.BeginObject().Path("file", t.path).Key("records").Integer(t.records);
-    json.Key("video_seconds").Fixed(t.video_seconds(), 3).Key("disc_seconds").Fixed(t.disc_seconds(), 3);
+    json.Key("video_seconds")
+        .Fixed(t.video_seconds(), 3)
+        .Key("disc_seconds")
+        .Fixed(t.disc_seconds(), 3);
     json.EndObject();
   }
   json.EndArray().Key("records").Integer(totals.records);
   json.Key("video_seconds").Fixed(totals.video_seconds(), 3);
-  json.Key("disc_seconds").Fixed(totals.disc_seconds, 3).Key("disc_limit_seconds").Fixed(plan.disc_limit, 3);
+  json.Key("disc_seconds")
+      .Fixed(totals.disc_seconds, 3)
+      .Key("disc_limit_seconds")
+      .Fixed(plan.disc_limit, 3);
   json.Key("breaks_past_the_end").BeginArray();
   for (int f : r.breaks_past_the_end) json.Integer(f);
   json.EndArray();
-  json.Key("over_disc_limit").Bool(totals.disc_seconds > plan.disc_limit).Key("interrupted").Bool(r.interrupted);
+  json.Key("over_disc_limit")
+      .Bool(totals.disc_seconds > plan.disc_limit)
+      .Key("interrupted")
+      .Bool(r.interrupted);
   json.Key("ok").Bool(failure.empty() && !r.interrupted).Key("removed").BeginArray();
   for (const std::string& name : r.removed) json.String(name);
   json.EndArray();
@@ -735,42 +785,52 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
 void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
                       const RenderOutcome& r, const Totals& totals, bool failed) {
   const std::vector<TrackFileInfo>& tracks = r.tracks;
-  const char* outcome = failed ? "Failed after writing" : r.interrupted ? "Interrupted after writing" : "Wrote";
-  std::printf("%s %s in '%s' (sound: %s)%s\n", outcome, Count(static_cast<int64_t>(tracks.size()), "track").c_str(),
-              Printable(plan.directory).c_str(), Printable(audio.description).c_str(), tracks.empty() ? "." : ":");
+  const char* outcome = failed          ? "Failed after writing"
+                        : r.interrupted ? "Interrupted after writing"
+                                        : "Wrote";
+  std::printf("%s %s in '%s' (sound: %s)%s\n", outcome,
+              Count(static_cast<int64_t>(tracks.size()), "track").c_str(),
+              Printable(plan.directory).c_str(), Printable(audio.description).c_str(),
+              tracks.empty() ? "." : ":");
   auto line = [](const std::string& name, int64_t records, double video, double disc) {
-    std::printf("  %-18s %15s  %10s video  %10s on disc\n", name.c_str(), Count(records, "record").c_str(),
-                FormatDuration(video, 1).c_str(), FormatDuration(disc, 1).c_str());
+    std::printf("  %-18s %15s  %10s video  %10s on disc\n", name.c_str(),
+                Count(records, "record").c_str(), FormatDuration(video, 1).c_str(),
+                FormatDuration(disc, 1).c_str());
   };
-  for (const TrackFileInfo& t : tracks) line(t.name, t.records, t.video_seconds(), t.disc_seconds());
+  for (const TrackFileInfo& t : tracks)
+    line(t.name, t.records, t.video_seconds(), t.disc_seconds());
   if (tracks.size() > 1) line("total", totals.records, totals.video_seconds(), totals.disc_seconds);
   if (!r.breaks_past_the_end.empty()) {
     std::printf("Not used: break%s at frame%s %s, past the last frame of '%s' (%lld).\n",
-                r.breaks_past_the_end.size() == 1 ? "" : "s", r.breaks_past_the_end.size() == 1 ? "" : "s",
+                r.breaks_past_the_end.size() == 1 ? "" : "s",
+                r.breaks_past_the_end.size() == 1 ? "" : "s",
                 BreakListText(r.breaks_past_the_end).c_str(), Printable(o.input).c_str(),
                 static_cast<long long>(r.last_source_frame));
   }
   std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
-  std::printf("Disc time: %s of %g minute%s.\n", FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes,
-              o.disc_minutes == 1 ? "" : "s");
+  std::printf("Disc time: %s of %g minute%s.\n", FormatDuration(totals.disc_seconds).c_str(),
+              o.disc_minutes, o.disc_minutes == 1 ? "" : "s");
   if (!r.removed.empty()) {
-    std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(), r.removed.size() == 1 ? "" : "s");
+    std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(),
+                r.removed.size() == 1 ? "" : "s");
     for (const std::string& name : r.removed) std::printf(" %s", name.c_str());
     std::printf("\n");
   }
 }
 
 // The failure or the interrupt, then the summary, and the exit status they give.
-int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio, const RenderOutcome& r,
-           const std::string& failure) {
+int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
+           const RenderOutcome& r, const std::string& failure) {
   Totals totals;
   for (const TrackFileInfo& t : r.tracks) {
     totals.records += t.records;
     totals.disc_seconds += t.disc_seconds();
   }
   if (totals.disc_seconds > plan.disc_limit && !r.warned_disc) {
-    std::fprintf(stderr, "trackloom: warning: the tracks take %s of disc time, more than a %g-minute disc holds\n",
-                 FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
+    std::fprintf(
+        stderr,
+        "trackloom: warning: the tracks take %s of disc time, more than a %g-minute disc holds\n",
+        FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
   }
   if (!failure.empty()) PrintError(stderr, failure);
   if (failure.empty() && r.interrupted && !o.quiet) {
@@ -793,8 +853,9 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
 void CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
   const std::vector<int> existing = TrackNumbersIn(directory);
   if (!existing.empty() && !o.overwrite) {
-    throw CliError("'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
-                   " from an earlier encode; give --overwrite to replace them, or give another directory");
+    throw CliError(
+        "'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
+        " from an earlier encode; give --overwrite to replace them, or give another directory");
   }
 }
 
@@ -814,14 +875,16 @@ std::vector<std::string> RemoveEarlierTracks(const EncodeOptions& o, const std::
 
 // Sound used as it is may be cut short by someone else while the encode reads it: the
 // tracks are then silent from where it ended. Empty when it was not.
-std::string SoundCutShort(const AudioPlan& audio, const struct stat& before, const RenderOutcome& r) {
+std::string SoundCutShort(const AudioPlan& audio, const struct stat& before,
+                          const RenderOutcome& r) {
   struct stat after {};
   if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
-  const double ended = SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
+  const double ended =
+      SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
   const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
   if (ended >= rendered || ended >= audio.seconds) return "";
-  return "the sound file '" + audio.path + "' was cut short while encoding: it ended at " + FormatDuration(ended) +
-         "; the rest is silent";
+  return "the sound file '" + audio.path + "' was cut short while encoding: it ended at " +
+         FormatDuration(ended) + "; the rest is silent";
 }
 
 // A directory of its own inside the output directory, where the filter writes the
@@ -867,8 +930,8 @@ void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& directory, 
 // Encodes o.input; its tracks are numbered from first_number and their paths added to
 // written. The first input of a run takes the lock on the output directory, held in
 // lock until the run ends.
-int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::vector<std::string>& written,
-               std::unique_ptr<OutputDirectoryLock>& lock) {
+int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number,
+               std::vector<std::string>& written, std::unique_ptr<OutputDirectoryLock>& lock) {
   FilterSession session;
   EncodePlan plan = PlanEncode(o, session);
   PrepareOutputDirectory(plan.directory);
@@ -886,8 +949,8 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, std::ve
   const std::optional<AudioPlan> audio = PrepareSound(o, plan, temp);
   if (!audio) return Interrupted(o);
   if (audio->path.size() > kMaxPathLength) {
-    throw CliError("the sound file path is too long for the filter (at most " + std::to_string(kMaxPathLength) +
-                   " characters): " + audio->path);
+    throw CliError("the sound file path is too long for the filter (at most " +
+                   std::to_string(kMaxPathLength) + " characters): " + audio->path);
   }
   struct stat sound_before {};
   const bool sound_as_is = !audio->path.empty() && audio->path == plan.audio_file.value_or("") &&
@@ -946,11 +1009,14 @@ int Encode(const EncodeOptions& o) {
       return 1;
     }
   }
-  const std::vector<std::string> inputs = o.inputs.empty() ? std::vector<std::string>{o.input} : o.inputs;
+  const std::vector<std::string> inputs =
+      o.inputs.empty() ? std::vector<std::string>{o.input} : o.inputs;
   // A missing file among several is found out before the first is encoded.
   for (const std::string& input : inputs) {
-    if (inputs.size() > 1 && input.find(':') == std::string::npos && access(input.c_str(), R_OK) != 0) {
-      std::fprintf(stderr, "trackloom: cannot read '%s': %s\n", input.c_str(), std::strerror(errno));
+    if (inputs.size() > 1 && input.find(':') == std::string::npos &&
+        access(input.c_str(), R_OK) != 0) {
+      std::fprintf(stderr, "trackloom: cannot read '%s': %s\n", input.c_str(),
+                   std::strerror(errno));
       return 1;
     }
   }

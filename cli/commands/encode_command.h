@@ -30,9 +30,9 @@ struct EncodeOptions {
   std::optional<std::string> audio_file;
   bool no_audio = false;
   SoundOptions sound;
-  std::vector<int> break_frames;         // every --break, as given
-  std::vector<double> break_times;       // --break-at, in seconds
-  bool break_at_chapters = false;        // --break-at chapters
+  std::vector<int> break_frames;    // every --break, as given
+  std::vector<double> break_times;  // --break-at, in seconds
+  bool break_at_chapters = false;   // --break-at chapters
   // --disc NAME: the disc image written after the tracks (name empty: none).
   DiscOptions disc;
   std::optional<std::string> settings_file;

@@ -7,16 +7,16 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/commands/subcommands.h"
+#include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/progress.h"
-#include "cli/commands/subcommands.h"
+#include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/tracks/track_repair.h"
-#include "cli/commands/track_tools.h"
-#include "cli/tracks/disc_image.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -69,7 +69,8 @@ std::string AudioSummary(const TrackReport& r) {
   return text;
 }
 
-void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
+void PrintText(std::FILE* out, const std::string& file, const TrackReport& r,
+               const RepairPlan& repair) {
   if (r.valid()) {
     std::fprintf(out, "%s: valid track\n", Printable(file).c_str());
   } else {
@@ -82,7 +83,8 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, co
     std::fprintf(out,
                  "  WAV header   format %u%s, %u channels, %u Hz, %u bits, %u bytes/s, "
                  "block alignment %u\n",
-                 w.format, w.format == 1 ? " (PCM)" : "", w.channels, w.sample_rate, w.bits_per_sample, w.byte_rate, w.block_align);
+                 w.format, w.format == 1 ? " (PCM)" : "", w.channels, w.sample_rate,
+                 w.bits_per_sample, w.byte_rate, w.block_align);
     std::fprintf(out, "  size fields  RIFF %u, data %u\n", w.riff_size, w.data_size);
   }
   if (r.file_length > 44) {
@@ -119,13 +121,15 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r, co
     }
   }
   if (repair.possible) {
-    std::fprintf(out, "  repair       never finished; trackloom repair \"%s\" cuts it to its %llu whole "
-                      "records and writes its size fields\n",
+    std::fprintf(out,
+                 "  repair       never finished; trackloom repair \"%s\" cuts it to its %llu whole "
+                 "records and writes its size fields\n",
                  file.c_str(), U(repair.records));
   }
 }
 
-void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r, const RepairPlan& repair) {
+void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r,
+               const RepairPlan& repair) {
   const TrackWavFields& w = r.wav;
   json.BeginObject().Path("file", file).Key("readable").Bool(!r.read_failed);
   if (r.read_failed) {
@@ -144,13 +148,21 @@ void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r, 
   json.Key("bits_per_sample").Unsigned(w.bits_per_sample).Key("data_size").Unsigned(w.data_size);
   json.EndObject();
   json.Key("lead_in").BeginObject().Key("offset").Integer(kWaveHeaderSize);
-  json.Key("length").Unsigned(r.lead_in_length).Key("nonzero_bytes").Unsigned(r.lead_in_nonzero).EndObject();
+  json.Key("length")
+      .Unsigned(r.lead_in_length)
+      .Key("nonzero_bytes")
+      .Unsigned(r.lead_in_nonzero)
+      .EndObject();
   json.Key("first_record").Unsigned(r.first_record).Key("records").Unsigned(r.record_count);
   json.Key("partial_record_bytes").Unsigned(r.partial_record_bytes);
   json.Key("bad_record_headers").Unsigned(r.bad_header_records);
-  json.Key("video_seconds").Fixed(r.video_seconds(), 3).Key("disc_seconds").Fixed(r.disc_seconds(), 3);
+  json.Key("video_seconds")
+      .Fixed(r.video_seconds(), 3)
+      .Key("disc_seconds")
+      .Fixed(r.disc_seconds(), 3);
   json.Key("records_with_sound").Unsigned(r.records_with_sound);
-  json.Key("audio").String(r.record_count == 0 ? "none" : (r.records_with_sound > 0 ? "sound" : "silence"));
+  json.Key("audio").String(r.record_count == 0 ? "none"
+                                               : (r.records_with_sound > 0 ? "sound" : "silence"));
   json.Key("repairable").Bool(repair.possible);
   json.Key("problem_count").Unsigned(r.problem_count).Key("problems").BeginArray();
   for (const TrackProblem& p : r.problems) {
@@ -166,14 +178,20 @@ struct DiscTrackCheck {
   bool silence() const { return report.valid() && report.record_count == 0 && !end_of_disc; }
 };
 
-void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<DiscTrackCheck>& checks,
-                   uint64_t problems, uint64_t records, uint64_t sectors) {
-  std::fprintf(out, "%s: disc image, %zu track%s, %s\n", Printable(file).c_str(), checks.size(), checks.size() == 1 ? "" : "s",
-               problems == 0 ? "every track as a player reads it" : (std::to_string(problems) + " problem" + (problems == 1 ? "" : "s")).c_str());
+void PrintDiscText(std::FILE* out, const std::string& file,
+                   const std::vector<DiscTrackCheck>& checks, uint64_t problems, uint64_t records,
+                   uint64_t sectors) {
+  std::fprintf(out, "%s: disc image, %zu track%s, %s\n", Printable(file).c_str(), checks.size(),
+               checks.size() == 1 ? "" : "s",
+               problems == 0
+                   ? "every track as a player reads it"
+                   : (std::to_string(problems) + " problem" + (problems == 1 ? "" : "s")).c_str());
   for (const DiscTrackCheck& c : checks) {
     const TrackReport& r = c.report;
-    std::fprintf(out, "  track %2d  at %9s  %10s  ", c.track->number, SectorsToClock(c.track->start_sector).c_str(),
-                 FormatDuration(static_cast<double>(c.track->length()) / kCdBytesPerSecond, 2).c_str());
+    std::fprintf(
+        out, "  track %2d  at %9s  %10s  ", c.track->number,
+        SectorsToClock(c.track->start_sector).c_str(),
+        FormatDuration(static_cast<double>(c.track->length()) / kCdBytesPerSecond, 2).c_str());
     if (c.silence()) {
       std::fprintf(out, "silence\n");
       continue;
@@ -182,33 +200,50 @@ void PrintDiscText(std::FILE* out, const std::string& file, const std::vector<Di
       std::fprintf(out, "end of disc: audio without video (the player never plays it)\n");
       continue;
     }
-    std::fprintf(out, "%llu record%s from byte %llu, %s of video", U(r.record_count), r.record_count == 1 ? "" : "s",
-                 U(r.first_record), FormatDuration(r.video_seconds(), 2).c_str());
+    std::fprintf(out, "%llu record%s from byte %llu, %s of video", U(r.record_count),
+                 r.record_count == 1 ? "" : "s", U(r.first_record),
+                 FormatDuration(r.video_seconds(), 2).c_str());
     if (r.padding_bytes > 0) std::fprintf(out, ", %llu bytes of padding", U(r.padding_bytes));
     std::fputc('\n', out);
     if (r.read_failed) std::fprintf(out, "    read error: %s\n", r.read_error.c_str());
-    for (const TrackProblem& p : r.problems) std::fprintf(out, "    offset %llu: %s\n", U(p.offset), p.what.c_str());
+    for (const TrackProblem& p : r.problems)
+      std::fprintf(out, "    offset %llu: %s\n", U(p.offset), p.what.c_str());
     if (r.problem_count > r.problems.size()) {
       std::fprintf(out, "    ... and %llu more\n", U(r.problem_count - r.problems.size()));
     }
   }
   std::fprintf(out, "  total     %s of video in %llu records, %s of disc time\n",
-               FormatDuration(static_cast<double>(records) / kFramesPerSecond, 2).c_str(), U(records),
+               FormatDuration(static_cast<double>(records) / kFramesPerSecond, 2).c_str(),
+               U(records),
                FormatDuration(static_cast<double>(sectors) / kCdSectorsPerSecond, 2).c_str());
 }
 
-void PrintDiscJson(JsonWriter& json, const std::string& file, const std::vector<DiscTrackCheck>& checks,
-                   uint64_t problems, uint64_t records, uint64_t sectors) {
-  json.BeginObject().Path("image", file).Key("valid").Bool(problems == 0).Key("tracks").BeginArray();
+void PrintDiscJson(JsonWriter& json, const std::string& file,
+                   const std::vector<DiscTrackCheck>& checks, uint64_t problems, uint64_t records,
+                   uint64_t sectors) {
+  json.BeginObject()
+      .Path("image", file)
+      .Key("valid")
+      .Bool(problems == 0)
+      .Key("tracks")
+      .BeginArray();
   for (const DiscTrackCheck& c : checks) {
     const TrackReport& r = c.report;
-    json.BeginObject().Key("number").Integer(c.track->number).Key("start_sector").Unsigned(c.track->start_sector);
+    json.BeginObject()
+        .Key("number")
+        .Integer(c.track->number)
+        .Key("start_sector")
+        .Unsigned(c.track->start_sector);
     json.Key("bytes").Unsigned(c.track->length()).Key("silence").Bool(c.silence());
     json.Key("end_of_disc").Bool(c.end_of_disc).Key("first_record").Unsigned(r.first_record);
     json.Key("records").Unsigned(r.record_count).Key("padding_bytes").Unsigned(r.padding_bytes);
     json.Key("video_seconds").Fixed(r.video_seconds(), 3);
-    json.Key("problem_count").Unsigned(r.problem_count + (r.read_failed ? 1 : 0)).Key("problems").BeginArray();
-    if (r.read_failed) json.BeginObject().Key("offset").Integer(0).Key("what").String(r.read_error).EndObject();
+    json.Key("problem_count")
+        .Unsigned(r.problem_count + (r.read_failed ? 1 : 0))
+        .Key("problems")
+        .BeginArray();
+    if (r.read_failed)
+      json.BeginObject().Key("offset").Integer(0).Key("what").String(r.read_error).EndObject();
     for (const TrackProblem& p : r.problems) {
       json.BeginObject().Key("offset").Unsigned(p.offset).Key("what").String(p.what).EndObject();
     }
@@ -224,7 +259,14 @@ int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, 
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(file, &error);
   if (!image) {
-    if (json) json->BeginObject().Path("image", file).Key("readable").Bool(false).Key("error").String(error).EndObject();
+    if (json)
+      json->BeginObject()
+          .Path("image", file)
+          .Key("readable")
+          .Bool(false)
+          .Key("error")
+          .String(error)
+          .EndObject();
     std::fprintf(err, "trackloom: %s\n", error.c_str());
     return 2;
   }
@@ -312,10 +354,12 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       // A track's records are its frames: the line counts them, of as many as the
       // file's length holds after the standard lead-in.
       const uint64_t size = source->Size();
-      const auto expected =
-          static_cast<int64_t>(size > kFirstRecordOffset ? (size - kFirstRecordOffset) / kFrameRecordSize : 0);
+      const auto expected = static_cast<int64_t>(
+          size > kFirstRecordOffset ? (size - kFirstRecordOffset) / kFrameRecordSize : 0);
       Progress progress(err, show_progress, expected);
-      options.progress = [&](uint64_t done, uint64_t) { progress.Update(static_cast<int64_t>(done)); };
+      options.progress = [&](uint64_t done, uint64_t) {
+        progress.Update(static_cast<int64_t>(done));
+      };
       report = InspectTrack(*source, options);
       progress.Finish();
     }

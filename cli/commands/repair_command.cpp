@@ -69,12 +69,15 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     source.reset();
     const RepairPlan plan = PlanRepair(report);
     if (!plan.needed) {
-      std::fprintf(out, "%s: a valid track of %llu records; left as it is\n", file.c_str(), U(report.record_count));
+      std::fprintf(out, "%s: a valid track of %llu records; left as it is\n", file.c_str(),
+                   U(report.record_count));
       continue;
     }
     if (!plan.possible) {
-      std::fprintf(err, "trackloom: %s: not a track this can mend (%s; see 'trackloom inspect'); left alone\n",
-                   file.c_str(), plan.refusal.c_str());
+      std::fprintf(
+          err,
+          "trackloom: %s: not a track this can mend (%s; see 'trackloom inspect'); left alone\n",
+          file.c_str(), plan.refusal.c_str());
       status = std::max(status, 1);
       continue;
     }
@@ -84,7 +87,9 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       continue;
     }
     std::string cut;
-    if (plan.cut_bytes > 0) cut = "cut off the last " + std::to_string(plan.cut_bytes) + " bytes (an unfinished record), ";
+    if (plan.cut_bytes > 0)
+      cut =
+          "cut off the last " + std::to_string(plan.cut_bytes) + " bytes (an unfinished record), ";
     std::fprintf(out, "%s: %s%ssize fields set for %llu records (%s of video)\n", file.c_str(),
                  dry_run ? "would be repaired: " : "repaired: ", cut.c_str(), U(plan.records),
                  FormatDuration(static_cast<double>(plan.records) / 18.0, 2).c_str());

@@ -14,13 +14,20 @@ int RunRepair(int argc, char** argv);
 }  // namespace trackloom::cli
 
 // The table main() dispatches from; a line is added with the command that needs it.
-#define TRACKLOOM_SUBCOMMANDS \
-  {"encode", "Turn any video into track files", trackloom::cli::RunEncode}, \
-  {"demo", "Encode a generated test clip into ./demo-tracks", trackloom::cli::RunDemo}, \
-  {"configure", "Edit saved filter settings in the filter's dialog", trackloom::cli::RunConfigure}, \
-  {"inspect", "Check track files and report every problem with its byte offset", trackloom::cli::RunInspect}, \
-  {"decode", "Turn a track back into pictures (PNG), sound (WAV), a contact sheet or a video", trackloom::cli::RunDecode}, \
-  {"repair", "Mend tracks an encode never finished (killed, power cut): cut to whole records", trackloom::cli::RunRepair}, \
-  {"disc", "Put track files on a disc image (BIN/CUE/TOC) to burn, in the order a player needs", trackloom::cli::RunDisc}, \
-  {"play", "Play tracks in a window as the player shows them, with their sound", trackloom::cli::RunPlay}, \
-  {"help", "Show this help", nullptr},
+#define TRACKLOOM_SUBCOMMANDS                                                                      \
+  {"encode", "Turn any video into track files", trackloom::cli::RunEncode},                        \
+      {"demo", "Encode a generated test clip into ./demo-tracks", trackloom::cli::RunDemo},        \
+      {"configure", "Edit saved filter settings in the filter's dialog",                           \
+       trackloom::cli::RunConfigure},                                                              \
+      {"inspect", "Check track files and report every problem with its byte offset",               \
+       trackloom::cli::RunInspect},                                                                \
+      {"decode", "Turn a track back into pictures (PNG), sound (WAV), a contact sheet or a video", \
+       trackloom::cli::RunDecode},                                                                 \
+      {"repair", "Mend tracks an encode never finished (killed, power cut): cut to whole records", \
+       trackloom::cli::RunRepair},                                                                 \
+      {"disc",                                                                                     \
+       "Put track files on a disc image (BIN/CUE/TOC) to burn, in the order a player needs",       \
+       trackloom::cli::RunDisc},                                                                   \
+      {"play", "Play tracks in a window as the player shows them, with their sound",               \
+       trackloom::cli::RunPlay},                                                                   \
+      {"help", "Show this help", nullptr},

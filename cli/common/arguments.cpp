@@ -1,10 +1,10 @@
 #include "cli/common/arguments.h"
 
-#include "cli/common/messages.h"
-
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
+
+#include "cli/common/messages.h"
 
 namespace trackloom::cli {
 namespace {
@@ -97,8 +97,8 @@ Option JsonOption(bool* json) { return Flag("json", 0, json); }
 Option VerboseOption(bool* verbose) { return Flag("verbose", 'v', verbose); }
 
 int UsageError(std::FILE* err, const std::string& name, const std::string& message) {
-  std::fprintf(err, "trackloom %s: %s (see 'trackloom %s --help')\n", name.c_str(), Printable(message).c_str(),
-               name.c_str());
+  std::fprintf(err, "trackloom %s: %s (see 'trackloom %s --help')\n", name.c_str(),
+               Printable(message).c_str(), name.c_str());
   return kUsageErrorStatus;
 }
 

@@ -12,7 +12,8 @@ namespace trackloom::cli {
 int OpenOutputFile(const std::string& path, int* error) {
   // O_NONBLOCK: a FIFO under the name would otherwise hold the open until a reader
   // comes. Emptied only after the checks, so a refused file keeps its bytes.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) {
     *error = errno;
     return -1;
@@ -61,17 +62,27 @@ std::string DescribeWriteError(const std::string& path, int error) {
 
 std::string DescribeError(int error) {
   switch (error) {
-    case ENOSPC: return "the disk is full";
-    case EDQUOT: return "the disk quota is used up";
-    case EFBIG: return "the file size limit is reached (ulimit -f)";
+    case ENOSPC:
+      return "the disk is full";
+    case EDQUOT:
+      return "the disk quota is used up";
+    case EFBIG:
+      return "the file size limit is reached (ulimit -f)";
     case EACCES:
-    case EPERM: return "permission denied";
-    case EROFS: return "the disk is read-only";
-    case ENOENT: return "the directory is gone";
-    case EWOULDBLOCK: return "another program has it open";
-    case kNotRegularFile: return "it is not a regular file";
-    case 0: return "the system gave no reason";
-    default: return std::strerror(error);
+    case EPERM:
+      return "permission denied";
+    case EROFS:
+      return "the disk is read-only";
+    case ENOENT:
+      return "the directory is gone";
+    case EWOULDBLOCK:
+      return "another program has it open";
+    case kNotRegularFile:
+      return "it is not a regular file";
+    case 0:
+      return "the system gave no reason";
+    default:
+      return std::strerror(error);
   }
 }
 

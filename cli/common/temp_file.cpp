@@ -25,7 +25,8 @@ int CreateNamed(const std::string& directory, const std::string& prefix, const s
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd < 0) throw CliError("cannot create a file in '" + directory + "': " + DescribeError(errno));
+  if (fd < 0)
+    throw CliError("cannot create a file in '" + directory + "': " + DescribeError(errno));
   *path = name.data();
   return fd;
 }

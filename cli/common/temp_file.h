@@ -22,7 +22,8 @@ class TempFile {
   void Create(const std::string& directory, const std::string& prefix, const std::string& suffix);
   // Creates an empty file without a name inside directory; where the system cannot
   // reach such a file by a path, a named one as Create() makes.
-  void CreateUnnamed(const std::string& directory, const std::string& prefix, const std::string& suffix);
+  void CreateUnnamed(const std::string& directory, const std::string& prefix,
+                     const std::string& suffix);
   void Remove();
   // Renames a named file to final_path, replacing what is there, and stops looking
   // after it. Throws CliError when the rename fails (the file is then still removed

@@ -10,18 +10,18 @@
 
 #include "cli/common/byte_order.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
-#include "cli/common/interrupt.h"
-#include "cli/tracks/sound_wav_writer.h"
 #include "cli/ffmpeg/source_graph.h"
+#include "cli/tracks/sound_wav_writer.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavfilter/avfilter.h>
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 }
 
@@ -44,7 +44,6 @@ struct FrameFree {
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 
-
 // Decoded sound: the input's first audio stream, or a generated source chain.
 class SoundDecoder {
  public:
@@ -62,7 +61,9 @@ class SoundDecoder {
   // The stream's timeline, or nullptr for a generated source.
   const AVStream* stream() const { return stream_; }
   // The time base of the frames' timestamps.
-  AVRational time_base() const { return stream_ != nullptr ? stream_->time_base : generator_->time_base(); }
+  AVRational time_base() const {
+    return stream_ != nullptr ? stream_->time_base : generator_->time_base();
+  }
 
  private:
   int ReadPacket();
@@ -91,7 +92,8 @@ bool SoundDecoder::Open(const std::string& input, bool generated) {
   }
   auto first_audio = [&]() {
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
-      if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return static_cast<int>(i);
+      if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        return static_cast<int>(i);
     }
     return -1;
   };
@@ -112,14 +114,16 @@ bool SoundDecoder::Open(const std::string& input, bool generated) {
   if (index < 0) return false;
   stream_ = format_->streams[index];
   const AVCodec* codec = avcodec_find_decoder(stream_->codecpar->codec_id);
-  if (codec == nullptr) throw CliError("'" + input + "': no decoder for its sound; --no-audio makes silent tracks");
+  if (codec == nullptr)
+    throw CliError("'" + input + "': no decoder for its sound; --no-audio makes silent tracks");
   decoder_ = avcodec_alloc_context3(codec);
   if (decoder_ == nullptr) throw CliError("out of memory");
   avcodec_parameters_to_context(decoder_, stream_->codecpar);
   decoder_->pkt_timebase = stream_->time_base;
   r = avcodec_open2(decoder_, codec, nullptr);
   if (r < 0) {
-    throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r) + "; --no-audio makes silent tracks");
+    throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r) +
+                   "; --no-audio makes silent tracks");
   }
   packet_ = av_packet_alloc();
   if (packet_ == nullptr) throw CliError("out of memory");
@@ -201,9 +205,11 @@ SoundChain::SoundChain(const AVFrame& first, AVRational time_base, const std::st
   std::snprintf(args, sizeof args, "time_base=%d/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s",
                 time_base.num, time_base.den, first.sample_rate,
                 av_get_sample_fmt_name(static_cast<AVSampleFormat>(first.format)), layout_name);
-  int r = avfilter_graph_create_filter(&source_, avfilter_get_by_name("abuffer"), "in", args, nullptr, graph_);
+  int r = avfilter_graph_create_filter(&source_, avfilter_get_by_name("abuffer"), "in", args,
+                                       nullptr, graph_);
   if (r >= 0) {
-    r = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("abuffersink"), "out", nullptr, nullptr, graph_);
+    r = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("abuffersink"), "out", nullptr,
+                                     nullptr, graph_);
   }
   AVFilterInOut* outputs = avfilter_inout_alloc();
   AVFilterInOut* inputs = avfilter_inout_alloc();
@@ -242,7 +248,8 @@ bool RunChain(SoundDecoder& decoder, const std::function<std::string(const AVFra
   FramePtr out(av_frame_alloc());
   FramePtr first(av_frame_alloc());
   FramePtr made_for(av_frame_alloc());
-  if (in == nullptr || out == nullptr || first == nullptr || made_for == nullptr) throw CliError("out of memory");
+  if (in == nullptr || out == nullptr || first == nullptr || made_for == nullptr)
+    throw CliError("out of memory");
   std::unique_ptr<SoundChain> chain;
   bool taking = true;
   auto drain = [&]() {
@@ -285,12 +292,14 @@ bool RunChain(SoundDecoder& decoder, const std::function<std::string(const AVFra
 // for a mono source (or any, with mono): that one is written to both channels at its
 // own level, where a plain upmix would lower it by 3 dB, and with the same dither in
 // both, so they stay identical.
-bool OneChannel(const AVFrame& first, bool mono) { return mono || first.ch_layout.nb_channels == 1; }
+bool OneChannel(const AVFrame& first, bool mono) {
+  return mono || first.ch_layout.nb_channels == 1;
+}
 
 std::string RateAndChannels(const AVFrame& first, bool mono) {
   char text[128];
-  std::snprintf(text, sizeof text, "aresample=%d,aformat=sample_fmts=dbl:channel_layouts=%s", kTrackAudioRate,
-                OneChannel(first, mono) ? "mono" : "stereo");
+  std::snprintf(text, sizeof text, "aresample=%d,aformat=sample_fmts=dbl:channel_layouts=%s",
+                kTrackAudioRate, OneChannel(first, mono) ? "mono" : "stereo");
   return text;
 }
 
@@ -299,8 +308,8 @@ std::string RateAndChannels(const AVFrame& first, bool mono) {
 bool IsPlayerFormat(const AVFrame& first, bool mono) {
   const auto format = static_cast<AVSampleFormat>(first.format);
   const int channels = first.ch_layout.nb_channels;
-  return (format == AV_SAMPLE_FMT_U8 || format == AV_SAMPLE_FMT_U8P) && first.sample_rate == kTrackAudioRate &&
-         (channels == 1 || (channels == 2 && !mono));
+  return (format == AV_SAMPLE_FMT_U8 || format == AV_SAMPLE_FMT_U8P) &&
+         first.sample_rate == kTrackAudioRate && (channels == 1 || (channels == 2 && !mono));
 }
 
 double MetadataNumber(const AVFrame& frame, const char* key) {
@@ -317,8 +326,9 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
     measured.stopped = StopRequested();
     return measured;
   }
-  const int64_t limit = max_seconds >= 0 ? static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate)
-                                         : INT64_MAX;
+  const int64_t limit = max_seconds >= 0
+                            ? static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate)
+                            : INT64_MAX;
   int64_t seen = 0;
   const bool done = RunChain(
       decoder,
@@ -326,7 +336,8 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
         // The meter's integrated value and the highest true peak so far ride on the
         // frames it passes; the last ones given are the whole input's.
         // Measured as it will be heard: one channel plays from both speakers.
-        return RateAndChannels(first, mono) + (OneChannel(first, mono) ? ",pan=stereo|c0=c0|c1=c0" : "") +
+        return RateAndChannels(first, mono) +
+               (OneChannel(first, mono) ? ",pan=stereo|c0=c0|c1=c0" : "") +
                ",ebur128=peak=true:metadata=1";
       },
       [&](const AVFrame& first, AVFrame* out) {
@@ -373,20 +384,22 @@ std::string LevelAndWordLength(const Leveling& level, bool dither, bool one_chan
   if (level.limit > 0) {
     // A look-ahead limiter that touches only the peaks above the ceiling (no automatic
     // level, no release shaping), its delay taken back so sound and pictures stay together.
-    std::snprintf(part, sizeof part, ",alimiter=limit=%.4f:attack=5:release=50:level=0:latency=1", level.limit);
+    std::snprintf(part, sizeof part, ",alimiter=limit=%.4f:attack=5:release=50:level=0:latency=1",
+                  level.limit);
     text += part;
   }
   // Triangular high-passed dither: the noise-shaped methods of the resampler exist
   // only for the usual rates, not 17640 Hz.
   text += dither ? ",aresample=dither_method=triangular_hp" : ",aresample";
-  text += one_channel ? ",aformat=sample_fmts=u8:channel_layouts=mono" : ",aformat=sample_fmts=u8:channel_layouts=stereo";
+  text += one_channel ? ",aformat=sample_fmts=u8:channel_layouts=mono"
+                      : ",aformat=sample_fmts=u8:channel_layouts=stereo";
   return text;
 }
 
 // The sound file being written, with the limit of what it may hold.
 struct SoundOutput {
   FILE* out = nullptr;
-  std::string out_name;  // the file as the user knows it
+  std::string out_name;       // the file as the user knows it
   int64_t limit = INT64_MAX;  // sample bytes the file may hold
   int64_t written = 0;
   bool full = false;
@@ -423,7 +436,8 @@ struct SoundOutput {
   void WriteSilence(int64_t pairs) {
     const std::vector<uint8_t> silence(size_t{1} << 16, kSilentSample);
     for (int64_t left = pairs * kBytesPerSamplePair; left > 0 && !full;) {
-      const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));
+      const size_t n =
+          static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));
       Write(silence.data(), n);
       left -= static_cast<int64_t>(n);
     }
@@ -450,8 +464,9 @@ bool IsTrackAudioWav(const std::string& path) {
 }
 
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             double max_seconds, const SoundOptions& options, const std::string& out_path,
-                             const std::string& out_name, const std::function<void(double seconds)>& progress) {
+                             double max_seconds, const SoundOptions& options,
+                             const std::string& out_path, const std::string& out_name,
+                             const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Leveling level;
   if (!std::isnan(options.loudness_target)) {
@@ -475,7 +490,8 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   SoundOutput output;
   output.out_name = out_name;
   if (max_seconds >= 0) {
-    output.limit = static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
+    output.limit =
+        static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
   }
   output.out = std::fopen(out_path.c_str(), "wb");
   if (output.out == nullptr) {
@@ -496,7 +512,8 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
         const bool kept = IsPlayerFormat(first, options.mono);
         result.player_format = kept;
         return RateAndChannels(first, options.mono) +
-               LevelAndWordLength(kept ? Leveling{} : level, options.dither && !kept, OneChannel(first, options.mono));
+               LevelAndWordLength(kept ? Leveling{} : level, options.dither && !kept,
+                                  OneChannel(first, options.mono));
       },
       [&](const AVFrame& first, AVFrame* out) {
         if (!aligned) {
@@ -505,7 +522,8 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
           aligned = true;
           const AVStream* stream = decoder.stream();
           int64_t ts = first.best_effort_timestamp;
-          if (ts == AV_NOPTS_VALUE) ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+          if (ts == AV_NOPTS_VALUE)
+            ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
           const double offset = static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds;
           const int64_t pairs = std::llround(std::min(std::fabs(offset), 1e9) * kTrackAudioRate);
           if (offset > 0) {
@@ -517,12 +535,14 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
         const int64_t skip = std::min<int64_t>(pairs_to_drop, out->nb_samples);
         pairs_to_drop -= skip;
         if (out->ch_layout.nb_channels == 1) {
-          output.WriteBothChannels(out->data[0] + skip, static_cast<size_t>(out->nb_samples - skip));
+          output.WriteBothChannels(out->data[0] + skip,
+                                   static_cast<size_t>(out->nb_samples - skip));
         } else {
           output.Write(out->data[0] + skip * kBytesPerSamplePair,
                        static_cast<size_t>(out->nb_samples - skip) * kBytesPerSamplePair);
         }
-        if (progress) progress(static_cast<double>(output.written) / (kTrackAudioRate * kBytesPerSamplePair));
+        if (progress)
+          progress(static_cast<double>(output.written) / (kTrackAudioRate * kBytesPerSamplePair));
         return !output.full;
       });
   if (!done) {
@@ -534,7 +554,8 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   FILE* out = output.out;
   output.out = nullptr;
   // Closed whatever happens; the first failure's reason is the one given.
-  const bool patched = std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, out) == sizeof header;
+  const bool patched = std::fseek(out, 0, SEEK_SET) == 0 &&
+                       std::fwrite(header, 1, sizeof header, out) == sizeof header;
   const int error = errno;
   const bool closed = std::fclose(out) == 0;
   if (!patched || !closed) {

@@ -22,7 +22,6 @@ inline constexpr int kWavHeaderSize = kWaveHeaderSize;
 // which keeps only the samples.)
 bool IsTrackAudioWav(const std::string& path);
 
-
 // How the sound is made for 8 bits.
 struct SoundOptions {
   // The integrated loudness (LUFS, EBU R128) the whole input is brought to by one
@@ -43,7 +42,7 @@ struct AudioConversion {
   double input_loudness = std::nan("");
   double input_true_peak = std::nan("");  // linear, 1.0 full scale
   double gain_db = 0;
-  bool limited = false;  // peaks above the ceiling were limited after the gain
+  bool limited = false;        // peaks above the ceiling were limited after the gain
   bool player_format = false;  // already 8-bit 17640 Hz: the samples were kept as they are
 };
 
@@ -70,8 +69,8 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
 // one-line reason on failure.
 // progress, if given, is told the seconds of sound written so far, now and then.
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
-                             double max_seconds, const SoundOptions& options, const std::string& out_path,
-                             const std::string& out_name,
+                             double max_seconds, const SoundOptions& options,
+                             const std::string& out_path, const std::string& out_name,
                              const std::function<void(double seconds)>& progress = {});
 
 }  // namespace trackloom::cli

@@ -26,7 +26,7 @@ namespace {
 constexpr int kFrameRate = kFramesPerSecond;  // one record a frame
 constexpr int kSoundRate = kSoundSampleRate;
 constexpr int kPairsPerRecord = kAudioChunkSize / 2;  // 980 stereo sample pairs
-constexpr int kPreferredAudioRate = 44100;  // AAC has no 17640 Hz; 44100 = 2.5 x 17640
+constexpr int kPreferredAudioRate = 44100;            // AAC has no 17640 Hz; 44100 = 2.5 x 17640
 
 int ChooseAudioRate(const AVCodec* codec) {
   if (codec->supported_samplerates == nullptr) return kPreferredAudioRate;
@@ -163,14 +163,16 @@ bool FindEncoders(const AVCodec** h264, const AVCodec** aac, std::string* error)
   *h264 = avcodec_find_encoder_by_name("libx264");
   if (*h264 == nullptr) *h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
   if (*h264 == nullptr) {
-    *error = "this FFmpeg has no H.264 encoder (libx264), so no preview video can be made; "
-             "the pictures, the sound and the contact sheet do not need one";
+    *error =
+        "this FFmpeg has no H.264 encoder (libx264), so no preview video can be made; "
+        "the pictures, the sound and the contact sheet do not need one";
     return false;
   }
   *aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
   if (*aac == nullptr) {
-    *error = "this FFmpeg has no AAC encoder, so no preview video can be made; "
-             "the pictures, the sound and the contact sheet do not need one";
+    *error =
+        "this FFmpeg has no AAC encoder, so no preview video can be made; "
+        "the pictures, the sound and the contact sheet do not need one";
     return false;
   }
   return true;
@@ -194,8 +196,8 @@ bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* 
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int rc = avcodec_open2(s.video, h264, nullptr);
   if (rc < 0) {
-    *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" + AvErrorText(rc) +
-             "), so no preview video can be made";
+    *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" +
+             AvErrorText(rc) + "), so no preview video can be made";
     return false;
   }
   return true;
@@ -216,7 +218,8 @@ bool OpenAudioEncoder(PreviewVideo::State& s, const AVCodec* aac, std::string* e
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int rc = avcodec_open2(s.audio, aac, nullptr);
   if (rc < 0) {
-    *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) + "), so no preview video can be made";
+    *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) +
+             "), so no preview video can be made";
     return false;
   }
   if (s.audio->sample_fmt != AV_SAMPLE_FMT_FLTP) {
@@ -239,19 +242,20 @@ bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
   s.video_stream->time_base = s.video->time_base;
   s.audio_stream->time_base = s.audio->time_base;
 
-  s.sws = sws_getContext(s.width, s.height, AV_PIX_FMT_RGB24, s.width, s.height, AV_PIX_FMT_YUV420P, SWS_POINT,
-                         nullptr, nullptr, nullptr);
+  s.sws = sws_getContext(s.width, s.height, AV_PIX_FMT_RGB24, s.width, s.height, AV_PIX_FMT_YUV420P,
+                         SWS_POINT, nullptr, nullptr, nullptr);
   AVChannelLayout stereo{};
   av_channel_layout_default(&stereo, 2);
-  const int rc = swr_alloc_set_opts2(&s.swr, &s.audio->ch_layout, AV_SAMPLE_FMT_FLTP, s.audio->sample_rate,
-                                     &stereo, AV_SAMPLE_FMT_U8, kSoundRate, 0, nullptr);
+  const int rc =
+      swr_alloc_set_opts2(&s.swr, &s.audio->ch_layout, AV_SAMPLE_FMT_FLTP, s.audio->sample_rate,
+                          &stereo, AV_SAMPLE_FMT_U8, kSoundRate, 0, nullptr);
   s.fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, s.audio->sample_rate);
   s.picture = av_frame_alloc();
   s.sound = av_frame_alloc();
   s.packet = av_packet_alloc();
   s.planes.resize(2);
-  if (s.sws == nullptr || rc < 0 || swr_init(s.swr) < 0 || s.fifo == nullptr || s.picture == nullptr ||
-      s.sound == nullptr || s.packet == nullptr) {
+  if (s.sws == nullptr || rc < 0 || swr_init(s.swr) < 0 || s.fifo == nullptr ||
+      s.picture == nullptr || s.sound == nullptr || s.packet == nullptr) {
     *error = "cannot set up the preview's picture and sound conversion";
     return false;
   }
@@ -286,7 +290,8 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
     *error = "cannot tell a video format from the name " + path + " (use .mp4 or .mkv)";
     return nullptr;
   }
-  if (!OpenVideoEncoder(*s, h264, error) || !OpenAudioEncoder(*s, aac, error) || !SetUpStreams(*s, error)) {
+  if (!OpenVideoEncoder(*s, h264, error) || !OpenAudioEncoder(*s, aac, error) ||
+      !SetUpStreams(*s, error)) {
     return nullptr;
   }
   if (!(s->format->oformat->flags & AVFMT_NOFILE)) {
@@ -307,7 +312,8 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
 
 bool PreviewVideo::AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error) {
   State& s = *state_;
-  std::memcpy(s.padded.data(), rgb, static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * 3);
+  std::memcpy(s.padded.data(), rgb,
+              static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * 3);
   if (av_frame_make_writable(s.picture) < 0) {
     *error = "out of memory for the preview's pictures";
     return false;

@@ -14,7 +14,8 @@ std::unique_ptr<SourceGraph> SourceGraph::Open(const std::string& description, b
   std::unique_ptr<SourceGraph> source(new SourceGraph);
   source->graph_ = avfilter_graph_alloc();
   if (source->graph_ == nullptr) throw CliError("out of memory");
-  int r = avfilter_graph_create_filter(&source->sink_, avfilter_get_by_name(audio ? "abuffersink" : "buffersink"),
+  int r = avfilter_graph_create_filter(&source->sink_,
+                                       avfilter_get_by_name(audio ? "abuffersink" : "buffersink"),
                                        "out", nullptr, nullptr, source->graph_);
   AVFilterInOut* inputs = nullptr;
   if (r >= 0) {

@@ -1,15 +1,16 @@
 #include "cli/ffmpeg/video_source.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 
 #include "cli/common/cli_error.h"
-#include "cli/ffmpeg/av_error.h"
 #include "cli/common/interrupt.h"
+#include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/source_graph.h"
 
 extern "C" {
@@ -80,7 +81,8 @@ int QuarterTurnsFromDisplayMatrix(const int32_t* matrix) {
   return static_cast<int>(((turns % 4) + 4) % 4);
 }
 
-std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den, int quarter_turns) {
+std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
+                             int quarter_turns) {
   const bool sideways = quarter_turns % 2 == 1;
   // The sample aspect ratio belongs to the stored picture: turned, its inverse.
   const FitGeometry g = sideways ? ComputeFitGeometry(fit, height, width, sar_den, sar_num)
@@ -88,14 +90,16 @@ std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sa
   // fps first, so frames that are dropped are never scaled; start_time=0 makes the
   // first output frame the one at the video's start, whatever its timestamp. The
   // picture is turned after scaling, where it is smallest.
-  std::string chain = "fps=" + std::to_string(kFramesPerSecond) + ":start_time=0,scale=" +
-                      std::to_string(sideways ? g.scaled_height : g.scaled_width) + ":" +
-                      std::to_string(sideways ? g.scaled_width : g.scaled_height) + ":flags=area,format=bgra";
-  static const char* const kTurns[4] = {"", ",transpose=clock", ",hflip,vflip", ",transpose=cclock"};
+  std::string chain =
+      "fps=" + std::to_string(kFramesPerSecond) +
+      ":start_time=0,scale=" + std::to_string(sideways ? g.scaled_height : g.scaled_width) + ":" +
+      std::to_string(sideways ? g.scaled_width : g.scaled_height) + ":flags=area,format=bgra";
+  static const char* const kTurns[4] = {"", ",transpose=clock", ",hflip,vflip",
+                                        ",transpose=cclock"};
   chain += kTurns[quarter_turns & 3];
   const bool resized = g.scaled_width != kPictureWidth || g.scaled_height != kPictureHeight;
-  const std::string place = std::to_string(kPictureWidth) + ":" + std::to_string(kPictureHeight) + ":" +
-                            std::to_string(g.offset_x) + ":" + std::to_string(g.offset_y);
+  const std::string place = std::to_string(kPictureWidth) + ":" + std::to_string(kPictureHeight) +
+                            ":" + std::to_string(g.offset_x) + ":" + std::to_string(g.offset_y);
   if (resized && fit == Fit::kLetterbox) {
     chain += ",pad=" + place + ":black";
   } else if (resized && fit == Fit::kCrop) {
@@ -115,7 +119,8 @@ std::string ShapeName(double ratio) {
     for (int flip = 0; flip < 2; ++flip) {
       const int w = flip ? n.h : n.w;
       const int h = flip ? n.w : n.h;
-      if (std::fabs(ratio / (double{1} * w / h) - 1) < 0.01) return std::to_string(w) + ":" + std::to_string(h);
+      if (std::fabs(ratio / (double{1} * w / h) - 1) < 0.01)
+        return std::to_string(w) + ":" + std::to_string(h);
     }
   }
   char text[32];
@@ -129,7 +134,8 @@ std::string ShapeName(double ratio) {
 
 }  // namespace
 
-std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den, int quarter_turns) {
+std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,
+                            int quarter_turns) {
   if (sar_num <= 0 || sar_den <= 0) sar_num = sar_den = 1;
   const bool sideways = quarter_turns % 2 == 1;
   const double ratio = sideways ? double{1} * height * sar_den / (double{1} * width * sar_num)
@@ -159,7 +165,7 @@ struct VideoSource::Impl {
   int stream_index = -1;
   std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
   PictureOptions options;
-  int quarter_turns = 0;  // as the stream's display matrix asks
+  int quarter_turns = 0;      // as the stream's display matrix asks
   bool reduce_levels = true;  // false for a picture taken as made for the player
   std::string picture_summary;
   AVRational time_base{0, 1};
@@ -281,7 +287,8 @@ int DecodingThreads(int width, int height) {
   const long cores = sysconf(_SC_NPROCESSORS_ONLN);
   const int64_t per_thread = std::max<int64_t>(1, int64_t{width} * height * 3);
   const int64_t by_memory = std::max<int64_t>(1, (int64_t{20} << 20) / per_thread);
-  return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>((cores > 0 ? cores : 1) + 1, by_memory), 1, 16));
+  return static_cast<int>(
+      std::clamp<int64_t>(std::min<int64_t>((cores > 0 ? cores : 1) + 1, by_memory), 1, 16));
 }
 
 // Ticks of 1/90000 s place every usual frame rate (24, 25, 30, 30000/1001, 18)
@@ -301,8 +308,8 @@ VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 VideoSource::~VideoSource() = default;
 
 void VideoSource::Impl::PlanPictures(AVRational sar) {
-  const bool made_for_player = width == kPictureWidth && height == kPictureHeight && quarter_turns == 0 &&
-                               !options.fit_given && !options.dither_given;
+  const bool made_for_player = width == kPictureWidth && height == kPictureHeight &&
+                               quarter_turns == 0 && !options.fit_given && !options.dither_given;
   reduce_levels = !made_for_player;
   if (made_for_player) {
     chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1);
@@ -315,8 +322,8 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
                                                         : ", rounded to 16 levels");
 }
 
-std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const PictureOptions& options,
-                                               bool generated) {
+std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
+                                               const PictureOptions& options, bool generated) {
   auto impl = std::make_unique<Impl>();
   impl->options = options;
   if (generated) return OpenGenerated(std::move(impl), input);
@@ -347,7 +354,8 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const P
   impl->time_base = stream->time_base;
   impl->graph_time_base = GraphTimeBase(stream->time_base);
   impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
-  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
+  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0)
+    impl->frame_rate = {kFramesPerSecond, 1};
   impl->width = stream->codecpar->width;
   impl->height = stream->codecpar->height;
   impl->stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
@@ -365,7 +373,8 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const P
   r = avcodec_open2(impl->decoder, codec, nullptr);
   if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
   const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
-  impl->may_leave_out = decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
+  impl->may_leave_out =
+      decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
   if (stream->codecpar->codec_id == AV_CODEC_ID_H264 && stream->codecpar->extradata_size >= 7 &&
       stream->codecpar->extradata[0] == 1) {
     impl->avcc_length_size = (stream->codecpar->extradata[4] & 3) + 1;
@@ -380,7 +389,8 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const P
   Impl& m = *source->impl_;
   if (stream->start_time != AV_NOPTS_VALUE) {
     m.zero_pts = stream->start_time;
-    source->video_start_seconds_ = static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+    source->video_start_seconds_ =
+        static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
   }
   double seconds = -1;
   if (stream->duration > 0) {
@@ -388,13 +398,15 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input, const P
   } else if (m.format->duration > 0) {
     seconds = static_cast<double>(m.format->duration) / AV_TIME_BASE;
     if (m.format->start_time != AV_NOPTS_VALUE && stream->start_time != AV_NOPTS_VALUE) {
-      seconds -= source->video_start_seconds_ - static_cast<double>(m.format->start_time) / AV_TIME_BASE;
+      seconds -=
+          source->video_start_seconds_ - static_cast<double>(m.format->start_time) / AV_TIME_BASE;
     }
   }
   if (seconds > 0) source->estimated_frames_ = std::llround(seconds * kFramesPerSecond);
   for (unsigned i = 0; i < m.format->nb_chapters; ++i) {
     const AVChapter* chapter = m.format->chapters[i];
-    source->chapter_starts_.push_back(static_cast<double>(chapter->start) * av_q2d(chapter->time_base) -
+    source->chapter_starts_.push_back(static_cast<double>(chapter->start) *
+                                          av_q2d(chapter->time_base) -
                                       source->video_start_seconds_);
   }
   return source;
@@ -406,7 +418,8 @@ std::unique_ptr<VideoSource> VideoSource::OpenGenerated(std::unique_ptr<Impl> im
   impl->time_base = impl->generator->time_base();
   impl->graph_time_base = GraphTimeBase(impl->time_base);
   impl->frame_rate = impl->generator->frame_rate();
-  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0) impl->frame_rate = {kFramesPerSecond, 1};
+  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0)
+    impl->frame_rate = {kFramesPerSecond, 1};
   impl->width = impl->generator->width();
   impl->height = impl->generator->height();
   impl->stream_sar = {1, 1};
@@ -433,13 +446,13 @@ void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
   char args[512];
   std::snprintf(args, sizeof args,
                 "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d:frame_rate=%d/%d",
-                width, height, first.format, graph_time_base.num, graph_time_base.den, sar.num, sar.den,
-                frame_rate.num, frame_rate.den);
+                width, height, first.format, graph_time_base.num, graph_time_base.den, sar.num,
+                sar.den, frame_rate.num, frame_rate.den);
   int r = avfilter_graph_create_filter(&buffer_source, avfilter_get_by_name("buffer"), "in", args,
                                        nullptr, graph);
   if (r >= 0) {
-    r = avfilter_graph_create_filter(&buffer_sink, avfilter_get_by_name("buffersink"), "out", nullptr,
-                                     nullptr, graph);
+    r = avfilter_graph_create_filter(&buffer_sink, avfilter_get_by_name("buffersink"), "out",
+                                     nullptr, nullptr, graph);
   }
   if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
 
@@ -489,7 +502,8 @@ int64_t VideoSource::Impl::PlacePicture(int64_t ts) {
     if (held != seconds) {
       gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
       anchor_ts = ts;
-      anchor_out_pts = last_out_pts + std::max<int64_t>(1, std::llround(held / av_q2d(graph_time_base)));
+      anchor_out_pts =
+          last_out_pts + std::max<int64_t>(1, std::llround(held / av_q2d(graph_time_base)));
     }
   }
   last_ts = ts;
@@ -536,15 +550,18 @@ bool VideoSource::Impl::FeedGraph() {
       // clip gives 12 s of pictures.
       const double seconds = static_cast<double>(next_pts - last_ts) * av_q2d(time_base);
       const double held = HeldSeconds(last_out_pts, seconds);
-      const int64_t end = held == seconds
-                              ? anchor_out_pts + av_rescale_q(next_pts - anchor_ts, time_base, graph_time_base)
-                              : last_out_pts + std::llround(held / av_q2d(graph_time_base));
-      if (held != seconds) gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
+      const int64_t end =
+          held == seconds
+              ? anchor_out_pts + av_rescale_q(next_pts - anchor_ts, time_base, graph_time_base)
+              : last_out_pts + std::llround(held / av_q2d(graph_time_base));
+      if (held != seconds)
+        gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
       r = av_buffersrc_close(buffer_source, end, AV_BUFFERSRC_FLAG_PUSH);
       if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
       return true;
     }
-    if (r != AVERROR(EAGAIN) || generator) throw CliError("decoding the video failed: " + AvErrorText(r));
+    if (r != AVERROR(EAGAIN) || generator)
+      throw CliError("decoding the video failed: " + AvErrorText(r));
 
     if (demuxer_done) {
       // Flushing was sent; EAGAIN here should not happen, but never spin.
@@ -571,8 +588,9 @@ bool VideoSource::Impl::FeedGraph() {
 int VideoSource::Impl::OutputSlot(int64_t ts) const {
   // As the fps filter rounds a picture's time to its output frames.
   const int64_t out = anchor_out_pts + av_rescale_q(ts - anchor_ts, time_base, graph_time_base);
-  return static_cast<int>(av_rescale_q_rnd(out, graph_time_base, AVRational{1, kFramesPerSecond},
-                                           static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
+  return static_cast<int>(
+      av_rescale_q_rnd(out, graph_time_base, AVRational{1, kFramesPerSecond},
+                       static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
 }
 
 bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
@@ -584,10 +602,12 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
   recent_pts[recent_next] = pts;
   recent_next = (recent_next + 1) % kRecentPackets;
   recent_count = std::min(recent_count + 1, kRecentPackets);
-  if (!may_leave_out || graph == nullptr || last_ts == AV_NOPTS_VALUE || (p.flags & AV_PKT_FLAG_KEY)) return false;
-  const bool unreferenced =
-      (p.flags & AV_PKT_FLAG_DISPOSABLE) != 0 ||
-      (decoder->codec_id == AV_CODEC_ID_H264 && H264NothingReferences(p.data, p.size, avcc_length_size));
+  if (!may_leave_out || graph == nullptr || last_ts == AV_NOPTS_VALUE ||
+      (p.flags & AV_PKT_FLAG_KEY))
+    return false;
+  const bool unreferenced = (p.flags & AV_PKT_FLAG_DISPOSABLE) != 0 ||
+                            (decoder->codec_id == AV_CODEC_ID_H264 &&
+                             H264NothingReferences(p.data, p.size, avcc_length_size));
   if (!unreferenced) return false;
   // The picture shown next is no later than the earliest later one already read.
   int64_t next = INT64_MAX;
@@ -597,7 +617,8 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
   // Within a second on both sides no gap is cut, so the graph's times of the
   // neighbours follow from the stream's, and the picture before it keeps its slots.
   const int64_t second = av_rescale_q(1, AVRational{1, 1}, time_base);
-  if (next == INT64_MAX || pts <= last_ts || pts - last_ts > second || next - pts > second) return false;
+  if (next == INT64_MAX || pts <= last_ts || pts - last_ts > second || next - pts > second)
+    return false;
   // The fps filter drops a picture when the one after it falls on the same output
   // frame or an earlier one.
   return OutputSlot(next) <= OutputSlot(pts);

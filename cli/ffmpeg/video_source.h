@@ -17,7 +17,6 @@ struct AVFrame;
 
 namespace trackloom::cli {
 
-
 enum class Fit {
   kLetterbox,  // the whole picture in the 4:3 screen, black bands where the shapes differ
   kCrop,       // fill the 4:3 screen, cutting the edges that do not fit
@@ -59,7 +58,8 @@ struct PictureOptions {
 };
 
 // One line for the summary, e.g. "16:9 picture letterboxed into the 4:3 screen".
-std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den, int quarter_turns);
+std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,
+                            int quarter_turns);
 
 struct Picture {
   const uint8_t* top_row;  // row 0 of the picture, the top one
@@ -126,7 +126,8 @@ class VideoSource {
  private:
   struct Impl;
   explicit VideoSource(std::unique_ptr<Impl> impl);
-  static std::unique_ptr<VideoSource> OpenGenerated(std::unique_ptr<Impl> impl, const std::string& description);
+  static std::unique_ptr<VideoSource> OpenGenerated(std::unique_ptr<Impl> impl,
+                                                    const std::string& description);
 
   std::unique_ptr<Impl> impl_;
   int64_t estimated_frames_ = -1;

@@ -52,7 +52,8 @@ void ScaleRgb(const uint8_t* rgb, int width, int height, int scale, uint8_t* out
         o += 3;
       }
     }
-    for (int s = 1; s < scale; ++s) std::memcpy(first + static_cast<size_t>(s) * out_stride, first, out_stride);
+    for (int s = 1; s < scale; ++s)
+      std::memcpy(first + static_cast<size_t>(s) * out_stride, first, out_stride);
   }
 }
 

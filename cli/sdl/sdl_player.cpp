@@ -206,18 +206,17 @@ class Player {
     const bool driver_chosen = NonEmpty(std::getenv("SDL_VIDEODRIVER"));
     if (!driver_chosen && !NonEmpty(std::getenv("DISPLAY")) &&
         !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) {
-      std::fprintf(
-          err_,
-          "trackloom: no display to open a window on (DISPLAY is not set); run it in a "
-          "desktop session\n");
+      std::fprintf(err_,
+                   "trackloom: no display to open a window on (DISPLAY is not set); run it in a "
+                   "desktop session\n");
       return false;
     }
     if (!driver_chosen && !NonEmpty(std::getenv("WAYLAND_DISPLAY")))
       SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-      std::fprintf(
-          err_, "trackloom: cannot open the display '%s' (%s); run it in a desktop session\n",
-          NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "", SDL_GetError());
+      std::fprintf(err_,
+                   "trackloom: cannot open the display '%s' (%s); run it in a desktop session\n",
+                   NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "", SDL_GetError());
       return false;
     }
     const std::string_view driver = SDL_GetCurrentVideoDriver();

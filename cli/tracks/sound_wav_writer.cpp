@@ -16,7 +16,9 @@ constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - (kHeaderSize - 8);
 
 }  // namespace
 
-void MakeSoundWavHeader(uint32_t data_bytes, uint8_t* h) { wav::BuildHeader(h, wav::kSoundFormat, data_bytes); }
+void MakeSoundWavHeader(uint32_t data_bytes, uint8_t* h) {
+  wav::BuildHeader(h, wav::kSoundFormat, data_bytes);
+}
 
 SoundWavWriter::~SoundWavWriter() {
   if (file_ != nullptr) std::fclose(file_);

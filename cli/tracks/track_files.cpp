@@ -18,7 +18,8 @@
 
 namespace trackloom::cli {
 double DiscSeconds(int64_t records, int64_t tracks) {
-  return TrackDiscSeconds(static_cast<uint64_t>(records * kTrackRecordBytes + tracks * kTrackLeadInBytes));
+  return TrackDiscSeconds(
+      static_cast<uint64_t>(records * kTrackRecordBytes + tracks * kTrackLeadInBytes));
 }
 
 std::string TrackFileName(int number) {
@@ -42,7 +43,8 @@ TrackFileSnapshot::Stamp TrackFileSnapshot::StampOf(const std::string& path) {
 
 TrackFileSnapshot TrackFileSnapshot::Take(const std::string& directory) {
   TrackFileSnapshot snapshot;
-  for (int n = 1; n <= kMaxTracks; ++n) snapshot.stamps_.push_back(StampOf(directory + "/" + TrackFileName(n)));
+  for (int n = 1; n <= kMaxTracks; ++n)
+    snapshot.stamps_.push_back(StampOf(directory + "/" + TrackFileName(n)));
   return snapshot;
 }
 
@@ -55,7 +57,9 @@ std::vector<TrackFileInfo> TrackFileSnapshot::WrittenSince(const std::string& di
     const Stamp now = StampOf(t.path);
     if (!now.exists || now == stamps_[static_cast<size_t>(n - 1)]) break;
     t.length = now.size;
-    t.records = t.length > kTrackFirstRecordOffset ? (t.length - kTrackFirstRecordOffset) / kTrackRecordBytes : 0;
+    t.records = t.length > kTrackFirstRecordOffset
+                    ? (t.length - kTrackFirstRecordOffset) / kTrackRecordBytes
+                    : 0;
     tracks.push_back(t);
   }
   return tracks;
@@ -75,7 +79,8 @@ std::vector<int> TrackNumbersIn(const std::string& directory) {
       continue;
     }
     const std::string digits = name.substr(prefix, name.size() - prefix - suffix);
-    if (digits.size() > 4 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (digits.size() > 4 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       continue;
     }
     const int number = std::stoi(digits);
@@ -119,7 +124,8 @@ OutputDirectoryLock::OutputDirectoryLock(const std::string& directory) {
   ::close(fd_);
   fd_ = -1;
   if (error != EWOULDBLOCK) return;
-  throw CliError("another encode" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+  throw CliError("another encode" +
+                 (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
                  " is writing tracks into '" + directory +
                  "'; wait until it ends, or give another directory");
 }

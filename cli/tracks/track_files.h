@@ -16,10 +16,11 @@ namespace trackloom::cli {
 inline constexpr int64_t kTrackHeaderBytes = kWaveHeaderSize;
 inline constexpr int64_t kTrackLeadInBytes = kLeadInSize;
 inline constexpr int64_t kTrackFirstRecordOffset = kFirstRecordOffset;  // 2092
-inline constexpr int64_t kTrackRecordBytes = kFrameRecordSize;         // 19600
+inline constexpr int64_t kTrackRecordBytes = kFrameRecordSize;          // 19600
 // A track is declared as CD audio, 44100 Hz x 16 bits x 2 channels: 176400 bytes a
 // second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
-inline constexpr double kDiscBytesPerSecond = kTrackSampleRate * kTrackChannels * kTrackBitsPerSample / 8;
+inline constexpr double kDiscBytesPerSecond =
+    kTrackSampleRate * kTrackChannels * kTrackBitsPerSample / 8;
 inline constexpr int kPictureFramesPerSecond = kFramesPerSecond;
 // An encode stops, rather than warns, at this many times the disc's capacity.
 inline constexpr int kDiscsTooMany = 4;
@@ -42,7 +43,9 @@ struct TrackFileInfo {
   int64_t length = 0;
   int64_t records = 0;
   double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
-  double disc_seconds() const { return TrackDiscSeconds(static_cast<uint64_t>(length - kTrackHeaderBytes)); }
+  double disc_seconds() const {
+    return TrackDiscSeconds(static_cast<uint64_t>(length - kTrackHeaderBytes));
+  }
 };
 
 // What the numbered track files of a directory looked like before a render, so that

@@ -19,7 +19,7 @@ namespace {
 
 // CD audio as the header declares it: 44100 Hz x 2 bytes x 2 channels.
 constexpr uint16_t kTrackBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;  // 4
-constexpr uint32_t kTrackByteRate = kTrackSampleRate * kTrackBlockAlign;          // 176400
+constexpr uint32_t kTrackByteRate = kTrackSampleRate * kTrackBlockAlign;         // 176400
 constexpr uint16_t kPcmFormat = 1;
 constexpr uint32_t kFmtChunkSize = 16;
 constexpr uint64_t kLargestSizeField = 0xFFFFFFFFull;
@@ -59,8 +59,8 @@ std::string ShowTag(const char* tag) {
 // tenth byte of every group is an audio slot and may hold any sound.
 bool MatchesHeaderTemplate(const uint8_t* p) {
   for (int g = 0; g < kRecordHeaderGroups; ++g) {
-    if (std::memcmp(p + g * kGroupSize, kRecordHeaderTemplate + g * kGroupSize,
-                    kAudioSlotOffset) != 0) {
+    if (std::memcmp(p + g * kGroupSize, kRecordHeaderTemplate + g * kGroupSize, kAudioSlotOffset) !=
+        0) {
       return false;
     }
   }
@@ -72,7 +72,9 @@ bool IsAudioSlot(int record_offset) { return record_offset % kGroupSize == kAudi
 class Inspector {
  public:
   Inspector(ByteSource& source, const InspectOptions& options, TrackReport& report)
-      : source_(source), options_(options), report_(report),
+      : source_(source),
+        options_(options),
+        report_(report),
         data_start_(options.headerless ? 0 : kWaveHeaderSize) {}
 
   void Run() {
@@ -89,8 +91,9 @@ class Inspector {
     if (!LocateFirstRecord()) return;
     if (!CheckLeadIn()) return;
     CheckRecords();
-    std::stable_sort(report_.problems.begin(), report_.problems.end(),
-                     [](const TrackProblem& a, const TrackProblem& b) { return a.offset < b.offset; });
+    std::stable_sort(
+        report_.problems.begin(), report_.problems.end(),
+        [](const TrackProblem& a, const TrackProblem& b) { return a.offset < b.offset; });
   }
 
  private:
@@ -156,19 +159,19 @@ class Inspector {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(report_.file_length, kWaveHeaderSize));
     if (!Read(0, h, n)) return false;
     TrackWavFields& w = report_.wav;
-    std::memcpy(w.riff_tag, h + 0, 4);     // "RIFF"
-    w.riff_size = GetLe32(h + 4);             // file length - 8
-    std::memcpy(w.wave_tag, h + 8, 4);     // "WAVE"
-    std::memcpy(w.fmt_tag, h + 12, 4);     // "fmt "
-    w.fmt_size = GetLe32(h + 16);             // 16
-    w.format = GetLe16(h + 20);               // 1: PCM
-    w.channels = GetLe16(h + 22);             // 2
-    w.sample_rate = GetLe32(h + 24);          // 44100
-    w.byte_rate = GetLe32(h + 28);            // 176400
-    w.block_align = GetLe16(h + 32);          // 4
-    w.bits_per_sample = GetLe16(h + 34);      // 16
-    std::memcpy(w.data_tag, h + 36, 4);    // "data"
-    w.data_size = GetLe32(h + 40);            // file length - 44
+    std::memcpy(w.riff_tag, h + 0, 4);    // "RIFF"
+    w.riff_size = GetLe32(h + 4);         // file length - 8
+    std::memcpy(w.wave_tag, h + 8, 4);    // "WAVE"
+    std::memcpy(w.fmt_tag, h + 12, 4);    // "fmt "
+    w.fmt_size = GetLe32(h + 16);         // 16
+    w.format = GetLe16(h + 20);           // 1: PCM
+    w.channels = GetLe16(h + 22);         // 2
+    w.sample_rate = GetLe32(h + 24);      // 44100
+    w.byte_rate = GetLe32(h + 28);        // 176400
+    w.block_align = GetLe16(h + 32);      // 4
+    w.bits_per_sample = GetLe16(h + 34);  // 16
+    std::memcpy(w.data_tag, h + 36, 4);   // "data"
+    w.data_size = GetLe32(h + 40);        // file length - 44
     report_.header_complete = n == kWaveHeaderSize;
 
     CheckTag(0, w.riff_tag, "RIFF", "the RIFF tag");
@@ -267,7 +270,8 @@ class Inspector {
     uint8_t chunk[4096];
     uint64_t end = report_.file_length;
     while (end > report_.first_record) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, end - report_.first_record));
+      const size_t n =
+          static_cast<size_t>(std::min<uint64_t>(sizeof chunk, end - report_.first_record));
       if (!Read(end - n, chunk, n)) return false;
       for (size_t i = n; i > 0; --i) {
         if (chunk[i - 1] != 0) {
@@ -403,7 +407,9 @@ bool FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
   return true;
 }
 
-double TrackReport::video_seconds() const { return static_cast<double>(record_count) / kFramesPerSecond; }
+double TrackReport::video_seconds() const {
+  return static_cast<double>(record_count) / kFramesPerSecond;
+}
 double TrackReport::disc_seconds() const {
   return TrackDiscSeconds(lead_in_length + record_count * static_cast<uint64_t>(kFrameRecordSize));
 }
@@ -432,7 +438,8 @@ uint64_t FindRecordHeader(ByteSource& source, uint64_t from) {
   if (from >= size || size - from < kRecordHeaderSize) return size;
   // Windows of up to 64 KiB, never more than the rest of the file, overlap by a
   // header's length less one, so no position is missed.
-  std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(uint64_t{1} << 16, size - from)));
+  std::vector<uint8_t> window(
+      static_cast<size_t>(std::min<uint64_t>(uint64_t{1} << 16, size - from)));
   uint64_t at = from;
   while (at < size && size - at >= kRecordHeaderSize) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(window.size(), size - at));

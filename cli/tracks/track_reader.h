@@ -83,19 +83,19 @@ struct TrackWavFields {
 struct TrackReport {
   uint64_t file_length = 0;
   TrackWavFields wav{};
-  bool header_complete = false;     // the file holds all 44 header bytes
-  uint64_t first_record = 0;        // offset of record 0 (2092 in the module's tracks)
-  uint64_t lead_in_length = 0;      // bytes between the WAV header and record 0
-  uint64_t lead_in_nonzero = 0;     // lead-in bytes that are not 0x00
-  uint64_t record_count = 0;        // whole records
-  uint64_t partial_record_bytes = 0;  // bytes of a cut-off record at the end
-  uint64_t records_with_sound = 0;  // records with an audio slot other than 0x80
-  uint64_t first_sound_record = 0;  // valid when records_with_sound > 0
-  uint64_t bad_header_records = 0;  // records whose header data bytes differ
-  uint64_t padding_bytes = 0;       // headerless: zero bytes after the last record
-  uint64_t problem_count = 0;       // all problems, listed or not
+  bool header_complete = false;        // the file holds all 44 header bytes
+  uint64_t first_record = 0;           // offset of record 0 (2092 in the module's tracks)
+  uint64_t lead_in_length = 0;         // bytes between the WAV header and record 0
+  uint64_t lead_in_nonzero = 0;        // lead-in bytes that are not 0x00
+  uint64_t record_count = 0;           // whole records
+  uint64_t partial_record_bytes = 0;   // bytes of a cut-off record at the end
+  uint64_t records_with_sound = 0;     // records with an audio slot other than 0x80
+  uint64_t first_sound_record = 0;     // valid when records_with_sound > 0
+  uint64_t bad_header_records = 0;     // records whose header data bytes differ
+  uint64_t padding_bytes = 0;          // headerless: zero bytes after the last record
+  uint64_t problem_count = 0;          // all problems, listed or not
   std::vector<TrackProblem> problems;  // the first kMaxListedProblems of them
-  bool read_failed = false;         // an I/O error stopped the check
+  bool read_failed = false;            // an I/O error stopped the check
   std::string read_error;
 
   bool valid() const { return problem_count == 0 && !read_failed; }

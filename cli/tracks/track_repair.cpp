@@ -39,13 +39,15 @@ RepairPlan PlanRepair(const TrackReport& r) {
   } else if (r.first_record != kFirstRecordOffset || r.lead_in_nonzero != 0) {
     plan.refusal = "its lead-in is not a track's";
   } else if (r.bad_header_records != 0) {
-    plan.refusal = std::to_string(r.bad_header_records) + " of its records do not start with a record header";
+    plan.refusal =
+        std::to_string(r.bad_header_records) + " of its records do not start with a record header";
   } else if (r.record_count == 0) {
     plan.refusal = "it holds no whole record";
   }
   if (!plan.refusal.empty()) return plan;
   // Both size fields are 32-bit: records past what they can describe are cut too.
-  plan.records = std::min<uint64_t>(r.record_count, (kMaxTrackLength - kFirstRecordOffset) / kFrameRecordSize);
+  plan.records =
+      std::min<uint64_t>(r.record_count, (kMaxTrackLength - kFirstRecordOffset) / kFrameRecordSize);
   plan.length = kFirstRecordOffset + plan.records * kFrameRecordSize;
   plan.cut_bytes = r.file_length - plan.length;
   plan.possible = true;
@@ -74,8 +76,9 @@ bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* e
     uint8_t riff_size[4], data_size[4];
     PutLe32(riff_size, static_cast<uint32_t>(plan.length - 8));                // file length - 8
     PutLe32(data_size, static_cast<uint32_t>(plan.length - kWaveHeaderSize));  // file length - 44
-    ok = ::ftruncate(fd, static_cast<off_t>(plan.length)) == 0 && ::pwrite(fd, riff_size, 4, 4) == 4 &&
-         ::pwrite(fd, data_size, 4, 40) == 4 && ::fsync(fd) == 0;
+    ok = ::ftruncate(fd, static_cast<off_t>(plan.length)) == 0 &&
+         ::pwrite(fd, riff_size, 4, 4) == 4 && ::pwrite(fd, data_size, 4, 40) == 4 &&
+         ::fsync(fd) == 0;
     if (!ok) *error = DescribeError(errno);
   }
   if (::close(fd) != 0 && ok) {

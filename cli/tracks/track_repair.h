@@ -12,11 +12,11 @@
 namespace trackloom::cli {
 
 struct RepairPlan {
-  bool needed = false;    // the track is not valid as it stands
-  bool possible = false;  // ... and cutting and new size fields make it valid
-  std::string refusal;    // why not, when needed but not possible
-  uint64_t records = 0;   // whole records kept
-  uint64_t length = 0;    // the length it is cut to
+  bool needed = false;     // the track is not valid as it stands
+  bool possible = false;   // ... and cutting and new size fields make it valid
+  std::string refusal;     // why not, when needed but not possible
+  uint64_t records = 0;    // whole records kept
+  uint64_t length = 0;     // the length it is cut to
   uint64_t cut_bytes = 0;  // bytes of an unfinished record taken off
 };
 
