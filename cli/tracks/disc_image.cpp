@@ -212,7 +212,9 @@ class CueReader {
       int64_t end = static_cast<int64_t>(file_.length);
       if (i + 1 < open_.size())
         end = open_[i + 1].index0 >= 0 ? open_[i + 1].index0 : open_[i + 1].index1;
-      if (end < t.index1 || t.index1 > static_cast<int64_t>(file_.length)) {
+      // Index 00 (the pre-gap) comes before index 01, and no track reaches past the file.
+      if ((t.index0 >= 0 && t.index0 > t.index1) || end < t.index1 ||
+          end > static_cast<int64_t>(file_.length)) {
         *error = Where(sheet_, line) + "track " + std::to_string(t.number) +
                  " starts after the next track or after the end of '" + file_.path + "'";
         return false;
