@@ -211,19 +211,7 @@ SoundChain::SoundChain(const AVFrame& first, AVRational time_base, const std::st
     r = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("abuffersink"), "out", nullptr,
                                      nullptr, graph_);
   }
-  AVFilterInOut* outputs = avfilter_inout_alloc();
-  AVFilterInOut* inputs = avfilter_inout_alloc();
-  if (outputs == nullptr || inputs == nullptr) r = AVERROR(ENOMEM);
-  if (r >= 0) {
-    outputs->name = av_strdup("in");
-    outputs->filter_ctx = source_;
-    inputs->name = av_strdup("out");
-    inputs->filter_ctx = sink_;
-    r = avfilter_graph_parse_ptr(graph_, filters.c_str(), &inputs, &outputs, nullptr);
-  }
-  avfilter_inout_free(&inputs);
-  avfilter_inout_free(&outputs);
-  if (r >= 0) r = avfilter_graph_config(graph_, nullptr);
+  if (r >= 0) r = ConnectChain(graph_, source_, sink_, filters);
   if (r < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(r));
 }
 

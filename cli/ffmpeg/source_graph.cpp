@@ -33,6 +33,25 @@ std::unique_ptr<SourceGraph> SourceGraph::Open(const std::string& description, b
   return source;
 }
 
+int ConnectChain(AVFilterGraph* graph, AVFilterContext* source, AVFilterContext* sink,
+                 const std::string& chain) {
+  AVFilterInOut* outputs = avfilter_inout_alloc();
+  AVFilterInOut* inputs = avfilter_inout_alloc();
+  int r = 0;
+  if (outputs == nullptr || inputs == nullptr) {
+    r = AVERROR(ENOMEM);
+  } else {
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = source;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = sink;
+    r = avfilter_graph_parse_ptr(graph, chain.c_str(), &inputs, &outputs, nullptr);
+  }
+  avfilter_inout_free(&inputs);
+  avfilter_inout_free(&outputs);
+  return r >= 0 ? avfilter_graph_config(graph, nullptr) : r;
+}
+
 SourceGraph::~SourceGraph() { avfilter_graph_free(&graph_); }
 
 int SourceGraph::Pull(AVFrame* frame) { return av_buffersink_get_frame(sink_, frame); }

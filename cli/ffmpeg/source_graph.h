@@ -15,6 +15,11 @@ struct AVFilterContext;
 
 namespace trackloom::cli {
 
+// Joins source to sink through the filter chain description inside graph and
+// configures the graph: 0, or FFmpeg's error.
+int ConnectChain(AVFilterGraph* graph, AVFilterContext* source, AVFilterContext* sink,
+                 const std::string& chain);
+
 class SourceGraph {
  public:
   // description: a filter chain that starts with a source, e.g.

@@ -456,21 +456,7 @@ void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
   }
   if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
 
-  AVFilterInOut* outputs = avfilter_inout_alloc();
-  AVFilterInOut* inputs = avfilter_inout_alloc();
-  if (outputs == nullptr || inputs == nullptr) {
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
-    throw CliError("out of memory");
-  }
-  outputs->name = av_strdup("in");
-  outputs->filter_ctx = buffer_source;
-  inputs->name = av_strdup("out");
-  inputs->filter_ctx = buffer_sink;
-  r = avfilter_graph_parse_ptr(graph, chain.c_str(), &inputs, &outputs, nullptr);
-  avfilter_inout_free(&inputs);
-  avfilter_inout_free(&outputs);
-  if (r >= 0) r = avfilter_graph_config(graph, nullptr);
+  r = ConnectChain(graph, buffer_source, buffer_sink, chain);
   if (r < 0) throw CliError("cannot set up the picture conversion: " + AvErrorText(r));
 }
 
