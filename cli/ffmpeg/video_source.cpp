@@ -11,6 +11,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/ffmpeg/av_error.h"
+#include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/source_graph.h"
 
 extern "C" {
@@ -330,7 +331,7 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
   impl->format = avformat_alloc_context();
   if (impl->format == nullptr) throw CliError("out of memory");
   impl->format->interrupt_callback.callback = AvInterruptCallback;
-  int r = avformat_open_input(&impl->format, input.c_str(), nullptr, nullptr);
+  int r = avformat_open_input(&impl->format, InputUrl(input).c_str(), nullptr, nullptr);
   if (r < 0) {
     impl->format = nullptr;  // freed by the failed open
     throw CliError("cannot read '" + input + "': " + AvErrorText(r));
@@ -342,6 +343,11 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
     if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
     r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   }
+  if (HoldsOnlyText(*impl->format)) {
+    throw CliError("'" + input + "' is text, not video (FFmpeg would only draw its characters)");
+  }
+  if (HoldsOnlySubtitles(*impl->format))
+    throw CliError("'" + input + "' holds only subtitles, not video");
   if (r == AVERROR_STREAM_NOT_FOUND) throw CliError("'" + input + "' has no video stream");
   if (r < 0 || codec == nullptr) {
     throw CliError("'" + input + "': no decoder for its video stream");
