@@ -47,10 +47,11 @@ constexpr char kEncodeHelp[] =
     "A DIR that already holds track files is refused unless --overwrite is given,\n"
     "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
     "each starts a new track, numbered on from the tracks of the one before.\n"
-    "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg in\n"
-    "any format it writes (matroska, mpegts, nut, yuv4mpegpipe, mp4): a pipe can be\n"
-    "read only once, so it is first copied into a temporary file in DIR, which needs\n"
-    "room for it.\n"
+    "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg\n"
+    "(-f matroska, mpegts, nut or yuv4mpegpipe). A pipe can be read only once: when\n"
+    "its sound is used, it is first copied into a temporary file in DIR, which needs\n"
+    "room for it; with --no-audio or --audio its pictures are read as they come, and\n"
+    "an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
@@ -101,7 +102,7 @@ constexpr char kEncodeHelp[] =
     "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
     "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
-    "130 interrupted.\n"
+    "130 interrupted (Ctrl-C; the tracks written so far are complete).\n"
     "\n"
     "Examples:\n"
     "  trackloom encode film.mp4 -o tracks\n"
@@ -559,9 +560,9 @@ auto NamingInput(const std::string& path, const std::string& name, Work work) {
 }
 
 // A copy of what can be read only once, in the output directory, which claim makes
-// ready first. The sound is converted (its loudness measured in a pass of its own)
-// before the pictures are read, and an MP4's index may come at its end: a copy serves
-// every format.
+// ready first: the sound is converted (its loudness measured in a pass of its own)
+// before the pictures are read. Pictures alone are read as they come, so a live
+// stream is encoded while it plays.
 std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, const std::string& input,
                                          const std::string& directory,
                                          const std::function<void()>& claim) {
@@ -600,7 +601,7 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
     plan.audio_file = saved.audio_path;
   const auto claim_directory = [&] { claim(plan.directory); };
   plan.source = o.input;
-  if (!o.generated && IsReadOnce(o.input)) {
+  if (!o.generated && !o.no_audio && !plan.audio_file && IsReadOnce(o.input)) {
     plan.input_copy = CopyOfReadOnce(o, o.input, plan.directory, claim_directory);
     plan.source = plan.input_copy->path();
   }

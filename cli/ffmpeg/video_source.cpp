@@ -298,6 +298,21 @@ AVRational GraphTimeBase(AVRational stream) {
   return av_q2d(stream) > 1.0 / kFramesPerSecond ? AVRational{1, 90000} : stream;
 }
 
+// An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
+// opening it went past them to reach the index, and cannot go back. (Only just
+// opened: reading packets moves on too.)
+bool IndexPassedBy(const AVFormatContext& format) {
+  if (format.pb == nullptr || (format.pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 ||
+      std::strncmp(format.iformat->name, "mov,", 4) != 0) {
+    return false;
+  }
+  for (unsigned i = 0; i < format.nb_streams; ++i) {
+    const AVIndexEntry* first = avformat_index_get_entry(format.streams[i], 0);
+    if (first != nullptr && first->pos < avio_tell(format.pb)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void GapReport::Add(double at_seconds, double seconds) {
@@ -336,6 +351,12 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
     impl->format = nullptr;  // freed by the failed open
     throw CliError("cannot read '" + input + "': " + AvErrorText(r));
   }
+  if (IndexPassedBy(*impl->format)) {
+    throw CliError("'" + input +
+                   "' is an MP4 or MOV file with its index after its pictures, which a pipe "
+                   "cannot go back to: give the file itself, or write it with ffmpeg's -movflags "
+                   "frag_keyframe+empty_moov");
+  }
   const AVCodec* codec = nullptr;
   r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (!HeaderIsEnough(impl->format, r)) {
@@ -354,6 +375,7 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
   }
   impl->stream_index = r;
   AVStream* stream = impl->format->streams[r];
+
   for (unsigned i = 0; i < impl->format->nb_streams; ++i) {
     if (static_cast<int>(i) != r) impl->format->streams[i]->discard = AVDISCARD_ALL;
   }
