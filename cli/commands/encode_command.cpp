@@ -47,6 +47,8 @@ constexpr char kEncodeHelp[] =
     "A DIR that already holds track files is refused unless --overwrite is given,\n"
     "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
     "each starts a new track, numbered on from the tracks of the one before.\n"
+    "A still picture (a photo, or the cover art of a music file given as INPUT) is\n"
+    "shown for as long as its sound plays; its frames count at 18 a second.\n"
     "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg\n"
     "(-f matroska, mpegts, nut or yuv4mpegpipe). A pipe can be read only once: when\n"
     "its sound is used, it is first copied into a temporary file in DIR, which needs\n"
@@ -108,6 +110,7 @@ constexpr char kEncodeHelp[] =
     "  trackloom encode film.mp4 -o tracks\n"
     "  trackloom encode film.mkv -o tracks --fit crop --break-at 10:00,20:00\n"
     "  trackloom encode clip.mov -o tracks --audio music.flac\n"
+    "  trackloom encode cover.jpg -o tracks --audio song.flac\n"
     "  ffmpeg -i capture.avi -f matroska - | trackloom encode - -o tracks\n"
     "  trackloom encode a.mp4 b.mkv c.mov -o tracks --disc cartoon --first first.wav\n";
 
@@ -302,13 +305,15 @@ std::string SetDiscMinutes(const std::string& value, double& minutes) {
 }
 
 std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
-  auto flag = [](bool& field) {
-    return [&field](const std::string&) {
-      field = true;
+  auto set = [](bool& field, bool to) {
+    return [&field, to](const std::string&) {
+      field = to;
       return std::string();
     };
   };
-  auto text = [](std::optional<std::string>& field) {
+  auto flag = [&set](bool& field) { return set(field, true); };
+  // A value kept as given, in a std::string or a std::optional<std::string>.
+  auto text = [](auto& field) {
     return [&field](const std::string& value) {
       field = value;
       return std::string();
@@ -350,32 +355,16 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          o.break_at_chapters = true;
          return std::string();
        }},
-      {"disc", 0, "the image's name",
-       [&o](const std::string& value) {
-         o.disc.name = value;
-         return std::string();
-       }},
-      {"first", 0, "a WAV file",
-       [&o](const std::string& value) {
-         o.disc.first = value;
-         return std::string();
-       }},
-      {"last", 0, "a WAV file",
-       [&o](const std::string& value) {
-         o.disc.last = value;
-         return std::string();
-       }},
+      {"disc", 0, "the image's name", text(o.disc.name)},
+      {"first", 0, "a WAV file", text(o.disc.first)},
+      {"last", 0, "a WAV file", text(o.disc.last)},
       {"pad-to", 0, "a disc length like 41:20",
        [&o](const std::string& value) {
          if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60)
            return std::string();
          return "--pad-to takes a disc length like 41:20, not '" + value + "'";
        }},
-      {"no-pad", 0, nullptr,
-       [&o](const std::string&) {
-         o.disc.pad = false;
-         return std::string();
-       }},
+      {"no-pad", 0, nullptr, set(o.disc.pad, false)},
       {"settings", 0, "a file", text(o.settings_file)},
       {"disc-minutes", 0, "a number of minutes",
        [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
@@ -587,6 +576,14 @@ std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, const std::stri
   return copy;
 }
 
+// instead: how the user asked for no sound, if they did.
+std::string StillWithoutSound(const std::string& input, const std::string& instead = "") {
+  return "'" + input +
+         "' is a single picture, shown for as long as its sound plays: give the sound with "
+         "--audio FILE" +
+         instead;
+}
+
 // claim makes the output directory ready (made, locked, checked for earlier tracks):
 // called before anything is written into it.
 EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
@@ -607,6 +604,9 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
   }
   plan.video = NamingInput(plan.source, o.input,
                            [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
+  if (plan.video->still() && o.no_audio) {
+    throw CliError(StillWithoutSound(o.input, " instead of --no-audio"));
+  }
   plan.break_frames = BreakFrames(o, *plan.video);
   plan.breaks = plan.break_frames ? BreakListText(*plan.break_frames) : saved.break_frames;
 
@@ -722,6 +722,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   if (plan.audio_file) {
     throw CliError("'" + *plan.audio_file + "' has no sound: " + converted.without_sound);
   }
+  if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
   temp.Remove();
   audio.description = "none (the input has no sound)";
   if (!o.quiet) {
@@ -777,6 +778,8 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
                  video.input_height(), video.input_frame_rate(), video.filter_chain().c_str());
   }
   RenderOutcome outcome;
+  video.set_sound_seconds(audio.seconds);
+  if (video.still()) plan.expected = video.estimated_frames();
   if (plan.expected > 0 && DiscSeconds(plan.expected, 1) > plan.disc_limit) {
     std::fprintf(
         stderr,
@@ -785,7 +788,6 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
     outcome.warned_disc = true;
   }
   TrackFileSnapshot before = TrackFileSnapshot::Take(plan.directory);
-  video.set_sound_seconds(audio.seconds);
   VideoFrameSource frames(
       video, plan.expected, plan.far_records,
       "the tracks reached " + FormatDuration(DiscSeconds(plan.far_records, 1)) + " of disc time, " +

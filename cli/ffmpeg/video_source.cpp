@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
@@ -200,6 +201,11 @@ struct VideoSource::Impl {
   int64_t recent_pts[kRecentPackets];
   int recent_count = 0;
   int recent_next = 0;
+  // A still: its one picture, converted once, is handed out again and again, so a
+  // song's length of it costs one conversion and one frame of memory.
+  bool still = false;
+  int64_t still_pictures = 0;  // how many: the sound's length at 18 fps
+  int64_t still_given = 0;
 
   ~Impl() {
     av_frame_free(&filtered);
@@ -215,6 +221,13 @@ struct VideoSource::Impl {
   void PlanPictures(AVRational sar);
   // Sets the graph up for the pictures the decoder actually delivers.
   void ConfigureGraph(const AVFrame& first);
+  // Opens the input and picks its video stream (the other streams are discarded);
+  // the stream, with its decoder in *codec.
+  AVStream* OpenInput(const std::string& input, const AVCodec** codec);
+  // Takes the stream's picture size, shape, turn and rate, and plans the pictures.
+  void TakeStreamShape(AVStream* stream);
+  // Opens the decoder and the packet and frame buffers.
+  void OpenDecoder(const AVStream* stream, const AVCodec* codec, const std::string& input);
   // The graph timestamp of a picture shown from ts on; a gap since the previous one
   // that would hold a picture far longer than the input plays is cut first.
   int64_t PlacePicture(int64_t ts);
@@ -234,6 +247,60 @@ struct VideoSource::Impl {
 namespace {
 
 constexpr int64_t kFarTicks = int64_t{1} << 52;
+
+// A photo or a cover: the picture attached to a piece of sound (an MP3's APIC, the
+// cover of an M4A or FLAC), a picture file read on its own (a numbered sequence such
+// as frame-%03d.png is a video), or a stream that says it holds one frame.
+bool IsStill(const AVFormatContext* format, const AVStream* stream) {
+  if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return true;
+  if (stream->nb_frames == 1) return true;
+  const std::string_view demuxer = format->iformat->name;
+  return demuxer.ends_with("_pipe") || (demuxer == "image2" && stream->duration == 1);
+}
+
+// The video stream to read: a cover attached to a film's sound is passed over for
+// the film itself.
+int PreferMovingPictures(const AVFormatContext* format, int best, const AVCodec** codec) {
+  if (best < 0 || !(format->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC)) return best;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* stream = format->streams[i];
+    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && decoder != nullptr &&
+        !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+      *codec = decoder;
+      return static_cast<int>(i);
+    }
+  }
+  return best;
+}
+
+// "'song.wav' has no video stream", with what to do when it is sound.
+// An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
+// opening it went past them to reach the index, and cannot go back. (Only just
+// opened: reading packets moves on too.)
+bool IndexPassedBy(const AVFormatContext& format) {
+  if (format.pb == nullptr || (format.pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 ||
+      std::strncmp(format.iformat->name, "mov,", 4) != 0) {
+    return false;
+  }
+  for (unsigned i = 0; i < format.nb_streams; ++i) {
+    const AVIndexEntry* first = avformat_index_get_entry(format.streams[i], 0);
+    if (first != nullptr && first->pos < avio_tell(format.pb)) return true;
+  }
+  return false;
+}
+
+std::string NoPictureMessage(const std::string& input, const AVFormatContext* format) {
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+      return "'" + input +
+             "' is sound without a picture: give a picture to show with it as INPUT and the "
+             "sound with --audio, e.g. trackloom encode cover.jpg --audio '" +
+             input + "' -o DIR";
+    }
+  }
+  return "'" + input + "' has no video stream";
+}
 
 // Whether an H.264 access unit is a picture no other picture references: every slice
 // has nal_ref_idc 0, and it carries nothing later pictures need (parameter sets).
@@ -298,21 +365,6 @@ AVRational GraphTimeBase(AVRational stream) {
   return av_q2d(stream) > 1.0 / kFramesPerSecond ? AVRational{1, 90000} : stream;
 }
 
-// An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
-// opening it went past them to reach the index, and cannot go back. (Only just
-// opened: reading packets moves on too.)
-bool IndexPassedBy(const AVFormatContext& format) {
-  if (format.pb == nullptr || (format.pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 ||
-      std::strncmp(format.iformat->name, "mov,", 4) != 0) {
-    return false;
-  }
-  for (unsigned i = 0; i < format.nb_streams; ++i) {
-    const AVIndexEntry* first = avformat_index_get_entry(format.streams[i], 0);
-    if (first != nullptr && first->pos < avio_tell(format.pb)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 void GapReport::Add(double at_seconds, double seconds) {
@@ -327,15 +379,120 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
   const bool made_for_player = width == kPictureWidth && height == kPictureHeight &&
                                quarter_turns == 0 && !options.fit_given && !options.dither_given;
   reduce_levels = !made_for_player;
+  const char* held = still ? ", one still shown for the whole sound" : "";
   if (made_for_player) {
     chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1);
-    picture_summary = "144 x 80 picture taken as made for the player: not scaled, not dithered";
+    picture_summary =
+        std::string("144 x 80 picture taken as made for the player: not scaled, not dithered") +
+        held;
     return;
   }
   chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, quarter_turns);
   picture_summary = DescribeShaping(options.fit, width, height, sar.num, sar.den, quarter_turns) +
                     (options.dither == Dither::kOrdered ? ", ordered dithering to 16 levels"
-                                                        : ", rounded to 16 levels");
+                                                        : ", rounded to 16 levels") +
+                    held;
+}
+
+AVStream* VideoSource::Impl::OpenInput(const std::string& input, const AVCodec** codec) {
+  format = avformat_alloc_context();
+  if (format == nullptr) throw CliError("out of memory");
+  format->interrupt_callback.callback = AvInterruptCallback;
+  int r = avformat_open_input(&format, InputUrl(input).c_str(), nullptr, nullptr);
+  if (r < 0) {
+    format = nullptr;  // freed by the failed open
+    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  }
+  if (IndexPassedBy(*format)) {
+    throw CliError("'" + input +
+                   "' is an MP4 or MOV file with its index after its pictures, which a pipe "
+                   "cannot go back to: give the file itself, or write it with ffmpeg's -movflags "
+                   "frag_keyframe+empty_moov");
+  }
+  r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
+  r = PreferMovingPictures(format, r, codec);
+  if (!HeaderIsEnough(format, r)) {
+    const int probed = avformat_find_stream_info(format, nullptr);
+    if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
+    r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
+    r = PreferMovingPictures(format, r, codec);
+  }
+  if (HoldsOnlyText(*format)) {
+    throw CliError("'" + input + "' is text, not video (FFmpeg would only draw its characters)");
+  }
+  if (HoldsOnlySubtitles(*format))
+    throw CliError("'" + input + "' holds only subtitles, not video");
+  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError(NoPictureMessage(input, format));
+  if (r < 0 || *codec == nullptr) {
+    throw CliError("'" + input + "': no decoder for its video stream");
+  }
+  stream_index = r;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (static_cast<int>(i) != r) format->streams[i]->discard = AVDISCARD_ALL;
+  }
+  return format->streams[r];
+}
+
+void VideoSource::Impl::TakeStreamShape(AVStream* stream) {
+  time_base = stream->time_base;
+  graph_time_base = GraphTimeBase(stream->time_base);
+  frame_rate = av_guess_frame_rate(format, stream, nullptr);
+  still = IsStill(format, stream);
+  if (frame_rate.num <= 0 || frame_rate.den <= 0 || still) frame_rate = {kFramesPerSecond, 1};
+  width = stream->codecpar->width;
+  height = stream->codecpar->height;
+  stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
+                                                   : stream->codecpar->sample_aspect_ratio;
+  quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(
+      av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
+  PlanPictures(stream_sar);
+}
+
+void VideoSource::Impl::OpenDecoder(const AVStream* stream, const AVCodec* codec,
+                                    const std::string& input) {
+  decoder = avcodec_alloc_context3(codec);
+  if (decoder == nullptr) throw CliError("out of memory");
+  avcodec_parameters_to_context(decoder, stream->codecpar);
+  decoder->pkt_timebase = stream->time_base;
+  decoder->thread_count = DecodingThreads(width, height);
+  decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  const int r = avcodec_open2(decoder, codec, nullptr);
+  if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
+  const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
+  may_leave_out =
+      decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
+  if (stream->codecpar->codec_id == AV_CODEC_ID_H264 && stream->codecpar->extradata_size >= 7 &&
+      stream->codecpar->extradata[0] == 1) {
+    avcc_length_size = (stream->codecpar->extradata[4] & 3) + 1;
+  }
+
+  packet = av_packet_alloc();
+  decoded = av_frame_alloc();
+  filtered = av_frame_alloc();
+  if (!packet || !decoded || !filtered) throw CliError("out of memory");
+}
+
+void VideoSource::ReadTimeline(const AVStream* stream) {
+  const AVFormatContext* format = impl_->format;
+  if (stream->start_time != AV_NOPTS_VALUE) {
+    impl_->zero_pts = stream->start_time;
+    video_start_seconds_ = static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+  }
+  double seconds = -1;
+  if (stream->duration > 0) {
+    seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+  } else if (format->duration > 0) {
+    seconds = static_cast<double>(format->duration) / AV_TIME_BASE;
+    if (format->start_time != AV_NOPTS_VALUE && stream->start_time != AV_NOPTS_VALUE) {
+      seconds -= video_start_seconds_ - static_cast<double>(format->start_time) / AV_TIME_BASE;
+    }
+  }
+  if (seconds > 0) estimated_frames_ = std::llround(seconds * kFramesPerSecond);
+  for (unsigned i = 0; i < format->nb_chapters; ++i) {
+    const AVChapter* chapter = format->chapters[i];
+    chapter_starts_.push_back(static_cast<double>(chapter->start) * av_q2d(chapter->time_base) -
+                              video_start_seconds_);
+  }
 }
 
 std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
@@ -343,100 +500,18 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
   auto impl = std::make_unique<Impl>();
   impl->options = options;
   if (generated) return OpenGenerated(std::move(impl), input);
-  impl->format = avformat_alloc_context();
-  if (impl->format == nullptr) throw CliError("out of memory");
-  impl->format->interrupt_callback.callback = AvInterruptCallback;
-  int r = avformat_open_input(&impl->format, InputUrl(input).c_str(), nullptr, nullptr);
-  if (r < 0) {
-    impl->format = nullptr;  // freed by the failed open
-    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
-  }
-  if (IndexPassedBy(*impl->format)) {
-    throw CliError("'" + input +
-                   "' is an MP4 or MOV file with its index after its pictures, which a pipe "
-                   "cannot go back to: give the file itself, or write it with ffmpeg's -movflags "
-                   "frag_keyframe+empty_moov");
-  }
   const AVCodec* codec = nullptr;
-  r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  if (!HeaderIsEnough(impl->format, r)) {
-    const int probed = avformat_find_stream_info(impl->format, nullptr);
-    if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
-    r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  }
-  if (HoldsOnlyText(*impl->format)) {
-    throw CliError("'" + input + "' is text, not video (FFmpeg would only draw its characters)");
-  }
-  if (HoldsOnlySubtitles(*impl->format))
-    throw CliError("'" + input + "' holds only subtitles, not video");
-  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError("'" + input + "' has no video stream");
-  if (r < 0 || codec == nullptr) {
-    throw CliError("'" + input + "': no decoder for its video stream");
-  }
-  impl->stream_index = r;
-  AVStream* stream = impl->format->streams[r];
-
-  for (unsigned i = 0; i < impl->format->nb_streams; ++i) {
-    if (static_cast<int>(i) != r) impl->format->streams[i]->discard = AVDISCARD_ALL;
-  }
-  impl->time_base = stream->time_base;
-  impl->graph_time_base = GraphTimeBase(stream->time_base);
-  impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
-  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0)
-    impl->frame_rate = {kFramesPerSecond, 1};
-  impl->width = stream->codecpar->width;
-  impl->height = stream->codecpar->height;
-  impl->stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
-                                                         : stream->codecpar->sample_aspect_ratio;
-  impl->quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(
-      av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
-  impl->PlanPictures(impl->stream_sar);
-
-  impl->decoder = avcodec_alloc_context3(codec);
-  if (impl->decoder == nullptr) throw CliError("out of memory");
-  avcodec_parameters_to_context(impl->decoder, stream->codecpar);
-  impl->decoder->pkt_timebase = stream->time_base;
-  impl->decoder->thread_count = DecodingThreads(impl->width, impl->height);
-  impl->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  r = avcodec_open2(impl->decoder, codec, nullptr);
-  if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
-  const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
-  impl->may_leave_out =
-      decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
-  if (stream->codecpar->codec_id == AV_CODEC_ID_H264 && stream->codecpar->extradata_size >= 7 &&
-      stream->codecpar->extradata[0] == 1) {
-    impl->avcc_length_size = (stream->codecpar->extradata[4] & 3) + 1;
-  }
-
-  impl->packet = av_packet_alloc();
-  impl->decoded = av_frame_alloc();
-  impl->filtered = av_frame_alloc();
-  if (!impl->packet || !impl->decoded || !impl->filtered) throw CliError("out of memory");
-
+  AVStream* stream = impl->OpenInput(input, &codec);
+  impl->TakeStreamShape(stream);
+  impl->OpenDecoder(stream, codec, input);
   std::unique_ptr<VideoSource> source(new VideoSource(std::move(impl)));
-  Impl& m = *source->impl_;
-  if (stream->start_time != AV_NOPTS_VALUE) {
-    m.zero_pts = stream->start_time;
-    source->video_start_seconds_ =
-        static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+  if (source->impl_->still) {
+    // Its length is the sound's, known once the sound is converted.
+    source->still_ = true;
+    source->video_start_seconds_ = -1;
+    return source;
   }
-  double seconds = -1;
-  if (stream->duration > 0) {
-    seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
-  } else if (m.format->duration > 0) {
-    seconds = static_cast<double>(m.format->duration) / AV_TIME_BASE;
-    if (m.format->start_time != AV_NOPTS_VALUE && stream->start_time != AV_NOPTS_VALUE) {
-      seconds -=
-          source->video_start_seconds_ - static_cast<double>(m.format->start_time) / AV_TIME_BASE;
-    }
-  }
-  if (seconds > 0) source->estimated_frames_ = std::llround(seconds * kFramesPerSecond);
-  for (unsigned i = 0; i < m.format->nb_chapters; ++i) {
-    const AVChapter* chapter = m.format->chapters[i];
-    source->chapter_starts_.push_back(static_cast<double>(chapter->start) *
-                                          av_q2d(chapter->time_base) -
-                                      source->video_start_seconds_);
-  }
+  source->ReadTimeline(stream);
   return source;
 }
 
@@ -495,7 +570,14 @@ int VideoSource::input_height() const { return impl_->height; }
 
 double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate); }
 const std::string& VideoSource::read_error() const { return impl_->read_error; }
-void VideoSource::set_sound_seconds(double seconds) { impl_->sound_seconds = seconds; }
+void VideoSource::set_sound_seconds(double seconds) {
+  impl_->sound_seconds = seconds;
+  if (!still_) return;
+  // The allowance keeps a sound of exactly 3 s at 54 pictures despite binary fractions.
+  impl_->still_pictures =
+      std::max<int64_t>(2, static_cast<int64_t>(std::ceil(seconds * kFramesPerSecond - 1e-6)));
+  estimated_frames_ = impl_->still_pictures;
+}
 const GapReport& VideoSource::gaps() const { return impl_->gaps; }
 
 double VideoSource::Impl::HeldSeconds(int64_t out_pts, double seconds) const {
@@ -553,6 +635,13 @@ bool VideoSource::Impl::FeedGraph() {
       if (graph == nullptr) ConfigureGraph(*decoded);
       r = av_buffersrc_add_frame_flags(buffer_source, decoded, 0);
       av_frame_unref(decoded);
+      if (r >= 0 && still) {
+        // Converted once, for one output frame; anything after it is not read.
+        demuxer_done = decoder_done = true;
+        r = av_buffersrc_close(buffer_source,
+                               av_rescale_q(1, AVRational{1, kFramesPerSecond}, graph_time_base),
+                               AV_BUFFERSRC_FLAG_PUSH);
+      }
       if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
       return true;
     }
@@ -640,6 +729,13 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
 
 bool VideoSource::Next(Picture& picture) {
   Impl& m = *impl_;
+  if (m.still && m.still_given > 0) {
+    if (m.still_given >= m.still_pictures || StopRequested()) return false;
+    picture.top_row = m.filtered->data[0];
+    picture.stride = m.filtered->linesize[0];
+    picture.source_frame = m.still_given++;
+    return true;
+  }
   av_frame_unref(m.filtered);
   for (;;) {
     if (m.graph == nullptr) {
@@ -660,6 +756,7 @@ bool VideoSource::Next(Picture& picture) {
       picture.top_row = m.filtered->data[0];
       picture.stride = m.filtered->linesize[0];
       picture.source_frame = static_cast<int64_t>(reinterpret_cast<intptr_t>(m.filtered->opaque));
+      if (m.still) m.still_given = 1;
       return true;
     }
     if (r == AVERROR_EOF) return false;
