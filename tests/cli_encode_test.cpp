@@ -365,6 +365,52 @@ TEST(CliEncode, SoundIsResampledFromTheInputOrTakenFromAnotherFile) {
   }
 }
 
+// A still picture is shown for as long as its sound plays: a photo with a sound file,
+// and an MP3's cover art with the MP3's own sound. Every record shows the picture as a
+// clip of it would, and carries the tone; breaks still cut.
+TEST(CliEncode, StillPictureIsShownForTheWholeSound) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=1", "-frames:v", "1", dir.File("photo.png")});
+  Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=441:sample_rate=44100:duration=3", dir.File("tone.wav")});
+  Ffmpeg({"-i", dir.File("tone.wav"), "-i", dir.File("photo.png"), "-map", "0", "-map", "1", "-c:a", "libmp3lame",
+          "-c:v", "png", "-disposition:v", "attached_pic", dir.File("cover.mp3")});
+  Ffmpeg({"-loop", "1", "-framerate", "18", "-i", dir.File("photo.png"), "-t", "1", "-c:v", "ffv1",
+          dir.File("clip.mkv")});
+  CommandResult r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("clip"), "--no-audio"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<uint8_t> picture = ReadTrack(TrackPath(dir, "clip", 1)).PictureNibbles(1);
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<size_t> records;  // 3 s at 18 records a second
+  };
+  const Case cases[] = {
+      {{"photo.png", "--audio", "tone.wav"}, {54}},
+      {{"cover.mp3"}, {54}},
+      {{"cover.mp3", "--break-at", "1,0:02"}, {18, 18, 18}},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    const std::string out = "out" + std::to_string(index++);
+    std::vector<std::string> args = {"encode", "-o", dir.File(out)};
+    for (const std::string& a : c.args) args.push_back(a.find('.') != std::string::npos ? dir.File(a) : a);
+    SCOPED_TRACE(args[3] + " " + args.back());
+    r = RunTrackloom(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(RecordCounts(dir, out), c.records);
+    double energy = 0;
+    size_t samples = 0;
+    for (size_t n = 1; n <= c.records.size(); ++n) {
+      const Track track = ReadTrack(TrackPath(dir, out, static_cast<int>(n)));
+      for (size_t k = 1; k < track.records(); ++k) {
+        EXPECT_EQ(track.PictureNibbles(k), picture) << "track " << n << " record " << k;
+        for (uint8_t v : track.Sound(k)) energy += (v - 0x80) * (v - 0x80), ++samples;
+      }
+    }
+    // The tone throughout, levelled to -16 LUFS: -18.4 dBFS RMS, as any input's sound.
+    EXPECT_NEAR(10 * std::log10(energy / static_cast<double>(samples) / (128.0 * 128.0)), -18.4, 1.0);
+  }
+}
+
 TEST(CliEncode, SettingsFileIsRunFirstAndOptionsOverrideIt) {
   TempDir dir;
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-c:v", "ffv1", dir.File("clip.mkv")});
@@ -455,7 +501,7 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
   const Case cases[] = {
       {{"encode", dir.File("missing.mp4"), "-o", out}, 1, "cannot read '" + dir.File("missing.mp4") + "'"},
       {{"encode", dir.File("text.mp4"), "-o", out}, 1, "cannot read"},
-      {{"encode", dir.File("sound.wav"), "-o", out}, 1, "has no video stream"},
+      {{"encode", dir.File("sound.wav"), "-o", out}, 1, "is sound without a picture"},
       {{"encode", dir.File("slow.avi"), "-o", out}, 1, "of disc time by its header, more than 4 times"},
       // Refused before anything is read (nobody writes to this pipe).
       {{"encode", dir.File("pipe"), "-o", out}, 1, "can be read only once"},

@@ -105,6 +105,9 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
        2, true, 0, Damage::kNone, "", true,
        Picture("160x90", "25", 1) + Sound(48000, "mono", 1) +
            std::vector<std::string>{"-c:v", "mpeg2video", "-c:a", "ac3", "-muxdelay", "0", "-output_ts_offset", "1"}},
+      // A picture needs a sound to give it a length.
+      {"still.png", Picture("160x90", "25", 1) + std::vector<std::string>{"-frames:v", "1"}, 0, false, 0,
+       Damage::kNone, "is a single picture", false},
       {"truncated.mp4", Picture("160x90", "25", 1) + Sound(44100, "stereo", 1) +
                             std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac"},
        0, false, 0, Damage::kTruncated, "cannot read", false},

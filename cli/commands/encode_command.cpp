@@ -46,6 +46,8 @@ constexpr char kEncodeHelp[] =
     "A DIR that already holds track files is refused unless --overwrite is given,\n"
     "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
     "each starts a new track, numbered on from the tracks of the one before.\n"
+    "A still picture (a photo, or the cover art of a music file given as INPUT) is\n"
+    "shown for as long as its sound plays; its frames count at 18 a second.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
@@ -102,6 +104,7 @@ constexpr char kEncodeHelp[] =
     "  trackloom encode film.mp4 -o tracks\n"
     "  trackloom encode film.mkv -o tracks --fit crop --break-at 10:00,20:00\n"
     "  trackloom encode clip.mov -o tracks --audio music.flac\n"
+    "  trackloom encode cover.jpg -o tracks --audio song.flac\n"
     "  trackloom encode a.mp4 b.mkv c.mov -o tracks --disc cartoon --first first.wav\n";
 
 int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
@@ -491,6 +494,14 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
   return sorted;
 }
 
+// instead: how the user asked for no sound, if they did.
+std::string StillWithoutSound(const std::string& input, const std::string& instead = "") {
+  return "'" + input +
+         "' is a single picture, shown for as long as its sound plays: give the sound with "
+         "--audio FILE" +
+         instead;
+}
+
 EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
   if (o.settings_file) session.RunSettingsFile(*o.settings_file);
   const FilterSettings saved = session.Settings();
@@ -507,6 +518,9 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
                    "one after the other: give the sound with --audio FILE, or use --no-audio");
   }
   plan.video = VideoSource::Open(o.input, o.pictures, o.generated);
+  if (plan.video->still() && o.no_audio) {
+    throw CliError(StillWithoutSound(o.input, " instead of --no-audio"));
+  }
   plan.break_frames = BreakFrames(o, *plan.video);
   plan.breaks = plan.break_frames ? BreakListText(*plan.break_frames) : saved.break_frames;
 
@@ -610,6 +624,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
     return audio;
   }
   if (plan.audio_file) throw CliError("'" + *plan.audio_file + "' has no audio stream");
+  if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
   temp.Remove();
   audio.description = "none (the input has no sound)";
   if (!o.quiet) {
@@ -665,6 +680,8 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
                  video.input_height(), video.input_frame_rate(), video.filter_chain().c_str());
   }
   RenderOutcome outcome;
+  video.set_sound_seconds(audio.seconds);
+  if (video.still()) plan.expected = video.estimated_frames();
   if (plan.expected > 0 && DiscSeconds(plan.expected, 1) > plan.disc_limit) {
     std::fprintf(
         stderr,
@@ -673,7 +690,6 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
     outcome.warned_disc = true;
   }
   TrackFileSnapshot before = TrackFileSnapshot::Take(plan.directory);
-  video.set_sound_seconds(audio.seconds);
   VideoFrameSource frames(
       video, plan.expected, plan.far_records,
       "the tracks reached " + FormatDuration(DiscSeconds(plan.far_records, 1)) + " of disc time, " +

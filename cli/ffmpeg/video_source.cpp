@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
@@ -200,6 +201,11 @@ struct VideoSource::Impl {
   int64_t recent_pts[kRecentPackets];
   int recent_count = 0;
   int recent_next = 0;
+  // A still: its one picture, converted once, is handed out again and again, so a
+  // song's length of it costs one conversion and one frame of memory.
+  bool still = false;
+  int64_t still_pictures = 0;  // how many: the sound's length at 18 fps
+  int64_t still_given = 0;
 
   ~Impl() {
     av_frame_free(&filtered);
@@ -234,6 +240,45 @@ struct VideoSource::Impl {
 namespace {
 
 constexpr int64_t kFarTicks = int64_t{1} << 52;
+
+// A photo or a cover: the picture attached to a piece of sound (an MP3's APIC, the
+// cover of an M4A or FLAC), a picture file read on its own (a numbered sequence such
+// as frame-%03d.png is a video), or a stream that says it holds one frame.
+bool IsStill(const AVFormatContext* format, const AVStream* stream) {
+  if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return true;
+  if (stream->nb_frames == 1) return true;
+  const std::string_view demuxer = format->iformat->name;
+  return demuxer.ends_with("_pipe") || (demuxer == "image2" && stream->duration == 1);
+}
+
+// The video stream to read: a cover attached to a film's sound is passed over for
+// the film itself.
+int PreferMovingPictures(const AVFormatContext* format, int best, const AVCodec** codec) {
+  if (best < 0 || !(format->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC)) return best;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* stream = format->streams[i];
+    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && decoder != nullptr &&
+        !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+      *codec = decoder;
+      return static_cast<int>(i);
+    }
+  }
+  return best;
+}
+
+// "'song.wav' has no video stream", with what to do when it is sound.
+std::string NoPictureMessage(const std::string& input, const AVFormatContext* format) {
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+      return "'" + input +
+             "' is sound without a picture: give a picture to show with it as INPUT and the "
+             "sound with --audio, e.g. trackloom encode cover.jpg --audio '" +
+             input + "' -o DIR";
+    }
+  }
+  return "'" + input + "' has no video stream";
+}
 
 // What a stream's header must tell for decoding to start without probing frames
 // first (probing 1080p pictures costs as much memory as a decoding thread).
@@ -277,15 +322,19 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
   const bool made_for_player = width == kPictureWidth && height == kPictureHeight &&
                                quarter_turns == 0 && !options.fit_given && !options.dither_given;
   reduce_levels = !made_for_player;
+  const char* held = still ? ", one still shown for the whole sound" : "";
   if (made_for_player) {
     chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1);
-    picture_summary = "144 x 80 picture taken as made for the player: not scaled, not dithered";
+    picture_summary =
+        std::string("144 x 80 picture taken as made for the player: not scaled, not dithered") +
+        held;
     return;
   }
   chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, quarter_turns);
   picture_summary = DescribeShaping(options.fit, width, height, sar.num, sar.den, quarter_turns) +
                     (options.dither == Dither::kOrdered ? ", ordered dithering to 16 levels"
-                                                        : ", rounded to 16 levels");
+                                                        : ", rounded to 16 levels") +
+                    held;
 }
 
 std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
@@ -303,12 +352,14 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
   }
   const AVCodec* codec = nullptr;
   r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  r = PreferMovingPictures(impl->format, r, &codec);
   if (!HeaderIsEnough(impl->format, r)) {
     const int probed = avformat_find_stream_info(impl->format, nullptr);
     if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
     r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    r = PreferMovingPictures(impl->format, r, &codec);
   }
-  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError("'" + input + "' has no video stream");
+  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError(NoPictureMessage(input, impl->format));
   if (r < 0 || codec == nullptr) {
     throw CliError("'" + input + "': no decoder for its video stream");
   }
@@ -320,7 +371,8 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
   impl->time_base = stream->time_base;
   impl->graph_time_base = GraphTimeBase(stream->time_base);
   impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
-  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0)
+  impl->still = IsStill(impl->format, stream);
+  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0 || impl->still)
     impl->frame_rate = {kFramesPerSecond, 1};
   impl->width = stream->codecpar->width;
   impl->height = stream->codecpar->height;
@@ -351,6 +403,12 @@ std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
 
   std::unique_ptr<VideoSource> source(new VideoSource(std::move(impl)));
   Impl& m = *source->impl_;
+  if (m.still) {
+    // Its length is the sound's, known once the sound is converted.
+    source->still_ = true;
+    source->video_start_seconds_ = -1;
+    return source;
+  }
   if (stream->start_time != AV_NOPTS_VALUE) {
     m.zero_pts = stream->start_time;
     source->video_start_seconds_ =
@@ -431,7 +489,14 @@ int VideoSource::input_height() const { return impl_->height; }
 
 double VideoSource::input_frame_rate() const { return av_q2d(impl_->frame_rate); }
 const std::string& VideoSource::read_error() const { return impl_->read_error; }
-void VideoSource::set_sound_seconds(double seconds) { impl_->sound_seconds = seconds; }
+void VideoSource::set_sound_seconds(double seconds) {
+  impl_->sound_seconds = seconds;
+  if (!still_) return;
+  // The allowance keeps a sound of exactly 3 s at 54 pictures despite binary fractions.
+  impl_->still_pictures =
+      std::max<int64_t>(2, static_cast<int64_t>(std::ceil(seconds * kFramesPerSecond - 1e-6)));
+  estimated_frames_ = impl_->still_pictures;
+}
 const GapReport& VideoSource::gaps() const { return impl_->gaps; }
 
 double VideoSource::Impl::HeldSeconds(int64_t out_pts, double seconds) const {
@@ -489,6 +554,13 @@ bool VideoSource::Impl::FeedGraph() {
       if (graph == nullptr) ConfigureGraph(*decoded);
       r = av_buffersrc_add_frame_flags(buffer_source, decoded, 0);
       av_frame_unref(decoded);
+      if (r >= 0 && still) {
+        // Converted once, for one output frame; anything after it is not read.
+        demuxer_done = decoder_done = true;
+        r = av_buffersrc_close(buffer_source,
+                               av_rescale_q(1, AVRational{1, kFramesPerSecond}, graph_time_base),
+                               AV_BUFFERSRC_FLAG_PUSH);
+      }
       if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
       return true;
     }
@@ -575,6 +647,13 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
 
 bool VideoSource::Next(Picture& picture) {
   Impl& m = *impl_;
+  if (m.still && m.still_given > 0) {
+    if (m.still_given >= m.still_pictures || StopRequested()) return false;
+    picture.top_row = m.filtered->data[0];
+    picture.stride = m.filtered->linesize[0];
+    picture.source_frame = m.still_given++;
+    return true;
+  }
   av_frame_unref(m.filtered);
   for (;;) {
     if (m.graph == nullptr) {
@@ -595,6 +674,7 @@ bool VideoSource::Next(Picture& picture) {
       picture.top_row = m.filtered->data[0];
       picture.stride = m.filtered->linesize[0];
       picture.source_frame = static_cast<int64_t>(reinterpret_cast<intptr_t>(m.filtered->opaque));
+      if (m.still) m.still_given = 1;
       return true;
     }
     if (r == AVERROR_EOF) return false;

@@ -100,8 +100,13 @@ class VideoSource {
   double input_frame_rate() const;
   // Frames at 18 fps the whole input gives, or -1 when its length is unknown.
   int64_t estimated_frames() const { return estimated_frames_; }
+  // A single picture (a photo, or the cover art of a piece of music), shown for as
+  // long as the sound plays: set_sound_seconds gives its length. Its pictures count
+  // at 18 fps.
+  bool still() const { return still_; }
   // Where the first picture sits on the input's timeline, in seconds: the sound
-  // converted from the same input is lined up with it.
+  // converted from the same input is lined up with it. Negative for a still, whose
+  // sound starts where the sound itself starts.
   double video_start_seconds() const { return video_start_seconds_; }
   // Where the input's chapters (Matroska, MP4) begin, in seconds from its first
   // picture, in the container's order; empty when it has none.
@@ -116,7 +121,8 @@ class VideoSource {
   // there are delivered and the input then ends, as a truncated file does.
   const std::string& read_error() const;
   // How long the sound that goes with the pictures lasts from their start; while it
-  // plays, a picture is held however long the input holds it.
+  // plays, a picture is held however long the input holds it, and a still for all of
+  // it (at least the two pictures a track needs).
   void set_sound_seconds(double seconds);
   // The gaps cut so far.
   const GapReport& gaps() const;
@@ -131,6 +137,7 @@ class VideoSource {
 
   std::unique_ptr<Impl> impl_;
   int64_t estimated_frames_ = -1;
+  bool still_ = false;
   double video_start_seconds_ = 0;
   std::vector<double> chapter_starts_;
 };
