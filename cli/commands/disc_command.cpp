@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -459,122 +460,162 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
   return -1;
 }
 
-int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
-  TempFile bin_temp, cue_temp, toc_temp;
+namespace {
+
+// What a disc build leaves behind until it succeeds: the image's three files under
+// temporary names, and the end track rendered beside them.
+struct ImageWork {
+  TempFile bin, cue, toc;
   std::string end_directory, end_track;
-  auto cleanup = [&]() {
-    bin_temp.Remove();
-    cue_temp.Remove();
-    toc_temp.Remove();
+
+  void Cleanup() {
+    bin.Remove();
+    cue.Remove();
+    toc.Remove();
     if (!end_track.empty()) ::unlink(end_track.c_str());
     if (!end_directory.empty()) ::rmdir(end_directory.c_str());
     end_track.clear();
     end_directory.clear();
-  };
+  }
+};
+
+// The image's directory, made when missing and checked to hold the image with 1 MiB
+// to spare before anything is written.
+std::string PrepareDirectory(const std::string& base, uint64_t image_bytes) {
+  const fs::path parent = fs::path(base).parent_path();
+  const std::string directory = parent.empty() ? "." : parent.string();
+  std::error_code ec;
+  fs::create_directories(directory, ec);
+  if (ec || !fs::is_directory(directory)) {
+    throw CliError("cannot make the directory '" + directory + "' for the image" +
+                   (ec ? ": " + ec.message() : std::string()));
+  }
+  struct statvfs space {};
+  if (statvfs(directory.c_str(), &space) == 0 &&
+      static_cast<uint64_t>(space.f_bavail) * space.f_frsize < image_bytes + (1 << 20)) {
+    throw CliError("'" + directory + "' has " +
+                   std::to_string(static_cast<uint64_t>(space.f_bavail) * space.f_frsize >> 20) +
+                   " MiB free, and the image needs " + std::to_string(image_bytes >> 20) +
+                   " MiB; nothing was written");
+  }
+  return directory;
+}
+
+// Renders the end track into a directory of its own beside the image and points its
+// part at the samples after the WAV header.
+void RenderEndTracks(Plan& plan, const std::string& directory, const std::string& file,
+                     ImageWork& work) {
+  for (Part& part : plan.parts) {
+    if (!part.end_track) continue;
+    std::string pattern = directory + "/." + file + ".end-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw CliError("cannot make a directory in '" + directory + "': " + std::strerror(errno));
+    }
+    work.end_directory = pattern;
+    work.end_track = work.end_directory + "/" + TrackFileName(1);
+    part.source = RenderEndTrack(work.end_directory, part.length);
+    part.offset = static_cast<uint64_t>(kWaveHeaderSize);
+  }
+}
+
+// Copies one part into the BIN: its file's bytes, then zero bytes up to whole sectors.
+void CopyPart(const Part& part, ImageFile& bin, std::vector<uint8_t>& buffer,
+              const std::function<void(uint64_t)>& advanced) {
+  std::unique_ptr<FileSource> source;
+  std::string error;
+  if (!part.source.empty()) {
+    source = FileSource::Open(part.source, &error);
+    if (source == nullptr) throw CliError("cannot open '" + part.source + "': " + error);
+  }
+  const uint64_t total = part.sectors() * kCdSectorBytes;
+  for (uint64_t done = 0; done < total;) {
+    if (StopRequested()) throw Stopped{};
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), total - done));
+    const size_t from_file =
+        done < part.length ? static_cast<size_t>(std::min<uint64_t>(n, part.length - done)) : 0;
+    if (from_file > 0 && !source->ReadAt(part.offset + done, buffer.data(), from_file)) {
+      throw CliError("cannot read '" + part.source +
+                     "' (did it change while the image was written?)");
+    }
+    std::memset(buffer.data() + from_file, 0, n - from_file);
+    bin.Write(buffer.data(), n);
+    done += n;
+    advanced(n);
+  }
+}
+
+void WriteBin(const Plan& plan, const std::string& path, const std::string& base, bool quiet,
+              std::FILE* err) {
+  const uint64_t image_bytes = plan.sectors * kCdSectorBytes;
+  Progress progress(err, !quiet && err == stderr && isatty(fileno(err)), -1);
+  {
+    ImageFile bin(path, base + ".bin");
+    std::vector<uint8_t> buffer(1 << 20);
+    uint64_t written = 0;
+    for (const Part& part : plan.parts) {
+      CopyPart(part, bin, buffer, [&](uint64_t n) {
+        written += n;
+        progress.Show("writing " + base + ".bin: " + std::to_string(written * 100 / image_bytes) +
+                      "%");
+      });
+    }
+    bin.Close();
+  }
+  progress.Finish();
+}
+
+// Writes the two sheets and gives all three files their names, with Ctrl-C held so
+// that an image is complete or not there.
+void WriteSheetsAndKeep(const Plan& plan, const std::string& directory, const std::string& file,
+                        const std::string& base, ImageWork& work) {
+  const std::string bin_name = file + ".bin";
+  const SignalsHeld held;
+  if (StopRequested()) throw Stopped{};
+  work.cue.Create(directory, "." + file + ".cue.", "");
+  WriteText(work.cue.path(), base + ".cue", CueSheet(bin_name, plan.parts));
+  work.toc.Create(directory, "." + file + ".toc.", "");
+  WriteText(work.toc.path(), base + ".toc", TocFile(bin_name, plan.parts));
+  work.bin.Keep(base + ".bin");
+  work.cue.Keep(base + ".cue");
+  work.toc.Keep(base + ".toc");
+}
+
+int Interrupted(std::FILE* err) {
+  std::fprintf(err, "trackloom: interrupted; no image was written\n");
+  return InterruptedExitStatus();
+}
+
+}  // namespace
+
+int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
+  ImageWork work;
   try {
     const std::string base = ImageBase(o.name);
     Plan plan = MakePlan(o);
-    const fs::path parent = fs::path(base).parent_path();
-    const std::string directory = parent.empty() ? "." : parent.string();
+    const std::string directory = PrepareDirectory(base, plan.sectors * kCdSectorBytes);
     const std::string file = fs::path(base).filename().string();
-    std::error_code ec;
-    fs::create_directories(directory, ec);
-    if (ec || !fs::is_directory(directory)) {
-      throw CliError("cannot make the directory '" + directory + "' for the image" +
-                     (ec ? ": " + ec.message() : std::string()));
-    }
-    const uint64_t image_bytes = plan.sectors * kCdSectorBytes;
-    struct statvfs space {};
-    if (statvfs(directory.c_str(), &space) == 0 &&
-        static_cast<uint64_t>(space.f_bavail) * space.f_frsize < image_bytes + (1 << 20)) {
-      throw CliError("'" + directory + "' has " +
-                     std::to_string(static_cast<uint64_t>(space.f_bavail) * space.f_frsize >> 20) +
-                     " MiB free, and the image needs " + std::to_string(image_bytes >> 20) +
-                     " MiB; nothing was written");
-    }
-
-    for (Part& part : plan.parts) {
-      if (!part.end_track) continue;
-      std::string pattern = directory + "/." + file + ".end-XXXXXX";
-      if (::mkdtemp(pattern.data()) == nullptr) {
-        throw CliError("cannot make a directory in '" + directory + "': " + std::strerror(errno));
-      }
-      end_directory = pattern;
-      end_track = end_directory + "/" + TrackFileName(1);
-      part.source = RenderEndTrack(end_directory, part.length);
-      part.offset = static_cast<uint64_t>(kWaveHeaderSize);
-    }
-
-    bin_temp.Create(directory, "." + file + ".bin.", "");
-    Progress progress(err, !o.quiet && err == stderr && isatty(fileno(err)), -1);
-    {
-      ImageFile bin(bin_temp.path(), base + ".bin");
-      std::vector<uint8_t> buffer(1 << 20);
-      uint64_t written = 0;
-      for (const Part& part : plan.parts) {
-        std::unique_ptr<FileSource> source;
-        std::string error;
-        if (!part.source.empty()) {
-          source = FileSource::Open(part.source, &error);
-          if (source == nullptr) throw CliError("cannot open '" + part.source + "': " + error);
-        }
-        const uint64_t total = part.sectors() * kCdSectorBytes;
-        for (uint64_t done = 0; done < total;) {
-          if (StopRequested()) throw Stopped{};
-          const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), total - done));
-          const size_t from_file =
-              done < part.length ? static_cast<size_t>(std::min<uint64_t>(n, part.length - done))
-                                 : 0;
-          if (from_file > 0 && !source->ReadAt(part.offset + done, buffer.data(), from_file)) {
-            throw CliError("cannot read '" + part.source +
-                           "' (did it change while the image was written?)");
-          }
-          std::memset(buffer.data() + from_file, 0, n - from_file);
-          bin.Write(buffer.data(), n);
-          done += n;
-          written += n;
-          progress.Show("writing " + base + ".bin: " + std::to_string(written * 100 / image_bytes) +
-                        "%");
-        }
-      }
-      bin.Close();
-    }
-    progress.Finish();
-
-    const std::string bin_name = file + ".bin";
-    {
-      const SignalsHeld held;
-      if (StopRequested()) throw Stopped{};
-      cue_temp.Create(directory, "." + file + ".cue.", "");
-      WriteText(cue_temp.path(), base + ".cue", CueSheet(bin_name, plan.parts));
-      toc_temp.Create(directory, "." + file + ".toc.", "");
-      WriteText(toc_temp.path(), base + ".toc", TocFile(bin_name, plan.parts));
-      bin_temp.Keep(base + ".bin");
-      cue_temp.Keep(base + ".cue");
-      toc_temp.Keep(base + ".toc");
-    }
-    cleanup();
+    RenderEndTracks(plan, directory, file, work);
+    work.bin.Create(directory, "." + file + ".bin.", "");
+    WriteBin(plan, work.bin.path(), base, o.quiet, err);
+    WriteSheetsAndKeep(plan, directory, file, base, work);
+    work.Cleanup();
     if (!o.quiet) Summary(out, o, base, plan);
     std::fflush(out);
     return 0;
   } catch (const Stopped&) {
-    cleanup();
-    std::fprintf(err, "trackloom: interrupted; no image was written\n");
-    return InterruptedExitStatus();
+    work.Cleanup();
+    return Interrupted(err);
   } catch (const CliError& e) {
-    cleanup();
-    if (StopRequested()) {
-      std::fprintf(err, "trackloom: interrupted; no image was written\n");
-      return InterruptedExitStatus();
-    }
+    work.Cleanup();
+    if (StopRequested()) return Interrupted(err);
     std::fprintf(err, "trackloom: %s\n", e.what());
     return 1;
   } catch (const runner::Error& e) {
-    cleanup();
+    work.Cleanup();
     std::fprintf(err, "trackloom: %s\n", e.what());
     return 1;
   } catch (const std::bad_alloc&) {
-    cleanup();
+    work.Cleanup();
     std::fprintf(err, "trackloom: out of memory\n");
     return 1;
   }

@@ -306,13 +306,15 @@ std::string SetDiscMinutes(const std::string& value, double& minutes) {
 }
 
 std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
-  auto flag = [](bool& field) {
-    return [&field](const std::string&) {
-      field = true;
+  auto set = [](bool& field, bool to) {
+    return [&field, to](const std::string&) {
+      field = to;
       return std::string();
     };
   };
-  auto text = [](std::optional<std::string>& field) {
+  auto flag = [&set](bool& field) { return set(field, true); };
+  // A value kept as given, in a std::string or a std::optional<std::string>.
+  auto text = [](auto& field) {
     return [&field](const std::string& value) {
       field = value;
       return std::string();
@@ -354,32 +356,16 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          o.break_at_chapters = true;
          return std::string();
        }},
-      {"disc", 0, "the image's name",
-       [&o](const std::string& value) {
-         o.disc.name = value;
-         return std::string();
-       }},
-      {"first", 0, "a WAV file",
-       [&o](const std::string& value) {
-         o.disc.first = value;
-         return std::string();
-       }},
-      {"last", 0, "a WAV file",
-       [&o](const std::string& value) {
-         o.disc.last = value;
-         return std::string();
-       }},
+      {"disc", 0, "the image's name", text(o.disc.name)},
+      {"first", 0, "a WAV file", text(o.disc.first)},
+      {"last", 0, "a WAV file", text(o.disc.last)},
       {"pad-to", 0, "a disc length like 41:20",
        [&o](const std::string& value) {
          if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60)
            return std::string();
          return "--pad-to takes a disc length like 41:20, not '" + value + "'";
        }},
-      {"no-pad", 0, nullptr,
-       [&o](const std::string&) {
-         o.disc.pad = false;
-         return std::string();
-       }},
+      {"no-pad", 0, nullptr, set(o.disc.pad, false)},
       {"settings", 0, "a file", text(o.settings_file)},
       {"disc-minutes", 0, "a number of minutes",
        [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},

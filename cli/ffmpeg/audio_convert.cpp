@@ -397,6 +397,33 @@ struct SoundOutput {
     if (out != nullptr) std::fclose(out);
   }
 
+  // Creates the file with a header whose sizes Finish() fills in.
+  void Open(const std::string& path) {
+    out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
+    std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
+    uint8_t header[kWavHeaderSize];
+    MakeSoundWavHeader(0, header);
+    if (std::fwrite(header, 1, sizeof header, out) != sizeof header) {
+      throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
+    }
+  }
+
+  void Finish() {
+    uint8_t header[kWavHeaderSize];
+    MakeSoundWavHeader(static_cast<uint32_t>(written), header);
+    FILE* file = out;
+    out = nullptr;
+    // Closed whatever happens; the first failure's reason is the one given.
+    const bool patched = std::fseek(file, 0, SEEK_SET) == 0 &&
+                         std::fwrite(header, 1, sizeof header, file) == sizeof header;
+    const int error = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!patched || !closed) {
+      throw CliError("cannot write " + out_name + ": " + DescribeError(patched ? errno : error));
+    }
+  }
+
   void Write(const uint8_t* bytes, size_t count) {
     if (written + static_cast<int64_t>(count) >= limit) {
       count = static_cast<size_t>(std::max<int64_t>(0, limit - written));
@@ -451,23 +478,48 @@ bool IsTrackAudioWav(const std::string& path) {
   return wav::CheckHeader(h, wav::kSoundFormat);
 }
 
+namespace {
+
+// The gain and limiter for options.loudness_target, measured in a first pass over the
+// input (none when no target is set, or the sound is already the player's). False
+// when Ctrl-C stopped the measuring.
+bool PlanLeveling(const std::string& input, bool generated, double max_seconds,
+                  const SoundOptions& options, AudioConversion& result, Leveling& level) {
+  if (std::isnan(options.loudness_target)) return true;
+  const Loudness measured = MeasureLoudness(input, generated, max_seconds, options.mono);
+  result.stopped = measured.stopped;
+  if (result.stopped) return false;
+  result.input_loudness = measured.integrated;
+  result.input_true_peak = measured.true_peak;
+  if (!measured.player_format) level = LevelFor(measured, options.loudness_target);
+  result.player_format = measured.player_format;
+  result.gain_db = level.gain_db;
+  result.limited = level.limit > 0;
+  return true;
+}
+
+// The file starts at the first picture: sound before it is dropped, and silence stands
+// for sound that begins after it. Gives the sample pairs to drop.
+int64_t AlignToPicture(const AVFrame& first, const AVStream* stream, double start_seconds,
+                       SoundOutput& output) {
+  int64_t ts = first.best_effort_timestamp;
+  if (ts == AV_NOPTS_VALUE) ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+  const double offset = static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds;
+  const int64_t pairs = std::llround(std::min(std::fabs(offset), 1e9) * kTrackAudioRate);
+  if (offset <= 0) return pairs;
+  output.WriteSilence(pairs);
+  return 0;
+}
+
+}  // namespace
+
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
                              double max_seconds, const SoundOptions& options,
                              const std::string& out_path, const std::string& out_name,
                              const std::function<void(double seconds)>& progress) {
   AudioConversion result;
   Leveling level;
-  if (!std::isnan(options.loudness_target)) {
-    const Loudness measured = MeasureLoudness(input, generated, max_seconds, options.mono);
-    result.stopped = measured.stopped;
-    if (result.stopped) return result;
-    result.input_loudness = measured.integrated;
-    result.input_true_peak = measured.true_peak;
-    if (!measured.player_format) level = LevelFor(measured, options.loudness_target);
-    result.player_format = measured.player_format;
-    result.gain_db = level.gain_db;
-    result.limited = level.limit > 0;
-  }
+  if (!PlanLeveling(input, generated, max_seconds, options, result, level)) return result;
   SoundDecoder decoder;
   if (!decoder.Open(input, generated)) {
     result.stopped = StopRequested();
@@ -481,16 +533,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
     output.limit =
         static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
   }
-  output.out = std::fopen(out_path.c_str(), "wb");
-  if (output.out == nullptr) {
-    throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
-  }
-  std::setvbuf(output.out, nullptr, _IOFBF, 1 << 16);
-  uint8_t header[kWavHeaderSize];
-  MakeSoundWavHeader(0, header);
-  if (std::fwrite(header, 1, sizeof header, output.out) != sizeof header) {
-    throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
-  }
+  output.Open(out_path);
 
   bool aligned = start_seconds < 0 || decoder.stream() == nullptr;
   int64_t pairs_to_drop = 0;
@@ -505,20 +548,8 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
       },
       [&](const AVFrame& first, AVFrame* out) {
         if (!aligned) {
-          // The file starts at the first picture: sound before it is dropped, and
-          // silence stands for sound that begins after it.
           aligned = true;
-          const AVStream* stream = decoder.stream();
-          int64_t ts = first.best_effort_timestamp;
-          if (ts == AV_NOPTS_VALUE)
-            ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-          const double offset = static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds;
-          const int64_t pairs = std::llround(std::min(std::fabs(offset), 1e9) * kTrackAudioRate);
-          if (offset > 0) {
-            output.WriteSilence(pairs);
-          } else {
-            pairs_to_drop = pairs;
-          }
+          pairs_to_drop = AlignToPicture(first, decoder.stream(), start_seconds, output);
         }
         const int64_t skip = std::min<int64_t>(pairs_to_drop, out->nb_samples);
         pairs_to_drop -= skip;
@@ -537,18 +568,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
     result.stopped = true;
     return result;
   }
-
-  MakeSoundWavHeader(static_cast<uint32_t>(output.written), header);
-  FILE* out = output.out;
-  output.out = nullptr;
-  // Closed whatever happens; the first failure's reason is the one given.
-  const bool patched = std::fseek(out, 0, SEEK_SET) == 0 &&
-                       std::fwrite(header, 1, sizeof header, out) == sizeof header;
-  const int error = errno;
-  const bool closed = std::fclose(out) == 0;
-  if (!patched || !closed) {
-    throw CliError("cannot write " + out_name + ": " + DescribeError(patched ? errno : error));
-  }
+  output.Finish();
   result.data_bytes = output.written;
   return result;
 }

@@ -221,6 +221,13 @@ struct VideoSource::Impl {
   void PlanPictures(AVRational sar);
   // Sets the graph up for the pictures the decoder actually delivers.
   void ConfigureGraph(const AVFrame& first);
+  // Opens the input and picks its video stream (the other streams are discarded);
+  // the stream, with its decoder in *codec.
+  AVStream* OpenInput(const std::string& input, const AVCodec** codec);
+  // Takes the stream's picture size, shape, turn and rate, and plans the pictures.
+  void TakeStreamShape(AVStream* stream);
+  // Opens the decoder and the packet and frame buffers.
+  void OpenDecoder(const AVStream* stream, const AVCodec* codec, const std::string& input);
   // The graph timestamp of a picture shown from ts on; a gap since the previous one
   // that would hold a picture far longer than the input plays is cut first.
   int64_t PlacePicture(int64_t ts);
@@ -337,100 +344,111 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
                     held;
 }
 
+AVStream* VideoSource::Impl::OpenInput(const std::string& input, const AVCodec** codec) {
+  format = avformat_alloc_context();
+  if (format == nullptr) throw CliError("out of memory");
+  format->interrupt_callback.callback = AvInterruptCallback;
+  int r = avformat_open_input(&format, input.c_str(), nullptr, nullptr);
+  if (r < 0) {
+    format = nullptr;  // freed by the failed open
+    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  }
+  r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
+  r = PreferMovingPictures(format, r, codec);
+  if (!HeaderIsEnough(format, r)) {
+    const int probed = avformat_find_stream_info(format, nullptr);
+    if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
+    r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
+    r = PreferMovingPictures(format, r, codec);
+  }
+  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError(NoPictureMessage(input, format));
+  if (r < 0 || *codec == nullptr) {
+    throw CliError("'" + input + "': no decoder for its video stream");
+  }
+  stream_index = r;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (static_cast<int>(i) != r) format->streams[i]->discard = AVDISCARD_ALL;
+  }
+  return format->streams[r];
+}
+
+void VideoSource::Impl::TakeStreamShape(AVStream* stream) {
+  time_base = stream->time_base;
+  graph_time_base = GraphTimeBase(stream->time_base);
+  frame_rate = av_guess_frame_rate(format, stream, nullptr);
+  still = IsStill(format, stream);
+  if (frame_rate.num <= 0 || frame_rate.den <= 0 || still) frame_rate = {kFramesPerSecond, 1};
+  width = stream->codecpar->width;
+  height = stream->codecpar->height;
+  stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
+                                                   : stream->codecpar->sample_aspect_ratio;
+  quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(
+      av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
+  PlanPictures(stream_sar);
+}
+
+void VideoSource::Impl::OpenDecoder(const AVStream* stream, const AVCodec* codec,
+                                    const std::string& input) {
+  decoder = avcodec_alloc_context3(codec);
+  if (decoder == nullptr) throw CliError("out of memory");
+  avcodec_parameters_to_context(decoder, stream->codecpar);
+  decoder->pkt_timebase = stream->time_base;
+  decoder->thread_count = DecodingThreads(width, height);
+  decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  const int r = avcodec_open2(decoder, codec, nullptr);
+  if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
+  const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
+  may_leave_out =
+      decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
+  unreferenced = std::make_unique<UnreferencedPictures>(
+      stream->codecpar->codec_id, stream->codecpar->extradata, stream->codecpar->extradata_size);
+
+  packet = av_packet_alloc();
+  decoded = av_frame_alloc();
+  filtered = av_frame_alloc();
+  if (!packet || !decoded || !filtered) throw CliError("out of memory");
+}
+
+void VideoSource::ReadTimeline(const AVStream* stream) {
+  const AVFormatContext* format = impl_->format;
+  if (stream->start_time != AV_NOPTS_VALUE) {
+    impl_->zero_pts = stream->start_time;
+    video_start_seconds_ = static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+  }
+  double seconds = -1;
+  if (stream->duration > 0) {
+    seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+  } else if (format->duration > 0) {
+    seconds = static_cast<double>(format->duration) / AV_TIME_BASE;
+    if (format->start_time != AV_NOPTS_VALUE && stream->start_time != AV_NOPTS_VALUE) {
+      seconds -= video_start_seconds_ - static_cast<double>(format->start_time) / AV_TIME_BASE;
+    }
+  }
+  if (seconds > 0) estimated_frames_ = std::llround(seconds * kFramesPerSecond);
+  for (unsigned i = 0; i < format->nb_chapters; ++i) {
+    const AVChapter* chapter = format->chapters[i];
+    chapter_starts_.push_back(static_cast<double>(chapter->start) * av_q2d(chapter->time_base) -
+                              video_start_seconds_);
+  }
+}
+
 std::unique_ptr<VideoSource> VideoSource::Open(const std::string& input,
                                                const PictureOptions& options, bool generated) {
   auto impl = std::make_unique<Impl>();
   impl->options = options;
   if (generated) return OpenGenerated(std::move(impl), input);
-  impl->format = avformat_alloc_context();
-  if (impl->format == nullptr) throw CliError("out of memory");
-  impl->format->interrupt_callback.callback = AvInterruptCallback;
-  int r = avformat_open_input(&impl->format, input.c_str(), nullptr, nullptr);
-  if (r < 0) {
-    impl->format = nullptr;  // freed by the failed open
-    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
-  }
   const AVCodec* codec = nullptr;
-  r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  r = PreferMovingPictures(impl->format, r, &codec);
-  if (!HeaderIsEnough(impl->format, r)) {
-    const int probed = avformat_find_stream_info(impl->format, nullptr);
-    if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
-    r = av_find_best_stream(impl->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    r = PreferMovingPictures(impl->format, r, &codec);
-  }
-  if (r == AVERROR_STREAM_NOT_FOUND) throw CliError(NoPictureMessage(input, impl->format));
-  if (r < 0 || codec == nullptr) {
-    throw CliError("'" + input + "': no decoder for its video stream");
-  }
-  impl->stream_index = r;
-  AVStream* stream = impl->format->streams[r];
-  for (unsigned i = 0; i < impl->format->nb_streams; ++i) {
-    if (static_cast<int>(i) != r) impl->format->streams[i]->discard = AVDISCARD_ALL;
-  }
-  impl->time_base = stream->time_base;
-  impl->graph_time_base = GraphTimeBase(stream->time_base);
-  impl->frame_rate = av_guess_frame_rate(impl->format, stream, nullptr);
-  impl->still = IsStill(impl->format, stream);
-  if (impl->frame_rate.num <= 0 || impl->frame_rate.den <= 0 || impl->still)
-    impl->frame_rate = {kFramesPerSecond, 1};
-  impl->width = stream->codecpar->width;
-  impl->height = stream->codecpar->height;
-  impl->stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
-                                                         : stream->codecpar->sample_aspect_ratio;
-  impl->quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(
-      av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
-  impl->PlanPictures(impl->stream_sar);
-
-  impl->decoder = avcodec_alloc_context3(codec);
-  if (impl->decoder == nullptr) throw CliError("out of memory");
-  avcodec_parameters_to_context(impl->decoder, stream->codecpar);
-  impl->decoder->pkt_timebase = stream->time_base;
-  impl->decoder->thread_count = DecodingThreads(impl->width, impl->height);
-  impl->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  r = avcodec_open2(impl->decoder, codec, nullptr);
-  if (r < 0) throw CliError("cannot decode the video of '" + input + "': " + AvErrorText(r));
-  const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
-  impl->may_leave_out =
-      decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
-  impl->unreferenced = std::make_unique<UnreferencedPictures>(
-      stream->codecpar->codec_id, stream->codecpar->extradata, stream->codecpar->extradata_size);
-
-  impl->packet = av_packet_alloc();
-  impl->decoded = av_frame_alloc();
-  impl->filtered = av_frame_alloc();
-  if (!impl->packet || !impl->decoded || !impl->filtered) throw CliError("out of memory");
-
+  AVStream* stream = impl->OpenInput(input, &codec);
+  impl->TakeStreamShape(stream);
+  impl->OpenDecoder(stream, codec, input);
   std::unique_ptr<VideoSource> source(new VideoSource(std::move(impl)));
-  Impl& m = *source->impl_;
-  if (m.still) {
+  if (source->impl_->still) {
     // Its length is the sound's, known once the sound is converted.
     source->still_ = true;
     source->video_start_seconds_ = -1;
     return source;
   }
-  if (stream->start_time != AV_NOPTS_VALUE) {
-    m.zero_pts = stream->start_time;
-    source->video_start_seconds_ =
-        static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
-  }
-  double seconds = -1;
-  if (stream->duration > 0) {
-    seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
-  } else if (m.format->duration > 0) {
-    seconds = static_cast<double>(m.format->duration) / AV_TIME_BASE;
-    if (m.format->start_time != AV_NOPTS_VALUE && stream->start_time != AV_NOPTS_VALUE) {
-      seconds -=
-          source->video_start_seconds_ - static_cast<double>(m.format->start_time) / AV_TIME_BASE;
-    }
-  }
-  if (seconds > 0) source->estimated_frames_ = std::llround(seconds * kFramesPerSecond);
-  for (unsigned i = 0; i < m.format->nb_chapters; ++i) {
-    const AVChapter* chapter = m.format->chapters[i];
-    source->chapter_starts_.push_back(static_cast<double>(chapter->start) *
-                                          av_q2d(chapter->time_base) -
-                                      source->video_start_seconds_);
-  }
+  source->ReadTimeline(stream);
   return source;
 }
 

@@ -14,6 +14,7 @@
 #include "core/track_format.h"
 
 struct AVFrame;
+struct AVStream;
 
 namespace trackloom::cli {
 
@@ -134,6 +135,8 @@ class VideoSource {
   explicit VideoSource(std::unique_ptr<Impl> impl);
   static std::unique_ptr<VideoSource> OpenGenerated(std::unique_ptr<Impl> impl,
                                                     const std::string& description);
+  // The start, the estimated length and the chapters, from the stream and its container.
+  void ReadTimeline(const AVStream* stream);
 
   std::unique_ptr<Impl> impl_;
   int64_t estimated_frames_ = -1;

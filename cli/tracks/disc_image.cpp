@@ -260,125 +260,154 @@ bool ParseTocLength(const std::string& text, uint64_t* bytes) {
   return true;
 }
 
-bool ReadToc(const std::string& sheet, const std::vector<std::string>& lines, DiscImage& image,
-             std::string* error) {
-  int depth = 0;  // inside CD_TEXT { ... }
-  std::map<std::string, AudioFile> files;
-  uint64_t start_trim = 0;  // bytes of the current track's pre-gap, before START
-  DiscTrack* track = nullptr;
-  auto finish_track = [&]() {
-    if (track == nullptr || start_trim == 0) return;
-    // The pre-gap before START belongs to the disc, not to the track's index 1.
-    uint64_t cut = start_trim;
+// A cdrdao TOC, a statement at a time: TRACK starts a track, FILE/AUDIOFILE and
+// SILENCE/PREGAP add pieces to it, START marks where its index 1 is. Whatever follows
+// a statement on its line is its arguments or a comment; braces before a statement
+// are counted, and statements inside them (CD_TEXT blocks) skipped.
+class TocReader {
+ public:
+  TocReader(const std::string& sheet, DiscImage& image) : sheet_(sheet), image_(image) {}
+
+  bool Line(const std::vector<std::string>& w, int line, std::string* error) {
+    line_ = line;
+    error_ = error;
+    for (size_t i = 0; i < w.size(); ++i) {
+      if (w[i] == "{") {
+        ++depth_;
+      } else if (w[i] == "}") {
+        --depth_;
+      } else if (depth_ <= 0) {
+        return Statement(w, i);
+      }
+    }
+    return true;
+  }
+
+  // The pre-gap before START belongs to the disc, not to the track's index 1.
+  void FinishTrack() {
+    if (track_ == nullptr || start_trim_ == 0) return;
+    uint64_t cut = start_trim_;
     std::vector<DiscPiece> kept;
-    for (DiscPiece p : track->pieces) {
+    for (DiscPiece p : track_->pieces) {
       const uint64_t drop = std::min(cut, p.length);
       cut -= drop;
       p.offset += p.path.empty() ? 0 : drop;
       p.length -= drop;
       if (p.length > 0) kept.push_back(p);
     }
-    track->pieces = kept;
-    track->start_sector += start_trim / kCdSectorBytes;
-  };
-  uint64_t disc_sectors = 0;
-  for (size_t n = 0; n < lines.size(); ++n) {
-    const int line = static_cast<int>(n + 1);
-    std::vector<std::string> w = Words(lines[n], true);
-    auto fail = [&](const std::string& what) {
-      *error = Where(sheet, line) + what;
-      return false;
-    };
-    for (size_t i = 0; i < w.size(); ++i) {
-      const std::string& key = w[i];
-      if (key == "{") {
-        ++depth;
-        continue;
-      }
-      if (key == "}") {
-        --depth;
-        continue;
-      }
-      if (depth > 0) continue;
-      if (key == "TRACK") {
-        if (i + 1 >= w.size()) return fail("TRACK needs a mode");
-        if (w[i + 1] != "AUDIO")
-          return fail("a " + w[i + 1] + " data track; only audio tracks are read");
-        finish_track();
-        if (track != nullptr)
-          disc_sectors += (track->length() + kCdSectorBytes - 1) / kCdSectorBytes;
-        if (image.tracks.size() >= static_cast<size_t>(kCdMaxTracks))
-          return fail("more than 99 tracks");
-        image.tracks.emplace_back();
-        track = &image.tracks.back();
-        track->number = static_cast<int>(image.tracks.size());
-        track->start_sector = disc_sectors;
-        start_trim = 0;
-        i = w.size();
-      } else if (key == "FILE" || key == "AUDIOFILE") {
-        if (track == nullptr) return fail(key + " before any TRACK");
-        if (i + 1 >= w.size()) return fail(key + " needs a file name");
-        const std::string name = w[i + 1];
-        size_t k = i + 2;
-        bool swap = false;
-        uint64_t byte_offset = 0, start = 0, length = 0;
-        if (k < w.size() && w[k] == "SWAP") swap = true, ++k;
-        if (k < w.size() && w[k][0] == '#') {
-          std::string number = w[k].substr(1);
-          if (number.empty() && k + 1 < w.size()) number = w[++k];
-          if (!ParseUnsigned(number, &byte_offset))
-            return fail("a #offset must be a number of bytes");
-          ++k;
-        }
-        if (k >= w.size() || !ParseTocLength(w[k], &start))
-          return fail(key + " needs a start position");
-        ++k;
-        if (k < w.size() && !ParseTocLength(w[k], &length))
-          return fail("a length must be samples or MM:SS:FF");
-        const std::string path = Resolve(sheet, name);
-        // cdrdao reads .wav files as little-endian and raw files as big-endian;
-        // SWAP turns either round.
-        const bool wave = EndsWith(name, ".wav");
-        auto known = files.find(path);
-        if (known == files.end()) {
-          std::optional<AudioFile> file = OpenAudioFile(path, wave, false, error);
-          if (!file) return fail(*error);
-          known = files.emplace(path, *file).first;
-        }
-        const AudioFile& file = known->second;
-        const uint64_t from = byte_offset + start;
-        if (from > file.length || length > file.length - from) {
-          return fail("'" + name + "' holds " + std::to_string(file.length) +
-                      " bytes of audio; this part reaches past its end");
-        }
-        if (length == 0) length = file.length - from;
-        track->pieces.push_back({file.path, file.offset + from, length, wave == swap});
-        i = w.size();
-      } else if (key == "SILENCE" || key == "PREGAP") {
-        uint64_t length = 0;
-        if (track == nullptr) return fail(key + " before any TRACK");
-        if (i + 1 >= w.size() || !ParseTocLength(w[i + 1], &length))
-          return fail(key + " needs a length");
-        track->pieces.push_back({"", 0, length, false});
-        if (key == "PREGAP") start_trim = track->length();
-        i = w.size();
-      } else if (key == "START") {
-        if (track == nullptr) return fail("START before any TRACK");
-        start_trim = track->length();
-        if (i + 1 < w.size() && !ParseTocLength(w[i + 1], &start_trim))
-          return fail("START takes MM:SS:FF");
-        i = w.size();
-      } else if (key == "DATAFILE" || key == "ZERO" || key == "FIFO") {
-        return fail(key + " is not audio a disc image of tracks can hold");
-      } else {
-        // CD_DA, CATALOG, COPY, PRE_EMPHASIS, ISRC, INDEX, END, ...: not about the audio.
-        i = w.size();
-      }
-    }
+    track_->pieces = kept;
+    track_->start_sector += start_trim_ / kCdSectorBytes;
   }
-  finish_track();
-  return true;
-}
+
+ private:
+  bool Fail(const std::string& what) {
+    *error_ = Where(sheet_, line_) + what;
+    return false;
+  }
+
+  // w[i] is the statement's keyword; the rest of the line is its arguments.
+  bool Statement(const std::vector<std::string>& w, size_t i) {
+    const std::string& key = w[i];
+    if (key == "TRACK") return Track(w, i);
+    if (key == "FILE" || key == "AUDIOFILE") return File(w, i);
+    if (key == "SILENCE" || key == "PREGAP") {
+      uint64_t length = 0;
+      if (track_ == nullptr) return Fail(key + " before any TRACK");
+      if (i + 1 >= w.size() || !ParseTocLength(w[i + 1], &length))
+        return Fail(key + " needs a length");
+      track_->pieces.push_back({"", 0, length, false});
+      if (key == "PREGAP") start_trim_ = track_->length();
+      return true;
+    }
+    if (key == "START") {
+      if (track_ == nullptr) return Fail("START before any TRACK");
+      start_trim_ = track_->length();
+      if (i + 1 < w.size() && !ParseTocLength(w[i + 1], &start_trim_))
+        return Fail("START takes MM:SS:FF");
+      return true;
+    }
+    if (key == "DATAFILE" || key == "ZERO" || key == "FIFO")
+      return Fail(key + " is not audio a disc image of tracks can hold");
+    return true;  // CD_DA, CATALOG, COPY, PRE_EMPHASIS, ISRC, INDEX, END, ...: not about the audio
+  }
+
+  bool Track(const std::vector<std::string>& w, size_t i) {
+    if (i + 1 >= w.size()) return Fail("TRACK needs a mode");
+    if (w[i + 1] != "AUDIO")
+      return Fail("a " + w[i + 1] + " data track; only audio tracks are read");
+    FinishTrack();
+    if (track_ != nullptr)
+      disc_sectors_ += (track_->length() + kCdSectorBytes - 1) / kCdSectorBytes;
+    if (image_.tracks.size() >= static_cast<size_t>(kCdMaxTracks))
+      return Fail("more than 99 tracks");
+    image_.tracks.emplace_back();
+    track_ = &image_.tracks.back();
+    track_->number = static_cast<int>(image_.tracks.size());
+    track_->start_sector = disc_sectors_;
+    start_trim_ = 0;
+    return true;
+  }
+
+  // FILE name [SWAP] [#offset] start [length]
+  bool File(const std::vector<std::string>& w, size_t i) {
+    const std::string& key = w[i];
+    if (track_ == nullptr) return Fail(key + " before any TRACK");
+    if (i + 1 >= w.size()) return Fail(key + " needs a file name");
+    const std::string name = w[i + 1];
+    size_t k = i + 2;
+    bool swap = false;
+    uint64_t byte_offset = 0, start = 0, length = 0;
+    if (k < w.size() && w[k] == "SWAP") swap = true, ++k;
+    if (k < w.size() && w[k][0] == '#') {
+      std::string number = w[k].substr(1);
+      if (number.empty() && k + 1 < w.size()) number = w[++k];
+      if (!ParseUnsigned(number, &byte_offset)) return Fail("a #offset must be a number of bytes");
+      ++k;
+    }
+    if (k >= w.size() || !ParseTocLength(w[k], &start))
+      return Fail(key + " needs a start position");
+    ++k;
+    if (k < w.size() && !ParseTocLength(w[k], &length))
+      return Fail("a length must be samples or MM:SS:FF");
+    // cdrdao reads .wav files as little-endian and raw files as big-endian; SWAP turns
+    // either round.
+    const bool wave = EndsWith(name, ".wav");
+    const AudioFile* file = Open(Resolve(sheet_, name), wave);
+    if (file == nullptr) return false;
+    const uint64_t from = byte_offset + start;
+    if (from > file->length || length > file->length - from) {
+      return Fail("'" + name + "' holds " + std::to_string(file->length) +
+                  " bytes of audio; this part reaches past its end");
+    }
+    if (length == 0) length = file->length - from;
+    track_->pieces.push_back({file->path, file->offset + from, length, wave == swap});
+    return true;
+  }
+
+  // Each file is opened and measured once, however many pieces name it.
+  const AudioFile* Open(const std::string& path, bool wave) {
+    auto known = files_.find(path);
+    if (known == files_.end()) {
+      std::optional<AudioFile> file = OpenAudioFile(path, wave, false, error_);
+      if (!file) {
+        Fail(*error_);
+        return nullptr;
+      }
+      known = files_.emplace(path, *file).first;
+    }
+    return &known->second;
+  }
+
+  const std::string& sheet_;
+  DiscImage& image_;
+  int line_ = 0;
+  std::string* error_ = nullptr;
+  int depth_ = 0;  // inside CD_TEXT { ... }
+  std::map<std::string, AudioFile> files_;
+  DiscTrack* track_ = nullptr;  // the last of image_.tracks, once there is one
+  uint64_t start_trim_ = 0;     // bytes of the current track's pre-gap, before START
+  uint64_t disc_sectors_ = 0;   // where the current track starts on the disc
+};
 
 class DiscTrackSource final : public ByteSource {
  public:
@@ -537,8 +566,12 @@ std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* er
       if (!reader.Line(Words(lines[i], false), static_cast<int>(i + 1), error)) return std::nullopt;
     }
     if (!reader.CloseFile(static_cast<int>(lines.size()), error)) return std::nullopt;
-  } else if (!ReadToc(sheet, lines, image, error)) {
-    return std::nullopt;
+  } else {
+    TocReader reader(sheet, image);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (!reader.Line(Words(lines[i], true), static_cast<int>(i + 1), error)) return std::nullopt;
+    }
+    reader.FinishTrack();
   }
   if (image.tracks.empty()) {
     *error = "'" + sheet + "' describes no audio track";
