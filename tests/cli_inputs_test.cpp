@@ -199,12 +199,16 @@ TEST(CliInputs, LeavingOutDroppedPicturesChangesNoByte) {
       {"h264-60fps.mp4", Picture("160x90", "60", 2) + x264},
       {"h264-24fps-annexb.ts", Picture("160x90", "24", 3) + x264},
       {"mpeg2-bframes.ts", Picture("160x90", "25", 3) + std::vector<std::string>{"-c:v", "mpeg2video", "-bf", "2"}},
+      {"mpeg1-bframes.mpg", Picture("160x90", "30", 3) + std::vector<std::string>{"-c:v", "mpeg1video", "-bf", "2"}},
       {"vp9.webm", Picture("160x90", "30", 2) + std::vector<std::string>{"-c:v", "libvpx-vp9", "-deadline", "realtime"}},
   };
   if (HasEncoder("libx265")) {
-    inputs.push_back({"hevc-bframes.mp4", Picture("160x90", "30", 2) +
-                                              std::vector<std::string>{"-c:v", "libx265", "-preset", "ultrafast",
-                                                                       "-x265-params", "log-level=error:bframes=3"}});
+    const auto x265 = [](const std::string& params) {
+      return std::vector<std::string>{"-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error:" + params};
+    };
+    inputs.push_back({"hevc-bframes.mp4", Picture("160x90", "30", 2) + x265("bframes=3")});
+    inputs.push_back({"hevc-annexb.ts", Picture("160x90", "30", 2) + x265("bframes=3")});
+    inputs.push_back({"hevc-sub-layers.mkv", Picture("160x90", "30", 2) + x265("bframes=3:temporal-layers=1")});
   }
   for (const auto& [file, make] : inputs) {
     SCOPED_TRACE(file);

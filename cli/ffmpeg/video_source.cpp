@@ -14,6 +14,7 @@
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/source_graph.h"
+#include "cli/ffmpeg/unreferenced_pictures.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -194,7 +195,7 @@ struct VideoSource::Impl {
   std::string read_error;
   // Leaving out pictures the fps cut drops and nothing references.
   bool may_leave_out = false;
-  int avcc_length_size = 0;  // H.264 in length-prefixed form; 0 for start codes
+  std::unique_ptr<UnreferencedPictures> unreferenced;
   // The presentation times of the last packets read, in decode order: a picture's
   // successor on screen is among them once its references were read.
   static constexpr int kRecentPackets = 32;
@@ -300,41 +301,6 @@ std::string NoPictureMessage(const std::string& input, const AVFormatContext* fo
     }
   }
   return "'" + input + "' has no video stream";
-}
-
-// Whether an H.264 access unit is a picture no other picture references: every slice
-// has nal_ref_idc 0, and it carries nothing later pictures need (parameter sets).
-// length_size is the AVCC length prefix size, or 0 for Annex B start codes.
-bool H264NothingReferences(const uint8_t* data, int size, int length_size) {
-  bool slice = false;
-  auto judge = [&slice](uint8_t header) {
-    const int type = header & 0x1f;
-    if (type == 1) {
-      if ((header & 0x60) != 0) return false;
-      slice = true;
-      return true;
-    }
-    return type == 6 || type == 9 || type == 12;  // SEI, delimiter, filler
-  };
-  int pos = 0;
-  if (length_size > 0) {
-    while (pos + length_size <= size) {
-      uint32_t length = 0;
-      for (int i = 0; i < length_size; ++i) length = (length << 8) | data[pos + i];
-      pos += length_size;
-      if (length == 0 || length > static_cast<uint32_t>(size - pos)) return false;
-      if (!judge(data[pos])) return false;
-      pos += static_cast<int>(length);
-    }
-    return slice && pos == size;
-  }
-  for (; pos + 3 < size; ++pos) {
-    if (data[pos] == 0 && data[pos + 1] == 0 && data[pos + 2] == 1) {
-      pos += 3;
-      if (!judge(data[pos])) return false;
-    }
-  }
-  return slice;
 }
 
 // What a stream's header must tell for decoding to start without probing frames
@@ -461,10 +427,8 @@ void VideoSource::Impl::OpenDecoder(const AVStream* stream, const AVCodec* codec
   const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
   may_leave_out =
       decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
-  if (stream->codecpar->codec_id == AV_CODEC_ID_H264 && stream->codecpar->extradata_size >= 7 &&
-      stream->codecpar->extradata[0] == 1) {
-    avcc_length_size = (stream->codecpar->extradata[4] & 3) + 1;
-  }
+  unreferenced = std::make_unique<UnreferencedPictures>(
+      stream->codecpar->codec_id, stream->codecpar->extradata, stream->codecpar->extradata_size);
 
   packet = av_packet_alloc();
   decoded = av_frame_alloc();
@@ -705,13 +669,12 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
   recent_pts[recent_next] = pts;
   recent_next = (recent_next + 1) % kRecentPackets;
   recent_count = std::min(recent_count + 1, kRecentPackets);
-  if (!may_leave_out || graph == nullptr || last_ts == AV_NOPTS_VALUE ||
+  if (!may_leave_out) return false;
+  // Read before anything else, so that parameter sets sent in the stream are followed.
+  const bool nothing_references = unreferenced->NothingReferences(p);
+  if (!nothing_references || graph == nullptr || last_ts == AV_NOPTS_VALUE ||
       (p.flags & AV_PKT_FLAG_KEY))
     return false;
-  const bool unreferenced = (p.flags & AV_PKT_FLAG_DISPOSABLE) != 0 ||
-                            (decoder->codec_id == AV_CODEC_ID_H264 &&
-                             H264NothingReferences(p.data, p.size, avcc_length_size));
-  if (!unreferenced) return false;
   // The picture shown next is no later than the earliest later one already read.
   int64_t next = INT64_MAX;
   for (int i = 0; i < recent_count; ++i) {
