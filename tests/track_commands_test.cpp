@@ -138,7 +138,7 @@ TEST(TrackCommands, InspectExitStatusAndReport) {
       {"json unreadable", {"--json", missing}, 2, "\"readable\": false, \"error\": \"cannot open: ", ""},
       {"no file", {}, 2, "", "no track file given"},
       {"unknown option", {"--fast", track.path}, 2, "", "unknown option '--fast'"},
-      {"help", {"--help"}, 0, "Exit status: 0 every track valid", ""},
+      {"help", {"--help"}, 0, "Exit status: 0 done (every track valid)", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -233,6 +233,29 @@ TEST(TrackCommands, DecodeRangesScaleAndSheet) {
     for (int x = 6; x < 30; ++x) ink += png.rgb[static_cast<size_t>((y * png.width + x) * 3)] == 0xE0;
   }
   EXPECT_EQ(ink, 8 * 4) << "the digit 1 has 8 pixels, drawn 2 x 2";
+
+  // Other formats by the name's extension: the same picture once decoded by ffmpeg,
+  // JPEG within a small average error.
+  const struct {
+    const char* extension;
+    std::string magic;
+    double mean_error;
+  } formats[] = {{"JPG", "\xFF\xD8\xFF", 4}, {"bmp", "BM", 0}, {"tif", "II*", 0}, {"webp", "RIFF", 0}, {"ppm", "P6", 0}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.extension);
+    const std::string path = track.dir.File(std::string("sheet.") + f.extension);
+    ASSERT_EQ(Command(DecodeMain, {"decode", track.path, "--sheet", path, "--frames", "1-2"}).status, 0);
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<long>(f.magic.size())), f.magic);
+    std::FILE* pipe = popen(("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt rgb24 -").c_str(), "r");
+    std::vector<uint8_t> rgb(png.rgb.size() + 1);
+    rgb.resize(std::fread(rgb.data(), 1, rgb.size(), pipe));
+    pclose(pipe);
+    ASSERT_EQ(rgb.size(), png.rgb.size());
+    double error = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) error += std::abs(rgb[i] - png.rgb[i]);
+    EXPECT_LE(error / static_cast<double>(rgb.size()), f.mean_error);
+  }
 }
 
 // The panel view: the dot grid at 4:3, two screen pixels a dot, odd dot rows half a
@@ -328,7 +351,11 @@ TEST(TrackCommands, DecodeRefusesWhatItCannotDo) {
       {"missing file", {track.dir.File("nope.wav"), "-o", out}, 2, "cannot open"},
       {"not a track", {garbage, "-o", out}, 1, "holds no whole record to decode"},
       {"unwritable directory", {track.path, "-o", track.path + "/sub"}, 1, "cannot create the directory"},
-      {"unknown container", {track.path, "--video", track.dir.File("x.unknownext")}, 1, "cannot tell a video format"},
+      {"unknown container", {track.path, "--video", track.dir.File("x.unknownext")}, 2,
+       "--video takes a file name ending in .3g2, .3gp"},
+      {"video as a picture", {track.path, "--video", track.dir.File("x.png")}, 2, "(a container for H.264 and AAC)"},
+      {"sheet as a GIF", {track.path, "--sheet", track.dir.File("s.gif")}, 2,
+       "--sheet takes a picture file name ending in .png, .jpg"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

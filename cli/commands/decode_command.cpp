@@ -17,6 +17,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/progress.h"
+#include "cli/ffmpeg/picture_file.h"
 #include "cli/ffmpeg/preview_video.h"
 #include "cli/pictures/contact_sheet.h"
 #include "cli/pictures/panel_view.h"
@@ -55,10 +56,12 @@ constexpr const char kUsage[] =
     "                               two screen pixels a dot, at 4:3 (432 x 324), in the\n"
     "                               PNGs, the sheet and the video\n"
     "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
-    "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers\n"
+    "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers, as\n"
+    "                     PNG, JPEG, BMP, TIFF, WebP or PPM by the name's extension\n"
     "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
     "                     at most 2000, or 250 with --view panel)\n"
-    "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC)\n"
+    "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC; .mkv,\n"
+    "                     .mov, .avi, .ts and other containers for them also do)\n"
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
@@ -72,9 +75,10 @@ constexpr const char kUsage[] =
     "('trackloom inspect FILE' lists the problems).\n"
     "\n"
     "Ctrl-C stops after the current record and completes every file written so far.\n"
-    "Exit status: 0 done, 1 failed: something could not be written or the track holds\n"
-    "no records (one line on stderr says why), 2 bad options or a track that cannot\n"
-    "be read, 130 interrupted.\n"
+    "Exit status: 0 done, 1 failed (something could not be written, or the track\n"
+    "holds no records; one line on stderr says why), 2 bad options (or a track that\n"
+    "cannot be read), 130 interrupted (Ctrl-C; the files written so far are\n"
+    "complete).\n"
     "\n"
     "Examples:\n"
     "  trackloom decode \"demo-tracks/VDN Track 01.wav\" -o decoded\n"
@@ -228,6 +232,16 @@ std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* 
         err, "decode",
         "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
   }
+  if (!o->sheet.empty() && !PictureFileNameFits(o->sheet)) {
+    return UsageError(err, "decode",
+                      "--sheet takes a picture file name ending in " + PictureFileExtensions() +
+                          ", not '" + o->sheet + "'");
+  }
+  if (!o->video.empty() && !PreviewVideoNameFits(o->video)) {
+    return UsageError(err, "decode",
+                      "--video takes a file name ending in " + PreviewVideoExtensions() +
+                          " (a container for H.264 and AAC), not '" + o->video + "'");
+  }
   if (o->view == View::kPanel && o->sheet_limit > kMaxPanelSheetLimit) {
     return UsageError(err, "decode",
                       "--sheet-limit takes at most " + std::to_string(kMaxPanelSheetLimit) +
@@ -344,7 +358,8 @@ class SheetFile final : public DecodeOutput {
     return true;
   }
   bool Finish(std::string* error) override {
-    if (sheet_.WritePng(path_, error)) return true;
+    if (WriteRgbPicture(path_, sheet_.width(), sheet_.height(), sheet_.pixels().data(), error))
+      return true;
     *error = "cannot write " + path_ + ": " + *error;
     return false;
   }

@@ -13,6 +13,7 @@ extern "C" {
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "cli/common/cli_error.h"
@@ -38,7 +39,38 @@ int ChooseAudioRate(const AVCodec* codec) {
   return best;
 }
 
+bool TakesPreview(const AVOutputFormat* format) {
+  // Muxers that write a playlist and pieces (HLS, DASH) make no single file.
+  if (format == nullptr || (format->flags & AVFMT_NOFILE)) return false;
+  // MPEG-TS answers "unknown" for every codec, but carries both.
+  if (std::strcmp(format->name, "mpegts") == 0) return true;
+  return avformat_query_codec(format, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1 &&
+         avformat_query_codec(format, AV_CODEC_ID_AAC, FF_COMPLIANCE_NORMAL) == 1;
+}
+
 }  // namespace
+
+bool PreviewVideoNameFits(const std::string& path) {
+  return TakesPreview(av_guess_format(nullptr, path.c_str(), nullptr));
+}
+
+std::string PreviewVideoExtensions() {
+  std::set<std::string> extensions;
+  void* next = nullptr;
+  while (const AVOutputFormat* format = av_muxer_iterate(&next)) {
+    const char* list = format->extensions != nullptr ? format->extensions : "";
+    for (const char* start = list; *start != '\0';) {
+      const char* end = std::strchr(start, ',');
+      const std::string extension(start, end != nullptr ? end : start + std::strlen(start));
+      // The muxer the name picks, which need not be this one (.mp4 is also PSP's).
+      if (PreviewVideoNameFits("x." + extension)) extensions.insert(extension);
+      start = end != nullptr ? end + 1 : start + extension.size();
+    }
+  }
+  std::string text;
+  for (const std::string& e : extensions) text += (text.empty() ? "." : ", .") + e;
+  return text;
+}
 
 struct PreviewVideo::State {
   std::string path;

@@ -8,6 +8,11 @@
 
 namespace trackloom::cli {
 
+// Whether path's name picks a container FFmpeg writes H.264 and AAC into.
+bool PreviewVideoNameFits(const std::string& path);
+// The extensions that do, e.g. ".3gp, .avi, .flv, .m4v, .mkv, .mov, .mp4, ...".
+std::string PreviewVideoExtensions();
+
 class PreviewVideo {
  public:
   // Null, with the reason in *error, when the encoders are missing or the file

@@ -12,7 +12,9 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/ffmpeg/av_error.h"
+#include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/source_graph.h"
+#include "cli/ffmpeg/unreferenced_pictures.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -193,7 +195,7 @@ struct VideoSource::Impl {
   std::string read_error;
   // Leaving out pictures the fps cut drops and nothing references.
   bool may_leave_out = false;
-  int avcc_length_size = 0;  // H.264 in length-prefixed form; 0 for start codes
+  std::unique_ptr<UnreferencedPictures> unreferenced;
   // The presentation times of the last packets read, in decode order: a picture's
   // successor on screen is among them once its references were read.
   static constexpr int kRecentPackets = 32;
@@ -274,6 +276,21 @@ int PreferMovingPictures(const AVFormatContext* format, int best, const AVCodec*
 }
 
 // "'song.wav' has no video stream", with what to do when it is sound.
+// An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
+// opening it went past them to reach the index, and cannot go back. (Only just
+// opened: reading packets moves on too.)
+bool IndexPassedBy(const AVFormatContext& format) {
+  if (format.pb == nullptr || (format.pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 ||
+      std::strncmp(format.iformat->name, "mov,", 4) != 0) {
+    return false;
+  }
+  for (unsigned i = 0; i < format.nb_streams; ++i) {
+    const AVIndexEntry* first = avformat_index_get_entry(format.streams[i], 0);
+    if (first != nullptr && first->pos < avio_tell(format.pb)) return true;
+  }
+  return false;
+}
+
 std::string NoPictureMessage(const std::string& input, const AVFormatContext* format) {
   for (unsigned i = 0; i < format->nb_streams; ++i) {
     if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -284,41 +301,6 @@ std::string NoPictureMessage(const std::string& input, const AVFormatContext* fo
     }
   }
   return "'" + input + "' has no video stream";
-}
-
-// Whether an H.264 access unit is a picture no other picture references: every slice
-// has nal_ref_idc 0, and it carries nothing later pictures need (parameter sets).
-// length_size is the AVCC length prefix size, or 0 for Annex B start codes.
-bool H264NothingReferences(const uint8_t* data, int size, int length_size) {
-  bool slice = false;
-  auto judge = [&slice](uint8_t header) {
-    const int type = header & 0x1f;
-    if (type == 1) {
-      if ((header & 0x60) != 0) return false;
-      slice = true;
-      return true;
-    }
-    return type == 6 || type == 9 || type == 12;  // SEI, delimiter, filler
-  };
-  int pos = 0;
-  if (length_size > 0) {
-    while (pos + length_size <= size) {
-      uint32_t length = 0;
-      for (int i = 0; i < length_size; ++i) length = (length << 8) | data[pos + i];
-      pos += length_size;
-      if (length == 0 || length > static_cast<uint32_t>(size - pos)) return false;
-      if (!judge(data[pos])) return false;
-      pos += static_cast<int>(length);
-    }
-    return slice && pos == size;
-  }
-  for (; pos + 3 < size; ++pos) {
-    if (data[pos] == 0 && data[pos + 1] == 0 && data[pos + 2] == 1) {
-      pos += 3;
-      if (!judge(data[pos])) return false;
-    }
-  }
-  return slice;
 }
 
 // What a stream's header must tell for decoding to start without probing frames
@@ -382,10 +364,16 @@ AVStream* VideoSource::Impl::OpenInput(const std::string& input, const AVCodec**
   format = avformat_alloc_context();
   if (format == nullptr) throw CliError("out of memory");
   format->interrupt_callback.callback = AvInterruptCallback;
-  int r = avformat_open_input(&format, input.c_str(), nullptr, nullptr);
+  int r = avformat_open_input(&format, InputUrl(input).c_str(), nullptr, nullptr);
   if (r < 0) {
     format = nullptr;  // freed by the failed open
     throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  }
+  if (IndexPassedBy(*format)) {
+    throw CliError("'" + input +
+                   "' is an MP4 or MOV file with its index after its pictures, which a pipe "
+                   "cannot go back to: give the file itself, or write it with ffmpeg's -movflags "
+                   "frag_keyframe+empty_moov");
   }
   r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
   r = PreferMovingPictures(format, r, codec);
@@ -395,6 +383,11 @@ AVStream* VideoSource::Impl::OpenInput(const std::string& input, const AVCodec**
     r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
     r = PreferMovingPictures(format, r, codec);
   }
+  if (HoldsOnlyText(*format)) {
+    throw CliError("'" + input + "' is text, not video (FFmpeg would only draw its characters)");
+  }
+  if (HoldsOnlySubtitles(*format))
+    throw CliError("'" + input + "' holds only subtitles, not video");
   if (r == AVERROR_STREAM_NOT_FOUND) throw CliError(NoPictureMessage(input, format));
   if (r < 0 || *codec == nullptr) {
     throw CliError("'" + input + "': no decoder for its video stream");
@@ -434,10 +427,8 @@ void VideoSource::Impl::OpenDecoder(const AVStream* stream, const AVCodec* codec
   const char* decode_all = std::getenv("TRACKLOOM_DECODE_ALL");
   may_leave_out =
       decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
-  if (stream->codecpar->codec_id == AV_CODEC_ID_H264 && stream->codecpar->extradata_size >= 7 &&
-      stream->codecpar->extradata[0] == 1) {
-    avcc_length_size = (stream->codecpar->extradata[4] & 3) + 1;
-  }
+  unreferenced = std::make_unique<UnreferencedPictures>(
+      stream->codecpar->codec_id, stream->codecpar->extradata, stream->codecpar->extradata_size);
 
   packet = av_packet_alloc();
   decoded = av_frame_alloc();
@@ -678,13 +669,12 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
   recent_pts[recent_next] = pts;
   recent_next = (recent_next + 1) % kRecentPackets;
   recent_count = std::min(recent_count + 1, kRecentPackets);
-  if (!may_leave_out || graph == nullptr || last_ts == AV_NOPTS_VALUE ||
+  if (!may_leave_out) return false;
+  // Read before anything else, so that parameter sets sent in the stream are followed.
+  const bool nothing_references = unreferenced->NothingReferences(p);
+  if (!nothing_references || graph == nullptr || last_ts == AV_NOPTS_VALUE ||
       (p.flags & AV_PKT_FLAG_KEY))
     return false;
-  const bool unreferenced = (p.flags & AV_PKT_FLAG_DISPOSABLE) != 0 ||
-                            (decoder->codec_id == AV_CODEC_ID_H264 &&
-                             H264NothingReferences(p.data, p.size, avcc_length_size));
-  if (!unreferenced) return false;
   // The picture shown next is no later than the earliest later one already read.
   int64_t next = INT64_MAX;
   for (int i = 0; i < recent_count; ++i) {

@@ -70,8 +70,4 @@ void ContactSheet::DrawNumber(int x, int y, uint64_t number) {
   }
 }
 
-bool ContactSheet::WritePng(const std::string& path, std::string* error) const {
-  return WriteRgbPng(path, width_, height_, pixels_.data(), error);
-}
-
 }  // namespace trackloom::cli

@@ -19,8 +19,6 @@ class ContactSheet {
   int height() const { return height_; }
   const std::vector<uint8_t>& pixels() const { return pixels_; }
 
-  bool WritePng(const std::string& path, std::string* error) const;
-
  private:
   void DrawNumber(int x, int y, uint64_t number);
 
