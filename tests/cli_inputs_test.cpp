@@ -47,6 +47,7 @@ struct Input {
   std::string error;
   bool memcheck = false;  // also run under a test wrapper such as valgrind
   std::vector<std::string> then = {};  // a second file made so and appended to the first
+  bool piped = false;  // given as '-', its bytes through a pipe
 };
 
 TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
@@ -111,6 +112,15 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
       {"truncated.mp4", Picture("160x90", "25", 1) + Sound(44100, "stereo", 1) +
                             std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac"},
        0, false, 0, Damage::kTruncated, "cannot read", false},
+      // Through a pipe, read once: MP4 with its index at the end too.
+      {"piped.mkv", Picture("160x90", "25", 1) + Sound(44100, "stereo", 1) +
+                        std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "mp2"}, 1, true, 0, Damage::kNone, "", true, {}, true},
+      {"piped.ts", Picture("160x90", "25", 1) + Sound(48000, "stereo", 1) +
+                       std::vector<std::string>{"-c:v", "mpeg2video", "-c:a", "mp2"}, 1, true, 0, Damage::kNone, "", false, {}, true},
+      {"piped.nut", Picture("160x90", "25", 1) + Sound(48000, "mono", 1), 1, true, 0, Damage::kNone, "", false, {}, true},
+      {"piped.y4m", Picture("160x90", "25", 1), 1, false, 0, Damage::kNone, "", false, {}, true},
+      {"piped.mp4", Picture("160x90", "25", 1) + Sound(44100, "stereo", 1) +
+                        std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac"}, 1, true, 0, Damage::kNone, "", false, {}, true},
       {"truncated.mkv", Picture("160x90", "25", 2) + Sound(44100, "stereo", 2) +
                             std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "libopus"}, -1, true, 0,
        Damage::kTruncated, "", true},
@@ -148,7 +158,10 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
       WriteFileBytes(path, bytes);
     }
     const std::string out = dir.File("out" + std::to_string(index++));
-    const CommandResult r = RunTrackloom({"encode", path, "-o", out, "--quiet"});
+    RunOptions run;
+    run.stdin_path = in.piped ? path : run.stdin_path;
+    run.stdin_piped = in.piped;
+    const CommandResult r = RunTrackloom({"encode", in.piped ? "-" : path, "-o", out, "--quiet"}, run);
     ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << " " << r.err;
     if (r.status == 1 || in.seconds == 0) {
       EXPECT_EQ(in.seconds == 0 || in.seconds < 0, true) << r.err;

@@ -18,14 +18,26 @@ std::string Joined(const std::vector<std::string>& args) {
   return joined;
 }
 
-TEST(CliOptions, WrongCommandLinesGiveStatus2AndOneLineNamingTheSubcommand) {
+TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
   TempDir dir;
   Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x90:rate=18:duration=1", "-c:v", "ffv1", dir.File("clip.mkv")});
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=64x64", "-frames:v", "1", dir.File("still.png")});
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=64x64:duration=1", "-c:v", "mpeg4", dir.File("index-last.mp4")});
   const std::string clip = dir.File("clip.mkv");
   const std::string out = dir.File("out");
+  const std::string text = dir.File("notes.txt");
+  const std::string subtitles = dir.File("film.srt");
+  WriteFileBytes(text, std::vector<uint8_t>(2000, 'x'));
+  const std::string cue = "1\n00:00:01,000 --> 00:00:02,000\nHello\n";
+  WriteFileBytes(subtitles, std::vector<uint8_t>(cue.begin(), cue.end()));
+  // Too long for the filter's 259-byte paths once a later input's tracks are staged in it.
+  const std::string long_dir = dir.File(std::string(100, 'd')) + "/" + std::string(230 - dir.File("").size() - 100, 'e');
+  const std::string ran = dir.File("ran");  // where runs that get past the options may write
   struct Case {
     std::vector<std::string> args;
     std::string first_words;  // how stderr begins
+    int status = 2;
+    std::string piped = "";  // a file whose bytes come through a pipe on standard input
   };
   const Case cases[] = {
       {{"encode", clip, "-o", out, "--break", "-5"}, "trackloom encode: --break takes frame numbers from 1 to 2147483647 like 100,250, not '-5'"},
@@ -44,25 +56,42 @@ TEST(CliOptions, WrongCommandLinesGiveStatus2AndOneLineNamingTheSubcommand) {
       {{"play", "--scale", "1e0", "t.wav"}, "trackloom play: --scale takes"},
       {{"configure", "--settings"}, "trackloom configure: --settings needs a file"},
       {{"help", "bogus"}, "trackloom: unknown command 'bogus'"},
+      {{"encode", "-", "--audio", "-", "-o", out}, "trackloom encode: standard input ('-') can be read only once"},
+      {{"encode", text, "-o", ran}, "trackloom: '" + text + "' is text, not video", 1},
+      {{"encode", subtitles, "-o", ran}, "trackloom: '" + subtitles + "' holds only subtitles, not video", 1},
+      {{"encode", clip, "--audio", dir.File("still.png"), "-o", ran}, "trackloom: '" + dir.File("still.png") + "' has no sound: it holds a still picture", 1},
+      {{"encode", clip, "--audio", clip, "-o", ran}, "trackloom: '" + clip + "' has no sound: it holds only video", 1},
+      {{"encode", clip, "--audio", text, "-o", ran}, "trackloom: '" + text + "' has no sound: it is text", 1},
+      {{"encode", clip, clip, "-o", long_dir}, "trackloom: the output directory '" + long_dir + "' is too long", 1},
+      {{"encode", "-", "--no-audio", "-o", ran}, "trackloom: '-' is an MP4 or MOV file with its index after", 1,
+       dir.File("index-last.mp4")},
   };
   for (const Case& c : cases) {
-    const CommandResult r = RunTrackloom(c.args);
+    RunOptions run;
+    run.stdin_path = c.piped.empty() ? run.stdin_path : c.piped;
+    run.stdin_piped = !c.piped.empty();
+    const CommandResult r = RunTrackloom(c.args, run);
     SCOPED_TRACE(Joined(c.args) + "\n" + r.err);
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err.rfind(c.first_words, 0), 0u);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
     EXPECT_EQ(r.out, "");
   }
   EXPECT_FALSE(FileExists(out));
-  // Every subcommand's help, however reached, states its exit statuses alike.
-  for (const char* command : {"encode", "demo", "configure", "inspect", "decode", "disc", "play", "repair"}) {
+  EXPECT_FALSE(FileExists(long_dir));
+  // Every subcommand's help, however reached, states its exit statuses in the same
+  // words, 130 where Ctrl-C is handled.
+  for (const std::string command : {"encode", "demo", "configure", "inspect", "decode", "disc", "play", "repair"}) {
+    const bool interruptible = command == "encode" || command == "demo" || command == "decode" || command == "disc";
     for (CommandResult r : {RunTrackloom({command, "--help"}), RunTrackloom({"help", command})}) {
       SCOPED_TRACE(command);
       std::replace(r.out.begin(), r.out.end(), '\n', ' ');
       EXPECT_EQ(r.status, 0);
-      EXPECT_EQ(r.out.rfind(std::string("Usage: trackloom ") + command, 0), 0u);
-      EXPECT_NE(r.out.find("Exit status: 0 "), std::string::npos);
+      EXPECT_EQ(r.out.rfind("Usage: trackloom " + command, 0), 0u);
+      EXPECT_NE(r.out.find("Exit status: 0 done"), std::string::npos);
+      EXPECT_NE(r.out.find(", 1 failed ("), std::string::npos);
       EXPECT_NE(r.out.find(", 2 bad options"), std::string::npos);
+      EXPECT_EQ(r.out.find(", 130 interrupted (Ctrl-C") != std::string::npos, interruptible);
     }
   }
 }

@@ -35,10 +35,25 @@ pid_t Spawn(const std::vector<std::string>& argv, const RunOptions& options, con
   const pid_t pid = fork();
   if (pid != 0) return pid;
   // Child: only async-signal-safe calls until exec.
-  const int in = open(options.stdin_path.c_str(), O_RDONLY);
+  int in = open(options.stdin_path.c_str(), O_RDONLY);
   const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (in < 0 || out < 0 || err < 0) _exit(127);
+  if (options.stdin_piped) {
+    int ends[2];
+    if (pipe(ends) != 0) _exit(127);
+    if (fork() == 0) {
+      // The feeder: the file into the pipe, as ffmpeg writing to standard output.
+      close(ends[0]);
+      char buffer[65536];
+      for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;) {
+        if (write(ends[1], buffer, static_cast<size_t>(n)) != n) break;
+      }
+      _exit(0);
+    }
+    close(ends[1]);
+    in = ends[0];
+  }
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);

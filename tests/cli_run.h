@@ -18,6 +18,8 @@ struct CommandResult {
 
 struct RunOptions {
   std::string stdin_path = "/dev/null";
+  // stdin_path's bytes come through a pipe, as from another program, not as a file.
+  bool stdin_piped = false;
   // When not zero, the child may not grow any file past this many bytes (ulimit -f),
   // with the signal that ends a process there left as it is; the command ignores it,
   // so a write past the limit fails (EFBIG): a full disk, as far as a writer can tell.

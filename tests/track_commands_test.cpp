@@ -138,7 +138,7 @@ TEST(TrackCommands, InspectExitStatusAndReport) {
       {"json unreadable", {"--json", missing}, 2, "\"readable\": false, \"error\": \"cannot open: ", ""},
       {"no file", {}, 2, "", "no track file given"},
       {"unknown option", {"--fast", track.path}, 2, "", "unknown option '--fast'"},
-      {"help", {"--help"}, 0, "Exit status: 0 every track valid", ""},
+      {"help", {"--help"}, 0, "Exit status: 0 done (every track valid)", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

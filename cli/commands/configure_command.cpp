@@ -27,8 +27,8 @@ constexpr char kConfigureHelp[] =
     "is all FILE holds afterwards. A FILE that does not exist yet starts from empty\n"
     "settings.\n"
     "\n"
-    "Exit status: 0 saved, 1 cancelled (FILE unchanged) or failed (one line on\n"
-    "stderr says why), 2 bad options.\n";
+    "Exit status: 0 done (saved), 1 failed (or cancelled; one line on stderr says\n"
+    "why, and FILE is unchanged), 2 bad options.\n";
 
 void WriteSettingsFile(const std::string& path, const std::string& line) {
   // Written beside the file and renamed over it, so a failure never leaves half a file.

@@ -20,7 +20,7 @@ constexpr char kDemoHelp[] =
     "track files in DIR, as 'trackloom encode --overwrite' does.\n"
     "\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
-    "130 interrupted.\n";
+    "130 interrupted (Ctrl-C; the tracks written so far are complete).\n";
 
 constexpr int kDemoSeconds = 12;
 constexpr int kDemoBreakSeconds = 6;

@@ -21,6 +21,7 @@
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
 #include "cli/common/progress.h"
+#include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/tracks/disc_image.h"
@@ -48,6 +49,11 @@ constexpr char kEncodeHelp[] =
     "each starts a new track, numbered on from the tracks of the one before.\n"
     "A still picture (a photo, or the cover art of a music file given as INPUT) is\n"
     "shown for as long as its sound plays; its frames count at 18 a second.\n"
+    "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg\n"
+    "(-f matroska, mpegts, nut or yuv4mpegpipe). A pipe can be read only once: when\n"
+    "its sound is used, it is first copied into a temporary file in DIR, which needs\n"
+    "room for it; with --no-audio or --audio its pictures are read as they come, and\n"
+    "an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
@@ -98,13 +104,14 @@ constexpr char kEncodeHelp[] =
     "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
     "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
-    "130 interrupted.\n"
+    "130 interrupted (Ctrl-C; the tracks written so far are complete).\n"
     "\n"
     "Examples:\n"
     "  trackloom encode film.mp4 -o tracks\n"
     "  trackloom encode film.mkv -o tracks --fit crop --break-at 10:00,20:00\n"
     "  trackloom encode clip.mov -o tracks --audio music.flac\n"
     "  trackloom encode cover.jpg -o tracks --audio song.flac\n"
+    "  ffmpeg -i capture.avi -f matroska - | trackloom encode - -o tracks\n"
     "  trackloom encode a.mp4 b.mkv c.mov -o tracks --disc cartoon --first first.wav\n";
 
 int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
@@ -179,14 +186,6 @@ std::string DescribeTrackNumbers(const std::vector<int>& numbers) {
   if (numbers.size() == 1) return "a track file (" + TrackFileName(numbers.front()) + ")";
   return std::to_string(numbers.size()) + " track files (" + TrackFileName(numbers.front()) +
          " to " + TrackFileName(numbers.back()) + ")";
-}
-
-// A pipe, a terminal or standard input: what is read from it is gone.
-bool IsReadOnce(const std::string& input) {
-  if (input == "-" || input.rfind("pipe:", 0) == 0 || input.rfind("fd:", 0) == 0) return true;
-  struct stat st {};
-  return stat(input.c_str(), &st) == 0 &&
-         (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
 struct AudioPlan {
@@ -396,6 +395,13 @@ std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
     return BadOption("--disc needs the first track of a retail disc you own: --first FILE.wav");
   }
   if (o.no_audio && o.audio_file) return BadOption("--audio and --no-audio contradict each other");
+  const auto stdin_readers =
+      std::count(o.inputs.begin(), o.inputs.end(), "-") + (o.audio_file.value_or("") == "-");
+  if (stdin_readers > 1) {
+    return BadOption(
+        "standard input ('-') can be read only once: give it as one INPUT or as "
+        "--audio, not both or twice");
+  }
   return std::nullopt;
 }
 
@@ -412,6 +418,12 @@ struct EncodePlan {
   std::string directory;
   std::optional<std::string> audio_file;  // the sound from another file than the input
   std::unique_ptr<VideoSource> video;
+  // What is opened for the input and for audio_file: themselves, or the copies of
+  // those that can be read only once.
+  std::string source;
+  std::string audio_source;
+  std::unique_ptr<TempFile> input_copy;
+  std::unique_ptr<TempFile> audio_copy;
   std::string breaks;                            // in the filter's list form
   std::optional<std::vector<int>> break_frames;  // from the command line, in order
   int64_t expected = -1;                         // records, where known
@@ -420,6 +432,26 @@ struct EncodePlan {
   std::string far_text;     // how the messages name that limit
 };
 
+// What an encode makes inside the output directory besides the tracks: the tracks of a
+// later input are written in a directory of their own first, and the converted sound
+// is a file of its own (reached through /proc/self/fd where the system has it).
+constexpr char kStagingPrefix[] = ".trackloom-input-";
+constexpr char kSoundPrefix[] = ".trackloom-sound-";
+constexpr char kSoundSuffix[] = ".wav";
+constexpr size_t kUniquePart = 6;  // the XXXXXX of mkdtemp() and mkostemps()
+constexpr size_t kStagingNameLength = sizeof kStagingPrefix - 1 + kUniquePart;
+constexpr size_t kSoundNameLength = sizeof kSoundPrefix - 1 + kUniquePart + sizeof kSoundSuffix - 1;
+constexpr size_t kTrackNameLength = 16;  // "VDN Track 01.wav"
+static_assert(kMaxOutputDirectoryLength == kMaxPathLength - 1 - kTrackNameLength);
+
+// The longest path, after the output directory, that the encode hands the filter
+// (which takes at most kMaxPathLength bytes) or creates.
+size_t LongestPathInside(const EncodeOptions& o) {
+  const size_t staging = o.inputs.size() > 1 ? 1 + kStagingNameLength : 0;
+  const bool named_sound = !o.no_audio && !TempFile::UnnamedFilesHaveShortPaths();
+  return staging + 1 + std::max(kTrackNameLength, named_sound ? kSoundNameLength : 0);
+}
+
 // The output directory as given or saved, checked against the filter's path field.
 std::string OutputDirectory(const EncodeOptions& o, const FilterSettings& saved) {
   std::string directory = o.output_directory.value_or(saved.output_directory);
@@ -427,12 +459,32 @@ std::string OutputDirectory(const EncodeOptions& o, const FilterSettings& saved)
   // The filter drops one trailing separator itself; all of them go here, so the
   // names in the summary read cleanly.
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-  // The filter names its tracks "<dir>/VDN Track NN.wav" in a 260-byte field.
-  if (directory.size() > kMaxOutputDirectoryLength) {
-    throw CliError("the output directory path is too long for the filter (at most " +
-                   std::to_string(kMaxOutputDirectoryLength) + " characters): " + directory);
+  const size_t limit = kMaxPathLength - LongestPathInside(o);
+  if (directory.size() > limit) {
+    throw CliError(
+        "the output directory '" + directory + "' is too long: the filter takes paths of at most " +
+        std::to_string(kMaxPathLength) + " characters, which leaves " + std::to_string(limit) +
+        " for the directory" + (o.inputs.size() > 1 ? " with several inputs" : "") +
+        ", and it has " + std::to_string(directory.size()) + "; give a shorter one");
   }
   return directory;
+}
+
+// The file system's own limits for the names the encode makes in directory.
+void CheckNameLimits(const EncodeOptions& o, const std::string& directory) {
+  errno = 0;
+  const long name_max = pathconf(directory.c_str(), _PC_NAME_MAX);
+  const size_t longest_name = std::max({kTrackNameLength, kStagingNameLength, kSoundNameLength});
+  if (name_max > 0 && static_cast<size_t>(name_max) < longest_name) {
+    throw CliError("the file system of '" + directory + "' takes names of at most " +
+                   std::to_string(name_max) + " characters, and the encode needs " +
+                   std::to_string(longest_name) + "; give a directory on another disk");
+  }
+  const long path_max = pathconf(directory.c_str(), _PC_PATH_MAX);
+  if (path_max > 0 && directory.size() + LongestPathInside(o) >= static_cast<size_t>(path_max)) {
+    throw CliError("the output directory '" + directory + "' is too long for its file system (" +
+                   std::to_string(path_max) + " characters a path); give a shorter one");
+  }
 }
 
 std::string BreakListText(const std::vector<int>& frames) {
@@ -480,6 +532,50 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
   return sorted;
 }
 
+// FFmpeg's messages about the copy of a read-once input name the input as given.
+template <typename Work>
+auto NamingInput(const std::string& path, const std::string& name, Work work) {
+  try {
+    return work();
+  } catch (const CliError& e) {
+    std::string message = e.what();
+    if (path == name) throw;
+    for (size_t at = message.find(path); at != std::string::npos;
+         at = message.find(path, at + name.size())) {
+      message.replace(at, path.size(), name);
+    }
+    throw CliError(message);
+  }
+}
+
+// A copy of what can be read only once, in the output directory, which claim makes
+// ready first: the sound is converted (its loudness measured in a pass of its own)
+// before the pictures are read. Pictures alone are read as they come, so a live
+// stream is encoded while it plays.
+std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, const std::string& input,
+                                         const std::string& directory,
+                                         const std::function<void()>& claim) {
+  claim();
+  if (!o.quiet) {
+    std::fprintf(stderr,
+                 "trackloom: note: '%s' can be read only once; it is copied into a temporary "
+                 "file in '%s' first\n",
+                 Printable(input).c_str(), Printable(directory).c_str());
+  }
+  Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
+  auto copy = std::make_unique<TempFile>();
+  const bool whole = CopyReadOnceInput(input, directory, *copy, [&](int64_t bytes) {
+    char line[96];
+    std::snprintf(line, sizeof line, "copying '%s': %.1f MB",
+                  input.size() < 40 ? input.c_str() : "the input",
+                  static_cast<double>(bytes) / 1e6);
+    status.Show(line);
+  });
+  status.Finish();
+  if (!whole) throw CliError("interrupted");  // reported as the interrupt
+  return copy;
+}
+
 // instead: how the user asked for no sound, if they did.
 std::string StillWithoutSound(const std::string& input, const std::string& instead = "") {
   return "'" + input +
@@ -488,7 +584,10 @@ std::string StillWithoutSound(const std::string& input, const std::string& inste
          instead;
 }
 
-EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
+// claim makes the output directory ready (made, locked, checked for earlier tracks):
+// called before anything is written into it.
+EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
+                      const std::function<void(const std::string&)>& claim) {
   if (o.settings_file) session.RunSettingsFile(*o.settings_file);
   const FilterSettings saved = session.Settings();
   EncodePlan plan;
@@ -497,13 +596,14 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
   plan.audio_file = o.audio_file;
   if (!plan.audio_file && !o.no_audio && !saved.audio_path.empty())
     plan.audio_file = saved.audio_path;
+  const auto claim_directory = [&] { claim(plan.directory); };
+  plan.source = o.input;
   if (!o.generated && !o.no_audio && !plan.audio_file && IsReadOnce(o.input)) {
-    // The sound is converted in a pass of its own before the pictures are read.
-    throw CliError("'" + o.input +
-                   "' can be read only once, but its sound and its pictures are read " +
-                   "one after the other: give the sound with --audio FILE, or use --no-audio");
+    plan.input_copy = CopyOfReadOnce(o, o.input, plan.directory, claim_directory);
+    plan.source = plan.input_copy->path();
   }
-  plan.video = VideoSource::Open(o.input, o.pictures, o.generated);
+  plan.video = NamingInput(plan.source, o.input,
+                           [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
   if (plan.video->still() && o.no_audio) {
     throw CliError(StillWithoutSound(o.input, " instead of --no-audio"));
   }
@@ -526,9 +626,15 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session) {
                    plan.far_text +
                    "; cut it shorter first, or raise --disc-minutes if that much is meant");
   }
-  if (plan.audio_file && !o.no_audio && access(plan.audio_file->c_str(), R_OK) != 0) {
-    throw CliError("cannot read the sound file '" + *plan.audio_file +
-                   "': " + std::strerror(errno));
+  if (plan.audio_file && !o.no_audio) {
+    plan.audio_source = *plan.audio_file;
+    if (IsReadOnce(*plan.audio_file)) {
+      plan.audio_copy = CopyOfReadOnce(o, *plan.audio_file, plan.directory, claim_directory);
+      plan.audio_source = plan.audio_copy->path();
+    } else if (access(plan.audio_file->c_str(), R_OK) != 0) {
+      throw CliError("cannot read the sound file '" + *plan.audio_file +
+                     "': " + std::strerror(errno));
+    }
   }
   return plan;
 }
@@ -561,11 +667,11 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
     audio.description = "none (--no-audio)";
     return audio;
   }
-  if (plan.audio_file && IsTrackAudioWav(*plan.audio_file)) {
-    audio.path = *plan.audio_file;
+  if (plan.audio_file && IsTrackAudioWav(plan.audio_source)) {
+    audio.path = plan.audio_source;
     audio.description = "'" + *plan.audio_file + "' as it is";
     std::error_code error;
-    const auto bytes = std::filesystem::file_size(*plan.audio_file, error);
+    const auto bytes = std::filesystem::file_size(plan.audio_source, error);
     if (!error) audio.seconds = SoundSeconds(bytes);
     return audio;
   }
@@ -581,7 +687,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   };
   // Sound past the last record that may be written is never heard.
   const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
-  temp.CreateUnnamed(plan.directory, ".trackloom-sound-", ".wav");
+  temp.CreateUnnamed(plan.directory, kSoundPrefix, kSoundSuffix);
   SoundOptions sound = o.sound;
   // For the sound benchmark, which measures what the dither gains.
   if (const char* dither = std::getenv("TRACKLOOM_SOUND_DITHER");
@@ -590,11 +696,15 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   }
   AudioConversion converted;
   if (plan.audio_file) {
-    converted = ConvertAudio(*plan.audio_file, false, -1, far_seconds, sound, temp.path(),
-                             kConvertedSound, progress);
+    converted = NamingInput(plan.audio_source, *plan.audio_file, [&] {
+      return ConvertAudio(plan.audio_source, false, -1, far_seconds, sound, temp.path(),
+                          kConvertedSound, progress);
+    });
   } else if (!o.generated) {
-    converted = ConvertAudio(o.input, false, plan.video->video_start_seconds(), far_seconds, sound,
-                             temp.path(), kConvertedSound, progress);
+    converted = NamingInput(plan.source, o.input, [&] {
+      return ConvertAudio(plan.source, false, plan.video->video_start_seconds(), far_seconds, sound,
+                          temp.path(), kConvertedSound, progress);
+    });
   } else if (!o.generated_sound.empty()) {
     converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
                              kConvertedSound, progress);
@@ -609,7 +719,9 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
     audio.seconds = SoundSeconds(converted.data_bytes);
     return audio;
   }
-  if (plan.audio_file) throw CliError("'" + *plan.audio_file + "' has no audio stream");
+  if (plan.audio_file) {
+    throw CliError("'" + *plan.audio_file + "' has no sound: " + converted.without_sound);
+  }
   if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
   temp.Remove();
   audio.description = "none (the input has no sound)";
@@ -894,7 +1006,7 @@ std::string SoundCutShort(const AudioPlan& audio, const struct stat& before,
 class StagingDirectory {
  public:
   explicit StagingDirectory(const std::string& parent) {
-    std::string pattern = parent + "/.trackloom-input-XXXXXX";
+    std::string pattern = parent + "/" + kStagingPrefix + "XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
       throw CliError("cannot make a directory in '" + parent + "': " + std::strerror(errno));
     }
@@ -935,13 +1047,16 @@ void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& directory, 
 int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number,
                std::vector<std::string>& written, std::unique_ptr<OutputDirectoryLock>& lock) {
   FilterSession session;
-  EncodePlan plan = PlanEncode(o, session);
-  PrepareOutputDirectory(plan.directory);
-  if (lock == nullptr) {
+  const auto claim = [&](const std::string& directory) {
+    if (lock != nullptr) return;
+    PrepareOutputDirectory(directory);
+    CheckNameLimits(o, directory);
     // A second encode into the same directory would mix its tracks with these.
-    lock = std::make_unique<OutputDirectoryLock>(plan.directory);
-    CheckForEarlierTracks(o, plan.directory);
-  }
+    lock = std::make_unique<OutputDirectoryLock>(directory);
+    CheckForEarlierTracks(o, directory);
+  };
+  EncodePlan plan = PlanEncode(o, session, claim);
+  claim(plan.directory);
   std::optional<StagingDirectory> staging;
   const std::string directory = plan.directory;
   if (first_number > 1) {
@@ -951,6 +1066,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number,
   const std::optional<AudioPlan> audio = PrepareSound(o, plan, temp);
   if (!audio) return Interrupted(o);
   if (audio->path.size() > kMaxPathLength) {
+    // Only a sound file given by name can be: the directory's own were checked.
     throw CliError("the sound file path is too long for the filter (at most " +
                    std::to_string(kMaxPathLength) + " characters): " + audio->path);
   }
@@ -1015,7 +1131,7 @@ int Encode(const EncodeOptions& o) {
       o.inputs.empty() ? std::vector<std::string>{o.input} : o.inputs;
   // A missing file among several is found out before the first is encoded.
   for (const std::string& input : inputs) {
-    if (inputs.size() > 1 && input.find(':') == std::string::npos &&
+    if (inputs.size() > 1 && input.find(':') == std::string::npos && !IsReadOnce(input) &&
         access(input.c_str(), R_OK) != 0) {
       std::fprintf(stderr, "trackloom: cannot read '%s': %s\n", input.c_str(),
                    std::strerror(errno));

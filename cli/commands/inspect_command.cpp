@@ -52,8 +52,8 @@ constexpr const char kUsage[] =
     "  -q, --quiet no progress display while long tracks are read\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0 every track valid, 1 a track has problems (each listed), 2 bad\n"
-    "options or a file that cannot be read.\n"
+    "Exit status: 0 done (every track valid), 1 failed (a track has problems, each\n"
+    "listed), 2 bad options (or a file that cannot be read).\n"
     "\n"
     "Example:\n"
     "  trackloom inspect demo-tracks/*.wav\n";

@@ -32,9 +32,9 @@ constexpr const char kUsage[] =
     "  --dry-run   say what would be done, change nothing\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0 every file a valid track afterwards, 1 a file refused or not\n"
-    "changed (one line on stderr says why), 2 bad options or a file that cannot be\n"
-    "read.\n"
+    "Exit status: 0 done (every file a valid track afterwards), 1 failed (a file\n"
+    "refused or not changed; one line on stderr says why), 2 bad options (or a file\n"
+    "that cannot be read).\n"
     "\n"
     "Example:\n"
     "  trackloom repair tracks/*.wav\n";

@@ -40,11 +40,15 @@ void TempFile::Create(const std::string& directory, const std::string& prefix,
   SetTempFileForHardExit(path_.c_str());
 }
 
+bool TempFile::UnnamedFilesHaveShortPaths() {
+  struct stat info {};
+  return ::stat("/proc/self/fd", &info) == 0;
+}
+
 void TempFile::CreateUnnamed(const std::string& directory, const std::string& prefix,
                              const std::string& suffix) {
   Remove();
-  struct stat info {};
-  if (::stat("/proc/self/fd", &info) != 0) {
+  if (!UnnamedFilesHaveShortPaths()) {
     Create(directory, prefix, suffix);
     return;
   }

@@ -25,6 +25,9 @@ class TempFile {
   void CreateUnnamed(const std::string& directory, const std::string& prefix,
                      const std::string& suffix);
   void Remove();
+  // True when CreateUnnamed() makes a file whose path() is short (/proc/self/fd/N),
+  // whatever directory it is in.
+  static bool UnnamedFilesHaveShortPaths();
   // Renames a named file to final_path, replacing what is there, and stops looking
   // after it. Throws CliError when the rename fails (the file is then still removed
   // later).

@@ -13,6 +13,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
+#include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/source_graph.h"
 #include "cli/tracks/sound_wav_writer.h"
 
@@ -55,6 +56,8 @@ class SoundDecoder {
 
   // False when the input has no audio stream, or Ctrl-C stopped the opening.
   bool Open(const std::string& input, bool generated);
+  // After Open() found no audio stream: what the input holds instead.
+  const std::string& without_sound() const { return without_sound_; }
   // 0 with the next frame; AVERROR_EOF at the end, or after a read error (the sound so
   // far is kept); AVERROR_EXIT when Ctrl-C stopped it. Throws on a decoding failure.
   int Next(AVFrame* frame);
@@ -74,6 +77,7 @@ class SoundDecoder {
   const AVStream* stream_ = nullptr;
   std::unique_ptr<SourceGraph> generator_;
   bool flushed_ = false;
+  std::string without_sound_;
 };
 
 bool SoundDecoder::Open(const std::string& input, bool generated) {
@@ -84,7 +88,7 @@ bool SoundDecoder::Open(const std::string& input, bool generated) {
   format_ = avformat_alloc_context();
   if (format_ == nullptr) throw CliError("out of memory");
   format_->interrupt_callback.callback = AvInterruptCallback;
-  int r = avformat_open_input(&format_, input.c_str(), nullptr, nullptr);
+  int r = avformat_open_input(&format_, InputUrl(input).c_str(), nullptr, nullptr);
   if (r < 0) {
     format_ = nullptr;
     if (StopRequested()) return false;
@@ -111,7 +115,10 @@ bool SoundDecoder::Open(const std::string& input, bool generated) {
     // Everything else is skipped by the demuxer where it can.
     if (static_cast<int>(i) != index) format_->streams[i]->discard = AVDISCARD_ALL;
   }
-  if (index < 0) return false;
+  if (index < 0) {
+    without_sound_ = DescribeWithoutSound(*format_);
+    return false;
+  }
   stream_ = format_->streams[index];
   const AVCodec* codec = avcodec_find_decoder(stream_->codecpar->codec_id);
   if (codec == nullptr)
@@ -523,6 +530,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   SoundDecoder decoder;
   if (!decoder.Open(input, generated)) {
     result.stopped = StopRequested();
+    result.without_sound = decoder.without_sound();
     return result;
   }
   result.has_audio = true;

@@ -36,6 +36,8 @@ struct SoundOptions {
 
 struct AudioConversion {
   bool has_audio = false;  // false: the input has no audio stream, nothing was written
+  // Without one, what the input holds instead ("it holds a still picture").
+  std::string without_sound;
   int64_t data_bytes = 0;  // sample bytes written after the header
   bool stopped = false;    // an interrupt ended the conversion early
   // What the loudness measurement found (NaN when not measured) and what was done.

@@ -12,6 +12,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -57,9 +58,11 @@ std::string Encode(const PictureFormat& format, int width, int height, const uin
   const AVCodec* codec = avcodec_find_encoder_by_name(format.encoder);
   AVCodecContext* context = avcodec_alloc_context3(codec);
   AVFrame* frame = av_frame_alloc();
+  // The picture copied where libswscale may read past the end of a row.
+  AVFrame* source = av_frame_alloc();
   SwsContext* sws = nullptr;
   std::string problem;
-  int r = context != nullptr && frame != nullptr ? 0 : AVERROR(ENOMEM);
+  int r = context != nullptr && frame != nullptr && source != nullptr ? 0 : AVERROR(ENOMEM);
   if (r >= 0) {
     context->width = width;
     context->height = height;
@@ -81,6 +84,15 @@ std::string Encode(const PictureFormat& format, int width, int height, const uin
     r = av_frame_get_buffer(frame, 0);
   }
   if (r >= 0) {
+    source->width = width;
+    source->height = height;
+    source->format = AV_PIX_FMT_RGB24;
+    r = av_frame_get_buffer(source, 0);
+  }
+  if (r >= 0) {
+    av_image_copy_plane(source->data[0], source->linesize[0], rgb, width * 3, width * 3, height);
+  }
+  if (r >= 0) {
     sws = sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, format.pixels,
                          SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
                          nullptr);
@@ -91,15 +103,14 @@ std::string Encode(const PictureFormat& format, int width, int height, const uin
     sws_setColorspaceDetails(sws, coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
   }
   if (r >= 0) {
-    const uint8_t* rows[1] = {rgb};
-    const int stride[1] = {width * 3};
-    r = sws_scale(sws, rows, stride, 0, height, frame->data, frame->linesize);
+    r = sws_scale(sws, source->data, source->linesize, 0, height, frame->data, frame->linesize);
   }
   if (r >= 0) r = avcodec_send_frame(context, frame);
   if (r >= 0) r = avcodec_send_frame(context, nullptr);
   if (r >= 0) r = avcodec_receive_packet(context, packet);
   if (r < 0) problem = std::string("the ") + format.encoder + " encoder failed: " + AvErrorText(r);
   sws_freeContext(sws);
+  av_frame_free(&source);
   av_frame_free(&frame);
   avcodec_free_context(&context);
   return problem;

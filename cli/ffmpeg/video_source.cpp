@@ -12,6 +12,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/ffmpeg/av_error.h"
+#include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/source_graph.h"
 #include "cli/ffmpeg/unreferenced_pictures.h"
 
@@ -283,6 +284,21 @@ int PreferMovingPictures(const AVFormatContext* format, int best, const AVCodec*
 }
 
 // "'song.wav' has no video stream", with what to do when it is sound.
+// An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
+// opening it went past them to reach the index, and cannot go back. (Only just
+// opened: reading packets moves on too.)
+bool IndexPassedBy(const AVFormatContext& format) {
+  if (format.pb == nullptr || (format.pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 ||
+      std::strncmp(format.iformat->name, "mov,", 4) != 0) {
+    return false;
+  }
+  for (unsigned i = 0; i < format.nb_streams; ++i) {
+    const AVIndexEntry* first = avformat_index_get_entry(format.streams[i], 0);
+    if (first != nullptr && first->pos < avio_tell(format.pb)) return true;
+  }
+  return false;
+}
+
 std::string NoPictureMessage(const std::string& input, const AVFormatContext* format) {
   for (unsigned i = 0; i < format->nb_streams; ++i) {
     if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -356,10 +372,16 @@ AVStream* VideoSource::Impl::OpenInput(const std::string& input, const AVCodec**
   format = avformat_alloc_context();
   if (format == nullptr) throw CliError("out of memory");
   format->interrupt_callback.callback = AvInterruptCallback;
-  int r = avformat_open_input(&format, input.c_str(), nullptr, nullptr);
+  int r = avformat_open_input(&format, InputUrl(input).c_str(), nullptr, nullptr);
   if (r < 0) {
     format = nullptr;  // freed by the failed open
     throw CliError("cannot read '" + input + "': " + AvErrorText(r));
+  }
+  if (IndexPassedBy(*format)) {
+    throw CliError("'" + input +
+                   "' is an MP4 or MOV file with its index after its pictures, which a pipe "
+                   "cannot go back to: give the file itself, or write it with ffmpeg's -movflags "
+                   "frag_keyframe+empty_moov");
   }
   r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
   r = PreferMovingPictures(format, r, codec);
@@ -369,6 +391,11 @@ AVStream* VideoSource::Impl::OpenInput(const std::string& input, const AVCodec**
     r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
     r = PreferMovingPictures(format, r, codec);
   }
+  if (HoldsOnlyText(*format)) {
+    throw CliError("'" + input + "' is text, not video (FFmpeg would only draw its characters)");
+  }
+  if (HoldsOnlySubtitles(*format))
+    throw CliError("'" + input + "' holds only subtitles, not video");
   if (r == AVERROR_STREAM_NOT_FOUND) throw CliError(NoPictureMessage(input, format));
   if (r < 0 || *codec == nullptr) {
     throw CliError("'" + input + "': no decoder for its video stream");
