@@ -402,6 +402,11 @@ std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
         "standard input ('-') can be read only once: give it as one INPUT or as "
         "--audio, not both or twice");
   }
+  if (stdin_readers > 0 && isatty(STDIN_FILENO)) {
+    return BadOption(
+        "standard input ('-') is a terminal: pipe a video into it, e.g. ffmpeg -i "
+        "film.avi -f matroska - | trackloom encode - -o DIR");
+  }
   return std::nullopt;
 }
 
