@@ -200,6 +200,9 @@ TEST(CliInputs, LeavingOutDroppedPicturesChangesNoByte) {
       {"h264-24fps-annexb.ts", Picture("160x90", "24", 3) + x264},
       {"mpeg2-bframes.ts", Picture("160x90", "25", 3) + std::vector<std::string>{"-c:v", "mpeg2video", "-bf", "2"}},
       {"mpeg1-bframes.mpg", Picture("160x90", "30", 3) + std::vector<std::string>{"-c:v", "mpeg1video", "-bf", "2"}},
+      {"mjpeg-standard-tables.avi", Picture("160x90", "30", 2) + std::vector<std::string>{"-c:v", "mjpeg", "-huffman", "default"}},
+      {"mjpeg-own-tables.mov", Picture("160x90", "25", 2) + std::vector<std::string>{"-c:v", "mjpeg", "-huffman", "optimal"}},
+      {"prores.mov", Picture("160x90", "30", 2) + std::vector<std::string>{"-c:v", "prores_ks", "-profile:v", "0"}},
       {"vp9.webm", Picture("160x90", "30", 2) + std::vector<std::string>{"-c:v", "libvpx-vp9", "-deadline", "realtime"}},
   };
   if (HasEncoder("libx265")) {

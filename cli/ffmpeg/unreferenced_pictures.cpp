@@ -1,5 +1,8 @@
 #include "cli/ffmpeg/unreferenced_pictures.h"
 
+#include <algorithm>
+#include <cstring>
+
 extern "C" {
 #include <libavcodec/packet.h>
 }
@@ -48,8 +51,8 @@ constexpr int kHevcFiller = 38;
 }  // namespace
 
 UnreferencedPictures::UnreferencedPictures(AVCodecID codec, const uint8_t* extradata,
-                                           int extradata_size)
-    : codec_(codec) {
+                                           int extradata_size, int height)
+    : codec_(codec), height_(height) {
   if (extradata == nullptr) extradata_size = 0;
   if (codec == AV_CODEC_ID_H264 && extradata_size >= 7 && extradata[0] == 1) {
     length_size_ = (extradata[4] & 3) + 1;  // avcC lengthSizeMinusOne
@@ -83,22 +86,28 @@ UnreferencedPictures::UnreferencedPictures(AVCodecID codec, const uint8_t* extra
 
 bool UnreferencedPictures::NothingReferences(const AVPacket& packet) {
   if (packet.data == nullptr || packet.size <= 0) return false;
+  bool nothing = (packet.flags & AV_PKT_FLAG_DISPOSABLE) != 0;
   switch (codec_) {
     case AV_CODEC_ID_H264:
-      if (H264(packet.data, packet.size)) return true;
+      nothing = nothing || H264(packet.data, packet.size);
       break;
     case AV_CODEC_ID_HEVC:
-      // Run even for disposable packets: they may carry parameter sets to follow.
-      if (Hevc(packet.data, packet.size)) return true;
+      // Read even when disposable: parameter sets in it are to be followed.
+      nothing = Hevc(packet.data, packet.size) || nothing;
       break;
     case AV_CODEC_ID_MPEG1VIDEO:
     case AV_CODEC_ID_MPEG2VIDEO:
-      if (Mpeg12(packet.data, packet.size)) return true;
+      nothing = nothing || Mpeg12(packet.data, packet.size);
       break;
+    // Every picture a key picture, and nothing of it kept for the next one.
+    case AV_CODEC_ID_MJPEG:
+      return Mjpeg(packet.data, packet.size);
+    case AV_CODEC_ID_PRORES:
+      return true;
     default:
       break;
   }
-  return (packet.flags & AV_PKT_FLAG_DISPOSABLE) != 0;
+  return nothing && (packet.flags & AV_PKT_FLAG_KEY) == 0;
 }
 
 bool UnreferencedPictures::H264(const uint8_t* data, int size) const {
@@ -166,6 +175,60 @@ bool UnreferencedPictures::Mpeg12(const uint8_t* data, int size) {
     pos += 3;
   }
   return picture;
+}
+
+bool UnreferencedPictures::Mjpeg(const uint8_t* data, int size) {
+  // SOI, then marker segments (0xff, marker, 16-bit length counting itself) up to and
+  // including the first SOS (0xda), whose entropy-coded data follows.
+  bool single_baseline_frame = false;
+  int pos = 2;
+  const bool well_formed = [&] {
+    if (size < 4 || data[0] != 0xff || data[1] != 0xd8) return false;
+    for (;;) {
+      if (pos + 4 > size || data[pos] != 0xff) return false;
+      const int marker = data[pos + 1];
+      if (marker == 0xff) {  // fill byte
+        ++pos;
+        continue;
+      }
+      const int length = (data[pos + 2] << 8) | data[pos + 3];
+      if (length < 2 || length > size - pos - 2) return false;
+      if (marker == 0xc0 || marker == 0xc1) {  // baseline or extended sequential, Huffman
+        // SOF: precision (1 byte), then the number of lines.
+        const int lines = length >= 5 ? (data[pos + 5] << 8) | data[pos + 6] : 0;
+        // A picture much shorter than the stream's is one field of two, which the
+        // decoder pairs across packets.
+        single_baseline_frame = lines > 0 && int64_t{lines} * 4 >= int64_t{height_} * 3;
+      } else if (marker >= 0xc2 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 &&
+                 marker != 0xcc) {
+        single_baseline_frame = false;  // progressive, lossless or arithmetic-coded
+      }
+      pos += 2 + length;
+      if (marker == 0xda) return true;
+    }
+  }();
+  const bool same_tables = well_formed && jpeg_header_.size() == static_cast<size_t>(pos) &&
+                           std::equal(jpeg_header_.begin(), jpeg_header_.end(), data);
+  if (well_formed) {
+    jpeg_header_.assign(data, data + pos);
+  } else {
+    jpeg_header_.clear();
+  }
+  if (!same_tables || !single_baseline_frame) return false;
+  // In entropy-coded data 0xff is followed by 0 (a stuffed byte), a restart marker or
+  // fill; anything else but the end of the picture is a further scan or marker, whose
+  // tables would stay behind. After the end, no second picture.
+  for (; pos + 1 < size; ++pos) {
+    const void* found = std::memchr(data + pos, 0xff, static_cast<size_t>(size - pos - 1));
+    if (found == nullptr) return false;
+    pos = static_cast<int>(static_cast<const uint8_t*>(found) - data);
+    const int next = data[pos + 1];
+    if (next == 0x00 || next == 0xff || (next >= 0xd0 && next <= 0xd7)) continue;
+    if (next != 0xd9) return false;
+    static constexpr uint8_t kStartOfImage[2] = {0xff, 0xd8};
+    return memmem(data + pos + 2, static_cast<size_t>(size - pos - 2), kStartOfImage, 2) == nullptr;
+  }
+  return false;
 }
 
 }  // namespace trackloom::cli

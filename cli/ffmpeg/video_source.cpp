@@ -196,6 +196,8 @@ struct VideoSource::Impl {
   // Leaving out pictures the fps cut drops and nothing references.
   bool may_leave_out = false;
   std::unique_ptr<UnreferencedPictures> unreferenced;
+  AVPacket* waiting = nullptr;  // the packet read last, not yet sent
+  bool waiting_nothing_references = false;
   // The presentation times of the last packets read, in decode order: a picture's
   // successor on screen is among them once its references were read.
   static constexpr int kRecentPackets = 32;
@@ -211,6 +213,7 @@ struct VideoSource::Impl {
   ~Impl() {
     av_frame_free(&filtered);
     av_frame_free(&decoded);
+    av_packet_free(&waiting);
     av_packet_free(&packet);
     avfilter_graph_free(&graph);
     avcodec_free_context(&decoder);
@@ -239,9 +242,14 @@ struct VideoSource::Impl {
   // Gives the filter graph one more decoded frame (or its end). False once the graph
   // has been told the input is over.
   bool FeedGraph();
+  // Takes note of a packet of the stream as it is read, in decode order: its time, and
+  // whether nothing references the picture in it.
+  bool NotePacket(const AVPacket& p);
   // Whether the packet holds a picture that nothing references and that the fps cut
   // would drop anyway, so that decoding it changes nothing.
-  bool LeaveOut(const AVPacket& p);
+  bool LeaveOut(const AVPacket& p, bool nothing_references) const;
+  // Sends the waiting packet to the decoder, unless it is left out.
+  void SendWaiting();
   int OutputSlot(int64_t ts) const;
 };
 
@@ -428,12 +436,14 @@ void VideoSource::Impl::OpenDecoder(const AVStream* stream, const AVCodec* codec
   may_leave_out =
       decode_all == nullptr || decode_all[0] == '\0' || std::strcmp(decode_all, "0") == 0;
   unreferenced = std::make_unique<UnreferencedPictures>(
-      stream->codecpar->codec_id, stream->codecpar->extradata, stream->codecpar->extradata_size);
+      stream->codecpar->codec_id, stream->codecpar->extradata, stream->codecpar->extradata_size,
+      stream->codecpar->height);
 
   packet = av_packet_alloc();
+  waiting = av_packet_alloc();
   decoded = av_frame_alloc();
   filtered = av_frame_alloc();
-  if (!packet || !decoded || !filtered) throw CliError("out of memory");
+  if (!packet || !waiting || !decoded || !filtered) throw CliError("out of memory");
 }
 
 void VideoSource::ReadTimeline(const AVStream* stream) {
@@ -641,15 +651,30 @@ bool VideoSource::Impl::FeedGraph() {
       // as it is for a truncated file.
       if (r != AVERROR_EOF) read_error = AvErrorText(r);
       demuxer_done = true;
+      waiting_nothing_references = false;  // the last picture: none follows to judge by
+      SendWaiting();
       avcodec_send_packet(decoder, nullptr);
       continue;
     }
-    if (packet->stream_index == stream_index && !LeaveOut(*packet)) {
-      // A damaged packet is skipped, as players do; the decoder resynchronises.
-      avcodec_send_packet(decoder, packet);
+    if (packet->stream_index == stream_index) {
+      // A packet goes to the decoder once the next one was read: only then is it
+      // known which picture is shown after it.
+      const bool nothing_references = NotePacket(*packet);
+      SendWaiting();
+      av_packet_move_ref(waiting, packet);
+      waiting_nothing_references = nothing_references;
     }
     av_packet_unref(packet);
   }
+}
+
+void VideoSource::Impl::SendWaiting() {
+  if (waiting->data == nullptr && waiting->side_data_elems == 0) return;
+  if (!LeaveOut(*waiting, waiting_nothing_references)) {
+    // A damaged packet is skipped, as players do; the decoder resynchronises.
+    avcodec_send_packet(decoder, waiting);
+  }
+  av_packet_unref(waiting);
 }
 
 int VideoSource::Impl::OutputSlot(int64_t ts) const {
@@ -660,7 +685,7 @@ int VideoSource::Impl::OutputSlot(int64_t ts) const {
                        static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
 }
 
-bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
+bool VideoSource::Impl::NotePacket(const AVPacket& p) {
   const int64_t pts = p.pts;
   if (pts == AV_NOPTS_VALUE || pts > kFarTicks || pts < -kFarTicks) {
     may_leave_out = false;
@@ -669,11 +694,12 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p) {
   recent_pts[recent_next] = pts;
   recent_next = (recent_next + 1) % kRecentPackets;
   recent_count = std::min(recent_count + 1, kRecentPackets);
-  if (!may_leave_out) return false;
-  // Read before anything else, so that parameter sets sent in the stream are followed.
-  const bool nothing_references = unreferenced->NothingReferences(p);
-  if (!nothing_references || graph == nullptr || last_ts == AV_NOPTS_VALUE ||
-      (p.flags & AV_PKT_FLAG_KEY))
+  return may_leave_out && unreferenced->NothingReferences(p);
+}
+
+bool VideoSource::Impl::LeaveOut(const AVPacket& p, bool nothing_references) const {
+  const int64_t pts = p.pts;
+  if (!may_leave_out || !nothing_references || graph == nullptr || last_ts == AV_NOPTS_VALUE)
     return false;
   // The picture shown next is no later than the earliest later one already read.
   int64_t next = INT64_MAX;
