@@ -149,9 +149,10 @@ namespace wav {
 
 inline constexpr int kRiffSizeOffset = 4;
 inline constexpr int kDataSizeOffset = 40;
-// The RIFF size counts everything after its own field: the header's last 36 bytes
-// and the data.
-inline constexpr uint32_t kRiffSizeOverData = kWaveHeaderSize - 8;
+// The RIFF size counts the file from offset 8, everything after its own field: the
+// header's last 36 bytes and the data. The data size counts from offset 44.
+inline constexpr uint32_t kRiffSizeFrom = 8;
+inline constexpr uint32_t kRiffSizeOverData = kWaveHeaderSize - kRiffSizeFrom;
 inline constexpr uint32_t kFormatChunkLength = 16;  // PCM's format chunk, no extension
 inline constexpr uint16_t kFormatPcm = 1;
 

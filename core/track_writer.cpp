@@ -49,7 +49,10 @@ bool WriteFrameRecord(InstanceState& state) {
   // Both size fields are 32-bit: a record that would take the track past what they
   // can describe is refused, so every track stays a valid file.
   const int64_t start = track.Position();
-  if (start < 0 || static_cast<uint64_t>(start) + kFrameRecordSize > kMaxTrackLength) return false;
+  if (start < 0) return false;
+  if (static_cast<uint64_t>(start) + kFrameRecordSize > kMaxTrackLength) {
+    return WaveFile::RecordFailure(WaveFile::kPastSizeFields);
+  }
 
   uint8_t header[kRecordHeaderSize];
   std::memcpy(header, kRecordHeaderTemplate, kRecordHeaderSize);
@@ -77,7 +80,7 @@ bool WriteFrameRecord(InstanceState& state) {
   return false;
 }
 
-void FinishTrack(InstanceState& state) {
+bool FinishTrack(InstanceState& state) {
   // A track that ends before its first record (the disk filled up) holds no picture
   // a player could show, and is removed rather than left as an invalid file.
   if (state.output_track->Position() == kFirstRecordOffset) {
@@ -85,10 +88,15 @@ void FinishTrack(InstanceState& state) {
     char name[kPathCapacity];
     if (BuildTrackFileName(state.output_directory, state.track_counter, name))
       WaveFile::Remove(name);
-    return;
+    return true;
   }
-  state.output_track->FinishHeader();
-  CloseAndFree(state.output_track);
+  // Closed even when the header could not be patched; the first failure's reason is
+  // the one LastError() keeps.
+  const bool patched = state.output_track->FinishHeader();
+  const int reason = WaveFile::LastError();
+  const bool closed = CloseAndFree(state.output_track);
+  if (!patched) WaveFile::RecordFailure(reason);
+  return patched && closed;
 }
 
 }  // namespace trackloom

@@ -26,11 +26,14 @@ bool OpenNextTrack(InstanceState& state);
 // Appends one record: the constant header and the frame block as it stands, with the
 // next 1960 bytes of sound (or silence at the end of the sound file) in the audio
 // slots when a sound file is open. False when a write fails or the record would take
-// the track past what its 32-bit size fields can describe.
+// the track past what its 32-bit size fields can describe (LastError()
+// WaveFile::kPastSizeFields).
 bool WriteFrameRecord(InstanceState& state);
 
 // Patches the open track's size fields, closes it and clears the output track. A
-// track that holds no record is removed instead.
-void FinishTrack(InstanceState& state);
+// track that holds no record is removed instead. False when the size fields could
+// not be patched or the close failed, so the track may not be whole (LastError()
+// says why); the output track is cleared either way.
+bool FinishTrack(InstanceState& state);
 
 }  // namespace trackloom

@@ -38,13 +38,20 @@ class WaveFile {
   // kNotRegularFile.
   static int LastError();
   static constexpr int kNotRegularFile = -1;
+  // A write refused because the track would grow past what its 32-bit size fields
+  // can describe.
+  static constexpr int kPastSizeFields = -2;
+  // Records error as the last failure on this thread, for LastError(); returns false.
+  static bool RecordFailure(int error);
 
   ~WaveFile();
   WaveFile(const WaveFile&) = delete;
   WaveFile& operator=(const WaveFile&) = delete;
 
-  // Closes the handle if there is one; calling it again does nothing.
-  void Close();
+  // Closes the handle if there is one; calling it again does nothing. False when the
+  // system reports a failure (LastError() says why): the last writes may be lost. The
+  // handle is gone either way.
+  bool Close();
 
   // True only when all count bytes were written.
   bool Write(const void* buffer, uint32_t count);
@@ -57,9 +64,9 @@ class WaveFile {
   // position is at the first sample byte.
   bool CheckHeader(int32_t rate, int32_t bits, int32_t channels);
   // Patches the RIFF and data size fields from the current position (the file's
-  // length, since tracks are written sequentially). Failures are ignored: the file
-  // is closed next.
-  void FinishHeader();
+  // length, since tracks are written sequentially) and moves to the first sample byte.
+  // False when any seek or write failed (LastError() says why).
+  bool FinishHeader();
 
   // The current position in bytes, or -1 when the system cannot tell.
   int64_t Position();
@@ -74,7 +81,8 @@ class WaveFile {
   Handle handle_;
 };
 
-// Closes and frees the file a record field points to and clears the field.
-void CloseAndFree(WaveFile*& file);
+// Closes and frees the file a record field points to and clears the field. False
+// when the close failed (LastError() says why).
+bool CloseAndFree(WaveFile*& file);
 
 }  // namespace trackloom

@@ -108,7 +108,9 @@ int TRACKLOOM_CDECL FilterRun(HostContext* context, HostServices* services) {
   // the following frames each start one more track until the list catches up.
   const int32_t break_frame = CurrentBreakFrame(state);
   if (break_frame != 0 && frame.source_frame >= break_frame) {
-    FinishTrack(state);
+    // A track the system would not let us finish whole ends the encode as a failed
+    // write does: no message of its own, the reason in WaveFile::LastError().
+    if (!FinishTrack(state)) return 1;
     // The finished tracks are complete files; the encode ends here.
     if (!OpenNextTrack(state)) return Fail(services, "Failed to create output file");
   }
@@ -122,12 +124,16 @@ int TRACKLOOM_CDECL FilterRun(HostContext* context, HostServices* services) {
 
 int TRACKLOOM_CDECL FilterEnd(HostContext* context, HostServices*) {
   InstanceState& state = *context->instance;
+  bool finished = true;
   if (state.output_track != nullptr) {
     FillPreview(*context->destination, kPreviewBlack, kNoMarkerRow);
-    FinishTrack(state);
+    finished = FinishTrack(state);
   }
+  // Only read from: how its close went does not matter.
   if (state.audio_source != nullptr) CloseAndFree(state.audio_source);
-  return 0;
+  // The last track may not be whole: a failure without a message, the reason in
+  // WaveFile::LastError().
+  return finished ? 0 : 1;
 }
 
 }  // namespace trackloom

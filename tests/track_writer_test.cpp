@@ -221,6 +221,7 @@ TEST(TrackWriter, RefusesARecordThatWouldPassWhatTheSizeFieldsHold) {
   const int64_t last_fit = static_cast<int64_t>(kMaxTrackLength) - kFrameRecordSize;
   ASSERT_TRUE(state.output_track->TruncateTo(last_fit + 1));
   EXPECT_FALSE(WriteFrameRecord(state));
+  EXPECT_EQ(WaveFile::LastError(), WaveFile::kPastSizeFields);
   EXPECT_EQ(state.output_track->Position(), last_fit + 1);
   ASSERT_TRUE(state.output_track->TruncateTo(last_fit));
   EXPECT_TRUE(WriteFrameRecord(state));

@@ -173,12 +173,13 @@ void PrepareOutputDirectory(const std::string& directory) {
   }
 }
 
-std::string WriteFailureReason(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) == 0 && info.st_size + kTrackRecordBytes > kTrackLengthLimit) {
+// Why the filter's last write failed, from the reason its file object recorded.
+std::string WriteFailureReason() {
+  const int error = WaveFile::LastError();
+  if (error == WaveFile::kPastSizeFields) {
     return "the track reached the 4 GiB limit of a WAV file; add a break earlier";
   }
-  return DescribeError(WaveFile::LastError());
+  return DescribeError(error);
 }
 
 // "a track file (VDN Track 01.wav)" or "5 track files (VDN Track 01.wav to VDN Track 05.wav)".
@@ -838,7 +839,11 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
   if (r.report.failed_frame) {
     const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
     return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + path +
-           "' failed: " + WriteFailureReason(path) + complete;
+           "' failed: " + WriteFailureReason() + complete;
+  }
+  if (r.report.end_result == 1 && r.tracks_opened > 0) {
+    const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
+    return "finishing '" + path + "' failed: " + WriteFailureReason() + "; it may not be complete";
   }
   if (r.source_failure) return *r.source_failure + "; the tracks written so far are complete";
   if (!r.report.ok && !r.interrupted)
