@@ -55,3 +55,21 @@ printf 'REM made by hand\nFILE "a.bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00
   seed disc_sheet cue
 printf 'CD_DA\n// one\nTRACK AUDIO\nFILE "a.bin" SWAP #2352 0 00:00:05\nTRACK AUDIO\nSILENCE 588\nSTART\nFILE "a.wav" 0\n' |
   seed disc_sheet toc
+
+# Packets: the codec byte (0 H.264, 1 HEVC, 2 MPEG-2, 4 Motion JPEG), the setup's
+# length and the setup, then each packet after its 16-bit length: an avcC setup with a
+# non-reference slice; an hvcC setup whose SPS has two sub-layers, with a TSA_N picture;
+# an MPEG-2 B-picture with a slice; two baseline JPEG pictures with the same tables.
+printf '\x00\x07\x01\x64\x00\x1f\xff\xe1\x00\x00\x06\x00\x00\x00\x02\x01\x9e' |
+  seed picture_packet h264-avcc
+{
+  printf '\x01\x1f\x01'; head -c 20 /dev/zero; printf '\x03\x01\x21\x00\x01\x00\x03\x42\x01\x02'
+  printf '\x00\x06\x00\x00\x00\x02\x04\x02'
+} | seed picture_packet hevc-hvcc
+printf '\x02\x00\x00\x0e\x00\x00\x01\x00\x00\x18\x00\x00\x00\x00\x01\x01\x12\x34' |
+  seed picture_packet mpeg2-b
+jpeg() {
+  printf '\xff\xd8\xff\xdb\x00\x04\x00\x01\xff\xc0\x00\x08\x08\x04\x38\x00\x10\x01'
+  printf '\xff\xda\x00\x03\x01\x12\xff\x00\x34\xff\xd9'
+}
+{ printf '\x04\x00'; printf '\x00\x1d'; jpeg; printf '\x00\x1d'; jpeg; } | seed picture_packet mjpeg-same-tables
