@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace trackloom {
 namespace {
@@ -143,12 +149,29 @@ TEST(WaveFile, ReadsExactCountsOnlyAndCloseIsFinal) {
   EXPECT_EQ(buffer[3], 4);
   EXPECT_FALSE(file->Read(buffer, 4));  // only one byte left
   EXPECT_FALSE(file->Read(buffer, 1));  // and the short read consumed it
-  file->Close();
-  file->Close();
+  EXPECT_TRUE(file->Close());
+  EXPECT_TRUE(file->Close());
   EXPECT_FALSE(file->Read(buffer, 1));
   EXPECT_FALSE(file->Write(buffer, 1));
   EXPECT_EQ(file->Position(), -1);
 }
+
+#ifndef _WIN32
+// A close the system refuses (its writes may be lost) is reported with the reason,
+// and the handle is not closed again.
+TEST(WaveFile, FailedCloseIsReported) {
+  TempDir dir;
+  const int next_fd = open("/dev/null", O_RDONLY);
+  ASSERT_GE(next_fd, 0);
+  close(next_fd);  // the file below takes this lowest free number
+  WavePtr file(WaveFile::CreateForWrite(dir.File("t.wav").c_str()));
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(close(next_fd), 0);  // behind the file's back
+  EXPECT_FALSE(file->Close());
+  EXPECT_EQ(WaveFile::LastError(), EBADF);
+  EXPECT_TRUE(file->Close());
+}
+#endif
 
 }  // namespace
 }  // namespace trackloom
