@@ -147,14 +147,43 @@ inline constexpr const uint8_t (&kRecordHeaderTemplate)[kRecordHeaderSize] =
 //  36 "data"  40 data size (length - 44)
 namespace wav {
 
+// Where each field is, by the table above.
+inline constexpr int kRiffTagOffset = 0;
 inline constexpr int kRiffSizeOffset = 4;
+inline constexpr int kWaveTagOffset = 8;
+inline constexpr int kFormatTagOffset = 12;
+inline constexpr int kFormatLengthOffset = 16;
+// The format chunk's body begins at 20 here; its fields lie at the same places in
+// the body of any "fmt " chunk, wherever a longer file puts it.
+inline constexpr int kFormatBodyOffset = 20;
+inline constexpr int kFormatCodeField = 0;
+inline constexpr int kChannelsField = 2;
+inline constexpr int kSampleRateField = 4;
+inline constexpr int kByteRateField = 8;
+inline constexpr int kBlockAlignField = 12;
+inline constexpr int kBitsPerSampleField = 14;
+inline constexpr int kFormatCodeOffset = kFormatBodyOffset + kFormatCodeField;        // 20
+inline constexpr int kChannelsOffset = kFormatBodyOffset + kChannelsField;            // 22
+inline constexpr int kSampleRateOffset = kFormatBodyOffset + kSampleRateField;        // 24
+inline constexpr int kByteRateOffset = kFormatBodyOffset + kByteRateField;            // 28
+inline constexpr int kBlockAlignOffset = kFormatBodyOffset + kBlockAlignField;        // 32
+inline constexpr int kBitsPerSampleOffset = kFormatBodyOffset + kBitsPerSampleField;  // 34
+inline constexpr int kDataTagOffset = 36;
 inline constexpr int kDataSizeOffset = 40;
+// A chunk starts with its tag and its 32-bit length.
+inline constexpr int kChunkHeaderSize = 8;
 // The RIFF size counts the file from offset 8, everything after its own field: the
 // header's last 36 bytes and the data. The data size counts from offset 44.
 inline constexpr uint32_t kRiffSizeFrom = 8;
 inline constexpr uint32_t kRiffSizeOverData = kWaveHeaderSize - kRiffSizeFrom;
 inline constexpr uint32_t kFormatChunkLength = 16;  // PCM's format chunk, no extension
 inline constexpr uint16_t kFormatPcm = 1;
+// The largest number a size field holds (32 bits), which is also why a track stops
+// at kMaxTrackLength.
+inline constexpr uint64_t kLargestSize = kMaxTrackLength;
+static_assert(kFormatBodyOffset == kFormatTagOffset + kChunkHeaderSize);
+static_assert(kDataTagOffset == kFormatBodyOffset + static_cast<int>(kFormatChunkLength));
+static_assert(kDataSizeOffset + 4 == kWaveHeaderSize);
 
 struct Format {
   uint32_t sample_rate;
@@ -195,18 +224,18 @@ constexpr bool HasTag(const uint8_t* at, const char (&tag)[5]) {
 // alignment are derived from the format.
 constexpr void BuildHeader(uint8_t* h, Format f, uint32_t data_bytes) {
   const uint32_t block_align = uint32_t{f.channels} * f.bits_per_sample / 8;
-  PutTag(h + 0, "RIFF");
+  PutTag(h + kRiffTagOffset, "RIFF");
   PutLe32(h + kRiffSizeOffset, data_bytes + kRiffSizeOverData);
-  PutTag(h + 8, "WAVE");
-  PutTag(h + 12, "fmt ");
-  PutLe32(h + 16, kFormatChunkLength);
-  PutLe16(h + 20, kFormatPcm);
-  PutLe16(h + 22, f.channels);
-  PutLe32(h + 24, f.sample_rate);
-  PutLe32(h + 28, f.sample_rate * block_align);  // byte rate
-  PutLe16(h + 32, block_align);
-  PutLe16(h + 34, f.bits_per_sample);
-  PutTag(h + 36, "data");
+  PutTag(h + kWaveTagOffset, "WAVE");
+  PutTag(h + kFormatTagOffset, "fmt ");
+  PutLe32(h + kFormatLengthOffset, kFormatChunkLength);
+  PutLe16(h + kFormatCodeOffset, kFormatPcm);
+  PutLe16(h + kChannelsOffset, f.channels);
+  PutLe32(h + kSampleRateOffset, f.sample_rate);
+  PutLe32(h + kByteRateOffset, f.sample_rate * block_align);
+  PutLe16(h + kBlockAlignOffset, block_align);
+  PutLe16(h + kBitsPerSampleOffset, f.bits_per_sample);
+  PutTag(h + kDataTagOffset, "data");
   PutLe32(h + kDataSizeOffset, data_bytes);
 }
 
@@ -221,10 +250,14 @@ constexpr void BuildUnfinishedHeader(uint8_t* h, Format f) {
 // format chunk or any chunk before "data" is refused), PCM of exactly this format.
 // Sizes, byte rate and alignment are not examined.
 constexpr bool CheckHeader(const uint8_t* h, Format f) {
-  return HasTag(h + 0, "RIFF") && HasTag(h + 8, "WAVE") && HasTag(h + 12, "fmt ") &&
-         GetLe32(h + 16) == kFormatChunkLength && GetLe16(h + 20) == kFormatPcm &&
-         GetLe16(h + 22) == f.channels && GetLe32(h + 24) == f.sample_rate &&
-         GetLe16(h + 34) == f.bits_per_sample && HasTag(h + 36, "data");
+  return HasTag(h + kRiffTagOffset, "RIFF") && HasTag(h + kWaveTagOffset, "WAVE") &&
+         HasTag(h + kFormatTagOffset, "fmt ") &&
+         GetLe32(h + kFormatLengthOffset) == kFormatChunkLength &&
+         GetLe16(h + kFormatCodeOffset) == kFormatPcm &&
+         GetLe16(h + kChannelsOffset) == f.channels &&
+         GetLe32(h + kSampleRateOffset) == f.sample_rate &&
+         GetLe16(h + kBitsPerSampleOffset) == f.bits_per_sample &&
+         HasTag(h + kDataTagOffset, "data");
 }
 
 }  // namespace wav

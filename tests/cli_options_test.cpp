@@ -63,6 +63,7 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
       {{"encode", clip, "--audio", clip, "-o", ran}, "trackloom: '" + clip + "' has no sound: it holds only video", 1},
       {{"encode", clip, "--audio", text, "-o", ran}, "trackloom: '" + text + "' has no sound: it is text", 1},
       {{"encode", clip, clip, "-o", long_dir}, "trackloom: the output directory '" + long_dir + "' is too long", 1},
+      {{"encode", "/dev/zero", "-o", ran}, "trackloom: '/dev/zero' is a device, which can be read only once", 1},
       {{"encode", "-", "--no-audio", "-o", ran}, "trackloom: '-' is an MP4 or MOV file with its index after", 1,
        dir.File("index-last.mp4")},
   };

@@ -403,6 +403,11 @@ std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
         "standard input ('-') can be read only once: give it as one INPUT or as "
         "--audio, not both or twice");
   }
+  if (stdin_readers > 0 && isatty(STDIN_FILENO)) {
+    return BadOption(
+        "standard input ('-') is a terminal: pipe a video into it, e.g. ffmpeg -i "
+        "film.avi -f matroska - | trackloom encode - -o DIR");
+  }
   return std::nullopt;
 }
 
@@ -599,7 +604,14 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
     plan.audio_file = saved.audio_path;
   const auto claim_directory = [&] { claim(plan.directory); };
   plan.source = o.input;
-  if (!o.generated && !o.no_audio && !plan.audio_file && IsReadOnce(o.input)) {
+  const bool sound_from_input = !o.generated && !o.no_audio && !plan.audio_file;
+  if (sound_from_input && IsDeviceFile(o.input)) {
+    throw CliError("'" + o.input +
+                   "' is a device, which can be read only once, but its sound and its pictures "
+                   "are read one after the other: give the sound with --audio FILE, or use "
+                   "--no-audio");
+  }
+  if (sound_from_input && IsReadOnce(o.input)) {
     plan.input_copy = CopyOfReadOnce(o, o.input, plan.directory, claim_directory);
     plan.source = plan.input_copy->path();
   }
@@ -629,7 +641,7 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
   }
   if (plan.audio_file && !o.no_audio) {
     plan.audio_source = *plan.audio_file;
-    if (IsReadOnce(*plan.audio_file)) {
+    if (IsReadOnce(*plan.audio_file) && !IsDeviceFile(*plan.audio_file)) {
       plan.audio_copy = CopyOfReadOnce(o, *plan.audio_file, plan.directory, claim_directory);
       plan.audio_source = plan.audio_copy->path();
     } else if (access(plan.audio_file->c_str(), R_OK) != 0) {

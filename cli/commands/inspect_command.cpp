@@ -87,7 +87,7 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r,
                  w.bits_per_sample, w.byte_rate, w.block_align);
     std::fprintf(out, "  size fields  RIFF %u, data %u\n", w.riff_size, w.data_size);
   }
-  if (r.file_length > 44) {
+  if (r.file_length > kWaveHeaderSize) {
     std::fprintf(out, "  lead-in      %llu bytes at offset 44, %s\n", U(r.lead_in_length),
                  r.lead_in_nonzero == 0 ? "all 0x00" : "not all 0x00");
     std::fprintf(out, "  records      %llu from offset %llu, 19600 bytes each", U(r.record_count),

@@ -12,6 +12,7 @@
 #include "cli/common/duration.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/tracks/track_repair.h"
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 
@@ -92,7 +93,7 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
           "cut off the last " + std::to_string(plan.cut_bytes) + " bytes (an unfinished record), ";
     std::fprintf(out, "%s: %s%ssize fields set for %llu records (%s of video)\n", file.c_str(),
                  dry_run ? "would be repaired: " : "repaired: ", cut.c_str(), U(plan.records),
-                 FormatDuration(static_cast<double>(plan.records) / 18.0, 2).c_str());
+                 FormatDuration(static_cast<double>(plan.records) / kFramesPerSecond, 2).c_str());
   }
   return status;
 }

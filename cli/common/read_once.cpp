@@ -43,6 +43,11 @@ bool IsReadOnce(const std::string& input) {
          (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
+bool IsDeviceFile(const std::string& input) {
+  struct stat st {};
+  return PipeDescriptor(input) < 0 && stat(input.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
 bool CopyReadOnceInput(const std::string& input, const std::string& directory, TempFile& copy,
                        const std::function<void(int64_t bytes)>& progress) {
   Source source;

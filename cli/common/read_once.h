@@ -14,6 +14,9 @@ namespace trackloom::cli {
 
 // "-" (standard input), FFmpeg's "pipe:N", a FIFO, a terminal or a socket.
 bool IsReadOnce(const std::string& input);
+// A device file (not standard input): it may never end, as /dev/zero does, so it is
+// read as it comes and never copied.
+bool IsDeviceFile(const std::string& input);
 
 // Copies input into copy, a temporary file without a name in directory, so that it
 // vanishes however the command ends; progress is told the bytes copied now and then.

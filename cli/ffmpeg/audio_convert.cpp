@@ -8,7 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "cli/common/byte_order.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
@@ -16,6 +15,7 @@
 #include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/source_graph.h"
 #include "cli/tracks/sound_wav_writer.h"
+#include "core/track_format.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -30,7 +30,6 @@ namespace trackloom::cli {
 namespace {
 
 constexpr int kBytesPerSamplePair = kTrackAudioChannels;  // one byte per channel
-constexpr uint8_t kSilentSample = 0x80;
 
 // The meter gives -70 LUFS, its gate, for silence or too little sound to gate.
 constexpr double kQuietestMeasured = -69.0;
@@ -437,7 +436,8 @@ struct SoundOutput {
       full = true;
     }
     if (count == 0) return;
-    if (written + static_cast<int64_t>(count) > int64_t{0xFFFFFFFF} - kWavHeaderSize) {
+    if (written + static_cast<int64_t>(count) >
+        static_cast<int64_t>(wav::kLargestSize) - kWavHeaderSize) {
       throw CliError("the sound is too long for one WAV file (over 4 GiB)");
     }
     if (std::fwrite(bytes, 1, count, out) != count) {
@@ -456,7 +456,7 @@ struct SoundOutput {
   // The sound begins after the picture: silence until it does, written a block at a
   // time so a late start costs no memory.
   void WriteSilence(int64_t pairs) {
-    const std::vector<uint8_t> silence(size_t{1} << 16, kSilentSample);
+    const std::vector<uint8_t> silence(size_t{1} << 16, kSilence);
     for (int64_t left = pairs * kBytesPerSamplePair; left > 0 && !full;) {
       const size_t n =
           static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(silence.size())));

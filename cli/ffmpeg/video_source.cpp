@@ -242,6 +242,12 @@ struct VideoSource::Impl {
   // Gives the filter graph one more decoded frame (or its end). False once the graph
   // has been told the input is over.
   bool FeedGraph();
+  // Stamps the decoded picture with its place on the graph's timeline and its source
+  // frame number, and gives it to the graph.
+  void SendDecoded();
+  // Tells the graph where the input ends; false when it was told already or never
+  // received a picture.
+  bool EndPictures();
   // Takes note of a packet of the stream as it is read, in decode order: its time, and
   // whether nothing references the picture in it.
   bool NotePacket(const AVPacket& p);
@@ -581,62 +587,67 @@ int64_t VideoSource::Impl::PlacePicture(int64_t ts) {
   return last_out_pts;
 }
 
+void VideoSource::Impl::SendDecoded() {
+  int64_t ts = generator ? decoded->pts : decoded->best_effort_timestamp;
+  // Pictures are left out by their packets' times, which must then be the ones
+  // the pictures are shown at.
+  if (ts != decoded->pts) may_leave_out = false;
+  // A timestamp more than 2^52 ticks away is damage, not a time: it is treated
+  // as missing, which keeps every difference below within range.
+  if (ts != AV_NOPTS_VALUE && (ts > kFarTicks || ts < -kFarTicks)) ts = AV_NOPTS_VALUE;
+  if (ts == AV_NOPTS_VALUE) ts = next_pts != AV_NOPTS_VALUE ? next_pts : 0;
+  if (zero_pts == AV_NOPTS_VALUE) zero_pts = ts;
+  const int64_t duration = decoded->pkt_duration > 0 && decoded->pkt_duration < kFarTicks
+                               ? decoded->pkt_duration
+                               : av_rescale_q(1, av_inv_q(frame_rate), time_base);
+  next_pts = std::min(ts + std::max<int64_t>(duration, 1), 2 * kFarTicks);
+  decoded->pts = PlacePicture(ts);
+  // The source frame number rides along with the frame through the graph, since
+  // the fps filter repeats or drops frames and restamps them. It counts on the
+  // input's own timeline, cut gaps included.
+  const int64_t index = std::max<int64_t>(
+      0, av_rescale_q_rnd(ts - zero_pts, time_base, av_inv_q(frame_rate),
+                          static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
+  decoded->opaque = reinterpret_cast<void*>(static_cast<intptr_t>(index));
+  if (graph == nullptr) ConfigureGraph(*decoded);
+  int r = av_buffersrc_add_frame_flags(buffer_source, decoded, 0);
+  av_frame_unref(decoded);
+  if (r >= 0 && still) {
+    // Converted once, for one output frame; anything after it is not read.
+    demuxer_done = decoder_done = true;
+    r = av_buffersrc_close(buffer_source,
+                           av_rescale_q(1, AVRational{1, kFramesPerSecond}, graph_time_base),
+                           AV_BUFFERSRC_FLAG_PUSH);
+  }
+  if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+}
+
+bool VideoSource::Impl::EndPictures() {
+  if (decoder_done) return false;
+  decoder_done = true;
+  if (graph == nullptr) return false;  // not one picture decoded
+  // The input ends where its last frame ends, not where it begins, so a 12 s
+  // clip gives 12 s of pictures.
+  const double seconds = static_cast<double>(next_pts - last_ts) * av_q2d(time_base);
+  const double held = HeldSeconds(last_out_pts, seconds);
+  const int64_t end = held == seconds ? anchor_out_pts + av_rescale_q(next_pts - anchor_ts,
+                                                                      time_base, graph_time_base)
+                                      : last_out_pts + std::llround(held / av_q2d(graph_time_base));
+  if (held != seconds)
+    gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
+  const int r = av_buffersrc_close(buffer_source, end, AV_BUFFERSRC_FLAG_PUSH);
+  if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+  return true;
+}
+
 bool VideoSource::Impl::FeedGraph() {
   for (;;) {
     int r = generator ? generator->Pull(decoded) : avcodec_receive_frame(decoder, decoded);
     if (r >= 0) {
-      int64_t ts = generator ? decoded->pts : decoded->best_effort_timestamp;
-      // Pictures are left out by their packets' times, which must then be the ones
-      // the pictures are shown at.
-      if (ts != decoded->pts) may_leave_out = false;
-      // A timestamp more than 2^52 ticks away is damage, not a time: it is treated
-      // as missing, which keeps every difference below within range.
-      if (ts != AV_NOPTS_VALUE && (ts > kFarTicks || ts < -kFarTicks)) ts = AV_NOPTS_VALUE;
-      if (ts == AV_NOPTS_VALUE) ts = next_pts != AV_NOPTS_VALUE ? next_pts : 0;
-      if (zero_pts == AV_NOPTS_VALUE) zero_pts = ts;
-      const int64_t duration = decoded->pkt_duration > 0 && decoded->pkt_duration < kFarTicks
-                                   ? decoded->pkt_duration
-                                   : av_rescale_q(1, av_inv_q(frame_rate), time_base);
-      next_pts = std::min(ts + std::max<int64_t>(duration, 1), 2 * kFarTicks);
-      decoded->pts = PlacePicture(ts);
-      // The source frame number rides along with the frame through the graph, since
-      // the fps filter repeats or drops frames and restamps them. It counts on the
-      // input's own timeline, cut gaps included.
-      const int64_t index = std::max<int64_t>(
-          0, av_rescale_q_rnd(ts - zero_pts, time_base, av_inv_q(frame_rate),
-                              static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
-      decoded->opaque = reinterpret_cast<void*>(static_cast<intptr_t>(index));
-      if (graph == nullptr) ConfigureGraph(*decoded);
-      r = av_buffersrc_add_frame_flags(buffer_source, decoded, 0);
-      av_frame_unref(decoded);
-      if (r >= 0 && still) {
-        // Converted once, for one output frame; anything after it is not read.
-        demuxer_done = decoder_done = true;
-        r = av_buffersrc_close(buffer_source,
-                               av_rescale_q(1, AVRational{1, kFramesPerSecond}, graph_time_base),
-                               AV_BUFFERSRC_FLAG_PUSH);
-      }
-      if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+      SendDecoded();
       return true;
     }
-    if (r == AVERROR_EOF) {
-      if (decoder_done) return false;
-      decoder_done = true;
-      if (graph == nullptr) return false;  // not one picture decoded
-      // The input ends where its last frame ends, not where it begins, so a 12 s
-      // clip gives 12 s of pictures.
-      const double seconds = static_cast<double>(next_pts - last_ts) * av_q2d(time_base);
-      const double held = HeldSeconds(last_out_pts, seconds);
-      const int64_t end =
-          held == seconds
-              ? anchor_out_pts + av_rescale_q(next_pts - anchor_ts, time_base, graph_time_base)
-              : last_out_pts + std::llround(held / av_q2d(graph_time_base));
-      if (held != seconds)
-        gaps.Add(static_cast<double>(last_out_pts) * av_q2d(graph_time_base), seconds);
-      r = av_buffersrc_close(buffer_source, end, AV_BUFFERSRC_FLAG_PUSH);
-      if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
-      return true;
-    }
+    if (r == AVERROR_EOF) return EndPictures();
     if (r != AVERROR(EAGAIN) || generator)
       throw CliError("decoding the video failed: " + AvErrorText(r));
 

@@ -28,7 +28,7 @@ constexpr Uint16 kDeviceBufferFrames = 512;
 // Records read and queued ahead of the one on screen: a second of sound, enough to
 // ride out a busy moment of the machine without a gap. Jumps and pauses do not wait
 // for it: a jump drops what is queued, a pause stops the device.
-constexpr size_t kRecordsAhead = 18;
+constexpr size_t kRecordsAhead = kRecordsPerSecond;
 constexpr int kEventWaitMs = 5;
 
 // The playback clock, counted in sound bytes queued since playing began.

@@ -7,18 +7,18 @@
 #include <map>
 #include <sstream>
 
-#include "cli/common/byte_order.h"
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 
 namespace {
 
-constexpr uint16_t kPcm = 1;
-constexpr uint16_t kExtensible = 0xFFFE;
-constexpr uint32_t kCdRate = 44100;
-constexpr uint16_t kCdChannels = 2;
-constexpr uint16_t kCdBits = 16;
-constexpr uint64_t kBytesPerSampleFrame = 4;
+// CD audio is what a track file declares itself to be.
+constexpr uint16_t kExtensible = 0xFFFE;  // the WAV format code of WAVE_FORMAT_EXTENSIBLE
+constexpr uint32_t kCdRate = kTrackSampleRate;
+constexpr uint16_t kCdChannels = kTrackChannels;
+constexpr uint16_t kCdBits = kTrackBitsPerSample;
+constexpr uint64_t kBytesPerSampleFrame = kCdChannels * kCdBits / 8;
 // A sheet is a few lines a track; anything far larger is not one.
 constexpr std::streamsize kMaxSheetBytes = 1 << 20;
 
@@ -498,35 +498,36 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
     return std::nullopt;
   };
   const uint64_t size = file->Size();
-  uint8_t riff[12];
+  uint8_t riff[wav::kFormatTagOffset];  // "RIFF", its size, "WAVE"; then the chunks
   if (size < sizeof riff || !file->ReadAt(0, riff, sizeof riff) ||
-      std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+      !wav::HasTag(riff + wav::kRiffTagOffset, "RIFF") ||
+      !wav::HasTag(riff + wav::kWaveTagOffset, "WAVE")) {
     return fail("is not a WAV file (no RIFF/WAVE header)");
   }
   bool have_format = false;
-  for (uint64_t at = sizeof riff; at + 8 <= size;) {
-    uint8_t chunk[8];
+  for (uint64_t at = sizeof riff; at + wav::kChunkHeaderSize <= size;) {
+    uint8_t chunk[wav::kChunkHeaderSize];  // tag and length
     if (!file->ReadAt(at, chunk, sizeof chunk)) return fail("cannot be read");
-    const uint64_t length = GetLe32(chunk + 4);
-    const uint64_t body = at + 8;
-    if (std::memcmp(chunk, "fmt ", 4) == 0) {
-      uint8_t f[16];
+    const uint64_t length = wav::GetLe32(chunk + 4);
+    const uint64_t body = at + wav::kChunkHeaderSize;
+    if (wav::HasTag(chunk, "fmt ")) {
+      uint8_t f[wav::kFormatChunkLength];
       if (length < sizeof f || body + sizeof f > size || !file->ReadAt(body, f, sizeof f)) {
         return fail("has a cut-off format chunk");
       }
-      const uint16_t format = GetLe16(f + 0);  // 1: PCM
-      const uint16_t channels = GetLe16(f + 2);
-      const uint32_t rate = GetLe32(f + 4);
-      const uint16_t bits = GetLe16(f + 14);
-      if ((format != kPcm && format != kExtensible) || channels != kCdChannels || rate != kCdRate ||
-          bits != kCdBits) {
+      const uint16_t format = wav::GetLe16(f + wav::kFormatCodeField);
+      const uint16_t channels = wav::GetLe16(f + wav::kChannelsField);
+      const uint32_t rate = wav::GetLe32(f + wav::kSampleRateField);
+      const uint16_t bits = wav::GetLe16(f + wav::kBitsPerSampleField);
+      if ((format != wav::kFormatPcm && format != kExtensible) || channels != kCdChannels ||
+          rate != kCdRate || bits != kCdBits) {
         return fail("is not CD audio: it holds " + std::to_string(channels) + " channel(s) of " +
                     std::to_string(bits) + "-bit samples at " + std::to_string(rate) +
                     " Hz (format " + std::to_string(format) +
                     "); a disc track is 44100 Hz, 16-bit, stereo PCM");
       }
       have_format = true;
-    } else if (std::memcmp(chunk, "data", 4) == 0) {
+    } else if (wav::HasTag(chunk, "data")) {
       if (!have_format) return fail("has its data chunk before its format chunk");
       if (length > size - body) {
         return fail("is cut off: its data chunk states " + std::to_string(length) +

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/common/byte_order.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -20,10 +19,7 @@ namespace {
 // CD audio as the header declares it: 44100 Hz x 2 bytes x 2 channels.
 constexpr uint16_t kTrackBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;  // 4
 constexpr uint32_t kTrackByteRate = kTrackSampleRate * kTrackBlockAlign;         // 176400
-constexpr uint16_t kPcmFormat = 1;
-constexpr uint32_t kFmtChunkSize = 16;
-constexpr uint64_t kLargestSizeField = 0xFFFFFFFFull;
-constexpr int kRecordHeaderGroups = kRecordHeaderSize / kGroupSize;  // 40
+constexpr int kRecordHeaderGroups = kRecordHeaderSize / kGroupSize;              // 40
 constexpr int kGroupsPerLine = 12;
 constexpr int kLineSize = kGroupsPerLine * kGroupSize;  // 120
 
@@ -131,10 +127,10 @@ class Inspector {
     const uint64_t length = report_.file_length;
     if (!Present(offset, 4) || length < bias) return;
     const uint64_t expected = length - bias;
-    if (expected > kLargestSizeField) {
+    if (expected > wav::kLargestSize) {
       Problem(offset, Format("the file is %llu bytes, too long for the %s's 32 bits "
                              "(a track holds at most %llu bytes)",
-                             U(length), what, U(kLargestSizeField)));
+                             U(length), what, U(wav::kLargestSize)));
     } else if (value == expected) {
       return;
     } else if (value == 0) {
@@ -159,34 +155,36 @@ class Inspector {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(report_.file_length, kWaveHeaderSize));
     if (!Read(0, h, n)) return false;
     TrackWavFields& w = report_.wav;
-    std::memcpy(w.riff_tag, h + 0, 4);    // "RIFF"
-    w.riff_size = GetLe32(h + 4);         // file length - 8
-    std::memcpy(w.wave_tag, h + 8, 4);    // "WAVE"
-    std::memcpy(w.fmt_tag, h + 12, 4);    // "fmt "
-    w.fmt_size = GetLe32(h + 16);         // 16
-    w.format = GetLe16(h + 20);           // 1: PCM
-    w.channels = GetLe16(h + 22);         // 2
-    w.sample_rate = GetLe32(h + 24);      // 44100
-    w.byte_rate = GetLe32(h + 28);        // 176400
-    w.block_align = GetLe16(h + 32);      // 4
-    w.bits_per_sample = GetLe16(h + 34);  // 16
-    std::memcpy(w.data_tag, h + 36, 4);   // "data"
-    w.data_size = GetLe32(h + 40);        // file length - 44
+    using namespace wav;                                    // the header's field offsets
+    std::memcpy(w.riff_tag, h + kRiffTagOffset, 4);         // "RIFF"
+    w.riff_size = GetLe32(h + kRiffSizeOffset);             // file length - 8
+    std::memcpy(w.wave_tag, h + kWaveTagOffset, 4);         // "WAVE"
+    std::memcpy(w.fmt_tag, h + kFormatTagOffset, 4);        // "fmt "
+    w.fmt_size = GetLe32(h + kFormatLengthOffset);          // 16
+    w.format = GetLe16(h + kFormatCodeOffset);              // 1: PCM
+    w.channels = GetLe16(h + kChannelsOffset);              // 2
+    w.sample_rate = GetLe32(h + kSampleRateOffset);         // 44100
+    w.byte_rate = GetLe32(h + kByteRateOffset);             // 176400
+    w.block_align = GetLe16(h + kBlockAlignOffset);         // 4
+    w.bits_per_sample = GetLe16(h + kBitsPerSampleOffset);  // 16
+    std::memcpy(w.data_tag, h + kDataTagOffset, 4);         // "data"
+    w.data_size = GetLe32(h + kDataSizeOffset);             // file length - 44
     report_.header_complete = n == kWaveHeaderSize;
 
-    CheckTag(0, w.riff_tag, "RIFF", "the RIFF tag");
-    CheckSizeField(4, w.riff_size, 8, "RIFF size field");
-    CheckTag(8, w.wave_tag, "WAVE", "the form type");
-    CheckTag(12, w.fmt_tag, "fmt ", "the format chunk tag");
-    CheckNumber(16, 4, w.fmt_size, kFmtChunkSize, "the format chunk length");
-    CheckNumber(20, 2, w.format, kPcmFormat, "the format code (1: PCM)");
-    CheckNumber(22, 2, w.channels, kTrackChannels, "the channel count");
-    CheckNumber(24, 4, w.sample_rate, kTrackSampleRate, "the sample rate");
-    CheckNumber(28, 4, w.byte_rate, kTrackByteRate, "the byte rate");
-    CheckNumber(32, 2, w.block_align, kTrackBlockAlign, "the block alignment");
-    CheckNumber(34, 2, w.bits_per_sample, kTrackBitsPerSample, "the bits per sample");
-    CheckTag(36, w.data_tag, "data", "the data chunk tag");
-    CheckSizeField(40, w.data_size, kWaveHeaderSize, "data size field");
+    CheckTag(kRiffTagOffset, w.riff_tag, "RIFF", "the RIFF tag");
+    CheckSizeField(kRiffSizeOffset, w.riff_size, kRiffSizeFrom, "RIFF size field");
+    CheckTag(kWaveTagOffset, w.wave_tag, "WAVE", "the form type");
+    CheckTag(kFormatTagOffset, w.fmt_tag, "fmt ", "the format chunk tag");
+    CheckNumber(kFormatLengthOffset, 4, w.fmt_size, kFormatChunkLength, "the format chunk length");
+    CheckNumber(kFormatCodeOffset, 2, w.format, kFormatPcm, "the format code (1: PCM)");
+    CheckNumber(kChannelsOffset, 2, w.channels, kTrackChannels, "the channel count");
+    CheckNumber(kSampleRateOffset, 4, w.sample_rate, kTrackSampleRate, "the sample rate");
+    CheckNumber(kByteRateOffset, 4, w.byte_rate, kTrackByteRate, "the byte rate");
+    CheckNumber(kBlockAlignOffset, 2, w.block_align, kTrackBlockAlign, "the block alignment");
+    CheckNumber(kBitsPerSampleOffset, 2, w.bits_per_sample, kTrackBitsPerSample,
+                "the bits per sample");
+    CheckTag(kDataTagOffset, w.data_tag, "data", "the data chunk tag");
+    CheckSizeField(kDataSizeOffset, w.data_size, kWaveHeaderSize, "data size field");
     if (!report_.header_complete) {
       Problem(report_.file_length,
               Format("the file ends after %llu bytes, inside the 44-byte WAV header",

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/common/byte_order.h"
 #include "cli/common/output_file.h"
 #include "core/track_format.h"
 
@@ -19,10 +18,13 @@ namespace {
 
 bool TrackHeaderFields(const TrackWavFields& w) {
   // Every header field but the two sizes, as a track's header has it.
+  constexpr uint16_t kBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;
   return std::memcmp(w.riff_tag, "RIFF", 4) == 0 && std::memcmp(w.wave_tag, "WAVE", 4) == 0 &&
-         std::memcmp(w.fmt_tag, "fmt ", 4) == 0 && w.fmt_size == 16 && w.format == 1 &&
-         w.channels == kTrackChannels && w.sample_rate == static_cast<uint32_t>(kTrackSampleRate) &&
-         w.byte_rate == 176400 && w.block_align == 4 && w.bits_per_sample == kTrackBitsPerSample &&
+         std::memcmp(w.fmt_tag, "fmt ", 4) == 0 && w.fmt_size == wav::kFormatChunkLength &&
+         w.format == wav::kFormatPcm && w.channels == kTrackChannels &&
+         w.sample_rate == static_cast<uint32_t>(kTrackSampleRate) &&
+         w.byte_rate == static_cast<uint32_t>(kTrackSampleRate) * kBlockAlign &&
+         w.block_align == kBlockAlign && w.bits_per_sample == kTrackBitsPerSample &&
          std::memcmp(w.data_tag, "data", 4) == 0;
 }
 
@@ -74,11 +76,11 @@ bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* e
     ok = false;
   } else {
     uint8_t riff_size[4], data_size[4];
-    PutLe32(riff_size, static_cast<uint32_t>(plan.length - 8));                // file length - 8
-    PutLe32(data_size, static_cast<uint32_t>(plan.length - kWaveHeaderSize));  // file length - 44
+    wav::PutLe32(riff_size, static_cast<uint32_t>(plan.length - wav::kRiffSizeFrom));
+    wav::PutLe32(data_size, static_cast<uint32_t>(plan.length - kWaveHeaderSize));
     ok = ::ftruncate(fd, static_cast<off_t>(plan.length)) == 0 &&
-         ::pwrite(fd, riff_size, 4, 4) == 4 && ::pwrite(fd, data_size, 4, 40) == 4 &&
-         ::fsync(fd) == 0;
+         ::pwrite(fd, riff_size, 4, wav::kRiffSizeOffset) == 4 &&
+         ::pwrite(fd, data_size, 4, wav::kDataSizeOffset) == 4 && ::fsync(fd) == 0;
     if (!ok) *error = DescribeError(errno);
   }
   if (::close(fd) != 0 && ok) {
