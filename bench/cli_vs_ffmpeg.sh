@@ -17,8 +17,8 @@
 #
 # A second table takes clips without sound: with B-frames (libx264 -bf 3, 60 s 720p
 # and 10 s 1080p at 30 fps), all-intra MJPEG (the same tables in every picture, as
-# cameras write it) and VP9 (10 s 720p at 30 fps each). For
-# each it prints trackloom encode --no-audio as it runs, the same with
+# cameras write it) and VP9 (10 s 720p at 30 fps each). For each it prints
+# trackloom encode --no-audio as it runs, the same with
 # TRACKLOOM_DECODE_ALL=1 (every picture decoded, also the ones the 18 fps cut drops),
 # and the ffmpeg command line in its fastest form for the same work
 # (-vf fps=18,scale=W:H -pix_fmt bgra -f rawvideo): wall time and CPU time
@@ -30,6 +30,7 @@
 #
 #   bench/cli_vs_ffmpeg.sh [TRACKLOOM] [WORKDIR]
 #   RUNS=5 bench/cli_vs_ffmpeg.sh
+#   BFRAMES_ONLY=1 bench/cli_vs_ffmpeg.sh      (the second table alone)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 trackloom="${1:-$root/build/native/cli/trackloom}"

@@ -198,7 +198,8 @@ bool UnreferencedPictures::Mjpeg(const uint8_t* data, int size) {
         const int lines = length >= 5 ? (data[pos + 5] << 8) | data[pos + 6] : 0;
         // A picture much shorter than the stream's is one field of two, which the
         // decoder pairs across packets.
-        single_baseline_frame = lines > 0 && int64_t{lines} * 4 >= int64_t{height_} * 3;
+        single_baseline_frame =
+            lines > 0 && height_ > 0 && int64_t{lines} * 4 >= int64_t{height_} * 3;
       } else if (marker >= 0xc2 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 &&
                  marker != 0xcc) {
         single_baseline_frame = false;  // progressive, lossless or arithmetic-coded
