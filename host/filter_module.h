@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/track_format.h"
 #include "host/filter_configure.h"
 #include "host/host_interface.h"
 
@@ -19,7 +20,8 @@ int TRACKLOOM_CDECL FilterStart(HostContext* context, HostServices* services);
 // Called once per output frame: starts the encode at output frame 1, splits tracks
 // at the break frames, encodes and writes the frame, paints the progress picture.
 int TRACKLOOM_CDECL FilterRun(HostContext* context, HostServices* services);
-// Finishes the open track and closes the sound file.
+// Finishes the open track and closes the sound file; 1 when the track could not be
+// finished whole (no message: WaveFile::LastError() keeps the reason).
 int TRACKLOOM_CDECL FilterEnd(HostContext* context, HostServices* services);
 
 inline constexpr uint32_t kPreviewBlack = 0x000000;
@@ -28,8 +30,9 @@ inline constexpr uint32_t kPreviewWhite = 0xFFFFFF;
 inline constexpr int32_t kNoMarkerRow = -1;
 // The white row climbs one stored row per frame and starts again every 80 frames.
 inline constexpr int32_t kMarkerPeriod = 80;
-// 18 frames per second; the editor rounds 1000000 / 18 up.
-inline constexpr int32_t kRequiredMicrosecondsPerFrame = 55556;
+// The frame rate as the editor states it: 1000000 / 18 microseconds, rounded (55556).
+inline constexpr int32_t kRequiredMicrosecondsPerFrame =
+    (1000000 + kFramesPerSecond / 2) / kFramesPerSecond;
 
 // Paints every pixel of a 32-bit picture colour, except stored row marker_row
 // (0 = bottom), which becomes white. A picture without width or height is left alone.
