@@ -93,9 +93,9 @@ constexpr char kEncodeHelp[] =
     "  --pad-to M:SS           with --disc: silence up to this disc length (41:20)\n"
     "  --no-pad                with --disc: no silent track\n"
     "  -q, --quiet             no progress, notes or summary; errors only\n"
-    "  --json                  print a machine-readable summary on stdout (a name\n"
-    "                          that is not UTF-8 also comes byte for byte in hex,\n"
-    "                          under the same key with _hex after it)\n"
+    "  --json                  print a machine-readable summary on stdout, one line\n"
+    "                          per INPUT (a name that is not UTF-8 also comes byte\n"
+    "                          for byte in hex, under the same key with _hex after it)\n"
     "  -v, --verbose           show FFmpeg's own warnings\n"
     "  -h, --help              this help\n"
     "\n"
@@ -834,8 +834,11 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
 // message comes first, as it stands; then which file, and the system's reason.
 std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
                            const RenderOutcome& r) {
-  const std::string complete =
+  std::string complete =
       r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
+  for (const TrackFileInfo& t : r.tracks) {
+    if (!t.finished) complete = "; '" + t.path + "' may not be complete";
+  }
   if (!r.report.errors.empty()) {
     const std::string& message = r.report.errors.front();
     if (message == "Failed to create output file") {
@@ -857,7 +860,7 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
     const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
     return "finishing '" + path + "' failed: " + WriteFailureReason() + "; it may not be complete";
   }
-  if (r.source_failure) return *r.source_failure + "; the tracks written so far are complete";
+  if (r.source_failure) return *r.source_failure + complete;
   if (!r.report.ok && !r.interrupted)
     return "the render ended with a failure the filter did not explain";
   if (r.tracks.empty() && !r.interrupted) {

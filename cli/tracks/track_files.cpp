@@ -28,6 +28,21 @@ std::string TrackFileName(int number) {
   return name;
 }
 
+namespace {
+
+bool HasFinishedHeader(const std::string& path, int64_t length) {
+  if (length < kTrackHeaderBytes) return false;
+  uint8_t header[kWaveHeaderSize];
+  std::ifstream file(path, std::ios::binary);
+  if (!file.read(reinterpret_cast<char*>(header), sizeof header)) return false;
+  const auto data_bytes = static_cast<uint64_t>(length - kTrackHeaderBytes);
+  return wav::CheckHeader(header, wav::kTrackFormat) &&
+         wav::GetLe32(header + wav::kDataSizeOffset) == data_bytes &&
+         wav::GetLe32(header + wav::kRiffSizeOffset) == data_bytes + wav::kRiffSizeOverData;
+}
+
+}  // namespace
+
 TrackFileSnapshot::Stamp TrackFileSnapshot::StampOf(const std::string& path) {
   Stamp s;
   struct stat st {};
@@ -60,6 +75,7 @@ std::vector<TrackFileInfo> TrackFileSnapshot::WrittenSince(const std::string& di
     t.records = t.length > kTrackFirstRecordOffset
                     ? (t.length - kTrackFirstRecordOffset) / kTrackRecordBytes
                     : 0;
+    t.finished = HasFinishedHeader(t.path, t.length);
     tracks.push_back(t);
   }
   return tracks;
