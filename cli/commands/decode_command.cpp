@@ -67,7 +67,7 @@ constexpr const char kUsage[] =
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
     "  --track N          the track of a disc image to decode, from 1 (records are\n"
     "                     found by their header, as the player finds them)\n"
-    "  -q, --quiet        no progress display\n"
+    "  -q, --quiet        no progress or summary; errors only\n"
     "  --json             print the summary as JSON (and no progress display)\n"
     "  -h, --help         show this help\n"
     "\n"
@@ -681,7 +681,7 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
   if (o.json) {
     PrintJsonSummary(out, o, report, range, outputs);
-  } else {
+  } else if (!o.quiet) {
     PrintTextSummary(out, o, range, outputs);
   }
   return 0;
