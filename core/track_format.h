@@ -29,6 +29,9 @@ inline constexpr int kWaveHeaderSize = 44;
 inline constexpr int32_t kTrackSampleRate = 44100;
 inline constexpr int32_t kTrackBitsPerSample = 16;
 inline constexpr int32_t kTrackChannels = 2;
+// Bytes of one sample of every channel, and of a second of them: 4 and 176400.
+inline constexpr int32_t kTrackBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;
+inline constexpr int32_t kTrackByteRate = kTrackSampleRate * kTrackBlockAlign;
 
 // The picture every record carries, and how many records make a second of video.
 inline constexpr int kPictureWidth = 144;
@@ -54,8 +57,7 @@ inline constexpr int kFirstRecordOffset = kWaveHeaderSize + kLeadInSize;  // 209
 // Disc time of a track whose data chunk (lead-in and records) holds data_bytes: the
 // disc plays it as CD audio, 176400 bytes a second, so a record takes 1/9 s.
 constexpr double TrackDiscSeconds(uint64_t data_bytes) {
-  return static_cast<double>(data_bytes) /
-         (kTrackSampleRate * kTrackChannels * kTrackBitsPerSample / 8);
+  return static_cast<double>(data_bytes) / kTrackByteRate;
 }
 
 static_assert(kAudioChunkSize * kFramesPerSecond ==

@@ -19,8 +19,7 @@ inline constexpr int64_t kTrackFirstRecordOffset = kFirstRecordOffset;  // 2092
 inline constexpr int64_t kTrackRecordBytes = kFrameRecordSize;          // 19600
 // A track is declared as CD audio, 44100 Hz x 16 bits x 2 channels: 176400 bytes a
 // second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
-inline constexpr double kDiscBytesPerSecond =
-    kTrackSampleRate * kTrackChannels * kTrackBitsPerSample / 8;
+inline constexpr double kDiscBytesPerSecond = kTrackByteRate;
 inline constexpr int kPictureFramesPerSecond = kFramesPerSecond;
 // An encode stops, rather than warns, at this many times the disc's capacity.
 inline constexpr int kDiscsTooMany = 4;

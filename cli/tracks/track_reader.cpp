@@ -16,10 +16,7 @@ namespace trackloom::cli {
 
 namespace {
 
-// CD audio as the header declares it: 44100 Hz x 2 bytes x 2 channels.
-constexpr uint16_t kTrackBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;  // 4
-constexpr uint32_t kTrackByteRate = kTrackSampleRate * kTrackBlockAlign;         // 176400
-constexpr int kRecordHeaderGroups = kRecordHeaderSize / kGroupSize;              // 40
+constexpr int kRecordHeaderGroups = kRecordHeaderSize / kGroupSize;  // 40
 constexpr int kGroupsPerLine = 12;
 constexpr int kLineSize = kGroupsPerLine * kGroupSize;  // 120
 

@@ -18,13 +18,12 @@ namespace {
 
 bool TrackHeaderFields(const TrackWavFields& w) {
   // Every header field but the two sizes, as a track's header has it.
-  constexpr uint16_t kBlockAlign = kTrackChannels * kTrackBitsPerSample / 8;
   return std::memcmp(w.riff_tag, "RIFF", 4) == 0 && std::memcmp(w.wave_tag, "WAVE", 4) == 0 &&
          std::memcmp(w.fmt_tag, "fmt ", 4) == 0 && w.fmt_size == wav::kFormatChunkLength &&
          w.format == wav::kFormatPcm && w.channels == kTrackChannels &&
          w.sample_rate == static_cast<uint32_t>(kTrackSampleRate) &&
-         w.byte_rate == static_cast<uint32_t>(kTrackSampleRate) * kBlockAlign &&
-         w.block_align == kBlockAlign && w.bits_per_sample == kTrackBitsPerSample &&
+         w.byte_rate == static_cast<uint32_t>(kTrackByteRate) &&
+         w.block_align == kTrackBlockAlign && w.bits_per_sample == kTrackBitsPerSample &&
          std::memcmp(w.data_tag, "data", 4) == 0;
 }
 
