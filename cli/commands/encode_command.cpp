@@ -830,21 +830,27 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   return outcome;
 }
 
+// What a failure left on disk, for the end of its message. Reads the tracks' headers,
+// so only a failed encode asks.
+std::string WrittenSoFar(const RenderOutcome& r) {
+  std::string complete =
+      r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
+  for (const TrackFileInfo& t : r.tracks) {
+    if (!t.finished()) complete = "; '" + t.path + "' may not be complete";
+  }
+  return complete;
+}
+
 // Why the encode failed, in the user's terms; empty when it did not. The filter's own
 // message comes first, as it stands; then which file, and the system's reason.
 std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
                            const RenderOutcome& r) {
-  std::string complete =
-      r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
-  for (const TrackFileInfo& t : r.tracks) {
-    if (!t.finished) complete = "; '" + t.path + "' may not be complete";
-  }
   if (!r.report.errors.empty()) {
     const std::string& message = r.report.errors.front();
     if (message == "Failed to create output file") {
       const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
       return message + ": cannot write '" + path +
-             "': " + DescribeWriteError(path, WaveFile::LastError()) + complete;
+             "': " + DescribeWriteError(path, WaveFile::LastError()) + WrittenSoFar(r);
     }
     if (message == "Failed to open audio file") {
       return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
@@ -854,13 +860,13 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
   if (r.report.failed_frame) {
     const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
     return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + path +
-           "' failed: " + WriteFailureReason() + complete;
+           "' failed: " + WriteFailureReason() + WrittenSoFar(r);
   }
   if (r.report.end_result == 1 && r.tracks_opened > 0) {
     const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
     return "finishing '" + path + "' failed: " + WriteFailureReason() + "; it may not be complete";
   }
-  if (r.source_failure) return *r.source_failure + complete;
+  if (r.source_failure) return *r.source_failure + WrittenSoFar(r);
   if (!r.report.ok && !r.interrupted)
     return "the render ended with a failure the filter did not explain";
   if (r.tracks.empty() && !r.interrupted) {
