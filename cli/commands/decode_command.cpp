@@ -287,13 +287,11 @@ class DecodeOutput {
 
 class PictureFiles final : public DecodeOutput {
  public:
-  PictureFiles(std::string directory, View view, int scale)
+  PictureFiles(std::string directory, View view, int scale, PictureRect size)
       : directory_(std::move(directory)),
         view_(view),
         scale_(scale),
-        size_(view == View::kPanel
-                  ? ViewDisplaySize(View::kPanel, scale)
-                  : PictureRect{0, 0, kPictureWidth * scale, kPictureHeight * scale}),
+        size_(size),
         scaled_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3) {}
   bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
     const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
@@ -517,7 +515,9 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
     outputs->sound = std::make_unique<SoundFile>((fs::path(o.output_dir) / "sound.wav").string());
     if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
   }
-  if (o.pictures) outputs->pictures = std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale);
+  if (o.pictures)
+    outputs->pictures =
+        std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale, PictureFileSize(o));
   const uint64_t cells =
       o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
   if (cells > 0)
