@@ -150,20 +150,8 @@ std::string SetNumber(const char* name, const char* what, std::string_view value
 }
 
 std::vector<Option> OptionTable(Options* o) {
-  auto text = [](std::string* field) {
-    return [field](const std::string& value) {
-      *field = value;
-      return std::string();
-    };
-  };
-  auto set = [](bool* field, bool to) {
-    return [field, to](const std::string&) {
-      *field = to;
-      return std::string();
-    };
-  };
   return {
-      {"output", 'o', "a directory", text(&o->output_dir)},
+      {"output", 'o', "a directory", StoreValue(&o->output_dir)},
       {"frames", 0, "a range of records, e.g. 0-35",
        [o](const std::string& value) {
          return ParseRange(value, o)
@@ -180,15 +168,15 @@ std::vector<Option> OptionTable(Options* o) {
          return ParseView(value, o->view) ? ""
                                           : "--view takes pixels or panel, not '" + value + "'";
        }},
-      {"sheet", 0, "a file", text(&o->sheet)},
+      {"sheet", 0, "a file", StoreValue(&o->sheet)},
       {"sheet-limit", 0, "a value",
        [o](const std::string& value) {
          return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit);
        }},
-      {"video", 0, "a file", text(&o->video)},
-      {"no-pictures", 0, nullptr, set(&o->pictures, false)},
-      {"no-sound", 0, nullptr, set(&o->sound, false)},
-      {"lenient", 0, nullptr, set(&o->lenient, true)},
+      {"video", 0, "a file", StoreValue(&o->video)},
+      {"no-pictures", 0, nullptr, StoreFlag(&o->pictures, false)},
+      {"no-sound", 0, nullptr, StoreFlag(&o->sound, false)},
+      {"lenient", 0, nullptr, StoreFlag(&o->lenient)},
       {"track", 0, "a track number",
        [o](const std::string& value) {
          return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track);
