@@ -76,6 +76,9 @@ class WaveFile {
 
  private:
   explicit WaveFile(Handle handle) : handle_(handle) {}
+  // The file object for a freshly opened handle; null, the handle closed, when there
+  // is no memory for it.
+  static WaveFile* Adopt(Handle handle);
   bool SeekTo(uint32_t offset);
 
   Handle handle_;

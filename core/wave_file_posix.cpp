@@ -43,6 +43,12 @@ WaveFile::Handle OpenExclusive(const char* path, int flags) {
 }
 }  // namespace
 
+WaveFile* WaveFile::Adopt(Handle handle) {
+  WaveFile* file = new (std::nothrow) WaveFile(handle);
+  if (file == nullptr) Refuse(handle, ENOMEM);
+  return file;
+}
+
 WaveFile* WaveFile::CreateForWrite(const char* path) {
   // A link planted under the track's name is refused rather than followed.
   // Truncate only once the lock is held, so a file someone else holds stays whole.
@@ -52,17 +58,12 @@ WaveFile* WaveFile::CreateForWrite(const char* path) {
     Refuse(fd, errno);
     return nullptr;
   }
-  WaveFile* file = new (std::nothrow) WaveFile(fd);
-  if (file == nullptr) Refuse(fd, ENOMEM);
-  return file;
+  return Adopt(fd);
 }
 
 WaveFile* WaveFile::OpenForRead(const char* path) {
   const int fd = OpenExclusive(path, O_RDONLY);
-  if (fd < 0) return nullptr;
-  WaveFile* file = new (std::nothrow) WaveFile(fd);
-  if (file == nullptr) Refuse(fd, ENOMEM);
-  return file;
+  return fd < 0 ? nullptr : Adopt(fd);
 }
 
 bool WaveFile::Remove(const char* path) { return ::unlink(path) == 0; }

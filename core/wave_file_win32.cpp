@@ -17,28 +17,25 @@ WaveFile::Handle Wrap(HANDLE h) {
 }
 }  // namespace
 
+WaveFile* WaveFile::Adopt(Handle handle) {
+  WaveFile* file = new (std::nothrow) WaveFile(handle);
+  if (file == nullptr) {
+    WaveFile::RecordFailure(ERROR_NOT_ENOUGH_MEMORY);
+    CloseHandle(handle);
+  }
+  return file;
+}
+
 WaveFile* WaveFile::CreateForWrite(const char* path) {
   HANDLE h = Wrap(
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (h == nullptr) return nullptr;
-  WaveFile* file = new (std::nothrow) WaveFile(h);
-  if (file == nullptr) {
-    WaveFile::RecordFailure(ERROR_NOT_ENOUGH_MEMORY);
-    CloseHandle(h);
-  }
-  return file;
+  return h == nullptr ? nullptr : Adopt(h);
 }
 
 WaveFile* WaveFile::OpenForRead(const char* path) {
   HANDLE h = Wrap(
       CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (h == nullptr) return nullptr;
-  WaveFile* file = new (std::nothrow) WaveFile(h);
-  if (file == nullptr) {
-    WaveFile::RecordFailure(ERROR_NOT_ENOUGH_MEMORY);
-    CloseHandle(h);
-  }
-  return file;
+  return h == nullptr ? nullptr : Adopt(h);
 }
 
 bool WaveFile::Remove(const char* path) { return DeleteFileA(path) != 0; }

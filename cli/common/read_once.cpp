@@ -34,6 +34,11 @@ struct Source {
   }
 };
 
+CliError CopyFailed(const std::string& input, const std::string& directory, int error) {
+  return CliError("cannot keep a copy of '" + input + "' in '" + directory +
+                  "': " + DescribeError(error));
+}
+
 }  // namespace
 
 bool IsReadOnce(const std::string& input) {
@@ -59,10 +64,7 @@ bool CopyReadOnceInput(const std::string& input, const std::string& directory, T
   }
   copy.CreateUnnamed(directory, ".trackloom-copy-", "");
   const int out = ::open(copy.path().c_str(), O_WRONLY | O_CLOEXEC);
-  if (out < 0) {
-    throw CliError("cannot keep a copy of '" + input + "' in '" + directory +
-                   "': " + DescribeError(errno));
-  }
+  if (out < 0) throw CopyFailed(input, directory, errno);
   std::vector<char> buffer(1 << 20);
   int64_t total = 0;
   for (;;) {
@@ -81,18 +83,14 @@ bool CopyReadOnceInput(const std::string& input, const std::string& directory, T
       if (w <= 0) {
         const int error = w < 0 ? errno : ENOSPC;
         ::close(out);
-        throw CliError("cannot keep a copy of '" + input + "' in '" + directory +
-                       "': " + DescribeError(error));
+        throw CopyFailed(input, directory, error);
       }
       done += w;
     }
     total += n;
     if (progress) progress(total);
   }
-  if (::close(out) != 0) {
-    throw CliError("cannot keep a copy of '" + input + "' in '" + directory +
-                   "': " + DescribeError(errno));
-  }
+  if (::close(out) != 0) throw CopyFailed(input, directory, errno);
   return true;
 }
 
