@@ -305,7 +305,7 @@ TEST(CliUnits, WrittenTracksTellFinishedFromUnfinished) {
   for (size_t i = 0; i < files.size(); ++i)
     WriteFileBytes(dir.File(TrackFileName(static_cast<int>(i) + 1)), files[i]);
   std::vector<bool> finished;
-  for (const TrackFileInfo& t : before.WrittenSince(dir.path())) finished.push_back(t.finished);
+  for (const TrackFileInfo& t : before.WrittenSince(dir.path())) finished.push_back(t.finished());
   EXPECT_EQ(finished, (std::vector<bool>{true, false, false}));
 }
 

@@ -54,11 +54,7 @@ void WriteSettingsFile(const std::string& path, const std::string& line) {
 int RunConfigure(int argc, char** argv) {
   std::string settings;
   const std::vector<Option> table = {
-      {"settings", 0, "a file",
-       [&settings](const std::string& value) {
-         settings = value;
-         return std::string();
-       }},
+      {"settings", 0, "a file", StoreValue(&settings)},
   };
   const CommandLine command_line =
       ReadCommandLine(argc, argv, table, kConfigureHelp, stdout, stderr);

@@ -150,20 +150,8 @@ std::string SetNumber(const char* name, const char* what, std::string_view value
 }
 
 std::vector<Option> OptionTable(Options* o) {
-  auto text = [](std::string* field) {
-    return [field](const std::string& value) {
-      *field = value;
-      return std::string();
-    };
-  };
-  auto set = [](bool* field, bool to) {
-    return [field, to](const std::string&) {
-      *field = to;
-      return std::string();
-    };
-  };
   return {
-      {"output", 'o', "a directory", text(&o->output_dir)},
+      {"output", 'o', "a directory", StoreValue(&o->output_dir)},
       {"frames", 0, "a range of records, e.g. 0-35",
        [o](const std::string& value) {
          return ParseRange(value, o)
@@ -180,15 +168,15 @@ std::vector<Option> OptionTable(Options* o) {
          return ParseView(value, o->view) ? ""
                                           : "--view takes pixels or panel, not '" + value + "'";
        }},
-      {"sheet", 0, "a file", text(&o->sheet)},
+      {"sheet", 0, "a file", StoreValue(&o->sheet)},
       {"sheet-limit", 0, "a value",
        [o](const std::string& value) {
          return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit);
        }},
-      {"video", 0, "a file", text(&o->video)},
-      {"no-pictures", 0, nullptr, set(&o->pictures, false)},
-      {"no-sound", 0, nullptr, set(&o->sound, false)},
-      {"lenient", 0, nullptr, set(&o->lenient, true)},
+      {"video", 0, "a file", StoreValue(&o->video)},
+      {"no-pictures", 0, nullptr, StoreFlag(&o->pictures, false)},
+      {"no-sound", 0, nullptr, StoreFlag(&o->sound, false)},
+      {"lenient", 0, nullptr, StoreFlag(&o->lenient)},
       {"track", 0, "a track number",
        [o](const std::string& value) {
          return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track);
@@ -287,13 +275,11 @@ class DecodeOutput {
 
 class PictureFiles final : public DecodeOutput {
  public:
-  PictureFiles(std::string directory, View view, int scale)
+  PictureFiles(std::string directory, View view, int scale, PictureRect size)
       : directory_(std::move(directory)),
         view_(view),
         scale_(scale),
-        size_(view == View::kPanel
-                  ? ViewDisplaySize(View::kPanel, scale)
-                  : PictureRect{0, 0, kPictureWidth * scale, kPictureHeight * scale}),
+        size_(size),
         scaled_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3) {}
   bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
     const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
@@ -517,7 +503,9 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
     outputs->sound = std::make_unique<SoundFile>((fs::path(o.output_dir) / "sound.wav").string());
     if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
   }
-  if (o.pictures) outputs->pictures = std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale);
+  if (o.pictures)
+    outputs->pictures =
+        std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale, PictureFileSize(o));
   const uint64_t cells =
       o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
   if (cells > 0)

@@ -33,11 +33,7 @@ int RunDemo(int argc, char** argv) {
   // The demo's own directory: running it again replaces its tracks.
   options.overwrite = true;
   const std::vector<Option> table = {
-      {"output", 'o', "a directory",
-       [&options](const std::string& value) {
-         options.output_directory = value;
-         return std::string();
-       }},
+      {"output", 'o', "a directory", StoreValue(&options.output_directory)},
       QuietOption(&options.quiet),
       JsonOption(&options.json),
   };

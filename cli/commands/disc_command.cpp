@@ -411,15 +411,9 @@ void CheckFirstTrack(const std::string& path) { FirstPart(path); }
 
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;
-  auto text = [](std::string* field) {
-    return [field](const std::string& value) {
-      *field = value;
-      return std::string();
-    };
-  };
   const std::vector<Option> table = {
-      {"output", 'o', "the image's name", text(&o.name)},
-      {"first", 0, "a WAV file", text(&o.first)},
+      {"output", 'o', "the image's name", StoreValue(&o.name)},
+      {"first", 0, "a WAV file", StoreValue(&o.first)},
       {"last", 0, "a WAV file",
        [&o](const std::string& value) {
          o.last = value;

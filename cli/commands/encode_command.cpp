@@ -306,23 +306,9 @@ std::string SetDiscMinutes(const std::string& value, double& minutes) {
 }
 
 std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
-  auto set = [](bool& field, bool to) {
-    return [&field, to](const std::string&) {
-      field = to;
-      return std::string();
-    };
-  };
-  auto flag = [&set](bool& field) { return set(field, true); };
-  // A value kept as given, in a std::string or a std::optional<std::string>.
-  auto text = [](auto& field) {
-    return [&field](const std::string& value) {
-      field = value;
-      return std::string();
-    };
-  };
   return {
-      {"output", 'o', "a directory", text(o.output_directory)},
-      {"overwrite", 0, nullptr, flag(o.overwrite)},
+      {"output", 'o', "a directory", StoreValue(&o.output_directory)},
+      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite)},
       {"fit", 0, "letterbox, crop or stretch",
        [&o](const std::string& value) {
          o.pictures.fit_given = true;
@@ -337,11 +323,11 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
                     ? ""
                     : "--dither takes ordered or none, not '" + value + "'";
        }},
-      {"audio", 0, "a file", text(o.audio_file)},
-      {"no-audio", 0, nullptr, flag(o.no_audio)},
+      {"audio", 0, "a file", StoreValue(&o.audio_file)},
+      {"no-audio", 0, nullptr, StoreFlag(&o.no_audio)},
       {"loudness", 0, "a loudness in LUFS, e.g. -16, or off",
        [&o](const std::string& value) { return SetLoudness(value, o.sound.loudness_target); }},
-      {"mono", 0, nullptr, flag(o.sound.mono)},
+      {"mono", 0, nullptr, StoreFlag(&o.sound.mono)},
       {"break", 0, "frame numbers, e.g. --break 100,250",
        [&o](const std::string& value) {
          if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
@@ -356,17 +342,17 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          o.break_at_chapters = true;
          return std::string();
        }},
-      {"disc", 0, "the image's name", text(o.disc.name)},
-      {"first", 0, "a WAV file", text(o.disc.first)},
-      {"last", 0, "a WAV file", text(o.disc.last)},
+      {"disc", 0, "the image's name", StoreValue(&o.disc.name)},
+      {"first", 0, "a WAV file", StoreValue(&o.disc.first)},
+      {"last", 0, "a WAV file", StoreValue(&o.disc.last)},
       {"pad-to", 0, "a disc length like 41:20",
        [&o](const std::string& value) {
          if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60)
            return std::string();
          return "--pad-to takes a disc length like 41:20, not '" + value + "'";
        }},
-      {"no-pad", 0, nullptr, set(o.disc.pad, false)},
-      {"settings", 0, "a file", text(o.settings_file)},
+      {"no-pad", 0, nullptr, StoreFlag(&o.disc.pad, false)},
+      {"settings", 0, "a file", StoreValue(&o.settings_file)},
       {"disc-minutes", 0, "a number of minutes",
        [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
       QuietOption(&o.quiet),
@@ -830,21 +816,27 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   return outcome;
 }
 
+// What a failure left on disk, for the end of its message. Reads the tracks' headers,
+// so only a failed encode asks.
+std::string WrittenSoFar(const RenderOutcome& r) {
+  std::string complete =
+      r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
+  for (const TrackFileInfo& t : r.tracks) {
+    if (!t.finished()) complete = "; '" + t.path + "' may not be complete";
+  }
+  return complete;
+}
+
 // Why the encode failed, in the user's terms; empty when it did not. The filter's own
 // message comes first, as it stands; then which file, and the system's reason.
 std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
                            const RenderOutcome& r) {
-  std::string complete =
-      r.tracks.empty() ? "; no track was written" : "; the tracks written so far are complete";
-  for (const TrackFileInfo& t : r.tracks) {
-    if (!t.finished) complete = "; '" + t.path + "' may not be complete";
-  }
   if (!r.report.errors.empty()) {
     const std::string& message = r.report.errors.front();
     if (message == "Failed to create output file") {
       const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
       return message + ": cannot write '" + path +
-             "': " + DescribeWriteError(path, WaveFile::LastError()) + complete;
+             "': " + DescribeWriteError(path, WaveFile::LastError()) + WrittenSoFar(r);
     }
     if (message == "Failed to open audio file") {
       return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
@@ -854,13 +846,13 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
   if (r.report.failed_frame) {
     const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
     return "writing frame " + std::to_string(*r.report.failed_frame) + " to '" + path +
-           "' failed: " + WriteFailureReason() + complete;
+           "' failed: " + WriteFailureReason() + WrittenSoFar(r);
   }
   if (r.report.end_result == 1 && r.tracks_opened > 0) {
     const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
     return "finishing '" + path + "' failed: " + WriteFailureReason() + "; it may not be complete";
   }
-  if (r.source_failure) return *r.source_failure + complete;
+  if (r.source_failure) return *r.source_failure + WrittenSoFar(r);
   if (!r.report.ok && !r.interrupted)
     return "the render ended with a failure the filter did not explain";
   if (r.tracks.empty() && !r.interrupted) {

@@ -315,14 +315,8 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   bool lenient = false;
   bool json = false;
   bool quiet = false;
-  auto flag = [](bool& field) {
-    return [&field](const std::string&) {
-      field = true;
-      return std::string();
-    };
-  };
   const std::vector<Option> table = {
-      {"lenient", 0, nullptr, flag(lenient)},
+      {"lenient", 0, nullptr, StoreFlag(&lenient)},
       JsonOption(&json),
       QuietOption(&quiet),
   };

@@ -124,11 +124,7 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   const std::vector<Option> table = {
       {"scale", 0, "a whole number",
        [&player](const std::string& v) { return SetScale(v, &player.scale); }},
-      {"no-sound", 0, nullptr,
-       [&player](const std::string&) {
-         player.sound = false;
-         return std::string();
-       }},
+      {"no-sound", 0, nullptr, StoreFlag(&player.sound, false)},
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
   if (line.exit_status) return *line.exit_status;

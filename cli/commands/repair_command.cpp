@@ -47,11 +47,7 @@ unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
 int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   bool dry_run = false;
   const std::vector<Option> table = {
-      {"dry-run", 0, nullptr,
-       [&dry_run](const std::string&) {
-         dry_run = true;
-         return std::string();
-       }},
+      {"dry-run", 0, nullptr, StoreFlag(&dry_run)},
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
   if (line.exit_status) return *line.exit_status;

@@ -83,12 +83,16 @@ bool ParseDecimal(std::string_view text, double min, double max, double* value) 
   return true;
 }
 
+std::function<std::string(const std::string&)> StoreFlag(bool* field, bool to) {
+  return [field, to](const std::string&) {
+    *field = to;
+    return std::string();
+  };
+}
+
 namespace {
 Option Flag(const char* name, char short_name, bool* field) {
-  return {name, short_name, nullptr, [field](const std::string&) {
-            *field = true;
-            return std::string();
-          }};
+  return {name, short_name, nullptr, StoreFlag(field)};
 }
 }  // namespace
 

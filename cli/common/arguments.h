@@ -54,6 +54,18 @@ bool ParseWholeNumber(std::string_view text, int min, int max, int* value);
 // option that takes a fractional number reads it this way.
 bool ParseDecimal(std::string_view text, double min, double max, double* value);
 
+// The set of an option without a value that stores to in *field.
+std::function<std::string(const std::string&)> StoreFlag(bool* field, bool to = true);
+// The set of an option whose value is kept as given, in a std::string or a
+// std::optional<std::string>.
+template <class Field>
+std::function<std::string(const std::string&)> StoreValue(Field* field) {
+  return [field](const std::string& value) {
+    *field = value;
+    return std::string();
+  };
+}
+
 // The flags that mean the same in every subcommand that has them.
 Option QuietOption(bool* quiet);      // -q, --quiet: no progress, notes or summary; errors only
 Option JsonOption(bool* json);        // --json: a machine-readable summary on standard output

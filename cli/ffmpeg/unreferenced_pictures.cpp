@@ -210,9 +210,10 @@ bool UnreferencedPictures::Mjpeg(const uint8_t* data, int size) {
   }();
   const bool same_tables = well_formed && jpeg_header_.size() == static_cast<size_t>(pos) &&
                            std::equal(jpeg_header_.begin(), jpeg_header_.end(), data);
-  if (well_formed) {
+  // Pictures in a row mostly share their tables: kept as they are, they need no copy.
+  if (!same_tables && well_formed) {
     jpeg_header_.assign(data, data + pos);
-  } else {
+  } else if (!well_formed) {
     jpeg_header_.clear();
   }
   if (!same_tables || !single_baseline_frame) return false;

@@ -289,7 +289,6 @@ int PreferMovingPictures(const AVFormatContext* format, int best, const AVCodec*
   return best;
 }
 
-// "'song.wav' has no video stream", with what to do when it is sound.
 // An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
 // opening it went past them to reach the index, and cannot go back. (Only just
 // opened: reading packets moves on too.)
@@ -305,6 +304,7 @@ bool IndexPassedBy(const AVFormatContext& format) {
   return false;
 }
 
+// "'song.wav' has no video stream", with what to do when it is sound.
 std::string NoPictureMessage(const std::string& input, const AVFormatContext* format) {
   for (unsigned i = 0; i < format->nb_streams; ++i) {
     if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {

@@ -28,9 +28,7 @@ std::string TrackFileName(int number) {
   return name;
 }
 
-namespace {
-
-bool HasFinishedHeader(const std::string& path, int64_t length) {
+bool TrackFileInfo::finished() const {
   if (length < kTrackHeaderBytes) return false;
   uint8_t header[kWaveHeaderSize];
   std::ifstream file(path, std::ios::binary);
@@ -40,8 +38,6 @@ bool HasFinishedHeader(const std::string& path, int64_t length) {
          wav::GetLe32(header + wav::kDataSizeOffset) == data_bytes &&
          wav::GetLe32(header + wav::kRiffSizeOffset) == data_bytes + wav::kRiffSizeOverData;
 }
-
-}  // namespace
 
 TrackFileSnapshot::Stamp TrackFileSnapshot::StampOf(const std::string& path) {
   Stamp s;
@@ -75,7 +71,6 @@ std::vector<TrackFileInfo> TrackFileSnapshot::WrittenSince(const std::string& di
     t.records = t.length > kTrackFirstRecordOffset
                     ? (t.length - kTrackFirstRecordOffset) / kTrackRecordBytes
                     : 0;
-    t.finished = HasFinishedHeader(t.path, t.length);
     tracks.push_back(t);
   }
   return tracks;

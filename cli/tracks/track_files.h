@@ -42,8 +42,9 @@ struct TrackFileInfo {
   int64_t length = 0;
   int64_t records = 0;
   // Both size fields match the file: the filter finished it (a failed finish, e.g. a
-  // close the system refused, can leave them unpatched).
-  bool finished = false;
+  // close the system refused, can leave them unpatched). Reads the header, so it is
+  // asked only when an encode failed.
+  bool finished() const;
   double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
   double disc_seconds() const {
     return TrackDiscSeconds(static_cast<uint64_t>(length - kTrackHeaderBytes));
