@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -157,6 +158,9 @@ TEST(CliDisc, RefusalsWriteNothing) {
   std::vector<uint8_t> cut = ReadFileBytes(in.track1);
   cut.resize(cut.size() - 100);
   WriteFileBytes(dir.File("cut.wav"), cut);
+  WriteFileBytes(dir.File("cut\x1b[2J.wav"), cut);
+  WriteFileBytes(dir.File("film.bin"), ReadFileBytes(in.first));
+  std::filesystem::create_directories(dir.File("old/film.toc"));
   std::vector<std::string> many(98, in.track1);
   struct Case {
     const char* name;
@@ -171,7 +175,14 @@ TEST(CliDisc, RefusalsWriteNothing) {
       {"track not valid", {"--first", in.first, in.track1, dir.File("cut.wav")}, 0, 1, "is not a valid track"},
       {"over capacity", {"--first", in.first, in.track1, "--capacity", "30"}, 0, 1, "lower --pad-to"},
       {"100 tracks", {"--first", in.first}, 0, 1, "at most 99 tracks"},
-      {"disk full", {"--first", in.first, in.track1, "--no-pad"}, 1 << 20, 1, "the disk is full"},
+      {"file size limit", {"--first", in.first, in.track1, "--no-pad"}, 1 << 20, 1,
+       "film.bin': the file size limit is reached (ulimit -f); nothing was written"},
+      {"image over its first track", {"-o", dir.File("film"), "--first", dir.File("film.bin"), in.track1}, 0, 1,
+       "film.bin': it is the input '"},
+      {"escape codes in a name", {"--first", in.first, dir.File("cut\x1b[2J.wav")}, 0, 1,
+       "cut\\x1b[2J.wav' is not a valid track"},
+      {"a directory in the way of the .toc", {"-o", dir.File("old/film"), "--first", in.first, in.track1}, 0, 1,
+       "film.toc': a directory of that name is in the way"},
       {"no first track", {in.track1}, 0, 2, "no first track"},
       {"pad and no pad", {"--first", in.first, in.track1, "--no-pad", "--pad-to", "1:00"}, 0, 2, "contradict"},
   };
@@ -189,23 +200,36 @@ TEST(CliDisc, RefusalsWriteNothing) {
   }
 }
 
+// Every stopping signal leaves no image; what a kill leaves, the next disc into the
+// same place removes, and says so.
 TEST(CliDisc, InterruptLeavesNoImage) {
   TempDir dir;
   const Inputs in = MakeInputs(dir);
-  const pid_t pid = StartTrackloom({"disc", "-o", dir.File("out/film"), "--first", in.first, in.track1},
-                                   dir.path());
-  // Interrupt once the image is being written (the padding makes it 437 MB).
-  for (int i = 0; i < 1000; ++i) {
-    std::vector<std::string> names = ListDirectory(dir.File("out"));
-    struct stat st {};
-    if (!names.empty() && stat(dir.File("out/" + names[0]).c_str(), &st) == 0 && st.st_size > (4 << 20)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (const int signal_number : {SIGINT, SIGHUP, SIGKILL}) {
+    SCOPED_TRACE(signal_number);
+    const std::string out = dir.File("out" + std::to_string(signal_number));
+    const pid_t pid = StartTrackloom({"disc", "-o", out + "/film", "--first", in.first, in.track1}, dir.path());
+    // Interrupt once the image is being written (the padding makes it 437 MB).
+    for (int i = 0; i < 1000; ++i) {
+      std::vector<std::string> names = ListDirectory(out);
+      struct stat st {};
+      if (!names.empty() && stat((out + "/" + names[0]).c_str(), &st) == 0 && st.st_size > (4 << 20)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, signal_number);
+    const CommandResult r = WaitFor(pid, dir.path());
+    EXPECT_EQ(r.status, 128 + signal_number) << r.err;
+    if (signal_number != SIGKILL) {
+      EXPECT_NE(r.err.find("no image was written"), std::string::npos) << r.err;
+      EXPECT_EQ(ListDirectory(out), std::vector<std::string>{});
+      continue;
+    }
+    const CommandResult again = RunTrackloom({"disc", "-o", out + "/film", "--first", in.first, in.track1, "--no-pad"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("Removed what an earlier disc left when it was stopped: .film."), std::string::npos)
+        << again.out;
+    EXPECT_EQ(ListDirectory(out), (std::vector<std::string>{"film.bin", "film.cue", "film.toc"}));
   }
-  kill(pid, SIGINT);
-  const CommandResult r = WaitFor(pid, dir.path());
-  EXPECT_EQ(r.status, 130) << r.err;
-  EXPECT_NE(r.err.find("no image was written"), std::string::npos) << r.err;
-  EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{});
 }
 
 TEST(CliDisc, EncodeOfSeveralInputsNumbersOnBreaksAtChaptersAndWritesTheDisc) {

@@ -147,6 +147,51 @@ TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
        },
        [](const Scene& s) { return std::vector<std::string>{"decode", s.clip("a-track/VDN Track 01.wav"), "-o", s.dir}; },
        0, 0, 1, "sound.wav: it is a symbolic link", {}, {}},
+      {"decode --video through a planted link",
+       [&](Scene& s) { std::filesystem::create_symlink(precious(s), s.dir + "/v.mp4"); },
+       [](const Scene& s) {
+         return std::vector<std::string>{"decode", s.clip("a-track/VDN Track 01.wav"), "--video", s.dir + "/v.mp4", "--overwrite"};
+       },
+       0, 0, 1, "v.mp4': it is a symbolic link", {}, {}},
+      {"decode --video through a hard link",
+       [&](Scene& s) { std::filesystem::create_hard_link(precious(s), s.dir + "/v.mp4"); },
+       [](const Scene& s) {
+         return std::vector<std::string>{"decode", s.clip("a-track/VDN Track 01.wav"), "--video", s.dir + "/v.mp4", "--overwrite"};
+       },
+       0, 0, 1, "v.mp4': it has other names (hard links)", {}, {}},
+      {"decode --video into a FIFO", [&](Scene& s) { mkfifo((s.dir + "/v.mp4").c_str(), 0600); },
+       [](const Scene& s) {
+         return std::vector<std::string>{"decode", s.clip("a-track/VDN Track 01.wav"), "--video", s.dir + "/v.mp4", "--overwrite"};
+       },
+       0, 0, 1, "v.mp4': it is not a regular file (a FIFO", {}, {}},
+      {"decode --sheet over an existing file", [&](Scene& s) { WriteFileBytes(s.dir + "/s.png", {'o', 'l', 'd'}); },
+       [](const Scene& s) { return std::vector<std::string>{"decode", s.clip("a-track/VDN Track 01.wav"), "--sheet", s.dir + "/s.png"}; },
+       0, 0, 1, "s.png': it already exists (give --overwrite to replace it)", {}, {}},
+      {"decode of sound.wav into its own directory",
+       [&](Scene& s) { std::filesystem::copy_file(s.clip("a-track/VDN Track 01.wav"), s.dir + "/sound.wav"); },
+       [](const Scene& s) { return std::vector<std::string>{"decode", s.dir + "/sound.wav", "-o", s.dir, "--no-pictures"}; },
+       0, 0, 1, "sound.wav': it is the input '", {}, {}},
+      {"repair through a hard link",
+       [&](Scene& s) {
+         std::vector<uint8_t> cut = ReadFileBytes(s.clip("a-track/VDN Track 01.wav"));
+         cut.resize(cut.size() - 100);
+         WriteFileBytes(s.outside + "/linked.wav", cut);
+         std::filesystem::create_hard_link(s.outside + "/linked.wav", s.dir + "/cut.wav");
+       },
+       [](const Scene& s) { return std::vector<std::string>{"repair", s.dir + "/cut.wav"}; },
+       0, 0, 1, "cut.wav: cannot repair: it has other names (hard links)", {}, {}},
+      {"repair --dry-run of a track an encode is writing",
+       [&](Scene& s) { StartEncodeFromPipe(s, {"--no-audio"}, 1, 3); },
+       [](const Scene& s) { return std::vector<std::string>{"repair", "--dry-run", s.track(1)}; },
+       0, 0, 1, "cannot repair: another program is writing it", {1}, {}},
+      {"repair of a name with escape codes",
+       [&](Scene& s) {
+         std::vector<uint8_t> cut = ReadFileBytes(s.clip("a-track/VDN Track 01.wav"));
+         cut.resize(cut.size() - 100);
+         WriteFileBytes(s.dir + "/e\x1b[2J.wav", cut);
+       },
+       [](const Scene& s) { return std::vector<std::string>{"repair", s.dir + "/e\x1b[2J.wav"}; },
+       0, 0, 0, "e\\x1b[2J.wav: repaired: ", {}, {}},
       {"a second encode into a busy directory",
        [&](Scene& s) { StartEncodeFromPipe(s, {"--no-audio"}, 1, 3); },
        [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--overwrite"}; },

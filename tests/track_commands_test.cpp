@@ -328,6 +328,8 @@ TEST(TrackCommands, DecodeRefusesWhatItCannotDo) {
   const std::string garbage = track.dir.File("garbage.wav");
   WriteFileBytes(garbage, std::vector<uint8_t>(5000, 0x42));
   const std::string out = track.dir.File("out");
+  const std::string escaped = track.dir.File("e\x1b[2J.wav");
+  WriteFileBytes(escaped, ReadFileBytes(track.path));
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -339,6 +341,7 @@ TEST(TrackCommands, DecodeRefusesWhatItCannotDo) {
       {"no track", {"-o", out}, 2, "no track file given"},
       {"two tracks", {track.path, track.path, "-o", out}, 2, "one track at a time"},
       {"range past the end", {track.path, "-o", out, "--frames", "3-9"}, 2, "has records 0-2; --frames starts after them"},
+      {"a name with escape codes", {escaped, "-o", out, "--frames", "3-9"}, 2, "e\\x1b[2J.wav has records 0-2"},
       {"range backwards", {track.path, "-o", out, "--frames", "2-1"}, 2, "--frames takes record numbers"},
       {"range not a number", {track.path, "-o", out, "--frames", "a-b"}, 2, "--frames takes record numbers"},
       {"scale 0", {track.path, "-o", out, "--scale", "0"}, 2, "--scale takes a whole number from 1 to 16"},

@@ -16,6 +16,8 @@
 #include "cli/common/duration.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
+#include "cli/common/messages.h"
+#include "cli/common/output_file.h"
 #include "cli/common/progress.h"
 #include "cli/ffmpeg/picture_file.h"
 #include "cli/ffmpeg/preview_video.h"
@@ -62,6 +64,8 @@ constexpr const char kUsage[] =
     "                     at most 2000, or 250 with --view panel)\n"
     "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC; .mkv,\n"
     "                     .mov, .avi, .ts and other containers for them also do)\n"
+    "  --overwrite        replace an existing --sheet or --video file (never one that\n"
+    "                     is a link or not a regular file, nor the track itself)\n"
     "  --no-pictures      no per-record PNG files\n"
     "  --no-sound         no sound.wav\n"
     "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
@@ -112,6 +116,10 @@ struct Options {
   int disc_track = 0;  // of a disc image; 0: not given
   bool quiet = false;
   bool json = false;
+  bool overwrite = false;
+  // The files read (the track, or a disc image's sheet and audio files), which no
+  // output may be.
+  std::vector<std::string> inputs;
 };
 
 template <typename T>
@@ -174,6 +182,7 @@ std::vector<Option> OptionTable(Options* o) {
          return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit);
        }},
       {"video", 0, "a file", StoreValue(&o->video)},
+      {"overwrite", 0, nullptr, StoreFlag(&o->overwrite)},
       {"no-pictures", 0, nullptr, StoreFlag(&o->pictures, false)},
       {"no-sound", 0, nullptr, StoreFlag(&o->sound, false)},
       {"lenient", 0, nullptr, StoreFlag(&o->lenient)},
@@ -256,7 +265,7 @@ namespace {
 
 // Prints "trackloom: message" and gives status back, for the early returns.
 int Fail(std::FILE* err, int status, const std::string& message) {
-  std::fprintf(err, "trackloom: %s\n", message.c_str());
+  PrintError(err, message);
   return status;
 }
 
@@ -275,14 +284,20 @@ class DecodeOutput {
 
 class PictureFiles final : public DecodeOutput {
  public:
-  PictureFiles(std::string directory, View view, int scale, PictureRect size)
-      : directory_(std::move(directory)),
+  PictureFiles(std::string directory, View view, int scale, PictureRect size,
+               const std::vector<std::string>& inputs)
+      : inputs_(inputs),
+        directory_(std::move(directory)),
         view_(view),
         scale_(scale),
         size_(size),
         scaled_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3) {}
   bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
     const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
+    if (const std::string* input = SameFileAsInput(path, inputs_)) {
+      *error = SameFileMessage(path, *input);
+      return false;
+    }
     if (view_ == View::kPanel) {
       RenderView(View::kPanel, rgb, size_.width, size_.height, scaled_.data());
       rgb = scaled_.data();
@@ -297,6 +312,7 @@ class PictureFiles final : public DecodeOutput {
   bool Finish(std::string*) override { return true; }
 
  private:
+  const std::vector<std::string>& inputs_;
   std::string directory_;
   View view_;
   int scale_;
@@ -426,9 +442,14 @@ std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source,
     }
     *source = OpenDiscTrack(*chosen, &error);
     inspect->headerless = true;
+    o.inputs.push_back(o.track);
+    for (const DiscTrack& t : image->tracks) {
+      for (const DiscPiece& piece : t.pieces) o.inputs.push_back(piece.path);
+    }
     o.track += " track " + std::to_string(o.disc_track);
   } else {
     *source = FileSource::Open(o.track, &error);
+    o.inputs.push_back(o.track);
   }
   if (*source == nullptr) return Fail(err, 2, "cannot open " + o.track + ": " + error);
   return std::nullopt;
@@ -449,11 +470,11 @@ std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Rang
     std::fprintf(err,
                  "trackloom: warning: %s has %llu problem%s (see 'trackloom inspect'); "
                  "decoding its %llu whole records\n",
-                 o.track.c_str(), U(report.problem_count), report.problem_count == 1 ? "" : "s",
-                 U(report.record_count));
+                 Printable(o.track).c_str(), U(report.problem_count),
+                 report.problem_count == 1 ? "" : "s", U(report.record_count));
     for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
       std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset),
-                   report.problems[i].what.c_str());
+                   Printable(report.problems[i].what).c_str());
     }
   }
   if (report.record_count == 0) return Fail(err, 1, o.track + " holds no whole record to decode");
@@ -465,6 +486,26 @@ std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Rang
   }
   range->last = std::min(o.last.value_or(report.record_count - 1), report.record_count - 1);
   range->count = range->last - range->first + 1;
+  return std::nullopt;
+}
+
+// The files decode is to write by name: none of them one of its inputs, and a
+// --sheet or --video file already there only replaced when --overwrite says so.
+std::optional<int> CheckNamedOutputs(const Options& o, std::FILE* err) {
+  std::vector<std::string> named;
+  if (o.sound) named.push_back((fs::path(o.output_dir) / "sound.wav").string());
+  if (!o.sheet.empty()) named.push_back(o.sheet);
+  if (!o.video.empty()) named.push_back(o.video);
+  for (const std::string& path : named) {
+    if (const std::string* input = SameFileAsInput(path, o.inputs)) {
+      return Fail(err, 1, SameFileMessage(path, *input));
+    }
+  }
+  for (const std::string* path : {&o.sheet, &o.video}) {
+    if (path->empty()) continue;
+    const std::string refusal = OutputRefusal(*path, o.overwrite);
+    if (!refusal.empty()) return Fail(err, 1, "cannot write '" + *path + "': " + refusal);
+  }
   return std::nullopt;
 }
 
@@ -491,6 +532,7 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
           "cannot write the sheet " + o.sheet + ": there is no directory " + parent.string());
     }
   }
+  if (const std::optional<int> status = CheckNamedOutputs(o, err)) return status;
   std::string error;
   if (!o.video.empty()) {
     const PictureRect shown = ViewDisplaySize(o.view, o.scale);
@@ -505,7 +547,7 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
   }
   if (o.pictures)
     outputs->pictures =
-        std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale, PictureFileSize(o));
+        std::make_unique<PictureFiles>(o.output_dir, o.view, o.scale, PictureFileSize(o), o.inputs);
   const uint64_t cells =
       o.sheet.empty() ? 0 : std::min<uint64_t>(range.count, static_cast<uint64_t>(o.sheet_limit));
   if (cells > 0)
@@ -528,7 +570,7 @@ uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& 
   *ok = true;
   for (uint64_t k = range.first; k <= range.last && *ok; ++k) {
     if (!source.ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
-      std::fprintf(err, "trackloom: cannot read record %llu of %s\n", U(k), o.track.c_str());
+      PrintError(err, "cannot read record " + std::to_string(k) + " of " + o.track);
       *ok = false;
       break;
     }
@@ -536,7 +578,7 @@ uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& 
     ExtractRecordSound(record.data(), chunk);
     for (DecodeOutput* output : all) {
       if (*ok && !output->Add(k, rgb.data(), chunk, &error)) {
-        std::fprintf(err, "trackloom: %s\n", error.c_str());
+        PrintError(err, error);
         *ok = false;
       }
     }
@@ -554,7 +596,7 @@ bool FinishOutputs(const Outputs& outputs, bool ok, std::FILE* err) {
   for (DecodeOutput* output : outputs.all()) {
     if (!ok && !output->FinishedAfterFailure()) continue;
     if (!output->Finish(&error)) {
-      std::fprintf(err, "trackloom: %s\n", error.c_str());
+      PrintError(err, error);
       ok = false;
     }
   }
@@ -564,7 +606,7 @@ bool FinishOutputs(const Outputs& outputs, bool ok, std::FILE* err) {
 void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& report, const Range& r,
                       const Outputs& outputs) {
   JsonWriter json(out);
-  json.BeginObject().Key("track").String(o.track).Key("problems").Unsigned(report.problem_count);
+  json.BeginObject().Path("track", o.track).Key("problems").Unsigned(report.problem_count);
   json.Key("first_record")
       .Unsigned(r.first)
       .Key("last_record")
@@ -575,7 +617,7 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
       .Fixed(static_cast<double>(r.count) / kFramesPerSecond, 3)
       .Key("pictures");
   if (outputs.pictures) {
-    json.BeginObject().Key("directory").String(o.output_dir);
+    json.BeginObject().Path("directory", o.output_dir);
     json.Key("first").String(RecordFileName(r.first)).Key("last").String(RecordFileName(r.last));
     const PictureRect size = PictureFileSize(o);
     json.Key("width").Integer(size.width).Key("height").Integer(size.height).EndObject();
@@ -585,8 +627,7 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
   json.Key("sound");
   if (outputs.sound) {
     json.BeginObject()
-        .Key("file")
-        .String(outputs.sound->path())
+        .Path("file", outputs.sound->path())
         .Key("bytes")
         .Unsigned(outputs.sound->data_bytes());
     json.EndObject();
@@ -596,48 +637,47 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
   json.Key("sheet");
   if (outputs.sheet) {
     json.BeginObject()
-        .Key("file")
-        .String(o.sheet)
+        .Path("file", o.sheet)
         .Key("pictures")
         .Unsigned(outputs.sheet->cells())
         .EndObject();
   } else {
     json.Null();
   }
-  json.Key("video");
   if (outputs.video) {
-    json.String(o.video);
+    json.Path("video", o.video);
   } else {
-    json.Null();
+    json.Key("video").Null();
   }
   json.EndObject();
   std::fputc('\n', out);
 }
 
 void PrintTextSummary(std::FILE* out, const Options& o, const Range& r, const Outputs& outputs) {
-  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", o.track.c_str(), U(r.first),
-               U(r.last), U(r.count),
+  std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", Printable(o.track).c_str(),
+               U(r.first), U(r.last), U(r.count),
                FormatDuration(static_cast<double>(r.count) / kFramesPerSecond, 2).c_str());
   if (outputs.pictures) {
     const PictureRect size = PictureFileSize(o);
-    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d, %s)\n", o.output_dir.c_str(),
+    std::fprintf(out, "  pictures  %s/%s ... %s (%d x %d, %s)\n", Printable(o.output_dir).c_str(),
                  RecordFileName(r.first).c_str(), RecordFileName(r.last).c_str(), size.width,
                  size.height,
                  o.view == View::kPanel ? "the panel's dots at 4:3" : "the stored pixels");
   }
   if (outputs.sound) {
     std::fprintf(out, "  sound     %s (%llu bytes, 8-bit stereo 17640 Hz)\n",
-                 outputs.sound->path().c_str(), U(outputs.sound->data_bytes()));
+                 Printable(outputs.sound->path()).c_str(), U(outputs.sound->data_bytes()));
   }
   if (outputs.sheet) {
-    std::fprintf(out, "  sheet     %s (%llu pictures%s, %d x %d each at 4:3)\n", o.sheet.c_str(),
-                 U(outputs.sheet->cells()),
+    std::fprintf(out, "  sheet     %s (%llu pictures%s, %d x %d each at 4:3)\n",
+                 Printable(o.sheet).c_str(), U(outputs.sheet->cells()),
                  outputs.sheet->cells() < r.count ? ", evenly spread" : "",
                  outputs.sheet->cell().width, outputs.sheet->cell().height);
   }
   if (outputs.video) {
-    std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps, %d x %d at 4:3)\n", o.video.c_str(),
-                 outputs.video->size().width, outputs.video->size().height);
+    std::fprintf(out, "  video     %s (H.264 + AAC, 18 fps, %d x %d at 4:3)\n",
+                 Printable(o.video).c_str(), outputs.video->size().width,
+                 outputs.video->size().height);
   }
 }
 

@@ -21,12 +21,15 @@
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
+#include "cli/common/messages.h"
+#include "cli/common/output_file.h"
 #include "cli/common/progress.h"
-#include "cli/common/temp_file.h"
 #include "cli/tracks/disc_image.h"
+#include "cli/tracks/image_staging.h"
 #include "cli/tracks/track_files.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
+#include "core/wave_file.h"
 #include "runner/frame_source.h"
 
 namespace trackloom::cli {
@@ -183,8 +186,10 @@ std::string RenderEndTrack(const std::string& directory, uint64_t expected_lengt
   });
   const runner::RenderReport report = host.instance().Render(frames);
   if (!report.ok) {
-    throw CliError("the filter could not make the end-of-disc track" +
-                   (report.errors.empty() ? std::string() : ": " + report.errors.front()));
+    // The filter's own message names no file and no cause: the file object kept why.
+    throw CliError("the filter could not make the end-of-disc track in '" + directory +
+                   "': " + (report.errors.empty() ? std::string() : report.errors.front() + ": ") +
+                   DescribeError(WaveFile::LastError()) + "; nothing was written");
   }
   const std::string path = directory + "/" + TrackFileName(1);
   std::string error;
@@ -197,8 +202,9 @@ std::string RenderEndTrack(const std::string& directory, uint64_t expected_lengt
   return path;
 }
 
-// SIGINT and SIGTERM wait while the finished image takes its names, so a Ctrl-C
-// cannot leave NAME.bin of this run beside NAME.cue of an earlier one.
+// The stopping signals wait while the finished image takes its names, so a Ctrl-C
+// or a closed terminal cannot leave NAME.bin of this run beside NAME.cue of an
+// earlier one.
 class SignalsHeld {
  public:
   SignalsHeld() {
@@ -206,6 +212,8 @@ class SignalsHeld {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGQUIT);
     sigprocmask(SIG_BLOCK, &set, &old_);
   }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
@@ -255,10 +263,8 @@ class ImageFile {
 
  private:
   [[noreturn]] void Fail(int error) {
-    const char* reason = error == ENOSPC || error == EFBIG || error == EDQUOT
-                             ? "the disk is full"
-                             : std::strerror(error);
-    throw CliError("cannot write '" + shown_ + "': " + reason + "; nothing was written");
+    throw CliError("cannot write '" + shown_ + "': " + DescribeError(error) +
+                   "; nothing was written");
   }
   std::string shown_;
   int fd_ = -1;
@@ -372,8 +378,10 @@ Plan MakePlan(const DiscOptions& o) {
 }
 
 void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, const Plan& plan) {
-  std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", base.c_str(), base.c_str(),
-               base.c_str(), plan.parts.size(), SectorsToClock(plan.sectors).c_str());
+  const std::string shown = Printable(base);
+  std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", shown.c_str(),
+               shown.c_str(), shown.c_str(), plan.parts.size(),
+               SectorsToClock(plan.sectors).c_str());
   std::fprintf(out, "  track      start     length\n");
   uint64_t at = 0;
   for (size_t i = 0; i < plan.parts.size(); ++i) {
@@ -381,7 +389,7 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
     std::string what = p.source.empty() || p.end_track ? p.label : p.source + " (" + p.label + ")";
     if (p.lengthened) what += ", silence added to 4 s";
     std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, SectorsToClock(at).c_str(),
-                 SectorsToClock(p.sectors()).c_str(), what.c_str());
+                 SectorsToClock(p.sectors()).c_str(), Printable(what).c_str());
     at += p.sectors();
   }
   const double capacity = o.capacity_minutes * 60;
@@ -396,13 +404,15 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
                  "a whole disc\n",
                  FormatDuration(capacity * kCutDiscShare).c_str(), o.capacity_minutes);
   }
-  for (const std::string& note : plan.notes) std::fprintf(out, "  note: %s\n", note.c_str());
+  for (const std::string& note : plan.notes) {
+    std::fprintf(out, "  note: %s\n", Printable(note).c_str());
+  }
   std::fprintf(out,
                "Burn it disc-at-once on a CD-R (CD-RW discs are reported not to play):\n"
                "  cdrdao write --device /dev/sr0 %s.toc\n"
                "(the device is what 'cdrdao scanbus' lists), or open %s.cue in another burning\n"
                "program and choose disc-at-once (DAO/SAO) with no gaps between tracks.\n",
-               ShellWord(base).c_str(), ShellWord(base).c_str());
+               Printable(ShellWord(base)).c_str(), Printable(ShellWord(base)).c_str());
 }
 
 }  // namespace
@@ -456,25 +466,12 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
 
 namespace {
 
-// What a disc build leaves behind until it succeeds: the image's three files under
-// temporary names, and the end track rendered beside them.
-struct ImageWork {
-  TempFile bin, cue, toc;
-  std::string end_directory, end_track;
+// Room the image's directory must keep beyond the image: the sheets, and what the
+// file system needs for its own records.
+constexpr uint64_t kSpareBytes = 1 << 20;
 
-  void Cleanup() {
-    bin.Remove();
-    cue.Remove();
-    toc.Remove();
-    if (!end_track.empty()) ::unlink(end_track.c_str());
-    if (!end_directory.empty()) ::rmdir(end_directory.c_str());
-    end_track.clear();
-    end_directory.clear();
-  }
-};
-
-// The image's directory, made when missing and checked to hold the image with 1 MiB
-// to spare before anything is written.
+// The image's directory, made when missing and checked to hold the image with
+// kSpareBytes to spare before anything is written.
 std::string PrepareDirectory(const std::string& base, uint64_t image_bytes) {
   const fs::path parent = fs::path(base).parent_path();
   const std::string directory = parent.empty() ? "." : parent.string();
@@ -486,28 +483,22 @@ std::string PrepareDirectory(const std::string& base, uint64_t image_bytes) {
   }
   struct statvfs space {};
   if (statvfs(directory.c_str(), &space) == 0 &&
-      static_cast<uint64_t>(space.f_bavail) * space.f_frsize < image_bytes + (1 << 20)) {
+      static_cast<uint64_t>(space.f_bavail) * space.f_frsize < image_bytes + kSpareBytes) {
     throw CliError("'" + directory + "' has " +
                    std::to_string(static_cast<uint64_t>(space.f_bavail) * space.f_frsize >> 20) +
                    " MiB free, and the image needs " + std::to_string(image_bytes >> 20) +
-                   " MiB; nothing was written");
+                   " MiB with " + std::to_string(kSpareBytes >> 20) +
+                   " MiB to spare; nothing was written");
   }
   return directory;
 }
 
 // Renders the end track into a directory of its own beside the image and points its
 // part at the samples after the WAV header.
-void RenderEndTracks(Plan& plan, const std::string& directory, const std::string& file,
-                     ImageWork& work) {
+void RenderEndTracks(Plan& plan, ImageStaging& staging) {
   for (Part& part : plan.parts) {
     if (!part.end_track) continue;
-    std::string pattern = directory + "/." + file + ".end-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw CliError("cannot make a directory in '" + directory + "': " + std::strerror(errno));
-    }
-    work.end_directory = pattern;
-    work.end_track = work.end_directory + "/" + TrackFileName(1);
-    part.source = RenderEndTrack(work.end_directory, part.length);
+    part.source = RenderEndTrack(staging.MakeEndDirectory(), part.length);
     part.offset = static_cast<uint64_t>(kWaveHeaderSize);
   }
 }
@@ -560,18 +551,38 @@ void WriteBin(const Plan& plan, const std::string& path, const std::string& base
 
 // Writes the two sheets and gives all three files their names, with Ctrl-C held so
 // that an image is complete or not there.
-void WriteSheetsAndKeep(const Plan& plan, const std::string& directory, const std::string& file,
-                        const std::string& base, ImageWork& work) {
+void WriteSheetsAndKeep(const Plan& plan, const std::string& file, const std::string& base,
+                        ImageStaging& staging) {
   const std::string bin_name = file + ".bin";
   const SignalsHeld held;
   if (StopRequested()) throw Stopped{};
-  work.cue.Create(directory, "." + file + ".cue.", "");
-  WriteText(work.cue.path(), base + ".cue", CueSheet(bin_name, plan.parts));
-  work.toc.Create(directory, "." + file + ".toc.", "");
-  WriteText(work.toc.path(), base + ".toc", TocFile(bin_name, plan.parts));
-  work.bin.Keep(base + ".bin");
-  work.cue.Keep(base + ".cue");
-  work.toc.Keep(base + ".toc");
+  staging.Create("cue");
+  WriteText(staging.Path("cue"), base + ".cue", CueSheet(bin_name, plan.parts));
+  staging.Create("toc");
+  WriteText(staging.Path("toc"), base + ".toc", TocFile(bin_name, plan.parts));
+  staging.Commit();
+}
+
+// No name of the image may be one of the files it is made from: the first track
+// above all, which cannot be made again.
+void CheckNotInputs(const DiscOptions& o, const std::string& base) {
+  std::vector<std::string> inputs = o.tracks;
+  inputs.push_back(o.first);
+  if (o.last) inputs.push_back(*o.last);
+  for (const char* extension : {".bin", ".cue", ".toc"}) {
+    if (const std::string* input = SameFileAsInput(base + extension, inputs)) {
+      throw CliError(SameFileMessage(base + extension, *input) + "; nothing was written");
+    }
+  }
+}
+
+// Says which leftovers of killed runs were removed.
+void NoteRemoved(std::FILE* out, const std::vector<std::string>& removed) {
+  if (removed.empty()) return;
+  std::string names;
+  for (const std::string& name : removed) names += " " + name;
+  std::fprintf(out, "Removed what an earlier disc left when it was stopped:%s\n",
+               Printable(names).c_str());
 }
 
 int Interrupted(std::FILE* err) {
@@ -581,36 +592,36 @@ int Interrupted(std::FILE* err) {
 
 }  // namespace
 
+// The hidden files of the image are removed as the staging goes out of scope, on
+// every way out of the try block.
 int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
-  ImageWork work;
   try {
     const std::string base = ImageBase(o.name);
     Plan plan = MakePlan(o);
+    CheckNotInputs(o, base);
+    ImageStaging::CheckNames(base);
     const std::string directory = PrepareDirectory(base, plan.sectors * kCdSectorBytes);
     const std::string file = fs::path(base).filename().string();
-    RenderEndTracks(plan, directory, file, work);
-    work.bin.Create(directory, "." + file + ".bin.", "");
-    WriteBin(plan, work.bin.path(), base, o.quiet, err);
-    WriteSheetsAndKeep(plan, directory, file, base, work);
-    work.Cleanup();
+    ImageStaging staging(base, directory, file);
+    NoteRemoved(o.quiet ? err : out, staging.Begin());
+    RenderEndTracks(plan, staging);
+    WriteBin(plan, staging.Path("bin"), base, o.quiet, err);
+    WriteSheetsAndKeep(plan, file, base, staging);
+    staging.Discard();
     if (!o.quiet) Summary(out, o, base, plan);
     std::fflush(out);
     return 0;
   } catch (const Stopped&) {
-    work.Cleanup();
     return Interrupted(err);
   } catch (const CliError& e) {
-    work.Cleanup();
     if (StopRequested()) return Interrupted(err);
-    std::fprintf(err, "trackloom: %s\n", e.what());
+    PrintError(err, e.what());
     return 1;
   } catch (const runner::Error& e) {
-    work.Cleanup();
-    std::fprintf(err, "trackloom: %s\n", e.what());
+    PrintError(err, e.what());
     return 1;
   } catch (const std::bad_alloc&) {
-    work.Cleanup();
-    std::fprintf(err, "trackloom: out of memory\n");
+    PrintError(err, "out of memory");
     return 1;
   }
 }

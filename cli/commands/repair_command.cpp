@@ -10,6 +10,7 @@
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
+#include "cli/common/messages.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/tracks/track_repair.h"
 #include "core/track_format.h"
@@ -58,7 +59,7 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::string error;
     std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
     if (source == nullptr) {
-      std::fprintf(err, "trackloom: %s: cannot open: %s\n", file.c_str(), error.c_str());
+      PrintError(err, file + ": cannot open: " + error);
       status = std::max(status, 2);
       continue;
     }
@@ -66,20 +67,20 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     source.reset();
     const RepairPlan plan = PlanRepair(report);
     if (!plan.needed) {
-      std::fprintf(out, "%s: a valid track of %llu records; left as it is\n", file.c_str(),
-                   U(report.record_count));
+      std::fprintf(out, "%s: a valid track of %llu records; left as it is\n",
+                   Printable(file).c_str(), U(report.record_count));
       continue;
     }
     if (!plan.possible) {
-      std::fprintf(
-          err,
-          "trackloom: %s: not a track this can mend (%s; see 'trackloom inspect'); left alone\n",
-          file.c_str(), plan.refusal.c_str());
+      PrintError(err, file + ": not a track this can mend (" + plan.refusal +
+                          "; see 'trackloom inspect'); left alone");
       status = std::max(status, 1);
       continue;
     }
-    if (!dry_run && !RepairTrack(file, plan, &error)) {
-      std::fprintf(err, "trackloom: %s: cannot repair: %s\n", file.c_str(), error.c_str());
+    // A dry run meets the same refusals as the repair (a link, hard links, a track
+    // an encode is still writing), so that it never promises what would be refused.
+    if (dry_run ? !CanRepair(file, &error) : !RepairTrack(file, plan, &error)) {
+      PrintError(err, file + ": cannot repair: " + error);
       status = std::max(status, 1);
       continue;
     }
@@ -87,7 +88,8 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (plan.cut_bytes > 0)
       cut =
           "cut off the last " + std::to_string(plan.cut_bytes) + " bytes (an unfinished record), ";
-    std::fprintf(out, "%s: %s%ssize fields set for %llu records (%s of video)\n", file.c_str(),
+    std::fprintf(out, "%s: %s%ssize fields set for %llu records (%s of video)\n",
+                 Printable(file).c_str(),
                  dry_run ? "would be repaired: " : "repaired: ", cut.c_str(), U(plan.records),
                  FormatDuration(static_cast<double>(plan.records) / kFramesPerSecond, 2).c_str());
   }

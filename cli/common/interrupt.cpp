@@ -31,6 +31,8 @@ void InstallInterruptHandlers() {
   action.sa_flags = 0;  // no SA_RESTART: a blocked read returns and the loop sees the flag
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  sigaction(SIGQUIT, &action, nullptr);
 }
 
 bool StopRequested() { return g_stop_signal != 0; }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/common/messages.h"
+
 namespace trackloom::cli {
 
 int OpenOutputFile(const std::string& path, int* error) {
@@ -58,6 +60,32 @@ std::string DescribeWriteError(const std::string& path, int error) {
     }
   }
   return DescribeError(error);
+}
+
+const std::string* SameFileAsInput(const std::string& output,
+                                   const std::vector<std::string>& inputs) {
+  struct stat out {};
+  if (::stat(output.c_str(), &out) != 0) return nullptr;
+  for (const std::string& input : inputs) {
+    struct stat in {};
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+      return &input;
+    }
+  }
+  return nullptr;
+}
+
+std::string SameFileMessage(const std::string& output, const std::string& input) {
+  return Printable("cannot write '" + output + "': it is the input '" + input +
+                   "', which would be lost; give another name");
+}
+
+std::string OutputRefusal(const std::string& path, bool overwrite) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "";
+  if (!S_ISREG(info.st_mode) || info.st_nlink > 1) return DescribeWriteError(path, 0);
+  if (!overwrite) return "it already exists (give --overwrite to replace it)";
+  return "";
 }
 
 std::string DescribeError(int error) {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace trackloom::cli {
 
@@ -25,5 +26,18 @@ std::FILE* OpenOutputStream(const std::string& path, int* error);
 std::string DescribeWriteError(const std::string& path, int error);
 // The same from the error alone.
 std::string DescribeError(int error);
+
+// The input that output names (the same device and inode, whatever the path says),
+// or null. A command that opened it for writing would destroy what it reads.
+const std::string* SameFileAsInput(const std::string& output,
+                                   const std::vector<std::string>& inputs);
+// "cannot write 'out': it is the input 'in'; give another name", printable.
+std::string SameFileMessage(const std::string& output, const std::string& input);
+
+// Why path may not be written as a new output, checked before any work is done:
+// empty when it is free (or a regular file of its own and overwrite is given).
+// Otherwise the reason, the rules OpenOutputFile() keeps with "it already exists
+// (give --overwrite to replace it)" for an existing file.
+std::string OutputRefusal(const std::string& path, bool overwrite);
 
 }  // namespace trackloom::cli

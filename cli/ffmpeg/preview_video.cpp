@@ -11,12 +11,17 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
 #include "core/track_format.h"
 
@@ -303,6 +308,30 @@ bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
   return true;
 }
 
+// Opens the video file by the rules every output keeps (no link followed, no FIFO
+// waited on, no file with other names emptied), then hands the library that very
+// file through the descriptor's name: the library's own open follows links and
+// blocks on a FIFO. *created: the name now holds a file of this run.
+bool OpenVideoFile(PreviewVideo::State& s, bool* created, std::string* error) {
+  int open_error = 0;
+  const int fd = OpenOutputFile(s.path, &open_error);
+  if (fd < 0) {
+    *error = "cannot create " + s.path + ": " + DescribeWriteError(s.path, open_error);
+    return false;
+  }
+  *created = true;
+  const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd);
+  struct stat info {};
+  const std::string url = ::stat(by_descriptor.c_str(), &info) == 0 ? by_descriptor : s.path;
+  const int rc = avio_open(&s.format->pb, ("file:" + url).c_str(), AVIO_FLAG_WRITE);
+  ::close(fd);
+  if (rc < 0) {
+    *error = "cannot create " + s.path + ": " + AvErrorText(rc);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int width, int height,
@@ -326,12 +355,8 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
       !SetUpStreams(*s, error)) {
     return nullptr;
   }
-  if (!(s->format->oformat->flags & AVFMT_NOFILE)) {
-    rc = avio_open(&s->format->pb, path.c_str(), AVIO_FLAG_WRITE);
-    if (rc < 0) {
-      *error = "cannot create " + path + ": " + AvErrorText(rc);
-      return nullptr;
-    }
+  if (!(s->format->oformat->flags & AVFMT_NOFILE) && !OpenVideoFile(*s, &s->file_open, error)) {
+    return nullptr;
   }
   s->file_open = true;
   rc = avformat_write_header(s->format, nullptr);

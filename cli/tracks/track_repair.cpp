@@ -55,24 +55,48 @@ RepairPlan PlanRepair(const TrackReport& r) {
   return plan;
 }
 
-bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* error) {
+namespace {
+
+// Opens the track for mending, or refuses it as the real repair and a dry run both
+// must: a link is not followed, a file with other names (hard links) is not changed
+// under them, and a track the filter still holds locked is being written. The
+// descriptor, or -1 with the reason in *error.
+int OpenForRepair(const std::string& path, struct stat* info, std::string* error) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     *error = DescribeWriteError(path, errno);
-    return false;
+    return -1;
   }
-  struct stat info {};
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (!ok) {
+  if (::fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink > 1) {
     *error = DescribeWriteError(path, kNotRegularFile);
   } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     // The filter holds every track it writes locked.
     *error = errno == EWOULDBLOCK ? "another program is writing it (an encode still running?)"
                                   : DescribeError(errno);
-    ok = false;
-  } else if (static_cast<uint64_t>(info.st_size) < plan.length) {
+  } else {
+    return fd;
+  }
+  ::close(fd);
+  return -1;
+}
+
+}  // namespace
+
+bool CanRepair(const std::string& path, std::string* error) {
+  struct stat info {};
+  const int fd = OpenForRepair(path, &info, error);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* error) {
+  struct stat info {};
+  const int fd = OpenForRepair(path, &info, error);
+  if (fd < 0) return false;
+  bool ok = false;
+  if (static_cast<uint64_t>(info.st_size) < plan.length) {
     *error = "it changed while it was checked";
-    ok = false;
   } else {
     uint8_t riff_size[4], data_size[4];
     wav::PutLe32(riff_size, static_cast<uint32_t>(plan.length - wav::kRiffSizeFrom));

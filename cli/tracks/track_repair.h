@@ -24,8 +24,12 @@ struct RepairPlan {
 RepairPlan PlanRepair(const TrackReport& report);
 
 // Cuts the file to plan.length and writes its size fields. The file is opened without
-// following links and locked, so a track still being written is refused. False, with
-// the reason in *error, when it cannot be done.
+// following links, refused when it has other names (hard links), and locked, so a
+// track still being written is refused. False, with the reason in *error, when it
+// cannot be done.
 bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* error);
+// Whether RepairTrack() would get to work on path (the same refusals, nothing
+// changed): what a dry run says.
+bool CanRepair(const std::string& path, std::string* error);
 
 }  // namespace trackloom::cli
