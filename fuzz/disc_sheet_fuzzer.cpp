@@ -77,7 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       continue;
     }
     Check(!image->tracks.empty() && image->tracks.size() <= 99);
+    int previous = 0;
     for (const trackloom::cli::DiscTrack& track : image->tracks) {
+      // Numbered upwards, and within what a CD holds.
+      Check(track.number > previous);
+      previous = track.number;
+      Check(track.start_sector + (track.length() + trackloom::cli::kCdSectorBytes - 1) /
+                                     trackloom::cli::kCdSectorBytes <=
+            trackloom::cli::kCdMaxSectors);
       if (track.length() > kLongestTrackRead) continue;
       std::unique_ptr<trackloom::cli::ByteSource> source =
           trackloom::cli::OpenDiscTrack(track, &error);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -109,6 +110,12 @@ TEST(CliDisc, ImageReadsBackWithBchunkCdrdaoInspectAndDecode) {
       at += split.size();
     }
     EXPECT_EQ(at, bin.size());
+    // A split track keeps its last sector's zero bytes: a note, not a cut-off record.
+    r = RunTrackloom({"inspect", out + "/split02.wav"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("then 304 zero bytes of sector padding"), std::string::npos) << r.out;
+    r = RunTrackloom({"repair", "--dry-run", out + "/split02.wav"});
+    EXPECT_NE(r.out.find("a valid track of 108 records, then the zero bytes of a disc sector"), std::string::npos);
 
     // cdrdao accepts the TOC and reads from it the samples the cue sheet names.
     EXPECT_EQ(RunCommand({"cdrdao", "show-toc", out + "/film.toc"}).status, 0);
@@ -197,6 +204,48 @@ TEST(CliDisc, RefusalsWriteNothing) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{});
+  }
+}
+
+// Sheets made to hang or occupy the commands: each is refused at once with the line
+// that says why. play is only run as far as reading the sheet.
+TEST(CliDisc, HostileSheetsAreRefusedAtOnce) {
+  TempDir dir;
+  WriteFileBytes(dir.File("a.bin"), std::vector<uint8_t>(10 * kSector, 0));
+  ASSERT_EQ(mkfifo(dir.File("fifo.bin").c_str(), 0600) | mkfifo(dir.File("fifo.cue").c_str(), 0600), 0);
+  std::string many;
+  for (int i = 0; i < 5000; ++i)
+    many += "FILE \"a.bin\" BINARY\n TRACK " + std::to_string(i % 99 + 1) + " AUDIO\n INDEX 01 00:00:00\n";
+  const struct {
+    const char* name;
+    std::string text;
+    const char* message;
+  } sheets[] = {
+      {"fifo.cue", "", "cannot open '" },
+      {"named-fifo.cue", "FILE \"fifo.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
+       "named-fifo.cue:1: cannot open '"},
+      {"device.toc", "CD_DA\nTRACK AUDIO\nFILE \"/dev/zero\" 0\n", "device.toc:3: cannot open '/dev/zero': it is not"},
+      {"silence.toc", "CD_DA\nTRACK AUDIO\nSILENCE 999999999999999\n", "silence.toc:3: the disc would last longer than 100"},
+      {"long.cue", "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n PREGAP 101:00:00\n"
+                   " TRACK 02 AUDIO\n INDEX 01 00:00:01\n", "long.cue:6: the disc would last longer than 100"},
+      {"many.cue", many, "many.cue:299: more than 99 tracks"},
+      {"down.cue", "FILE \"a.bin\" BINARY\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n TRACK 01 AUDIO\n INDEX 01 00:00:01\n",
+       "down.cue:4: track 1 comes after track 2"},
+  };
+  for (const auto& sheet : sheets) {
+    if (!sheet.text.empty()) WriteFileBytes(dir.File(sheet.name), std::vector<uint8_t>(sheet.text.begin(), sheet.text.end()));
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"inspect"}, {"decode", "--track", "1", "-o", dir.File("out")}, {"play"}}) {
+      SCOPED_TRACE(std::string(sheet.name) + ", " + command[0]);
+      // The timeout only keeps a hanging command from hanging the tests.
+      std::vector<std::string> args = {"timeout", "20", TRACKLOOM_BINARY};
+      args.insert(args.end(), command.begin(), command.end());
+      args.push_back(dir.File(sheet.name));
+      const CommandResult r = RunCommand(args);
+      EXPECT_EQ(r.status, 2) << r.err;
+      EXPECT_NE(r.err.find(sheet.message), std::string::npos) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
   }
 }
 

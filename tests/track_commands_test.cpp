@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -107,6 +108,18 @@ TEST(TrackCommands, InspectExitStatusAndReport) {
   const std::string other = track.dir.File("other encoder.wav");
   WriteFileBytes(other, foreign);
   const std::string missing = track.dir.File("missing.wav");
+  // As a track split out of a disc image leaves it: its last sector filled up with zeros.
+  std::vector<uint8_t> split = good;
+  split.resize(split.size() + 304, 0);
+  for (int i = 0; i < 4; ++i) {
+    split[4 + static_cast<size_t>(i)] = static_cast<uint8_t>((split.size() - 8) >> (8 * i));
+    split[40 + static_cast<size_t>(i)] = static_cast<uint8_t>((split.size() - 44) >> (8 * i));
+  }
+  const std::string padded = track.dir.File("split02.wav");
+  WriteFileBytes(padded, split);
+  const std::string sheet = track.dir.File("escape.cue");
+  const std::string text = "FILE \"a\x1b[2Jb.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  WriteFileBytes(sheet, std::vector<uint8_t>(text.begin(), text.end()));
 
   struct Case {
     const char* name;
@@ -131,6 +144,10 @@ TEST(TrackCommands, InspectExitStatusAndReport) {
       {"a file that cannot be read", {track.path, missing, damaged}, 2, "damaged.wav: 1 problem",
        "missing.wav: cannot open: No such file or directory"},
       {"a directory", {track.dir.path()}, 2, "", "it is a directory"},
+      {"sector padding", {padded}, 0, "split02.wav: valid track", ""},
+      {"sector padding noted", {padded}, 0, "then 304 zero bytes of sector padding (split out of a disc image)", ""},
+      {"sector padding in json", {"--json", padded}, 0, "\"bad_record_headers\": 0, \"padding_bytes\": 304", ""},
+      {"a sheet naming a file with control characters", {sheet}, 2, "", "/a\\x1b[2Jb.bin': No such file"},
       {"json", {"--json", track.path, damaged},  1,
        "\"records\": 3, \"partial_record_bytes\": 0, \"bad_record_headers\": 0", ""},
       {"json problems", {"--json", damaged}, 1,
@@ -393,6 +410,42 @@ TEST(TrackCommands, DecodeOfADamagedTrackWarnsAndKeepsItsWholeRecords) {
   EXPECT_FALSE(FileExists(out + "/record-00002.png"));
   std::vector<uint8_t> head(track.samples.begin(), track.samples.begin() + 2 * 1960);
   EXPECT_EQ(ReadFileBytes(out + "/sound.wav"), testing::MakeWav(17640, 8, 2, head));
+}
+
+// Ctrl-C during the check that comes before any output: a long scan (a disc track of
+// ten minutes, a track of 60 records) gives up, and nothing is written or reported.
+TEST(TrackCommands, ScansStopAtCtrlC) {
+  Track track;
+  const std::string sheet = track.dir.File("silence.toc");
+  const std::string text = "CD_DA\nTRACK AUDIO\nSILENCE 10:00:00\n";
+  WriteFileBytes(sheet, std::vector<uint8_t>(text.begin(), text.end()));
+  const TempDir long_dir;
+  const std::string long_track = track_test::WriteCoreTrack(long_dir, 60, nullptr);
+  const std::string out = track.dir.File("out");
+  struct Case {
+    const char* name;
+    int (*main)(int, char**, std::FILE*, std::FILE*);
+    std::initializer_list<std::string> args;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"inspect, disc image", InspectMain, {"inspect", track.path, sheet}, "interrupted while checking "},
+      {"inspect, track file", InspectMain, {"inspect", "--json", long_track}, "interrupted while checking "},
+      {"decode, disc image", DecodeMain, {"decode", sheet, "--track", "1", "-o", out}, "interrupted while reading "},
+      {"decode, track file", DecodeMain, {"decode", long_track, "-o", out}, "; nothing was written"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    InstallInterruptHandlers();
+    std::raise(SIGINT);
+    const CommandRun run = Command(c.main, c.args);
+    ResetInterruptForTesting();
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(Contains(run.out, "silence") || Contains(run.out, "\"records\": 60")) << run.out;
+    EXPECT_FALSE(FileExists(out));
+  }
 }
 
 TEST(TrackCommands, DecodeStoppedByCtrlCCompletesWhatItWrote) {

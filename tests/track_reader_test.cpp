@@ -148,6 +148,18 @@ TEST(TrackReader, NamesTheProblemOfEveryDamagedCopy) {
        "data size field is 4294967280"},
       {"bytes appended", [&](Bytes& b) { b.resize(b.size() + 30, 0x80); }, false, false, 4,
        "the file has 30 bytes more than it states"},
+      {"sector padding of a track split out of a disc image",
+       [&](Bytes& b) { b.resize(b.size() + 304, 0); fix_sizes(b); }, false, true, 0, ""},
+      {"zero bytes the size fields leave out", [&](Bytes& b) { b.resize(b.size() + 304, 0); }, false, false, 4,
+       "the file has 304 bytes more than it states"},
+      {"a whole record of zeros", [&](Bytes& b) { b.resize(b.size() + 19600, 0); fix_sizes(b); }, false, false,
+       2092 + 3 * 19600, "record 3: the record header differs"},
+      {"zeros after the start of a record", [&](Bytes& b) {
+         const Bytes head(b.begin() + 2092, b.begin() + 2192);
+         b.insert(b.end(), head.begin(), head.end());
+         b.resize(b.size() + 200, 0);
+         fix_sizes(b);
+       }, false, false, 2092 + 3 * 19600, "record 3 is cut off: only 300 of its 19600 bytes"},
       {"non-zero lead-in", [](Bytes& b) { b[44 + 1000] = 0x80; b[44 + 1500] = 1; }, false, false, 1044,
        "the lead-in holds 2 non-zero bytes"},
       {"lead-in of 1000 bytes", lead_in(1000), false, false, 44,

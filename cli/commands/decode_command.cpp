@@ -458,6 +458,9 @@ std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source,
 // The records to decode, after a warning for a track with problems.
 std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Range* range,
                                std::FILE* err) {
+  if (report.interrupted)
+    return Fail(err, InterruptedExitStatus(),
+                "interrupted while reading " + o.track + "; nothing was written");
   if (report.read_failed) return Fail(err, 2, o.track + ": " + report.read_error);
   // Pictures are only taken from places that hold a record header: any file long
   // enough has "records" by its length alone, random bytes included.

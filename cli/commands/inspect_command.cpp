@@ -11,6 +11,7 @@
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
+#include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/progress.h"
@@ -94,6 +95,9 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r,
                  U(r.first_record));
     if (r.partial_record_bytes > 0) {
       std::fprintf(out, ", then %llu bytes of a cut-off record", U(r.partial_record_bytes));
+    } else if (r.padding_bytes > 0) {
+      std::fprintf(out, ", then %llu zero bytes of sector padding (split out of a disc image)",
+                   U(r.padding_bytes));
     }
     std::fputc('\n', out);
     if (r.record_count > 0) {
@@ -156,6 +160,7 @@ void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r,
   json.Key("first_record").Unsigned(r.first_record).Key("records").Unsigned(r.record_count);
   json.Key("partial_record_bytes").Unsigned(r.partial_record_bytes);
   json.Key("bad_record_headers").Unsigned(r.bad_header_records);
+  json.Key("padding_bytes").Unsigned(r.padding_bytes);
   json.Key("video_seconds")
       .Fixed(r.video_seconds(), 3)
       .Key("disc_seconds")
@@ -267,12 +272,13 @@ int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, 
           .Key("error")
           .String(error)
           .EndObject();
-    std::fprintf(err, "trackloom: %s\n", error.c_str());
+    PrintError(err, error);
     return 2;
   }
   std::vector<DiscTrackCheck> checks;
   uint64_t problems = 0, records = 0, sectors = 0;
   for (const DiscTrack& track : image->tracks) {
+    if (StopRequested()) return 0;  // InspectMain says so; half an image is not shown
     DiscTrackCheck check{&track, {}};
     std::unique_ptr<ByteSource> source = OpenDiscTrack(track, &error);
     if (source == nullptr) {
@@ -286,6 +292,7 @@ int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, 
     sectors = track.start_sector + (track.length() + kCdSectorBytes - 1) / kCdSectorBytes;
     checks.push_back(std::move(check));
   }
+  if (StopRequested()) return 0;
   // The track after the last video, before any silent padding, ends the disc: the
   // player stops there, so it need not hold records.
   for (size_t i = checks.size(); i-- > 1;) {
@@ -309,6 +316,45 @@ int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, 
   return problems == 0 ? 0 : 1;
 }
 
+// Checks one track file; its exit status (0 valid, 1 problems, 2 unreadable). Nothing
+// is printed for a check Ctrl-C stopped.
+int InspectTrackFile(const std::string& file, bool lenient, bool show_progress, bool separate,
+                     JsonWriter* json, std::FILE* out, std::FILE* err) {
+  std::string error;
+  TrackReport report;
+  std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
+  if (source == nullptr) {
+    report.read_failed = true;
+    report.read_error = "cannot open: " + error;
+  } else {
+    InspectOptions options;
+    options.lenient = lenient;
+    // A track's records are its frames: the line counts them, of as many as the
+    // file's length holds after the standard lead-in.
+    const uint64_t size = source->Size();
+    const auto expected = static_cast<int64_t>(
+        size > kFirstRecordOffset ? (size - kFirstRecordOffset) / kFrameRecordSize : 0);
+    Progress progress(err, show_progress, expected);
+    options.progress = [&](uint64_t done, uint64_t) {
+      progress.Update(static_cast<int64_t>(done));
+    };
+    report = InspectTrack(*source, options);
+    progress.Finish();
+    if (StopRequested()) return 0;  // InspectMain says so
+  }
+  const RepairPlan repair = PlanRepair(report);
+  if (json) {
+    PrintJson(*json, file, report, repair);
+  } else if (source == nullptr) {
+    PrintError(err, file + ": " + report.read_error);
+  } else {
+    if (separate) std::fputc('\n', out);
+    PrintText(out, file, report, repair);
+    if (report.read_failed) PrintError(err, file + ": " + report.read_error);
+  }
+  return report.read_failed ? 2 : (report.valid() ? 0 : 1);
+}
+
 }  // namespace
 
 int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
@@ -329,58 +375,34 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   int status = 0;
   JsonWriter json_out(out);
   if (json) json_out.BeginObject().Key("tracks").BeginArray();
-  for (size_t i = 0; i < files.size(); ++i) {
+  std::string stopped_at;
+  for (size_t i = 0; i < files.size() && stopped_at.empty(); ++i) {
     const std::string& file = files[i];
     if (IsDiscImageName(file)) {
       if (!json && i > 0) std::fputc('\n', out);
       status = std::max(status, InspectDiscImage(file, json ? &json_out : nullptr, out, err));
-      continue;
-    }
-    std::string error;
-    TrackReport report;
-    std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
-    if (source == nullptr) {
-      report.read_failed = true;
-      report.read_error = "cannot open: " + error;
     } else {
-      InspectOptions options;
-      options.lenient = lenient;
-      // A track's records are its frames: the line counts them, of as many as the
-      // file's length holds after the standard lead-in.
-      const uint64_t size = source->Size();
-      const auto expected = static_cast<int64_t>(
-          size > kFirstRecordOffset ? (size - kFirstRecordOffset) / kFrameRecordSize : 0);
-      Progress progress(err, show_progress, expected);
-      options.progress = [&](uint64_t done, uint64_t) {
-        progress.Update(static_cast<int64_t>(done));
-      };
-      report = InspectTrack(*source, options);
-      progress.Finish();
+      status = std::max(status, InspectTrackFile(file, lenient, show_progress, i > 0,
+                                                 json ? &json_out : nullptr, out, err));
     }
-    const int file_status = report.read_failed ? 2 : (report.valid() ? 0 : 1);
-    if (file_status > status) status = file_status;
-    const RepairPlan repair = PlanRepair(report);
-
-    if (json) {
-      PrintJson(json_out, file, report, repair);
-    } else if (source == nullptr) {
-      PrintError(err, file + ": " + report.read_error);
-    } else {
-      if (i > 0) std::fputc('\n', out);
-      PrintText(out, file, report, repair);
-      if (report.read_failed) {
-        PrintError(err, file + ": " + report.read_error);
-      }
-    }
+    if (StopRequested()) stopped_at = file;
   }
   if (json) {
     json_out.EndArray().EndObject();
     std::fputc('\n', out);
   }
   std::fflush(out);
+  if (!stopped_at.empty()) {
+    // The file being checked when Ctrl-C came is left out: half a check says nothing.
+    PrintError(err, "interrupted while checking " + stopped_at + "; it is not reported");
+    return InterruptedExitStatus();
+  }
   return status;
 }
 
-int RunInspect(int argc, char** argv) { return InspectMain(argc, argv, stdout, stderr); }
+int RunInspect(int argc, char** argv) {
+  InstallInterruptHandlers();
+  return InspectMain(argc, argv, stdout, stderr);
+}
 
 }  // namespace trackloom::cli

@@ -9,6 +9,7 @@
 
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
+#include "cli/common/messages.h"
 #include "cli/sdl/sdl_player.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"
@@ -87,16 +88,14 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(path, &error);
   if (!image) {
-    std::fprintf(err, "trackloom: cannot read the disc image %s: %s\n", path.c_str(),
-                 error.c_str());
+    PrintError(err, "cannot read the disc image " + path + ": " + error);
     return 2;
   }
   const std::string name = std::filesystem::path(path).filename().string();
   for (const DiscTrack& disc_track : image->tracks) {
     std::unique_ptr<ByteSource> source = OpenDiscTrack(disc_track, &error);
     if (source == nullptr) {
-      std::fprintf(err, "trackloom: %s, track %d: %s\n", path.c_str(), disc_track.number,
-                   error.c_str());
+      PrintError(err, path + ", track " + std::to_string(disc_track.number) + ": " + error);
       return 2;
     }
     PlayTrack track;

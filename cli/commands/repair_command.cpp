@@ -67,8 +67,9 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     source.reset();
     const RepairPlan plan = PlanRepair(report);
     if (!plan.needed) {
-      std::fprintf(out, "%s: a valid track of %llu records; left as it is\n",
-                   Printable(file).c_str(), U(report.record_count));
+      std::fprintf(out, "%s: a valid track of %llu records%s; left as it is\n",
+                   Printable(file).c_str(), U(report.record_count),
+                   report.padding_bytes > 0 ? ", then the zero bytes of a disc sector" : "");
       continue;
     }
     if (!plan.possible) {

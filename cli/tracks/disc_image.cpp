@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
+#include "cli/common/messages.h"
+#include "cli/tracks/sheet_file.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -19,8 +20,6 @@ constexpr uint32_t kCdRate = kTrackSampleRate;
 constexpr uint16_t kCdChannels = kTrackChannels;
 constexpr uint16_t kCdBits = kTrackBitsPerSample;
 constexpr uint64_t kBytesPerSampleFrame = kCdChannels * kCdBits / 8;
-// A sheet is a few lines a track; anything far larger is not one.
-constexpr std::streamsize kMaxSheetBytes = 1 << 20;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -29,23 +28,6 @@ std::string Lower(std::string text) {
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() && Lower(text.substr(text.size() - suffix.size())) == suffix;
-}
-
-std::string Directory(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-// A file a sheet names, from the sheet's directory. Sheets written on Windows name
-// their BIN with a path of that machine: the name alone is tried as well.
-std::string Resolve(const std::string& sheet, const std::string& name) {
-  if (!name.empty() && name[0] == '/') return name;
-  const std::string direct = Directory(sheet) + name;
-  std::ifstream probe(direct);
-  if (probe) return direct;
-  const size_t cut = name.find_last_of("/\\");
-  if (cut == std::string::npos) return direct;
-  return Directory(sheet) + name.substr(cut + 1);
 }
 
 // "MM:SS:FF" into sectors.
@@ -105,15 +87,28 @@ std::vector<std::string> Words(const std::string& line, bool toc) {
   return words;
 }
 
-std::string Where(const std::string& sheet, int line) {
-  return sheet + ":" + std::to_string(line) + ": ";
+// The start of a message about a line of the sheet. What follows it quotes the sheet's
+// own words, so it is escaped as well.
+std::string Where(const std::string& sheet, int line, const std::string& what) {
+  return Printable(sheet) + ":" + std::to_string(line) + ": " + Printable(what);
 }
+
+uint64_t SectorsOf(uint64_t bytes) { return (bytes + kCdSectorBytes - 1) / kCdSectorBytes; }
+
+// Whatever a sheet says, the disc it describes fits on a CD: a track that ends past
+// 100 minutes is a mistake or an attack (a scan of it would take days), not a disc.
+bool FitsOnCd(uint64_t start_sector, uint64_t length) {
+  return start_sector <= kCdMaxSectors && SectorsOf(length) <= kCdMaxSectors - start_sector;
+}
+
+constexpr char kLongerThanCd[] =
+    "the disc would last longer than 100 minutes, more than a CD holds";
 
 // The bytes a file holds, or nothing with the reason.
 std::optional<uint64_t> FileLength(const std::string& path, std::string* error) {
   std::unique_ptr<FileSource> file = FileSource::Open(path, error);
   if (file == nullptr) {
-    *error = "cannot open '" + path + "': " + *error;
+    *error = "cannot open " + Quoted(path) + ": " + *error;
     return std::nullopt;
   }
   return file->Size();
@@ -152,7 +147,7 @@ class CueReader {
   bool Line(const std::vector<std::string>& w, int line, std::string* error) {
     const std::string key = w.empty() ? "" : w[0];
     auto fail = [&](const std::string& what) {
-      *error = Where(sheet_, line) + what;
+      *error = Where(sheet_, line, what);
       return false;
     };
     if (key == "FILE") {
@@ -162,9 +157,8 @@ class CueReader {
       if (type != "BINARY" && type != "MOTOROLA" && type != "WAVE") {
         return fail("FILE of type " + type + " cannot be read; BINARY, MOTOROLA and WAVE can");
       }
-      std::optional<AudioFile> file =
-          OpenAudioFile(Resolve(sheet_, w[1]), type == "WAVE", type == "MOTOROLA", error);
-      if (!file) return fail(*error);
+      const AudioFile* file = Open(ResolveSheetName(sheet_, w[1]), type, error);
+      if (file == nullptr) return fail(*error);
       file_ = *file;
       have_file_ = true;
       return true;
@@ -178,6 +172,13 @@ class CueReader {
       if (w[2] != "AUDIO") {
         return fail("track " + w[1] + " is a " + w[2] + " data track; only audio tracks are read");
       }
+      if (image_.tracks.size() + open_.size() >= static_cast<size_t>(kCdMaxTracks))
+        return fail("more than 99 tracks; a CD holds at most 99");
+      if (static_cast<int>(number) <= last_number_) {
+        return fail("track " + std::to_string(number) + " comes after track " +
+                    std::to_string(last_number_) + "; track numbers must rise");
+      }
+      last_number_ = static_cast<int>(number);
       open_.push_back({static_cast<int>(number), -1, -1, pregap_sectors_});
       return true;
     }
@@ -206,7 +207,7 @@ class CueReader {
     for (size_t i = 0; i < open_.size(); ++i) {
       const Pending& t = open_[i];
       if (t.index1 < 0) {
-        *error = Where(sheet_, line) + "track " + std::to_string(t.number) + " has no INDEX 01";
+        *error = Where(sheet_, line, "track " + std::to_string(t.number) + " has no INDEX 01");
         return false;
       }
       int64_t end = static_cast<int64_t>(file_.length);
@@ -215,8 +216,10 @@ class CueReader {
       // Index 00 (the pre-gap) comes before index 01, and no track reaches past the file.
       if ((t.index0 >= 0 && t.index0 > t.index1) || end < t.index1 ||
           end > static_cast<int64_t>(file_.length)) {
-        *error = Where(sheet_, line) + "track " + std::to_string(t.number) +
-                 " starts after the next track or after the end of '" + file_.path + "'";
+        *error =
+            Where(sheet_, line,
+                  "track " + std::to_string(t.number) +
+                      " starts after the next track or after the end of " + Quoted(file_.path));
         return false;
       }
       DiscTrack track;
@@ -225,6 +228,10 @@ class CueReader {
                               static_cast<uint64_t>(end - t.index1), file_.big_endian});
       track.start_sector =
           (file_start_ + static_cast<uint64_t>(t.index1)) / kCdSectorBytes + t.gap_sectors;
+      if (!FitsOnCd(track.start_sector, track.length())) {
+        *error = Where(sheet_, line, kLongerThanCd);
+        return false;
+      }
       image_.tracks.push_back(track);
     }
     open_.clear();
@@ -233,6 +240,19 @@ class CueReader {
   }
 
  private:
+  // Each file is opened and measured once, however many FILE lines name it.
+  const AudioFile* Open(const std::string& path, const std::string& type, std::string* error) {
+    const std::string key = type + "/" + path;
+    auto known = files_.find(key);
+    if (known == files_.end()) {
+      std::optional<AudioFile> file =
+          OpenAudioFile(path, type == "WAVE", type == "MOTOROLA", error);
+      if (!file) return nullptr;
+      known = files_.emplace(key, *file).first;
+    }
+    return &known->second;
+  }
+
   struct Pending {
     int number;
     int64_t index0, index1;  // byte positions in the file; -1 when not given
@@ -244,7 +264,9 @@ class CueReader {
   bool have_file_ = false;
   uint64_t file_start_ = 0;  // where the current file begins in the disc's audio
   uint64_t pregap_sectors_ = 0;
+  int last_number_ = 0;
   std::vector<Pending> open_;
+  std::map<std::string, AudioFile> files_;  // by type and path
 };
 
 // A length or position in a TOC: samples, or MM:SS:FF sectors.
@@ -301,7 +323,7 @@ class TocReader {
 
  private:
   bool Fail(const std::string& what) {
-    *error_ = Where(sheet_, line_) + what;
+    *error_ = Where(sheet_, line_, what);
     return false;
   }
 
@@ -317,7 +339,7 @@ class TocReader {
         return Fail(key + " needs a length");
       track_->pieces.push_back({"", 0, length, false});
       if (key == "PREGAP") start_trim_ = track_->length();
-      return true;
+      return Fits();
     }
     if (key == "START") {
       if (track_ == nullptr) return Fail("START before any TRACK");
@@ -372,17 +394,20 @@ class TocReader {
     // cdrdao reads .wav files as little-endian and raw files as big-endian; SWAP turns
     // either round.
     const bool wave = EndsWith(name, ".wav");
-    const AudioFile* file = Open(Resolve(sheet_, name), wave);
+    const AudioFile* file = Open(ResolveSheetName(sheet_, name), wave);
     if (file == nullptr) return false;
     const uint64_t from = byte_offset + start;
     if (from > file->length || length > file->length - from) {
-      return Fail("'" + name + "' holds " + std::to_string(file->length) +
+      return Fail(Quoted(name) + " holds " + std::to_string(file->length) +
                   " bytes of audio; this part reaches past its end");
     }
     if (length == 0) length = file->length - from;
     track_->pieces.push_back({file->path, file->offset + from, length, wave == swap});
-    return true;
+    return Fits();
   }
+
+  // Checked as each piece is added, so no length can grow past what a CD holds.
+  bool Fits() { return FitsOnCd(disc_sectors_, track_->length()) || Fail(kLongerThanCd); }
 
   // Each file is opened and measured once, however many pieces name it.
   const AudioFile* Open(const std::string& path, bool wave) {
@@ -411,14 +436,20 @@ class TocReader {
 
 class DiscTrackSource final : public ByteSource {
  public:
-  explicit DiscTrackSource(const DiscTrack& track) : pieces_(track.pieces), size_(track.length()) {}
+  explicit DiscTrackSource(const DiscTrack& track) : pieces_(track.pieces), size_(track.length()) {
+    uint64_t start = 0;
+    for (const DiscPiece& p : pieces_) {
+      starts_.push_back(start);
+      start += p.length;
+    }
+  }
 
   bool Open(std::string* error) {
     for (const DiscPiece& p : pieces_) {
       if (p.path.empty() || files_.count(p.path) != 0) continue;
       std::unique_ptr<FileSource> file = FileSource::Open(p.path, error);
       if (file == nullptr) {
-        *error = "cannot open '" + p.path + "': " + *error;
+        *error = "cannot open " + Quoted(p.path) + ": " + *error;
         return false;
       }
       files_[p.path] = std::move(file);
@@ -430,19 +461,19 @@ class DiscTrackSource final : public ByteSource {
 
   bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override {
     if (offset > size_ || count > size_ - offset) return false;
-    uint64_t piece_start = 0;
-    for (const DiscPiece& p : pieces_) {
-      if (count == 0) break;
-      const uint64_t piece_end = piece_start + p.length;
-      if (offset < piece_end) {
-        const uint64_t within = offset - piece_start;
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(count, p.length - within));
-        if (!ReadPiece(p, within, out, n)) return false;
-        out += n;
-        offset += n;
-        count -= n;
-      }
-      piece_start = piece_end;
+    // A TOC may give a track thousands of pieces: the first one read is found by
+    // halving, not by walking them all for every read.
+    size_t i = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
+                                   starts_.begin());
+    for (i = i == 0 ? 0 : i - 1; count > 0 && i < pieces_.size(); ++i) {
+      const DiscPiece& p = pieces_[i];
+      if (offset >= starts_[i] + p.length) continue;  // an empty piece
+      const uint64_t within = offset - starts_[i];
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(count, p.length - within));
+      if (!ReadPiece(p, within, out, n)) return false;
+      out += n;
+      offset += n;
+      count -= n;
     }
     return count == 0;
   }
@@ -468,6 +499,7 @@ class DiscTrackSource final : public ByteSource {
   }
 
   std::vector<DiscPiece> pieces_;
+  std::vector<uint64_t> starts_;  // where each piece begins in the track
   uint64_t size_;
   std::map<std::string, std::unique_ptr<FileSource>> files_;
   std::vector<uint8_t> swap_buffer_;
@@ -490,11 +522,11 @@ uint64_t DiscImage::total_bytes() const {
 std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error) {
   std::unique_ptr<FileSource> file = FileSource::Open(path, error);
   if (file == nullptr) {
-    *error = "cannot open '" + path + "': " + *error;
+    *error = "cannot open " + Quoted(path) + ": " + *error;
     return std::nullopt;
   }
   auto fail = [&](const std::string& what) {
-    *error = "'" + path + "' " + what;
+    *error = Quoted(path) + " " + what;
     return std::nullopt;
   };
   const uint64_t size = file->Size();
@@ -542,23 +574,8 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
 
 std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error,
                                        SheetKind kind) {
-  std::ifstream in(sheet, std::ios::binary);
-  if (!in) {
-    *error = "cannot open '" + sheet + "': " + std::strerror(errno);
-    return std::nullopt;
-  }
   std::vector<std::string> lines;
-  std::string line;
-  std::streamsize total = 0;
-  while (std::getline(in, line)) {
-    total += static_cast<std::streamsize>(line.size()) + 1;
-    if (total > kMaxSheetBytes) {
-      *error = "'" + sheet + "' is too large to be a cue sheet or TOC";
-      return std::nullopt;
-    }
-    if (lines.empty() && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);  // a UTF-8 mark
-    lines.push_back(line);
-  }
+  if (!ReadSheetLines(sheet, &lines, error)) return std::nullopt;
   DiscImage image;
   image.sheet = sheet;
   if (kind == SheetKind::kCue || (kind == SheetKind::kByName && EndsWith(sheet, ".cue"))) {
@@ -575,7 +592,7 @@ std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* er
     reader.FinishTrack();
   }
   if (image.tracks.empty()) {
-    *error = "'" + sheet + "' describes no audio track";
+    *error = Quoted(sheet) + " describes no audio track";
     return std::nullopt;
   }
   return image;

@@ -33,6 +33,8 @@ inline constexpr uint64_t kCdSectorBytes = 2352;
 inline constexpr uint64_t kCdSectorsPerSecond = 75;
 inline constexpr uint64_t kCdBytesPerSecond = kCdSectorBytes * kCdSectorsPerSecond;  // 176400
 inline constexpr int kCdMaxTracks = 99;
+// The longest disc any sheet may describe: 100 minutes, more than the longest blank.
+inline constexpr uint64_t kCdMaxSectors = 100 * 60 * kCdSectorsPerSecond;
 inline constexpr uint64_t kCdMinTrackSectors = 4 * kCdSectorsPerSecond;  // 4 s
 // Every disc starts with 2 s of silence before track 1's index 1; it takes disc space.
 inline constexpr uint64_t kCdFirstPregapSectors = 2 * kCdSectorsPerSecond;
@@ -75,8 +77,10 @@ struct DiscImage {
 // Reads a cue sheet (".cue": FILE, TRACK, INDEX 00/01, PREGAP) or a cdrdao TOC
 // (anything else: TRACK AUDIO, FILE/AUDIOFILE with SWAP and #offset, SILENCE, START).
 // Relative file names are taken from the sheet's directory, and every file is checked
-// to be there and long enough. Nothing, with the reason in *error (naming the line),
-// when it cannot be read or describes anything but audio tracks.
+// to be there, a regular file and long enough. Nothing, with the reason in *error
+// (naming the line, escaped for a terminal), when it cannot be read or describes
+// anything but audio tracks on a CD: at most 99 of them, numbered upwards, ending
+// within 100 minutes.
 enum class SheetKind { kByName, kCue, kToc };
 std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error,
                                        SheetKind kind = SheetKind::kByName);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/common/interrupt.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -62,6 +63,32 @@ bool MatchesHeaderTemplate(const uint8_t* p) {
 
 bool IsAudioSlot(int record_offset) { return record_offset % kGroupSize == kAudioSlotOffset; }
 
+// How much is read between two looks at Ctrl-C: often enough that a scan of a whole
+// disc stops at once, seldom enough that a short track is always checked whole.
+constexpr uint64_t kStopCheckBytes = uint64_t{1} << 20;
+
+// The source as a check reads it: once Ctrl-C asked to stop, every read fails, and
+// the check, like any caller that meets a failed read, ends there.
+class StoppableSource final : public ByteSource {
+ public:
+  explicit StoppableSource(ByteSource& source) : source_(source) {}
+  uint64_t Size() const override { return source_.Size(); }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override {
+    since_check_ += count;
+    if (since_check_ >= kStopCheckBytes) {
+      since_check_ = 0;
+      stopped_ = stopped_ || StopRequested();
+    }
+    return !stopped_ && source_.ReadAt(offset, out, count);
+  }
+  bool stopped() const { return stopped_; }
+
+ private:
+  ByteSource& source_;
+  uint64_t since_check_ = 0;
+  bool stopped_ = false;
+};
+
 class Inspector {
  public:
   Inspector(ByteSource& source, const InspectOptions& options, TrackReport& report)
@@ -71,19 +98,8 @@ class Inspector {
         data_start_(options.headerless ? 0 : kWaveHeaderSize) {}
 
   void Run() {
-    report_.file_length = source_.Size();
-    if (report_.file_length == 0) {
-      Problem(0, "the file is empty");
-      return;
-    }
-    if (options_.headerless) {
-      report_.header_complete = true;
-    } else if (!CheckWavHeader()) {
-      return;
-    }
-    if (!LocateFirstRecord()) return;
-    if (!CheckLeadIn()) return;
-    CheckRecords();
+    Check();
+    report_.interrupted = source_.stopped();
     std::stable_sort(
         report_.problems.begin(), report_.problems.end(),
         [](const TrackProblem& a, const TrackProblem& b) { return a.offset < b.offset; });
@@ -99,6 +115,7 @@ class Inspector {
 
   bool Read(uint64_t offset, uint8_t* out, size_t count) {
     if (source_.ReadAt(offset, out, count)) return true;
+    if (source_.stopped()) return false;  // not a fault of the file: Ctrl-C
     report_.read_failed = true;
     report_.read_error = Format("cannot read %zu bytes at offset %llu", count, U(offset));
     return false;
@@ -190,6 +207,22 @@ class Inspector {
     return true;
   }
 
+  void Check() {
+    report_.file_length = source_.Size();
+    if (report_.file_length == 0) {
+      Problem(0, "the file is empty");
+      return;
+    }
+    if (options_.headerless) {
+      report_.header_complete = true;
+    } else if (!CheckWavHeader()) {
+      return;
+    }
+    if (!LocateFirstRecord()) return;
+    if (!CheckLeadIn()) return;
+    CheckRecords();
+  }
+
   bool HeaderAt(uint64_t offset) {
     uint8_t header[kRecordHeaderSize];
     if (!Present(offset, kRecordHeaderSize)) return false;
@@ -204,8 +237,9 @@ class Inspector {
     const uint64_t standard = data_start_ + kLeadInSize;
     report_.first_record = standard;
     if (HeaderAt(standard)) return true;
-    if (report_.read_failed) return false;
+    if (report_.read_failed || source_.stopped()) return false;
     const uint64_t found = FindFirstRecord(source_, options_.headerless);
+    if (source_.stopped()) return false;
     if (found >= report_.file_length && options_.headerless) {
       report_.first_record = 0;
       no_records_ = true;
@@ -307,6 +341,7 @@ class Inspector {
     report_.record_count = data / kFrameRecordSize;
     report_.partial_record_bytes = data % kFrameRecordSize;
     if (data == 0) Problem(first, "no frame records after the lead-in");
+    if (!options_.headerless && !TakeSectorPadding(first + data)) return;
 
     std::vector<uint8_t> record(kFrameRecordSize);
     for (uint64_t k = 0; k < report_.record_count; ++k) {
@@ -332,6 +367,20 @@ class Inspector {
     }
   }
 
+  // A track file split out of a disc image ends in the zero bytes that filled its
+  // last sector. Fewer zero bytes than a record after the last whole record are that
+  // padding, not a cut-off record: a record starts with its header, never with zeros.
+  bool TakeSectorPadding(uint64_t end) {
+    const uint64_t tail = report_.partial_record_bytes;
+    if (tail == 0) return true;
+    std::vector<uint8_t> bytes(static_cast<size_t>(tail));
+    if (!Read(end - tail, bytes.data(), bytes.size())) return false;
+    if (std::any_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b != 0; })) return true;
+    report_.padding_bytes = tail;
+    report_.partial_record_bytes = 0;
+    return true;
+  }
+
   void CheckRecordHeader(uint64_t k, uint64_t offset, const uint8_t* record) {
     int differing = 0;
     int first = -1;
@@ -348,7 +397,7 @@ class Inspector {
                    kRecordHeaderTemplate[first]));
   }
 
-  ByteSource& source_;
+  StoppableSource source_;
   const InspectOptions& options_;
   TrackReport& report_;
   const uint64_t data_start_;  // where the CD audio begins: after the WAV header, if any

@@ -83,22 +83,26 @@ struct TrackWavFields {
 struct TrackReport {
   uint64_t file_length = 0;
   TrackWavFields wav{};
-  bool header_complete = false;        // the file holds all 44 header bytes
-  uint64_t first_record = 0;           // offset of record 0 (2092 in the module's tracks)
-  uint64_t lead_in_length = 0;         // bytes between the WAV header and record 0
-  uint64_t lead_in_nonzero = 0;        // lead-in bytes that are not 0x00
-  uint64_t record_count = 0;           // whole records
-  uint64_t partial_record_bytes = 0;   // bytes of a cut-off record at the end
-  uint64_t records_with_sound = 0;     // records with an audio slot other than 0x80
-  uint64_t first_sound_record = 0;     // valid when records_with_sound > 0
-  uint64_t bad_header_records = 0;     // records whose header data bytes differ
-  uint64_t padding_bytes = 0;          // headerless: zero bytes after the last record
+  bool header_complete = false;       // the file holds all 44 header bytes
+  uint64_t first_record = 0;          // offset of record 0 (2092 in the module's tracks)
+  uint64_t lead_in_length = 0;        // bytes between the WAV header and record 0
+  uint64_t lead_in_nonzero = 0;       // lead-in bytes that are not 0x00
+  uint64_t record_count = 0;          // whole records
+  uint64_t partial_record_bytes = 0;  // bytes of a cut-off record at the end
+  uint64_t records_with_sound = 0;    // records with an audio slot other than 0x80
+  uint64_t first_sound_record = 0;    // valid when records_with_sound > 0
+  uint64_t bad_header_records = 0;    // records whose header data bytes differ
+  // Zero bytes after the last whole record: a disc track's sector padding. A track
+  // file split out of a disc image keeps it too; there it is fewer than a record's
+  // bytes (more would be a cut-off record of silence).
+  uint64_t padding_bytes = 0;
   uint64_t problem_count = 0;          // all problems, listed or not
   std::vector<TrackProblem> problems;  // the first kMaxListedProblems of them
   bool read_failed = false;            // an I/O error stopped the check
   std::string read_error;
+  bool interrupted = false;  // Ctrl-C stopped the check: what follows is unknown
 
-  bool valid() const { return problem_count == 0 && !read_failed; }
+  bool valid() const { return problem_count == 0 && !read_failed && !interrupted; }
   double video_seconds() const;  // 18 records a second
   double disc_seconds() const;   // of the lead-in and the whole records, as CD audio
 };
@@ -118,7 +122,9 @@ struct InspectOptions {
   std::function<void(uint64_t, uint64_t)> progress;
 };
 
-// Checks the whole file. Never reads outside source's bytes.
+// Checks the whole file. Never reads outside source's bytes. A long check looks now
+// and then whether Ctrl-C asked to stop (StopRequested) and then gives up, with
+// report.interrupted set; a file of a few records is always checked whole.
 TrackReport InspectTrack(ByteSource& source, const InspectOptions& options);
 
 // Where the next possible record header starts at or after from: the offset of the
