@@ -650,6 +650,38 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
       << r.out;
 }
 
+// On a terminal every pass over the input shows how far it is, and what is known
+// before the passes (the disc-time warning) comes first.
+TEST(CliEncode, ProgressOnATerminalFollowsTheDiscWarning) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 3), "-f", "lavfi", "-i", "sine=duration=3", "-c:v", "ffv1",
+          "-c:a", "flac", dir.File("sound.mkv")});
+  struct Case {
+    std::string options;
+    std::vector<std::string> in_order;  // on the terminal, one after the other
+  };
+  const Case cases[] = {
+      {"--disc-minutes 0.05 --break 27",
+       {"warning: about 0:06 of disc time expected", "measuring the loudness: 0:00 of 0:03", "frame "}},
+      {"--loudness off", {"converting the sound: 0:00 of 0:03", "frame "}},
+      {"--no-audio", {"frame 1/54"}},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    // script(1) gives the command a terminal of its own and passes on what it shows.
+    const std::string line = std::string(TRACKLOOM_BINARY) + " encode '" + dir.File("sound.mkv") + "' -o '" +
+                             dir.File("t" + std::to_string(index++)) + "' " + c.options;
+    const CommandResult r = RunCommand({"script", "-qefc", line, "/dev/null"});
+    SCOPED_TRACE(c.options + "\n" + r.out);
+    ASSERT_EQ(r.status, 0);
+    size_t at = 0;
+    for (const std::string& part : c.in_order) {
+      at = r.out.find(part, at);
+      ASSERT_NE(at, std::string::npos) << part;
+    }
+  }
+}
+
 TEST(CliEncode, DemoMakesTwoTracksWithSound) {
   TempDir dir;
   const CommandResult r = RunTrackloom({"demo", "-o", dir.File("demo")});

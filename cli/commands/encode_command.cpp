@@ -700,11 +700,16 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   const int64_t estimated = plan.video->estimated_frames();
   const double video_seconds =
       estimated > 0 ? static_cast<double>(estimated) / kFramesPerSecond : -1;
-  auto progress = [&](double seconds) {
-    std::string line = "converting the sound: " + FormatDuration(seconds);
-    if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
-    status.Show(line);
+  // Two passes: the loudness is measured over the whole sound, then it is converted.
+  auto stage = [&](const char* what) {
+    return [&status, what, video_seconds](double seconds) {
+      std::string line = std::string(what) + ": " + FormatDuration(seconds);
+      if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
+      status.Show(line);
+    };
   };
+  const auto progress = stage("converting the sound");
+  const auto measuring = stage("measuring the loudness");
   // Sound past the last record that may be written is never heard.
   const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
   temp.CreateUnnamed(plan.directory, kSoundPrefix, kSoundSuffix);
@@ -718,16 +723,16 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   if (plan.audio_file) {
     converted = NamingInput(plan.audio_source, *plan.audio_file, [&] {
       return ConvertAudio(plan.audio_source, false, -1, far_seconds, sound, temp.path(),
-                          kConvertedSound, progress);
+                          kConvertedSound, progress, measuring);
     });
   } else if (!o.generated) {
     converted = NamingInput(plan.source, o.input, [&] {
       return ConvertAudio(plan.source, false, plan.video->video_start_seconds(), far_seconds, sound,
-                          temp.path(), kConvertedSound, progress);
+                          temp.path(), kConvertedSound, progress, measuring);
     });
   } else if (!o.generated_sound.empty()) {
     converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
-                             kConvertedSound, progress);
+                             kConvertedSound, progress, measuring);
   }
   status.Finish();
   if (converted.stopped) return std::nullopt;
