@@ -60,8 +60,10 @@ TEST(CliEncode, TrackAndRecordCountsFollowLengthRateAndBreaks) {
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 120, 25, 2), "-c:v", "mpeg4", dir.File("c25.mp4")});
   struct Case {
     const char* input;
-    std::vector<std::string> options;
+    std::vector<std::string> options;  // a name ending in .mkv is one more INPUT
     std::vector<size_t> records;
+    std::string out_has = "";  // in the summary
+    std::string err_has = "";  // empty: no warning
   };
   const Case cases[] = {
       // At 18 fps source and output frames are the same numbers; the start record
@@ -77,16 +79,28 @@ TEST(CliEncode, TrackAndRecordCountsFollowLengthRateAndBreaks) {
       // 25 fps from a lossy file with B-frames.
       {"c25.mp4", {}, {36}},
       {"c25.mp4", {"--break", "25"}, {18, 18}},
+      {"c18.mkv", {"--break-every", "1"}, {18, 18, 18}},
+      {"c30.mkv", {"--break-every", "0:01", "--break", "45"}, {18, 9, 9}},
+      // Exactly what the disc holds fits it (as 40:00 of video fits 80 minutes).
+      {"c18.mkv", {"--disc-minutes", "0.1"}, {54}, "Disc time: 0:06 of 0.1 minutes."},
+      // Three inputs over the disc together, each within it: one warning for all of
+      // them before anything is written, and their total at the end.
+      {"c18.mkv", {"c18.mkv", "c18.mkv", "--disc-minutes", "0.2"}, {54, 54, 54},
+       "All 3 inputs: 3 tracks, 0:09.0 of video; disc time 0:18 of 0.2 minutes.",
+       "trackloom: warning: about 0:18 of disc time expected for the 3 inputs together, more than a 0.2-minute disc "
+       "holds\n"},
   };
   int index = 0;
   for (const Case& c : cases) {
     const std::string out = "out" + std::to_string(index++);
     std::vector<std::string> args = {"encode", dir.File(c.input), "-o", dir.File(out), "--no-audio"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
+    for (const std::string& o : c.options) args.push_back(o.ends_with(".mkv") ? dir.File(o) : o);
     const CommandResult r = RunTrackloom(args);
     SCOPED_TRACE(std::string(c.input) + " " + (c.options.empty() ? "" : c.options[1]));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(RecordCounts(dir, out), c.records);
+    EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find(c.err_has.empty() ? "warning" : c.err_has) != std::string::npos, !c.err_has.empty()) << r.err;
   }
 }
 
@@ -490,6 +504,9 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
   WriteFileBytes(dir.File("slow.avi"), avi);
   // A track that cannot be created: its name is taken by a directory.
   std::filesystem::create_directories(dir.File("blocked") + "/VDN Track 01.wav");
+  // A track of records stands in for a retail disc's first track.
+  ASSERT_EQ(RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("first"), "--no-audio", "-q"}).status, 0);
+  const std::string first = TrackPath(dir, "first", 1);
   const std::string clip = dir.File("clip.mkv");
   const std::string out = dir.File("out");
   struct Case {
@@ -502,6 +519,16 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", dir.File("text.mp4"), "-o", out}, 1, "cannot read"},
       {{"encode", dir.File("sound.wav"), "-o", out}, 1, "is sound without a picture"},
       {{"encode", dir.File("slow.avi"), "-o", out}, 1, "of disc time by its header, more than 4 times"},
+      // Disc time is weighed for every input together before anything is written.
+      {{"encode", clip, clip, clip, "-o", out, "--no-audio", "--disc-minutes", "0.01"}, 1,
+       "trackloom: the 3 inputs would take together about 0:06 of disc time by their headers, more than 4 times"},
+      // 2 s of disc time in one track, over a 1.2 s disc.
+      {{"encode", clip, "-o", out, "--disc-minutes", "0.02"}, 1,
+       "trackloom: track 1 of '" + clip + "' would take 0:02 of disc time, more than a 0.02-minute disc holds, so "
+       "it could never be burned: break it with --break-at TIMES or --break-every DURATION, or raise --disc-minutes"},
+      {{"encode", clip, "-o", out, "--no-audio", "--disc", out + "/d", "--first", first, "--disc-minutes", "0.2"}, 1,
+       "more than the 0:12 a 0.2-minute blank holds (--disc-minutes); lower --pad-to or give --no-pad; nothing was"},
+      {{"encode", clip, "-o", out, "--break-every", "0.5"}, 2, "--break-every takes a duration of at least 1 s"},
       {{"encode", clip}, 2, "no output directory"},
       // Output frame 0 is never written, so one picture makes no track.
       {{"encode", dir.File("one.mkv"), "-o", out, "--no-audio"}, 1, "is too short: it gave 1 picture at 18 fps"},
@@ -601,13 +628,15 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
                            "\"interrupted\": false, \"ok\": true, \"removed\": []}"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   }
-  // 36 records take 4 s of disc time: over a 3-second (0.05-minute) limit, known in advance.
-  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("b"), "--no-audio", "--disc-minutes", "0.05"});
+  // 36 records take 4 s of disc time: over a 3-second (0.05-minute) limit, known in
+  // advance; each track of 2 s fits it.
+  r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("b"), "--no-audio", "--disc-minutes", "0.05",
+                    "--break", "18"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("warning: about 0:04 of disc time expected, more than a 0.05-minute disc holds"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.out.find("VDN Track 01.wav        36 records"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("VDN Track 01.wav        18 records"), std::string::npos) << r.out;
   r = RunTrackloom({"encode", dir.File("clip.mkv"), "-o", dir.File("c"), "--no-audio", "--quiet"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
@@ -619,6 +648,38 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
   EXPECT_NE(r.out.find("\"ok\": false, \"removed\": [], \"error\": \"Failed to create output file: cannot write"),
             std::string::npos)
       << r.out;
+}
+
+// On a terminal every pass over the input shows how far it is, and what is known
+// before the passes (the disc-time warning) comes first.
+TEST(CliEncode, ProgressOnATerminalFollowsTheDiscWarning) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 3), "-f", "lavfi", "-i", "sine=duration=3", "-c:v", "ffv1",
+          "-c:a", "flac", dir.File("sound.mkv")});
+  struct Case {
+    std::string options;
+    std::vector<std::string> in_order;  // on the terminal, one after the other
+  };
+  const Case cases[] = {
+      {"--disc-minutes 0.05 --break 27",
+       {"warning: about 0:06 of disc time expected", "measuring the loudness: 0:00 of 0:03", "frame "}},
+      {"--loudness off", {"converting the sound: 0:00 of 0:03", "frame "}},
+      {"--no-audio", {"frame 1/54"}},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    // script(1) gives the command a terminal of its own and passes on what it shows.
+    const std::string line = std::string(TRACKLOOM_BINARY) + " encode '" + dir.File("sound.mkv") + "' -o '" +
+                             dir.File("t" + std::to_string(index++)) + "' " + c.options;
+    const CommandResult r = RunCommand({"script", "-qefc", line, "/dev/null"});
+    SCOPED_TRACE(c.options + "\n" + r.out);
+    ASSERT_EQ(r.status, 0);
+    size_t at = 0;
+    for (const std::string& part : c.in_order) {
+      at = r.out.find(part, at);
+      ASSERT_NE(at, std::string::npos) << part;
+    }
+  }
 }
 
 TEST(CliEncode, DemoMakesTwoTracksWithSound) {

@@ -9,6 +9,7 @@
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/commands/encode_command.h"
 #include "cli/common/progress.h"
+#include "cli/tracks/disc_time.h"
 #include "cli/tracks/sound_wav_writer.h"
 #include "cli/tracks/track_files.h"
 #include "cli/ffmpeg/video_source.h"
@@ -241,6 +242,44 @@ TEST(CliUnits, ProgressLineAndDurations) {
   }
   // 80 minutes of disc hold 43200 records in one track: 40 minutes of video.
   EXPECT_NEAR(DiscSeconds(43200, 1), 4800.0116, 1e-3);
+  // Against a disc's minutes the records count exactly: 40:00 of video fits 80 minutes,
+  // one record more does not, and the figure never reads as the limit when past it.
+  struct DiscCase {
+    int64_t records;
+    double limit_seconds;
+    bool fits;
+    const char* text;
+  };
+  for (const DiscCase& c : {DiscCase{43200, 4800, true, "1:20:00"}, {43201, 4800, false, "1:20:00.1"},
+                            {54, 6, true, "0:06"}, {36, 3, false, "0:04"}, {0, 3, true, "0:00"}}) {
+    EXPECT_EQ(FitsDisc(c.records, c.limit_seconds), c.fits) << c.records;
+    EXPECT_EQ(DiscTimeText(c.records), c.text) << c.records;
+  }
+  // A run's plan over inputs of known and unknown length: its longest track, and why
+  // it is refused for an 80-minute disc (empty: it is not).
+  struct PlanCase {
+    std::vector<PlannedInput> inputs;
+    int64_t records, longest;
+    std::string refusal;
+  };
+  const PlanCase plans[] = {
+      {{{"a", 43200, {}}, {"b", 43200, {}}}, 86400, 43200, ""},
+      {{{"a", 43201, {}}}, 43201, 43201, "track 1 of 'a' would take 1:20:00.1 of disc time, more than a 80-minute"},
+      {{{"a", 86400, {43200}}, {"-", -1, {}}}, 86400, 43200, ""},
+      {{{"a", 80000, {100, 100, 50000}}}, 80000, 49900, "track 2 of 'a' would take"},
+      {{{"a", 60000, {}}, {"b", 60000, {}}, {"c", 60000, {}}}, 180000, 60000, "the 3 inputs would take together"},
+  };
+  for (const PlanCase& c : plans) {
+    const DiscTimePlan plan = PlanDiscTime(c.inputs);
+    EXPECT_EQ(plan.records, c.records);
+    EXPECT_EQ(plan.longest, c.longest);
+    const std::string refusal = DiscTimeRefusal(plan, c.inputs, 80, 2);
+    EXPECT_EQ(refusal.substr(0, c.refusal.size()), c.refusal) << refusal;
+    EXPECT_EQ(refusal.empty(), c.refusal.empty()) << refusal;
+  }
+  EXPECT_EQ(BreakEveryTimes(600, 1500, 60), (std::vector<double>{600, 1200}));
+  EXPECT_EQ(BreakEveryTimes(600, 1200, 60), (std::vector<double>{600}));  // none at the very end
+  EXPECT_EQ(BreakEveryTimes(600, -1, 3), (std::vector<double>{600, 1200, 1800}));
 }
 
 TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {

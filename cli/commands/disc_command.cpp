@@ -334,10 +334,15 @@ struct Plan {
   uint64_t sectors = 0;
 };
 
-Plan MakePlan(const DiscOptions& o) {
+// planned: the user's tracks by their expected length, before they are written;
+// without it, o.tracks as they are.
+Plan MakePlan(const DiscOptions& o, const std::vector<uint64_t>* planned = nullptr) {
   Plan plan;
   plan.parts.push_back(FirstPart(o.first));
   for (const std::string& t : o.tracks) plan.parts.push_back(TrackPart(t));
+  if (planned != nullptr) {
+    for (uint64_t bytes : *planned) plan.parts.push_back({"a track to be written", "", 0, bytes});
+  }
   plan.parts.push_back(LastPart(o.last));
   for (Part& part : plan.parts) {
     LengthenToMinimum(part);
@@ -357,8 +362,8 @@ Plan MakePlan(const DiscOptions& o) {
   if (plan.parts.size() > static_cast<size_t>(kCdMaxTracks)) {
     throw CliError("a CD holds at most 99 tracks, and this disc would have " +
                    std::to_string(plan.parts.size()) + " (the first track, " +
-                   std::to_string(o.tracks.size()) + " of yours, the end track" +
-                   (o.pad ? " and the padding" : "") + ")");
+                   std::to_string(o.tracks.size() + (planned ? planned->size() : 0)) +
+                   " of yours, the end track" + (o.pad ? " and the padding" : "") + ")");
   }
   const double capacity = o.capacity_minutes * 60;
   const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
@@ -368,8 +373,8 @@ Plan MakePlan(const DiscOptions& o) {
     const bool padding_did_it =
         o.pad && o.pad_to_seconds > capacity - SectorSeconds(kCdFirstPregapSectors);
     throw CliError("the disc would last " + FormatDuration(used) + ", more than the " +
-                   FormatDuration(capacity) + " a " + minutes +
-                   "-minute blank holds (--capacity); " +
+                   FormatDuration(capacity) + " a " + minutes + "-minute blank holds (" +
+                   o.capacity_option + "); " +
                    (padding_did_it ? "lower --pad-to or give --no-pad"
                                    : "leave out tracks or make them shorter") +
                    "; nothing was written");
@@ -418,6 +423,10 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
 }  // namespace
 
 void CheckFirstTrack(const std::string& path) { FirstPart(path); }
+
+void CheckDiscFits(const DiscOptions& options, const std::vector<uint64_t>& track_bytes) {
+  MakePlan(options, &track_bytes);
+}
 
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;

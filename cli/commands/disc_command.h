@@ -3,6 +3,7 @@
 // no gaps): NAME.bin with NAME.cue for any burning program, NAME.toc for cdrdao.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ struct DiscOptions {
   bool pad = true;
   double pad_to_seconds = 41 * 60 + 20;
   double capacity_minutes = 80;
+  // The option that sets the capacity, as the refusal names it (encode --disc has its
+  // own).
+  const char* capacity_option = "--capacity";
   bool quiet = false;
   std::vector<std::string> tracks;
 };
@@ -28,6 +32,11 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& options, std::FILE* out
 // Throws CliError saying why path cannot be a disc's first track (not CD audio, or
 // no records in it).
 void CheckFirstTrack(const std::string& path);
+
+// Throws CliError, before any track is written, when a disc of options.first, tracks of
+// track_bytes bytes of CD audio each, the end track and the padding would not fit the
+// blank (or hold too many tracks).
+void CheckDiscFits(const DiscOptions& options, const std::vector<uint64_t>& track_bytes);
 
 // Checks everything, writes the image and prints its summary on out; the exit status.
 // Installs no signal handlers: the caller does.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/commands/encode_run_plan.h"
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
@@ -25,6 +26,7 @@
 #include "cli/common/temp_file.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/tracks/disc_image.h"
+#include "cli/tracks/disc_time.h"
 #include "cli/tracks/track_files.h"
 #include "core/wave_file.h"
 
@@ -79,13 +81,16 @@ constexpr char kEncodeHelp[] =
     "  --break-at TIMES        start a new track at these times of INPUT, e.g.\n"
     "                          --break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS);\n"
     "                          --break-at chapters: at every chapter of INPUT.\n"
-    "                          With several INPUTs, --break and --break-at apply to\n"
-    "                          each, counted from its own start\n"
+    "  --break-every DURATION  start a new track every DURATION of INPUT, e.g.\n"
+    "                          --break-every 10:00. With several INPUTs, --break,\n"
+    "                          --break-at and --break-every apply to each, counted\n"
+    "                          from its own start\n"
     "  --settings FILE         run the Config(...) lines of FILE first (the filter's\n"
     "                          saved settings, e.g. from 'trackloom configure');\n"
     "                          options given here override them\n"
     "  --disc-minutes N        warn when the tracks take more than N minutes of disc\n"
-    "                          time (default 80, a CD-R); stop at four times that\n"
+    "                          time (default 80, a CD-R); refuse a track longer than\n"
+    "                          that, or more than four times that in all\n"
     "  --disc NAME             then write the disc image NAME.bin, NAME.cue and\n"
     "                          NAME.toc of the tracks (see 'trackloom disc --help')\n"
     "  --first FILE            with --disc: the first track of a retail disc\n"
@@ -99,8 +104,10 @@ constexpr char kEncodeHelp[] =
     "  -v, --verbose           show FFmpeg's own warnings\n"
     "  -h, --help              this help\n"
     "\n"
-    "Each frame record takes 1/9 s of disc time (a track plays at double CD speed),\n"
-    "so an 80-minute disc holds 40 minutes of video.\n"
+    "Each frame record takes exactly 1/9 s of disc time (a track plays at double CD\n"
+    "speed), so an 80-minute disc holds 40:00 of video (a track's 2048-byte lead-in,\n"
+    "which the player skips, is not counted). The lengths the inputs' containers give\n"
+    "are checked against the disc, all inputs together, before anything is written.\n"
     "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
     "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
     "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
@@ -342,6 +349,12 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          o.break_at_chapters = true;
          return std::string();
        }},
+      {"break-every", 0, "a duration, e.g. --break-every 10:00",
+       [&o](const std::string& value) {
+         if (ParseTime(value, o.break_every) && o.break_every >= 1) return std::string();
+         return "--break-every takes a duration of at least 1 s like 10:00 or 90, not '" + value +
+                "'";
+       }},
       {"disc", 0, "the image's name", StoreValue(&o.disc.name)},
       {"first", 0, "a WAV file", StoreValue(&o.disc.first)},
       {"last", 0, "a WAV file", StoreValue(&o.disc.last)},
@@ -485,10 +498,13 @@ std::string BreakListText(const std::vector<int>& frames) {
   return list;
 }
 
-// --break and --break-at as the frames the filter breaks at, in order and each once,
-// or nothing when neither is given (the saved list holds).
+}  // namespace
+
 std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoSource& video) {
-  if (o.break_frames.empty() && o.break_times.empty() && !o.break_at_chapters) return std::nullopt;
+  if (o.break_frames.empty() && o.break_times.empty() && !o.break_at_chapters &&
+      o.break_every == 0) {
+    return std::nullopt;
+  }
   std::vector<int> frames = o.break_frames;
   for (double seconds : o.break_times) {
     const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
@@ -523,6 +539,8 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
   }
   return sorted;
 }
+
+namespace {
 
 // FFmpeg's messages about the copy of a read-once input name the input as given.
 template <typename Work>
@@ -607,7 +625,10 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
     throw CliError(StillWithoutSound(o.input, " instead of --no-audio"));
   }
   plan.break_frames = BreakFrames(o, *plan.video);
-  plan.breaks = plan.break_frames ? BreakListText(*plan.break_frames) : saved.break_frames;
+  if (plan.break_frames)
+    plan.breaks = BreakListText(WithPeriodicBreaks(o, *plan.video, *plan.break_frames));
+  else
+    plan.breaks = saved.break_frames;
 
   // Far more than a disc holds is a mistake or a damaged header (a frame rate of
   // 5/13421773 fps claims 621 days), not something to write for hours.
@@ -679,11 +700,16 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   const int64_t estimated = plan.video->estimated_frames();
   const double video_seconds =
       estimated > 0 ? static_cast<double>(estimated) / kFramesPerSecond : -1;
-  auto progress = [&](double seconds) {
-    std::string line = "converting the sound: " + FormatDuration(seconds);
-    if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
-    status.Show(line);
+  // Two passes: the loudness is measured over the whole sound, then it is converted.
+  auto stage = [&](const char* what) {
+    return [&status, what, video_seconds](double seconds) {
+      std::string line = std::string(what) + ": " + FormatDuration(seconds);
+      if (video_seconds > 0) line += " of " + FormatDuration(video_seconds);
+      status.Show(line);
+    };
   };
+  const auto progress = stage("converting the sound");
+  const auto measuring = stage("measuring the loudness");
   // Sound past the last record that may be written is never heard.
   const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
   temp.CreateUnnamed(plan.directory, kSoundPrefix, kSoundSuffix);
@@ -697,16 +723,16 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   if (plan.audio_file) {
     converted = NamingInput(plan.audio_source, *plan.audio_file, [&] {
       return ConvertAudio(plan.audio_source, false, -1, far_seconds, sound, temp.path(),
-                          kConvertedSound, progress);
+                          kConvertedSound, progress, measuring);
     });
   } else if (!o.generated) {
     converted = NamingInput(plan.source, o.input, [&] {
       return ConvertAudio(plan.source, false, plan.video->video_start_seconds(), far_seconds, sound,
-                          temp.path(), kConvertedSound, progress);
+                          temp.path(), kConvertedSound, progress, measuring);
     });
   } else if (!o.generated_sound.empty()) {
     converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
-                             kConvertedSound, progress);
+                             kConvertedSound, progress, measuring);
   }
   status.Finish();
   if (converted.stopped) return std::nullopt;
@@ -779,11 +805,12 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   RenderOutcome outcome;
   video.set_sound_seconds(audio.seconds);
   if (video.still()) plan.expected = video.estimated_frames();
-  if (plan.expected > 0 && DiscSeconds(plan.expected, 1) > plan.disc_limit) {
+  outcome.warned_disc = o.length_planned;
+  if (!o.length_planned && plan.expected > 0 && !FitsDisc(plan.expected, plan.disc_limit)) {
     std::fprintf(
         stderr,
         "trackloom: warning: about %s of disc time expected, more than a %g-minute disc holds\n",
-        FormatDuration(DiscSeconds(plan.expected, 1)).c_str(), o.disc_minutes);
+        DiscTimeText(plan.expected).c_str(), o.disc_minutes);
     outcome.warned_disc = true;
   }
   TrackFileSnapshot before = TrackFileSnapshot::Take(plan.directory);
@@ -804,6 +831,7 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   outcome.source_failure = frames.failure();
   outcome.last_source_frame = frames.last_source_frame();
   if (plan.break_frames && !outcome.interrupted && !outcome.source_failure && outcome.report.ok) {
+    // The breaks of --break-every stop at the end by design; the given ones are named.
     for (int f : *plan.break_frames) {
       if (f > outcome.last_source_frame) outcome.breaks_past_the_end.push_back(f);
     }
@@ -866,7 +894,7 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
 
 struct Totals {
   int64_t records = 0;
-  double disc_seconds = 0;
+  double disc_seconds = 0;  // of the files, lead-ins included
   double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
 };
 
@@ -890,14 +918,14 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   json.EndArray().Key("records").Integer(totals.records);
   json.Key("video_seconds").Fixed(totals.video_seconds(), 3);
   json.Key("disc_seconds")
-      .Fixed(totals.disc_seconds, 3)
+      .Fixed(RecordsDiscSeconds(totals.records), 3)
       .Key("disc_limit_seconds")
       .Fixed(plan.disc_limit, 3);
   json.Key("breaks_past_the_end").BeginArray();
   for (int f : r.breaks_past_the_end) json.Integer(f);
   json.EndArray();
   json.Key("over_disc_limit")
-      .Bool(totals.disc_seconds > plan.disc_limit)
+      .Bool(!FitsDisc(totals.records, plan.disc_limit))
       .Key("interrupted")
       .Bool(r.interrupted);
   json.Key("ok").Bool(failure.empty() && !r.interrupted).Key("removed").BeginArray();
@@ -934,7 +962,7 @@ void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
                 static_cast<long long>(r.last_source_frame));
   }
   std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
-  std::printf("Disc time: %s of %g minute%s.\n", FormatDuration(totals.disc_seconds).c_str(),
+  std::printf("Disc time: %s of %g minute%s.\n", DiscTimeText(totals.records).c_str(),
               o.disc_minutes, o.disc_minutes == 1 ? "" : "s");
   if (!r.removed.empty()) {
     std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(),
@@ -952,11 +980,11 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
     totals.records += t.records;
     totals.disc_seconds += t.disc_seconds();
   }
-  if (totals.disc_seconds > plan.disc_limit && !r.warned_disc) {
+  if (!FitsDisc(totals.records, plan.disc_limit) && !r.warned_disc) {
     std::fprintf(
         stderr,
         "trackloom: warning: the tracks take %s of disc time, more than a %g-minute disc holds\n",
-        FormatDuration(totals.disc_seconds).c_str(), o.disc_minutes);
+        DiscTimeText(totals.records).c_str(), o.disc_minutes);
   }
   if (!failure.empty()) PrintError(stderr, failure);
   if (failure.empty() && r.interrupted && !o.quiet) {
@@ -1125,6 +1153,27 @@ int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>
   return status;
 }
 
+// Weighs the run's disc time (CheckRunDiscTime) with failures reported as EncodeOne
+// reports them; the exit status.
+int CheckRun(std::vector<EncodeOptions>& runs, const EncodeOptions& o) {
+  try {
+    CheckRunDiscTime(runs, o);
+    return 0;
+  } catch (const BadOptionError& e) {
+    return BadOption(e.what());
+  } catch (const CliError& e) {
+    if (StopRequested()) return Interrupted(o);
+    PrintError(stderr, e.what());
+    return 1;
+  } catch (const runner::Error& e) {
+    PrintError(stderr, e.what());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    PrintError(stderr, "out of memory");
+    return 1;
+  }
+}
+
 }  // namespace
 
 int Encode(const EncodeOptions& o) {
@@ -1150,20 +1199,21 @@ int Encode(const EncodeOptions& o) {
       return 1;
     }
   }
+  std::vector<EncodeOptions> runs;
+  for (const std::string& input : inputs) {
+    runs.push_back(o);
+    runs.back().input = input;
+  }
+  if (const int status = CheckRun(runs, o); status != 0) return status;
   std::vector<std::string> written;
   std::unique_ptr<OutputDirectoryLock> lock;
-  for (const std::string& input : inputs) {
-    EncodeOptions one = o;
-    one.input = input;
+  for (const EncodeOptions& one : runs) {
     const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written, lock);
     if (status != 0) return status;  // later inputs are not encoded after a failure or Ctrl-C
   }
+  if (runs.size() > 1 && !o.quiet && !o.json) PrintRunTotal(o, runs.size(), written);
   if (o.disc.name.empty()) return 0;
-  DiscOptions disc = o.disc;
-  disc.tracks = written;
-  disc.capacity_minutes = std::min(o.disc_minutes, 100.0);
-  disc.quiet = o.quiet || o.json;
-  return MakeDisc(disc, stdout, stderr);
+  return MakeDisc(EncodeDiscOptions(o, written), stdout, stderr);
 }
 
 int RunEncode(int argc, char** argv) {

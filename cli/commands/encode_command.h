@@ -42,6 +42,10 @@ struct EncodeOptions {
   bool verbose = false;
   // When the input cannot tell its own length (a generated source), the caller may.
   int64_t known_frames = -1;
+  // The run's plan knew this input's length and already weighed its disc time, so the
+  // input's own encode does not warn about it again.
+  bool length_planned = false;
+  double break_every = 0;  // --break-every, in seconds (0: none)
 };
 
 // Parses the options after the subcommand's name (argv[0]). Returns nothing when the
@@ -55,6 +59,10 @@ bool ParseTime(const std::string& text, double& seconds);
 // semicolons or blanks, added to frames. Returns the first item that is not one
 // (the whole text when it holds none), nothing when every item is.
 std::optional<std::string> ReadBreakFrames(const std::string& text, std::vector<int>& frames);
+// --break and --break-at as the source frames the filter breaks at, in order and each
+// once, or nothing when neither (nor --break-every) is given: the saved list holds.
+// Notes on stderr, unless quiet, what was put in order or found no chapters.
+std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoSource& video);
 // The source frame shown at a time of the input, at its own frame rate.
 int64_t FrameAtTime(double seconds, double frame_rate);
 

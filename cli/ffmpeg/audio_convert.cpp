@@ -313,7 +313,8 @@ double MetadataNumber(const AVFrame& frame, const char* key) {
 
 }  // namespace
 
-Loudness MeasureLoudness(const std::string& input, bool generated, double max_seconds, bool mono) {
+Loudness MeasureLoudness(const std::string& input, bool generated, double max_seconds, bool mono,
+                         const std::function<void(double seconds)>& progress) {
   Loudness measured;
   SoundDecoder decoder;
   if (!decoder.Open(input, generated)) {
@@ -342,6 +343,7 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
         if (!std::isnan(integrated)) measured.integrated = integrated;
         if (!std::isnan(true_peak)) measured.true_peak = true_peak;
         seen += av_rescale(out->nb_samples, kTrackAudioRate, out->sample_rate);
+        if (progress) progress(static_cast<double>(seen) / kTrackAudioRate);
         return seen < limit;
       });
   measured.stopped = !done;
@@ -491,9 +493,10 @@ namespace {
 // input (none when no target is set, or the sound is already the player's). False
 // when Ctrl-C stopped the measuring.
 bool PlanLeveling(const std::string& input, bool generated, double max_seconds,
-                  const SoundOptions& options, AudioConversion& result, Leveling& level) {
+                  const SoundOptions& options, AudioConversion& result, Leveling& level,
+                  const std::function<void(double seconds)>& progress) {
   if (std::isnan(options.loudness_target)) return true;
-  const Loudness measured = MeasureLoudness(input, generated, max_seconds, options.mono);
+  const Loudness measured = MeasureLoudness(input, generated, max_seconds, options.mono, progress);
   result.stopped = measured.stopped;
   if (result.stopped) return false;
   result.input_loudness = measured.integrated;
@@ -523,10 +526,12 @@ int64_t AlignToPicture(const AVFrame& first, const AVStream* stream, double star
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
                              double max_seconds, const SoundOptions& options,
                              const std::string& out_path, const std::string& out_name,
-                             const std::function<void(double seconds)>& progress) {
+                             const std::function<void(double seconds)>& progress,
+                             const std::function<void(double seconds)>& measuring) {
   AudioConversion result;
   Leveling level;
-  if (!PlanLeveling(input, generated, max_seconds, options, result, level)) return result;
+  if (!PlanLeveling(input, generated, max_seconds, options, result, level, measuring))
+    return result;
   SoundDecoder decoder;
   if (!decoder.Open(input, generated)) {
     result.stopped = StopRequested();

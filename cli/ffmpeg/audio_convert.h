@@ -57,8 +57,10 @@ struct Loudness {
 
 // The integrated loudness and true peak of the input's first audio stream (or of a
 // generated source), as the sound will be heard: at 17640 Hz, in two channels (or one,
-// with mono). Only the first max_seconds count when that is not negative.
-Loudness MeasureLoudness(const std::string& input, bool generated, double max_seconds, bool mono);
+// with mono). Only the first max_seconds count when that is not negative. progress, if
+// given, is told the seconds of sound measured so far, now and then.
+Loudness MeasureLoudness(const std::string& input, bool generated, double max_seconds, bool mono,
+                         const std::function<void(double seconds)>& progress = {});
 
 // Decodes the first audio stream of input (or, when generated, the sound of the
 // source filter chain input describes, e.g. "sine=duration=5") and writes it,
@@ -69,10 +71,12 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
 // a negative value starts at the sound's own beginning. The file ends after
 // max_seconds (silence included) when that is not negative. Throws CliError with a
 // one-line reason on failure.
-// progress, if given, is told the seconds of sound written so far, now and then.
+// progress, if given, is told the seconds of sound written so far, now and then, and
+// measuring the seconds measured in the loudness pass before it.
 AudioConversion ConvertAudio(const std::string& input, bool generated, double start_seconds,
                              double max_seconds, const SoundOptions& options,
                              const std::string& out_path, const std::string& out_name,
-                             const std::function<void(double seconds)>& progress = {});
+                             const std::function<void(double seconds)>& progress = {},
+                             const std::function<void(double seconds)>& measuring = {});
 
 }  // namespace trackloom::cli
