@@ -189,11 +189,11 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
   EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1),
             "fps=18:start_time=0,scale=144:60:flags=area,format=bgra,pad=144:80:0:10:black,setsar=1");
   // A phone's upright video stored sideways: scaled first, then turned.
-  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, 1),
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {1}),
             "fps=18:start_time=0,scale=80:61:flags=area,format=bgra,transpose=clock,pad=144:80:41:0:black,"
             "setsar=1");
-  EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, 0), "16:9 picture letterboxed into the 4:3 screen");
-  EXPECT_EQ(DescribeShaping(Fit::kCrop, 720, 480, 1, 1, 3),
+  EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, {}), "16:9 picture letterboxed into the 4:3 screen");
+  EXPECT_EQ(DescribeShaping(Fit::kCrop, 720, 480, 1, 1, {3}),
             "2:3 picture (turned anticlockwise) cropped to fill the 4:3 screen");
   Fit fit = Fit::kStretch;
   EXPECT_TRUE(ParseFit("crop", fit));

@@ -68,6 +68,9 @@ constexpr char kEncodeHelp[] =
     "  --dither MODE           how colours reach the panel's 16 levels:\n"
     "                            ordered    a fine fixed pattern, no bands (default)\n"
     "                            none       each component rounded\n"
+    "  --video-stream N        read INPUT's video stream N (its number as ffprobe\n"
+    "                          lists it, #0:N); by default the moving picture,\n"
+    "                          never a cover or other single picture beside it\n"
     "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
     "                          already is 8-bit stereo 17640 Hz is used as it is\n"
     "  --no-audio              silent tracks\n"
@@ -329,6 +332,13 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          return ParseDither(value, o.pictures.dither)
                     ? ""
                     : "--dither takes ordered or none, not '" + value + "'";
+       }},
+      {"video-stream", 0, "a stream number",
+       [&o](const std::string& value) {
+         return ParseWholeNumber(value, 0, INT_MAX, &o.pictures.video_stream)
+                    ? ""
+                    : "--video-stream takes a stream number as ffprobe lists it, not '" + value +
+                          "'";
        }},
       {"audio", 0, "a file", StoreValue(&o.audio_file)},
       {"no-audio", 0, nullptr, StoreFlag(&o.no_audio)},
@@ -906,7 +916,10 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
       .String(audio.description)
       .Key("filter_chain")
       .String(plan.video->filter_chain());
-  json.Key("picture").String(plan.video->picture_summary()).Key("tracks").BeginArray();
+  json.Key("picture").String(plan.video->picture_summary());
+  if (!plan.video->stream_summary().empty())
+    json.Key("video_stream").String(plan.video->stream_summary());
+  json.Key("tracks").BeginArray();
   for (const TrackFileInfo& t : r.tracks) {
     json.BeginObject().Path("file", t.path).Key("records").Integer(t.records);
     json.Key("video_seconds")
@@ -961,6 +974,8 @@ void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
                 BreakListText(r.breaks_past_the_end).c_str(), Printable(o.input).c_str(),
                 static_cast<long long>(r.last_source_frame));
   }
+  if (!plan.video->stream_summary().empty())
+    std::printf("Video: %s.\n", plan.video->stream_summary().c_str());
   std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
   std::printf("Disc time: %s of %g minute%s.\n", DiscTimeText(totals.records).c_str(),
               o.disc_minutes, o.disc_minutes == 1 ? "" : "s");

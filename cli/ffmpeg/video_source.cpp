@@ -12,9 +12,11 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/ffmpeg/av_error.h"
+#include "cli/ffmpeg/hdr_conversion.h"
 #include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/source_graph.h"
 #include "cli/ffmpeg/unreferenced_pictures.h"
+#include "cli/ffmpeg/video_stream_choice.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -74,19 +76,9 @@ FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int 
   return g;
 }
 
-int QuarterTurnsFromDisplayMatrix(const int32_t* matrix) {
-  if (matrix == nullptr) return 0;
-  // The matrix holds the counter-clockwise angle; mirrored pictures are taken as
-  // their rotation alone.
-  const double degrees = -av_display_rotation_get(matrix);
-  if (std::isnan(degrees)) return 0;
-  const long turns = std::lround(degrees / 90);
-  return static_cast<int>(((turns % 4) + 4) % 4);
-}
-
 std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
-                             int quarter_turns) {
-  const bool sideways = quarter_turns % 2 == 1;
+                             Orientation orientation, const std::string& to_bgra) {
+  const bool sideways = orientation.quarter_turns % 2 == 1;
   // The sample aspect ratio belongs to the stored picture: turned, its inverse.
   const FitGeometry g = sideways ? ComputeFitGeometry(fit, height, width, sar_den, sar_num)
                                  : ComputeFitGeometry(fit, width, height, sar_num, sar_den);
@@ -96,10 +88,8 @@ std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sa
   std::string chain =
       "fps=" + std::to_string(kFramesPerSecond) +
       ":start_time=0,scale=" + std::to_string(sideways ? g.scaled_height : g.scaled_width) + ":" +
-      std::to_string(sideways ? g.scaled_width : g.scaled_height) + ":flags=area,format=bgra";
-  static const char* const kTurns[4] = {"", ",transpose=clock", ",hflip,vflip",
-                                        ",transpose=cclock"};
-  chain += kTurns[quarter_turns & 3];
+      std::to_string(sideways ? g.scaled_width : g.scaled_height) + ":flags=area," + to_bgra;
+  chain += OrientationFilters(orientation);
   const bool resized = g.scaled_width != kPictureWidth || g.scaled_height != kPictureHeight;
   const std::string place = std::to_string(kPictureWidth) + ":" + std::to_string(kPictureHeight) +
                             ":" + std::to_string(g.offset_x) + ":" + std::to_string(g.offset_y);
@@ -138,15 +128,12 @@ std::string ShapeName(double ratio) {
 }  // namespace
 
 std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,
-                            int quarter_turns) {
+                            Orientation orientation) {
   if (sar_num <= 0 || sar_den <= 0) sar_num = sar_den = 1;
-  const bool sideways = quarter_turns % 2 == 1;
+  const bool sideways = orientation.quarter_turns % 2 == 1;
   const double ratio = sideways ? double{1} * height * sar_den / (double{1} * width * sar_num)
                                 : double{1} * width * sar_num / (double{1} * height * sar_den);
-  std::string text = ShapeName(ratio) + " picture";
-  static const char* const kTurned[4] = {"", " (turned clockwise)", " (turned upside down)",
-                                         " (turned anticlockwise)"};
-  text += kTurned[quarter_turns & 3];
+  const std::string text = ShapeName(ratio) + " picture" + DescribeOrientation(orientation);
   const FitGeometry g = sideways ? ComputeFitGeometry(fit, height, width, sar_den, sar_num)
                                  : ComputeFitGeometry(fit, width, height, sar_num, sar_den);
   const bool same = g.scaled_width == kPictureWidth && g.scaled_height == kPictureHeight;
@@ -166,11 +153,14 @@ struct VideoSource::Impl {
   AVFrame* decoded = nullptr;
   AVFrame* filtered = nullptr;
   int stream_index = -1;
+  bool one_picture = false;                // the stream was found to hold a single picture
   std::unique_ptr<SourceGraph> generator;  // instead of format and decoder
   PictureOptions options;
-  int quarter_turns = 0;      // as the stream's display matrix asks
+  Orientation orientation;    // as the stream's display matrix asks
+  ColourSource colour;        // what its colours need to become SDR's
   bool reduce_levels = true;  // false for a picture taken as made for the player
   std::string picture_summary;
+  std::string stream_summary;
   AVRational time_base{0, 1};
   AVRational frame_rate{0, 1};
   AVRational stream_sar{0, 1};
@@ -221,7 +211,7 @@ struct VideoSource::Impl {
   }
 
   // The chain, whether levels are reduced here, and the summary line, for pictures
-  // of width x height at sar, turned quarter_turns.
+  // of width x height at sar, shown as orientation asks, in colour.
   void PlanPictures(AVRational sar);
   // Sets the graph up for the pictures the decoder actually delivers.
   void ConfigureGraph(const AVFrame& first);
@@ -265,28 +255,12 @@ constexpr int64_t kFarTicks = int64_t{1} << 52;
 
 // A photo or a cover: the picture attached to a piece of sound (an MP3's APIC, the
 // cover of an M4A or FLAC), a picture file read on its own (a numbered sequence such
-// as frame-%03d.png is a video), or a stream that says it holds one frame.
-bool IsStill(const AVFormatContext* format, const AVStream* stream) {
+// as frame-%03d.png is a video), or a stream that says or was found to hold one frame.
+bool IsStill(const AVFormatContext* format, const AVStream* stream, bool one_picture) {
   if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return true;
-  if (stream->nb_frames == 1) return true;
+  if (stream->nb_frames == 1 || one_picture) return true;
   const std::string_view demuxer = format->iformat->name;
   return demuxer.ends_with("_pipe") || (demuxer == "image2" && stream->duration == 1);
-}
-
-// The video stream to read: a cover attached to a film's sound is passed over for
-// the film itself.
-int PreferMovingPictures(const AVFormatContext* format, int best, const AVCodec** codec) {
-  if (best < 0 || !(format->streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC)) return best;
-  for (unsigned i = 0; i < format->nb_streams; ++i) {
-    const AVStream* stream = format->streams[i];
-    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && decoder != nullptr &&
-        !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-      *codec = decoder;
-      return static_cast<int>(i);
-    }
-  }
-  return best;
 }
 
 // An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
@@ -357,7 +331,9 @@ VideoSource::~VideoSource() = default;
 
 void VideoSource::Impl::PlanPictures(AVRational sar) {
   const bool made_for_player = width == kPictureWidth && height == kPictureHeight &&
-                               quarter_turns == 0 && !options.fit_given && !options.dither_given;
+                               orientation.quarter_turns == 0 && !orientation.mirrored &&
+                               colour.kind == ColourKind::kSdr && !options.fit_given &&
+                               !options.dither_given;
   reduce_levels = !made_for_player;
   const char* held = still ? ", one still shown for the whole sound" : "";
   if (made_for_player) {
@@ -367,8 +343,11 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
         held;
     return;
   }
-  chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, quarter_turns);
-  picture_summary = DescribeShaping(options.fit, width, height, sar.num, sar.den, quarter_turns) +
+  chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, orientation,
+                           ColourFilters(colour));
+  const std::string converted = DescribeColour(colour);
+  picture_summary = DescribeShaping(options.fit, width, height, sar.num, sar.den, orientation) +
+                    (converted.empty() ? "" : ", " + converted) +
                     (options.dither == Dither::kOrdered ? ", ordered dithering to 16 levels"
                                                         : ", rounded to 16 levels") +
                     held;
@@ -389,24 +368,32 @@ AVStream* VideoSource::Impl::OpenInput(const std::string& input, const AVCodec**
                    "cannot go back to: give the file itself, or write it with ffmpeg's -movflags "
                    "frag_keyframe+empty_moov");
   }
-  r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
-  r = PreferMovingPictures(format, r, codec);
-  if (!HeaderIsEnough(format, r)) {
+  VideoStreamChooser chooser(InputUrl(input), options.video_stream);
+  VideoStreamChoice choice = chooser.Choose(format);
+  if (!HeaderIsEnough(format, choice.index)) {
     const int probed = avformat_find_stream_info(format, nullptr);
     if (probed < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(probed));
-    r = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, codec, 0);
-    r = PreferMovingPictures(format, r, codec);
+    choice = chooser.Choose(format);
   }
   if (HoldsOnlyText(*format)) {
     throw CliError("'" + input + "' is text, not video (FFmpeg would only draw its characters)");
   }
   if (HoldsOnlySubtitles(*format))
     throw CliError("'" + input + "' holds only subtitles, not video");
+  if (choice.index < 0 && options.video_stream >= 0) {
+    throw CliError("'" + input + "' has no video stream " + std::to_string(options.video_stream) +
+                   " (its video streams: " + VideoStreamChooser::ListVideoStreams(*format) +
+                   "): give one of those to --video-stream");
+  }
+  r = choice.index;
+  *codec = choice.codec;
   if (r == AVERROR_STREAM_NOT_FOUND) throw CliError(NoPictureMessage(input, format));
   if (r < 0 || *codec == nullptr) {
     throw CliError("'" + input + "': no decoder for its video stream");
   }
   stream_index = r;
+  one_picture = choice.one_picture;
+  stream_summary = chooser.Describe(*format, r);
   for (unsigned i = 0; i < format->nb_streams; ++i) {
     if (static_cast<int>(i) != r) format->streams[i]->discard = AVDISCARD_ALL;
   }
@@ -417,14 +404,15 @@ void VideoSource::Impl::TakeStreamShape(AVStream* stream) {
   time_base = stream->time_base;
   graph_time_base = GraphTimeBase(stream->time_base);
   frame_rate = av_guess_frame_rate(format, stream, nullptr);
-  still = IsStill(format, stream);
+  still = IsStill(format, stream, one_picture);
   if (frame_rate.num <= 0 || frame_rate.den <= 0 || still) frame_rate = {kFramesPerSecond, 1};
   width = stream->codecpar->width;
   height = stream->codecpar->height;
   stream_sar = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
                                                    : stream->codecpar->sample_aspect_ratio;
-  quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(
+  orientation = OrientationFromDisplayMatrix(reinterpret_cast<const int32_t*>(
       av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)));
+  colour = ColourOfStream(*stream->codecpar);
   PlanPictures(stream_sar);
 }
 
@@ -520,8 +508,9 @@ void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
   width = first.width;
   height = first.height;
   if (const AVFrameSideData* turn = av_frame_get_side_data(&first, AV_FRAME_DATA_DISPLAYMATRIX)) {
-    quarter_turns = QuarterTurnsFromDisplayMatrix(reinterpret_cast<const int32_t*>(turn->data));
+    orientation = OrientationFromDisplayMatrix(reinterpret_cast<const int32_t*>(turn->data));
   }
+  colour = ColourOfFrame(first, colour);
   PlanPictures(sar);
 
   graph = avfilter_graph_alloc();
@@ -545,6 +534,7 @@ void VideoSource::Impl::ConfigureGraph(const AVFrame& first) {
 
 const std::string& VideoSource::filter_chain() const { return impl_->chain; }
 const std::string& VideoSource::picture_summary() const { return impl_->picture_summary; }
+const std::string& VideoSource::stream_summary() const { return impl_->stream_summary; }
 int VideoSource::input_width() const { return impl_->width; }
 int VideoSource::input_height() const { return impl_->height; }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ffmpeg/orientation.h"
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"  // the 4:3 display shape
 #include "core/track_format.h"
@@ -38,15 +39,13 @@ struct FitGeometry {
 };
 FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int sar_den);
 
-// How a picture is to be shown: the rotation its display matrix asks for, clockwise
-// in quarter turns (0-3).
-int QuarterTurnsFromDisplayMatrix(const int32_t* matrix);
-
 // The filter chain between the decoder and the sink, as FFmpeg's filter syntax
 // (also what the benchmark hands to the ffmpeg command for the same work). width,
-// height and the sample aspect ratio are the decoded picture's, before turning.
+// height and the sample aspect ratio are the decoded picture's, before turning;
+// to_bgra takes the scaled picture to BGRA (converting its colours where need be).
 std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
-                             int quarter_turns = 0);
+                             Orientation orientation = {},
+                             const std::string& to_bgra = "format=bgra");
 
 // What is done to the pictures, and which of it the user asked for: an input of
 // exactly 144 x 80 is taken as made for the player and passed on untouched unless
@@ -56,11 +55,12 @@ struct PictureOptions {
   Dither dither = Dither::kOrdered;
   bool fit_given = false;
   bool dither_given = false;
+  int video_stream = -1;  // the stream's number as ffprobe lists it; -1: chosen
 };
 
 // One line for the summary, e.g. "16:9 picture letterboxed into the 4:3 screen".
 std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,
-                            int quarter_turns);
+                            Orientation orientation);
 
 struct Picture {
   const uint8_t* top_row;  // row 0 of the picture, the top one
@@ -118,6 +118,10 @@ class VideoSource {
   // What was done to the pictures, for the summary, once the first one was read:
   // "16:9 picture letterboxed into the 4:3 screen, ordered dithering".
   const std::string& picture_summary() const;
+  // Which video stream is read, when the input has several, e.g. "stream 1 (h264,
+  // 1920 x 1080) of 2; not read: stream 0 (png, 600 x 600, one picture) ..."; empty
+  // when it has one.
+  const std::string& stream_summary() const;
   // Why reading stopped before the end of the input, or empty: the pictures up to
   // there are delivered and the input then ends, as a truncated file does.
   const std::string& read_error() const;
