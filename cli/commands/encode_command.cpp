@@ -14,6 +14,7 @@
 
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
+#include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
@@ -424,12 +425,6 @@ struct EncodePlan {
   std::string far_text;     // how the messages name that limit
 };
 
-// What an encode makes inside the output directory besides the tracks: the tracks of a
-// later input are written in a directory of their own first, and the converted sound
-// is a file of its own (reached through /proc/self/fd where the system has it).
-constexpr char kStagingPrefix[] = ".trackloom-input-";
-constexpr char kSoundPrefix[] = ".trackloom-sound-";
-constexpr char kSoundSuffix[] = ".wav";
 constexpr size_t kUniquePart = 6;  // the XXXXXX of mkdtemp() and mkostemps()
 constexpr size_t kStagingNameLength = sizeof kStagingPrefix - 1 + kUniquePart;
 constexpr size_t kSoundNameLength = sizeof kSoundPrefix - 1 + kUniquePart + sizeof kSoundSuffix - 1;
@@ -439,7 +434,8 @@ static_assert(kMaxOutputDirectoryLength == kMaxPathLength - 1 - kTrackNameLength
 // The longest path, after the output directory, that the encode hands the filter
 // (which takes at most kMaxPathLength bytes) or creates.
 size_t LongestPathInside(const EncodeOptions& o) {
-  const size_t staging = o.inputs.size() > 1 ? 1 + kStagingNameLength : 0;
+  // Several inputs, and --overwrite, stage tracks one directory down.
+  const size_t staging = o.inputs.size() > 1 || o.overwrite ? 1 + kStagingNameLength : 0;
   const bool named_sound = !o.no_audio && !TempFile::UnnamedFilesHaveShortPaths();
   return staging + 1 + std::max(kTrackNameLength, named_sound ? kSoundNameLength : 0);
 }
@@ -726,7 +722,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   audio.description = "none (the input has no sound)";
   if (!o.quiet) {
     std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
-                 o.input.c_str());
+                 Printable(o.input).c_str());
   }
   return audio;
 }
@@ -975,106 +971,123 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
 }
 
 // A directory that already holds tracks is refused without --overwrite: the tracks of
-// two films would otherwise end up on one disc.
-void CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
+// two films would otherwise end up on one disc. True when --overwrite is to replace
+// files, which happens only once the new set is complete.
+bool CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
   const std::vector<int> existing = TrackNumbersIn(directory);
   if (!existing.empty() && !o.overwrite) {
     throw CliError(
         "'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
         " from an earlier encode; give --overwrite to replace them, or give another directory");
   }
+  // Links and directories under track names are refused as the filter meets them;
+  // files are kept until the new set can replace them.
+  return std::any_of(existing.begin(), existing.end(), [&](int n) {
+    std::error_code error;
+    const std::string path = directory + "/" + TrackFileName(n);
+    return std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
+  });
 }
 
-// With --overwrite, the directory's tracks past the new last one belong to another
-// encode; once this one has written any, they go.
-std::vector<std::string> RemoveEarlierTracks(const EncodeOptions& o, const std::string& directory,
-                                             const RenderOutcome& r, int last_number) {
-  std::vector<std::string> removed;
-  if (!o.overwrite || r.tracks.empty()) return removed;
-  for (int n : TrackNumbersIn(directory)) {
-    if (n <= last_number) continue;
-    const std::string name = TrackFileName(n);
-    if (unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
-  }
-  return removed;
+// What a killed encode left in directory goes before this one writes there.
+void ClearLeftovers(const EncodeOptions& o, const std::string& directory) {
+  const std::vector<std::string> removed = RemoveLeftovers(directory);
+  if (removed.empty() || o.quiet) return;
+  std::string names;
+  for (const std::string& name : removed) names += (names.empty() ? "" : ", ") + name;
+  std::fprintf(stderr,
+               "trackloom: note: removed %s in '%s', left by an earlier encode that was stopped "
+               "before it could clear up\n",
+               Printable(names).c_str(), Printable(directory).c_str());
 }
 
-// Sound used as it is may be cut short by someone else while the encode reads it: the
-// tracks are then silent from where it ended. Empty when it was not.
-std::string SoundCutShort(const AudioPlan& audio, const struct stat& before,
-                          const RenderOutcome& r) {
+// The sound file may be cut short by someone else while the encode reads it (the
+// converted one too, through /proc or under its name): the tracks are then silent
+// from where it ended. Empty when it was not.
+std::string SoundCutShort(const std::string& file, const AudioPlan& audio,
+                          const struct stat& before, const RenderOutcome& r) {
   struct stat after {};
   if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
   const double ended =
       SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
   const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
   if (ended >= rendered || ended >= audio.seconds) return "";
-  return "the sound file '" + audio.path + "' was cut short while encoding: it ended at " +
-         FormatDuration(ended) + "; the rest is silent";
+  return file + " was cut short while encoding: it ended at " + FormatDuration(ended) +
+         "; the rest is silent";
 }
 
-// A directory of its own inside the output directory, where the filter writes the
-// tracks of a later input as "VDN Track 01.wav" onwards before they take their numbers.
-class StagingDirectory {
- public:
-  explicit StagingDirectory(const std::string& parent) {
-    std::string pattern = parent + "/" + kStagingPrefix + "XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw CliError("cannot make a directory in '" + parent + "': " + std::strerror(errno));
-    }
-    path_ = pattern;
-  }
-  ~StagingDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  StagingDirectory(const StagingDirectory&) = delete;
-  StagingDirectory& operator=(const StagingDirectory&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+// What the inputs of one run share.
+struct EncodeRun {
+  std::vector<std::string> written;  // the tracks' paths, as they end up
+  // The first input takes the lock on the output directory, held until the run ends.
+  std::unique_ptr<OutputDirectoryLock> lock;
+  // With --overwrite of earlier tracks, the new set gathers here; it replaces them only
+  // once it is complete, so a failure leaves the earlier set as it was.
+  std::unique_ptr<StagingDirectory> holding;
+  std::string directory;  // the output directory, once claimed
+  bool last_input = false;
 };
 
-// Moves tracks written in a staging directory to directory, numbered from first.
-void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& directory, int first) {
-  if (first - 1 + static_cast<int>(tracks.size()) > kCdMaxTracks) {
-    throw CliError("the inputs give more than " + std::to_string(kCdMaxTracks) +
-                   " tracks, more than a CD holds; encode fewer inputs or fewer breaks at a time");
+// A stop before an input's render began still leaves the inputs before it: a whole
+// set, only shorter, which replaces the earlier one.
+void KeepStoppedSet(EncodeRun& run) {
+  if (run.holding == nullptr || run.written.empty()) return;
+  try {
+    ReplaceTracks(run.holding->path(), run.directory, static_cast<int>(run.written.size()));
+  } catch (const CliError& e) {
+    PrintError(stderr, e.what());
   }
-  for (TrackFileInfo& t : tracks) {
-    const std::string name = TrackFileName(first++);
-    const std::string path = directory + "/" + name;
-    if (std::rename(t.path.c_str(), path.c_str()) != 0) {
-      throw CliError("cannot rename '" + t.path + "' to '" + path + "': " + std::strerror(errno));
+  run.holding.reset();
+}
+
+// The new set replaces the earlier tracks when the run ends well (or is stopped,
+// which finishes the open track: a shorter set, but a whole one); after a failure the
+// earlier set stays and the failure says so.
+void SettleEarlierTracks(EncodeRun& run, const std::string& directory, RenderOutcome& outcome,
+                         std::string& failure) {
+  if (run.holding == nullptr) return;
+  if (failure.empty() && (run.last_input || outcome.interrupted)) {
+    if (run.written.empty()) return;  // stopped before a track: nothing replaces them
+    try {
+      outcome.removed =
+          ReplaceTracks(run.holding->path(), directory, static_cast<int>(run.written.size()));
+      run.holding.reset();
+      return;
+    } catch (const CliError& e) {
+      failure = e.what();
     }
-    t.name = name;
-    t.path = path;
   }
+  if (failure.empty()) return;
+  failure += "; the earlier tracks in '" + directory +
+             "' are kept as they were (--overwrite replaces them only with a complete new set)";
+  outcome.tracks.clear();
 }
 
 // Encodes o.input; its tracks are numbered from first_number and their paths added to
-// written. The first input of a run takes the lock on the output directory, held in
-// lock until the run ends.
-int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number,
-               std::vector<std::string>& written, std::unique_ptr<OutputDirectoryLock>& lock) {
+// run.written.
+int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, EncodeRun& run) {
   FilterSession session;
   const auto claim = [&](const std::string& directory) {
-    if (lock != nullptr) return;
+    if (run.lock != nullptr) return;
     PrepareOutputDirectory(directory);
     CheckNameLimits(o, directory);
     // A second encode into the same directory would mix its tracks with these.
-    lock = std::make_unique<OutputDirectoryLock>(directory);
-    CheckForEarlierTracks(o, directory);
+    run.lock = std::make_unique<OutputDirectoryLock>(directory);
+    run.directory = directory;
+    ClearLeftovers(o, directory);
+    if (CheckForEarlierTracks(o, directory))
+      run.holding = std::make_unique<StagingDirectory>(directory);
   };
   EncodePlan plan = PlanEncode(o, session, claim);
   claim(plan.directory);
-  std::optional<StagingDirectory> staging;
   const std::string directory = plan.directory;
-  if (first_number > 1) {
-    staging.emplace(plan.directory);
-    plan.directory = staging->path();
-  }
+  // Where this input's tracks gather: in place, or with the rest of a new set.
+  const std::string gathering = run.holding != nullptr ? run.holding->path() : directory;
+  // A later input's tracks are written as "VDN Track 01.wav" onwards in a directory
+  // of their own, then take their numbers.
+  std::optional<StagingDirectory> staging;
+  if (first_number > 1) staging.emplace(directory);
+  plan.directory = staging ? staging->path() : gathering;
   const std::optional<AudioPlan> audio = PrepareSound(o, plan, temp);
   if (!audio) return Interrupted(o);
   if (audio->path.size() > kMaxPathLength) {
@@ -1083,24 +1096,28 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number,
                    std::to_string(kMaxPathLength) + " characters): " + audio->path);
   }
   struct stat sound_before {};
-  const bool sound_as_is = !audio->path.empty() && audio->path == plan.audio_file.value_or("") &&
-                           stat(audio->path.c_str(), &sound_before) == 0;
+  const bool sound_watched = !audio->path.empty() && stat(audio->path.c_str(), &sound_before) == 0;
+  const std::string sound_file = audio->path == plan.audio_file.value_or("")
+                                     ? "the sound file '" + audio->path + "'"
+                                     : "the sound's temporary file in '" + directory + "'";
   RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
   std::string failure = ExplainFailure(o, plan.directory, outcome);
+  if (failure.empty() && sound_watched)
+    failure = SoundCutShort(sound_file, *audio, sound_before, outcome);
   temp.Remove();
-  if (failure.empty() && sound_as_is) failure = SoundCutShort(*audio, sound_before, outcome);
   if (staging) {
-    NumberOn(outcome.tracks, directory, first_number);
-    plan.directory = directory;
+    NumberOn(outcome.tracks, gathering, directory, first_number);
+  } else {
+    for (TrackFileInfo& t : outcome.tracks) t.path = directory + "/" + t.name;
   }
-  for (const TrackFileInfo& t : outcome.tracks) written.push_back(t.path);
-  outcome.removed = RemoveEarlierTracks(o, directory, outcome, static_cast<int>(written.size()));
+  plan.directory = directory;
+  for (const TrackFileInfo& t : outcome.tracks) run.written.push_back(t.path);
+  SettleEarlierTracks(run, directory, outcome, failure);
   return Report(o, plan, *audio, outcome, failure);
 }
 
 // Encodes one input; the exit status.
-int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>& written,
-              std::unique_ptr<OutputDirectoryLock>& lock) {
+int EncodeOne(const EncodeOptions& o, int first_number, EncodeRun& run) {
   TempFile temp;
   // A failure while a stop was asked for is most likely the stop itself (blocking
   // reads give up once it is asked), so it is reported as the interrupt.
@@ -1111,7 +1128,7 @@ int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>
   };
   int status;
   try {
-    status = EncodeWith(o, temp, first_number, written, lock);
+    status = EncodeWith(o, temp, first_number, run);
   } catch (const BadOptionError& e) {
     status = BadOption(e.what());
   } catch (const CliError& e) {
@@ -1122,6 +1139,7 @@ int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>
     status = fail("out of memory");
   }
   temp.Remove();
+  if (status != 0 && StopRequested()) KeepStoppedSet(run);
   return status;
 }
 
@@ -1150,17 +1168,17 @@ int Encode(const EncodeOptions& o) {
       return 1;
     }
   }
-  std::vector<std::string> written;
-  std::unique_ptr<OutputDirectoryLock> lock;
+  EncodeRun run;
   for (const std::string& input : inputs) {
     EncodeOptions one = o;
     one.input = input;
-    const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written, lock);
+    run.last_input = &input == &inputs.back();
+    const int status = EncodeOne(one, static_cast<int>(run.written.size()) + 1, run);
     if (status != 0) return status;  // later inputs are not encoded after a failure or Ctrl-C
   }
   if (o.disc.name.empty()) return 0;
   DiscOptions disc = o.disc;
-  disc.tracks = written;
+  disc.tracks = run.written;
   disc.capacity_minutes = std::min(o.disc_minutes, 100.0);
   disc.quiet = o.quiet || o.json;
   return MakeDisc(disc, stdout, stderr);

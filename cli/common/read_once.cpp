@@ -62,7 +62,7 @@ bool CopyReadOnceInput(const std::string& input, const std::string& directory, T
     if (source.fd < 0) throw CliError("cannot read '" + input + "': " + DescribeError(errno));
     source.owned = true;
   }
-  copy.CreateUnnamed(directory, ".trackloom-copy-", "");
+  copy.CreateUnnamed(directory, kReadOnceCopyPrefix, "");
   const int out = ::open(copy.path().c_str(), O_WRONLY | O_CLOEXEC);
   if (out < 0) throw CopyFailed(input, directory, errno);
   std::vector<char> buffer(1 << 20);

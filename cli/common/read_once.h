@@ -12,6 +12,9 @@
 
 namespace trackloom::cli {
 
+// How the copy of a read-once input is named where the system cannot keep it unnamed.
+inline constexpr char kReadOnceCopyPrefix[] = ".trackloom-copy-";
+
 // "-" (standard input), FFmpeg's "pipe:N", a FIFO, a terminal or a socket.
 bool IsReadOnce(const std::string& input);
 // A device file (not standard input): it may never end, as /dev/zero does, so it is
