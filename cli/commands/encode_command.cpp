@@ -410,6 +410,9 @@ int Interrupted(const EncodeOptions& o) {
 struct EncodePlan {
   std::string directory;
   std::optional<std::string> audio_file;  // the sound from another file than the input
+  // A read-once input that cannot carry sound, handed on as it comes; it outlives
+  // video, which reads it.
+  std::unique_ptr<ReadOnceInput> relayed;
   std::unique_ptr<VideoSource> video;
   // What is opened for the input and for audio_file: themselves, or the copies of
   // those that can be read only once.
@@ -540,8 +543,8 @@ auto NamingInput(const std::string& path, const std::string& name, Work work) {
 // ready first: the sound is converted (its loudness measured in a pass of its own)
 // before the pictures are read. Pictures alone are read as they come, so a live
 // stream is encoded while it plays.
-std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, const std::string& input,
-                                         const std::string& directory,
+std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, ReadOnceInput& source,
+                                         const std::string& input, const std::string& directory,
                                          const std::function<void()>& claim) {
   claim();
   if (!o.quiet) {
@@ -552,7 +555,7 @@ std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, const std::stri
   }
   Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
   auto copy = std::make_unique<TempFile>();
-  const bool whole = CopyReadOnceInput(input, directory, *copy, [&](int64_t bytes) {
+  const bool whole = source.CopyTo(directory, *copy, [&](int64_t bytes) {
     char line[96];
     std::snprintf(line, sizeof line, "copying '%s': %.1f MB",
                   input.size() < 40 ? input.c_str() : "the input",
@@ -594,8 +597,15 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
                    "--no-audio");
   }
   if (sound_from_input && IsReadOnce(o.input)) {
-    plan.input_copy = CopyOfReadOnce(o, o.input, plan.directory, claim_directory);
-    plan.source = plan.input_copy->path();
+    auto input = std::make_unique<ReadOnceInput>(o.input);
+    if (input->Soundless()) {
+      // Without sound to read first, the pictures are read as they come: no copy on disk.
+      plan.source = input->Relay();
+      plan.relayed = std::move(input);
+    } else {
+      plan.input_copy = CopyOfReadOnce(o, *input, o.input, plan.directory, claim_directory);
+      plan.source = plan.input_copy->path();
+    }
   }
   plan.video = NamingInput(plan.source, o.input,
                            [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
@@ -624,7 +634,8 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
   if (plan.audio_file && !o.no_audio) {
     plan.audio_source = *plan.audio_file;
     if (IsReadOnce(*plan.audio_file) && !IsDeviceFile(*plan.audio_file)) {
-      plan.audio_copy = CopyOfReadOnce(o, *plan.audio_file, plan.directory, claim_directory);
+      ReadOnceInput sound(*plan.audio_file);
+      plan.audio_copy = CopyOfReadOnce(o, sound, *plan.audio_file, plan.directory, claim_directory);
       plan.audio_source = plan.audio_copy->path();
     } else if (access(plan.audio_file->c_str(), R_OK) != 0) {
       throw CliError("cannot read the sound file '" + *plan.audio_file +
@@ -653,6 +664,19 @@ double SoundSeconds(uint64_t bytes) {
   return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
 }
 
+// An input without sound: silent tracks, said so.
+AudioPlan WithoutSound(const EncodeOptions& o, const EncodePlan& plan, TempFile& temp) {
+  if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
+  temp.Remove();
+  AudioPlan audio;
+  audio.description = "none (the input has no sound)";
+  if (!o.quiet) {
+    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
+                 Printable(o.input).c_str());
+  }
+  return audio;
+}
+
 // The sound the filter reads: as given, converted from another file, converted from
 // the input, or none. Nothing when Ctrl-C stopped the conversion.
 std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& plan,
@@ -662,6 +686,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
     audio.description = "none (--no-audio)";
     return audio;
   }
+  if (plan.relayed != nullptr) return WithoutSound(o, plan, temp);
   if (plan.audio_file && IsTrackAudioWav(plan.audio_source)) {
     audio.path = plan.audio_source;
     audio.description = "'" + *plan.audio_file + "' as it is";
@@ -717,14 +742,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   if (plan.audio_file) {
     throw CliError("'" + *plan.audio_file + "' has no sound: " + converted.without_sound);
   }
-  if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
-  temp.Remove();
-  audio.description = "none (the input has no sound)";
-  if (!o.quiet) {
-    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
-                 Printable(o.input).c_str());
-  }
-  return audio;
+  return WithoutSound(o, plan, temp);
 }
 
 // What the render left behind.
