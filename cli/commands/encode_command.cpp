@@ -53,8 +53,9 @@ constexpr char kEncodeHelp[] =
     "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg\n"
     "(-f matroska, mpegts, nut or yuv4mpegpipe). A pipe can be read only once: when\n"
     "its sound is used, it is first copied into a temporary file in DIR, which needs\n"
-    "room for it; with --no-audio or --audio its pictures are read as they come, and\n"
-    "an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
+    "room for it; with --no-audio or --audio, or from a stream that cannot carry\n"
+    "sound (yuv4mpegpipe, piped PNG or JPEG pictures), its pictures are read as they\n"
+    "come, and an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
@@ -664,6 +665,22 @@ double SoundSeconds(uint64_t bytes) {
   return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
 }
 
+// The input's sound is read in passes of its own from its start. The picture source
+// is let go meanwhile and opened again after, so that an MP4's index (tens of MB for
+// a film of hours, which every reader of the file builds) is not held twice. One that
+// can be read only once is kept.
+AudioConversion ConvertInputSound(const EncodeOptions& o, EncodePlan& plan,
+                                  const std::function<AudioConversion(double start)>& convert) {
+  const double start = plan.video->video_start_seconds();
+  if (IsReadOnce(plan.source)) return convert(start);
+  plan.video.reset();
+  AudioConversion converted = convert(start);
+  if (converted.stopped) return converted;  // nothing is rendered
+  plan.video = NamingInput(plan.source, o.input,
+                           [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
+  return converted;
+}
+
 // An input without sound: silent tracks, said so.
 AudioPlan WithoutSound(const EncodeOptions& o, const EncodePlan& plan, TempFile& temp) {
   if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
@@ -679,8 +696,7 @@ AudioPlan WithoutSound(const EncodeOptions& o, const EncodePlan& plan, TempFile&
 
 // The sound the filter reads: as given, converted from another file, converted from
 // the input, or none. Nothing when Ctrl-C stopped the conversion.
-std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& plan,
-                                      TempFile& temp) {
+std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, TempFile& temp) {
   AudioPlan audio;
   if (o.no_audio) {
     audio.description = "none (--no-audio)";
@@ -721,9 +737,11 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
                           kConvertedSound, progress);
     });
   } else if (!o.generated) {
-    converted = NamingInput(plan.source, o.input, [&] {
-      return ConvertAudio(plan.source, false, plan.video->video_start_seconds(), far_seconds, sound,
-                          temp.path(), kConvertedSound, progress);
+    converted = ConvertInputSound(o, plan, [&](double start) {
+      return NamingInput(plan.source, o.input, [&] {
+        return ConvertAudio(plan.source, false, start, far_seconds, sound, temp.path(),
+                            kConvertedSound, progress);
+      });
     });
   } else if (!o.generated_sound.empty()) {
     converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
