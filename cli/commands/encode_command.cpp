@@ -1064,6 +1064,14 @@ struct EncodeRun {
   bool last_input = false;
 };
 
+// The end of a failure's message while earlier tracks wait to be replaced: the new
+// ones are dropped with the holding directory, and the earlier set stays whole.
+std::string KeptEarlier(const EncodeRun& run) {
+  if (run.holding == nullptr) return "";
+  return "; the earlier tracks in '" + run.directory +
+         "' are kept as they were (--overwrite replaces them only with a complete new set)";
+}
+
 // A stop before an input's render began still leaves the inputs before it: a whole
 // set, only shorter, which replaces the earlier one.
 void KeepStoppedSet(EncodeRun& run) {
@@ -1094,8 +1102,7 @@ void SettleEarlierTracks(EncodeRun& run, const std::string& directory, RenderOut
     }
   }
   if (failure.empty()) return;
-  failure += "; the earlier tracks in '" + directory +
-             "' are kept as they were (--overwrite replaces them only with a complete new set)";
+  failure += KeptEarlier(run);
   outcome.tracks.clear();
 }
 
@@ -1159,7 +1166,7 @@ int EncodeOne(const EncodeOptions& o, int first_number, EncodeRun& run) {
   // reads give up once it is asked), so it is reported as the interrupt.
   auto fail = [&](const char* message) {
     if (StopRequested()) return Interrupted(o);
-    PrintError(stderr, message);
+    PrintError(stderr, message + KeptEarlier(run));
     return 1;
   };
   int status;
