@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +39,7 @@ struct Scene {
   std::string outside;
   pid_t running = 0;  // an encode started by the case, reading from a pipe
   std::unique_ptr<std::ofstream> pipe;  // held open, so that the encode waits for more
+  CommandResult finished;  // how that encode ended, for a case that runs no command after it
   std::string clip(const std::string& name) const { return clips.File(name); }
   std::string track(int n) const { return dir + "/" + TrackFileName(n); }
 };
@@ -69,12 +71,23 @@ void Encode(const Scene& s, const std::vector<std::string>& extra) {
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
-// Starts an encode from a pipe and waits until track n holds more than records
-// records; it then waits for more input, holding DIR.
-void StartEncodeFromPipe(Scene& s, const std::vector<std::string>& extra, int n, uint64_t records) {
+// Track n as an encode writes it: in DIR, or for a later input in its staging directory.
+std::string TrackBeingWritten(const Scene& s, int n, bool later_input) {
+  for (const std::string& name : ListDirectory(s.dir)) {
+    if (later_input && name.rfind(".trackloom-input-", 0) == 0) return s.dir + "/" + name + "/" + TrackFileName(n);
+  }
+  return s.track(n);
+}
+
+// Starts an encode from a pipe (after the inputs before it) and waits until track n
+// of the pipe holds more than records records; it then waits for more input, holding DIR.
+void StartEncodeFromPipe(Scene& s, const std::vector<std::string>& extra, int n, uint64_t records,
+                         const std::vector<std::string>& before = {}) {
   const std::string pipe = s.root + "/pipe.nut";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  std::vector<std::string> args = {"encode", pipe, "-o", s.dir, "--quiet"};
+  std::vector<std::string> args = {"encode"};
+  args.insert(args.end(), before.begin(), before.end());
+  args.insert(args.end(), {pipe, "-o", s.dir, "--quiet"});
   args.insert(args.end(), extra.begin(), extra.end());
   s.running = StartTrackloom(args, s.root);
   s.pipe = std::make_unique<std::ofstream>(pipe, std::ios::binary);
@@ -83,7 +96,7 @@ void StartEncodeFromPipe(Scene& s, const std::vector<std::string>& extra, int n,
   s.pipe->flush();
   for (int i = 0; i < 1000; ++i) {
     struct stat st {};
-    if (stat(s.track(n).c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) > kFirstRecord + records * kRecordBytes) {
+    if (stat(TrackBeingWritten(s, n, !before.empty()).c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) > kFirstRecord + records * kRecordBytes) {
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -91,12 +104,27 @@ void StartEncodeFromPipe(Scene& s, const std::vector<std::string>& extra, int n,
   FAIL() << "the encode did not reach track " << n;
 }
 
+// Ends the pipe (after a signal, when one is given) and waits for the encode.
 void StopEncode(Scene& s, int signal_number) {
   if (s.running == 0) return;
-  kill(s.running, signal_number);
+  if (signal_number != 0) kill(s.running, signal_number);
   s.pipe.reset();
-  WaitFor(s.running, s.root);
+  s.finished = WaitFor(s.running, s.root);
   s.running = 0;
+}
+
+// Cuts the running encode's converted sound (a file without a name in DIR) after
+// 10 records' worth.
+void CutConvertedSound(const Scene& s) {
+  const std::string fds = "/proc/" + std::to_string(s.running) + "/fd";
+  for (const std::string& fd : ListDirectory(fds)) {
+    const std::string target = std::filesystem::read_symlink(fds + "/" + fd).string();
+    if (target.rfind(s.dir + "/", 0) == 0 && target.find("VDN Track") == std::string::npos) {
+      ASSERT_EQ(truncate((fds + "/" + fd).c_str(), 44 + 10 * 1960), 0) << target;
+      return;
+    }
+  }
+  FAIL() << "no converted sound open";
 }
 
 std::string Snapshot(const std::string& dir) {
@@ -229,6 +257,45 @@ TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
        },
        [](const Scene& s) { return std::vector<std::string>{"repair", s.track(1), s.track(2)}; },
        0, 0, 0, "VDN Track 02.wav: repaired: ", {1, 2}, {}},
+      {"a failed --overwrite keeps every earlier track", [](Scene& s) { Encode(s, {"--break", "18,36"}); },
+       [](const Scene& s) {
+         return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--overwrite", "--no-audio"};
+       },
+       0, kFirstRecord + kRecordBytes / 2, 1, "no track was written; the earlier tracks in '", {1, 2, 3}, {}},
+      {"--overwrite removes only tracks",
+       [](Scene& s) {
+         Encode(s, {"--break", "18,36"});
+         WriteFileBytes(s.track(4), {'k', 'e', 'e', 'p'});
+         WriteFileBytes(s.dir + "/VDN Track 100.wav", {'k', 'e', 'e', 'p'});
+       },
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--overwrite"}; },
+       0, 0, 0, "Removed 2 tracks of an earlier encode: VDN Track 02.wav VDN Track 03.wav\n", {1}, {}},
+      {"SIGHUP during the second input",
+       [&](Scene& s) {
+         StartEncodeFromPipe(s, {"--no-audio"}, 1, 3, {s.clip("clip.mkv")});
+         StopEncode(s, SIGHUP);
+       },
+       nullptr, 0, 0, 129, "", {1, 2}, {}},
+      {"SIGQUIT during the second input",
+       [&](Scene& s) {
+         StartEncodeFromPipe(s, {"--no-audio"}, 1, 3, {s.clip("clip.mkv")});
+         StopEncode(s, SIGQUIT);
+       },
+       nullptr, 0, 0, 131, "", {1, 2}, {}},
+      {"what a killed encode left, cleared by the next",
+       [&](Scene& s) {
+         StartEncodeFromPipe(s, {"--no-audio"}, 1, 3, {s.clip("clip.mkv")});
+         StopEncode(s, SIGKILL);
+       },
+       [](const Scene& s) { return std::vector<std::string>{"encode", s.clip("clip.mkv"), "-o", s.dir, "--overwrite"}; },
+       0, 0, 0, "left by an earlier encode that was stopped before it could clear up", {1}, {}},
+      {"the converted sound cut short while encoding",
+       [&](Scene& s) {
+         StartEncodeFromPipe(s, {"--audio", s.clip("sound.wav")}, 1, 3);
+         CutConvertedSound(s);
+         StopEncode(s, 0);
+       },
+       nullptr, 0, 0, 1, "the sound's temporary file in '", {1}, {}},
       {"a FIFO into inspect", [&](Scene& s) { mkfifo((s.dir + "/fifo.wav").c_str(), 0600); },
        [](const Scene& s) { return std::vector<std::string>{"inspect", s.dir + "/fifo.wav"}; },
        0, 0, 2, "it is a FIFO, not a regular file", {}, {}},
@@ -250,10 +317,24 @@ TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
     WriteFileBytes(precious(s), {'k', 'e', 'e', 'p'});
     if (c.prepare) c.prepare(s);
     const std::string outside_before = Snapshot(s.outside);
+    // Files of the user's in DIR that only look like tracks: left as they are.
+    const auto planted = [&] {
+      std::vector<std::string> names;
+      for (const std::string& name : ListDirectory(s.dir)) {
+        const std::string path = s.dir + "/" + name;
+        if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path)) &&
+            ReadFileBytes(path) == std::vector<uint8_t>{'k', 'e', 'e', 'p'}) {
+          names.push_back(name);
+        }
+      }
+      return names;
+    };
+    const std::vector<std::string> planted_before = planted();
 
     RunOptions options;
     if (!on_small_disk) options.file_size_limit = c.size_limit;
-    const CommandResult r = RunTrackloom(c.args(s), options);
+    // Without args, the case's own encode is the command.
+    const CommandResult r = c.args ? RunTrackloom(c.args(s), options) : s.finished;
     StopEncode(s, SIGINT);
 
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
@@ -265,7 +346,8 @@ TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
     for (const std::string& name : ListDirectory(s.dir)) {
       EXPECT_NE(name.rfind(".trackloom", 0), 0u) << "a temporary file is left: " << name;
       const std::string path = s.dir + "/" + name;
-      if (name.rfind("VDN Track ", 0) != 0 || !std::filesystem::is_regular_file(std::filesystem::symlink_status(path))) {
+      if (name.rfind("VDN Track ", 0) != 0 || !std::filesystem::is_regular_file(std::filesystem::symlink_status(path)) ||
+          std::count(planted_before.begin(), planted_before.end(), name) > 0) {
         continue;
       }
       tracks.push_back(std::stoi(name.substr(10, 2)));
@@ -273,6 +355,7 @@ TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
       EXPECT_EQ(inspected.status, 0) << inspected.out;
     }
     EXPECT_EQ(tracks, c.disk_bytes != 0 && !on_small_disk ? c.tracks_under_limit : c.tracks);
+    EXPECT_EQ(planted(), planted_before);
     EXPECT_EQ(Snapshot(s.outside), outside_before);
     EXPECT_EQ(ReadFileBytes(precious(s)), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
   }

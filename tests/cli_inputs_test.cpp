@@ -48,6 +48,7 @@ struct Input {
   bool memcheck = false;  // also run under a test wrapper such as valgrind
   std::vector<std::string> then = {};  // a second file made so and appended to the first
   bool piped = false;  // given as '-', its bytes through a pipe
+  uint64_t size_limit = 0;  // ulimit -f: no file, a copy of the input included, may grow past it
 };
 
 TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
@@ -118,7 +119,8 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
       {"piped.ts", Picture("160x90", "25", 1) + Sound(48000, "stereo", 1) +
                        std::vector<std::string>{"-c:v", "mpeg2video", "-c:a", "mp2"}, 1, true, 0, Damage::kNone, "", false, {}, true},
       {"piped.nut", Picture("160x90", "25", 1) + Sound(48000, "mono", 1), 1, true, 0, Damage::kNone, "", false, {}, true},
-      {"piped.y4m", Picture("160x90", "25", 1), 1, false, 0, Damage::kNone, "", false, {}, true},
+      // No sound to read first: read as it comes, never copied (the copy would pass the limit).
+      {"piped.y4m", Picture("160x90", "25", 1), 1, false, 0, Damage::kNone, "", true, {}, true, 450000},
       {"piped.mp4", Picture("160x90", "25", 1) + Sound(44100, "stereo", 1) +
                         std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac"}, 1, true, 0, Damage::kNone, "", false, {}, true},
       {"truncated.mkv", Picture("160x90", "25", 2) + Sound(44100, "stereo", 2) +
@@ -161,6 +163,7 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
     RunOptions run;
     run.stdin_path = in.piped ? path : run.stdin_path;
     run.stdin_piped = in.piped;
+    run.file_size_limit = in.size_limit;
     const CommandResult r = RunTrackloom({"encode", in.piped ? "-" : path, "-o", out, "--quiet"}, run);
     ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << " " << r.err;
     if (r.status == 1 || in.seconds == 0) {

@@ -15,6 +15,7 @@
 #include "cli/commands/encode_run_plan.h"
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
+#include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
@@ -54,8 +55,9 @@ constexpr char kEncodeHelp[] =
     "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg\n"
     "(-f matroska, mpegts, nut or yuv4mpegpipe). A pipe can be read only once: when\n"
     "its sound is used, it is first copied into a temporary file in DIR, which needs\n"
-    "room for it; with --no-audio or --audio its pictures are read as they come, and\n"
-    "an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
+    "room for it; with --no-audio or --audio, or from a stream that cannot carry\n"
+    "sound (yuv4mpegpipe, piped PNG or JPEG pictures), its pictures are read as they\n"
+    "come, and an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
     "\n"
     "Options:\n"
     "  -o, --output DIR        where the tracks go (created if missing)\n"
@@ -432,6 +434,9 @@ int Interrupted(const EncodeOptions& o) {
 struct EncodePlan {
   std::string directory;
   std::optional<std::string> audio_file;  // the sound from another file than the input
+  // A read-once input that cannot carry sound, handed on as it comes; it outlives
+  // video, which reads it.
+  std::unique_ptr<ReadOnceInput> relayed;
   std::unique_ptr<VideoSource> video;
   // What is opened for the input and for audio_file: themselves, or the copies of
   // those that can be read only once.
@@ -447,12 +452,6 @@ struct EncodePlan {
   std::string far_text;     // how the messages name that limit
 };
 
-// What an encode makes inside the output directory besides the tracks: the tracks of a
-// later input are written in a directory of their own first, and the converted sound
-// is a file of its own (reached through /proc/self/fd where the system has it).
-constexpr char kStagingPrefix[] = ".trackloom-input-";
-constexpr char kSoundPrefix[] = ".trackloom-sound-";
-constexpr char kSoundSuffix[] = ".wav";
 constexpr size_t kUniquePart = 6;  // the XXXXXX of mkdtemp() and mkostemps()
 constexpr size_t kStagingNameLength = sizeof kStagingPrefix - 1 + kUniquePart;
 constexpr size_t kSoundNameLength = sizeof kSoundPrefix - 1 + kUniquePart + sizeof kSoundSuffix - 1;
@@ -462,7 +461,8 @@ static_assert(kMaxOutputDirectoryLength == kMaxPathLength - 1 - kTrackNameLength
 // The longest path, after the output directory, that the encode hands the filter
 // (which takes at most kMaxPathLength bytes) or creates.
 size_t LongestPathInside(const EncodeOptions& o) {
-  const size_t staging = o.inputs.size() > 1 ? 1 + kStagingNameLength : 0;
+  // Several inputs, and --overwrite, stage tracks one directory down.
+  const size_t staging = o.inputs.size() > 1 || o.overwrite ? 1 + kStagingNameLength : 0;
   const bool named_sound = !o.no_audio && !TempFile::UnnamedFilesHaveShortPaths();
   return staging + 1 + std::max(kTrackNameLength, named_sound ? kSoundNameLength : 0);
 }
@@ -572,8 +572,8 @@ auto NamingInput(const std::string& path, const std::string& name, Work work) {
 // ready first: the sound is converted (its loudness measured in a pass of its own)
 // before the pictures are read. Pictures alone are read as they come, so a live
 // stream is encoded while it plays.
-std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, const std::string& input,
-                                         const std::string& directory,
+std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, ReadOnceInput& source,
+                                         const std::string& input, const std::string& directory,
                                          const std::function<void()>& claim) {
   claim();
   if (!o.quiet) {
@@ -584,7 +584,7 @@ std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, const std::stri
   }
   Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
   auto copy = std::make_unique<TempFile>();
-  const bool whole = CopyReadOnceInput(input, directory, *copy, [&](int64_t bytes) {
+  const bool whole = source.CopyTo(directory, *copy, [&](int64_t bytes) {
     char line[96];
     std::snprintf(line, sizeof line, "copying '%s': %.1f MB",
                   input.size() < 40 ? input.c_str() : "the input",
@@ -626,8 +626,15 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
                    "--no-audio");
   }
   if (sound_from_input && IsReadOnce(o.input)) {
-    plan.input_copy = CopyOfReadOnce(o, o.input, plan.directory, claim_directory);
-    plan.source = plan.input_copy->path();
+    auto input = std::make_unique<ReadOnceInput>(o.input);
+    if (input->Soundless()) {
+      // Without sound to read first, the pictures are read as they come: no copy on disk.
+      plan.source = input->Relay();
+      plan.relayed = std::move(input);
+    } else {
+      plan.input_copy = CopyOfReadOnce(o, *input, o.input, plan.directory, claim_directory);
+      plan.source = plan.input_copy->path();
+    }
   }
   plan.video = NamingInput(plan.source, o.input,
                            [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
@@ -659,7 +666,8 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
   if (plan.audio_file && !o.no_audio) {
     plan.audio_source = *plan.audio_file;
     if (IsReadOnce(*plan.audio_file) && !IsDeviceFile(*plan.audio_file)) {
-      plan.audio_copy = CopyOfReadOnce(o, *plan.audio_file, plan.directory, claim_directory);
+      ReadOnceInput sound(*plan.audio_file);
+      plan.audio_copy = CopyOfReadOnce(o, sound, *plan.audio_file, plan.directory, claim_directory);
       plan.audio_source = plan.audio_copy->path();
     } else if (access(plan.audio_file->c_str(), R_OK) != 0) {
       throw CliError("cannot read the sound file '" + *plan.audio_file +
@@ -688,15 +696,44 @@ double SoundSeconds(uint64_t bytes) {
   return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
 }
 
+// The input's sound is read in passes of its own from its start. The picture source
+// is let go meanwhile and opened again after, so that an MP4's index (tens of MB for
+// a film of hours, which every reader of the file builds) is not held twice. One that
+// can be read only once is kept.
+AudioConversion ConvertInputSound(const EncodeOptions& o, EncodePlan& plan,
+                                  const std::function<AudioConversion(double start)>& convert) {
+  const double start = plan.video->video_start_seconds();
+  if (IsReadOnce(plan.source)) return convert(start);
+  plan.video.reset();
+  AudioConversion converted = convert(start);
+  if (converted.stopped) return converted;  // nothing is rendered
+  plan.video = NamingInput(plan.source, o.input,
+                           [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
+  return converted;
+}
+
+// An input without sound: silent tracks, said so.
+AudioPlan WithoutSound(const EncodeOptions& o, const EncodePlan& plan, TempFile& temp) {
+  if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
+  temp.Remove();
+  AudioPlan audio;
+  audio.description = "none (the input has no sound)";
+  if (!o.quiet) {
+    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
+                 Printable(o.input).c_str());
+  }
+  return audio;
+}
+
 // The sound the filter reads: as given, converted from another file, converted from
 // the input, or none. Nothing when Ctrl-C stopped the conversion.
-std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& plan,
-                                      TempFile& temp) {
+std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, TempFile& temp) {
   AudioPlan audio;
   if (o.no_audio) {
     audio.description = "none (--no-audio)";
     return audio;
   }
+  if (plan.relayed != nullptr) return WithoutSound(o, plan, temp);
   if (plan.audio_file && IsTrackAudioWav(plan.audio_source)) {
     audio.path = plan.audio_source;
     audio.description = "'" + *plan.audio_file + "' as it is";
@@ -736,9 +773,11 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
                           kConvertedSound, progress, measuring);
     });
   } else if (!o.generated) {
-    converted = NamingInput(plan.source, o.input, [&] {
-      return ConvertAudio(plan.source, false, plan.video->video_start_seconds(), far_seconds, sound,
-                          temp.path(), kConvertedSound, progress, measuring);
+    converted = ConvertInputSound(o, plan, [&](double start) {
+      return NamingInput(plan.source, o.input, [&] {
+        return ConvertAudio(plan.source, false, start, far_seconds, sound, temp.path(),
+                            kConvertedSound, progress, measuring);
+      });
     });
   } else if (!o.generated_sound.empty()) {
     converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
@@ -757,14 +796,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, const EncodePlan& 
   if (plan.audio_file) {
     throw CliError("'" + *plan.audio_file + "' has no sound: " + converted.without_sound);
   }
-  if (plan.video->still()) throw CliError(StillWithoutSound(o.input));
-  temp.Remove();
-  audio.description = "none (the input has no sound)";
-  if (!o.quiet) {
-    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
-                 o.input.c_str());
-  }
-  return audio;
+  return WithoutSound(o, plan, temp);
 }
 
 // What the render left behind.
@@ -1018,106 +1050,130 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
 }
 
 // A directory that already holds tracks is refused without --overwrite: the tracks of
-// two films would otherwise end up on one disc.
-void CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
+// two films would otherwise end up on one disc. True when --overwrite is to replace
+// files, which happens only once the new set is complete.
+bool CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
   const std::vector<int> existing = TrackNumbersIn(directory);
   if (!existing.empty() && !o.overwrite) {
     throw CliError(
         "'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
         " from an earlier encode; give --overwrite to replace them, or give another directory");
   }
+  // Links and directories under track names are refused as the filter meets them;
+  // files are kept until the new set can replace them.
+  return std::any_of(existing.begin(), existing.end(), [&](int n) {
+    std::error_code error;
+    const std::string path = directory + "/" + TrackFileName(n);
+    return std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
+  });
 }
 
-// With --overwrite, the directory's tracks past the new last one belong to another
-// encode; once this one has written any, they go.
-std::vector<std::string> RemoveEarlierTracks(const EncodeOptions& o, const std::string& directory,
-                                             const RenderOutcome& r, int last_number) {
-  std::vector<std::string> removed;
-  if (!o.overwrite || r.tracks.empty()) return removed;
-  for (int n : TrackNumbersIn(directory)) {
-    if (n <= last_number) continue;
-    const std::string name = TrackFileName(n);
-    if (unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
-  }
-  return removed;
+// What a killed encode left in directory goes before this one writes there.
+void ClearLeftovers(const EncodeOptions& o, const std::string& directory) {
+  const std::vector<std::string> removed = RemoveLeftovers(directory);
+  if (removed.empty() || o.quiet) return;
+  std::string names;
+  for (const std::string& name : removed) names += (names.empty() ? "" : ", ") + name;
+  std::fprintf(stderr,
+               "trackloom: note: removed %s in '%s', left by an earlier encode that was stopped "
+               "before it could clear up\n",
+               Printable(names).c_str(), Printable(directory).c_str());
 }
 
-// Sound used as it is may be cut short by someone else while the encode reads it: the
-// tracks are then silent from where it ended. Empty when it was not.
-std::string SoundCutShort(const AudioPlan& audio, const struct stat& before,
-                          const RenderOutcome& r) {
+// The sound file may be cut short by someone else while the encode reads it (the
+// converted one too, through /proc or under its name): the tracks are then silent
+// from where it ended. Empty when it was not.
+std::string SoundCutShort(const std::string& file, const AudioPlan& audio,
+                          const struct stat& before, const RenderOutcome& r) {
   struct stat after {};
   if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
   const double ended =
       SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
   const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
   if (ended >= rendered || ended >= audio.seconds) return "";
-  return "the sound file '" + audio.path + "' was cut short while encoding: it ended at " +
-         FormatDuration(ended) + "; the rest is silent";
+  return file + " was cut short while encoding: it ended at " + FormatDuration(ended) +
+         "; the rest is silent";
 }
 
-// A directory of its own inside the output directory, where the filter writes the
-// tracks of a later input as "VDN Track 01.wav" onwards before they take their numbers.
-class StagingDirectory {
- public:
-  explicit StagingDirectory(const std::string& parent) {
-    std::string pattern = parent + "/" + kStagingPrefix + "XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw CliError("cannot make a directory in '" + parent + "': " + std::strerror(errno));
-    }
-    path_ = pattern;
-  }
-  ~StagingDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  StagingDirectory(const StagingDirectory&) = delete;
-  StagingDirectory& operator=(const StagingDirectory&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+// What the inputs of one run share.
+struct EncodeRun {
+  std::vector<std::string> written;  // the tracks' paths, as they end up
+  // The first input takes the lock on the output directory, held until the run ends.
+  std::unique_ptr<OutputDirectoryLock> lock;
+  // With --overwrite of earlier tracks, the new set gathers here; it replaces them only
+  // once it is complete, so a failure leaves the earlier set as it was.
+  std::unique_ptr<StagingDirectory> holding;
+  std::string directory;  // the output directory, once claimed
+  bool last_input = false;
 };
 
-// Moves tracks written in a staging directory to directory, numbered from first.
-void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& directory, int first) {
-  if (first - 1 + static_cast<int>(tracks.size()) > kCdMaxTracks) {
-    throw CliError("the inputs give more than " + std::to_string(kCdMaxTracks) +
-                   " tracks, more than a CD holds; encode fewer inputs or fewer breaks at a time");
+// The end of a failure's message while earlier tracks wait to be replaced: the new
+// ones are dropped with the holding directory, and the earlier set stays whole.
+std::string KeptEarlier(const EncodeRun& run) {
+  if (run.holding == nullptr) return "";
+  return "; the earlier tracks in '" + run.directory +
+         "' are kept as they were (--overwrite replaces them only with a complete new set)";
+}
+
+// A stop before an input's render began still leaves the inputs before it: a whole
+// set, only shorter, which replaces the earlier one.
+void KeepStoppedSet(EncodeRun& run) {
+  if (run.holding == nullptr || run.written.empty()) return;
+  try {
+    ReplaceTracks(run.holding->path(), run.directory, static_cast<int>(run.written.size()));
+  } catch (const CliError& e) {
+    PrintError(stderr, e.what());
   }
-  for (TrackFileInfo& t : tracks) {
-    const std::string name = TrackFileName(first++);
-    const std::string path = directory + "/" + name;
-    if (std::rename(t.path.c_str(), path.c_str()) != 0) {
-      throw CliError("cannot rename '" + t.path + "' to '" + path + "': " + std::strerror(errno));
+  run.holding.reset();
+}
+
+// The new set replaces the earlier tracks when the run ends well (or is stopped,
+// which finishes the open track: a shorter set, but a whole one); after a failure the
+// earlier set stays and the failure says so.
+void SettleEarlierTracks(EncodeRun& run, const std::string& directory, RenderOutcome& outcome,
+                         std::string& failure) {
+  if (run.holding == nullptr) return;
+  if (failure.empty() && (run.last_input || outcome.interrupted)) {
+    if (run.written.empty()) return;  // stopped before a track: nothing replaces them
+    try {
+      outcome.removed =
+          ReplaceTracks(run.holding->path(), directory, static_cast<int>(run.written.size()));
+      run.holding.reset();
+      return;
+    } catch (const CliError& e) {
+      failure = e.what();
     }
-    t.name = name;
-    t.path = path;
   }
+  if (failure.empty()) return;
+  failure += KeptEarlier(run);
+  outcome.tracks.clear();
 }
 
 // Encodes o.input; its tracks are numbered from first_number and their paths added to
-// written. The first input of a run takes the lock on the output directory, held in
-// lock until the run ends.
-int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number,
-               std::vector<std::string>& written, std::unique_ptr<OutputDirectoryLock>& lock) {
+// run.written.
+int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, EncodeRun& run) {
   FilterSession session;
   const auto claim = [&](const std::string& directory) {
-    if (lock != nullptr) return;
+    if (run.lock != nullptr) return;
     PrepareOutputDirectory(directory);
     CheckNameLimits(o, directory);
     // A second encode into the same directory would mix its tracks with these.
-    lock = std::make_unique<OutputDirectoryLock>(directory);
-    CheckForEarlierTracks(o, directory);
+    run.lock = std::make_unique<OutputDirectoryLock>(directory);
+    run.directory = directory;
+    ClearLeftovers(o, directory);
+    if (CheckForEarlierTracks(o, directory))
+      run.holding = std::make_unique<StagingDirectory>(directory);
   };
   EncodePlan plan = PlanEncode(o, session, claim);
   claim(plan.directory);
-  std::optional<StagingDirectory> staging;
   const std::string directory = plan.directory;
-  if (first_number > 1) {
-    staging.emplace(plan.directory);
-    plan.directory = staging->path();
-  }
+  // Where this input's tracks gather: in place, or with the rest of a new set.
+  const std::string gathering = run.holding != nullptr ? run.holding->path() : directory;
+  // A later input's tracks are written as "VDN Track 01.wav" onwards in a directory
+  // of their own, then take their numbers.
+  std::optional<StagingDirectory> staging;
+  if (first_number > 1) staging.emplace(directory);
+  plan.directory = staging ? staging->path() : gathering;
   const std::optional<AudioPlan> audio = PrepareSound(o, plan, temp);
   if (!audio) return Interrupted(o);
   if (audio->path.size() > kMaxPathLength) {
@@ -1126,35 +1182,39 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number,
                    std::to_string(kMaxPathLength) + " characters): " + audio->path);
   }
   struct stat sound_before {};
-  const bool sound_as_is = !audio->path.empty() && audio->path == plan.audio_file.value_or("") &&
-                           stat(audio->path.c_str(), &sound_before) == 0;
+  const bool sound_watched = !audio->path.empty() && stat(audio->path.c_str(), &sound_before) == 0;
+  const std::string sound_file = audio->path == plan.audio_file.value_or("")
+                                     ? "the sound file '" + audio->path + "'"
+                                     : "the sound's temporary file in '" + directory + "'";
   RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
   std::string failure = ExplainFailure(o, plan.directory, outcome);
+  if (failure.empty() && sound_watched)
+    failure = SoundCutShort(sound_file, *audio, sound_before, outcome);
   temp.Remove();
-  if (failure.empty() && sound_as_is) failure = SoundCutShort(*audio, sound_before, outcome);
   if (staging) {
-    NumberOn(outcome.tracks, directory, first_number);
-    plan.directory = directory;
+    NumberOn(outcome.tracks, gathering, directory, first_number);
+  } else {
+    for (TrackFileInfo& t : outcome.tracks) t.path = directory + "/" + t.name;
   }
-  for (const TrackFileInfo& t : outcome.tracks) written.push_back(t.path);
-  outcome.removed = RemoveEarlierTracks(o, directory, outcome, static_cast<int>(written.size()));
+  plan.directory = directory;
+  for (const TrackFileInfo& t : outcome.tracks) run.written.push_back(t.path);
+  SettleEarlierTracks(run, directory, outcome, failure);
   return Report(o, plan, *audio, outcome, failure);
 }
 
 // Encodes one input; the exit status.
-int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>& written,
-              std::unique_ptr<OutputDirectoryLock>& lock) {
+int EncodeOne(const EncodeOptions& o, int first_number, EncodeRun& run) {
   TempFile temp;
   // A failure while a stop was asked for is most likely the stop itself (blocking
   // reads give up once it is asked), so it is reported as the interrupt.
   auto fail = [&](const char* message) {
     if (StopRequested()) return Interrupted(o);
-    PrintError(stderr, message);
+    PrintError(stderr, message + KeptEarlier(run));
     return 1;
   };
   int status;
   try {
-    status = EncodeWith(o, temp, first_number, written, lock);
+    status = EncodeWith(o, temp, first_number, run);
   } catch (const BadOptionError& e) {
     status = BadOption(e.what());
   } catch (const CliError& e) {
@@ -1165,6 +1225,7 @@ int EncodeOne(const EncodeOptions& o, int first_number, std::vector<std::string>
     status = fail("out of memory");
   }
   temp.Remove();
+  if (status != 0 && StopRequested()) KeepStoppedSet(run);
   return status;
 }
 
@@ -1220,15 +1281,15 @@ int Encode(const EncodeOptions& o) {
     runs.back().input = input;
   }
   if (const int status = CheckRun(runs, o); status != 0) return status;
-  std::vector<std::string> written;
-  std::unique_ptr<OutputDirectoryLock> lock;
-  for (const EncodeOptions& one : runs) {
-    const int status = EncodeOne(one, static_cast<int>(written.size()) + 1, written, lock);
+  EncodeRun run;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    run.last_input = i + 1 == runs.size();
+    const int status = EncodeOne(runs[i], static_cast<int>(run.written.size()) + 1, run);
     if (status != 0) return status;  // later inputs are not encoded after a failure or Ctrl-C
   }
-  if (runs.size() > 1 && !o.quiet && !o.json) PrintRunTotal(o, runs.size(), written);
+  if (runs.size() > 1 && !o.quiet && !o.json) PrintRunTotal(o, runs.size(), run.written);
   if (o.disc.name.empty()) return 0;
-  return MakeDisc(EncodeDiscOptions(o, written), stdout, stderr);
+  return MakeDisc(EncodeDiscOptions(o, run.written), stdout, stderr);
 }
 
 int RunEncode(int argc, char** argv) {

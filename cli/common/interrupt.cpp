@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 
 namespace trackloom::cli {
 namespace {
@@ -29,10 +30,10 @@ void InstallInterruptHandlers() {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a blocked read returns and the loop sees the flag
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-  sigaction(SIGQUIT, &action, nullptr);
+  // A closed terminal (SIGHUP) and SIGQUIT ask to stop just as SIGTERM does, so the
+  // open track is still finished and the work's hidden files are cleaned up.
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    sigaction(signal_number, &action, nullptr);
 }
 
 bool StopRequested() { return g_stop_signal != 0; }

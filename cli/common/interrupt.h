@@ -1,4 +1,4 @@
-// Ctrl-C (and SIGTERM) handling for long work: the first signal only asks the work
+// Ctrl-C (and SIGTERM, SIGHUP, SIGQUIT) handling for long work: the first signal only asks the work
 // loop to stop after the current frame, so the open track can still be finished; a
 // second one gives up at once, removing the registered temporary file first.
 #pragma once

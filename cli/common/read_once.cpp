@@ -1,12 +1,15 @@
 #include "cli/common/read_once.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "cli/common/cli_error.h"
@@ -25,18 +28,29 @@ int PipeDescriptor(const std::string& input) {
   return *end == '\0' && fd >= 0 && fd < 1 << 20 ? static_cast<int>(fd) : -1;
 }
 
-// Closes a descriptor this file opened, never one it was handed.
-struct Source {
-  int fd = -1;
-  bool owned = false;
-  ~Source() {
-    if (owned) ::close(fd);
-  }
-};
-
 CliError CopyFailed(const std::string& input, const std::string& directory, int error) {
   return CliError("cannot keep a copy of '" + input + "' in '" + directory +
                   "': " + DescribeError(error));
+}
+
+// How streams without sound begin: YUV4MPEG2, and pictures piped one after another.
+constexpr std::string_view kSoundlessStarts[] = {
+    "YUV4MPEG2", std::string_view("\x89PNG\r\n\x1a\n", 8), "\xff\xd8\xff"};
+constexpr size_t kHeadBytes = 9;
+
+// Writes all of data to out (non-blocking) unless stop becomes readable first.
+bool WriteAll(int out, int stop, const char* data, size_t size) {
+  while (size > 0) {
+    pollfd fds[2] = {{out, POLLOUT, 0}, {stop, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+    if (fds[1].revents != 0) return false;
+    const ssize_t w = ::write(out, data, size);
+    if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (w <= 0) return false;  // FFmpeg closed its end
+    data += w;
+    size -= static_cast<size_t>(w);
+  }
+  return true;
 }
 
 }  // namespace
@@ -53,45 +67,124 @@ bool IsDeviceFile(const std::string& input) {
   return PipeDescriptor(input) < 0 && stat(input.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-bool CopyReadOnceInput(const std::string& input, const std::string& directory, TempFile& copy,
-                       const std::function<void(int64_t bytes)>& progress) {
-  Source source;
-  source.fd = PipeDescriptor(input);
-  if (source.fd < 0) {
-    source.fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source.fd < 0) throw CliError("cannot read '" + input + "': " + DescribeError(errno));
-    source.owned = true;
+ReadOnceInput::ReadOnceInput(const std::string& input) : input_(input) {
+  fd_ = PipeDescriptor(input);
+  if (fd_ >= 0) return;
+  fd_ = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw CliError("cannot read '" + input + "': " + DescribeError(errno));
+  owned_ = true;
+}
+
+ReadOnceInput::~ReadOnceInput() {
+  if (relay_.joinable()) {
+    const char stop = 0;
+    if (::write(stop_write_, &stop, 1) < 0) {
+      // The pipe is new and empty: a byte always fits.
+    }
+    relay_.join();
   }
-  copy.CreateUnnamed(directory, ".trackloom-copy-", "");
+  for (int fd : {pipe_read_, pipe_write_, stop_read_, stop_write_}) {
+    if (fd >= 0) ::close(fd);
+  }
+  if (owned_) ::close(fd_);
+}
+
+bool ReadOnceInput::Soundless() {
+  char buffer[kHeadBytes];
+  while (head_.size() < kHeadBytes) {
+    const ssize_t n = ::read(fd_, buffer, kHeadBytes - head_.size());
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR && !StopRequested()) continue;
+    if (n < 0 && StopRequested()) throw CliError("interrupted");
+    if (n < 0) throw CliError("cannot read '" + input_ + "': " + DescribeError(errno));
+    head_.append(buffer, static_cast<size_t>(n));
+  }
+  for (std::string_view start : kSoundlessStarts) {
+    if (head_.size() >= start.size() && head_.compare(0, start.size(), start) == 0) return true;
+  }
+  return false;
+}
+
+bool ReadOnceInput::CopyTo(const std::string& directory, TempFile& copy,
+                           const std::function<void(int64_t bytes)>& progress) {
+  copy.CreateUnnamed(directory, kReadOnceCopyPrefix, "");
   const int out = ::open(copy.path().c_str(), O_WRONLY | O_CLOEXEC);
-  if (out < 0) throw CopyFailed(input, directory, errno);
-  std::vector<char> buffer(1 << 20);
+  if (out < 0) throw CopyFailed(input_, directory, errno);
   int64_t total = 0;
+  const auto keep = [&](const char* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+      const ssize_t w = ::write(out, data + done, size - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        const int error = w < 0 ? errno : ENOSPC;
+        ::close(out);
+        throw CopyFailed(input_, directory, error);
+      }
+      done += static_cast<size_t>(w);
+    }
+    total += static_cast<int64_t>(size);
+    if (progress) progress(total);
+  };
+  keep(head_.data(), head_.size());
+  std::vector<char> buffer(1 << 20);
   for (;;) {
-    const ssize_t n = ::read(source.fd, buffer.data(), buffer.size());
+    const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR && !StopRequested()) continue;
       const int error = errno;
       ::close(out);
       if (StopRequested()) return false;
-      throw CliError("cannot read '" + input + "': " + DescribeError(error));
+      throw CliError("cannot read '" + input_ + "': " + DescribeError(error));
     }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        const int error = w < 0 ? errno : ENOSPC;
-        ::close(out);
-        throw CopyFailed(input, directory, error);
-      }
-      done += w;
-    }
-    total += n;
-    if (progress) progress(total);
+    keep(buffer.data(), static_cast<size_t>(n));
   }
-  if (::close(out) != 0) throw CopyFailed(input, directory, errno);
+  if (::close(out) != 0) throw CopyFailed(input_, directory, errno);
   return true;
+}
+
+std::string ReadOnceInput::Relay() {
+  int data[2], stop[2];
+  if (::pipe2(data, O_CLOEXEC) != 0)
+    throw CliError("cannot pass '" + input_ + "' on: " + DescribeError(errno));
+  pipe_read_ = data[0];
+  pipe_write_ = data[1];
+  if (::pipe2(stop, O_CLOEXEC) != 0)
+    throw CliError("cannot pass '" + input_ + "' on: " + DescribeError(errno));
+  stop_read_ = stop[0];
+  stop_write_ = stop[1];
+  ::fcntl(pipe_write_, F_SETFL, O_NONBLOCK);
+  // The relay takes no signal: Ctrl-C reaches the thread that stops the work, and a
+  // pipe FFmpeg closed gives the relay EPIPE rather than ending the command.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  relay_ = std::thread([this] { RelayLoop(); });
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return "/proc/self/fd/" + std::to_string(pipe_read_);
+}
+
+void ReadOnceInput::RelayLoop() {
+  bool open = WriteAll(pipe_write_, stop_read_, head_.data(), head_.size());
+  std::vector<char> buffer(1 << 16);
+  while (open) {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_read_, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (fds[1].revents != 0) break;
+    const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;  // the end (a read error ends the pictures there too)
+    open = WriteAll(pipe_write_, stop_read_, buffer.data(), static_cast<size_t>(n));
+  }
+  // FFmpeg sees the end.
+  ::close(pipe_write_);
+  pipe_write_ = -1;
+}
+
+bool CopyReadOnceInput(const std::string& input, const std::string& directory, TempFile& copy,
+                       const std::function<void(int64_t bytes)>& progress) {
+  ReadOnceInput source(input);
+  return source.CopyTo(directory, copy, progress);
 }
 
 }  // namespace trackloom::cli

@@ -90,16 +90,27 @@ std::vector<int> TrackNumbersIn(const std::string& directory) {
       continue;
     }
     const std::string digits = name.substr(prefix, name.size() - prefix - suffix);
-    if (digits.size() > 4 ||
+    // Two digits, as the filter and the player number tracks; "VDN Track 100.wav" is
+    // no track of theirs.
+    if (digits.size() != 2 ||
         !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       continue;
     }
     const int number = std::stoi(digits);
-    if (TrackFileName(number) == name) numbers.push_back(number);
+    if (number >= 1 && TrackFileName(number) == name) numbers.push_back(number);
   }
   ::closedir(dir);
   std::sort(numbers.begin(), numbers.end());
   return numbers;
+}
+
+bool IsTrackFile(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  uint8_t header[kWaveHeaderSize];
+  std::ifstream file(path, std::ios::binary);
+  return file.read(reinterpret_cast<char*>(header), sizeof header) &&
+         wav::CheckHeader(header, wav::kTrackFormat);
 }
 
 namespace {

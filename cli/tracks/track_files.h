@@ -71,8 +71,14 @@ class TrackFileSnapshot {
   std::vector<Stamp> stamps_;
 };
 
-// The numbers of the track files ("VDN Track NN.wav") in a directory, ascending.
+// The numbers in the track names of a directory, ascending: "VDN Track 01.wav" to
+// "VDN Track 99.wav", all a disc can hold. Whatever holds the name counts, so that
+// nothing under it is written over unasked; IsTrackFile() tells which are tracks.
 std::vector<int> TrackNumbersIn(const std::string& directory);
+
+// path is a regular file (not a link) that begins with a track's header: one an
+// encode may replace or remove. A file of the user's that only carries the name is not.
+bool IsTrackFile(const std::string& path);
 
 // An encode's claim on its output directory for as long as it runs: an advisory
 // lock (flock) on the directory itself, so a second encode into it is refused and
