@@ -49,6 +49,7 @@ struct Input {
   std::vector<std::string> then = {};  // a second file made so and appended to the first
   bool piped = false;  // given as '-', its bytes through a pipe
   uint64_t size_limit = 0;  // ulimit -f: no file, a copy of the input included, may grow past it
+  std::string note = {};  // run without --quiet: the one line of notes it gives
 };
 
 TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
@@ -128,6 +129,10 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
        Damage::kTruncated, "", true},
       {"corrupted.ts", Picture("160x90", "25", 2) + Sound(44100, "stereo", 2) + x264 +
                            std::vector<std::string>{"-c:a", "aac"}, -1, true, 0, Damage::kCorrupted, "", true},
+      // Every picture is a packet of its own: the damaged ones are refused, and counted.
+      {"corrupted-mjpeg.avi", Picture("160x90", "25", 2) + Sound(44100, "stereo", 2) +
+                                  std::vector<std::string>{"-c:v", "mjpeg", "-c:a", "pcm_s16le"}, -1, true, 0,
+       Damage::kCorrupted, "", false, {}, false, 0, "packets of its pictures could not be decoded and were skipped"},
   };
   if (HasEncoder("libx265")) {
     inputs.push_back(Input{"hevc-5.1.mkv", Picture("176x144", "30", 1) + Sound(48000, "5.1", 1) +
@@ -164,7 +169,8 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
     run.stdin_path = in.piped ? path : run.stdin_path;
     run.stdin_piped = in.piped;
     run.file_size_limit = in.size_limit;
-    const CommandResult r = RunTrackloom({"encode", in.piped ? "-" : path, "-o", out, "--quiet"}, run);
+    const CommandResult r =
+        RunTrackloom({"encode", in.piped ? "-" : path, "-o", out, in.note.empty() ? "--quiet" : "--json"}, run);
     ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << " " << r.err;
     if (r.status == 1 || in.seconds == 0) {
       EXPECT_EQ(in.seconds == 0 || in.seconds < 0, true) << r.err;
@@ -173,7 +179,9 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
       EXPECT_EQ(r.status, 1);
       continue;
     }
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err.empty(), in.note.empty()) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), in.note.empty() ? 0 : 1) << r.err;
+    EXPECT_NE(r.err.find(in.note), std::string::npos) << r.err;
     std::string error;
     auto track = cli::FileSource::Open(out + "/" + TrackFileName(1), &error);
     ASSERT_TRUE(track) << error;

@@ -322,11 +322,11 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
     EXPECT_EQ(IsTrackAudioWav(dir.File(c.name)), c.accepted) << c.name;
   }
   EXPECT_FALSE(IsTrackAudioWav(dir.File("missing")));
-  uint8_t header[kWavHeaderSize];
+  uint8_t header[kWaveHeaderSize];
   MakeSoundWavHeader(35280, header);
   const std::vector<uint8_t> one_second = MakeWav(17640, 8, 2, std::vector<uint8_t>(35280));
-  EXPECT_EQ(std::vector<uint8_t>(header, header + kWavHeaderSize),
-            std::vector<uint8_t>(one_second.begin(), one_second.begin() + kWavHeaderSize));
+  EXPECT_EQ(std::vector<uint8_t>(header, header + kWaveHeaderSize),
+            std::vector<uint8_t>(one_second.begin(), one_second.begin() + kWaveHeaderSize));
 }
 
 // A track whose finish failed keeps size fields that do not match the file, and the

@@ -202,9 +202,11 @@ std::string DescribeTrackNumbers(const std::vector<int>& numbers) {
 }
 
 struct AudioPlan {
-  std::string path;         // what the filter reads; empty: silent
-  std::string description;  // for the summary
-  double seconds = 0;       // how long it plays, where known
+  std::string path;             // what the filter reads; empty: silent
+  std::string description;      // for the summary
+  double seconds = 0;           // how long it plays, where known
+  int64_t damaged_packets = 0;  // of the sound, refused by its decoder and skipped
+  std::string source;           // the file the sound was read from, for messages
 };
 
 }  // namespace
@@ -693,7 +695,7 @@ std::string LevelDescription(const AudioConversion& c, const SoundOptions& optio
 }
 
 double SoundSeconds(uint64_t bytes) {
-  return static_cast<double>(bytes) / (kTrackAudioRate * kTrackAudioChannels);
+  return static_cast<double>(bytes) / (kSoundSampleRate * kSoundChannels);
 }
 
 // The input's sound is read in passes of its own from its start. The picture source
@@ -791,6 +793,8 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, 
         plan.audio_file ? "converted from '" + *plan.audio_file + "'" : "converted from the input";
     audio.description += LevelDescription(converted, o.sound);
     audio.seconds = SoundSeconds(converted.data_bytes);
+    audio.damaged_packets = converted.damaged_packets;
+    audio.source = plan.audio_file ? *plan.audio_file : o.input;
     return audio;
   }
   if (plan.audio_file) {
@@ -813,9 +817,21 @@ struct RenderOutcome {
   std::vector<std::string> removed;  // tracks of an earlier encode removed afterwards
 };
 
-void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64_t pictures,
-                         bool interrupted) {
+void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, const AudioPlan& audio,
+                         int64_t pictures, bool interrupted) {
   if (o.quiet) return;
+  // Damaged packets are skipped as players skip them; saying so tells a damaged input
+  // from a faithful encode that merely looks wrong.
+  const auto note_damage = [](const std::string& name, int64_t packets, const char* what) {
+    if (packets <= 0) return;
+    std::fprintf(stderr,
+                 "trackloom: note: '%s' is damaged: %s of its %s could not be decoded and "
+                 "%s skipped; repair or re-encode it for complete tracks\n",
+                 Printable(name).c_str(), Count(packets, "packet").c_str(), what,
+                 packets == 1 ? "was" : "were");
+  };
+  note_damage(o.input, video.damaged_packets(), "pictures");
+  note_damage(audio.source, audio.damaged_packets, "sound");
   if (!video.read_error().empty() && !interrupted) {
     std::fprintf(
         stderr,
@@ -878,7 +894,7 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
       if (f > outcome.last_source_frame) outcome.breaks_past_the_end.push_back(f);
     }
   }
-  NoteReadingProblems(o, video, outcome.report.frames_run, outcome.interrupted);
+  NoteReadingProblems(o, video, audio, outcome.report.frames_run, outcome.interrupted);
   outcome.tracks_opened = session.TracksOpened();
   // A record the disk could not take is taken back by the filter itself, so the
   // tracks on disk are whole files here.
@@ -1088,7 +1104,7 @@ std::string SoundCutShort(const std::string& file, const AudioPlan& audio,
   struct stat after {};
   if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
   const double ended =
-      SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
+      SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWaveHeaderSize, 0)));
   const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
   if (ended >= rendered || ended >= audio.seconds) return "";
   return file + " was cut short while encoding: it ended at " + FormatDuration(ended) +

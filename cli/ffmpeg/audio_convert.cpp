@@ -12,24 +12,16 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
-#include "cli/ffmpeg/input_kind.h"
-#include "cli/ffmpeg/source_graph.h"
+#include "cli/ffmpeg/av_owners.h"
+#include "cli/ffmpeg/filter_chain.h"
+#include "cli/ffmpeg/sound_decoder.h"
 #include "cli/tracks/sound_wav_writer.h"
 #include "core/track_format.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavfilter/avfilter.h>
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
 
 namespace trackloom::cli {
 namespace {
 
-constexpr int kBytesPerSamplePair = kTrackAudioChannels;  // one byte per channel
+constexpr int kBytesPerSamplePair = kSoundChannels;  // one byte per channel
 
 // The meter gives -70 LUFS, its gate, for silence or too little sound to gate.
 constexpr double kQuietestMeasured = -69.0;
@@ -38,193 +30,6 @@ constexpr double kQuietestMeasured = -69.0;
 constexpr double kMaxGainDb = 30.0;
 // Peaks above this (dBFS) after the gain are limited; the rest of the sound is not touched.
 constexpr double kPeakCeilingDb = -1.0;
-
-struct FrameFree {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-// Decoded sound: the input's first audio stream, or a generated source chain.
-class SoundDecoder {
- public:
-  ~SoundDecoder() {
-    av_packet_free(&packet_);
-    avcodec_free_context(&decoder_);
-    avformat_close_input(&format_);
-  }
-
-  // False when the input has no audio stream, or Ctrl-C stopped the opening.
-  bool Open(const std::string& input, bool generated);
-  // After Open() found no audio stream: what the input holds instead.
-  const std::string& without_sound() const { return without_sound_; }
-  // 0 with the next frame; AVERROR_EOF at the end, or after a read error (the sound so
-  // far is kept); AVERROR_EXIT when Ctrl-C stopped it. Throws on a decoding failure.
-  int Next(AVFrame* frame);
-  // The stream's timeline, or nullptr for a generated source.
-  const AVStream* stream() const { return stream_; }
-  // The time base of the frames' timestamps.
-  AVRational time_base() const {
-    return stream_ != nullptr ? stream_->time_base : generator_->time_base();
-  }
-
- private:
-  int ReadPacket();
-
-  AVFormatContext* format_ = nullptr;
-  AVCodecContext* decoder_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  const AVStream* stream_ = nullptr;
-  std::unique_ptr<SourceGraph> generator_;
-  bool flushed_ = false;
-  std::string without_sound_;
-};
-
-bool SoundDecoder::Open(const std::string& input, bool generated) {
-  if (generated) {
-    generator_ = SourceGraph::Open(input, true);
-    return true;
-  }
-  format_ = avformat_alloc_context();
-  if (format_ == nullptr) throw CliError("out of memory");
-  format_->interrupt_callback.callback = AvInterruptCallback;
-  int r = avformat_open_input(&format_, InputUrl(input).c_str(), nullptr, nullptr);
-  if (r < 0) {
-    format_ = nullptr;
-    if (StopRequested()) return false;
-    throw CliError("cannot read '" + input + "': " + AvErrorText(r));
-  }
-  auto first_audio = [&]() {
-    for (unsigned i = 0; i < format_->nb_streams; ++i) {
-      if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-        return static_cast<int>(i);
-    }
-    return -1;
-  };
-  int index = first_audio();
-  // Probing decodes pictures too; when the header already names the sound's codec
-  // and format it is skipped (the chain is set up from the first decoded frame).
-  const AVCodecParameters* declared = index >= 0 ? format_->streams[index]->codecpar : nullptr;
-  if (declared == nullptr || declared->codec_id == AV_CODEC_ID_NONE || declared->sample_rate <= 0 ||
-      declared->ch_layout.nb_channels <= 0) {
-    r = avformat_find_stream_info(format_, nullptr);
-    if (r < 0) throw CliError("cannot read '" + input + "': " + AvErrorText(r));
-    index = first_audio();
-  }
-  for (unsigned i = 0; i < format_->nb_streams; ++i) {
-    // Everything else is skipped by the demuxer where it can.
-    if (static_cast<int>(i) != index) format_->streams[i]->discard = AVDISCARD_ALL;
-  }
-  if (index < 0) {
-    without_sound_ = DescribeWithoutSound(*format_);
-    return false;
-  }
-  stream_ = format_->streams[index];
-  const AVCodec* codec = avcodec_find_decoder(stream_->codecpar->codec_id);
-  if (codec == nullptr)
-    throw CliError("'" + input + "': no decoder for its sound; --no-audio makes silent tracks");
-  decoder_ = avcodec_alloc_context3(codec);
-  if (decoder_ == nullptr) throw CliError("out of memory");
-  avcodec_parameters_to_context(decoder_, stream_->codecpar);
-  decoder_->pkt_timebase = stream_->time_base;
-  r = avcodec_open2(decoder_, codec, nullptr);
-  if (r < 0) {
-    throw CliError("cannot decode the sound of '" + input + "': " + AvErrorText(r) +
-                   "; --no-audio makes silent tracks");
-  }
-  packet_ = av_packet_alloc();
-  if (packet_ == nullptr) throw CliError("out of memory");
-  return true;
-}
-
-// Feeds the decoder the next packet of the stream, or the end. AVERROR_EXIT on Ctrl-C.
-int SoundDecoder::ReadPacket() {
-  for (;;) {
-    if (StopRequested()) return AVERROR_EXIT;
-    const int r = av_read_frame(format_, packet_);
-    if (r < 0) {
-      if (StopRequested()) return AVERROR_EXIT;
-      // The end, or a read error after which the sound so far is kept.
-      flushed_ = true;
-      return avcodec_send_packet(decoder_, nullptr);
-    }
-    if (packet_->stream_index == stream_->index) {
-      // A packet refused as damaged loses only its own sound, as players do; EAGAIN
-      // cannot come, since every frame is taken out before the next packet.
-      const int sent = avcodec_send_packet(decoder_, packet_);
-      av_packet_unref(packet_);
-      if (sent == AVERROR(ENOMEM)) throw CliError("out of memory");
-      return 0;
-    }
-    av_packet_unref(packet_);
-  }
-}
-
-int SoundDecoder::Next(AVFrame* frame) {
-  if (generator_ != nullptr) return StopRequested() ? AVERROR_EXIT : generator_->Pull(frame);
-  for (;;) {
-    const int r = avcodec_receive_frame(decoder_, frame);
-    if (r == 0 || r == AVERROR_EOF) return r;
-    // Any other failure is a damaged packet: skipped, and the decoder resynchronises
-    // on the next one. After the end, whatever was left is given up.
-    if (flushed_) return AVERROR_EOF;
-    const int read = ReadPacket();
-    if (read == AVERROR_EXIT) return read;
-  }
-}
-
-// A filter chain from decoded sound to 17640 Hz: resampling, channels, level and the
-// final word length, all done by libavfilter.
-class SoundChain {
- public:
-  // filters follows the input; the sink takes whatever the chain's end gives.
-  SoundChain(const AVFrame& first, AVRational time_base, const std::string& filters);
-  ~SoundChain() { avfilter_graph_free(&graph_); }
-  SoundChain(const SoundChain&) = delete;
-  SoundChain& operator=(const SoundChain&) = delete;
-
-  // Takes a decoded frame, or nullptr at the end.
-  void Push(AVFrame* frame);
-  // 0 with a frame, AVERROR(EAGAIN) when more input is needed, AVERROR_EOF at the end.
-  int Pull(AVFrame* frame) { return av_buffersink_get_frame(sink_, frame); }
-
- private:
-  AVFilterGraph* graph_ = nullptr;
-  AVFilterContext* source_ = nullptr;
-  AVFilterContext* sink_ = nullptr;
-};
-
-SoundChain::SoundChain(const AVFrame& first, AVRational time_base, const std::string& filters) {
-  graph_ = avfilter_graph_alloc();
-  if (graph_ == nullptr) throw CliError("out of memory");
-  // Without a declared layout (or with none at all) the channels are taken in
-  // FFmpeg's usual order for their count, so every channel is mixed in.
-  AVChannelLayout layout{};
-  if (first.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || first.ch_layout.nb_channels == 0) {
-    av_channel_layout_default(&layout, std::max(1, first.ch_layout.nb_channels));
-  } else {
-    av_channel_layout_copy(&layout, &first.ch_layout);
-  }
-  char layout_name[128] = "";
-  av_channel_layout_describe(&layout, layout_name, sizeof layout_name);
-  av_channel_layout_uninit(&layout);
-  char args[512];
-  std::snprintf(args, sizeof args, "time_base=%d/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s",
-                time_base.num, time_base.den, first.sample_rate,
-                av_get_sample_fmt_name(static_cast<AVSampleFormat>(first.format)), layout_name);
-  int r = avfilter_graph_create_filter(&source_, avfilter_get_by_name("abuffer"), "in", args,
-                                       nullptr, graph_);
-  if (r >= 0) {
-    r = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("abuffersink"), "out", nullptr,
-                                     nullptr, graph_);
-  }
-  if (r >= 0) r = ConnectChain(graph_, source_, sink_, filters);
-  if (r < 0) throw CliError("cannot set up the sound conversion: " + AvErrorText(r));
-}
-
-void SoundChain::Push(AVFrame* frame) {
-  const int r = av_buffersrc_add_frame_flags(source_, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
-  if (r < 0) throw CliError("converting the sound failed: " + AvErrorText(r));
-}
 
 bool SameFormat(const AVFrame& a, const AVFrame& b) {
   return a.sample_rate == b.sample_rate && a.format == b.format &&
@@ -238,13 +43,11 @@ bool SameFormat(const AVFrame& a, const AVFrame& b) {
 // stopped it.
 bool RunChain(SoundDecoder& decoder, const std::function<std::string(const AVFrame&)>& filters,
               const std::function<bool(const AVFrame& first, AVFrame* out)>& take) {
-  FramePtr in(av_frame_alloc());
-  FramePtr out(av_frame_alloc());
-  FramePtr first(av_frame_alloc());
-  FramePtr made_for(av_frame_alloc());
-  if (in == nullptr || out == nullptr || first == nullptr || made_for == nullptr)
-    throw CliError("out of memory");
-  std::unique_ptr<SoundChain> chain;
+  FramePtr in = MakeFrame();
+  FramePtr out = MakeFrame();
+  FramePtr first = MakeFrame();
+  FramePtr made_for = MakeFrame();
+  std::unique_ptr<FilterChain> chain;
   bool taking = true;
   auto drain = [&]() {
     int pulled;
@@ -269,10 +72,9 @@ bool RunChain(SoundDecoder& decoder, const std::function<std::string(const AVFra
       if (first->nb_samples == 0) av_frame_ref(first.get(), in.get());
       av_frame_unref(made_for.get());
       av_frame_ref(made_for.get(), in.get());
-      chain = std::make_unique<SoundChain>(*in, decoder.time_base(), filters(*in));
+      chain = FilterChain::ForSound(*in, decoder.time_base(), filters(*in));
     }
     chain->Push(in.get());
-    av_frame_unref(in.get());
     drain();
   }
   if (chain != nullptr && taking) {
@@ -293,7 +95,7 @@ bool OneChannel(const AVFrame& first, bool mono) {
 std::string RateAndChannels(const AVFrame& first, bool mono) {
   char text[128];
   std::snprintf(text, sizeof text, "aresample=%d,aformat=sample_fmts=dbl:channel_layouts=%s",
-                kTrackAudioRate, OneChannel(first, mono) ? "mono" : "stereo");
+                kSoundSampleRate, OneChannel(first, mono) ? "mono" : "stereo");
   return text;
 }
 
@@ -303,7 +105,7 @@ bool IsPlayerFormat(const AVFrame& first, bool mono) {
   const auto format = static_cast<AVSampleFormat>(first.format);
   const int channels = first.ch_layout.nb_channels;
   return (format == AV_SAMPLE_FMT_U8 || format == AV_SAMPLE_FMT_U8P) &&
-         first.sample_rate == kTrackAudioRate && (channels == 1 || (channels == 2 && !mono));
+         first.sample_rate == kSoundSampleRate && (channels == 1 || (channels == 2 && !mono));
 }
 
 double MetadataNumber(const AVFrame& frame, const char* key) {
@@ -322,7 +124,7 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
     return measured;
   }
   const int64_t limit = max_seconds >= 0
-                            ? static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate)
+                            ? static_cast<int64_t>(std::min(max_seconds, 1e9) * kSoundSampleRate)
                             : INT64_MAX;
   int64_t seen = 0;
   const bool done = RunChain(
@@ -342,8 +144,8 @@ Loudness MeasureLoudness(const std::string& input, bool generated, double max_se
         const double true_peak = MetadataNumber(*out, "lavfi.r128.true_peak");
         if (!std::isnan(integrated)) measured.integrated = integrated;
         if (!std::isnan(true_peak)) measured.true_peak = true_peak;
-        seen += av_rescale(out->nb_samples, kTrackAudioRate, out->sample_rate);
-        if (progress) progress(static_cast<double>(seen) / kTrackAudioRate);
+        seen += av_rescale(out->nb_samples, kSoundSampleRate, out->sample_rate);
+        if (progress) progress(static_cast<double>(seen) / kSoundSampleRate);
         return seen < limit;
       });
   measured.stopped = !done;
@@ -410,7 +212,7 @@ struct SoundOutput {
     out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
     std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
-    uint8_t header[kWavHeaderSize];
+    uint8_t header[kWaveHeaderSize];
     MakeSoundWavHeader(0, header);
     if (std::fwrite(header, 1, sizeof header, out) != sizeof header) {
       throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
@@ -418,7 +220,7 @@ struct SoundOutput {
   }
 
   void Finish() {
-    uint8_t header[kWavHeaderSize];
+    uint8_t header[kWaveHeaderSize];
     MakeSoundWavHeader(static_cast<uint32_t>(written), header);
     FILE* file = out;
     out = nullptr;
@@ -439,7 +241,7 @@ struct SoundOutput {
     }
     if (count == 0) return;
     if (written + static_cast<int64_t>(count) >
-        static_cast<int64_t>(wav::kLargestSize) - kWavHeaderSize) {
+        static_cast<int64_t>(wav::kLargestSize) - kWaveHeaderSize) {
       throw CliError("the sound is too long for one WAV file (over 4 GiB)");
     }
     if (std::fwrite(bytes, 1, count, out) != count) {
@@ -473,7 +275,7 @@ struct SoundOutput {
 bool IsTrackAudioWav(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
-  uint8_t h[kWavHeaderSize];
+  uint8_t h[kWaveHeaderSize];
   const bool complete = std::fread(h, 1, sizeof h, f) == sizeof h;
   const bool sized = std::fseek(f, 0, SEEK_END) == 0;
   const long length = sized ? std::ftell(f) : -1;
@@ -482,7 +284,7 @@ bool IsTrackAudioWav(const std::string& path) {
   // A data size of 0 is what a writer leaves when it never finished the header; the
   // samples then run to the end of the file, as the filter reads them.
   const uint32_t data_size = wav::GetLe32(h + wav::kDataSizeOffset);
-  if (data_size != 0 && int64_t{data_size} + kWavHeaderSize < length) return false;
+  if (data_size != 0 && int64_t{data_size} + kWaveHeaderSize < length) return false;
   // Exactly the header the filter accepts.
   return wav::CheckHeader(h, wav::kSoundFormat);
 }
@@ -515,7 +317,7 @@ int64_t AlignToPicture(const AVFrame& first, const AVStream* stream, double star
   int64_t ts = first.best_effort_timestamp;
   if (ts == AV_NOPTS_VALUE) ts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
   const double offset = static_cast<double>(ts) * av_q2d(stream->time_base) - start_seconds;
-  const int64_t pairs = std::llround(std::min(std::fabs(offset), 1e9) * kTrackAudioRate);
+  const int64_t pairs = std::llround(std::min(std::fabs(offset), 1e9) * kSoundSampleRate);
   if (offset <= 0) return pairs;
   output.WriteSilence(pairs);
   return 0;
@@ -544,7 +346,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   output.out_name = out_name;
   if (max_seconds >= 0) {
     output.limit =
-        static_cast<int64_t>(std::min(max_seconds, 1e9) * kTrackAudioRate) * kBytesPerSamplePair;
+        static_cast<int64_t>(std::min(max_seconds, 1e9) * kSoundSampleRate) * kBytesPerSamplePair;
   }
   output.Open(out_path);
 
@@ -574,7 +376,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
                        static_cast<size_t>(out->nb_samples - skip) * kBytesPerSamplePair);
         }
         if (progress)
-          progress(static_cast<double>(output.written) / (kTrackAudioRate * kBytesPerSamplePair));
+          progress(static_cast<double>(output.written) / (kSoundSampleRate * kBytesPerSamplePair));
         return !output.full;
       });
   if (!done) {
@@ -583,6 +385,7 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   }
   output.Finish();
   result.data_bytes = output.written;
+  result.damaged_packets = decoder.damaged();
   return result;
 }
 

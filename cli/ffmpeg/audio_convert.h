@@ -8,12 +8,8 @@
 #include <string>
 
 #include "core/track_format.h"
-namespace trackloom::cli {
 
-// The sound the filter takes, as the format states it.
-inline constexpr int kTrackAudioRate = kSoundSampleRate;
-inline constexpr int kTrackAudioChannels = kSoundChannels;
-inline constexpr int kWavHeaderSize = kWaveHeaderSize;
+namespace trackloom::cli {
 
 // True when path already is such a file, header for header as the filter checks it,
 // and holds nothing after its sample data, so it can be handed over unconverted.
@@ -46,6 +42,9 @@ struct AudioConversion {
   double gain_db = 0;
   bool limited = false;        // peaks above the ceiling were limited after the gain
   bool player_format = false;  // already 8-bit 17640 Hz: the samples were kept as they are
+  // Packets of the sound the decoder refused as damaged (and frames it could not
+  // decode): each lost only its own sound, which plays on without it.
+  int64_t damaged_packets = 0;
 };
 
 struct Loudness {

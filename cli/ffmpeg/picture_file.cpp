@@ -7,14 +7,12 @@
 
 #include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
+#include "cli/ffmpeg/av_owners.h"
 #include "cli/pictures/png_writer.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 namespace trackloom::cli {
@@ -56,11 +54,11 @@ const PictureFormat* FormatOf(const std::string& path) {
 std::string Encode(const PictureFormat& format, int width, int height, const uint8_t* rgb,
                    AVPacket* packet) {
   const AVCodec* codec = avcodec_find_encoder_by_name(format.encoder);
-  AVCodecContext* context = avcodec_alloc_context3(codec);
-  AVFrame* frame = av_frame_alloc();
+  CodecContextPtr context(avcodec_alloc_context3(codec));
+  FramePtr frame = NewFrame();
   // The picture copied where libswscale may read past the end of a row.
-  AVFrame* source = av_frame_alloc();
-  SwsContext* sws = nullptr;
+  FramePtr source = NewFrame();
+  ScalerPtr sws;
   std::string problem;
   int r = context != nullptr && frame != nullptr && source != nullptr ? 0 : AVERROR(ENOMEM);
   if (r >= 0) {
@@ -73,7 +71,7 @@ std::string Encode(const PictureFormat& format, int width, int height, const uin
     context->flags |= AV_CODEC_FLAG_QSCALE;
     context->global_quality = FF_QP2LAMBDA * 2;
     av_opt_set_int(context->priv_data, "lossless", 1, 0);
-    r = avcodec_open2(context, codec, nullptr);
+    r = avcodec_open2(context.get(), codec, nullptr);
   }
   if (r >= 0) {
     frame->width = width;
@@ -81,38 +79,35 @@ std::string Encode(const PictureFormat& format, int width, int height, const uin
     frame->format = format.pixels;
     frame->quality = context->global_quality;
     frame->color_range = AVCOL_RANGE_JPEG;
-    r = av_frame_get_buffer(frame, 0);
+    r = av_frame_get_buffer(frame.get(), 0);
   }
   if (r >= 0) {
     source->width = width;
     source->height = height;
     source->format = AV_PIX_FMT_RGB24;
-    r = av_frame_get_buffer(source, 0);
+    r = av_frame_get_buffer(source.get(), 0);
   }
   if (r >= 0) {
     av_image_copy_plane(source->data[0], source->linesize[0], rgb, width * 3, width * 3, height);
   }
   if (r >= 0) {
-    sws = sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, format.pixels,
-                         SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
-                         nullptr);
+    sws.reset(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, format.pixels,
+                             SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
+                             nullptr));
     if (sws == nullptr) r = AVERROR(ENOMEM);
   }
   if (r >= 0) {
     const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
-    sws_setColorspaceDetails(sws, coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
+    sws_setColorspaceDetails(sws.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
   }
   if (r >= 0) {
-    r = sws_scale(sws, source->data, source->linesize, 0, height, frame->data, frame->linesize);
+    r = sws_scale(sws.get(), source->data, source->linesize, 0, height, frame->data,
+                  frame->linesize);
   }
-  if (r >= 0) r = avcodec_send_frame(context, frame);
-  if (r >= 0) r = avcodec_send_frame(context, nullptr);
-  if (r >= 0) r = avcodec_receive_packet(context, packet);
+  if (r >= 0) r = avcodec_send_frame(context.get(), frame.get());
+  if (r >= 0) r = avcodec_send_frame(context.get(), nullptr);
+  if (r >= 0) r = avcodec_receive_packet(context.get(), packet);
   if (r < 0) problem = std::string("the ") + format.encoder + " encoder failed: " + AvErrorText(r);
-  sws_freeContext(sws);
-  av_frame_free(&source);
-  av_frame_free(&frame);
-  avcodec_free_context(&context);
   return problem;
 }
 
@@ -136,12 +131,12 @@ bool WriteRgbPicture(const std::string& path, int width, int height, const uint8
     return false;
   }
   if (format->encoder == nullptr) return WriteRgbPng(path, width, height, rgb, error);
-  AVPacket* packet = av_packet_alloc();
+  PacketPtr packet = NewPacket();
   if (packet == nullptr) {
     *error = "out of memory";
     return false;
   }
-  *error = Encode(*format, width, height, rgb, packet);
+  *error = Encode(*format, width, height, rgb, packet.get());
   bool ok = error->empty();
   if (ok) {
     int open_error = 0;
@@ -161,7 +156,6 @@ bool WriteRgbPicture(const std::string& path, int width, int height, const uint8
       }
     }
   }
-  av_packet_free(&packet);
   return ok;
 }
 

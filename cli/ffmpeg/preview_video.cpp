@@ -1,19 +1,15 @@
 #include "cli/ffmpeg/preview_video.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -23,6 +19,8 @@ extern "C" {
 #include "cli/common/cli_error.h"
 #include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
+#include "cli/ffmpeg/av_owners.h"
+#include "cli/ffmpeg/av_versions.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -34,12 +32,13 @@ constexpr int kSoundRate = kSoundSampleRate;
 constexpr int kPairsPerRecord = kAudioChunkSize / 2;  // 980 stereo sample pairs
 constexpr int kPreferredAudioRate = 44100;            // AAC has no 17640 Hz; 44100 = 2.5 x 17640
 
-int ChooseAudioRate(const AVCodec* codec) {
-  if (codec->supported_samplerates == nullptr) return kPreferredAudioRate;
+int ChooseAudioRate(const AVCodec& codec) {
+  const std::vector<int> rates = SupportedSampleRates(codec);
+  if (rates.empty()) return kPreferredAudioRate;
   int best = 0;
-  for (const int* r = codec->supported_samplerates; *r != 0; ++r) {
-    if (*r == kPreferredAudioRate) return *r;
-    if (*r > best) best = *r;
+  for (const int r : rates) {
+    if (r == kPreferredAudioRate) return r;
+    best = std::max(best, r);
   }
   return best;
 }
@@ -79,17 +78,17 @@ std::string PreviewVideoExtensions() {
 
 struct PreviewVideo::State {
   std::string path;
-  AVFormatContext* format = nullptr;
-  AVCodecContext* video = nullptr;
-  AVCodecContext* audio = nullptr;
-  AVStream* video_stream = nullptr;
+  OutputFormatPtr format;
+  CodecContextPtr video;
+  CodecContextPtr audio;
+  AVStream* video_stream = nullptr;  // owned by format
   AVStream* audio_stream = nullptr;
-  SwsContext* sws = nullptr;
-  SwrContext* swr = nullptr;
-  AVAudioFifo* fifo = nullptr;
-  AVFrame* picture = nullptr;
-  AVFrame* sound = nullptr;
-  AVPacket* packet = nullptr;
+  ScalerPtr sws;
+  ResamplerPtr swr;
+  AudioFifoPtr fifo;
+  FramePtr picture;
+  FramePtr sound;
+  PacketPtr packet;
   int width = 0;
   int height = 0;
   std::vector<uint8_t> padded;  // the picture, with slack behind it for swscale
@@ -100,20 +99,10 @@ struct PreviewVideo::State {
   bool finished = false;
 
   ~State() {
-    if (format != nullptr && file_open && !(format->oformat->flags & AVFMT_NOFILE)) {
-      avio_closep(&format->pb);
-    }
-    // A preview that was not completed is not left behind as a broken file.
+    // The file is closed (by its owner) before a preview that was not completed is
+    // removed, so it is not left behind as a broken file.
+    format.reset();
     if (file_open && !finished) std::remove(path.c_str());
-    av_packet_free(&packet);
-    av_frame_free(&sound);
-    av_frame_free(&picture);
-    if (fifo != nullptr) av_audio_fifo_free(fifo);
-    swr_free(&swr);
-    sws_freeContext(sws);
-    avcodec_free_context(&audio);
-    avcodec_free_context(&video);
-    avformat_free_context(format);
   }
 
   // Sends one frame (null: drain) and writes every packet the encoder returns.
@@ -124,15 +113,15 @@ struct PreviewVideo::State {
       return false;
     }
     for (;;) {
-      rc = avcodec_receive_packet(codec, packet);
+      rc = avcodec_receive_packet(codec, packet.get());
       if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
       if (rc < 0) {
         *error = "encoding the preview failed: " + AvErrorText(rc);
         return false;
       }
-      av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+      av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
       packet->stream_index = stream->index;
-      rc = av_interleaved_write_frame(format, packet);
+      rc = av_interleaved_write_frame(format.get(), packet.get());
       if (rc < 0) {
         *error = "cannot write " + path + ": " + AvErrorText(rc);
         return false;
@@ -143,22 +132,23 @@ struct PreviewVideo::State {
   // Encodes whole AAC frames from the queue; with drain, also the short last one.
   bool EncodeQueuedSound(bool drain, std::string* error) {
     const int frame_size = audio->frame_size > 0 ? audio->frame_size : 1024;
-    while (av_audio_fifo_size(fifo) >= frame_size || (drain && av_audio_fifo_size(fifo) > 0)) {
-      const int n = std::min(frame_size, av_audio_fifo_size(fifo));
-      av_frame_unref(sound);
+    while (av_audio_fifo_size(fifo.get()) >= frame_size ||
+           (drain && av_audio_fifo_size(fifo.get()) > 0)) {
+      const int n = std::min(frame_size, av_audio_fifo_size(fifo.get()));
+      av_frame_unref(sound.get());
       sound->nb_samples = n;
       sound->format = audio->sample_fmt;
       sound->sample_rate = audio->sample_rate;
       av_channel_layout_copy(&sound->ch_layout, &audio->ch_layout);
-      int rc = av_frame_get_buffer(sound, 0);
+      int rc = av_frame_get_buffer(sound.get(), 0);
       if (rc < 0) {
         *error = "out of memory for the preview's sound";
         return false;
       }
-      av_audio_fifo_read(fifo, reinterpret_cast<void**>(sound->data), n);
+      av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(sound->data), n);
       sound->pts = next_audio_pts;
       next_audio_pts += n;
-      if (!Encode(audio, audio_stream, sound, error)) return false;
+      if (!Encode(audio.get(), audio_stream, sound.get(), error)) return false;
     }
     return true;
   }
@@ -166,7 +156,7 @@ struct PreviewVideo::State {
   // Resamples 17640 Hz 8-bit stereo (or, with no input, what the resampler still
   // holds) into the queue.
   bool QueueSound(const uint8_t* samples, int pairs, std::string* error) {
-    const int room = swr_get_out_samples(swr, pairs);
+    const int room = swr_get_out_samples(swr.get(), pairs);
     if (room < 0) {
       *error = "resampling the preview's sound failed";
       return false;
@@ -177,12 +167,12 @@ struct PreviewVideo::State {
       out[c] = reinterpret_cast<uint8_t*>(planes[static_cast<size_t>(c)].data());
     }
     const uint8_t* in[1] = {samples};
-    const int got = swr_convert(swr, out, room + 1, samples != nullptr ? in : nullptr, pairs);
+    const int got = swr_convert(swr.get(), out, room + 1, samples != nullptr ? in : nullptr, pairs);
     if (got < 0) {
       *error = "resampling the preview's sound failed: " + AvErrorText(got);
       return false;
     }
-    if (got > 0 && av_audio_fifo_write(fifo, reinterpret_cast<void**>(out), got) < got) {
+    if (got > 0 && av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out), got) < got) {
       *error = "out of memory for the preview's sound";
       return false;
     }
@@ -217,7 +207,7 @@ bool FindEncoders(const AVCodec** h264, const AVCodec** aac, std::string* error)
 
 // Video: H.264, 4:2:0, one frame a record.
 bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* error) {
-  s.video = avcodec_alloc_context3(h264);
+  s.video.reset(avcodec_alloc_context3(h264));
   if (s.video == nullptr) {
     *error = "out of memory setting up the preview video";
     return false;
@@ -231,7 +221,7 @@ bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* 
   av_opt_set(s.video->priv_data, "preset", "veryfast", 0);
   av_opt_set(s.video->priv_data, "crf", "18", 0);
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  const int rc = avcodec_open2(s.video, h264, nullptr);
+  const int rc = avcodec_open2(s.video.get(), h264, nullptr);
   if (rc < 0) {
     *error = std::string("the H.264 encoder ") + h264->name + " cannot be opened (" +
              AvErrorText(rc) + "), so no preview video can be made";
@@ -242,18 +232,19 @@ bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* 
 
 // Sound: AAC, stereo, at a rate AAC knows.
 bool OpenAudioEncoder(PreviewVideo::State& s, const AVCodec* aac, std::string* error) {
-  s.audio = avcodec_alloc_context3(aac);
+  s.audio.reset(avcodec_alloc_context3(aac));
   if (s.audio == nullptr) {
     *error = "out of memory setting up the preview video";
     return false;
   }
-  s.audio->sample_fmt = aac->sample_fmts != nullptr ? aac->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-  s.audio->sample_rate = ChooseAudioRate(aac);
+  const std::vector<AVSampleFormat> formats = SupportedSampleFormats(*aac);
+  s.audio->sample_fmt = !formats.empty() ? formats[0] : AV_SAMPLE_FMT_FLTP;
+  s.audio->sample_rate = ChooseAudioRate(*aac);
   av_channel_layout_default(&s.audio->ch_layout, 2);
   s.audio->bit_rate = 128000;
   s.audio->time_base = AVRational{1, s.audio->sample_rate};
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  const int rc = avcodec_open2(s.audio, aac, nullptr);
+  const int rc = avcodec_open2(s.audio.get(), aac, nullptr);
   if (rc < 0) {
     *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) +
              "), so no preview video can be made";
@@ -268,30 +259,32 @@ bool OpenAudioEncoder(PreviewVideo::State& s, const AVCodec* aac, std::string* e
 
 // The two streams, and the picture and sound conversions from what records hold.
 bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
-  s.video_stream = avformat_new_stream(s.format, nullptr);
-  s.audio_stream = avformat_new_stream(s.format, nullptr);
+  s.video_stream = avformat_new_stream(s.format.get(), nullptr);
+  s.audio_stream = avformat_new_stream(s.format.get(), nullptr);
   if (s.video_stream == nullptr || s.audio_stream == nullptr ||
-      avcodec_parameters_from_context(s.video_stream->codecpar, s.video) < 0 ||
-      avcodec_parameters_from_context(s.audio_stream->codecpar, s.audio) < 0) {
+      avcodec_parameters_from_context(s.video_stream->codecpar, s.video.get()) < 0 ||
+      avcodec_parameters_from_context(s.audio_stream->codecpar, s.audio.get()) < 0) {
     *error = "out of memory setting up the preview video";
     return false;
   }
   s.video_stream->time_base = s.video->time_base;
   s.audio_stream->time_base = s.audio->time_base;
 
-  s.sws = sws_getContext(s.width, s.height, AV_PIX_FMT_RGB24, s.width, s.height, AV_PIX_FMT_YUV420P,
-                         SWS_POINT, nullptr, nullptr, nullptr);
+  s.sws.reset(sws_getContext(s.width, s.height, AV_PIX_FMT_RGB24, s.width, s.height,
+                             AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
   AVChannelLayout stereo{};
   av_channel_layout_default(&stereo, 2);
+  SwrContext* swr = nullptr;  // freed by a failed set-up
   const int rc =
-      swr_alloc_set_opts2(&s.swr, &s.audio->ch_layout, AV_SAMPLE_FMT_FLTP, s.audio->sample_rate,
+      swr_alloc_set_opts2(&swr, &s.audio->ch_layout, AV_SAMPLE_FMT_FLTP, s.audio->sample_rate,
                           &stereo, AV_SAMPLE_FMT_U8, kSoundRate, 0, nullptr);
-  s.fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, s.audio->sample_rate);
-  s.picture = av_frame_alloc();
-  s.sound = av_frame_alloc();
-  s.packet = av_packet_alloc();
+  s.swr.reset(swr);
+  s.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, s.audio->sample_rate));
+  s.picture = NewFrame();
+  s.sound = NewFrame();
+  s.packet = NewPacket();
   s.planes.resize(2);
-  if (s.sws == nullptr || rc < 0 || swr_init(s.swr) < 0 || s.fifo == nullptr ||
+  if (s.sws == nullptr || rc < 0 || swr_init(s.swr.get()) < 0 || s.fifo == nullptr ||
       s.picture == nullptr || s.sound == nullptr || s.packet == nullptr) {
     *error = "cannot set up the preview's picture and sound conversion";
     return false;
@@ -299,7 +292,7 @@ bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
   s.picture->format = AV_PIX_FMT_YUV420P;
   s.picture->width = s.width;
   s.picture->height = s.height;
-  if (av_frame_get_buffer(s.picture, 0) < 0) {
+  if (av_frame_get_buffer(s.picture.get(), 0) < 0) {
     *error = "out of memory for the preview's pictures";
     return false;
   }
@@ -346,7 +339,9 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   const AVCodec* h264 = nullptr;
   const AVCodec* aac = nullptr;
   if (!FindEncoders(&h264, &aac, error)) return nullptr;
-  int rc = avformat_alloc_output_context2(&s->format, nullptr, nullptr, path.c_str());
+  AVFormatContext* format = nullptr;
+  int rc = avformat_alloc_output_context2(&format, nullptr, nullptr, path.c_str());
+  s->format.reset(format);
   if (rc < 0 || s->format == nullptr) {
     *error = "cannot tell a video format from the name " + path + " (use .mp4 or .mkv)";
     return nullptr;
@@ -359,7 +354,7 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
     return nullptr;
   }
   s->file_open = true;
-  rc = avformat_write_header(s->format, nullptr);
+  rc = avformat_write_header(s->format.get(), nullptr);
   if (rc < 0) {
     *error = "cannot write " + path + ": " + AvErrorText(rc);
     return nullptr;
@@ -371,24 +366,24 @@ bool PreviewVideo::AddRecord(const uint8_t* rgb, const uint8_t* sound, std::stri
   State& s = *state_;
   std::memcpy(s.padded.data(), rgb,
               static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * 3);
-  if (av_frame_make_writable(s.picture) < 0) {
+  if (av_frame_make_writable(s.picture.get()) < 0) {
     *error = "out of memory for the preview's pictures";
     return false;
   }
   const uint8_t* source[1] = {s.padded.data()};
   const int stride[1] = {s.width * 3};
-  sws_scale(s.sws, source, stride, 0, s.height, s.picture->data, s.picture->linesize);
+  sws_scale(s.sws.get(), source, stride, 0, s.height, s.picture->data, s.picture->linesize);
   s.picture->pts = s.next_video_pts++;
-  if (!s.Encode(s.video, s.video_stream, s.picture, error)) return false;
+  if (!s.Encode(s.video.get(), s.video_stream, s.picture.get(), error)) return false;
   return s.QueueSound(sound, kPairsPerRecord, error) && s.EncodeQueuedSound(false, error);
 }
 
 bool PreviewVideo::Finish(std::string* error) {
   State& s = *state_;
   if (!s.QueueSound(nullptr, 0, error) || !s.EncodeQueuedSound(true, error)) return false;
-  if (!s.Encode(s.video, s.video_stream, nullptr, error)) return false;
-  if (!s.Encode(s.audio, s.audio_stream, nullptr, error)) return false;
-  const int rc = av_write_trailer(s.format);
+  if (!s.Encode(s.video.get(), s.video_stream, nullptr, error)) return false;
+  if (!s.Encode(s.audio.get(), s.audio_stream, nullptr, error)) return false;
+  const int rc = av_write_trailer(s.format.get());
   if (rc < 0) {
     *error = "cannot finish " + s.path + ": " + AvErrorText(rc);
     return false;

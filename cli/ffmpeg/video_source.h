@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/ffmpeg/orientation.h"
+#include "cli/ffmpeg/picture_shaping.h"
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"  // the 4:3 display shape
 #include "core/track_format.h"
@@ -18,34 +19,6 @@ struct AVFrame;
 struct AVStream;
 
 namespace trackloom::cli {
-
-enum class Fit {
-  kLetterbox,  // the whole picture in the 4:3 screen, black bands where the shapes differ
-  kCrop,       // fill the 4:3 screen, cutting the edges that do not fit
-  kStretch,    // fill 144 x 80, distorting the picture
-};
-
-// Parses "letterbox", "crop" or "stretch"; false for anything else.
-bool ParseFit(const std::string& text, Fit& fit);
-
-// The scale size and the pad or crop placement that fit a picture whose display shape
-// is width x height pixels of sar_num:sar_den (as shown, after any rotation) into the
-// 4:3 screen of 144 x 80 stored pixels.
-struct FitGeometry {
-  int scaled_width;
-  int scaled_height;
-  int offset_x;  // pad: where the picture goes; crop: where the cut starts
-  int offset_y;
-};
-FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int sar_den);
-
-// The filter chain between the decoder and the sink, as FFmpeg's filter syntax
-// (also what the benchmark hands to the ffmpeg command for the same work). width,
-// height and the sample aspect ratio are the decoded picture's, before turning;
-// to_bgra takes the scaled picture to BGRA (converting its colours where need be).
-std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
-                             Orientation orientation = {},
-                             const std::string& to_bgra = "format=bgra");
 
 // What is done to the pictures, and which of it the user asked for: an input of
 // exactly 144 x 80 is taken as made for the player and passed on untouched unless
@@ -57,10 +30,6 @@ struct PictureOptions {
   bool dither_given = false;
   int video_stream = -1;  // the stream's number as ffprobe lists it; -1: chosen
 };
-
-// One line for the summary, e.g. "16:9 picture letterboxed into the 4:3 screen".
-std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,
-                            Orientation orientation);
 
 struct Picture {
   const uint8_t* top_row;  // row 0 of the picture, the top one
@@ -131,6 +100,9 @@ class VideoSource {
   void set_sound_seconds(double seconds);
   // The gaps cut so far.
   const GapReport& gaps() const;
+  // The packets of the video the decoder refused as damaged, and the pictures it
+  // could not decode, so far: each was skipped, and the picture before it held.
+  int64_t damaged_packets() const;
   int input_width() const;
   int input_height() const;
 

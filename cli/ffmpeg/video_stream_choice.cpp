@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/common/interrupt.h"
+#include "cli/ffmpeg/av_owners.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -35,26 +35,22 @@ void VideoStreamChooser::CountPackets(const AVFormatContext& format) {
   packets_.assign(format.nb_streams, 0);
   // A pipe cannot be read twice: there the streams' own flags and counts must do.
   if (format.pb == nullptr || (format.pb->seekable & AVIO_SEEKABLE_NORMAL) == 0) return;
-  AVFormatContext* scan = avformat_alloc_context();
-  if (scan == nullptr) return;
-  scan->interrupt_callback.callback = AvInterruptCallback;
-  if (avformat_open_input(&scan, url_.c_str(), format.iformat, nullptr) < 0) return;
+  InputFormatPtr scan;
+  if (OpenInputFormat(url_, format.iformat, &scan) < 0) return;
   for (unsigned i = 0; i < scan->nb_streams; ++i) {
     if (scan->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
       scan->streams[i]->discard = AVDISCARD_ALL;
   }
-  AVPacket* packet = av_packet_alloc();
+  PacketPtr packet = NewPacket();
   int64_t read = 0;
   int64_t most = 0;
   while (packet != nullptr && read < kMostPacketsRead && most < kPlentyOfPackets &&
-         av_read_frame(scan, packet) >= 0) {
+         av_read_frame(scan.get(), packet.get()) >= 0) {
     const auto index = static_cast<size_t>(packet->stream_index);
     if (index < packets_.size()) most = std::max(most, ++packets_[index]);
     ++read;
-    av_packet_unref(packet);
+    av_packet_unref(packet.get());
   }
-  av_packet_free(&packet);
-  avformat_close_input(&scan);
 }
 
 bool VideoStreamChooser::OnePicture(const AVFormatContext& format, unsigned i) const {
