@@ -3,6 +3,7 @@
 // instance blocks, the records passed with each callback, and script calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>

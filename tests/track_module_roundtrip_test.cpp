@@ -4,6 +4,7 @@
 // sound is the stretch of the sound file it read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>

@@ -2,6 +2,7 @@
 // damaged copies of them: every problem found, at the right byte offset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
