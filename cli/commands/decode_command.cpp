@@ -470,14 +470,13 @@ std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Rang
                     " record-sized pieces starts with a record header; nothing was written");
   }
   if (!report.valid()) {
-    std::fprintf(err,
-                 "trackloom: warning: %s has %llu problem%s (see 'trackloom inspect'); "
-                 "decoding its %llu whole records\n",
-                 Printable(o.track).c_str(), U(report.problem_count),
-                 report.problem_count == 1 ? "" : "s", U(report.record_count));
+    PrintWarning(err, o.track + " has " +
+                          Count(static_cast<int64_t>(report.problem_count), "problem") +
+                          " (see 'trackloom inspect'); decoding its " +
+                          std::to_string(report.record_count) + " whole records");
     for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
-      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset),
-                   Printable(report.problems[i].what).c_str());
+      Tell(err, "  offset " + std::to_string(report.problems[i].offset) + ": " +
+                    report.problems[i].what);
     }
   }
   if (report.record_count == 0) return Fail(err, 1, o.track + " holds no whole record to decode");

@@ -595,7 +595,7 @@ void NoteRemoved(std::FILE* out, const std::vector<std::string>& removed) {
 }
 
 int Interrupted(std::FILE* err) {
-  std::fprintf(err, "trackloom: interrupted; no image was written\n");
+  PrintError(err, "interrupted; no image was written");
   return InterruptedExitStatus();
 }
 

@@ -30,6 +30,7 @@
 #include "cli/tracks/disc_time.h"
 #include "cli/tracks/track_files.h"
 #include "core/wave_file.h"
+#include "host/filter_module.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -426,7 +427,7 @@ namespace {
 
 // Ctrl-C before the render began: nothing was written.
 int Interrupted(const EncodeOptions& o) {
-  if (!o.quiet) std::fprintf(stderr, "trackloom: interrupted before any track was written\n");
+  if (!o.quiet) PrintError(stderr, "interrupted before any track was written");
   return InterruptedExitStatus();
 }
 
@@ -527,8 +528,7 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
   }
   if (o.break_at_chapters) {
     if (video.chapter_starts().empty() && !o.quiet) {
-      std::fprintf(stderr, "trackloom: note: '%s' has no chapters to break at\n",
-                   Printable(o.input).c_str());
+      PrintNote(stderr, "'" + o.input + "' has no chapters to break at");
     }
     for (double seconds : video.chapter_starts()) {
       const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
@@ -544,8 +544,7 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
                          std::to_string(sorted.size()) + " were given");
   }
   if (sorted != frames && !o.quiet && !o.break_at_chapters) {
-    std::fprintf(stderr, "trackloom: note: breaking at frames %s (in order, each once)\n",
-                 BreakListText(sorted).c_str());
+    PrintNote(stderr, "breaking at frames " + BreakListText(sorted) + " (in order, each once)");
   }
   return sorted;
 }
@@ -577,10 +576,9 @@ std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, ReadOnceInput& 
                                          const std::function<void()>& claim) {
   claim();
   if (!o.quiet) {
-    std::fprintf(stderr,
-                 "trackloom: note: '%s' can be read only once; it is copied into a temporary "
-                 "file in '%s' first\n",
-                 Printable(input).c_str(), Printable(directory).c_str());
+    PrintNote(stderr, "'" + input +
+                          "' can be read only once; it is copied into a temporary file in '" +
+                          directory + "' first");
   }
   Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
   auto copy = std::make_unique<TempFile>();
@@ -719,8 +717,7 @@ AudioPlan WithoutSound(const EncodeOptions& o, const EncodePlan& plan, TempFile&
   AudioPlan audio;
   audio.description = "none (the input has no sound)";
   if (!o.quiet) {
-    std::fprintf(stderr, "trackloom: note: '%s' has no audio stream; the tracks will be silent\n",
-                 Printable(o.input).c_str());
+    PrintNote(stderr, "'" + o.input + "' has no audio stream; the tracks will be silent");
   }
   return audio;
 }
@@ -817,22 +814,19 @@ void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64
                          bool interrupted) {
   if (o.quiet) return;
   if (!video.read_error().empty() && !interrupted) {
-    std::fprintf(
-        stderr,
-        "trackloom: note: reading '%s' stopped early (%s) after %lld pictures, %s at 18 fps; the "
-        "tracks end there\n",
-        o.input.c_str(), video.read_error().c_str(), static_cast<long long>(pictures),
-        FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond).c_str());
+    PrintNote(stderr, "reading '" + o.input + "' stopped early (" + video.read_error() +
+                          ") after " + std::to_string(pictures) + " pictures, " +
+                          FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond) +
+                          " at 18 fps; the tracks end there");
   }
   const GapReport& gaps = video.gaps();
   if (gaps.count > 0) {
-    std::fprintf(stderr,
-                 "trackloom: note: the pictures of '%s' pause for up to %s with no sound playing "
-                 "(first at %s "
-                 "of the tracks); %d such gap%s cut to one frame\n",
-                 o.input.c_str(), FormatDuration(gaps.longest_seconds).c_str(),
-                 FormatDuration(gaps.first_at_seconds).c_str(), gaps.count,
-                 gaps.count == 1 ? " was" : "s were");
+    PrintNote(stderr, "the pictures of '" + o.input + "' pause for up to " +
+                          FormatDuration(gaps.longest_seconds) +
+                          " with no sound playing (first at " +
+                          FormatDuration(gaps.first_at_seconds) + " of the tracks); " +
+                          std::to_string(gaps.count) + " such gap" +
+                          (gaps.count == 1 ? " was" : "s were") + " cut to one frame");
   }
 }
 
@@ -841,18 +835,17 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   session.Configure({audio.path, plan.directory, plan.breaks});
   VideoSource& video = *plan.video;
   if (o.verbose) {
-    std::fprintf(stderr, "trackloom: picture %dx%d at %.3f fps through %s\n", video.input_width(),
-                 video.input_height(), video.input_frame_rate(), video.filter_chain().c_str());
+    PrintError(stderr, Format("picture %dx%d at %.3f fps through %s", video.input_width(),
+                              video.input_height(), video.input_frame_rate(),
+                              video.filter_chain().c_str()));
   }
   RenderOutcome outcome;
   video.set_sound_seconds(audio.seconds);
   if (video.still()) plan.expected = video.estimated_frames();
   outcome.warned_disc = o.length_planned;
   if (!o.length_planned && plan.expected > 0 && !FitsDisc(plan.expected, plan.disc_limit)) {
-    std::fprintf(
-        stderr,
-        "trackloom: warning: about %s of disc time expected, more than a %g-minute disc holds\n",
-        DiscTimeText(plan.expected).c_str(), o.disc_minutes);
+    PrintWarning(stderr, Format("about %s of disc time expected, more than a %g-minute disc holds",
+                                DiscTimeText(plan.expected).c_str(), o.disc_minutes));
     outcome.warned_disc = true;
   }
   TrackFileSnapshot before = TrackFileSnapshot::Take(plan.directory);
@@ -903,15 +896,17 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
                            const RenderOutcome& r) {
   if (!r.report.errors.empty()) {
     const std::string& message = r.report.errors.front();
-    if (message == "Failed to create output file") {
-      const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
-      return message + ": cannot write '" + path +
-             "': " + DescribeWriteError(path, WaveFile::LastError()) + WrittenSoFar(r);
+    switch (LastRenderFailure()) {
+      case RenderFailure::kCreateTrack: {
+        const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
+        return message + ": cannot write '" + path +
+               "': " + DescribeWriteError(path, WaveFile::LastError()) + WrittenSoFar(r);
+      }
+      case RenderFailure::kOpenSound:
+        return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
+      default:
+        return message;
     }
-    if (message == "Failed to open audio file") {
-      return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
-    }
-    return message;
   }
   if (r.report.failed_frame) {
     const std::string path = directory + "/" + TrackFileName(r.tracks_opened);
@@ -1028,14 +1023,12 @@ int Report(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audi
     totals.disc_seconds += t.disc_seconds();
   }
   if (!FitsDisc(totals.records, plan.disc_limit) && !r.warned_disc) {
-    std::fprintf(
-        stderr,
-        "trackloom: warning: the tracks take %s of disc time, more than a %g-minute disc holds\n",
-        DiscTimeText(totals.records).c_str(), o.disc_minutes);
+    PrintWarning(stderr, Format("the tracks take %s of disc time, more than a %g-minute disc holds",
+                                DiscTimeText(totals.records).c_str(), o.disc_minutes));
   }
   if (!failure.empty()) PrintError(stderr, failure);
   if (failure.empty() && r.interrupted && !o.quiet) {
-    std::fprintf(stderr, "trackloom: interrupted; the tracks written so far are complete\n");
+    PrintError(stderr, "interrupted; the tracks written so far are complete");
   }
   std::fflush(stderr);
   if (o.json) {
@@ -1074,10 +1067,8 @@ void ClearLeftovers(const EncodeOptions& o, const std::string& directory) {
   if (removed.empty() || o.quiet) return;
   std::string names;
   for (const std::string& name : removed) names += (names.empty() ? "" : ", ") + name;
-  std::fprintf(stderr,
-               "trackloom: note: removed %s in '%s', left by an earlier encode that was stopped "
-               "before it could clear up\n",
-               Printable(names).c_str(), Printable(directory).c_str());
+  PrintNote(stderr, "removed " + names + " in '" + directory +
+                        "', left by an earlier encode that was stopped before it could clear up");
 }
 
 // The sound file may be cut short by someone else while the encode reads it (the
@@ -1260,7 +1251,7 @@ int Encode(const EncodeOptions& o) {
     try {
       CheckFirstTrack(o.disc.first);
     } catch (const CliError& e) {
-      std::fprintf(stderr, "trackloom: %s\n", e.what());
+      PrintError(stderr, e.what());
       return 1;
     }
   }
@@ -1270,8 +1261,7 @@ int Encode(const EncodeOptions& o) {
   for (const std::string& input : inputs) {
     if (inputs.size() > 1 && input.find(':') == std::string::npos && !IsReadOnce(input) &&
         access(input.c_str(), R_OK) != 0) {
-      std::fprintf(stderr, "trackloom: cannot read '%s': %s\n", input.c_str(),
-                   std::strerror(errno));
+      PrintError(stderr, "cannot read '" + input + "': " + std::strerror(errno));
       return 1;
     }
   }

@@ -98,14 +98,11 @@ void CheckRunDiscTime(std::vector<EncodeOptions>& runs, const EncodeOptions& o) 
   const std::string refusal = DiscTimeRefusal(plan, inputs, o.disc_minutes, kDiscsTooMany);
   if (!refusal.empty()) throw CliError(refusal);
   if (!FitsDisc(plan.records, o.disc_minutes * 60)) {
-    std::fprintf(stderr,
-                 "trackloom: warning: about %s of disc time expected%s, more than a %g-minute "
-                 "disc holds\n",
-                 DiscTimeText(plan.records).c_str(),
-                 inputs.size() > 1
-                     ? (" for the " + std::to_string(inputs.size()) + " inputs together").c_str()
-                     : "",
-                 o.disc_minutes);
+    const std::string together =
+        inputs.size() > 1 ? " for the " + std::to_string(inputs.size()) + " inputs together" : "";
+    PrintWarning(stderr,
+                 Format("about %s of disc time expected%s, more than a %g-minute disc holds",
+                        DiscTimeText(plan.records).c_str(), together.c_str(), o.disc_minutes));
   }
   if (o.disc.name.empty() || plan.unknown > 0) return;
   std::vector<uint64_t> track_bytes;
