@@ -98,8 +98,6 @@ constexpr int kMaxSheetLimit = 2000;
 constexpr int kMaxPanelSheetLimit = 250;
 constexpr int kMaxScale = 16;
 
-unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
-
 struct Options {
   std::string track;
   std::string output_dir;

@@ -129,8 +129,8 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
   std::vector<int> sorted = frames;
   std::sort(sorted.begin(), sorted.end());
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-  if (sorted.size() > static_cast<size_t>(kMaxBreaks)) {
-    throw BadOptionError("at most " + std::to_string(kMaxBreaks) + " break frames, but " +
+  if (sorted.size() > static_cast<size_t>(kMaxBreakFrames)) {
+    throw BadOptionError("at most " + std::to_string(kMaxBreakFrames) + " break frames, but " +
                          std::to_string(sorted.size()) + " were given");
   }
   if (sorted != frames && !o.quiet && !o.break_at_chapters) {
@@ -226,7 +226,7 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
   plan.expected = o.known_frames >= 0 ? o.known_frames : plan.video->estimated_frames();
   plan.disc_limit = o.disc_minutes * 60;
   const double far_disc_limit = plan.disc_limit * kDiscsTooMany;
-  plan.far_records = static_cast<int64_t>(far_disc_limit * kDiscBytesPerSecond / kTrackRecordBytes);
+  plan.far_records = static_cast<int64_t>(far_disc_limit * kTrackByteRate / kFrameRecordSize);
   char far_text[96];
   std::snprintf(far_text, sizeof far_text, "more than %d times what a disc of %g minutes holds",
                 kDiscsTooMany, o.disc_minutes);

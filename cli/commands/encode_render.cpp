@@ -95,7 +95,7 @@ void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, int64
   if (!video.read_error().empty() && !interrupted) {
     PrintNote(stderr, "reading '" + o.input + "' stopped early (" + video.read_error() +
                           ") after " + std::to_string(pictures) + " pictures, " +
-                          FormatDuration(static_cast<double>(pictures) / kPictureFramesPerSecond) +
+                          FormatDuration(static_cast<double>(pictures) / kFramesPerSecond) +
                           " at 18 fps; the tracks end there");
   }
   const GapReport& gaps = video.gaps();

@@ -41,7 +41,7 @@ namespace {
 struct Totals {
   int64_t records = 0;
   double disc_seconds = 0;  // of the files, lead-ins included
-  double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
+  double video_seconds() const { return static_cast<double>(records) / kFramesPerSecond; }
 };
 
 void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,

@@ -120,7 +120,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, 
   const auto progress = stage("converting the sound");
   const auto measuring = stage("measuring the loudness");
   // Sound past the last record that may be written is never heard.
-  const double far_seconds = static_cast<double>(plan.far_records) / kPictureFramesPerSecond;
+  const double far_seconds = static_cast<double>(plan.far_records) / kFramesPerSecond;
   temp.CreateUnnamed(plan.directory, kSoundPrefix, kSoundSuffix);
   SoundOptions sound = o.sound;
   // For the sound benchmark, which measures what the dither gains.
@@ -170,7 +170,7 @@ std::string SoundCutShort(const std::string& file, const AudioPlan& audio,
   if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
   const double ended =
       SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWavHeaderSize, 0)));
-  const double rendered = static_cast<double>(r.report.frames_run) / kPictureFramesPerSecond;
+  const double rendered = static_cast<double>(r.report.frames_run) / kFramesPerSecond;
   if (ended >= rendered || ended >= audio.seconds) return "";
   return file + " was cut short while encoding: it ended at " + FormatDuration(ended) +
          "; the rest is silent";

@@ -29,6 +29,9 @@ void PrintNote(std::FILE* err, const std::string& message);
 // "trackloom: warning: message", something that is likely to go wrong later.
 void PrintWarning(std::FILE* err, const std::string& message);
 
+// A 64-bit count or offset as printf's %llu takes it, on every platform.
+inline unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
 // printf's formatting into a string, for the numbers of a message.
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
