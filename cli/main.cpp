@@ -2,9 +2,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "cli/commands/subcommands.h"
+#include "cli/common/messages.h"
 #include "trackloom_version.h"
 
 namespace {
@@ -50,7 +52,8 @@ int main(int argc, char** argv) {
         return s.run(2, words);
       }
     }
-    std::fprintf(stderr, "trackloom: unknown command '%s' (see 'trackloom --help')\n", argv[2]);
+    trackloom::cli::PrintError(
+        stderr, "unknown command '" + std::string(argv[2]) + "' (see 'trackloom --help')");
     return 2;
   }
   if (command == "--help" || command == "-h" || command == "help") {
@@ -64,6 +67,7 @@ int main(int argc, char** argv) {
   for (const Subcommand& s : kSubcommands) {
     if (command == s.name) return s.run(argc - 1, argv + 1);
   }
-  std::fprintf(stderr, "trackloom: unknown command '%s' (see 'trackloom --help')\n", argv[1]);
+  trackloom::cli::PrintError(
+      stderr, "unknown command '" + std::string(argv[1]) + "' (see 'trackloom --help')");
   return 2;
 }

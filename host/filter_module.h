@@ -34,6 +34,28 @@ inline constexpr int32_t kMarkerPeriod = 80;
 inline constexpr int32_t kRequiredMicrosecondsPerFrame =
     (1000000 + kFramesPerSecond / 2) / kFramesPerSecond;
 
+// Each failure the render cycle raises to the editor. The editor is shown only the
+// message, whose words are fixed (its users and their scripts know them); a caller
+// linked with the module tells the failures apart by this code instead.
+enum class RenderFailure {
+  kNone,
+  kWidth,
+  kHeight,
+  kDepth,
+  kDestinationDepth,
+  kNoOutputDirectory,
+  kFrameRate,
+  kOpenSound,
+  kSoundFormat,
+  kCreateTrack,
+};
+
+// The message the editor is shown for failure; empty for kNone.
+const char* RenderFailureMessage(RenderFailure failure);
+// The failure the render callbacks last raised on this thread since FilterStart
+// began, kept as WaveFile::LastError() keeps the system's reason; kNone if none.
+RenderFailure LastRenderFailure();
+
 // Paints every pixel of a 32-bit picture colour, except stored row marker_row
 // (0 = bottom), which becomes white. A picture without width or height is left alone.
 void FillPreview(HostBitmap& bitmap, uint32_t colour, int32_t marker_row);

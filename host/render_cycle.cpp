@@ -16,8 +16,14 @@ namespace {
 
 constexpr int32_t kRequiredDepth = 32;
 
-int Fail(HostServices* services, const char* message) {
-  if (services != nullptr && services->raise_error != nullptr) services->raise_error(message);
+// Per thread, as the editor runs one render on one thread.
+thread_local RenderFailure g_last_failure = RenderFailure::kNone;
+
+// Recorded before the message is raised: the editor's raise-error service throws.
+int Fail(HostServices* services, RenderFailure failure) {
+  g_last_failure = failure;
+  if (services != nullptr && services->raise_error != nullptr)
+    services->raise_error(RenderFailureMessage(failure));
   return 1;
 }
 
@@ -32,7 +38,7 @@ void ClearFrameBlock(InstanceState& state) {
 // writes the start record. Returns 0, or 1 once the failure has been reported.
 int StartEncode(InstanceState& state, const HostFrameState& frame, HostServices* services) {
   if (frame.microseconds_per_frame != kRequiredMicrosecondsPerFrame) {
-    return Fail(services, "Must convert to 18 fps");
+    return Fail(services, RenderFailure::kFrameRate);
   }
   // A sound file left open by an earlier failed start or break would refuse the
   // new open (the file is held exclusively) or, with the sound turned off since,
@@ -40,14 +46,14 @@ int StartEncode(InstanceState& state, const HostFrameState& frame, HostServices*
   if (state.audio_source != nullptr) CloseAndFree(state.audio_source);
   if (state.audio_path[0] != '\0') {
     state.audio_source = WaveFile::OpenForRead(state.audio_path);
-    if (state.audio_source == nullptr) return Fail(services, "Failed to open audio file");
+    if (state.audio_source == nullptr) return Fail(services, RenderFailure::kOpenSound);
     // A refused file stays open until FilterEnd, which closes it.
     if (!state.audio_source->CheckHeader(kSoundSampleRate, kSoundBitsPerSample, kSoundChannels)) {
-      return Fail(services, "Audio file must be WAV, 17640 KHz, 8-bit Stereo");
+      return Fail(services, RenderFailure::kSoundFormat);
     }
   }
   state.track_counter = 0;
-  if (!OpenNextTrack(state)) return Fail(services, "Failed to create output file");
+  if (!OpenNextTrack(state)) return Fail(services, RenderFailure::kCreateTrack);
   // The first record comes before any picture: a black one with silent slots (the
   // sound file, if any, fills them with its first chunk). The frame block may still
   // hold zero slots, a full-scale click, or the previous encode's last picture and
@@ -67,6 +73,34 @@ int32_t CurrentBreakFrame(const InstanceState& state) {
 
 }  // namespace
 
+const char* RenderFailureMessage(RenderFailure failure) {
+  switch (failure) {
+    case RenderFailure::kNone:
+      return "";
+    case RenderFailure::kWidth:
+      return "Width must be 144";
+    case RenderFailure::kHeight:
+      return "Height must be 80";
+    case RenderFailure::kDepth:
+      return "Depth must be 32-bit";
+    case RenderFailure::kDestinationDepth:
+      return "Depth of dest must be 32-bit";
+    case RenderFailure::kNoOutputDirectory:
+      return "No output directory specified";
+    case RenderFailure::kFrameRate:
+      return "Must convert to 18 fps";
+    case RenderFailure::kOpenSound:
+      return "Failed to open audio file";
+    case RenderFailure::kSoundFormat:
+      return "Audio file must be WAV, 17640 KHz, 8-bit Stereo";
+    case RenderFailure::kCreateTrack:
+      return "Failed to create output file";
+  }
+  return "";
+}
+
+RenderFailure LastRenderFailure() { return g_last_failure; }
+
 void FillPreview(HostBitmap& bitmap, uint32_t colour, int32_t marker_row) {
   if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.data == nullptr) return;
   auto* bottom = static_cast<uint8_t*>(bitmap.data);
@@ -78,15 +112,16 @@ void FillPreview(HostBitmap& bitmap, uint32_t colour, int32_t marker_row) {
 }
 
 int TRACKLOOM_CDECL FilterStart(HostContext* context, HostServices* services) {
+  g_last_failure = RenderFailure::kNone;
   const HostBitmap& source = *context->source;
-  if (source.width != kPictureWidth) return Fail(services, "Width must be 144");
-  if (source.height != kPictureHeight) return Fail(services, "Height must be 80");
-  if (source.depth != kRequiredDepth) return Fail(services, "Depth must be 32-bit");
+  if (source.width != kPictureWidth) return Fail(services, RenderFailure::kWidth);
+  if (source.height != kPictureHeight) return Fail(services, RenderFailure::kHeight);
+  if (source.depth != kRequiredDepth) return Fail(services, RenderFailure::kDepth);
   if (context->destination->depth != kRequiredDepth) {
-    return Fail(services, "Depth of dest must be 32-bit");
+    return Fail(services, RenderFailure::kDestinationDepth);
   }
   InstanceState& state = *context->instance;
-  if (state.output_directory[0] == '\0') return Fail(services, "No output directory specified");
+  if (state.output_directory[0] == '\0') return Fail(services, RenderFailure::kNoOutputDirectory);
   BuildNibbleTable(state);
   return 0;
 }
@@ -112,7 +147,7 @@ int TRACKLOOM_CDECL FilterRun(HostContext* context, HostServices* services) {
     // write does: no message of its own, the reason in WaveFile::LastError().
     if (!FinishTrack(state)) return 1;
     // The finished tracks are complete files; the encode ends here.
-    if (!OpenNextTrack(state)) return Fail(services, "Failed to create output file");
+    if (!OpenNextTrack(state)) return Fail(services, RenderFailure::kCreateTrack);
   }
 
   const HostBitmap& source = *context->source;

@@ -56,6 +56,8 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
       {{"play", "--scale", "1e0", "t.wav"}, "trackloom play: --scale takes"},
       {{"configure", "--settings"}, "trackloom configure: --settings needs a file"},
       {{"help", "bogus"}, "trackloom: unknown command 'bogus'"},
+      {{"help", "bo\x1b[2Jgus"}, "trackloom: unknown command 'bo\\x1b[2Jgus'"},
+      {{"play", dir.File("e\x1b[2J.wav")}, "trackloom: cannot open " + dir.File("e\\x1b[2J.wav") + ": ", 2},
       {{"encode", "-", "--audio", "-", "-o", out}, "trackloom encode: standard input ('-') can be read only once"},
       {{"encode", text, "-o", ran}, "trackloom: '" + text + "' is text, not video", 1},
       {{"encode", subtitles, "-o", ran}, "trackloom: '" + subtitles + "' holds only subtitles, not video", 1},

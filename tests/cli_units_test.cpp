@@ -334,7 +334,7 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
 TEST(CliUnits, WrittenTracksTellFinishedFromUnfinished) {
   TempDir dir;
   const TrackFileSnapshot before = TrackFileSnapshot::Take(dir.path());
-  const std::vector<uint8_t> records(2 * kTrackRecordBytes + kTrackLeadInBytes, 0x80);
+  const std::vector<uint8_t> records(2 * kFrameRecordSize + kLeadInSize, 0x80);
   std::vector<uint8_t> unpatched = MakeWav(44100, 16, 2, records);
   unpatched[40] = unpatched[41] = unpatched[42] = unpatched[43] = 0;
   std::vector<uint8_t> grown = MakeWav(44100, 16, 2, records);

@@ -78,7 +78,7 @@ int RunConfigure(int argc, char** argv) {
           "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
     }
     if (result != 0) {
-      std::fprintf(stderr, "trackloom: cancelled; '%s' is unchanged\n", settings.c_str());
+      PrintError(stderr, "cancelled; '" + settings + "' is unchanged");
       return 1;
     }
     // The filter doubles backslashes but escapes nothing else, so a path holding a

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/commands/decode_options.h"
 #include "cli/commands/subcommands.h"
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
@@ -35,220 +36,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char kUsage[] =
-    "Usage: trackloom decode FILE [-o DIR] [options]\n"
-    "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
-    "\n"
-    "Takes a track file apart into what a VideoNow Color player shows and plays:\n"
-    "  DIR/record-00000.png, ...  each record's picture as stored, 144 x 80 exactly (every\n"
-    "                             4-bit colour component x 17; the player shows it 4:3),\n"
-    "                             named by record number from 0\n"
-    "  DIR/sound.wav              the sound of the audio slots in record order: 8-bit\n"
-    "                             unsigned, stereo, 17640 Hz, the format the filter takes\n"
-    "                             as its sound file, so it can be fed back\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output DIR   where the pictures and sound.wav go (created if missing)\n"
-    "  --frames A-B       only records A to B, counted from 0 (\"A-\" to the end,\n"
-    "                     \"A\" one record)\n"
-    "  --view MODE        how the pictures are shown:\n"
-    "                       pixels  the stored pixels (default); the sheet and the video\n"
-    "                               show them at the screen's 4:3 shape, 144 x 108\n"
-    "                       panel   what the panel shows: its 216 x 160 coloured dots,\n"
-    "                               two screen pixels a dot, at 4:3 (432 x 324), in the\n"
-    "                               PNGs, the sheet and the video\n"
-    "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
-    "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers, as\n"
-    "                     PNG, JPEG, BMP, TIFF, WebP or PPM by the name's extension\n"
-    "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
-    "                     at most 2000, or 250 with --view panel)\n"
-    "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC; .mkv,\n"
-    "                     .mov, .avi, .ts and other containers for them also do)\n"
-    "  --overwrite        replace an existing --sheet or --video file (never one that\n"
-    "                     is a link or not a regular file, nor the track itself)\n"
-    "  --no-pictures      no per-record PNG files\n"
-    "  --no-sound         no sound.wav\n"
-    "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
-    "  --track N          the track of a disc image to decode, from 1 (records are\n"
-    "                     found by their header, as the player finds them)\n"
-    "  -q, --quiet        no progress or summary; errors only\n"
-    "  --json             print the summary as JSON (and no progress display)\n"
-    "  -h, --help         show this help\n"
-    "\n"
-    "A track with problems is decoded as far as its whole records go, with a warning\n"
-    "('trackloom inspect FILE' lists the problems).\n"
-    "\n"
-    "Ctrl-C stops after the current record and completes every file written so far.\n"
-    "Exit status: 0 done, 1 failed (something could not be written, or the track\n"
-    "holds no records; one line on stderr says why), 2 bad options (or a track that\n"
-    "cannot be read), 130 interrupted (Ctrl-C; the files written so far are\n"
-    "complete).\n"
-    "\n"
-    "Examples:\n"
-    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" -o decoded\n"
-    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --frames 0-35 --sheet sheet.png \\\n"
-    "      --video preview.mp4\n"
-    "  trackloom decode \"demo-tracks/VDN Track 01.wav\" --view panel --sheet panel.png\n";
-
-constexpr int kDefaultSheetLimit = 240;
-constexpr int kSheetColumns = 8;
-// 2000 thumbnails make a sheet of about 1200 x 25500 pixels, some 90 MB while it is built.
-constexpr int kMaxSheetLimit = 2000;
-// Panel pictures are nine times the size: 250 of them take about as much.
-constexpr int kMaxPanelSheetLimit = 250;
-constexpr int kMaxScale = 16;
-
-unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
-
-struct Options {
-  std::string track;
-  std::string output_dir;
-  std::optional<uint64_t> first;
-  std::optional<uint64_t> last;  // inclusive; none: to the end
-  int scale = 1;
-  View view = View::kPixels;
-  std::string sheet;
-  int sheet_limit = kDefaultSheetLimit;
-  std::string video;
-  bool pictures = true;
-  bool sound = true;
-  bool lenient = false;
-  int disc_track = 0;  // of a disc image; 0: not given
-  bool quiet = false;
-  bool json = false;
-  bool overwrite = false;
-  // The files read (the track, or a disc image's sheet and audio files), which no
-  // output may be.
-  std::vector<std::string> inputs;
-};
-
-template <typename T>
-bool ParseNumber(std::string_view text, T* value) {
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return ec == std::errc() && end == text.data() + text.size();
-}
-
-// "A-B", "A-" or "A".
-bool ParseRange(std::string_view text, Options* o) {
-  const size_t dash = text.find('-');
-  uint64_t a = 0;
-  if (dash == std::string_view::npos) {
-    if (!ParseNumber(text, &a)) return false;
-    o->first = a;
-    o->last = a;
-    return true;
-  }
-  if (!ParseNumber(text.substr(0, dash), &a)) return false;
-  o->first = a;
-  const std::string_view rest = text.substr(dash + 1);
-  if (rest.empty()) return true;
-  uint64_t b = 0;
-  if (!ParseNumber(rest, &b) || b < a) return false;
-  o->last = b;
-  return true;
-}
-
-// what: "a whole number", "a number", as the help states the option.
-std::string SetNumber(const char* name, const char* what, std::string_view value, int limit,
-                      int* field) {
-  if (ParseWholeNumber(value, 1, limit, field)) return "";
-  return std::string(name) + " takes " + what + " from 1 to " + std::to_string(limit) + ", not '" +
-         std::string(value) + "'";
-}
-
-std::vector<Option> OptionTable(Options* o) {
-  return {
-      {"output", 'o', "a directory", StoreValue(&o->output_dir)},
-      {"frames", 0, "a range of records, e.g. 0-35",
-       [o](const std::string& value) {
-         return ParseRange(value, o)
-                    ? ""
-                    : "--frames takes record numbers A-B, A- or A (from 0, A not above B), not '" +
-                          value + "'";
-       }},
-      {"scale", 0, "a value",
-       [o](const std::string& value) {
-         return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale);
-       }},
-      {"view", 0, "pixels or panel",
-       [o](const std::string& value) {
-         return ParseView(value, o->view) ? ""
-                                          : "--view takes pixels or panel, not '" + value + "'";
-       }},
-      {"sheet", 0, "a file", StoreValue(&o->sheet)},
-      {"sheet-limit", 0, "a value",
-       [o](const std::string& value) {
-         return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit);
-       }},
-      {"video", 0, "a file", StoreValue(&o->video)},
-      {"overwrite", 0, nullptr, StoreFlag(&o->overwrite)},
-      {"no-pictures", 0, nullptr, StoreFlag(&o->pictures, false)},
-      {"no-sound", 0, nullptr, StoreFlag(&o->sound, false)},
-      {"lenient", 0, nullptr, StoreFlag(&o->lenient)},
-      {"track", 0, "a track number",
-       [o](const std::string& value) {
-         return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track);
-       }},
-      QuietOption(&o->quiet),
-      JsonOption(&o->json),
-  };
-}
-
-// Nothing: go on; otherwise the exit status (2 for a wrong command line, 0 for --help).
-std::optional<int> ParseArguments(int argc, char** argv, Options* o, std::FILE* out,
-                                  std::FILE* err) {
-  const CommandLine line = ReadCommandLine(argc, argv, OptionTable(o), kUsage, out, err);
-  if (line.exit_status) return line.exit_status;
-  if (line.operands.empty()) return UsageError(err, "decode", "no track file given");
-  if (line.operands.size() > 1) {
-    return UsageError(
-        err, "decode",
-        "one track at a time ('" + line.operands[0] + "' and '" + line.operands[1] + "')");
-  }
-  o->track = line.operands[0];
-  if (IsDiscImageName(o->track) != (o->disc_track > 0)) {
-    return UsageError(err, "decode",
-                      o->disc_track > 0
-                          ? "--track picks a track of a disc image (.cue or .toc), and " +
-                                o->track + " is not one"
-                          : o->track + " is a disc image: say which track with --track N");
-  }
-  const bool wants_dir = o->pictures || o->sound;
-  if (o->output_dir.empty() && wants_dir && o->sheet.empty() && o->video.empty()) {
-    return UsageError(
-        err, "decode",
-        "say where the pictures and sound go with -o DIR (or ask only for --sheet or --video)");
-  }
-  if (o->output_dir.empty()) {
-    o->pictures = false;
-    o->sound = false;
-  }
-  if (!o->pictures && !o->sound && o->sheet.empty() && o->video.empty()) {
-    return UsageError(
-        err, "decode",
-        "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
-  }
-  if (!o->sheet.empty() && !PictureFileNameFits(o->sheet)) {
-    return UsageError(err, "decode",
-                      "--sheet takes a picture file name ending in " + PictureFileExtensions() +
-                          ", not '" + o->sheet + "'");
-  }
-  if (!o->video.empty() && !PreviewVideoNameFits(o->video)) {
-    return UsageError(err, "decode",
-                      "--video takes a file name ending in " + PreviewVideoExtensions() +
-                          " (a container for H.264 and AAC), not '" + o->video + "'");
-  }
-  if (o->view == View::kPanel && o->sheet_limit > kMaxPanelSheetLimit) {
-    return UsageError(err, "decode",
-                      "--sheet-limit takes at most " + std::to_string(kMaxPanelSheetLimit) +
-                          " with --view panel");
-  }
-  return std::nullopt;
-}
-
 // The per-record pictures: the stored pixels exactly, or the panel at 4:3.
-PictureRect PictureFileSize(const Options& o) {
+PictureRect PictureFileSize(const DecodeOptions& o) {
   if (o.view == View::kPanel) return ViewDisplaySize(View::kPanel, o.scale);
   return {0, 0, kPictureWidth * o.scale, kPictureHeight * o.scale};
 }
@@ -258,10 +47,6 @@ std::string RecordFileName(uint64_t record) {
   std::snprintf(name, sizeof name, "record-%05llu.png", U(record));
   return name;
 }
-
-}  // namespace
-
-namespace {
 
 // Prints "trackloom: message" and gives status back, for the early returns.
 int Fail(std::FILE* err, int status, const std::string& message) {
@@ -424,7 +209,7 @@ struct Range {
 
 // The track file, or the track of a disc image --track names. Nothing with the exit
 // status once the failure is reported.
-std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source,
+std::optional<int> OpenTrack(DecodeOptions& o, std::unique_ptr<ByteSource>* source,
                              InspectOptions* inspect, std::FILE* err) {
   std::string error;
   if (o.disc_track > 0) {
@@ -456,7 +241,7 @@ std::optional<int> OpenTrack(Options& o, std::unique_ptr<ByteSource>* source,
 }
 
 // The records to decode, after a warning for a track with problems.
-std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Range* range,
+std::optional<int> ChooseRange(const DecodeOptions& o, const TrackReport& report, Range* range,
                                std::FILE* err) {
   if (report.interrupted)
     return Fail(err, InterruptedExitStatus(),
@@ -470,14 +255,13 @@ std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Rang
                     " record-sized pieces starts with a record header; nothing was written");
   }
   if (!report.valid()) {
-    std::fprintf(err,
-                 "trackloom: warning: %s has %llu problem%s (see 'trackloom inspect'); "
-                 "decoding its %llu whole records\n",
-                 Printable(o.track).c_str(), U(report.problem_count),
-                 report.problem_count == 1 ? "" : "s", U(report.record_count));
+    PrintWarning(err, o.track + " has " +
+                          Count(static_cast<int64_t>(report.problem_count), "problem") +
+                          " (see 'trackloom inspect'); decoding its " +
+                          std::to_string(report.record_count) + " whole records");
     for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
-      std::fprintf(err, "  offset %llu: %s\n", U(report.problems[i].offset),
-                   Printable(report.problems[i].what).c_str());
+      Tell(err, "  offset " + std::to_string(report.problems[i].offset) + ": " +
+                    report.problems[i].what);
     }
   }
   if (report.record_count == 0) return Fail(err, 1, o.track + " holds no whole record to decode");
@@ -494,7 +278,7 @@ std::optional<int> ChooseRange(const Options& o, const TrackReport& report, Rang
 
 // The files decode is to write by name: none of them one of its inputs, and a
 // --sheet or --video file already there only replaced when --overwrite says so.
-std::optional<int> CheckNamedOutputs(const Options& o, std::FILE* err) {
+std::optional<int> CheckNamedOutputs(const DecodeOptions& o, std::FILE* err) {
   std::vector<std::string> named;
   if (o.sound) named.push_back((fs::path(o.output_dir) / "sound.wav").string());
   if (!o.sheet.empty()) named.push_back(o.sheet);
@@ -514,7 +298,7 @@ std::optional<int> CheckNamedOutputs(const Options& o, std::FILE* err) {
 
 // Every output is set up before the first record, so that a missing directory or
 // encoder or an unwritable file is reported before any work is done.
-std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* outputs,
+std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Outputs* outputs,
                                  std::FILE* err) {
   if (!o.output_dir.empty()) {
     std::error_code ec;
@@ -560,7 +344,7 @@ std::optional<int> CreateOutputs(const Options& o, const Range& range, Outputs* 
 
 // Takes every record of the range to every output. Ctrl-C stops after the current
 // record. Returns how many records every output took; *ok false after a failure.
-uint64_t DecodeRecords(const Options& o, ByteSource& source, const TrackReport& report,
+uint64_t DecodeRecords(const DecodeOptions& o, ByteSource& source, const TrackReport& report,
                        const Range& range, const Outputs& outputs, bool* ok, std::FILE* err) {
   std::vector<uint8_t> record(kFrameRecordSize);
   std::vector<uint8_t> rgb(kRgbPictureSize);
@@ -606,8 +390,8 @@ bool FinishOutputs(const Outputs& outputs, bool ok, std::FILE* err) {
   return ok;
 }
 
-void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& report, const Range& r,
-                      const Outputs& outputs) {
+void PrintJsonSummary(std::FILE* out, const DecodeOptions& o, const TrackReport& report,
+                      const Range& r, const Outputs& outputs) {
   JsonWriter json(out);
   json.BeginObject().Path("track", o.track).Key("problems").Unsigned(report.problem_count);
   json.Key("first_record")
@@ -656,7 +440,8 @@ void PrintJsonSummary(std::FILE* out, const Options& o, const TrackReport& repor
   std::fputc('\n', out);
 }
 
-void PrintTextSummary(std::FILE* out, const Options& o, const Range& r, const Outputs& outputs) {
+void PrintTextSummary(std::FILE* out, const DecodeOptions& o, const Range& r,
+                      const Outputs& outputs) {
   std::fprintf(out, "%s: records %llu-%llu (%llu, %s at 18 fps)\n", Printable(o.track).c_str(),
                U(r.first), U(r.last), U(r.count),
                FormatDuration(static_cast<double>(r.count) / kFramesPerSecond, 2).c_str());
@@ -687,8 +472,9 @@ void PrintTextSummary(std::FILE* out, const Options& o, const Range& r, const Ou
 }  // namespace
 
 int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
-  Options o;
-  if (const std::optional<int> status = ParseArguments(argc, argv, &o, out, err)) return *status;
+  DecodeOptions o;
+  if (const std::optional<int> status = ParseDecodeArguments(argc, argv, &o, out, err))
+    return *status;
   std::unique_ptr<ByteSource> source;
   InspectOptions inspect;
   inspect.lenient = o.lenient;

@@ -14,17 +14,19 @@
 #include <memory>
 #include <system_error>
 
-#include "cli/commands/encode_command.h"
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/duration.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
 #include "cli/common/progress.h"
 #include "cli/tracks/disc_image.h"
+#include "cli/tracks/disc_plan.h"
+#include "cli/tracks/disc_sheets.h"
 #include "cli/tracks/image_staging.h"
 #include "cli/tracks/track_files.h"
 #include "cli/tracks/track_reader.h"
@@ -76,106 +78,8 @@ constexpr char kUsage[] =
     "  trackloom disc -o cartoon --first first.wav tracks/*.wav\n"
     "  cdrdao write --device /dev/sr0 cartoon.toc\n";
 
-// 36 records of 1/9 s of disc time each: the 4 s a CD track lasts at least.
-constexpr int kEndTrackRecords = 36;
 // The part of a blank that a disc cut to 108 mm keeps, from the disc's geometry.
 constexpr double kCutDiscShare = 0.84;
-
-uint64_t SectorsFor(uint64_t bytes) { return (bytes + kCdSectorBytes - 1) / kCdSectorBytes; }
-double SectorSeconds(uint64_t sectors) {
-  return static_cast<double>(sectors) / kCdSectorsPerSecond;
-}
-
-// A path as a shell reads it back.
-std::string ShellWord(const std::string& text) {
-  if (text.find_first_not_of(
-          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==
-      std::string::npos) {
-    return text;
-  }
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// One track of the disc: audio bytes of a file, then zero bytes.
-struct Part {
-  std::string label;
-  std::string source;  // empty: silence only
-  uint64_t offset = 0;
-  uint64_t length = 0;
-  uint64_t silence = 0;  // zero bytes after the audio, up to 4 s or a whole sector
-  bool lengthened = false;
-  bool end_track = false;  // made here, once every check has passed
-  uint64_t sectors() const { return SectorsFor(length + silence); }
-};
-
-void LengthenToMinimum(Part& part) {
-  const uint64_t minimum = kCdMinTrackSectors * kCdSectorBytes;
-  if (part.length + part.silence < minimum) {
-    part.silence = minimum - part.length;
-    part.lengthened = true;
-  }
-}
-
-std::string FirstProblem(const TrackReport& report) {
-  if (report.read_failed) return report.read_error;
-  if (report.problems.empty()) return "";
-  return "offset " + std::to_string(report.problems.front().offset) + ": " +
-         report.problems.front().what;
-}
-
-Part FirstPart(const std::string& path) {
-  std::string error;
-  std::optional<AudioRange> audio = FindWavAudio(path, &error);
-  if (!audio) throw CliError("the first track: " + error);
-  std::unique_ptr<FileSource> file = FileSource::Open(path, &error);
-  if (file == nullptr) throw CliError("cannot open '" + path + "': " + error);
-  DiscTrack track;
-  track.pieces.push_back({path, audio->offset, audio->length, false});
-  std::unique_ptr<ByteSource> source = OpenDiscTrack(track, &error);
-  if (source == nullptr) throw CliError(error);
-  InspectOptions options;
-  options.headerless = true;
-  const TrackReport report = InspectTrack(*source, options);
-  if (report.read_failed) throw CliError("cannot read '" + path + "': " + report.read_error);
-  if (report.record_count == 0) {
-    throw CliError("'" + path +
-                   "' holds no video records, so the player would refuse the disc: --first " +
-                   "takes the first track of a retail disc you own, ripped as a WAV file");
-  }
-  return {"first track, " + std::to_string(report.record_count) + " records", path, audio->offset,
-          audio->length};
-}
-
-Part TrackPart(const std::string& path) {
-  std::string error;
-  std::unique_ptr<FileSource> file = FileSource::Open(path, &error);
-  if (file == nullptr) throw CliError("cannot open the track '" + path + "': " + error);
-  const TrackReport report = InspectTrack(*file, {});
-  if (!report.valid()) {
-    throw CliError("'" + path + "' is not a valid track (" + FirstProblem(report) +
-                   "); see 'trackloom inspect " + ShellWord(path) + "'");
-  }
-  std::optional<AudioRange> audio = FindWavAudio(path, &error);
-  if (!audio) throw CliError(error);
-  return {std::to_string(report.record_count) + " records, " +
-              FormatDuration(report.video_seconds(), 2) + " of video",
-          path, audio->offset, audio->length};
-}
-
-Part LastPart(const std::optional<std::string>& path) {
-  if (!path) {
-    Part end{"end of disc, 4 s of black", "", 0,
-             static_cast<uint64_t>(kLeadInSize) + uint64_t{kEndTrackRecords} * kFrameRecordSize};
-    end.end_track = true;
-    return end;
-  }
-  std::string error;
-  std::optional<AudioRange> audio = FindWavAudio(*path, &error);
-  if (!audio) throw CliError("the last track: " + error);
-  return {"end of disc", *path, audio->offset, audio->length};
-}
 
 // The end-of-disc track, rendered by the filter from black frames into directory.
 std::string RenderEndTrack(const std::string& directory, uint64_t expected_length) {
@@ -276,36 +180,6 @@ void WriteText(const std::string& path, const std::string& shown, const std::str
   file.Close();
 }
 
-std::string CueSheet(const std::string& bin_name, const std::vector<Part>& parts) {
-  std::string cue = "REM Written by trackloom. Burn disc-at-once (DAO/SAO), no gaps, on a CD-R.\n";
-  cue += "FILE \"" + bin_name + "\" BINARY\n";
-  uint64_t at = 0;
-  char line[64];
-  for (size_t i = 0; i < parts.size(); ++i) {
-    std::snprintf(line, sizeof line, "  TRACK %02zu AUDIO\n    INDEX 01 %s\n", i + 1,
-                  SectorsToMsf(at).c_str());
-    cue += line;
-    at += parts[i].sectors();
-  }
-  return cue;
-}
-
-std::string TocFile(const std::string& bin_name, const std::vector<Part>& parts) {
-  std::string toc =
-      "// Written by trackloom for cdrdao, which burns it disc-at-once:\n"
-      "//   cdrdao write --device /dev/sr0 THIS.toc\n"
-      "// The samples in the image are little-endian; SWAP tells cdrdao so.\n"
-      "CD_DA\n";
-  uint64_t at = 0;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    toc += "\n// track " + std::to_string(i + 1) + ": " + parts[i].label + "\nTRACK AUDIO\n";
-    toc += "FILE \"" + bin_name + "\" SWAP #" + std::to_string(at * kCdSectorBytes) + " 0 " +
-           SectorsToMsf(parts[i].sectors()) + "\n";
-    at += parts[i].sectors();
-  }
-  return toc;
-}
-
 // The image's name: NAME without an extension of its own, and a file name that cue
 // sheets and TOCs can quote.
 std::string ImageBase(std::string name) {
@@ -328,61 +202,7 @@ std::string ImageBase(std::string name) {
   return name;
 }
 
-struct Plan {
-  std::vector<Part> parts;
-  std::vector<std::string> notes;
-  uint64_t sectors = 0;
-};
-
-// planned: the user's tracks by their expected length, before they are written;
-// without it, o.tracks as they are.
-Plan MakePlan(const DiscOptions& o, const std::vector<uint64_t>* planned = nullptr) {
-  Plan plan;
-  plan.parts.push_back(FirstPart(o.first));
-  for (const std::string& t : o.tracks) plan.parts.push_back(TrackPart(t));
-  if (planned != nullptr) {
-    for (uint64_t bytes : *planned) plan.parts.push_back({"a track to be written", "", 0, bytes});
-  }
-  plan.parts.push_back(LastPart(o.last));
-  for (Part& part : plan.parts) {
-    LengthenToMinimum(part);
-    if (part.lengthened) {
-      plan.notes.push_back("'" + (part.source.empty() ? part.label : part.source) +
-                           "' is shorter than 4 s, the least a CD track lasts: silence was added");
-    }
-    plan.sectors += part.sectors();
-  }
-  const auto pad_sectors = static_cast<uint64_t>(std::ceil(o.pad_to_seconds * kCdSectorsPerSecond));
-  if (o.pad && plan.sectors < pad_sectors) {
-    Part pad{"silence up to " + SectorsToClock(pad_sectors), "", 0, 0};
-    pad.silence = std::max(pad_sectors - plan.sectors, kCdMinTrackSectors) * kCdSectorBytes;
-    plan.sectors += pad.sectors();
-    plan.parts.push_back(pad);
-  }
-  if (plan.parts.size() > static_cast<size_t>(kCdMaxTracks)) {
-    throw CliError("a CD holds at most 99 tracks, and this disc would have " +
-                   std::to_string(plan.parts.size()) + " (the first track, " +
-                   std::to_string(o.tracks.size() + (planned ? planned->size() : 0)) +
-                   " of yours, the end track" + (o.pad ? " and the padding" : "") + ")");
-  }
-  const double capacity = o.capacity_minutes * 60;
-  const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
-  if (used > capacity) {
-    char minutes[32];
-    std::snprintf(minutes, sizeof minutes, "%g", o.capacity_minutes);
-    const bool padding_did_it =
-        o.pad && o.pad_to_seconds > capacity - SectorSeconds(kCdFirstPregapSectors);
-    throw CliError("the disc would last " + FormatDuration(used) + ", more than the " +
-                   FormatDuration(capacity) + " a " + minutes + "-minute blank holds (" +
-                   o.capacity_option + "); " +
-                   (padding_did_it ? "lower --pad-to or give --no-pad"
-                                   : "leave out tracks or make them shorter") +
-                   "; nothing was written");
-  }
-  return plan;
-}
-
-void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, const Plan& plan) {
+void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, const DiscPlan& plan) {
   const std::string shown = Printable(base);
   std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", shown.c_str(),
                shown.c_str(), shown.c_str(), plan.parts.size(),
@@ -390,7 +210,7 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
   std::fprintf(out, "  track      start     length\n");
   uint64_t at = 0;
   for (size_t i = 0; i < plan.parts.size(); ++i) {
-    const Part& p = plan.parts[i];
+    const DiscPart& p = plan.parts[i];
     std::string what = p.source.empty() || p.end_track ? p.label : p.source + " (" + p.label + ")";
     if (p.lengthened) what += ", silence added to 4 s";
     std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, SectorsToClock(at).c_str(),
@@ -421,12 +241,6 @@ void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, cons
 }
 
 }  // namespace
-
-void CheckFirstTrack(const std::string& path) { FirstPart(path); }
-
-void CheckDiscFits(const DiscOptions& options, const std::vector<uint64_t>& track_bytes) {
-  MakePlan(options, &track_bytes);
-}
 
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;
@@ -504,8 +318,8 @@ std::string PrepareDirectory(const std::string& base, uint64_t image_bytes) {
 
 // Renders the end track into a directory of its own beside the image and points its
 // part at the samples after the WAV header.
-void RenderEndTracks(Plan& plan, ImageStaging& staging) {
-  for (Part& part : plan.parts) {
+void RenderEndTracks(DiscPlan& plan, ImageStaging& staging) {
+  for (DiscPart& part : plan.parts) {
     if (!part.end_track) continue;
     part.source = RenderEndTrack(staging.MakeEndDirectory(), part.length);
     part.offset = static_cast<uint64_t>(kWaveHeaderSize);
@@ -513,7 +327,7 @@ void RenderEndTracks(Plan& plan, ImageStaging& staging) {
 }
 
 // Copies one part into the BIN: its file's bytes, then zero bytes up to whole sectors.
-void CopyPart(const Part& part, ImageFile& bin, std::vector<uint8_t>& buffer,
+void CopyPart(const DiscPart& part, ImageFile& bin, std::vector<uint8_t>& buffer,
               const std::function<void(uint64_t)>& advanced) {
   std::unique_ptr<FileSource> source;
   std::string error;
@@ -538,7 +352,7 @@ void CopyPart(const Part& part, ImageFile& bin, std::vector<uint8_t>& buffer,
   }
 }
 
-void WriteBin(const Plan& plan, const std::string& path, const std::string& base, bool quiet,
+void WriteBin(const DiscPlan& plan, const std::string& path, const std::string& base, bool quiet,
               std::FILE* err) {
   const uint64_t image_bytes = plan.sectors * kCdSectorBytes;
   Progress progress(err, !quiet && err == stderr && isatty(fileno(err)), -1);
@@ -546,7 +360,7 @@ void WriteBin(const Plan& plan, const std::string& path, const std::string& base
     ImageFile bin(path, base + ".bin");
     std::vector<uint8_t> buffer(1 << 20);
     uint64_t written = 0;
-    for (const Part& part : plan.parts) {
+    for (const DiscPart& part : plan.parts) {
       CopyPart(part, bin, buffer, [&](uint64_t n) {
         written += n;
         progress.Show("writing " + base + ".bin: " + std::to_string(written * 100 / image_bytes) +
@@ -560,7 +374,7 @@ void WriteBin(const Plan& plan, const std::string& path, const std::string& base
 
 // Writes the two sheets and gives all three files their names, with Ctrl-C held so
 // that an image is complete or not there.
-void WriteSheetsAndKeep(const Plan& plan, const std::string& file, const std::string& base,
+void WriteSheetsAndKeep(const DiscPlan& plan, const std::string& file, const std::string& base,
                         ImageStaging& staging) {
   const std::string bin_name = file + ".bin";
   const SignalsHeld held;
@@ -595,7 +409,7 @@ void NoteRemoved(std::FILE* out, const std::vector<std::string>& removed) {
 }
 
 int Interrupted(std::FILE* err) {
-  std::fprintf(err, "trackloom: interrupted; no image was written\n");
+  PrintError(err, "interrupted; no image was written");
   return InterruptedExitStatus();
 }
 
@@ -606,7 +420,7 @@ int Interrupted(std::FILE* err) {
 int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
   try {
     const std::string base = ImageBase(o.name);
-    Plan plan = MakePlan(o);
+    DiscPlan plan = PlanDisc(o);
     CheckNotInputs(o, base);
     ImageStaging::CheckNames(base);
     const std::string directory = PrepareDirectory(base, plan.sectors * kCdSectorBytes);

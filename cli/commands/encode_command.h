@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands/disc_command.h"
+#include "cli/common/duration.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/ffmpeg/video_source.h"
+#include "cli/tracks/disc_plan.h"
 
 namespace trackloom::cli {
 
@@ -53,8 +54,6 @@ struct EncodeOptions {
 // option, with one line on stderr).
 std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& options);
 
-// "90", "1:30", "1:02:03.5" into seconds; false for anything else.
-bool ParseTime(const std::string& text, double& seconds);
 // A --break value: frame numbers from 1 to 2147483647 separated by commas,
 // semicolons or blanks, added to frames. Returns the first item that is not one
 // (the whole text when it holds none), nothing when every item is.

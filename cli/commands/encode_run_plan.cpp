@@ -21,19 +21,19 @@ std::vector<int> WithPeriodicBreaks(const EncodeOptions& o, const VideoSource& v
   if (o.break_every == 0) return frames;
   const int64_t estimated = video.estimated_frames();
   const bool known = estimated >= 0 && !video.still();
-  const int room = known ? kMaxBreaks + 1 : kMaxBreaks - static_cast<int>(frames.size());
-  const double length = known ? static_cast<double>(estimated) / kPictureFramesPerSecond : -1;
+  const int room = known ? kMaxBreakFrames + 1 : kMaxBreakFrames - static_cast<int>(frames.size());
+  const double length = known ? static_cast<double>(estimated) / kFramesPerSecond : -1;
   for (double seconds : BreakEveryTimes(o.break_every, length, std::max(room, 0))) {
     const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
     if (frame > 0 && frame <= INT_MAX) frames.push_back(static_cast<int>(frame));
   }
   std::sort(frames.begin(), frames.end());
   frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
-  if (frames.size() > static_cast<size_t>(kMaxBreaks)) {
+  if (frames.size() > static_cast<size_t>(kMaxBreakFrames)) {
     throw BadOptionError("--break-every " + FormatDuration(o.break_every, 1) + " breaks '" +
-                         Printable(o.input) + "' more than " + std::to_string(kMaxBreaks) +
+                         Printable(o.input) + "' more than " + std::to_string(kMaxBreakFrames) +
                          " times, and a run of tracks holds at most " +
-                         std::to_string(kMaxBreaks + 1) + " tracks; give a longer duration");
+                         std::to_string(kMaxBreakFrames + 1) + " tracks; give a longer duration");
   }
   return frames;
 }
@@ -79,7 +79,7 @@ PlannedInput ProbeInput(const EncodeOptions& one) {
   for (int frame : frames) {
     // The first picture at 18 fps showing the source frame the break names.
     planned.breaks.push_back(static_cast<int64_t>(
-        std::ceil(static_cast<double>(frame) * kPictureFramesPerSecond / rate - 1e-6)));
+        std::ceil(static_cast<double>(frame) * kFramesPerSecond / rate - 1e-6)));
   }
   return planned;
 }
@@ -98,19 +98,16 @@ void CheckRunDiscTime(std::vector<EncodeOptions>& runs, const EncodeOptions& o) 
   const std::string refusal = DiscTimeRefusal(plan, inputs, o.disc_minutes, kDiscsTooMany);
   if (!refusal.empty()) throw CliError(refusal);
   if (!FitsDisc(plan.records, o.disc_minutes * 60)) {
-    std::fprintf(stderr,
-                 "trackloom: warning: about %s of disc time expected%s, more than a %g-minute "
-                 "disc holds\n",
-                 DiscTimeText(plan.records).c_str(),
-                 inputs.size() > 1
-                     ? (" for the " + std::to_string(inputs.size()) + " inputs together").c_str()
-                     : "",
-                 o.disc_minutes);
+    const std::string together =
+        inputs.size() > 1 ? " for the " + std::to_string(inputs.size()) + " inputs together" : "";
+    PrintWarning(stderr,
+                 Format("about %s of disc time expected%s, more than a %g-minute disc holds",
+                        DiscTimeText(plan.records).c_str(), together.c_str(), o.disc_minutes));
   }
   if (o.disc.name.empty() || plan.unknown > 0) return;
   std::vector<uint64_t> track_bytes;
   for (int64_t records : plan.tracks)
-    track_bytes.push_back(kTrackLeadInBytes + static_cast<uint64_t>(records) * kTrackRecordBytes);
+    track_bytes.push_back(kLeadInSize + static_cast<uint64_t>(records) * kFrameRecordSize);
   CheckDiscFits(EncodeDiscOptions(o, {}), track_bytes);
 }
 
@@ -118,7 +115,7 @@ void PrintRunTotal(const EncodeOptions& o, size_t inputs, const std::vector<std:
   const int64_t records = RecordsInTracks(written);
   std::printf("All %zu inputs: %s, %s of video; disc time %s of %g minute%s.\n", inputs,
               Count(static_cast<int64_t>(written.size()), "track").c_str(),
-              FormatDuration(static_cast<double>(records) / kPictureFramesPerSecond, 1).c_str(),
+              FormatDuration(static_cast<double>(records) / kFramesPerSecond, 1).c_str(),
               DiscTimeText(records).c_str(), o.disc_minutes, o.disc_minutes == 1 ? "" : "s");
   std::fflush(stdout);
 }

@@ -59,8 +59,6 @@ constexpr const char kUsage[] =
     "Example:\n"
     "  trackloom inspect demo-tracks/*.wav\n";
 
-unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
-
 std::string AudioSummary(const TrackReport& r) {
   if (r.record_count == 0) return "none (no records)";
   if (r.records_with_sound == 0) return "silence only (every audio slot is 0x80)";

@@ -64,7 +64,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   std::string error;
   std::unique_ptr<FileSource> source = FileSource::Open(path, &error);
   if (source == nullptr) {
-    std::fprintf(err, "trackloom: cannot open %s: %s\n", path.c_str(), error.c_str());
+    PrintError(err, "cannot open " + path + ": " + error);
     return 2;
   }
   PlayTrack track;
@@ -73,8 +73,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   track.first_record = FindFirstRecord(*source);
   track.record_count = WholeRecords(*source, track.first_record);
   if (track.record_count == 0) {
-    std::fprintf(err, "trackloom: %s holds no record (see 'trackloom inspect'); skipped\n",
-                 path.c_str());
+    PrintError(err, path + " holds no record (see 'trackloom inspect'); skipped");
     return 0;
   }
   track.source = std::move(source);
@@ -136,7 +135,7 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (status != 0) return status;
   }
   if (tracks.empty()) {
-    std::fprintf(err, "trackloom: nothing to play\n");
+    PrintError(err, "nothing to play");
     return 1;
   }
   return RunPlayer(tracks, player, err);

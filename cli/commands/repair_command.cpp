@@ -41,8 +41,6 @@ constexpr const char kUsage[] =
     "Example:\n"
     "  trackloom repair tracks/*.wav\n";
 
-unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
-
 }  // namespace
 
 int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {

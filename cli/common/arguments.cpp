@@ -101,8 +101,7 @@ Option JsonOption(bool* json) { return Flag("json", 0, json); }
 Option VerboseOption(bool* verbose) { return Flag("verbose", 'v', verbose); }
 
 int UsageError(std::FILE* err, const std::string& name, const std::string& message) {
-  std::fprintf(err, "trackloom %s: %s (see 'trackloom %s --help')\n", name.c_str(),
-               Printable(message).c_str(), name.c_str());
+  Tell(err, "trackloom " + name + ": " + message + " (see 'trackloom " + name + " --help')");
   return kUsageErrorStatus;
 }
 

@@ -10,4 +10,8 @@ namespace trackloom::cli {
 // number counts as 0.
 std::string FormatDuration(double seconds, int decimals = 0);
 
+// The same forms read back: "90", "1:30", "1:02:03.5" into seconds (minutes and
+// seconds after a colon up to 59); false for anything else.
+bool ParseTime(const std::string& text, double& seconds);
+
 }  // namespace trackloom::cli

@@ -1,5 +1,7 @@
 #include "cli/common/messages.h"
 
+#include <cstdarg>
+
 namespace trackloom::cli {
 
 std::string Printable(std::string_view text) {
@@ -25,8 +27,33 @@ std::string Count(int64_t n, std::string_view noun, std::string_view plural) {
   return text.append(noun).append("s");
 }
 
-void PrintError(std::FILE* err, const std::string& message) {
-  std::fprintf(err, "trackloom: %s\n", Printable(message).c_str());
+void Tell(std::FILE* err, std::string_view line) {
+  std::string shown = Printable(line);
+  shown += '\n';
+  std::fputs(shown.c_str(), err);
+}
+
+void PrintError(std::FILE* err, const std::string& message) { Tell(err, "trackloom: " + message); }
+
+void PrintNote(std::FILE* err, const std::string& message) {
+  Tell(err, "trackloom: note: " + message);
+}
+
+void PrintWarning(std::FILE* err, const std::string& message) {
+  Tell(err, "trackloom: warning: " + message);
+}
+
+std::string Format(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  va_list again;
+  va_copy(again, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
 }
 
 }  // namespace trackloom::cli

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/common/messages.h"
 #include "cli/pictures/panel_view.h"
 #include "core/track_format.h"
 
@@ -206,26 +207,24 @@ class Player {
     const bool driver_chosen = NonEmpty(std::getenv("SDL_VIDEODRIVER"));
     if (!driver_chosen && !NonEmpty(std::getenv("DISPLAY")) &&
         !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) {
-      std::fprintf(err_,
-                   "trackloom: no display to open a window on (DISPLAY is not set); run it in a "
-                   "desktop session\n");
+      PrintError(err_,
+                 "no display to open a window on (DISPLAY is not set); run it in a desktop "
+                 "session");
       return false;
     }
     if (!driver_chosen && !NonEmpty(std::getenv("WAYLAND_DISPLAY")))
       SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-      std::fprintf(err_,
-                   "trackloom: cannot open the display '%s' (%s); run it in a desktop session\n",
-                   NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "", SDL_GetError());
+      PrintError(err_, Format("cannot open the display '%s' (%s); run it in a desktop session",
+                              NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "",
+                              SDL_GetError()));
       return false;
     }
     const std::string_view driver = SDL_GetCurrentVideoDriver();
     if (!driver_chosen && (driver == "offscreen" || driver == "dummy")) {
-      std::fprintf(
-          err_,
-          "trackloom: no display to open a window on (DISPLAY %s cannot be opened); run it "
-          "in a desktop session\n",
-          std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
+      PrintError(err_, Format("no display to open a window on (DISPLAY %s cannot be opened); run "
+                              "it in a desktop session",
+                              std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : ""));
       return false;
     }
     const PictureRect size = PanelDisplaySize(options_.scale);
@@ -233,7 +232,7 @@ class Player {
                                size.width, size.height, SDL_WINDOW_RESIZABLE);
     if (window_ != nullptr) renderer_ = SDL_CreateRenderer(window_, -1, 0);
     if (renderer_ == nullptr) {
-      std::fprintf(err_, "trackloom: cannot open a window (%s)\n", SDL_GetError());
+      PrintError(err_, Format("cannot open a window (%s)", SDL_GetError()));
       return false;
     }
     return true;
@@ -244,8 +243,7 @@ class Player {
       std::string error;
       clock_ = SoundClock::Open(&error);
       if (clock_ == nullptr) {
-        std::fprintf(err_, "trackloom: no sound (%s); playing the pictures on their own\n",
-                     error.c_str());
+        PrintError(err_, "no sound (" + error + "); playing the pictures on their own");
       }
     }
     if (clock_ == nullptr) clock_ = std::make_unique<TimerClock>();

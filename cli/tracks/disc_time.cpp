@@ -12,19 +12,18 @@
 namespace trackloom::cli {
 
 double RecordsDiscSeconds(int64_t records) {
-  return static_cast<double>(records) * kTrackRecordBytes / kDiscBytesPerSecond;
+  return static_cast<double>(records) * kFrameRecordSize / kTrackByteRate;
 }
 
 bool FitsDisc(int64_t records, double limit_seconds) {
   // Both sides are whole numbers of bytes well inside a double's exact range.
-  return static_cast<double>(records) * kTrackRecordBytes <=
-         std::floor(limit_seconds * kDiscBytesPerSecond);
+  return static_cast<double>(records) * kFrameRecordSize <=
+         std::floor(limit_seconds * kTrackByteRate);
 }
 
 std::string DiscTimeText(int64_t records) {
-  constexpr int64_t kRecordsPerSecond =
-      static_cast<int64_t>(kDiscBytesPerSecond) / kTrackRecordBytes;
-  static_assert(kRecordsPerSecond * kTrackRecordBytes == kDiscBytesPerSecond);
+  constexpr int64_t kRecordsPerSecond = static_cast<int64_t>(kTrackByteRate) / kFrameRecordSize;
+  static_assert(kRecordsPerSecond * kFrameRecordSize == kTrackByteRate);
   return FormatDuration(RecordsDiscSeconds(records), records % kRecordsPerSecond == 0 ? 0 : 1);
 }
 
@@ -115,8 +114,8 @@ int64_t RecordsInTracks(const std::vector<std::string>& paths) {
   int64_t records = 0;
   for (const std::string& path : paths) {
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && st.st_size > kTrackFirstRecordOffset)
-      records += (st.st_size - kTrackFirstRecordOffset) / kTrackRecordBytes;
+    if (stat(path.c_str(), &st) == 0 && st.st_size > kFirstRecordOffset)
+      records += (st.st_size - kFirstRecordOffset) / kFrameRecordSize;
   }
   return records;
 }

@@ -18,8 +18,7 @@
 
 namespace trackloom::cli {
 double DiscSeconds(int64_t records, int64_t tracks) {
-  return TrackDiscSeconds(
-      static_cast<uint64_t>(records * kTrackRecordBytes + tracks * kTrackLeadInBytes));
+  return TrackDiscSeconds(static_cast<uint64_t>(records * kFrameRecordSize + tracks * kLeadInSize));
 }
 
 std::string TrackFileName(int number) {
@@ -29,11 +28,11 @@ std::string TrackFileName(int number) {
 }
 
 bool TrackFileInfo::finished() const {
-  if (length < kTrackHeaderBytes) return false;
+  if (length < kWaveHeaderSize) return false;
   uint8_t header[kWaveHeaderSize];
   std::ifstream file(path, std::ios::binary);
   if (!file.read(reinterpret_cast<char*>(header), sizeof header)) return false;
-  const auto data_bytes = static_cast<uint64_t>(length - kTrackHeaderBytes);
+  const auto data_bytes = static_cast<uint64_t>(length - kWaveHeaderSize);
   return wav::CheckHeader(header, wav::kTrackFormat) &&
          wav::GetLe32(header + wav::kDataSizeOffset) == data_bytes &&
          wav::GetLe32(header + wav::kRiffSizeOffset) == data_bytes + wav::kRiffSizeOverData;
@@ -68,9 +67,8 @@ std::vector<TrackFileInfo> TrackFileSnapshot::WrittenSince(const std::string& di
     const Stamp now = StampOf(t.path);
     if (!now.exists || now == stamps_[static_cast<size_t>(n - 1)]) break;
     t.length = now.size;
-    t.records = t.length > kTrackFirstRecordOffset
-                    ? (t.length - kTrackFirstRecordOffset) / kTrackRecordBytes
-                    : 0;
+    t.records =
+        t.length > kFirstRecordOffset ? (t.length - kFirstRecordOffset) / kFrameRecordSize : 0;
     tracks.push_back(t);
   }
   return tracks;

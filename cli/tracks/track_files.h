@@ -12,20 +12,13 @@
 
 namespace trackloom::cli {
 
-// Sizes of the filter's output, which the summary relies on.
-inline constexpr int64_t kTrackHeaderBytes = kWaveHeaderSize;
-inline constexpr int64_t kTrackLeadInBytes = kLeadInSize;
-inline constexpr int64_t kTrackFirstRecordOffset = kFirstRecordOffset;  // 2092
-inline constexpr int64_t kTrackRecordBytes = kFrameRecordSize;          // 19600
-// A track is declared as CD audio, 44100 Hz x 16 bits x 2 channels: 176400 bytes a
-// second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
-inline constexpr double kDiscBytesPerSecond = kTrackByteRate;
-inline constexpr int kPictureFramesPerSecond = kFramesPerSecond;
+// The sizes of the filter's output are the format's own (core/track_format.h). A
+// track is declared as CD audio, 44100 Hz x 16 bits x 2 channels: kTrackByteRate
+// bytes a second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
 // An encode stops, rather than warns, at this many times the disc's capacity.
 inline constexpr int kDiscsTooMany = 4;
-inline constexpr int64_t kTrackLengthLimit = static_cast<int64_t>(kMaxTrackLength);
-inline constexpr int kMaxBreaks = kMaxBreakFrames;
-inline constexpr int kMaxTracks = kMaxBreaks + 1;
+// One track more than the filter's list holds breaks.
+inline constexpr int kMaxTracks = kMaxBreakFrames + 1;
 // The filter's path fields hold 259 characters; "/VDN Track NN.wav" takes 17 of them.
 inline constexpr size_t kMaxPathLength = 259;
 inline constexpr size_t kMaxOutputDirectoryLength = kMaxPathLength - 17;
@@ -45,9 +38,9 @@ struct TrackFileInfo {
   // close the system refused, can leave them unpatched). Reads the header, so it is
   // asked only when an encode failed.
   bool finished() const;
-  double video_seconds() const { return static_cast<double>(records) / kPictureFramesPerSecond; }
+  double video_seconds() const { return static_cast<double>(records) / kFramesPerSecond; }
   double disc_seconds() const {
-    return TrackDiscSeconds(static_cast<uint64_t>(length - kTrackHeaderBytes));
+    return TrackDiscSeconds(static_cast<uint64_t>(length - kWaveHeaderSize));
   }
 };
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "cli/common/interrupt.h"
+#include "cli/common/messages.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -34,8 +35,6 @@ std::string Format(const char* format, ...) {
   va_end(args);
   return text;
 }
-
-unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
 
 // A four-character tag as text when it is printable, as hex bytes otherwise.
 std::string ShowTag(const char* tag) {

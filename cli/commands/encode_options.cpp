@@ -1,0 +1,314 @@
+// trackloom encode's command line: its help, its options and the checks of what they
+// say together, before anything is opened.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/commands/disc_command.h"
+#include "cli/commands/encode_run_plan.h"
+#include "cli/commands/encode_steps.h"
+#include "cli/commands/filter_session.h"
+#include "cli/commands/subcommands.h"
+#include "cli/commands/track_staging.h"
+#include "cli/common/arguments.h"
+#include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/common/json_writer.h"
+#include "cli/common/messages.h"
+#include "cli/common/output_file.h"
+#include "cli/common/progress.h"
+#include "cli/common/read_once.h"
+#include "cli/common/temp_file.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "cli/tracks/disc_image.h"
+#include "cli/tracks/disc_time.h"
+#include "cli/tracks/track_files.h"
+#include "core/wave_file.h"
+#include "host/filter_module.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+constexpr char kEncodeHelp[] =
+    "Usage: trackloom encode INPUT... -o DIR [options]\n"
+    "\n"
+    "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
+    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is shaped for\n"
+    "the player's 4:3 screen (its 144 x 80 pixels show taller than wide), dithered to\n"
+    "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
+    "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
+    "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
+    "A DIR that already holds track files is refused unless --overwrite is given,\n"
+    "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
+    "each starts a new track, numbered on from the tracks of the one before.\n"
+    "A still picture (a photo, or the cover art of a music file given as INPUT) is\n"
+    "shown for as long as its sound plays; its frames count at 18 a second.\n"
+    "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg\n"
+    "(-f matroska, mpegts, nut or yuv4mpegpipe). A pipe can be read only once: when\n"
+    "its sound is used, it is first copied into a temporary file in DIR, which needs\n"
+    "room for it; with --no-audio or --audio, or from a stream that cannot carry\n"
+    "sound (yuv4mpegpipe, piped PNG or JPEG pictures), its pictures are read as they\n"
+    "come, and an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output DIR        where the tracks go (created if missing)\n"
+    "  --overwrite             replace the track files already in DIR; those numbered\n"
+    "                          past the new last track are removed at the end\n"
+    "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
+    "                            letterbox  whole picture, black bands (default)\n"
+    "                            crop       fill the screen, cut the edges\n"
+    "                            stretch    fill 144 x 80, distort the picture\n"
+    "  --dither MODE           how colours reach the panel's 16 levels:\n"
+    "                            ordered    a fine fixed pattern, no bands (default)\n"
+    "                            none       each component rounded\n"
+    "  --video-stream N        read INPUT's video stream N (its number as ffprobe\n"
+    "                          lists it, #0:N); by default the moving picture,\n"
+    "                          never a cover or other single picture beside it\n"
+    "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
+    "                          already is 8-bit stereo 17640 Hz is used as it is\n"
+    "  --no-audio              silent tracks\n"
+    "  --loudness LUFS         bring the sound to this loudness with one gain for the\n"
+    "                          whole input, peaks limited under -1 dBFS (default -16;\n"
+    "                          'off' keeps the input's level)\n"
+    "  --mono                  the same sound in both channels, mixed from all of them\n"
+    "  --break LIST            start a new track at these source frames, e.g.\n"
+    "                          --break 100,250 (frames of INPUT at its own rate,\n"
+    "                          1 to 2147483647; put in order, each once)\n"
+    "  --break-at TIMES        start a new track at these times of INPUT, e.g.\n"
+    "                          --break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS);\n"
+    "                          --break-at chapters: at every chapter of INPUT.\n"
+    "  --break-every DURATION  start a new track every DURATION of INPUT, e.g.\n"
+    "                          --break-every 10:00. With several INPUTs, --break,\n"
+    "                          --break-at and --break-every apply to each, counted\n"
+    "                          from its own start\n"
+    "  --settings FILE         run the Config(...) lines of FILE first (the filter's\n"
+    "                          saved settings, e.g. from 'trackloom configure');\n"
+    "                          options given here override them\n"
+    "  --disc-minutes N        warn when the tracks take more than N minutes of disc\n"
+    "                          time (default 80, a CD-R); refuse a track longer than\n"
+    "                          that, or more than four times that in all\n"
+    "  --disc NAME             then write the disc image NAME.bin, NAME.cue and\n"
+    "                          NAME.toc of the tracks (see 'trackloom disc --help')\n"
+    "  --first FILE            with --disc: the first track of a retail disc\n"
+    "  --last FILE             with --disc: the end-of-disc track (default: 4 s black)\n"
+    "  --pad-to M:SS           with --disc: silence up to this disc length (41:20)\n"
+    "  --no-pad                with --disc: no silent track\n"
+    "  -q, --quiet             no progress, notes or summary; errors only\n"
+    "  --json                  print a machine-readable summary on stdout, one line\n"
+    "                          per INPUT (a name that is not UTF-8 also comes byte\n"
+    "                          for byte in hex, under the same key with _hex after it)\n"
+    "  -v, --verbose           show FFmpeg's own warnings\n"
+    "  -h, --help              this help\n"
+    "\n"
+    "Each frame record takes exactly 1/9 s of disc time (a track plays at double CD\n"
+    "speed), so an 80-minute disc holds 40:00 of video (a track's 2048-byte lead-in,\n"
+    "which the player skips, is not counted). The lengths the inputs' containers give\n"
+    "are checked against the disc, all inputs together, before anything is written.\n"
+    "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
+    "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
+    "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
+    "130 interrupted (Ctrl-C; the tracks written so far are complete).\n"
+    "\n"
+    "Examples:\n"
+    "  trackloom encode film.mp4 -o tracks\n"
+    "  trackloom encode film.mkv -o tracks --fit crop --break-at 10:00,20:00\n"
+    "  trackloom encode clip.mov -o tracks --audio music.flac\n"
+    "  trackloom encode cover.jpg -o tracks --audio song.flac\n"
+    "  ffmpeg -i capture.avi -f matroska - | trackloom encode - -o tracks\n"
+    "  trackloom encode a.mp4 b.mkv c.mov -o tracks --disc cartoon --first first.wav\n";
+
+}  // namespace
+
+int EncodeBadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
+
+std::optional<std::string> ReadBreakFrames(const std::string& text, std::vector<int>& frames) {
+  const auto separator = [](char c) { return c == ',' || c == ';' || c == ' ' || c == '\t'; };
+  bool any = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (separator(text[i])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < text.size() && !separator(text[end])) ++end;
+    const std::string item = text.substr(i, end - i);
+    int frame = 0;
+    // Frame 0 starts the first track anyway; a larger number than the filter's
+    // 32-bit frame counter is no frame at all.
+    if (!ParseWholeNumber(item, 1, INT_MAX, &frame)) return item;
+    frames.push_back(frame);
+    any = true;
+    i = end;
+  }
+  if (!any) return text;
+  return std::nullopt;
+}
+
+int64_t FrameAtTime(double seconds, double frame_rate) {
+  // The small allowance keeps a time given to the frame (1.5 s at 30 fps) on that
+  // frame despite binary fractions.
+  const double frame = std::floor(seconds * frame_rate + 1e-6);
+  // 2^63: a time of centuries is no 64-bit frame number. It becomes the largest one,
+  // which the caller refuses as too far in, rather than whatever the conversion gives.
+  if (!(frame < 9223372036854775808.0)) return INT64_MAX;
+  return static_cast<int64_t>(frame);
+}
+
+namespace {
+
+std::string SetBreakTimes(const std::string& value, std::vector<double>& times) {
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t comma = value.find(',', start);
+    if (comma == std::string::npos) comma = value.size();
+    double seconds = 0;
+    const std::string item = value.substr(start, comma - start);
+    if (!ParseTime(item, seconds))
+      return "--break-at takes times like 1:30 or 95.5, not '" + item + "'";
+    times.push_back(seconds);
+    start = comma + 1;
+  }
+  return "";
+}
+
+std::string SetLoudness(const std::string& value, double& target) {
+  if (value == "off") {
+    target = std::nan("");
+    return "";
+  }
+  char* end = nullptr;
+  const double lufs = std::strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(lufs >= -50 && lufs <= -5)) {
+    return "--loudness takes a loudness from -50 to -5 LUFS, or off, not '" + value + "'";
+  }
+  target = lufs;
+  return "";
+}
+
+std::string SetDiscMinutes(const std::string& value, double& minutes) {
+  double m = 0;
+  if (!ParseDecimal(value, 0, 100000, &m) || m == 0) {
+    return "--disc-minutes takes a positive number of minutes, not '" + value + "'";
+  }
+  minutes = m;
+  return "";
+}
+
+std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
+  return {
+      {"output", 'o', "a directory", StoreValue(&o.output_directory)},
+      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite)},
+      {"fit", 0, "letterbox, crop or stretch",
+       [&o](const std::string& value) {
+         o.pictures.fit_given = true;
+         return ParseFit(value, o.pictures.fit)
+                    ? ""
+                    : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+       }},
+      {"dither", 0, "ordered or none",
+       [&o](const std::string& value) {
+         o.pictures.dither_given = true;
+         return ParseDither(value, o.pictures.dither)
+                    ? ""
+                    : "--dither takes ordered or none, not '" + value + "'";
+       }},
+      {"video-stream", 0, "a stream number",
+       [&o](const std::string& value) {
+         return ParseWholeNumber(value, 0, INT_MAX, &o.pictures.video_stream)
+                    ? ""
+                    : "--video-stream takes a stream number as ffprobe lists it, not '" + value +
+                          "'";
+       }},
+      {"audio", 0, "a file", StoreValue(&o.audio_file)},
+      {"no-audio", 0, nullptr, StoreFlag(&o.no_audio)},
+      {"loudness", 0, "a loudness in LUFS, e.g. -16, or off",
+       [&o](const std::string& value) { return SetLoudness(value, o.sound.loudness_target); }},
+      {"mono", 0, nullptr, StoreFlag(&o.sound.mono)},
+      {"break", 0, "frame numbers, e.g. --break 100,250",
+       [&o](const std::string& value) {
+         if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
+           return "--break takes frame numbers from 1 to 2147483647 like 100,250, not '" + *bad +
+                  "'";
+         }
+         return std::string();
+       }},
+      {"break-at", 0, "times, e.g. --break-at 1:30,3:05.5",
+       [&o](const std::string& value) {
+         if (value != "chapters") return SetBreakTimes(value, o.break_times);
+         o.break_at_chapters = true;
+         return std::string();
+       }},
+      {"break-every", 0, "a duration, e.g. --break-every 10:00",
+       [&o](const std::string& value) {
+         if (ParseTime(value, o.break_every) && o.break_every >= 1) return std::string();
+         return "--break-every takes a duration of at least 1 s like 10:00 or 90, not '" + value +
+                "'";
+       }},
+      {"disc", 0, "the image's name", StoreValue(&o.disc.name)},
+      {"first", 0, "a WAV file", StoreValue(&o.disc.first)},
+      {"last", 0, "a WAV file", StoreValue(&o.disc.last)},
+      {"pad-to", 0, "a disc length like 41:20",
+       [&o](const std::string& value) {
+         if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60)
+           return std::string();
+         return "--pad-to takes a disc length like 41:20, not '" + value + "'";
+       }},
+      {"no-pad", 0, nullptr, StoreFlag(&o.disc.pad, false)},
+      {"settings", 0, "a file", StoreValue(&o.settings_file)},
+      {"disc-minutes", 0, "a number of minutes",
+       [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
+      QuietOption(&o.quiet),
+      JsonOption(&o.json),
+      VerboseOption(&o.verbose),
+  };
+}
+
+}  // namespace
+
+std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
+  const CommandLine line =
+      ReadCommandLine(argc, argv, EncodeOptionTable(o), kEncodeHelp, stdout, stderr);
+  if (line.exit_status) return line.exit_status;
+  if (line.operands.empty()) return EncodeBadOption("no input video given");
+  o.inputs = line.operands;
+  o.input = line.operands[0];
+  if (o.inputs.size() > 1 && o.audio_file) {
+    return EncodeBadOption("--audio gives the sound of one input, but " +
+                           std::to_string(o.inputs.size()) + " were given");
+  }
+  const bool disc_options = !o.disc.first.empty() || o.disc.last || !o.disc.pad ||
+                            o.disc.pad_to_seconds != DiscOptions{}.pad_to_seconds;
+  if (o.disc.name.empty() && disc_options)
+    return EncodeBadOption("--first, --last, --pad-to and --no-pad go with --disc NAME");
+  if (!o.disc.name.empty() && o.disc.first.empty()) {
+    return EncodeBadOption(
+        "--disc needs the first track of a retail disc you own: --first FILE.wav");
+  }
+  if (o.no_audio && o.audio_file)
+    return EncodeBadOption("--audio and --no-audio contradict each other");
+  const auto stdin_readers =
+      std::count(o.inputs.begin(), o.inputs.end(), "-") + (o.audio_file.value_or("") == "-");
+  if (stdin_readers > 1) {
+    return EncodeBadOption(
+        "standard input ('-') can be read only once: give it as one INPUT or as "
+        "--audio, not both or twice");
+  }
+  if (stdin_readers > 0 && isatty(STDIN_FILENO)) {
+    return EncodeBadOption(
+        "standard input ('-') is a terminal: pipe a video into it, e.g. ffmpeg -i "
+        "film.avi -f matroska - | trackloom encode - -o DIR");
+  }
+  return std::nullopt;
+}
+
+}  // namespace trackloom::cli
