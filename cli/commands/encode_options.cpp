@@ -46,7 +46,8 @@ constexpr char kEncodeHelp[] =
     "the player's 4:3 screen (its 144 x 80 pixels show taller than wide), dithered to\n"
     "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
     "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
-    "as made for the player and passed on as it is, unless --fit or --dither is given.\n"
+    "as made for the player and passed on as it is, unless --fit, --dither or\n"
+    "--sampling is given.\n"
     "A DIR that already holds track files is refused unless --overwrite is given,\n"
     "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
     "each starts a new track, numbered on from the tracks of the one before.\n"
@@ -70,6 +71,10 @@ constexpr char kEncodeHelp[] =
     "  --dither MODE           how colours reach the panel's 16 levels:\n"
     "                            ordered    a fine fixed pattern, no bands (default)\n"
     "                            none       each component rounded\n"
+    "  --sampling MODE         where a pixel's colours are taken from the picture:\n"
+    "                            pixel      all three from the whole pixel (default)\n"
+    "                            subpixel   each around the dot the panel shows it\n"
+    "                                       on: finer text and edges\n"
     "  --video-stream N        read INPUT's video stream N (its number as ffprobe\n"
     "                          lists it, #0:N); by default the moving picture,\n"
     "                          never a cover or other single picture beside it\n"
@@ -221,6 +226,13 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          return ParseDither(value, o.pictures.dither)
                     ? ""
                     : "--dither takes ordered or none, not '" + value + "'";
+       }},
+      {"sampling", 0, "pixel or subpixel",
+       [&o](const std::string& value) {
+         o.pictures.sampling_given = true;
+         return ParseSampling(value, o.pictures.sampling)
+                    ? ""
+                    : "--sampling takes pixel or subpixel, not '" + value + "'";
        }},
       {"video-stream", 0, "a stream number",
        [&o](const std::string& value) {

@@ -56,22 +56,31 @@ FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int 
 }
 
 std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
-                             Orientation orientation, const std::string& to_bgra) {
+                             Orientation orientation, const std::string& to_bgra,
+                             Sampling sampling) {
   const bool sideways = orientation.quarter_turns % 2 == 1;
   // The sample aspect ratio belongs to the stored picture: turned, its inverse.
   const FitGeometry g = sideways ? ComputeFitGeometry(fit, height, width, sar_den, sar_num)
                                  : ComputeFitGeometry(fit, width, height, sar_num, sar_den);
+  // Subpixel sampling works on cells, a whole number of them a stored pixel, so the
+  // placement is the same as on stored pixels.
+  const bool cells = sampling == Sampling::kSubpixel;
+  const int across = cells ? kCellsPerColumn : 1;
+  const int down = cells ? kCellsPerRow : 1;
+  const int scaled_width = g.scaled_width * across;
+  const int scaled_height = g.scaled_height * down;
   // fps first, so frames that are dropped are never scaled; start_time=0 makes the
   // first output frame the one at the video's start, whatever its timestamp. The
   // picture is turned after scaling, where it is smallest.
   std::string chain =
       "fps=" + std::to_string(kFramesPerSecond) +
-      ":start_time=0,scale=" + std::to_string(sideways ? g.scaled_height : g.scaled_width) + ":" +
-      std::to_string(sideways ? g.scaled_width : g.scaled_height) + ":flags=area," + to_bgra;
+      ":start_time=0,scale=" + std::to_string(sideways ? scaled_height : scaled_width) + ":" +
+      std::to_string(sideways ? scaled_width : scaled_height) + ":flags=area," + to_bgra;
   chain += OrientationFilters(orientation);
   const bool resized = g.scaled_width != kPictureWidth || g.scaled_height != kPictureHeight;
-  const std::string place = std::to_string(kPictureWidth) + ":" + std::to_string(kPictureHeight) +
-                            ":" + std::to_string(g.offset_x) + ":" + std::to_string(g.offset_y);
+  const std::string place =
+      std::to_string(kPictureWidth * across) + ":" + std::to_string(kPictureHeight * down) + ":" +
+      std::to_string(g.offset_x * across) + ":" + std::to_string(g.offset_y * down);
   if (resized && fit == Fit::kLetterbox) {
     chain += ",pad=" + place + ":black";
   } else if (resized && fit == Fit::kCrop) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/ffmpeg/orientation.h"
+#include "cli/pictures/subpixel_sampling.h"
 
 namespace trackloom::cli {
 
@@ -32,9 +33,12 @@ FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int 
 // (also what the benchmark hands to the ffmpeg command for the same work). width,
 // height and the sample aspect ratio are the decoded picture's, before turning;
 // to_bgra takes the scaled picture to BGRA (converting its colours where need be).
+// For subpixel sampling the picture is made on the 432 x 160 half-dot cells instead,
+// in the same placement, for SampleSubpixels to finish.
 std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
                              Orientation orientation = {},
-                             const std::string& to_bgra = "format=bgra");
+                             const std::string& to_bgra = "format=bgra",
+                             Sampling sampling = Sampling::kPixel);
 
 // One line for the summary, e.g. "16:9 picture letterboxed into the 4:3 screen".
 std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,

@@ -36,6 +36,11 @@ struct VideoSource::Impl {
   Orientation orientation;    // as the stream's display matrix asks
   ColourSource colour;        // what its colours need to become SDR's
   bool reduce_levels = true;  // false for a picture taken as made for the player
+  // With subpixel sampling the graph gives half-dot cells, and the picture is made
+  // from them here.
+  std::vector<uint8_t> sampled;
+  uint8_t* top_row = nullptr;  // the picture handed out, in filtered or sampled
+  int stride = 0;
   std::string picture_summary;
   std::string stream_summary;
   AVRational time_base{0, 1};
@@ -111,6 +116,9 @@ struct VideoSource::Impl {
   // Sends the waiting packet to the decoder, unless it is left out.
   void SendWaiting();
   int OutputSlot(int64_t ts) const;
+  // Makes the picture the graph gave ready to hand out: sampled from its cells when
+  // it has them, and reduced to the panel's levels.
+  void TakePicture();
 };
 
 namespace {
@@ -137,7 +145,7 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
   const bool made_for_player = width == kPictureWidth && height == kPictureHeight &&
                                orientation.quarter_turns == 0 && !orientation.mirrored &&
                                colour.kind == ColourKind::kSdr && !options.fit_given &&
-                               !options.dither_given;
+                               !options.dither_given && !options.sampling_given;
   reduce_levels = !made_for_player;
   const char* held = still ? ", one still shown for the whole sound" : "";
   if (made_for_player) {
@@ -148,13 +156,14 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
     return;
   }
   chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, orientation,
-                           ColourFilters(colour));
+                           ColourFilters(colour), options.sampling);
   const std::string converted = DescribeColour(colour);
-  picture_summary = DescribeShaping(options.fit, width, height, sar.num, sar.den, orientation) +
-                    (converted.empty() ? "" : ", " + converted) +
-                    (options.dither == Dither::kOrdered ? ", ordered dithering to 16 levels"
-                                                        : ", rounded to 16 levels") +
-                    held;
+  picture_summary =
+      DescribeShaping(options.fit, width, height, sar.num, sar.den, orientation) +
+      (converted.empty() ? "" : ", " + converted) +
+      (options.dither == Dither::kOrdered ? ", ordered dithering to 16 levels"
+                                          : ", rounded to 16 levels") +
+      (options.sampling == Sampling::kSubpixel ? ", each component sampled at its dot" : "") + held;
 }
 
 void VideoSource::Impl::TakeStreamShape(AVStream* stream) {
@@ -444,12 +453,35 @@ bool VideoSource::Impl::LeaveOut(const AVPacket& p, bool nothing_references) con
   return OutputSlot(next) <= OutputSlot(pts);
 }
 
+void VideoSource::Impl::TakePicture() {
+  const bool cells = options.sampling == Sampling::kSubpixel && reduce_levels;
+  if (filtered->width != (cells ? kCellWidth : kPictureWidth) ||
+      filtered->height != (cells ? kCellHeight : kPictureHeight) ||
+      filtered->format != AV_PIX_FMT_BGRA) {
+    throw CliError("the picture conversion gave an unexpected picture");
+  }
+  top_row = filtered->data[0];
+  stride = filtered->linesize[0];
+  if (cells) {
+    sampled.resize(size_t{kPictureWidth} * kPictureHeight * 4);
+    stride = kPictureWidth * 4;
+    SampleSubpixels(filtered->data[0], filtered->linesize[0], sampled.data(), stride);
+    top_row = sampled.data();
+  } else if (reduce_levels) {
+    const int r = av_frame_make_writable(filtered.get());
+    if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
+    top_row = filtered->data[0];
+    stride = filtered->linesize[0];
+  }
+  if (reduce_levels) ReduceToPanelLevels(top_row, stride, options.dither);
+}
+
 bool VideoSource::Next(Picture& picture) {
   Impl& m = *impl_;
   if (m.still && m.still_given > 0) {
     if (m.still_given >= m.still_pictures || StopRequested()) return false;
-    picture.top_row = m.filtered->data[0];
-    picture.stride = m.filtered->linesize[0];
+    picture.top_row = m.top_row;
+    picture.stride = m.stride;
     picture.source_frame = m.still_given++;
     return true;
   }
@@ -461,17 +493,9 @@ bool VideoSource::Next(Picture& picture) {
     }
     int r = m.pictures->Pull(m.filtered.get());
     if (r >= 0) {
-      if (m.filtered->width != kPictureWidth || m.filtered->height != kPictureHeight ||
-          m.filtered->format != AV_PIX_FMT_BGRA) {
-        throw CliError("the picture conversion gave an unexpected picture");
-      }
-      if (m.reduce_levels) {
-        r = av_frame_make_writable(m.filtered.get());
-        if (r < 0) throw CliError("converting a picture failed: " + AvErrorText(r));
-        ReduceToPanelLevels(m.filtered->data[0], m.filtered->linesize[0], m.options.dither);
-      }
-      picture.top_row = m.filtered->data[0];
-      picture.stride = m.filtered->linesize[0];
+      m.TakePicture();
+      picture.top_row = m.top_row;
+      picture.stride = m.stride;
       picture.source_frame = static_cast<int64_t>(reinterpret_cast<intptr_t>(m.filtered->opaque));
       if (m.still) m.still_given = 1;
       return true;

@@ -13,6 +13,7 @@
 #include "cli/ffmpeg/picture_shaping.h"
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"  // the 4:3 display shape
+#include "cli/pictures/subpixel_sampling.h"
 #include "core/track_format.h"
 
 struct AVFrame;
@@ -22,12 +23,14 @@ namespace trackloom::cli {
 
 // What is done to the pictures, and which of it the user asked for: an input of
 // exactly 144 x 80 is taken as made for the player and passed on untouched unless
-// fit or dither is asked for.
+// fit, dither or sampling is asked for.
 struct PictureOptions {
   Fit fit = Fit::kLetterbox;
   Dither dither = Dither::kOrdered;
+  Sampling sampling = Sampling::kPixel;
   bool fit_given = false;
   bool dither_given = false;
+  bool sampling_given = false;
   int video_stream = -1;  // the stream's number as ffprobe lists it; -1: chosen
 };
 
