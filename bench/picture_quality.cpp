@@ -16,6 +16,13 @@
 //      plane of its own by a Gaussian of one dot (the panel's dots are about 0.22 mm,
 //      close to the eye's resolution at arm's length), and compared per component by
 //      PSNR and SSIM (Gaussian window, sigma 1.5 dots).
+// Beside them, what an eye at arm's length sees of the whole picture: the source with
+// all three components on every dot, spread by the same Gaussian, against the panel:
+// the luminance PSNR, and the colour error (RMS over the picture and the components
+// of each component's difference from the dot's mean brightness, against the same of
+// the source), which on black and white edges and text is the colour fringing.
+// Every mode is run with both samplings: a pixel's three components from the whole
+// pixel, or each from around its own dot (--sampling subpixel).
 // On the ramp, banding is the largest difference between the two column averages of
 // the seen brightness, in 8-bit steps: a band edge of plain rounding is up to 8.5.
 //
@@ -34,6 +41,7 @@
 #include "cli/ffmpeg/video_source.h"
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"
+#include "cli/pictures/subpixel_sampling.h"
 #include "cli/tracks/track_files.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
@@ -69,6 +77,41 @@ const Clip kClips[] = {
      1280, 720},
     {"natural", "mandelbrot=s=1280x720:r=18,trim=duration=1", 1280, 720},
     {"moving", "testsrc2=s=1280x720:r=18:d=1", 1280, 720},
+    // Fine detail: text of several sizes, black on white, a zone plate (rings up to
+    // about twice the finest the pixels carry), gratings of lines one, two and three
+    // stored pixels wide (576 source pixels are four a stored column), and a slanted
+    // black and white edge for the colour fringes.
+    {"text small",
+     "color=white:s=1280x720:r=18:d=1,drawtext=text='Track 01 the quick brown fox jumps "
+     "over':fontsize=28:x=40:y=150,drawtext=text='0123456789 ABCDEFGHIJKLMNOP':fontsize=36:x=40:"
+     "y=300,drawtext=text='Chapter 2 - the lazy dog':fontsize=44:x=40:y=450",
+     1280, 720},
+    {"text large",
+     "color=white:s=1280x720:r=18:d=1,drawtext=text='Track 01 fox':fontsize=96:x=60:y=150,"
+     "drawtext=text='0123 ABCD':fontsize=128:x=60:y=400",
+     1280, 720},
+    {"zone plate",
+     "color=black:s=640x480:r=18:d=1,format=rgb24,"
+     "geq=r='128+127*cos(0.0025*((X-320)*(X-320)+(Y-240)*(Y-240)))':"
+     "g='128+127*cos(0.0025*((X-320)*(X-320)+(Y-240)*(Y-240)))':"
+     "b='128+127*cos(0.0025*((X-320)*(X-320)+(Y-240)*(Y-240)))'",
+     640, 480},
+    {"lines 1",
+     "color=black:s=576x432:r=18:d=1,format=rgb24,geq=r='255*mod(floor(X/4),2)':"
+     "g='255*mod(floor(X/4),2)':b='255*mod(floor(X/4),2)'",
+     576, 432},
+    {"lines 2",
+     "color=black:s=576x432:r=18:d=1,format=rgb24,geq=r='255*mod(floor(X/8),2)':"
+     "g='255*mod(floor(X/8),2)':b='255*mod(floor(X/8),2)'",
+     576, 432},
+    {"lines 3",
+     "color=black:s=576x432:r=18:d=1,format=rgb24,geq=r='255*mod(floor(X/12),2)':"
+     "g='255*mod(floor(X/12),2)':b='255*mod(floor(X/12),2)'",
+     576, 432},
+    {"edge",
+     "color=black:s=576x432:r=18:d=1,format=rgb24,geq=r='255*lt(X,200+Y/3)':"
+     "g='255*lt(X,200+Y/3)':b='255*lt(X,200+Y/3)'",
+     576, 432},
 };
 
 struct Mode {
@@ -76,15 +119,19 @@ struct Mode {
   Fit fit;
   Dither dither;
   const char* scaler;  // swscale flags in place of area
+  Sampling sampling;
 };
 
 const Mode kModes[] = {
-    {"letterbox ordered", Fit::kLetterbox, Dither::kOrdered, "area"},
-    {"letterbox none", Fit::kLetterbox, Dither::kNone, "area"},
-    {"crop ordered", Fit::kCrop, Dither::kOrdered, "area"},
-    {"crop none", Fit::kCrop, Dither::kNone, "area"},
-    {"letterbox ordered bicubic", Fit::kLetterbox, Dither::kOrdered, "bicubic"},
-    {"letterbox ordered lanczos", Fit::kLetterbox, Dither::kOrdered, "lanczos"},
+    {"letterbox ordered", Fit::kLetterbox, Dither::kOrdered, "area", Sampling::kPixel},
+    {"letterbox ordered subpixel", Fit::kLetterbox, Dither::kOrdered, "area", Sampling::kSubpixel},
+    {"letterbox none", Fit::kLetterbox, Dither::kNone, "area", Sampling::kPixel},
+    {"letterbox none subpixel", Fit::kLetterbox, Dither::kNone, "area", Sampling::kSubpixel},
+    {"crop ordered", Fit::kCrop, Dither::kOrdered, "area", Sampling::kPixel},
+    {"crop ordered subpixel", Fit::kCrop, Dither::kOrdered, "area", Sampling::kSubpixel},
+    {"crop none", Fit::kCrop, Dither::kNone, "area", Sampling::kPixel},
+    {"letterbox ordered bicubic", Fit::kLetterbox, Dither::kOrdered, "bicubic", Sampling::kPixel},
+    {"letterbox ordered lanczos", Fit::kLetterbox, Dither::kOrdered, "lanczos", Sampling::kPixel},
 };
 
 void Run(const std::string& command) {
@@ -119,14 +166,15 @@ int DotComponent(int x, int y) { return (x + y % 2) % 3; }
 using Plane = std::vector<double>;  // kW x kH
 
 // The dots of one component spread into a plane by a Gaussian (normalised, so the
-// gaps between a component's dots are filled by its neighbours).
+// gaps between a component's dots are filled by its neighbours); component -1 takes
+// every dot.
 Plane Seen(const std::vector<double>& dots, int component) {
   constexpr double kSigma = 1.0;
   constexpr int kReach = 3;
   Plane sum(kW * kH, 0), weight(kW * kH, 0);
   for (int y = 0; y < kH; ++y) {
     for (int x = 0; x < kW; ++x) {
-      if (DotComponent(x, y) != component) continue;
+      if (component >= 0 && DotComponent(x, y) != component) continue;
       // Dot centres: odd rows half a dot to the left.
       const double cx = x + (y % 2 ? 0.0 : 0.5);
       for (int v = std::max(0, y - kReach); v <= std::min(kH - 1, y + kReach); ++v) {
@@ -179,6 +227,7 @@ double Ssim(const Plane& a, const Plane& b) {
 
 struct Score {
   std::array<double, 3> psnr{}, ssim{};
+  double luma_psnr = 0, fringe = 0;
   double banding = 0;
 };
 
@@ -191,12 +240,13 @@ std::vector<double> PanelDots(const uint8_t* rgb) {
   return dots;
 }
 
-// The source on the same dots, from 432 x 160 half-dot cells (RGB).
-std::vector<double> SourceDots(const uint8_t* cells) {
+// The source on the same dots, from 432 x 160 half-dot cells (RGB): each dot in its
+// own colour, or with only_component, every dot in that one.
+std::vector<double> SourceDots(const uint8_t* cells, int only_component = -1) {
   std::vector<double> dots(kW * kH);
   for (int y = 0; y < kH; ++y) {
     for (int x = 0; x < kW; ++x) {
-      const int c = DotComponent(x, y);
+      const int c = only_component >= 0 ? only_component : DotComponent(x, y);
       const int left = y % 2 ? 2 * x - 1 : 2 * x;  // odd rows half a dot to the left
       double sum = 0;
       int count = 0;
@@ -211,8 +261,34 @@ std::vector<double> SourceDots(const uint8_t* cells) {
   return dots;
 }
 
-Score Compare(const std::vector<double>& test, const std::vector<double>& source, bool ramp) {
+double Luma(const std::array<Plane, 3>& p, size_t i) {
+  return 0.299 * p[0][i] + 0.587 * p[1][i] + 0.114 * p[2][i];
+}
+
+// Luminance PSNR and colour error of the seen panel against the whole source.
+void CompareSeen(const std::array<Plane, 3>& seen_test, const uint8_t* cells, Score& s) {
+  std::array<Plane, 3> whole;
+  for (int c = 0; c < 3; ++c) whole[c] = Seen(SourceDots(cells, c), -1);
+  double luma_error = 0, colour_error = 0;
+  const size_t n = whole[0].size();
+  for (size_t i = 0; i < n; ++i) {
+    const double d = Luma(seen_test, i) - Luma(whole, i);
+    luma_error += d * d;
+    const double mt = (seen_test[0][i] + seen_test[1][i] + seen_test[2][i]) / 3;
+    const double ms = (whole[0][i] + whole[1][i] + whole[2][i]) / 3;
+    for (int c = 0; c < 3; ++c) {
+      const double e = (seen_test[c][i] - mt) - (whole[c][i] - ms);
+      colour_error += e * e;
+    }
+  }
+  luma_error /= static_cast<double>(n);
+  s.luma_psnr = luma_error <= 1e-12 ? 99 : 10 * std::log10(255.0 * 255.0 / luma_error);
+  s.fringe = std::sqrt(colour_error / static_cast<double>(3 * n));
+}
+
+Score Compare(const std::vector<double>& test, const uint8_t* cells, bool ramp) {
   Score s;
+  const std::vector<double> source = SourceDots(cells);
   std::array<Plane, 3> seen_test, seen_source;
   for (int c = 0; c < 3; ++c) {
     seen_test[c] = Seen(test, c);
@@ -220,6 +296,7 @@ Score Compare(const std::vector<double>& test, const std::vector<double>& source
     s.psnr[c] = Psnr(seen_test[c], seen_source[c]);
     s.ssim[c] = Ssim(seen_test[c], seen_source[c]);
   }
+  CompareSeen(seen_test, cells, s);
   if (ramp) {
     // Column averages of the seen brightness over the middle rows.
     for (int x = 3; x < kW - 3; ++x) {
@@ -241,8 +318,10 @@ int main(int argc, char** argv) {
   const std::string work = argc > 2 ? argv[2] : root + "/bench-pictures";
   fs::create_directories(work);
 
-  std::printf("| clip | mode | PSNR R | PSNR G | PSNR B | SSIM R | SSIM G | SSIM B | banding |\n");
-  std::printf("|---|---|---|---|---|---|---|---|---|\n");
+  std::printf(
+      "| clip | mode | PSNR R | PSNR G | PSNR B | SSIM R | SSIM G | SSIM B | luma PSNR seen | "
+      "colour error | banding |\n");
+  std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (const Clip& clip : kClips) {
     const std::string path = work + "/" + clip.name + ".mkv";
     if (!fs::exists(path)) {
@@ -250,12 +329,15 @@ int main(int argc, char** argv) {
           "\" -c:v ffv1 -pix_fmt bgr0 '" + path + "'");
     }
     for (const Mode& mode : kModes) {
-      const std::string area_chain = BuildFilterChain(mode.fit, clip.width, clip.height, 1, 1);
+      const bool cells_first = mode.sampling == Sampling::kSubpixel;
+      const std::string area_chain = BuildFilterChain(mode.fit, clip.width, clip.height, 1, 1, {},
+                                                      "format=bgra", mode.sampling);
       const std::string chain =
           Replace(area_chain, "flags=area", std::string("flags=") + mode.scaler);
       std::vector<uint8_t> pictures = Frames(path, chain, "bgra", work + "/pictures.raw");
-      const size_t picture_bytes =
-          static_cast<size_t>(trackloom::kPictureWidth) * trackloom::kPictureHeight * 4;
+      const size_t picture_bytes = cells_first ? size_t{kCellWidth} * kCellHeight * 4
+                                               : static_cast<size_t>(trackloom::kPictureWidth) *
+                                                     trackloom::kPictureHeight * 4;
       if (pictures.size() < picture_bytes * (kFrames + 1)) {
         std::fprintf(stderr, "picture_quality: %s gave too few pictures\n", clip.name);
         return 1;
@@ -280,7 +362,8 @@ int main(int argc, char** argv) {
         fs::remove_all(out);
         Run("'" + trackloom + "' encode '" + path + "' -o '" + out + "' --no-audio --quiet --fit " +
             (mode.fit == Fit::kCrop ? "crop" : "letterbox") + " --dither " +
-            (mode.dither == Dither::kOrdered ? "ordered" : "none"));
+            (mode.dither == Dither::kOrdered ? "ordered" : "none") + " --sampling " +
+            (cells_first ? "subpixel" : "pixel"));
         std::string error;
         auto source = FileSource::Open(out + "/" + TrackFileName(1), &error);
         const TrackReport report = InspectTrack(*source, InspectOptions{});
@@ -299,6 +382,11 @@ int main(int argc, char** argv) {
       Score total;
       for (int k = 0; k < kFrames; ++k) {
         uint8_t* bgra = pictures.data() + picture_bytes * (k + 1);
+        std::vector<uint8_t> sampled(size_t{kPictureWidth} * kPictureHeight * 4);
+        if (cells_first) {
+          SampleSubpixels(bgra, kCellWidth * 4, sampled.data(), kPictureWidth * 4);
+          bgra = sampled.data();
+        }
         ReduceToPanelLevels(bgra, trackloom::kPictureWidth * 4, mode.dither);
         std::vector<uint8_t> rgb(kRgbPictureSize);
         for (int i = 0; i < trackloom::kPictureWidth * trackloom::kPictureHeight; ++i) {
@@ -312,17 +400,17 @@ int main(int argc, char** argv) {
               clip.name, mode.name, k + 1);
           return 1;
         }
-        const Score s =
-            Compare(PanelDots(rgb.data()),
-                    SourceDots(cells.data() + static_cast<size_t>(k + 1) * 432 * 160 * 3),
-                    std::string(clip.name) == "ramp");
+        const Score s = Compare(PanelDots(rgb.data()),
+                                cells.data() + static_cast<size_t>(k + 1) * 432 * 160 * 3,
+                                std::string(clip.name) == "ramp");
         for (int c = 0; c < 3; ++c)
           total.psnr[c] += s.psnr[c] / kFrames, total.ssim[c] += s.ssim[c] / kFrames;
+        total.luma_psnr += s.luma_psnr / kFrames, total.fringe += s.fringe / kFrames;
         total.banding = std::max(total.banding, s.banding);
       }
-      std::printf("| %s | %s | %.2f | %.2f | %.2f | %.4f | %.4f | %.4f |", clip.name, mode.name,
-                  total.psnr[0], total.psnr[1], total.psnr[2], total.ssim[0], total.ssim[1],
-                  total.ssim[2]);
+      std::printf("| %s | %s | %.2f | %.2f | %.2f | %.4f | %.4f | %.4f | %.2f | %.2f |", clip.name,
+                  mode.name, total.psnr[0], total.psnr[1], total.psnr[2], total.ssim[0],
+                  total.ssim[1], total.ssim[2], total.luma_psnr, total.fringe);
       if (std::string(clip.name) == "ramp") {
         std::printf(" %.2f |\n", total.banding);
       } else {

@@ -541,6 +541,7 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", clip, "-o", out, "--audio", dir.File("text.mp4")}, 1, "cannot read"},
       {{"encode", clip, "-o", out, "--settings", dir.File("missing.vcf")}, 1, "cannot read the settings file"},
       {{"encode", clip, "-o", out, "--fit", "zoom"}, 2, "--fit takes letterbox, crop or stretch, not 'zoom'"},
+      {{"encode", clip, "-o", out, "--sampling", "dots"}, 2, "--sampling takes pixel or subpixel, not 'dots'"},
       {{"encode", clip, "-o", out, "--video-stream", "first"}, 2, "--video-stream takes a stream number"},
       {{"encode", clip, "-o", out, "--video-stream", "3"}, 1, "has no video stream 3 (its video streams: 0)"},
       {{"encode", clip, "-o", out, "--break", "ten"}, 2, "--break takes frame numbers"},

@@ -14,6 +14,7 @@
 #include "cli/tracks/track_files.h"
 #include "cli/ffmpeg/video_source.h"
 #include "cli/pictures/panel_view.h"
+#include "cli/pictures/subpixel_sampling.h"
 #include "tests/support/temp_dir.h"
 
 namespace trackloom::cli {
@@ -192,6 +193,9 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
   EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {1}),
             "fps=18:start_time=0,scale=80:61:flags=area,format=bgra,transpose=clock,pad=144:80:41:0:black,"
             "setsar=1");
+  // Subpixel sampling: the same placement on the half-dot cells, 3 x 2 a stored pixel.
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {}, "format=bgra", Sampling::kSubpixel),
+            "fps=18:start_time=0,scale=432:120:flags=area,format=bgra,pad=432:160:0:20:black,setsar=1");
   EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, {}), "16:9 picture letterboxed into the 4:3 screen");
   EXPECT_EQ(DescribeShaping(Fit::kCrop, 720, 480, 1, 1, {3}),
             "2:3 picture (turned anticlockwise) cropped to fill the 4:3 screen");
@@ -199,6 +203,46 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
   EXPECT_TRUE(ParseFit("crop", fit));
   EXPECT_EQ(fit, Fit::kCrop);
   EXPECT_FALSE(ParseFit("Crop", fit));
+}
+
+// A line one dot wide, drawn down the whole picture on the half-dot cells, in one
+// component: sampled a component at its dot, it is brightest on the panel exactly at
+// that dot among the dots of its colour in its row, where the panel view lights it.
+TEST(CliUnits, SubpixelSamplingPutsEachComponentOnItsDot) {
+  struct Case {
+    int column, component;  // the stored pixel's component that carries the line
+    int dot, dot_row;       // where the panel shows it: dot column, 0 or 1 in the row pair
+  };
+  const Case cases[] = {
+      {10, 0, 15, 0}, {10, 1, 15, 1}, {10, 2, 16, 1},  // an even column: R G B
+      {11, 0, 17, 1}, {11, 1, 16, 0}, {11, 2, 17, 0},  // an odd one
+      {0, 1, 0, 1},   {143, 2, 215, 0},                // at the picture's sides
+  };
+  constexpr int kRow = 40;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("column " + std::to_string(c.column) + " component " + std::to_string(c.component));
+    std::vector<uint8_t> cells(size_t{kCellWidth} * kCellHeight * 4, 0);
+    const int first_cell = 2 * c.dot - c.dot_row;  // odd dot rows sit one cell to the left
+    for (int y = 0; y < kCellHeight; ++y) {
+      for (int x = std::max(first_cell, 0); x < first_cell + 2; ++x)
+        cells[(y * kCellWidth + x) * 4 + 2 - c.component] = 255;
+    }
+    std::vector<uint8_t> bgra(size_t{kPictureWidth} * kPictureHeight * 4);
+    SampleSubpixels(cells.data(), kCellWidth * 4, bgra.data(), kPictureWidth * 4);
+    std::vector<uint8_t> rgb(size_t{kPictureWidth} * kPictureHeight * 3), panel(kPanelImageSize);
+    for (int i = 0; i < kPictureWidth * kPictureHeight; ++i) {
+      for (int k = 0; k < 3; ++k) rgb[i * 3 + k] = bgra[i * 4 + 2 - k];
+    }
+    RenderPanel(rgb.data(), panel.data());
+    const uint8_t* row = panel.data() + (2 * kRow + c.dot_row) * kPanelWidth * 3;
+    int brightest = -1;
+    for (int x = 0; x < kPanelWidth; ++x) {
+      if (brightest < 0 || row[x * 3 + c.component] > row[brightest * 3 + c.component]) brightest = x;
+    }
+    EXPECT_EQ(brightest, c.dot);
+    EXPECT_EQ(DotOfComponent(c.column, c.component).first_cell, first_cell);
+    EXPECT_EQ(DotOfComponent(c.column, c.component).row, c.dot_row);
+  }
 }
 
 TEST(CliUnits, PanelFillsTheLargestFourByThreeRectangleOfAnyWindow) {
