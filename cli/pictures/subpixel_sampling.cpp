@@ -1,6 +1,7 @@
 #include "cli/pictures/subpixel_sampling.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 
 namespace trackloom::cli {
@@ -41,21 +42,33 @@ ComponentDot DotOfComponent(int column, int component) {
 }
 
 void SampleSubpixels(const uint8_t* cells, int cell_stride, uint8_t* pixels, int stride) {
-  for (int y = 0; y < kPictureHeight; ++y) {
-    const uint8_t* rows[kCellsPerRow];
-    for (int r = 0; r < kCellsPerRow; ++r)
-      rows[r] = cells + static_cast<std::ptrdiff_t>(kCellsPerRow * y + r) * cell_stride;
-    uint8_t* out = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+  // Where each component's four cells start, with the cells past the picture's sides
+  // repeating its edge; the same for every row.
+  static const std::array<std::array<int, kTaps>, kPictureWidth* 3> kTapCells = [] {
+    std::array<std::array<int, kTaps>, kPictureWidth * 3> taps{};
     for (int x = 0; x < kPictureWidth; ++x) {
       for (int c = 0; c < 3; ++c) {
         const int first = DotOfComponent(x, c).first_cell - 1;
-        int sum = 0;
-        for (int t = 0; t < kTaps; ++t) {
-          // Cells past the picture's sides repeat its edge.
-          const int cell = std::clamp(first + t, 0, kCellWidth - 1);
-          for (const uint8_t* row : rows) sum += kWeights[t] * row[4 * cell + ByteOf(c)];
-        }
-        out[4 * x + ByteOf(c)] = static_cast<uint8_t>((sum + kWeightSum / 2) / kWeightSum);
+        for (int t = 0; t < kTaps; ++t)
+          taps[static_cast<size_t>(3 * x + c)][static_cast<size_t>(t)] =
+              4 * std::clamp(first + t, 0, kCellWidth - 1) + ByteOf(c);
+      }
+    }
+    return taps;
+  }();
+  std::array<uint16_t, kCellWidth * 4> both{};  // the two dot rows of a pixel row, added
+  for (int y = 0; y < kPictureHeight; ++y) {
+    const uint8_t* first_row = cells + static_cast<std::ptrdiff_t>(kCellsPerRow * y) * cell_stride;
+    const uint8_t* second_row = first_row + cell_stride;
+    for (size_t i = 0; i < both.size(); ++i)
+      both[i] = static_cast<uint16_t>(first_row[i] + second_row[i]);
+    uint8_t* out = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    for (int x = 0; x < kPictureWidth; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const std::array<int, kTaps>& at = kTapCells[static_cast<size_t>(3 * x + c)];
+        int sum = kWeightSum / 2;
+        for (int t = 0; t < kTaps; ++t) sum += kWeights[t] * both[static_cast<size_t>(at[t])];
+        out[4 * x + ByteOf(c)] = static_cast<uint8_t>(sum / kWeightSum);
       }
       out[4 * x + 3] = 255;
     }
