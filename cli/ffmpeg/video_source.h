@@ -27,7 +27,7 @@ namespace trackloom::cli {
 struct PictureOptions {
   Fit fit = Fit::kLetterbox;
   Dither dither = Dither::kOrdered;
-  Sampling sampling = Sampling::kPixel;
+  Sampling sampling = Sampling::kSubpixel;
   bool fit_given = false;
   bool dither_given = false;
   bool sampling_given = false;
