@@ -10,6 +10,8 @@ namespace {
 
 // The part of a blank that a disc cut to 108 mm keeps, from the disc's geometry.
 constexpr double kCutDiscShare = 0.84;
+// A blank of fewer minutes is already a small one (8 cm, business card): no cutting.
+constexpr double kWholeBlankMinutes = 60;
 
 void OneDisc(std::FILE* out, const DiscOptions& o, const std::string& heading,
              const DiscPlan& plan) {
@@ -31,7 +33,7 @@ void OneDisc(std::FILE* out, const DiscOptions& o, const std::string& heading,
       out, "  total  %s of disc time (with the 2 s before track 1), %s left on a %g-minute CD-R\n",
       SectorsToClock(plan.sectors + kCdFirstPregapSectors).c_str(),
       FormatDuration(capacity - used).c_str(), o.capacity_minutes);
-  if (used > capacity * kCutDiscShare) {
+  if (o.capacity_minutes >= kWholeBlankMinutes && used > capacity * kCutDiscShare) {
     std::fprintf(out,
                  "  note: more than the about %s a %g-minute blank cut to 108 mm keeps: burn it on "
                  "a whole disc\n",
