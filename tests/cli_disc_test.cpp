@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -272,6 +274,61 @@ TEST(CliDisc, SplitFillsDiscsInOrderWithinTheBlank) {
       EXPECT_EQ(RunCommand({"cdrdao", "show-toc", base + ".toc"}).status, 0) << base;
     }
     EXPECT_FALSE(FileExists(out + "/film-5.bin"));
+  }
+}
+
+// The test disc: an image the burning tools and inspect take, whose tracks show what
+// their cards promise. Each row looks at one track's records after its 3-second card.
+TEST(CliDisc, TestPatternDiscHoldsWhatItsCardsPromise) {
+  TempDir dir;
+  const Inputs in = MakeInputs(dir);
+  const CommandResult made = RunTrackloom({"disc", "--test-pattern", "-o", dir.File("test"), "--first", in.first});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(RunTrackloom({"inspect", dir.File("test.cue")}).status, 0);
+  EXPECT_EQ(RunCommand({"bchunk", "-w", dir.File("test.bin"), dir.File("test.cue"), dir.File("split")}).status, 0);
+  EXPECT_EQ(RunCommand({"cdrdao", "show-toc", dir.File("test.toc")}).status, 0);
+  constexpr size_t kCard = 3 * 18;
+  const struct {
+    const char* name;
+    int track;
+    std::function<void(const Track&)> check;
+  } rows[] = {
+      {"every level of every component", 1,
+       [](const Track& t) {
+         std::set<uint8_t> levels[3];
+         const std::vector<uint8_t> picture = t.PictureNibbles(kCard + 9);
+         for (size_t i = 0; i < picture.size(); ++i) levels[i % 3].insert(picture[i]);
+         for (const std::set<uint8_t>& component : levels) EXPECT_EQ(component.size(), 16u);
+       }},
+      {"18 distinct frames a second, again each second", 2,
+       [](const Track& t) {
+         for (size_t second = 0; second < 12; ++second) {
+           std::set<std::vector<uint8_t>> pictures;
+           for (size_t r = 0; r < 18; ++r) pictures.insert(t.PictureNibbles(kCard + second * 18 + r));
+           EXPECT_EQ(pictures.size(), 18u) << "second " << second;
+         }
+         EXPECT_EQ(t.PictureNibbles(kCard + 5), t.PictureNibbles(kCard + 5 + 18 * 7));
+       }},
+      {"left only, then right only", 4,
+       [](const Track& t) {
+         std::set<uint8_t> left, right, later_left;
+         for (size_t r = kCard + 2; r < kCard + 52; ++r) {
+           const std::vector<uint8_t> sound = t.Sound(r);
+           for (size_t i = 0; i + 1 < sound.size(); i += 2) {
+             left.insert(sound[i]);
+             right.insert(sound[i + 1]);
+           }
+           const std::vector<uint8_t> then = t.Sound(r + 54);
+           for (size_t i = 0; i < then.size(); i += 2) later_left.insert(then[i]);
+         }
+         EXPECT_GT(left.size(), 100u);
+         EXPECT_EQ(right, std::set<uint8_t>{0x80});
+         EXPECT_EQ(later_left, std::set<uint8_t>{0x80});
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.check(ReadTrack(dir.File("test-tracks/" + TrackFileName(row.track))));
   }
 }
 

@@ -17,6 +17,7 @@
 #include "cli/commands/disc_report.h"
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
+#include "cli/commands/test_pattern_disc.h"
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
@@ -43,6 +44,7 @@ namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
     "Usage: trackloom disc -o NAME --first FIRST.wav [options] TRACK...\n"
+    "       trackloom disc --test-pattern -o NAME --first FIRST.wav [options]\n"
     "\n"
     "Puts track files on one disc image that a VideoNow Color player plays, in the\n"
     "order the player needs: FIRST, the TRACKs in the order given, an end-of-disc\n"
@@ -70,6 +72,9 @@ constexpr char kUsage[] =
     "  --split             when the tracks do not fit one disc, write as many as they\n"
     "                      need: NAME-1.bin/.cue/.toc, NAME-2..., each a whole disc with\n"
     "                      FIRST and an end track, the tracks in their order, none cut\n"
+    "  --test-pattern      a disc that tests a player: short tracks of colour levels,\n"
+    "                      motion, sync, sound channels, pixel shape and lengths, each\n"
+    "                      after a card saying what to look for (kept in NAME-tracks/)\n"
     "  --json              the summary as JSON on stdout: each disc and its tracks\n"
     "  -q, --quiet         no progress or summary; errors only\n"
     "  -h, --help          this help\n"
@@ -251,6 +256,11 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
          o.json = true;
          return std::string();
        }},
+      {"test-pattern", 0, nullptr,
+       [&o](const std::string&) {
+         o.test_pattern = true;
+         return std::string();
+       }},
       QuietOption(&o.quiet),
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
@@ -262,7 +272,11 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
         err, "disc",
         "no first track: give the first track of a retail disc you own with --first FILE.wav");
   }
-  if (o.tracks.empty()) return UsageError(err, "disc", "no track files given");
+  if (o.test_pattern && !o.tracks.empty()) {
+    return UsageError(err, "disc",
+                      "--test-pattern makes its own tracks: give no track files with it");
+  }
+  if (o.tracks.empty() && !o.test_pattern) return UsageError(err, "disc", "no track files given");
   if (pad_given && !o.pad)
     return UsageError(err, "disc", "--pad-to and --no-pad contradict each other");
   return -1;
@@ -484,6 +498,7 @@ int RunDisc(int argc, char** argv) {
   const int status = ParseDiscOptions(argc, argv, options, stdout, stderr);
   if (status >= 0) return status;
   InstallInterruptHandlers();
+  if (options.test_pattern) return MakeTestPatternDisc(options, stdout, stderr);
   return MakeDisc(options, stdout, stderr);
 }
 

@@ -23,6 +23,8 @@ struct DiscOptions {
   // Write as many discs as the tracks need (NAME-1, NAME-2, ...), not refuse them.
   bool split = false;
   bool json = false;
+  // Encode the test tracks (NAME-tracks/) and make the disc of them.
+  bool test_pattern = false;
   // The option that sets the capacity, as the refusal names it (encode --disc has its
   // own).
   const char* capacity_option = "--capacity";
