@@ -84,7 +84,7 @@ PatternTrack Sound(const std::string& font) {
   t.video = Black(t.seconds);
   for (int part = 0; part < 5; ++part) {
     t.video += "," + Text(font, names[part], 16, "(w-tw)/2", "(h-th)/2",
-                          ":enable='between(t," + std::to_string(part * 3) + "," +
+                          ":enable='gte(t," + std::to_string(part * 3) + ")*lt(t," +
                               std::to_string(part * 3 + 3) + ")'");
   }
   const std::string tone = "0.5*sin(2*PI*440*t)";
