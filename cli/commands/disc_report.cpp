@@ -56,9 +56,11 @@ void DiscSummary(std::FILE* out, const DiscOptions& o, const std::vector<std::st
   }
   for (size_t i = 0; i < plans.size(); ++i) {
     const std::string shown = Printable(bases[i]);
-    const std::string heading = (plans.size() > 1 ? "Disc " + std::to_string(i + 1) + ", " : "") +
-                                "wrote " + shown + ".bin, " + shown + ".cue and " + shown + ".toc";
-    OneDisc(out, o, plans.size() > 1 ? heading : "W" + heading.substr(1), plans[i]);
+    const std::string files = shown + ".bin, " + shown + ".cue and " + shown + ".toc";
+    OneDisc(
+        out, o,
+        plans.size() > 1 ? "Disc " + std::to_string(i + 1) + ", wrote " + files : "Wrote " + files,
+        plans[i]);
   }
   const std::string first = Printable(ShellWord(bases.front()));
   std::fprintf(out,

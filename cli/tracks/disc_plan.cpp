@@ -180,9 +180,7 @@ DiscPlan AssembleDisc(const DiscOptions& o, const DiscParts& parts, size_t from,
     throw CliError("a CD holds at most 99 tracks, and this disc would have " +
                    std::to_string(plan.parts.size()) + " (the first track, " +
                    std::to_string(count) + " of yours, the end track" +
-                   (plan.parts.back().source.empty() && !plan.parts.back().end_track
-                        ? " and the padding"
-                        : "") +
+                   (std::string(plan.parts.back().kind) == "padding" ? " and the padding" : "") +
                    ")" + (o.split ? "" : "; give --split to write as many discs as they need"));
   }
   return plan;

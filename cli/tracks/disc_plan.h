@@ -77,8 +77,7 @@ DiscParts GatherDiscParts(const DiscOptions& o, const std::vector<uint64_t>* pla
 // padding (never past the capacity). Throws CliError when it does not fit.
 DiscPlan AssembleDisc(const DiscOptions& o, const DiscParts& parts, size_t from, size_t count);
 
-// The sectors of that disc without padding, the 2 s before track 1 included, and
-// whether its track count leaves the padding its track.
+// The sectors of that disc without padding, the 2 s before track 1 included.
 uint64_t UnpaddedSectors(const DiscParts& parts, size_t from, size_t count);
 
 // The parts of the disc o describes. planned: the user's tracks by their expected
