@@ -121,8 +121,12 @@ std::string OverCapacity(const DiscOptions& o, const DiscPlan& plan, size_t coun
                           "-minute blank holds (" + o.capacity_option + ")";
   if (count == 1) {
     const DiscPart& track = plan.parts[1];
-    return "'" + (track.source.empty() ? track.label : track.source) +
-           "' alone does not fit one disc: " + why +
+    if (track.source.empty()) {
+      return track.label + " alone does not fit one disc: " + why +
+             "; break it into shorter tracks (--break-at or --break-every), or use a longer "
+             "blank; nothing was written";
+    }
+    return "'" + track.source + "' alone does not fit one disc: " + why +
            "; encode it again broken into shorter tracks (--break-at or --break-every), "
            "or use a longer blank; nothing was written";
   }
@@ -151,7 +155,10 @@ DiscParts GatherDiscParts(const DiscOptions& o, const std::vector<uint64_t>* pla
   DiscParts parts{FirstPart(o.first), {}, LastPart(o.last), {}};
   for (const std::string& t : o.tracks) parts.tracks.push_back(TrackPart(t));
   if (planned != nullptr) {
-    for (uint64_t bytes : *planned) parts.tracks.push_back({"a track to be written", "", 0, bytes});
+    for (uint64_t bytes : *planned) {
+      parts.tracks.push_back(
+          {"track " + std::to_string(parts.tracks.size() + 1) + " of the encode", "", 0, bytes});
+    }
   }
   for (DiscPart* part : {&parts.first, &parts.last}) LengthenToMinimum(*part);
   for (DiscPart& part : parts.tracks) LengthenToMinimum(part);
