@@ -309,6 +309,18 @@ TEST(CliDisc, TestPatternDiscHoldsWhatItsCardsPromise) {
          }
          EXPECT_EQ(t.PictureNibbles(kCard + 5), t.PictureNibbles(kCard + 5 + 18 * 7));
        }},
+      {"a flash and a click in the same record, nothing between", 3,
+       [](const Track& t) {
+         for (size_t second = 0; second < 10; ++second) {
+           for (const size_t r : {kCard + second * 18, kCard + second * 18 + 9}) {
+             const std::vector<uint8_t> picture = t.PictureNibbles(r), sound = t.Sound(r);
+             const bool flash = r % 18 == 0, lit = picture[40 * 144 * 3 + 72 * 3] == 15;
+             const bool click = std::any_of(sound.begin(), sound.end(), [](uint8_t v) { return v != 0x80; });
+             EXPECT_EQ(lit, flash) << "record " << r;
+             EXPECT_EQ(click, flash) << "record " << r;
+           }
+         }
+       }},
       {"left only, then right only", 4,
        [](const Track& t) {
          std::set<uint8_t> left, right, later_left;
