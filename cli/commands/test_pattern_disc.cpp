@@ -63,9 +63,16 @@ int MakeTestPatternDisc(DiscOptions o, std::FILE* out, std::FILE* err) {
       throw CliError(std::string("the test disc's cards need the font '") + kPatternFont +
                      "': install it with 'sudo apt install fonts-dejavu-core'");
     }
-    CheckFirstTrack(o.first);
     const std::string directory = TracksDirectory(o.name);
     std::error_code ec;
+    // The tracks of an earlier test disc would be replaced without a word, and so
+    // would anything else kept there.
+    if (fs::exists(directory, ec) && !fs::is_empty(directory, ec)) {
+      throw CliError("'" + directory +
+                     "' is not empty, and the test disc writes its tracks there: remove it, "
+                     "or give another -o NAME; nothing was written");
+    }
+    CheckFirstTrack(o.first);
     fs::create_directories(directory, ec);
     if (ec) throw CliError("cannot make '" + directory + "': " + ec.message());
     const std::vector<PatternTrack> tracks = TestPatternTracks(kPatternFont);
