@@ -58,4 +58,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The completion file is used only where bash-completion is installed.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
+# 'trackloom disc --test-pattern' letters its cards in DejaVu Sans.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
 include(CPack)

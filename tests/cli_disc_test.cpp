@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -38,7 +40,7 @@ std::vector<uint8_t> Audio(const std::string& wav) {
 }
 
 struct Inputs {
-  std::string first, last, track1, track2;
+  std::string first, last, track1, track2, minute;
 };
 
 // Two tracks from the command, a first track made another way (records after a
@@ -47,7 +49,7 @@ Inputs MakeInputs(const TempDir& dir) {
   const CommandResult demo = RunTrackloom({"demo", "-o", dir.File("tracks"), "--quiet"});
   EXPECT_EQ(demo.status, 0) << demo.err;
   Inputs in{dir.File("first.wav"), dir.File("last.wav"), dir.File("tracks/" + TrackFileName(1)),
-            dir.File("tracks/" + TrackFileName(2))};
+            dir.File("tracks/" + TrackFileName(2)), dir.File("minute/" + TrackFileName(1))};
   const std::vector<uint8_t> track = ReadFileBytes(in.track1);
   std::vector<uint8_t> audio(392, 0);
   audio.insert(audio.end(), track.begin() + 2092, track.begin() + 2092 + 40 * 19600);
@@ -58,6 +60,11 @@ Inputs MakeInputs(const TempDir& dir) {
   WriteFileBytes(in.first, wav);
   Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=500:duration=5", "-ac", "2", "-ar", "44100", "-c:a", "pcm_s16le",
           in.last});
+  // A track of one minute of video: two minutes of disc time.
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=60:size=144x80:rate=18", "-c:v", "ffv1", dir.File("minute.mkv")});
+  const CommandResult minute =
+      RunTrackloom({"encode", dir.File("minute.mkv"), "-o", dir.File("minute"), "--no-audio", "--quiet"});
+  EXPECT_EQ(minute.status, 0) << minute.err;
   return in;
 }
 
@@ -180,7 +187,11 @@ TEST(CliDisc, RefusalsWriteNothing) {
       {"first not CD audio", {"--first", dir.File("8bit.wav"), in.track1}, 0, 1, "is not CD audio"},
       {"first missing", {"--first", dir.File("none.wav"), in.track1}, 0, 1, "No such file"},
       {"track not valid", {"--first", in.first, in.track1, dir.File("cut.wav")}, 0, 1, "is not a valid track"},
-      {"over capacity", {"--first", in.first, in.track1, "--capacity", "30"}, 0, 1, "lower --pad-to"},
+      {"over capacity", {"--first", in.first, "--capacity", "1"}, 0, 1,
+       "give --split to write as many discs as the tracks need"},
+      {"a track longer than a disc", {"--first", in.first, "--capacity", "1", "--split", in.minute}, 0, 1,
+       "minute/VDN Track 01.wav' alone does not fit one disc"},
+      {"capacity not whole minutes", {"--first", in.first, in.track1, "--capacity", "1.5"}, 0, 2, "whole minutes"},
       {"100 tracks", {"--first", in.first}, 0, 1, "at most 99 tracks"},
       {"file size limit", {"--first", in.first, in.track1, "--no-pad"}, 1 << 20, 1,
        "film.bin': the file size limit is reached (ulimit -f); nothing was written"},
@@ -193,7 +204,8 @@ TEST(CliDisc, RefusalsWriteNothing) {
       {"no first track", {in.track1}, 0, 2, "no first track"},
       {"pad and no pad", {"--first", in.first, in.track1, "--no-pad", "--pad-to", "1:00"}, 0, 2, "contradict"},
   };
-  cases[5].args.insert(cases[5].args.end(), many.begin(), many.end());
+  cases[4].args.insert(cases[4].args.end(), many.begin(), many.begin() + 6);
+  cases[7].args.insert(cases[7].args.end(), many.begin(), many.end());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> args = {"disc", "-o", dir.File("out/film")};
@@ -204,6 +216,131 @@ TEST(CliDisc, RefusalsWriteNothing) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{});
+  }
+}
+
+// Tracks over several discs: each disc whole and within the blank, every track once
+// and in its order, each image as the burning tools and inspect read it.
+TEST(CliDisc, SplitFillsDiscsInOrderWithinTheBlank) {
+  TempDir dir;
+  const Inputs in = MakeInputs(dir);
+  std::vector<std::string> tracks;
+  for (int i = 1; i <= 7; ++i) {
+    tracks.push_back(dir.File("t" + std::to_string(i) + ".wav"));
+    std::filesystem::copy_file(in.minute, tracks.back());
+  }
+  // Two minutes of disc time a track: two fit a 5-minute blank beside the first and end tracks.
+  const std::vector<std::vector<size_t>> discs = {{1, 2}, {3, 4}, {5, 6}, {7}};
+  const uint64_t blank_sectors = 5 * 60 * 75;
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    bool padded_to_blank;
+  } cases[] = {
+      {"no padding", {"--no-pad"}, false},
+      {"padding stops at the blank's end", {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir.File(c.padded_to_blank ? "padded" : "plain");
+    std::vector<std::string> args = {"disc", "-o", out + "/film", "--first", in.first, "--capacity", "5", "--split",
+                                     "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), tracks.begin(), tracks.end());
+    const CommandResult made = RunTrackloom(args);
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string& json = made.out;
+    size_t from = 0;
+    for (size_t d = 0; d < discs.size(); ++d) {
+      from = json.find("\"disc\": " + std::to_string(d + 1) + ",", from);
+      ASSERT_NE(from, std::string::npos) << json;
+      for (size_t t : discs[d]) {
+        from = json.find("\"file\": \"" + tracks[t - 1] + "\"", from);
+        EXPECT_LT(from, json.find("\"disc\": " + std::to_string(d + 2) + ",")) << "track " << t << json;
+      }
+      const std::string base = out + "/film-" + std::to_string(d + 1);
+      const uint64_t sectors = ReadFileBytes(base + ".bin").size() / kSector;
+      EXPECT_LE(sectors + 150, blank_sectors) << base;
+      EXPECT_EQ(sectors + 150 == blank_sectors, c.padded_to_blank) << base;
+      const CommandResult r = RunTrackloom({"inspect", "--json", base + ".cue"});
+      EXPECT_EQ(r.status, 0) << r.out;
+      size_t minutes = 0;
+      for (size_t at = r.out.find("\"records\": 1080,"); at != std::string::npos;
+           at = r.out.find("\"records\": 1080,", at + 1)) {
+        ++minutes;
+      }
+      EXPECT_EQ(minutes, discs[d].size()) << r.out;
+      EXPECT_EQ(RunCommand({"bchunk", "-w", base + ".bin", base + ".cue", out + "/split"}).status, 0) << base;
+      EXPECT_EQ(RunCommand({"cdrdao", "show-toc", base + ".toc"}).status, 0) << base;
+    }
+    EXPECT_FALSE(FileExists(out + "/film-5.bin"));
+  }
+}
+
+// The test disc: an image the burning tools and inspect take, whose tracks show what
+// their cards promise. Each row looks at one track's records after its 3-second card.
+TEST(CliDisc, TestPatternDiscHoldsWhatItsCardsPromise) {
+  TempDir dir;
+  const Inputs in = MakeInputs(dir);
+  const CommandResult made = RunTrackloom({"disc", "--test-pattern", "-o", dir.File("test"), "--first", in.first});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(RunTrackloom({"inspect", dir.File("test.cue")}).status, 0);
+  EXPECT_EQ(RunCommand({"bchunk", "-w", dir.File("test.bin"), dir.File("test.cue"), dir.File("split")}).status, 0);
+  EXPECT_EQ(RunCommand({"cdrdao", "show-toc", dir.File("test.toc")}).status, 0);
+  constexpr size_t kCard = 3 * 18;
+  const struct {
+    const char* name;
+    int track;
+    std::function<void(const Track&)> check;
+  } rows[] = {
+      {"every level of every component", 1,
+       [](const Track& t) {
+         std::set<uint8_t> levels[3];
+         const std::vector<uint8_t> picture = t.PictureNibbles(kCard + 9);
+         for (size_t i = 0; i < picture.size(); ++i) levels[i % 3].insert(picture[i]);
+         for (const std::set<uint8_t>& component : levels) EXPECT_EQ(component.size(), 16u);
+       }},
+      {"18 distinct frames a second, again each second", 2,
+       [](const Track& t) {
+         for (size_t second = 0; second < 12; ++second) {
+           std::set<std::vector<uint8_t>> pictures;
+           for (size_t r = 0; r < 18; ++r) pictures.insert(t.PictureNibbles(kCard + second * 18 + r));
+           EXPECT_EQ(pictures.size(), 18u) << "second " << second;
+         }
+         EXPECT_EQ(t.PictureNibbles(kCard + 5), t.PictureNibbles(kCard + 5 + 18 * 7));
+       }},
+      {"a flash and a click in the same record, nothing between", 3,
+       [](const Track& t) {
+         for (size_t second = 0; second < 10; ++second) {
+           for (const size_t r : {kCard + second * 18, kCard + second * 18 + 9}) {
+             const std::vector<uint8_t> picture = t.PictureNibbles(r), sound = t.Sound(r);
+             const bool flash = r % 18 == 0, lit = picture[40 * 144 * 3 + 72 * 3] == 15;
+             const bool click = std::any_of(sound.begin(), sound.end(), [](uint8_t v) { return v != 0x80; });
+             EXPECT_EQ(lit, flash) << "record " << r;
+             EXPECT_EQ(click, flash) << "record " << r;
+           }
+         }
+       }},
+      {"left only, then right only", 4,
+       [](const Track& t) {
+         std::set<uint8_t> left, right, later_left;
+         for (size_t r = kCard + 2; r < kCard + 52; ++r) {
+           const std::vector<uint8_t> sound = t.Sound(r);
+           for (size_t i = 0; i + 1 < sound.size(); i += 2) {
+             left.insert(sound[i]);
+             right.insert(sound[i + 1]);
+           }
+           const std::vector<uint8_t> then = t.Sound(r + 54);
+           for (size_t i = 0; i < then.size(); i += 2) later_left.insert(then[i]);
+         }
+         EXPECT_GT(left.size(), 100u);
+         EXPECT_EQ(right, std::set<uint8_t>{0x80});
+         EXPECT_EQ(later_left, std::set<uint8_t>{0x80});
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    row.check(ReadTrack(dir.File("test-tracks/" + TrackFileName(row.track))));
   }
 }
 

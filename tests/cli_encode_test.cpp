@@ -527,7 +527,8 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
        "trackloom: track 1 of '" + clip + "' would take 0:02 of disc time, more than a 0.02-minute disc holds, so "
        "it could never be burned: break it with --break-at TIMES or --break-every DURATION, or raise --disc-minutes"},
       {{"encode", clip, "-o", out, "--no-audio", "--disc", out + "/d", "--first", first, "--disc-minutes", "0.2"}, 1,
-       "more than the 0:12 a 0.2-minute blank holds (--disc-minutes); lower --pad-to or give --no-pad; nothing was"},
+       "track 1 of the encode alone does not fit one disc: the disc would last 0:14, more than the 0:12 a "
+       "0.2-minute blank holds (--disc-minutes); break it into shorter tracks"},
       {{"encode", clip, "-o", out, "--break-every", "0.5"}, 2, "--break-every takes a duration of at least 1 s"},
       {{"encode", clip}, 2, "no output directory"},
       // Output frame 0 is never written, so one picture makes no track.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
   // Too long for the filter's 259-byte paths once a later input's tracks are staged in it.
   const std::string long_dir = dir.File(std::string(100, 'd')) + "/" + std::string(230 - dir.File("").size() - 100, 'e');
   const std::string ran = dir.File("ran");  // where runs that get past the options may write
+  std::filesystem::create_directory(dir.File("kept-tracks"));
+  WriteFileBytes(dir.File("kept-tracks/VDN Track 01.wav"), {1});
   struct Case {
     std::vector<std::string> args;
     std::string first_words;  // how stderr begins
@@ -53,6 +56,11 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
       {{"decode", "--bogus"}, "trackloom decode: unknown option '--bogus'"},
       {{"inspect", "-q"}, "trackloom inspect: no track file given (see 'trackloom inspect --help')\n"},
       {{"disc", "-o", "x", "--first", "f.wav", "--capacity", "1e2", "t.wav"}, "trackloom disc: --capacity takes"},
+      {{"disc", "-o", "x", "--first", "f.wav", "--capacity", "0", "t.wav"}, "trackloom disc: --capacity takes the blank's whole"},
+      {{"disc", "--test-pattern", "-o", "x", "--first", "f.wav", "t.wav"}, "trackloom disc: --test-pattern makes its own"},
+      {{"disc", "--test-pattern", "-o", dir.File("kept"), "--first", "f.wav"},
+       "trackloom: '" + dir.File("kept-tracks") + "' is not empty, and the test disc writes its tracks there", 1},
+      {{"encode", clip, "-o", out, "--split"}, "trackloom encode: --first, --last, --pad-to, --no-pad and --split go with --disc"},
       {{"play", "--scale", "1e0", "t.wav"}, "trackloom play: --scale takes"},
       {{"configure", "--settings"}, "trackloom configure: --settings needs a file"},
       {{"help", "bogus"}, "trackloom: unknown command 'bogus'"},

@@ -14,8 +14,10 @@
 #include <memory>
 #include <system_error>
 
+#include "cli/commands/disc_report.h"
 #include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
+#include "cli/commands/test_pattern_disc.h"
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
@@ -42,6 +44,7 @@ namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
     "Usage: trackloom disc -o NAME --first FIRST.wav [options] TRACK...\n"
+    "       trackloom disc --test-pattern -o NAME --first FIRST.wav [options]\n"
     "\n"
     "Puts track files on one disc image that a VideoNow Color player plays, in the\n"
     "order the player needs: FIRST, the TRACKs in the order given, an end-of-disc\n"
@@ -64,7 +67,15 @@ constexpr char kUsage[] =
     "  --pad-to M:SS       add a silent track so the disc lasts at least this long\n"
     "                      (default 41:20, what the player expects)\n"
     "  --no-pad            no silent track\n"
-    "  --capacity MINUTES  the blank's length (default 80)\n"
+    "  --capacity MINUTES  the blank's length in whole minutes, from 1 (default 80);\n"
+    "                      the padding stops there\n"
+    "  --split             when the tracks do not fit one disc, write as many as they\n"
+    "                      need: NAME-1.bin/.cue/.toc, NAME-2..., each a whole disc with\n"
+    "                      FIRST and an end track, the tracks in their order, none cut\n"
+    "  --test-pattern      a disc that tests a player: short tracks of colour levels,\n"
+    "                      motion, sync, sound channels, pixel shape and lengths, each\n"
+    "                      after a card saying what to look for (kept in NAME-tracks/)\n"
+    "  --json              the summary as JSON on stdout: each disc and its tracks\n"
     "  -q, --quiet         no progress or summary; errors only\n"
     "  -h, --help          this help\n"
     "\n"
@@ -77,9 +88,6 @@ constexpr char kUsage[] =
     "Example:\n"
     "  trackloom disc -o cartoon --first first.wav tracks/*.wav\n"
     "  cdrdao write --device /dev/sr0 cartoon.toc\n";
-
-// The part of a blank that a disc cut to 108 mm keeps, from the disc's geometry.
-constexpr double kCutDiscShare = 0.84;
 
 // The end-of-disc track, rendered by the filter from black frames into directory.
 std::string RenderEndTrack(const std::string& directory, uint64_t expected_length) {
@@ -202,45 +210,17 @@ std::string ImageBase(std::string name) {
   return name;
 }
 
-void Summary(std::FILE* out, const DiscOptions& o, const std::string& base, const DiscPlan& plan) {
-  const std::string shown = Printable(base);
-  std::fprintf(out, "Wrote %s.bin, %s.cue and %s.toc: %zu tracks, %s\n", shown.c_str(),
-               shown.c_str(), shown.c_str(), plan.parts.size(),
-               SectorsToClock(plan.sectors).c_str());
-  std::fprintf(out, "  track      start     length\n");
-  uint64_t at = 0;
-  for (size_t i = 0; i < plan.parts.size(); ++i) {
-    const DiscPart& p = plan.parts[i];
-    std::string what = p.source.empty() || p.end_track ? p.label : p.source + " (" + p.label + ")";
-    if (p.lengthened) what += ", silence added to 4 s";
-    std::fprintf(out, "  %5zu  %9s  %9s  %s\n", i + 1, SectorsToClock(at).c_str(),
-                 SectorsToClock(p.sectors()).c_str(), Printable(what).c_str());
-    at += p.sectors();
-  }
-  const double capacity = o.capacity_minutes * 60;
-  const double used = SectorSeconds(plan.sectors + kCdFirstPregapSectors);
-  std::fprintf(
-      out, "  total  %s of disc time (with the 2 s before track 1), %s left on a %g-minute CD-R\n",
-      SectorsToClock(plan.sectors + kCdFirstPregapSectors).c_str(),
-      FormatDuration(capacity - used).c_str(), o.capacity_minutes);
-  if (used > capacity * kCutDiscShare) {
-    std::fprintf(out,
-                 "  note: more than the about %s a %g-minute blank cut to 108 mm keeps: burn it on "
-                 "a whole disc\n",
-                 FormatDuration(capacity * kCutDiscShare).c_str(), o.capacity_minutes);
-  }
-  for (const std::string& note : plan.notes) {
-    std::fprintf(out, "  note: %s\n", Printable(note).c_str());
-  }
-  std::fprintf(out,
-               "Burn it disc-at-once on a CD-R (CD-RW discs are reported not to play):\n"
-               "  cdrdao write --device /dev/sr0 %s.toc\n"
-               "(the device is what 'cdrdao scanbus' lists), or open %s.cue in another burning\n"
-               "program and choose disc-at-once (DAO/SAO) with no gaps between tracks.\n",
-               Printable(ShellWord(base)).c_str(), Printable(ShellWord(base)).c_str());
-}
-
 }  // namespace
+
+std::string SetCapacity(const std::string& value, double& minutes) {
+  double m = 0;
+  if (!ParseDecimal(value, 1, 100, &m) || m != static_cast<int>(m)) {
+    return "--capacity takes the blank's whole minutes from 1 to 100, like 21, 74 or 80, not '" +
+           value + "'";
+  }
+  minutes = m;
+  return "";
+}
 
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;
@@ -265,10 +245,21 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
          return std::string();
        }},
       {"capacity", 0, "a number of minutes",
-       [&o](const std::string& value) {
-         if (ParseDecimal(value, 0, 100, &o.capacity_minutes) && o.capacity_minutes > 0)
-           return std::string();
-         return "--capacity takes the blank's minutes, like 74 or 80, not '" + value + "'";
+       [&o](const std::string& value) { return SetCapacity(value, o.capacity_minutes); }},
+      {"split", 0, nullptr,
+       [&o](const std::string&) {
+         o.split = true;
+         return std::string();
+       }},
+      {"json", 0, nullptr,
+       [&o](const std::string&) {
+         o.json = true;
+         return std::string();
+       }},
+      {"test-pattern", 0, nullptr,
+       [&o](const std::string&) {
+         o.test_pattern = true;
+         return std::string();
        }},
       QuietOption(&o.quiet),
   };
@@ -281,7 +272,11 @@ int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std:
         err, "disc",
         "no first track: give the first track of a retail disc you own with --first FILE.wav");
   }
-  if (o.tracks.empty()) return UsageError(err, "disc", "no track files given");
+  if (o.test_pattern && !o.tracks.empty()) {
+    return UsageError(err, "disc",
+                      "--test-pattern makes its own tracks: give no track files with it");
+  }
+  if (o.tracks.empty() && !o.test_pattern) return UsageError(err, "disc", "no track files given");
   if (pad_given && !o.pad)
     return UsageError(err, "disc", "--pad-to and --no-pad contradict each other");
   return -1;
@@ -413,25 +408,74 @@ int Interrupted(std::FILE* err) {
   return InterruptedExitStatus();
 }
 
+// One image of plans: its three files under hidden names, renamed when complete. The
+// hidden files are removed as the staging goes out of scope, on every way out.
+void WriteImage(const DiscOptions& o, DiscPlan& plan, const std::string& base,
+                const std::string& directory, std::FILE* out, std::FILE* err) {
+  const std::string file = fs::path(base).filename().string();
+  ImageStaging staging(base, directory, file);
+  NoteRemoved(o.quiet || o.json ? err : out, staging.Begin());
+  RenderEndTracks(plan, staging);
+  WriteBin(plan, staging.Path("bin"), base, o.quiet, err);
+  WriteSheetsAndKeep(plan, file, base, staging);
+  staging.Discard();
+}
+
+// The discs of a split run written so far, removed again when a later one fails or is
+// stopped: the run leaves every disc of the film or none.
+class WrittenDiscs {
+ public:
+  ~WrittenDiscs() {
+    for (const std::string& base : bases_) {
+      for (const char* extension : {".bin", ".cue", ".toc"}) ::unlink((base + extension).c_str());
+    }
+  }
+  void Add(const std::string& base) { bases_.push_back(base); }
+  void Keep() { bases_.clear(); }
+
+ private:
+  std::vector<std::string> bases_;
+};
+
+// NAME, or NAME-1, NAME-2, ... when the run may write several discs.
+std::vector<std::string> DiscBases(const DiscOptions& o, size_t discs) {
+  const std::string base = ImageBase(o.name);
+  if (!o.split) return {base};
+  std::vector<std::string> bases;
+  for (size_t i = 1; i <= discs; ++i) bases.push_back(base + "-" + std::to_string(i));
+  return bases;
+}
+
+void WriteDiscs(const DiscOptions& o, std::vector<DiscPlan>& plans, std::FILE* out,
+                std::FILE* err) {
+  const std::vector<std::string> bases = DiscBases(o, plans.size());
+  uint64_t bytes = 0;
+  for (size_t i = 0; i < plans.size(); ++i) {
+    CheckNotInputs(o, bases[i]);
+    ImageStaging::CheckNames(bases[i]);
+    bytes += plans[i].sectors * kCdSectorBytes;
+  }
+  const std::string directory = PrepareDirectory(bases.front(), bytes);
+  WrittenDiscs written;
+  for (size_t i = 0; i < plans.size(); ++i) {
+    WriteImage(o, plans[i], bases[i], directory, out, err);
+    written.Add(bases[i]);
+  }
+  written.Keep();
+  if (o.json) {
+    DiscJson(out, o, bases, plans);
+  } else if (!o.quiet) {
+    DiscSummary(out, o, bases, plans);
+  }
+}
+
 }  // namespace
 
-// The hidden files of the image are removed as the staging goes out of scope, on
-// every way out of the try block.
 int MakeDisc(const DiscOptions& o, std::FILE* out, std::FILE* err) {
   try {
-    const std::string base = ImageBase(o.name);
-    DiscPlan plan = PlanDisc(o);
-    CheckNotInputs(o, base);
-    ImageStaging::CheckNames(base);
-    const std::string directory = PrepareDirectory(base, plan.sectors * kCdSectorBytes);
-    const std::string file = fs::path(base).filename().string();
-    ImageStaging staging(base, directory, file);
-    NoteRemoved(o.quiet ? err : out, staging.Begin());
-    RenderEndTracks(plan, staging);
-    WriteBin(plan, staging.Path("bin"), base, o.quiet, err);
-    WriteSheetsAndKeep(plan, file, base, staging);
-    staging.Discard();
-    if (!o.quiet) Summary(out, o, base, plan);
+    ImageBase(o.name);
+    std::vector<DiscPlan> plans = PlanDiscs(o);
+    WriteDiscs(o, plans, out, err);
     std::fflush(out);
     return 0;
   } catch (const Stopped&) {
@@ -454,6 +498,7 @@ int RunDisc(int argc, char** argv) {
   const int status = ParseDiscOptions(argc, argv, options, stdout, stderr);
   if (status >= 0) return status;
   InstallInterruptHandlers();
+  if (options.test_pattern) return MakeTestPatternDisc(options, stdout, stderr);
   return MakeDisc(options, stdout, stderr);
 }
 

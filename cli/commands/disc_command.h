@@ -17,7 +17,11 @@ namespace trackloom::cli {
 // status (0 after --help, 2 after a wrong option, with one line on err).
 int ParseDiscOptions(int argc, char** argv, DiscOptions& options, std::FILE* out, std::FILE* err);
 
-// Checks everything, writes the image and prints its summary on out; the exit status.
+// Reads --capacity: whole minutes from 1 to 100; the refusal's text, or "".
+std::string SetCapacity(const std::string& value, double& minutes);
+
+// Checks everything, writes the image (the images, with --split) and prints the
+// summary on out; the exit status.
 // Installs no signal handlers: the caller does.
 int MakeDisc(const DiscOptions& options, std::FILE* out, std::FILE* err);
 

@@ -107,6 +107,8 @@ constexpr char kEncodeHelp[] =
     "  --last FILE             with --disc: the end-of-disc track (default: 4 s black)\n"
     "  --pad-to M:SS           with --disc: silence up to this disc length (41:20)\n"
     "  --no-pad                with --disc: no silent track\n"
+    "  --split                 with --disc: as many discs as the tracks need, NAME-1,\n"
+    "                          NAME-2, ..., each of --disc-minutes\n"
     "  -q, --quiet             no progress, notes or summary; errors only\n"
     "  --json                  print a machine-readable summary on stdout, one line\n"
     "                          per INPUT (a name that is not UTF-8 also comes byte\n"
@@ -276,6 +278,7 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
          return "--pad-to takes a disc length like 41:20, not '" + value + "'";
        }},
       {"no-pad", 0, nullptr, StoreFlag(&o.disc.pad, false)},
+      {"split", 0, nullptr, StoreFlag(&o.disc.split)},
       {"settings", 0, "a file", StoreValue(&o.settings_file)},
       {"disc-minutes", 0, "a number of minutes",
        [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
@@ -298,10 +301,10 @@ std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
     return EncodeBadOption("--audio gives the sound of one input, but " +
                            std::to_string(o.inputs.size()) + " were given");
   }
-  const bool disc_options = !o.disc.first.empty() || o.disc.last || !o.disc.pad ||
+  const bool disc_options = !o.disc.first.empty() || o.disc.last || !o.disc.pad || o.disc.split ||
                             o.disc.pad_to_seconds != DiscOptions{}.pad_to_seconds;
   if (o.disc.name.empty() && disc_options)
-    return EncodeBadOption("--first, --last, --pad-to and --no-pad go with --disc NAME");
+    return EncodeBadOption("--first, --last, --pad-to, --no-pad and --split go with --disc NAME");
   if (!o.disc.name.empty() && o.disc.first.empty()) {
     return EncodeBadOption(
         "--disc needs the first track of a retail disc you own: --first FILE.wav");

@@ -225,11 +225,11 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
   // 5/13421773 fps claims 621 days), not something to write for hours.
   plan.expected = o.known_frames >= 0 ? o.known_frames : plan.video->estimated_frames();
   plan.disc_limit = o.disc_minutes * 60;
-  const double far_disc_limit = plan.disc_limit * kDiscsTooMany;
+  const double far_disc_limit = plan.disc_limit * FarDiscs(o.disc.split);
   plan.far_records = static_cast<int64_t>(far_disc_limit * kTrackByteRate / kFrameRecordSize);
   char far_text[96];
   std::snprintf(far_text, sizeof far_text, "more than %d times what a disc of %g minutes holds",
-                kDiscsTooMany, o.disc_minutes);
+                FarDiscs(o.disc.split), o.disc_minutes);
   plan.far_text = far_text;
   if (plan.expected > plan.far_records) {
     throw CliError("'" + o.input + "' would take about " +

@@ -95,9 +95,9 @@ void CheckRunDiscTime(std::vector<EncodeOptions>& runs, const EncodeOptions& o) 
     one.length_planned = inputs.back().records >= 0;
   }
   const DiscTimePlan plan = PlanDiscTime(inputs);
-  const std::string refusal = DiscTimeRefusal(plan, inputs, o.disc_minutes, kDiscsTooMany);
+  const std::string refusal = DiscTimeRefusal(plan, inputs, o.disc_minutes, FarDiscs(o.disc.split));
   if (!refusal.empty()) throw CliError(refusal);
-  if (!FitsDisc(plan.records, o.disc_minutes * 60)) {
+  if (!o.disc.split && !FitsDisc(plan.records, o.disc_minutes * 60)) {
     const std::string together =
         inputs.size() > 1 ? " for the " + std::to_string(inputs.size()) + " inputs together" : "";
     PrintWarning(stderr,

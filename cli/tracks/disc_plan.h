@@ -19,7 +19,12 @@ struct DiscOptions {
   std::optional<std::string> last;
   bool pad = true;
   double pad_to_seconds = 41 * 60 + 20;
-  double capacity_minutes = 80;
+  double capacity_minutes = 80;  // whole minutes from --capacity; encode's may be less
+  // Write as many discs as the tracks need (NAME-1, NAME-2, ...), not refuse them.
+  bool split = false;
+  bool json = false;
+  // Encode the test tracks (NAME-tracks/) and make the disc of them.
+  bool test_pattern = false;
   // The option that sets the capacity, as the refusal names it (encode --disc has its
   // own).
   const char* capacity_option = "--capacity";
@@ -46,7 +51,9 @@ struct DiscPart {
   uint64_t length = 0;
   uint64_t silence = 0;  // zero bytes after the audio, up to 4 s or a whole sector
   bool lengthened = false;
-  bool end_track = false;  // made here, once every check has passed
+  bool end_track = false;      // made here, once every check has passed
+  int64_t records = -1;        // the track's records as inspect counts them; -1 not known
+  const char* kind = "track";  // "first", "track", "end" or "padding"
   uint64_t sectors() const { return SectorsFor(length + silence); }
 };
 
@@ -56,10 +63,37 @@ struct DiscPlan {
   uint64_t sectors = 0;
 };
 
+// Every part the discs of o are made of, each read and checked once: the first
+// track, the user's tracks (then the planned ones) lengthened to 4 s, the end track.
+struct DiscParts {
+  DiscPart first;
+  std::vector<DiscPart> tracks;
+  DiscPart last;
+  std::vector<std::string> notes;
+};
+DiscParts GatherDiscParts(const DiscOptions& o, const std::vector<uint64_t>* planned);
+
+// The disc of the first track, parts.tracks[from, from + count), the end track and the
+// padding (never past the capacity). Throws CliError when it does not fit.
+DiscPlan AssembleDisc(const DiscOptions& o, const DiscParts& parts, size_t from, size_t count);
+
+// The sectors of that disc without padding, the 2 s before track 1 included.
+uint64_t UnpaddedSectors(const DiscParts& parts, size_t from, size_t count);
+
 // The parts of the disc o describes. planned: the user's tracks by their expected
 // length, before they are written; without it, o.tracks as they are. Throws CliError
 // when a track is unusable or the disc would not fit.
 DiscPlan PlanDisc(const DiscOptions& o, const std::vector<uint64_t>* planned = nullptr);
+
+// The discs o's tracks need: one disc (PlanDisc) without o.split, otherwise the
+// tracks in their order, each disc filled before the next begins, none split.
+std::vector<DiscPlan> PlanDiscs(const DiscOptions& o,
+                                const std::vector<uint64_t>* planned = nullptr);
+
+// The disc's capacity in sectors, the 2 s before track 1 included.
+inline uint64_t CapacitySectors(const DiscOptions& o) {
+  return static_cast<uint64_t>(o.capacity_minutes * 60 * kCdSectorsPerSecond);
+}
 
 // Throws CliError saying why path cannot be a disc's first track (not CD audio, or
 // no records in it).

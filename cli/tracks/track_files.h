@@ -17,6 +17,9 @@ namespace trackloom::cli {
 // bytes a second, so a record takes 1/9 s of disc time while it holds 1/18 s of video.
 // An encode stops, rather than warns, at this many times the disc's capacity.
 inline constexpr int kDiscsTooMany = 4;
+// The same when the tracks are to be split over discs (--split): a long season.
+inline constexpr int kSplitDiscsTooMany = 24;
+inline int FarDiscs(bool split) { return split ? kSplitDiscsTooMany : kDiscsTooMany; }
 // One track more than the filter's list holds breaks.
 inline constexpr int kMaxTracks = kMaxBreakFrames + 1;
 // The filter's path fields hold 259 characters; "/VDN Track NN.wav" takes 17 of them.

@@ -1,0 +1,96 @@
+#include "cli/commands/test_pattern_disc.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "cli/commands/disc_command.h"
+#include "cli/commands/encode_command.h"
+#include "cli/commands/test_pattern_tracks.h"
+#include "cli/common/cli_error.h"
+#include "cli/common/messages.h"
+#include "cli/tracks/track_files.h"
+#include "core/track_format.h"
+
+namespace trackloom::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// NAME without .bin/.cue/.toc, as the image takes it, with "-tracks" after it.
+std::string TracksDirectory(std::string name) {
+  for (const char* extension : {".bin", ".cue", ".toc"}) {
+    const std::string e = extension;
+    if (name.size() > e.size() && name.compare(name.size() - e.size(), e.size(), e) == 0)
+      name.resize(name.size() - e.size());
+  }
+  return name + "-tracks";
+}
+
+// Encodes one test track alone into work/ and moves it to its number in directory.
+int EncodeTrack(const PatternTrack& t, int number, const std::string& directory) {
+  const std::string work = directory + "/.encoding";
+  std::error_code ec;
+  fs::remove_all(work, ec);
+  EncodeOptions e;
+  e.input = t.video;
+  e.generated = true;
+  e.generated_sound = t.sound;
+  e.known_frames = std::llround(t.seconds * kFramesPerSecond);
+  e.output_directory = work;
+  e.quiet = true;
+  // The sound as drawn: a silent channel stays silent (no dither noise) and the clicks
+  // and tones keep their level (a mostly silent track is not raised to a loudness).
+  e.sound.dither = false;
+  e.sound.loudness_target = std::nan("");
+  const int status = Encode(e);
+  if (status == 0) {
+    fs::rename(work + "/" + TrackFileName(1), directory + "/" + TrackFileName(number), ec);
+    if (ec) throw CliError("cannot move the test track into '" + directory + "': " + ec.message());
+  }
+  fs::remove_all(work, ec);
+  return status;
+}
+
+}  // namespace
+
+int MakeTestPatternDisc(DiscOptions o, std::FILE* out, std::FILE* err) {
+  try {
+    if (::access(kPatternFont, R_OK) != 0) {
+      throw CliError(std::string("the test disc's cards need the font '") + kPatternFont +
+                     "': install it with 'sudo apt install fonts-dejavu-core'");
+    }
+    const std::string directory = TracksDirectory(o.name);
+    std::error_code ec;
+    // The tracks of an earlier test disc would be replaced without a word, and so
+    // would anything else kept there.
+    if (fs::exists(directory, ec) && !fs::is_empty(directory, ec)) {
+      throw CliError("'" + directory +
+                     "' is not empty, and the test disc writes its tracks there: remove it, "
+                     "or give another -o NAME; nothing was written");
+    }
+    CheckFirstTrack(o.first);
+    fs::create_directories(directory, ec);
+    if (ec) throw CliError("cannot make '" + directory + "': " + ec.message());
+    const std::vector<PatternTrack> tracks = TestPatternTracks(kPatternFont);
+    for (size_t i = 0; i < tracks.size(); ++i) {
+      const int number = static_cast<int>(i) + 1;
+      if (!o.quiet && !o.json) {
+        std::fprintf(out, "Test track %d of %zu: %s (%g s)\n", number, tracks.size(),
+                     tracks[i].title.c_str(), tracks[i].seconds);
+        std::fflush(out);
+      }
+      if (const int status = EncodeTrack(tracks[i], number, directory); status != 0) return status;
+      o.tracks.push_back(directory + "/" + TrackFileName(number));
+    }
+  } catch (const CliError& e) {
+    PrintError(err, e.what());
+    return 1;
+  }
+  return MakeDisc(o, out, err);
+}
+
+}  // namespace trackloom::cli
