@@ -152,8 +152,13 @@ std::string MakeCircleClip(const TempDir& dir, const std::string& name, int widt
     Ffmpeg({"-f", "lavfi", "-i", graph, "-c:v", "ffv1", path});
     return path;
   }
-  Ffmpeg({"-f", "lavfi", "-i", graph, "-c:v", "mpeg4", "-q:v", "2", dir.File(name + "-upright.mp4")});
-  Ffmpeg({"-i", dir.File(name + "-upright.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=90", path});
+  const std::string upright = dir.File(name + "-upright.mp4");
+  Ffmpeg({"-f", "lavfi", "-i", graph, "-c:v", "mpeg4", "-q:v", "2", upright});
+  // FFmpeg 6.1 and later set the display matrix with an input option and no longer turn
+  // a "rotate" tag into one; 5.1 knows only the tag. Both give the same matrix.
+  const CommandResult turned_by_option = RunCommand(
+      {"ffmpeg", "-nostdin", "-v", "error", "-y", "-display_rotation:v:0", "90", "-i", upright, "-c", "copy", path});
+  if (turned_by_option.status != 0) Ffmpeg({"-i", upright, "-c", "copy", "-metadata:s:v:0", "rotate=90", path});
   return path;
 }
 
