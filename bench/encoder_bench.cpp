@@ -233,6 +233,17 @@ void EncodeAndWriteBench(benchmark::State& run) {
 }
 BENCHMARK(EncodeAndWriteBench)->Name("EncodeFrame+WriteFrameRecord/devnull");
 
+// Google Benchmark 1.8 replaced a run's error flag with a skip state (an error is one
+// kind of skip); either way a run that did not complete has no time worth comparing.
+template <typename Report>
+bool RunDidNotComplete(const Report& run) {
+  if constexpr (requires { run.skipped; }) {
+    return run.skipped != decltype(run.skipped){};  // the zero state is "not skipped"
+  } else {
+    return run.error_occurred;
+  }
+}
+
 // Keeps the console output and remembers the CPU time per frame of each run.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -242,7 +253,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
-      if (r.error_occurred || r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
+      if (RunDidNotComplete(r) || r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
       seconds_per_frame_[r.benchmark_name()] =
           r.cpu_accumulated_time / static_cast<double>(r.iterations);
     }

@@ -277,8 +277,10 @@ TEST(CliInputs, SameSceneStoredAnotherWayGivesTheSameTracks) {
   const std::string film = dir.File("film.mp4");
   Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=1", "-c:v", "libx264", "-qp", "0", film});
   const std::string bars = dir.File("bars.mkv");
-  Ffmpeg({"-f", "lavfi", "-i", "smptehdbars=size=320x180:rate=25:duration=1", "-vf", "format=yuv420p",
-          "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-c:v", "ffv1", bars});
+  Ffmpeg({"-f", "lavfi", "-i", "smptehdbars=size=320x180:rate=25:duration=1", "-vf",
+          // FFmpeg 7 tags the stream by the pictures' own properties, not by these options.
+          "format=yuv420p,setparams=colorspace=bt709:color_primaries=bt709:color_trc=bt709", "-colorspace", "bt709",
+          "-color_primaries", "bt709", "-color_trc", "bt709", "-c:v", "ffv1", bars});
   const std::string photo = dir.File("photo.jpg");
   Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x180", "-frames:v", "1", "-q:v", "1", photo});
   Ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", dir.File("sound.wav")});
