@@ -1,5 +1,7 @@
 #include "cli/commands/disc_report.h"
 
+#include <cmath>
+
 #include "cli/common/duration.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
@@ -75,7 +77,7 @@ void DiscJson(std::FILE* out, const DiscOptions& o, const std::vector<std::strin
               const std::vector<DiscPlan>& plans) {
   JsonWriter json(out);
   json.BeginObject().Key("capacity_minutes");
-  if (o.capacity_minutes == static_cast<int64_t>(o.capacity_minutes)) {
+  if (o.capacity_minutes == std::floor(o.capacity_minutes)) {
     json.Integer(static_cast<int64_t>(o.capacity_minutes));
   } else {
     json.Fixed(o.capacity_minutes, 2);
