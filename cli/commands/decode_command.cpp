@@ -490,10 +490,9 @@ int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   const bool interrupted = ok && done < range.count;
   if (!FinishOutputs(outputs, ok, err)) return 1;
   if (interrupted) {
-    std::fprintf(
-        err,
-        "trackloom: stopped after %llu of %llu records; the files written so far are complete\n",
-        U(done), U(range.count));
+    PrintError(err,
+               Format("stopped after %llu of %llu records; the files written so far are complete",
+                      U(done), U(range.count)));
     return InterruptedExitStatus();
   }
   if (o.json) {
