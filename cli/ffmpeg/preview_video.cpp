@@ -6,9 +6,6 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +18,7 @@ extern "C" {
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/av_versions.h"
+#include "cli/ffmpeg/muxing.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -95,6 +93,7 @@ struct PreviewVideo::State {
   std::vector<std::vector<float>> planes;
   int64_t next_video_pts = 0;
   int64_t next_audio_pts = 0;
+  std::vector<VideoChapter> chapters;
   bool file_open = false;
   bool finished = false;
 
@@ -301,30 +300,6 @@ bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
   return true;
 }
 
-// Opens the video file by the rules every output keeps (no link followed, no FIFO
-// waited on, no file with other names emptied), then hands the library that very
-// file through the descriptor's name: the library's own open follows links and
-// blocks on a FIFO. *created: the name now holds a file of this run.
-bool OpenVideoFile(PreviewVideo::State& s, bool* created, std::string* error) {
-  int open_error = 0;
-  const int fd = OpenOutputFile(s.path, &open_error);
-  if (fd < 0) {
-    *error = "cannot create " + s.path + ": " + DescribeWriteError(s.path, open_error);
-    return false;
-  }
-  *created = true;
-  const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd);
-  struct stat info {};
-  const std::string url = ::stat(by_descriptor.c_str(), &info) == 0 ? by_descriptor : s.path;
-  const int rc = avio_open(&s.format->pb, ("file:" + url).c_str(), AVIO_FLAG_WRITE);
-  ::close(fd);
-  if (rc < 0) {
-    *error = "cannot create " + s.path + ": " + AvErrorText(rc);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int width, int height,
@@ -350,7 +325,7 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
       !SetUpStreams(*s, error)) {
     return nullptr;
   }
-  if (!(s->format->oformat->flags & AVFMT_NOFILE) && !OpenVideoFile(*s, &s->file_open, error)) {
+  if (!(s->format->oformat->flags & AVFMT_NOFILE) && !OpenMuxerFile(s->format.get(), path, &s->file_open, error)) {
     return nullptr;
   }
   s->file_open = true;
@@ -378,11 +353,19 @@ bool PreviewVideo::AddRecord(const uint8_t* rgb, const uint8_t* sound, std::stri
   return s.QueueSound(sound, kPairsPerRecord, error) && s.EncodeQueuedSound(false, error);
 }
 
+void PreviewVideo::BeginChapter(const std::string& title) {
+  state_->chapters.push_back(VideoChapter{state_->next_video_pts, title});
+}
+
 bool PreviewVideo::Finish(std::string* error) {
   State& s = *state_;
   if (!s.QueueSound(nullptr, 0, error) || !s.EncodeQueuedSound(true, error)) return false;
   if (!s.Encode(s.video.get(), s.video_stream, nullptr, error)) return false;
   if (!s.Encode(s.audio.get(), s.audio_stream, nullptr, error)) return false;
+  if (!SetChapters(s.format.get(), s.chapters, s.next_video_pts)) {
+    *error = "out of memory for the chapters of " + s.path;
+    return false;
+  }
   const int rc = av_write_trailer(s.format.get());
   if (rc < 0) {
     *error = "cannot finish " + s.path + ": " + AvErrorText(rc);

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "cli/ffmpeg/record_video.h"
+
 namespace trackloom::cli {
 
 // Whether path's name picks a container FFmpeg writes H.264 and AAC into.
@@ -13,21 +15,23 @@ bool PreviewVideoNameFits(const std::string& path);
 // The extensions that do, e.g. ".3gp, .avi, .flv, .m4v, .mkv, .mov, .mp4, ...".
 std::string PreviewVideoExtensions();
 
-class PreviewVideo {
+class PreviewVideo final : public RecordVideo {
  public:
   // Null, with the reason in *error, when the encoders are missing or the file
   // cannot be created. Pictures are width x height (both even).
   static std::unique_ptr<PreviewVideo> Create(const std::string& path, int width, int height,
                                               std::string* error);
-  ~PreviewVideo();
+  ~PreviewVideo() override;
   PreviewVideo(const PreviewVideo&) = delete;
   PreviewVideo& operator=(const PreviewVideo&) = delete;
 
   // One record: its picture (width x height RGB, top row first, as the viewer shows
   // it) and its 1960 bytes of 8-bit stereo 17640 Hz sound.
-  bool AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error);
+  bool AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error) override;
+  // The next record begins a chapter of that title (where the container takes them).
+  void BeginChapter(const std::string& title) override;
   // Drains the encoders and completes the file.
-  bool Finish(std::string* error);
+  bool Finish(std::string* error) override;
 
   struct State;
 

@@ -1,0 +1,278 @@
+#include "cli/commands/rip_command.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands/rip_output.h"
+#include "cli/commands/subcommands.h"
+#include "cli/common/arguments.h"
+#include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/common/messages.h"
+#include "cli/common/output_file.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/disc_image.h"
+#include "cli/tracks/sheet_file.h"
+
+namespace trackloom::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kUsage[] =
+    "Usage: trackloom rip SOURCE... -o OUT [options]\n"
+    "\n"
+    "Turns a VideoNow Color disc back into video: finds the player's records on the\n"
+    "whole disc by their headers, wherever a drive's read offset put them, and writes\n"
+    "their pictures and sound as one video with a chapter \"Track NN\" for each track\n"
+    "that holds records. SOURCE is\n"
+    "  a CD drive    /dev/sr0, /dev/cdrom (read with libcdio's error correction)\n"
+    "  a disc image  NAME.cue (one BIN, or one BIN per track) or a cdrdao NAME.toc\n"
+    "  track files   WAV files of CD audio that any program ripped, one per track\n"
+    "OUT by its extension:\n"
+    "  .mkv  the archival copy: the stored 144 x 80 pictures lossless (FFV1), shown\n"
+    "        at 4:3, 18 fps, the 8-bit sound exactly as on the disc, with chapters;\n"
+    "        its pictures are those 'trackloom decode' gives\n"
+    "  .mp4  for watching: H.264 and AAC at 4:3, with chapters (also .mov, .m4v)\n"
+    "\n"
+    "A damaged record (its header unreadable or out of place) is shown as the picture\n"
+    "before, with silence, and counted; the summary says where.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUT     the video to write (.mkv or .mp4)\n"
+    "  --each               one video per track instead: OUT-01.mkv, OUT-02.mkv, ...\n"
+    "  --paranoia MODE      a drive's error correction: full (default: verify every\n"
+    "                       sector, retry until it reads), normal (retry a while, then\n"
+    "                       go on), off (read once); images are read once unless given\n"
+    "  --speed N            the drive's read speed (1-52); default: the drive's own\n"
+    "  --view VIEW          .mp4 only: pixels (default) or panel (the panel's dots)\n"
+    "  --scale N            .mp4 only: picture size, N x (144 x 108) for pixels, default\n"
+    "                       4; N x (432 x 324) for the panel, default 2 (1-16)\n"
+    "  --overwrite          replace OUT when it exists\n"
+    "  --json               the summary as JSON on stdout: per track its records,\n"
+    "                       length, offset and damaged records\n"
+    "  -q, --quiet          no progress or summary; errors only\n"
+    "  -h, --help           this help\n"
+    "\n"
+    "The video is written under a temporary name and renamed when complete: Ctrl-C or\n"
+    "an error leaves no half file. Exit status: 0 done, 1 failed (one line on stderr\n"
+    "says why), 2 bad options, 130 interrupted.\n"
+    "\n"
+    "Examples:\n"
+    "  trackloom rip /dev/sr0 -o cartoon.mkv\n"
+    "  trackloom rip 'Cartoon (Track 01).cue' -o cartoon.mp4 --view panel\n";
+
+constexpr int kMaxScale = 16;
+
+std::string SetParanoia(const std::string& value, RipOptions* o) {
+  o->paranoia_given = true;
+  if (value == "full") {
+    o->read.paranoia = Paranoia::kFull;
+  } else if (value == "normal") {
+    o->read.paranoia = Paranoia::kNormal;
+  } else if (value == "off") {
+    o->read.paranoia = Paranoia::kOff;
+  } else {
+    return "--paranoia takes full, normal or off, not '" + value + "'";
+  }
+  return "";
+}
+
+std::string SetView(const std::string& value, RipOptions* o) {
+  if (value == "pixels") {
+    o->view = View::kPixels;
+  } else if (value == "panel") {
+    o->view = View::kPanel;
+  } else {
+    return "--view takes pixels or panel, not '" + value + "'";
+  }
+  return "";
+}
+
+std::string SetNumber(const char* name, const std::string& value, int max, int* field) {
+  if (ParseWholeNumber(value, 1, max, field)) return "";
+  return Format("%s takes a whole number from 1 to %d, not '%s'", name, max, value.c_str());
+}
+
+int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::FILE* err) {
+  const std::vector<Option> table = {
+      {"output", 'o', "a video file name", StoreValue(&o.output)},
+      {"each", 0, nullptr, StoreFlag(&o.each)},
+      {"paranoia", 0, "full, normal or off", [&o](const std::string& v) { return SetParanoia(v, &o); }},
+      {"speed", 0, "a number", [&o](const std::string& v) { return SetNumber("--speed", v, 52, &o.read.speed); }},
+      {"view", 0, "pixels or panel", [&o](const std::string& v) { return SetView(v, &o); }},
+      {"scale", 0, "a number", [&o](const std::string& v) { return SetNumber("--scale", v, kMaxScale, &o.scale); }},
+      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite)},
+      JsonOption(&o.json),
+      QuietOption(&o.quiet),
+  };
+  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  if (line.exit_status) return *line.exit_status;
+  o.sources = line.operands;
+  if (o.sources.empty()) {
+    return UsageError(err, "rip", "no source given: a CD drive, a disc image (.cue, .toc) or track WAV files");
+  }
+  if (o.output.empty()) return UsageError(err, "rip", "no video named: give one with -o OUT.mkv");
+  const RipFormat format = RipFormatOf(o.output);
+  if (format == RipFormat::kUnknown) {
+    return UsageError(err, "rip", "cannot tell a video format from '" + o.output + "': end it in .mkv or .mp4");
+  }
+  if (format == RipFormat::kArchive && (o.scale != 0 || o.view != View::kPixels)) {
+    return UsageError(err, "rip",
+                      "an .mkv keeps the stored pictures as they are: --view and --scale are for .mp4");
+  }
+  if (o.scale == 0) o.scale = o.view == View::kPanel ? 2 : 4;
+  return -1;
+}
+
+bool EndsWithWav(const std::string& path) {
+  const std::string ext = fs::path(path).extension().string();
+  return ext.size() == 4 && (ext[1] | 0x20) == 'w' && (ext[2] | 0x20) == 'a' && (ext[3] | 0x20) == 'v';
+}
+
+// A sheet libcdio reads as a drive: one file, every track a single run of it, in
+// order, little-endian. Other layouts (a BIN per track, SWAP, silence) are read from
+// the files themselves.
+bool CdioReadsImage(const DiscImage& image) {
+  std::string file;
+  for (const DiscTrack& t : image.tracks) {
+    if (t.pieces.size() != 1 || t.pieces[0].path.empty() || t.pieces[0].big_endian) return false;
+    if (!file.empty() && t.pieces[0].path != file) return false;
+    file = t.pieces[0].path;
+  }
+  return !file.empty();
+}
+
+// libcdio's reading of an image agrees with the sheet's: the same tracks, as long.
+bool SameTracks(const DiscReader& reader, const DiscImage& image) {
+  if (reader.tracks().size() != image.tracks.size()) return false;
+  for (size_t i = 0; i < image.tracks.size(); ++i) {
+    if (reader.tracks()[i].number != image.tracks[i].number ||
+        reader.tracks()[i].length != image.tracks[i].length()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<DiscReader> OpenImage(const RipOptions& o, std::vector<std::string>* inputs) {
+  std::string error;
+  std::optional<DiscImage> image = ReadDiscImage(o.sources[0], &error);
+  if (!image) throw CliError(error);
+  for (const DiscTrack& t : image->tracks) {
+    for (const DiscPiece& p : t.pieces) {
+      if (!p.path.empty()) inputs->push_back(p.path);
+    }
+  }
+  if (CdioReadsImage(*image)) {
+    CdReadOptions read = o.read;
+    if (!o.paranoia_given) read.paranoia = Paranoia::kOff;
+    std::unique_ptr<DiscReader> cd = OpenCd(o.sources[0], true, read, &error);
+    if (cd != nullptr && SameTracks(*cd, *image)) return cd;
+  }
+  std::unique_ptr<DiscReader> files = OpenImageFiles(*image, &error);
+  if (files == nullptr) throw CliError(error);
+  return files;
+}
+
+std::unique_ptr<DiscReader> OpenSource(const RipOptions& o, std::vector<std::string>* inputs) {
+  std::string error;
+  *inputs = o.sources;
+  const std::string& first = o.sources[0];
+  if (o.sources.size() == 1 && IsDiscImageName(first)) return OpenImage(o, inputs);
+  if (o.sources.size() == 1 && IsCdDrive(first)) {
+    std::unique_ptr<DiscReader> cd = OpenCd(first, false, o.read, &error);
+    if (cd == nullptr) throw CliError(error);
+    return cd;
+  }
+  for (const std::string& s : o.sources) {
+    if (IsDiscImageName(s) || IsCdDrive(s)) {
+      throw CliError("give one CD drive or one disc image at a time, not " + Quoted(s) +
+                     " with other sources");
+    }
+    if (!EndsWithWav(s)) {
+      throw CliError("cannot tell what " + Quoted(s) +
+                     " is: give a CD drive (/dev/sr0), a disc image (.cue or .toc) or track "
+                     "WAV files");
+    }
+  }
+  std::unique_ptr<DiscReader> wavs = OpenTrackWavs(o.sources, &error);
+  if (wavs == nullptr) throw CliError(error);
+  return wavs;
+}
+
+std::string SourceName(const RipOptions& o) {
+  return o.sources.size() == 1 ? Quoted(o.sources[0])
+                               : Format("the %zu track files", o.sources.size());
+}
+
+// Reads the whole disc through the stream into the output.
+void ReadDisc(DiscReader& reader, RecordStream& stream, const RipOptions& o, std::FILE* err) {
+  constexpr size_t kChunk = 1 << 16;
+  std::vector<uint8_t> chunk(kChunk);
+  const auto records = [](uint64_t bytes) { return static_cast<int64_t>(bytes / kFrameRecordSize); };
+  Progress progress(err, !o.quiet && !o.json, records(reader.total()));
+  std::string error;
+  for (;;) {
+    const int64_t n = reader.Read(chunk.data(), chunk.size(), &error);
+    if (n < 0) throw CliError(error);
+    if (StopRequested()) throw RipStopped();
+    if (n == 0) break;
+    if (!stream.Feed(chunk.data(), static_cast<size_t>(n))) throw RipStopped();
+    progress.Update(records(stream.position()));
+  }
+  progress.Finish();
+  if (!stream.Finish()) throw RipStopped();
+}
+
+int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
+  std::vector<std::string> inputs;
+  std::unique_ptr<DiscReader> reader = OpenSource(o, &inputs);
+  RipOutput output(o, inputs);
+  output.CheckNames();
+  RecordStream stream(reader->tracks(), &output);
+  ReadDisc(*reader, stream, o, err);
+  if (stream.chapters().empty()) {
+    throw CliError("no records of this player found in " + SourceName(o) +
+                   (reader->tracks().empty() ? " (it has no audio tracks)" : "") +
+                   "; nothing was written");
+  }
+  RipResult result{reader->how(), stream.chapters(), stream.tracks_seen(), reader->data_tracks(),
+                   output.Finish(), reader->read_errors()};
+  if (o.json) {
+    RipJson(out, o, result);
+  } else if (!o.quiet) {
+    RipSummary(out, o, result);
+  }
+  std::fflush(out);
+  return 0;
+}
+
+}  // namespace
+
+int RunRip(int argc, char** argv) {
+  RipOptions o;
+  const int status = ParseRipOptions(argc, argv, o, stdout, stderr);
+  if (status >= 0) return status;
+  InstallInterruptHandlers();
+  try {
+    return Rip(o, stdout, stderr);
+  } catch (const RipStopped&) {
+    PrintError(stderr, "interrupted; no video was written");
+    return InterruptedExitStatus();
+  } catch (const CliError& e) {
+    if (StopRequested()) {
+      PrintError(stderr, "interrupted; no video was written");
+      return InterruptedExitStatus();
+    }
+    PrintError(stderr, e.what());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    PrintError(stderr, "out of memory");
+    return 1;
+  }
+}
+
+}  // namespace trackloom::cli

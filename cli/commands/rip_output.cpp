@@ -1,0 +1,125 @@
+#include "cli/commands/rip_output.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "cli/common/cli_error.h"
+#include "cli/common/messages.h"
+#include "cli/common/output_file.h"
+#include "cli/ffmpeg/archive_video.h"
+#include "cli/ffmpeg/preview_video.h"
+#include "cli/tracks/track_reader.h"
+#include "core/track_format.h"
+
+namespace trackloom::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return s;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const fs::path parent = fs::path(path).parent_path();
+  return parent.empty() ? "." : parent.string();
+}
+
+}  // namespace
+
+RipFormat RipFormatOf(const std::string& path) {
+  if (Lower(fs::path(path).extension().string()) == ".mkv") return RipFormat::kArchive;
+  return PreviewVideoNameFits(path) ? RipFormat::kWatch : RipFormat::kUnknown;
+}
+
+RipOutput::RipOutput(const RipOptions& o, std::vector<std::string> inputs)
+    : o_(o),
+      inputs_(std::move(inputs)),
+      format_(RipFormatOf(o.output)),
+      size_(format_ == RipFormat::kWatch ? ViewDisplaySize(o.view, o.scale)
+                                         : PictureRect{0, 0, kPictureWidth, kPictureHeight}),
+      rgb_(kRgbPictureSize, 0),
+      shown_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3),
+      sound_(kAudioChunkSize, kSilence) {}
+
+std::string RipOutput::NameFor(int track) const {
+  if (!o_.each) return o_.output;
+  const fs::path p(o_.output);
+  return (p.parent_path() / (p.stem().string() + Format("-%02d", track) + p.extension().string()))
+      .string();
+}
+
+void RipOutput::CheckName(const std::string& path) const {
+  const std::string refusal = OutputRefusal(path, o_.overwrite);
+  if (!refusal.empty()) throw CliError("cannot write '" + Printable(path) + "': " + refusal);
+  if (const std::string* input = SameFileAsInput(path, inputs_)) {
+    throw CliError(SameFileMessage(path, *input));
+  }
+}
+
+void RipOutput::CheckNames() const {
+  const std::string directory = DirectoryOf(o_.output);
+  std::error_code ec;
+  if (!fs::is_directory(directory, ec)) {
+    throw CliError("cannot write '" + Printable(o_.output) + "': the directory '" +
+                   Printable(directory) + "' does not exist");
+  }
+  if (!o_.each) return CheckName(o_.output);
+  for (int t = 1; t <= kCdMaxTracks; ++t) CheckName(NameFor(t));
+}
+
+void RipOutput::Open(const std::string& path) {
+  const fs::path p(path);
+  temp_.Create(DirectoryOf(path), "." + p.stem().string() + "-", p.extension().string());
+  target_ = path;
+  std::string error;
+  if (format_ == RipFormat::kArchive) {
+    video_ = ArchiveVideo::Create(temp_.path(), &error);
+  } else {
+    video_ = PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error);
+  }
+  if (video_ == nullptr) throw CliError(error);
+}
+
+bool RipOutput::BeginChapter(int track) {
+  if (o_.each) Finish();
+  if (video_ == nullptr) Open(NameFor(track));
+  video_->BeginChapter(Format("Track %02d", track));
+  return true;
+}
+
+bool RipOutput::Record(const uint8_t* record) {
+  if (record != nullptr) {
+    DecodeFramePicture(record + kRecordHeaderSize, rgb_.data());
+    ExtractRecordSound(record, sound_.data());
+  } else {
+    std::fill(sound_.begin(), sound_.end(), kSilence);  // the picture before stays
+  }
+  const uint8_t* picture = rgb_.data();
+  if (format_ == RipFormat::kWatch) {
+    RenderView(o_.view, rgb_.data(), size_.width, size_.height, shown_.data());
+    picture = shown_.data();
+  }
+  std::string error;
+  if (!video_->AddRecord(picture, sound_.data(), &error)) throw CliError(error);
+  return true;
+}
+
+std::vector<std::string> RipOutput::Finish() {
+  if (video_ == nullptr) return written_;
+  std::string error;
+  const bool done = video_->Finish(&error);
+  video_.reset();
+  if (!done) throw CliError(error);
+  // A temporary file is made readable by its owner only; the video is an ordinary file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::chmod(temp_.path().c_str(), 0666 & ~mask);
+  temp_.Keep(target_);
+  written_.push_back(target_);
+  return written_;
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,45 @@
+// A disc read from its first audio track to its last as one stream of CD audio bytes,
+// whatever holds it: a drive, a disc image's files, or track files a ripper wrote.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/tracks/disc_image.h"
+#include "cli/tracks/record_stream.h"
+
+namespace trackloom::cli {
+
+class DiscReader {
+ public:
+  virtual ~DiscReader() = default;
+  // The audio tracks, in stream order, one after the other.
+  const std::vector<StreamTrack>& tracks() const { return tracks_; }
+  // Tracks that hold data, not audio, by number: never read.
+  const std::vector<int>& data_tracks() const { return data_tracks_; }
+  uint64_t total() const;
+  // The next bytes of the stream into out, at most max: how many, 0 at its end, or -1
+  // with the reason in *error.
+  virtual int64_t Read(uint8_t* out, size_t max, std::string* error) = 0;
+  // How the disc is read, for the report: "libcdio", "the sheet's files", ...
+  virtual std::string how() const = 0;
+  // Damaged sectors the reading itself found (a drive's read errors), if it can tell.
+  virtual uint64_t read_errors() const { return 0; }
+
+ protected:
+  std::vector<StreamTrack> tracks_;
+  std::vector<int> data_tracks_;
+};
+
+// A disc image's tracks read from the files its sheet names.
+std::unique_ptr<DiscReader> OpenImageFiles(const DiscImage& image, std::string* error);
+
+// Track files a ripper wrote (WAV files of CD audio), one track each, in the order
+// given. Nothing, with the reason in *error, when one is not a WAV of CD audio.
+std::unique_ptr<DiscReader> OpenTrackWavs(const std::vector<std::string>& paths,
+                                          std::string* error);
+
+}  // namespace trackloom::cli
