@@ -3,7 +3,7 @@
 if(TARGET trackloom AND TARGET trackloom_cli_commands)
   trackloom_add_test(cli_tests LABEL end-to-end
     SOURCES cli_units_test.cpp cli_encode_test.cpp cli_configure_test.cpp cli_disc_test.cpp cli_inputs_test.cpp
-            cli_faults_test.cpp cli_options_test.cpp
+            cli_faults_test.cpp cli_options_test.cpp cli_rip_test.cpp
             cli_run.cpp support/terminal.cpp
     LIBS trackloom_cli_commands util)
   target_compile_definitions(cli_tests PRIVATE TRACKLOOM_BINARY="$<TARGET_FILE:trackloom>")

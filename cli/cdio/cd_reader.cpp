@@ -81,7 +81,9 @@ class CdReader final : public DiscReader {
 bool CdReader::Open(const std::string& source, std::string* error) {
   cdio_log_set_handler([](cdio_log_level_t, const char*) {});
   g_read_errors = 0;
-  const driver_id_t driver = !image_ ? DRIVER_DEVICE : IsCueName(source) ? DRIVER_BINCUE : DRIVER_CDRDAO;
+  const driver_id_t driver = !image_             ? DRIVER_DEVICE
+                             : IsCueName(source) ? DRIVER_BINCUE
+                                                 : DRIVER_CDRDAO;
   cdio_ = cdio_open(source.c_str(), driver);
   if (cdio_ == nullptr) {
     *error = image_ ? "libcdio cannot open the disc image " + Quoted(source)

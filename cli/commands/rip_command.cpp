@@ -100,10 +100,13 @@ int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::F
   const std::vector<Option> table = {
       {"output", 'o', "a video file name", StoreValue(&o.output)},
       {"each", 0, nullptr, StoreFlag(&o.each)},
-      {"paranoia", 0, "full, normal or off", [&o](const std::string& v) { return SetParanoia(v, &o); }},
-      {"speed", 0, "a number", [&o](const std::string& v) { return SetNumber("--speed", v, 52, &o.read.speed); }},
+      {"paranoia", 0, "full, normal or off",
+       [&o](const std::string& v) { return SetParanoia(v, &o); }},
+      {"speed", 0, "a number",
+       [&o](const std::string& v) { return SetNumber("--speed", v, 52, &o.read.speed); }},
       {"view", 0, "pixels or panel", [&o](const std::string& v) { return SetView(v, &o); }},
-      {"scale", 0, "a number", [&o](const std::string& v) { return SetNumber("--scale", v, kMaxScale, &o.scale); }},
+      {"scale", 0, "a number",
+       [&o](const std::string& v) { return SetNumber("--scale", v, kMaxScale, &o.scale); }},
       {"overwrite", 0, nullptr, StoreFlag(&o.overwrite)},
       JsonOption(&o.json),
       QuietOption(&o.quiet),
@@ -112,16 +115,19 @@ int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::F
   if (line.exit_status) return *line.exit_status;
   o.sources = line.operands;
   if (o.sources.empty()) {
-    return UsageError(err, "rip", "no source given: a CD drive, a disc image (.cue, .toc) or track WAV files");
+    return UsageError(err, "rip",
+                      "no source given: a CD drive, a disc image (.cue, .toc) or track WAV files");
   }
   if (o.output.empty()) return UsageError(err, "rip", "no video named: give one with -o OUT.mkv");
   const RipFormat format = RipFormatOf(o.output);
   if (format == RipFormat::kUnknown) {
-    return UsageError(err, "rip", "cannot tell a video format from '" + o.output + "': end it in .mkv or .mp4");
+    return UsageError(err, "rip",
+                      "cannot tell a video format from '" + o.output + "': end it in .mkv or .mp4");
   }
   if (format == RipFormat::kArchive && (o.scale != 0 || o.view != View::kPixels)) {
-    return UsageError(err, "rip",
-                      "an .mkv keeps the stored pictures as they are: --view and --scale are for .mp4");
+    return UsageError(
+        err, "rip",
+        "an .mkv keeps the stored pictures as they are: --view and --scale are for .mp4");
   }
   if (o.scale == 0) o.scale = o.view == View::kPanel ? 2 : 4;
   return -1;
@@ -129,13 +135,19 @@ int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::F
 
 bool EndsWithWav(const std::string& path) {
   const std::string ext = fs::path(path).extension().string();
-  return ext.size() == 4 && (ext[1] | 0x20) == 'w' && (ext[2] | 0x20) == 'a' && (ext[3] | 0x20) == 'v';
+  return ext.size() == 4 && (ext[1] | 0x20) == 'w' && (ext[2] | 0x20) == 'a' &&
+         (ext[3] | 0x20) == 'v';
 }
 
-// A sheet libcdio reads as a drive: one file, every track a single run of it, in
-// order, little-endian. Other layouts (a BIN per track, SWAP, silence) are read from
-// the files themselves.
+// A sheet libcdio reads as a drive: a cue sheet of one file, every track a single run
+// of it, little-endian. Other layouts (a BIN per track, a TOC's SWAP and offsets,
+// silence) are read from the files themselves.
 bool CdioReadsImage(const DiscImage& image) {
+  const std::string ext = fs::path(image.sheet).extension().string();
+  if (ext.size() != 4 || (ext[1] | 0x20) != 'c' || (ext[2] | 0x20) != 'u' ||
+      (ext[3] | 0x20) != 'e') {
+    return false;
+  }
   std::string file;
   for (const DiscTrack& t : image.tracks) {
     if (t.pieces.size() != 1 || t.pieces[0].path.empty() || t.pieces[0].big_endian) return false;
@@ -212,7 +224,9 @@ std::string SourceName(const RipOptions& o) {
 void ReadDisc(DiscReader& reader, RecordStream& stream, const RipOptions& o, std::FILE* err) {
   constexpr size_t kChunk = 1 << 16;
   std::vector<uint8_t> chunk(kChunk);
-  const auto records = [](uint64_t bytes) { return static_cast<int64_t>(bytes / kFrameRecordSize); };
+  const auto records = [](uint64_t bytes) {
+    return static_cast<int64_t>(bytes / kFrameRecordSize);
+  };
   Progress progress(err, !o.quiet && !o.json, records(reader.total()));
   std::string error;
   for (;;) {
@@ -239,8 +253,8 @@ int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
                    (reader->tracks().empty() ? " (it has no audio tracks)" : "") +
                    "; nothing was written");
   }
-  RipResult result{reader->how(), stream.chapters(), stream.tracks_seen(), reader->data_tracks(),
-                   output.Finish(), reader->read_errors()};
+  RipResult result{reader->how(),         stream.chapters(), stream.tracks_seen(),
+                   reader->data_tracks(), output.Finish(),   reader->read_errors()};
   if (o.json) {
     RipJson(out, o, result);
   } else if (!o.quiet) {

@@ -22,10 +22,11 @@ std::string SkippedText(const RipResult& r) {
   std::string text;
   for (const TrackSeen& t : r.tracks) {
     if (t.has_records) continue;
-    text += (text.empty() ? "" : ", ") + Format("track %d (%s)", t.number,
-                                                t.all_zero ? "silence" : "audio without records");
+    text += (text.empty() ? "" : ", ") +
+            Format("track %d (%s)", t.number, t.all_zero ? "silence" : "audio without records");
   }
-  for (const int t : r.data_tracks) text += (text.empty() ? "" : ", ") + Format("track %d (data)", t);
+  for (const int t : r.data_tracks)
+    text += (text.empty() ? "" : ", ") + Format("track %d (data)", t);
   return text;
 }
 
@@ -81,9 +82,13 @@ void RipJson(std::FILE* out, const RipOptions& o, const RipResult& r) {
   for (const std::string& f : r.written) json.String(f);
   json.EndArray().Key("chapters").BeginArray();
   for (const ChapterReport& c : r.chapters) {
-    json.BeginObject().Key("track").Integer(c.track).Key("title").String(Format("Track %02d", c.track));
+    json.BeginObject().Key("track").Integer(c.track).Key("title").String(
+        Format("Track %02d", c.track));
     json.Key("records").Unsigned(c.records).Key("seconds").Fixed(Seconds(c.records), 3);
-    json.Key("offset_bytes").Integer(c.offset_bytes).Key("offset_samples").Integer(c.offset_bytes / 4);
+    json.Key("offset_bytes")
+        .Integer(c.offset_bytes)
+        .Key("offset_samples")
+        .Integer(c.offset_bytes / 4);
     json.Key("lead_in_bytes").Unsigned(c.lead_in).Key("damaged_records").Unsigned(c.damaged);
     json.Key("damage").BeginArray();
     for (const DamagePlace& d : c.damage) {
@@ -98,7 +103,8 @@ void RipJson(std::FILE* out, const RipOptions& o, const RipResult& r) {
     json.BeginObject().Key("track").Integer(t.number).Key("holds");
     json.String(t.all_zero ? "silence" : "audio").EndObject();
   }
-  for (const int t : r.data_tracks) json.BeginObject().Key("track").Integer(t).Key("holds").String("data").EndObject();
+  for (const int t : r.data_tracks)
+    json.BeginObject().Key("track").Integer(t).Key("holds").String("data").EndObject();
   json.EndArray().Key("read_errors").Unsigned(r.read_errors).EndObject();
   std::fputc('\n', out);
 }

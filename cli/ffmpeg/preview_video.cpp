@@ -325,7 +325,8 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
       !SetUpStreams(*s, error)) {
     return nullptr;
   }
-  if (!(s->format->oformat->flags & AVFMT_NOFILE) && !OpenMuxerFile(s->format.get(), path, &s->file_open, error)) {
+  if (!(s->format->oformat->flags & AVFMT_NOFILE) &&
+      !OpenMuxerFile(s->format.get(), path, &s->file_open, error)) {
     return nullptr;
   }
   s->file_open = true;

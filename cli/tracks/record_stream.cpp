@@ -24,13 +24,13 @@ bool AllZero(const uint8_t* data, size_t size) {
 
 int64_t Signed(uint64_t v) { return static_cast<int64_t>(v); }
 
-// The nearest known lead-in to a first record at at in a track starting at start,
-// and how far the record is from where that lead-in puts it.
-void MeasureOffset(uint64_t at, uint64_t start, uint64_t* lead_in, int64_t* offset) {
+// The known lead-in that puts a first record into_track bytes into its track
+// nearest to an offset of near, and the record's offset from where it puts it.
+void MeasureOffset(int64_t into_track, int64_t near, uint64_t* lead_in, int64_t* offset) {
   bool first = true;
   for (const uint64_t l : kKnownLeadIns) {
-    const int64_t o = Signed(at) - Signed(start) - Signed(l);
-    if (first || std::llabs(o) < std::llabs(*offset)) {
+    const int64_t o = into_track - Signed(l);
+    if (first || std::llabs(o - near) < std::llabs(*offset - near)) {
       *lead_in = l;
       *offset = o;
       first = false;
@@ -54,6 +54,7 @@ bool RecordStream::Feed(const uint8_t* data, size_t size) {
 }
 
 bool RecordStream::Finish() {
+  SettleOffsets();
   // A record the end of the disc cut off (a read offset moves the last one past it)
   // still held its place: it is shown as damaged rather than dropped.
   const uint64_t end = position();
@@ -159,7 +160,7 @@ bool RecordStream::OpenChapter(uint64_t at) {
     for (size_t c = r; c < std::min(r + 2, tracks_.size()); ++c) {
       uint64_t lead_in = 0;
       int64_t offset = 0;
-      MeasureOffset(at, tracks_[c].start, &lead_in, &offset);
+      MeasureOffset(Signed(at) - Signed(tracks_[c].start), 0, &lead_in, &offset);
       if (c == r || std::llabs(offset) < std::llabs(best)) {
         best = offset;
         t = c;
@@ -173,10 +174,24 @@ bool RecordStream::OpenChapter(uint64_t at) {
   ChapterReport c;
   c.track = tracks_.empty() ? 1 : tracks_[t].number;
   c.first_record = at;
-  if (!tracks_.empty()) MeasureOffset(at, tracks_[t].start, &c.lead_in, &c.offset_bytes);
+  if (!tracks_.empty()) c.into_track = Signed(at) - Signed(tracks_[t].start);
+  MeasureOffset(c.into_track, 0, &c.lead_in, &c.offset_bytes);
   if (t < seen_.size()) seen_[t].has_records = true;
   chapters_.push_back(c);
   return sink_->BeginChapter(c.track);
+}
+
+void RecordStream::SettleOffsets() {
+  // A drive's offset moves every track alike, while lead-ins differ from track to
+  // track (a retail first track before tracks of this program): each chapter takes
+  // the lead-in that puts it nearest the offset most chapters show.
+  if (chapters_.empty()) return;
+  std::vector<int64_t> offsets;
+  for (const ChapterReport& c : chapters_) offsets.push_back(c.offset_bytes);
+  std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+  const int64_t median = offsets[offsets.size() / 2];
+  for (ChapterReport& c : chapters_)
+    MeasureOffset(c.into_track, median, &c.lead_in, &c.offset_bytes);
 }
 
 size_t RecordStream::TrackIndexAt(uint64_t at) const {

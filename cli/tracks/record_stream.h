@@ -55,6 +55,7 @@ struct ChapterReport {
   // first_record - (track start + lead_in), lead_in the nearest of the known lengths.
   int64_t offset_bytes = 0;
   uint64_t lead_in = 0;
+  int64_t into_track = 0;  // first_record - its track's start
 };
 
 // What the stream saw of each track, records or not.
@@ -75,7 +76,8 @@ class RecordStream {
 
   // The next bytes of the stream. False when the sink stopped it.
   bool Feed(const uint8_t* data, size_t size);
-  // The end of the stream: a record it cut off is counted as damaged.
+  // The end of the stream: a record it cut off is counted as damaged, and each
+  // chapter's offset is settled against the others.
   bool Finish();
 
   const std::vector<ChapterReport>& chapters() const { return chapters_; }
@@ -89,6 +91,7 @@ class RecordStream {
   bool OpenChapter(uint64_t at);
   void NoteZeros(const uint8_t* data, size_t size);
   size_t TrackIndexAt(uint64_t at) const;
+  void SettleOffsets();
   uint64_t NextHeader(uint64_t from) const;
 
   std::vector<StreamTrack> tracks_;

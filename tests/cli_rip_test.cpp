@@ -1,0 +1,290 @@
+// trackloom rip end to end: disc images made from encoded tracks the ways rippers and
+// drives leave them (one BIN, a BIN per track moved by a read offset, a TOC, noise),
+// the video's pictures and sound compared with the tracks' own, byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "cli/tracks/track_reader.h"
+#include "tests/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+constexpr size_t kSector = 2352;
+constexpr size_t kRecord = 19600;
+
+// A disc image of three tracks with records (a retail-like first track with a 392-byte
+// lead-in, two from the command) and a last one of plain audio.
+struct Disc {
+  std::vector<std::string> tracks;  // the track files with records, in disc order
+  std::vector<uint8_t> bin;         // film.bin
+  std::vector<size_t> lengths;      // per track, bytes
+};
+
+Disc MakeDisc(const TempDir& dir) {
+  Disc d;
+  EXPECT_EQ(RunTrackloom({"demo", "-o", dir.File("tracks"), "--quiet"}).status, 0);
+  const std::vector<uint8_t> track = ReadFileBytes(dir.File("tracks/VDN Track 01.wav"));
+  std::vector<uint8_t> audio(track.begin() + 2092 - 392, track.begin() + 2092 + 40 * kRecord);
+  std::fill(audio.begin(), audio.begin() + 392, 0);
+  WriteFileBytes(dir.File("first.wav"), MakeWav(44100, 16, 2, audio));
+  Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=500:duration=5", "-ac", "2", "-ar", "44100", "-c:a",
+          "pcm_s16le", dir.File("last.wav")});
+  d.tracks = {dir.File("first.wav"), dir.File("tracks/VDN Track 01.wav"),
+              dir.File("tracks/VDN Track 02.wav")};
+  const CommandResult r =
+      RunTrackloom({"disc", "-o", dir.File("film"), "--first", d.tracks[0], d.tracks[1],
+                    d.tracks[2], "--last", dir.File("last.wav"), "--no-pad", "--quiet"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  d.bin = ReadFileBytes(dir.File("film.bin"));
+  // Where each track starts, from the cue sheet's INDEX 01 lines.
+  const std::vector<uint8_t> cue = ReadFileBytes(dir.File("film.cue"));
+  std::istringstream lines(std::string(cue.begin(), cue.end()));
+  std::vector<size_t> starts;
+  for (std::string word; lines >> word;) {
+    unsigned m = 0, sec = 0, f = 0;
+    if (word == "01" && lines >> word && std::sscanf(word.c_str(), "%u:%u:%u", &m, &sec, &f) == 3)
+      starts.push_back(((m * 60 + sec) * 75 + f) * kSector);
+  }
+  starts.push_back(d.bin.size());
+  for (size_t i = 0; i + 1 < starts.size(); ++i) d.lengths.push_back(starts[i + 1] - starts[i]);
+  EXPECT_EQ(d.lengths.size(), 4u);
+  return d;
+}
+
+// The pictures (144 x 80 RGB) and sound of every record of the tracks, as decode
+// gives them; first_lead_in: where the first track's records begin.
+struct Decoded {
+  std::vector<uint8_t> rgb, sound;
+};
+
+Decoded DecodeTracks(const std::vector<std::string>& tracks, size_t first_lead_in) {
+  Decoded out;
+  std::vector<uint8_t> rgb(cli::kRgbPictureSize), sound(1960);
+  for (size_t t = 0; t < tracks.size(); ++t) {
+    const std::vector<uint8_t> b = ReadFileBytes(tracks[t]);
+    for (size_t at = 44 + (t == 0 ? first_lead_in : 2048); at + kRecord <= b.size();
+         at += kRecord) {
+      cli::DecodeFramePicture(&b[at + 400], rgb.data());
+      cli::ExtractRecordSound(&b[at], sound.data());
+      out.rgb.insert(out.rgb.end(), rgb.begin(), rgb.end());
+      out.sound.insert(out.sound.end(), sound.begin(), sound.end());
+    }
+  }
+  return out;
+}
+
+// The disc's audio moved by a drive's read offset (samples; later when positive),
+// the same length.
+std::vector<uint8_t> Shifted(const std::vector<uint8_t>& bin, int samples) {
+  const size_t n = static_cast<size_t>(std::abs(samples)) * 4;
+  std::vector<uint8_t> out(bin.size(), 0);
+  if (samples >= 0)
+    std::copy(bin.begin(), bin.end() - static_cast<ptrdiff_t>(n),
+              out.begin() + static_cast<ptrdiff_t>(n));
+  if (samples < 0) std::copy(bin.begin() + static_cast<ptrdiff_t>(n), bin.end(), out.begin());
+  return out;
+}
+
+// The preservation sets' layout: "film (Track NN).bin", a FILE line per track.
+std::string WriteBinPerTrack(const TempDir& dir, const Disc& d, const std::vector<uint8_t>& bin) {
+  std::string cue;
+  size_t at = 0;
+  for (size_t t = 0; t < d.lengths.size(); ++t) {
+    const std::string name = "film (Track 0" + std::to_string(t + 1) + ").bin";
+    WriteFileBytes(dir.File(name), {bin.begin() + static_cast<ptrdiff_t>(at),
+                                    bin.begin() + static_cast<ptrdiff_t>(at + d.lengths[t])});
+    cue += "FILE \"" + name + "\" BINARY\n  TRACK 0" + std::to_string(t + 1) +
+           " AUDIO\n    INDEX 01 00:00:00\n";
+    at += d.lengths[t];
+  }
+  WriteFileBytes(dir.File("split.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
+  return dir.File("split.cue");
+}
+
+// Runs ffmpeg to turn the video's streams into raw bytes.
+std::vector<uint8_t> Raw(const TempDir& dir, const std::string& video,
+                         const std::vector<std::string>& how) {
+  std::vector<std::string> args = {"-i", video};
+  args.insert(args.end(), how.begin(), how.end());
+  args.push_back(dir.File("raw"));
+  Ffmpeg(args);
+  return ReadFileBytes(dir.File("raw"));
+}
+
+TEST(CliRip, ImagesGiveTheTracksPicturesAndSoundExactly) {
+  TempDir dir;
+  const Disc d = MakeDisc(dir);
+  const Decoded tracks = DecodeTracks(d.tracks, 392);
+  // 20 sectors of noise from 100 bytes into record 10 of the second track: the headers
+  // of records 10, 11 and 12 are hit.
+  std::vector<uint8_t> noisy = d.bin;
+  const size_t noise_at = d.lengths[0] + 2048 + 10 * kRecord + 100;
+  uint32_t seed = 12345;
+  for (size_t i = 0; i < 20 * kSector; ++i)
+    noisy[noise_at + i] = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  Decoded concealed = tracks;
+  const size_t damaged_from = 40 + 10;  // records of the first track, then 10
+  for (size_t r = damaged_from; r < damaged_from + 3; ++r) {
+    std::memcpy(&concealed.rgb[r * cli::kRgbPictureSize],
+                &concealed.rgb[(damaged_from - 1) * cli::kRgbPictureSize], cli::kRgbPictureSize);
+    std::memset(&concealed.sound[r * 1960], 0x80, 1960);
+  }
+  struct Case {
+    const char* name;
+    std::function<std::vector<std::string>()> source;
+    std::vector<std::string> options;
+    const Decoded* expected;
+    std::vector<std::string> summary;  // in the --json summary
+  } cases[] = {
+      {"one BIN and its cue, through libcdio",
+       [&] { return std::vector<std::string>{dir.File("film.cue")}; },
+       {},
+       &tracks,
+       {"\"read_through\": \"libcdio\"", "\"offset_samples\": 0,",
+        "\"track\": 4, \"holds\": \"audio\""}},
+      {"libcdio with paranoia",
+       [&] { return std::vector<std::string>{dir.File("film.cue")}; },
+       {"--paranoia", "full"},
+       &tracks,
+       {"libcdio with paranoia"}},
+      {"a BIN per track, +92 samples",
+       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, Shifted(d.bin, 92))}; },
+       {},
+       &tracks,
+       {"\"offset_samples\": 92,", "the sheet's files"}},
+      {"a BIN per track, -80 samples",
+       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, Shifted(d.bin, -80))}; },
+       {},
+       &tracks,
+       {"\"offset_samples\": -80,"}},
+      {"a BIN per track, +700 samples",
+       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, Shifted(d.bin, 700))}; },
+       {},
+       &tracks,
+       {"\"offset_samples\": 700, \"lead_in_bytes\": 392"}},
+      {"a TOC with SWAP",
+       [&] { return std::vector<std::string>{dir.File("film.toc")}; },
+       {},
+       &tracks,
+       {"\"offset_samples\": 0,"}},
+      {"track WAV files",
+       [&] {
+         return std::vector<std::string>{d.tracks[0], d.tracks[1], d.tracks[2]};
+       },
+       {},
+       &tracks,
+       {"track files"}},
+      {"noise in a track",
+       [&] {
+         WriteFileBytes(dir.File("noisy.bin"), noisy);
+         const std::vector<uint8_t> cue = ReadFileBytes(dir.File("film.cue"));
+         std::string text(cue.begin(), cue.end());
+         text.replace(text.find("film.bin"), 8, "noisy.bin");
+         WriteFileBytes(dir.File("noisy.cue"), std::vector<uint8_t>(text.begin(), text.end()));
+         return std::vector<std::string>{dir.File("noisy.cue")};
+       },
+       {},
+       &concealed,
+       {"\"damaged_records\": 3, \"damage\": [{\"first_record\": 10, \"records\": 3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"rip"};
+    for (const std::string& s : c.source()) args.push_back(s);
+    args.insert(args.end(), {"-o", dir.File("film.mkv"), "--overwrite", "--json"});
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CommandResult r = RunTrackloom(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& s : c.summary)
+      EXPECT_NE(r.out.find(s), std::string::npos) << s << "\n" << r.out;
+    EXPECT_EQ(Raw(dir, dir.File("film.mkv"),
+                  {"-map", "0:v", "-f", "rawvideo", "-pix_fmt", "rgb24", "-y"}),
+              c.expected->rgb);
+    EXPECT_EQ(Raw(dir, dir.File("film.mkv"), {"-map", "0:a", "-f", "u8", "-y"}), c.expected->sound);
+  }
+  const CommandResult noisy_summary =
+      RunTrackloom({"rip", dir.File("noisy.cue"), "-o", dir.File("n.mkv")});
+  EXPECT_NE(
+      noisy_summary.out.find("track 2: 3 damaged records at 0:00.6, shown as the picture before"),
+      std::string::npos)
+      << noisy_summary.out;
+}
+
+// The video for watching, one file a track, and what is refused with nothing written.
+TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
+  TempDir dir;
+  const Disc d = MakeDisc(dir);
+  const std::string cue = dir.File("film.cue");
+  CommandResult r = RunTrackloom({"rip", cue, "-o", dir.File("film.mp4"), "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunCommand({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v",
+                  "-show_entries",
+                  "stream=codec_name,width,height,nb_read_frames:chapter=start_time", "-of",
+                  "csv=p=0", dir.File("film.mp4")});
+  EXPECT_EQ(r.out, "h264,576,432,256\n0.000000\n2.222000\n8.222000\n") << r.err;
+  r = RunCommand({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
+                  "stream=codec_name", "-of", "csv=p=0", dir.File("film.mp4")});
+  EXPECT_EQ(r.out, "aac\n");
+  r = RunTrackloom({"rip", cue, "-o", dir.File("each/film.mkv"), "--each", "--quiet"});
+  EXPECT_EQ(r.status, 1) << "no such directory";
+  std::filesystem::create_directory(dir.File("each"));
+  r = RunTrackloom({"rip", cue, "-o", dir.File("each/film.mkv"), "--each", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListDirectory(dir.File("each")),
+            (std::vector<std::string>{"film-01.mkv", "film-02.mkv", "film-03.mkv"}));
+
+  Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:duration=12", "-ac", "2", "-ar", "44100", "-f",
+          "s16le", dir.File("music.bin")});
+  WriteFileBytes(dir.File("music.cue"), ReadFileBytes(cue));
+  std::filesystem::resize_file(dir.File("music.bin"), d.bin.size());
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } refusals[] = {
+      {"a music CD",
+       {dir.File("music.cue"), "-o", dir.File("music.mkv")},
+       1,
+       "no records of this player found in"},
+      {"the video exists",
+       {cue, "-o", dir.File("film.mp4")},
+       1,
+       "already exists (give --overwrite"},
+      {"no output", {cue}, 2, "no video named"},
+      {"unknown extension", {cue, "-o", dir.File("x.txt")}, 2, "end it in .mkv or .mp4"},
+      {"view for an archive", {cue, "-o", dir.File("x.mkv"), "--view", "panel"}, 2, "are for .mp4"},
+      {"paranoia mode",
+       {cue, "-o", dir.File("x.mkv"), "--paranoia", "most"},
+       2,
+       "full, normal or off"},
+      {"two images",
+       {cue, dir.File("film.toc"), "-o", dir.File("x.mkv")},
+       1,
+       "one CD drive or one disc image"},
+      {"not a source", {dir.File("film.bin"), "-o", dir.File("x.mkv")}, 1, "cannot tell what"},
+      {"a track that is not CD audio",
+       {dir.File("tracks"), "-o", dir.File("x.mkv")},
+       1,
+       "cannot tell what"},
+  };
+  for (const auto& c : refusals) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"rip"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    r = RunTrackloom(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("music.mkv")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x.mkv")));
+}
+
+}  // namespace
+}  // namespace trackloom::testing
