@@ -18,6 +18,12 @@ le32() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 25
 "$here/make-track-seed.sh" 1 0 | seed track_reader no-lead-in
 head -c 44 "$root/track_reader/one-record" | seed track_reader header-only
 
+# Discs for the record finder: one track holding two records; two tracks with the
+# records 92 samples (368 bytes) on, the second record across the tracks' boundary.
+{ printf '\x00\x40\x00\x00'; "$here/make-track-seed.sh" 2; } | seed record_stream one-track
+{ printf '\x01\x10\x40\x01\x00\x00'; head -c 368 /dev/zero; "$here/make-track-seed.sh" 2; } |
+  seed record_stream two-tracks-moved
+
 # A sound file the filter takes (8-bit stereo 17640 Hz, 8 bytes of samples), one whose
 # data size was never filled in, and one in CD format, which it refuses.
 wav() {  # wav RATE CHANNELS BITS DATA_SIZE SAMPLE_BYTES
