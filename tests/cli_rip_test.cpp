@@ -91,17 +91,30 @@ std::vector<uint8_t> Shifted(const std::vector<uint8_t>& bin, int samples) {
   return out;
 }
 
-// The preservation sets' layout: "film (Track NN).bin", a FILE line per track.
-std::string WriteBinPerTrack(const TempDir& dir, const Disc& d, const std::vector<uint8_t>& bin) {
+// The preservation sets' layout: "film (Track NN).bin", a FILE line per track; with
+// gap_sectors, each track after the first has that long a pre-gap of silence (INDEX 00)
+// at the start of its file. The whole disc is moved by offset samples first.
+std::string WriteBinPerTrack(const TempDir& dir, const Disc& d, int offset,
+                             size_t gap_sectors = 0) {
+  std::vector<uint8_t> disc;
+  std::vector<size_t> starts;
+  for (size_t t = 0, at = 0; t < d.lengths.size(); at += d.lengths[t++]) {
+    if (t > 0) disc.resize(disc.size() + gap_sectors * kSector, 0);
+    starts.push_back(disc.size());
+    disc.insert(disc.end(), d.bin.begin() + static_cast<ptrdiff_t>(at),
+                d.bin.begin() + static_cast<ptrdiff_t>(at + d.lengths[t]));
+  }
+  disc = Shifted(disc, offset);
   std::string cue;
-  size_t at = 0;
-  for (size_t t = 0; t < d.lengths.size(); ++t) {
+  for (size_t t = 0; t < starts.size(); ++t) {
     const std::string name = "film (Track 0" + std::to_string(t + 1) + ").bin";
-    WriteFileBytes(dir.File(name), {bin.begin() + static_cast<ptrdiff_t>(at),
-                                    bin.begin() + static_cast<ptrdiff_t>(at + d.lengths[t])});
-    cue += "FILE \"" + name + "\" BINARY\n  TRACK 0" + std::to_string(t + 1) +
-           " AUDIO\n    INDEX 01 00:00:00\n";
-    at += d.lengths[t];
+    const size_t from = starts[t] - (t > 0 ? gap_sectors * kSector : 0);
+    WriteFileBytes(dir.File(name),
+                   {disc.begin() + static_cast<ptrdiff_t>(from),
+                    disc.begin() + static_cast<ptrdiff_t>(starts[t] + d.lengths[t])});
+    cue += "FILE \"" + name + "\" BINARY\n  TRACK 0" + std::to_string(t + 1) + " AUDIO\n";
+    if (t > 0 && gap_sectors > 0) cue += "    INDEX 00 00:00:00\n";
+    cue += "    INDEX 01 00:0" + std::to_string(t > 0 ? gap_sectors / 75 : 0) + ":00\n";
   }
   WriteFileBytes(dir.File("split.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
   return dir.File("split.cue");
@@ -154,20 +167,25 @@ TEST(CliRip, ImagesGiveTheTracksPicturesAndSoundExactly) {
        &tracks,
        {"libcdio with paranoia"}},
       {"a BIN per track, +92 samples",
-       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, Shifted(d.bin, 92))}; },
+       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, 92)}; },
        {},
        &tracks,
        {"\"offset_samples\": 92,", "the sheet's files"}},
       {"a BIN per track, -80 samples",
-       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, Shifted(d.bin, -80))}; },
+       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, -80)}; },
        {},
        &tracks,
        {"\"offset_samples\": -80,"}},
       {"a BIN per track, +700 samples",
-       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, Shifted(d.bin, 700))}; },
+       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, 700)}; },
        {},
        &tracks,
        {"\"offset_samples\": 700, \"lead_in_bytes\": 392"}},
+      {"2 s pre-gaps, +92 samples",
+       [&] { return std::vector<std::string>{WriteBinPerTrack(dir, d, 92, 150)}; },
+       {},
+       &tracks,
+       {"\"offset_samples\": 92,"}},
       {"a TOC with SWAP",
        [&] { return std::vector<std::string>{dir.File("film.toc")}; },
        {},

@@ -161,12 +161,15 @@ bool CdioReadsImage(const DiscImage& image) {
   return !file.empty();
 }
 
-// libcdio's reading of an image agrees with the sheet's: the same tracks, as long.
+// libcdio's reading of an image agrees with the sheet's: the same tracks, as long
+// (libcdio counts the next track's pre-gap into a track).
 bool SameTracks(const DiscReader& reader, const DiscImage& image) {
-  if (reader.tracks().size() != image.tracks.size()) return false;
-  for (size_t i = 0; i < image.tracks.size(); ++i) {
-    if (reader.tracks()[i].number != image.tracks[i].number ||
-        reader.tracks()[i].length != image.tracks[i].length()) {
+  const std::vector<DiscTrack>& t = image.tracks;
+  if (reader.tracks().size() != t.size()) return false;
+  for (size_t i = 0; i < t.size(); ++i) {
+    const uint64_t gap = i + 1 < t.size() ? t[i + 1].pregap.length : 0;
+    if (reader.tracks()[i].number != t[i].number ||
+        reader.tracks()[i].length != t[i].length() + gap) {
       return false;
     }
   }

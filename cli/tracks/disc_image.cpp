@@ -226,6 +226,10 @@ class CueReader {
       track.number = t.number;
       track.pieces.push_back({file_.path, file_.offset + static_cast<uint64_t>(t.index1),
                               static_cast<uint64_t>(end - t.index1), file_.big_endian});
+      if (t.index0 >= 0 && t.index0 < t.index1) {
+        track.pregap = {file_.path, file_.offset + static_cast<uint64_t>(t.index0),
+                        static_cast<uint64_t>(t.index1 - t.index0), file_.big_endian};
+      }
       track.start_sector =
           (file_start_ + static_cast<uint64_t>(t.index1)) / kCdSectorBytes + t.gap_sectors;
       if (!FitsOnCd(track.start_sector, track.length())) {

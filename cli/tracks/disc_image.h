@@ -64,6 +64,10 @@ struct DiscTrack {
   // The track's audio from its index 1 to its end, in order. From a cue sheet always
   // one range of its file.
   std::vector<DiscPiece> pieces;
+  // The bytes of the track's file before its index 1 (index 00, the pre-gap), empty
+  // when there are none. A player starts the track after them and no track holds
+  // them; but a rip's read offset may have moved the end of the track before into them.
+  DiscPiece pregap;
   uint64_t length() const;    // bytes
   uint64_t start_sector = 0;  // on the disc, counted from track 1's index 1
 };

@@ -17,16 +17,17 @@ class SourcesReader : public DiscReader {
  public:
   int64_t Read(uint8_t* out, size_t max, std::string* error) override {
     while (current_ < tracks_.size()) {
-      const StreamTrack& t = tracks_[current_];
+      const uint64_t length = read_lengths_[current_];
       if (source_ == nullptr) {
         source_ = OpenTrack(current_, error);
         if (source_ == nullptr) return -1;
         within_ = 0;
       }
-      if (within_ < t.length) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(max, t.length - within_));
+      if (within_ < length) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(max, length - within_));
         if (!source_->ReadAt(within_, out, n)) {
-          *error = "cannot read track " + std::to_string(t.number) + " of " + Quoted(name_);
+          *error = "cannot read track " + std::to_string(tracks_[current_].number) + " of " +
+                   Quoted(name_);
           return -1;
         }
         within_ += n;
@@ -39,13 +40,19 @@ class SourcesReader : public DiscReader {
   }
 
  protected:
+  // The source of a track's bytes: its pre-gap's, then its own.
   virtual std::unique_ptr<ByteSource> OpenTrack(size_t index, std::string* error) = 0;
-  void AddTrack(int number, uint64_t length) {
-    tracks_.push_back(StreamTrack{number, total(), length});
+  void AddTrack(int number, uint64_t pregap, uint64_t length) {
+    const uint64_t start = end_ + pregap;
+    tracks_.push_back(StreamTrack{number, start, length});
+    read_lengths_.push_back(pregap + length);
+    end_ = start + length;
   }
   std::string name_;
 
  private:
+  std::vector<uint64_t> read_lengths_;
+  uint64_t end_ = 0;
   size_t current_ = 0;
   uint64_t within_ = 0;
   std::unique_ptr<ByteSource> source_;
@@ -55,7 +62,10 @@ class ImageFilesReader final : public SourcesReader {
  public:
   explicit ImageFilesReader(const DiscImage& image) : image_(image) {
     name_ = image.sheet;
-    for (const DiscTrack& t : image_.tracks) AddTrack(t.number, t.length());
+    for (DiscTrack& t : image_.tracks) {
+      AddTrack(t.number, t.pregap.length, t.length());
+      if (t.pregap.length > 0) t.pieces.insert(t.pieces.begin(), t.pregap);
+    }
   }
   std::string how() const override { return "the sheet's files"; }
 
@@ -87,7 +97,7 @@ class TrackWavsReader final : public SourcesReader {
     std::optional<AudioRange> range = FindWavAudio(path, error);
     if (!range) return false;
     ranges_.push_back(*range);
-    AddTrack(static_cast<int>(ranges_.size()), range->length);
+    AddTrack(static_cast<int>(ranges_.size()), 0, range->length);
     name_ = path;
     return true;
   }

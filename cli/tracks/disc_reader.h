@@ -16,11 +16,12 @@ namespace trackloom::cli {
 class DiscReader {
  public:
   virtual ~DiscReader() = default;
-  // The audio tracks, in stream order, one after the other.
+  // The audio tracks, in stream order; between two of them may lie bytes that are
+  // neither's (a pre-gap).
   const std::vector<StreamTrack>& tracks() const { return tracks_; }
   // Tracks that hold data, not audio, by number: never read.
   const std::vector<int>& data_tracks() const { return data_tracks_; }
-  uint64_t total() const;
+  uint64_t total() const;  // the stream's length
   // The next bytes of the stream into out, at most max: how many, 0 at its end, or -1
   // with the reason in *error.
   virtual int64_t Read(uint8_t* out, size_t max, std::string* error) = 0;
@@ -34,7 +35,7 @@ class DiscReader {
   std::vector<int> data_tracks_;
 };
 
-// A disc image's tracks read from the files its sheet names.
+// A disc image's tracks read from the files its sheet names, each after its pre-gap.
 std::unique_ptr<DiscReader> OpenImageFiles(const DiscImage& image, std::string* error);
 
 // Track files a ripper wrote (WAV files of CD audio), one track each, in the order
