@@ -261,16 +261,24 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
           "s16le", dir.File("music.bin")});
   WriteFileBytes(dir.File("music.cue"), ReadFileBytes(cue));
   std::filesystem::resize_file(dir.File("music.bin"), d.bin.size());
+  WriteFileBytes(dir.File("data.bin"), std::vector<uint8_t>(600 * kSector, 0x11));
+  const std::string data_cue =
+      "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
+  WriteFileBytes(dir.File("data.cue"), std::vector<uint8_t>(data_cue.begin(), data_cue.end()));
   const struct {
     const char* name;
     std::vector<std::string> args;
     int status;
-    const char* message;
+    std::string message;
   } refusals[] = {
       {"a music CD",
        {dir.File("music.cue"), "-o", dir.File("music.mkv")},
        1,
        "no records of this player found in"},
+      {"a data CD",
+       {dir.File("data.cue"), "-o", dir.File("music.mkv")},
+       1,
+       "found in '" + dir.File("data.cue")},
       {"the video exists",
        {cue, "-o", dir.File("film.mp4")},
        1,

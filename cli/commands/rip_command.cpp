@@ -179,7 +179,16 @@ bool SameTracks(const DiscReader& reader, const DiscImage& image) {
 std::unique_ptr<DiscReader> OpenImage(const RipOptions& o, std::vector<std::string>* inputs) {
   std::string error;
   std::optional<DiscImage> image = ReadDiscImage(o.sources[0], &error);
-  if (!image) throw CliError(error);
+  if (!image) {
+    // A sheet with data tracks (a data CD, or a mixed one with audio after its data)
+    // is libcdio's to read: it reads the audio tracks and names the others.
+    std::string cd_error;
+    CdReadOptions read = o.read;
+    if (!o.paranoia_given) read.paranoia = Paranoia::kOff;
+    std::unique_ptr<DiscReader> cd = OpenCd(o.sources[0], true, read, &cd_error);
+    if (cd != nullptr && !cd->data_tracks().empty()) return cd;
+    throw CliError(error);
+  }
   for (const DiscTrack& t : image->tracks) {
     for (const DiscPiece& p : t.pieces) {
       if (!p.path.empty()) inputs->push_back(p.path);

@@ -78,7 +78,7 @@ void RipOutput::Open(const std::string& path) {
   if (format_ == RipFormat::kArchive) {
     video_ = ArchiveVideo::Create(temp_.path(), &error);
   } else {
-    video_ = PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error);
+    video_ = PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error, kWholeDiscPace);
   }
   if (video_ == nullptr) throw CliError(error);
 }

@@ -28,14 +28,15 @@ namespace {
 constexpr int kFrameRate = kFramesPerSecond;  // one record a frame
 constexpr int kSoundRate = kSoundSampleRate;
 constexpr int kPairsPerRecord = kAudioChunkSize / 2;  // 980 stereo sample pairs
-constexpr int kPreferredAudioRate = 44100;            // AAC has no 17640 Hz; 44100 = 2.5 x 17640
 
-int ChooseAudioRate(const AVCodec& codec) {
+// AAC has no 17640 Hz: the rate asked for (44100 = 2.5 x 17640, or 22050), or the
+// highest the encoder has.
+int ChooseAudioRate(const AVCodec& codec, int preferred) {
   const std::vector<int> rates = SupportedSampleRates(codec);
-  if (rates.empty()) return kPreferredAudioRate;
+  if (rates.empty()) return preferred;
   int best = 0;
   for (const int r : rates) {
-    if (r == kPreferredAudioRate) return r;
+    if (r == preferred) return r;
     best = std::max(best, r);
   }
   return best;
@@ -89,6 +90,7 @@ struct PreviewVideo::State {
   PacketPtr packet;
   int width = 0;
   int height = 0;
+  PreviewPace pace;
   std::vector<uint8_t> padded;  // the picture, with slack behind it for swscale
   std::vector<std::vector<float>> planes;
   int64_t next_video_pts = 0;
@@ -216,8 +218,9 @@ bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* 
   s.video->pix_fmt = AV_PIX_FMT_YUV420P;
   s.video->time_base = AVRational{1, kFrameRate};
   s.video->framerate = AVRational{kFrameRate, 1};
-  s.video->gop_size = kFrameRate;
-  av_opt_set(s.video->priv_data, "preset", "veryfast", 0);
+  s.video->gop_size = s.pace.key_every;
+  s.video->thread_count = 0;  // as many as the machine has; the library default is one
+  av_opt_set(s.video->priv_data, "preset", s.pace.preset, 0);
   av_opt_set(s.video->priv_data, "crf", "18", 0);
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int rc = avcodec_open2(s.video.get(), h264, nullptr);
@@ -238,9 +241,9 @@ bool OpenAudioEncoder(PreviewVideo::State& s, const AVCodec* aac, std::string* e
   }
   const std::vector<AVSampleFormat> formats = SupportedSampleFormats(*aac);
   s.audio->sample_fmt = !formats.empty() ? formats[0] : AV_SAMPLE_FMT_FLTP;
-  s.audio->sample_rate = ChooseAudioRate(*aac);
+  s.audio->sample_rate = ChooseAudioRate(*aac, s.pace.audio_rate);
   av_channel_layout_default(&s.audio->ch_layout, 2);
-  s.audio->bit_rate = 128000;
+  s.audio->bit_rate = s.pace.audio_rate > 22050 ? 128000 : 96000;
   s.audio->time_base = AVRational{1, s.audio->sample_rate};
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int rc = avcodec_open2(s.audio.get(), aac, nullptr);
@@ -303,7 +306,7 @@ bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
 }  // namespace
 
 std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int width, int height,
-                                                   std::string* error) {
+                                                   std::string* error, PreviewPace pace) {
   // Every failure is reported through *error; the libraries' own chatter (encoder
   // statistics, format guesses) would only bury it.
   if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
@@ -311,6 +314,7 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   s->path = path;
   s->width = width;
   s->height = height;
+  s->pace = pace;
   const AVCodec* h264 = nullptr;
   const AVCodec* aac = nullptr;
   if (!FindEncoders(&h264, &aac, error)) return nullptr;

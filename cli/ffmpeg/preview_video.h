@@ -15,12 +15,22 @@ bool PreviewVideoNameFits(const std::string& path);
 // The extensions that do, e.g. ".3gp, .avi, .flv, .m4v, .mkv, .mov, .mp4, ...".
 std::string PreviewVideoExtensions();
 
+// How the video is encoded: a short preview seeks to any second; a whole disc for
+// watching is long, so it is made faster, with a key picture every ten seconds and
+// the sound at 22050 Hz, which still holds all of the 17640 Hz sound's.
+struct PreviewPace {
+  const char* preset = "veryfast";  // libx264's
+  int key_every = 18;               // records
+  int audio_rate = 44100;
+};
+inline constexpr PreviewPace kWholeDiscPace{"superfast", 180, 22050};
+
 class PreviewVideo final : public RecordVideo {
  public:
   // Null, with the reason in *error, when the encoders are missing or the file
   // cannot be created. Pictures are width x height (both even).
   static std::unique_ptr<PreviewVideo> Create(const std::string& path, int width, int height,
-                                              std::string* error);
+                                              std::string* error, PreviewPace pace = {});
   ~PreviewVideo() override;
   PreviewVideo(const PreviewVideo&) = delete;
   PreviewVideo& operator=(const PreviewVideo&) = delete;
