@@ -263,7 +263,17 @@ int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
   RipOutput output(o, inputs);
   output.CheckNames();
   RecordStream stream(reader->tracks(), &output);
-  ReadDisc(*reader, stream, o, err);
+  try {
+    ReadDisc(*reader, stream, o, err);
+  } catch (const RipStopped&) {
+    // With --each, the videos of the tracks read whole are complete and stay.
+    std::string kept;
+    for (const std::string& f : output.written()) kept += (kept.empty() ? "" : ", ") + f;
+    PrintError(err, kept.empty()
+                        ? "interrupted; no video was written"
+                        : "interrupted; the videos of the tracks read whole are kept: " + kept);
+    return InterruptedExitStatus();
+  }
   if (stream.chapters().empty()) {
     throw CliError("no records of this player found in " + SourceName(o) +
                    (reader->tracks().empty() ? " (it has no audio tracks)" : "") +

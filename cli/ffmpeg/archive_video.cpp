@@ -80,6 +80,7 @@ bool OpenVideoEncoder(ArchiveVideo::State& s, std::string* error) {
   s.video->time_base = AVRational{1, kFramesPerSecond};
   s.video->framerate = AVRational{kFramesPerSecond, 1};
   s.video->gop_size = 1;
+  s.video->thread_count = 0;  // slices on every core; the library default is one
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   av_opt_set(s.video->priv_data, "level", "3", 0);
   av_opt_set(s.video->priv_data, "slicecrc", "1", 0);
