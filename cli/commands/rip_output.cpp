@@ -8,6 +8,7 @@
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
 #include "cli/ffmpeg/archive_video.h"
+#include "cli/ffmpeg/background_video.h"
 #include "cli/ffmpeg/preview_video.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
@@ -75,12 +76,16 @@ void RipOutput::Open(const std::string& path) {
   temp_.Create(DirectoryOf(path), "." + p.stem().string() + "-", p.extension().string());
   target_ = path;
   std::string error;
+  std::unique_ptr<RecordVideo> video;
   if (format_ == RipFormat::kArchive) {
-    video_ = ArchiveVideo::Create(temp_.path(), &error);
+    video = ArchiveVideo::Create(temp_.path(), &error);
   } else {
-    video_ = PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error, kWholeDiscPace);
+    video = PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error, kWholeDiscPace);
   }
-  if (video_ == nullptr) throw CliError(error);
+  if (video == nullptr) throw CliError(error);
+  // The encoders work on a thread of their own while the disc is read and taken apart.
+  video_ = std::make_unique<BackgroundVideo>(
+      std::move(video), static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3);
 }
 
 bool RipOutput::BeginChapter(int track) {
