@@ -199,8 +199,16 @@ std::unique_ptr<DiscReader> OpenCd(const std::string& source, bool image,
 }
 
 bool IsCdDrive(const std::string& path) {
+#ifdef _WIN32
+  // A drive letter, "D:" or "D:\", as Windows users name drives.
+  const bool letter =
+      (path.size() == 2 || (path.size() == 3 && (path[2] == '\\' || path[2] == '/'))) &&
+      ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':';
+  return letter;
+#else
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISBLK(info.st_mode);
+#endif
 }
 
 }  // namespace trackloom::cli
