@@ -1,5 +1,6 @@
 #include "cli/ffmpeg/background_video.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/track_format.h"
@@ -7,8 +8,10 @@
 namespace trackloom::cli {
 namespace {
 
-// Records waiting at most: enough to ride out an uneven encoder, little memory.
-constexpr size_t kQueueLength = 32;
+// What may wait for the encoders: enough records to ride out an uneven encoder,
+// little memory whatever the pictures' size.
+constexpr size_t kQueueBytes = 4 << 20;
+constexpr size_t kQueueLeast = 4;
 
 }  // namespace
 
@@ -28,7 +31,8 @@ void BackgroundVideo::Stop() {
 
 void BackgroundVideo::Push(Item item) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return queue_.size() < kQueueLength || failed_; });
+  const size_t room = std::max(kQueueLeast, kQueueBytes / (picture_bytes_ + kAudioChunkSize));
+  changed_.wait(lock, [&] { return queue_.size() < room || failed_; });
   queue_.push_back(std::move(item));
   changed_.notify_all();
 }

@@ -221,7 +221,7 @@ bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* 
   s.video->gop_size = s.pace.key_every;
   s.video->thread_count = 0;  // as many as the machine has; the library default is one
   av_opt_set(s.video->priv_data, "preset", s.pace.preset, 0);
-  av_opt_set(s.video->priv_data, "crf", "18", 0);
+  av_opt_set(s.video->priv_data, "crf", s.pace.crf, 0);
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int rc = avcodec_open2(s.video.get(), h264, nullptr);
   if (rc < 0) {

@@ -16,14 +16,16 @@ bool PreviewVideoNameFits(const std::string& path);
 std::string PreviewVideoExtensions();
 
 // How the video is encoded: a short preview seeks to any second; a whole disc for
-// watching is long, so it is made faster, with a key picture every ten seconds and
-// the sound at 22050 Hz, which still holds all of the 17640 Hz sound's.
+// watching is long, so it is made several times faster (x264's fastest preset, which
+// costs size, not looks, on pictures of large flat pixels), with a key picture every
+// ten seconds and the sound at 22050 Hz, which still holds all of the 17640 Hz sound's.
 struct PreviewPace {
   const char* preset = "veryfast";  // libx264's
-  int key_every = 18;               // records
+  const char* crf = "18";
+  int key_every = 18;  // records
   int audio_rate = 44100;
 };
-inline constexpr PreviewPace kWholeDiscPace{"superfast", 180, 22050};
+inline constexpr PreviewPace kWholeDiscPace{"ultrafast", "20", 180, 22050};
 
 class PreviewVideo final : public RecordVideo {
  public:
