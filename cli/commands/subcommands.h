@@ -11,6 +11,7 @@ int RunDecode(int argc, char** argv);
 int RunDisc(int argc, char** argv);
 int RunPlay(int argc, char** argv);
 int RunRepair(int argc, char** argv);
+int RunStudio(int argc, char** argv);
 }  // namespace trackloom::cli
 
 // The table main() dispatches from; a line is added with the command that needs it.
@@ -30,4 +31,6 @@ int RunRepair(int argc, char** argv);
        trackloom::cli::RunDisc},                                                                   \
       {"play", "Play tracks in a window as the player shows them, with their sound",               \
        trackloom::cli::RunPlay},                                                                   \
+      {"studio", "Make a disc in a window: a page in your browser, served by this command",        \
+       trackloom::cli::RunStudio},                                                                 \
       {"help", "Show this help", nullptr},

@@ -476,6 +476,16 @@ void VideoSource::Impl::TakePicture() {
   if (reduce_levels) ReduceToPanelLevels(top_row, stride, options.dither);
 }
 
+bool VideoSource::SeekNear(double seconds) {
+  Impl& m = *impl_;
+  if (m.generator || m.still || m.pictures || !m.format || seconds <= 0) return false;
+  const int64_t start = m.zero_pts == AV_NOPTS_VALUE ? 0 : m.zero_pts;
+  const int64_t target =
+      start + av_rescale_q(std::llround(seconds * 1000), AVRational{1, 1000}, m.time_base);
+  return avformat_seek_file(m.format.get(), m.stream_index, INT64_MIN, target, target,
+                            AVSEEK_FLAG_BACKWARD) >= 0;
+}
+
 bool VideoSource::Next(Picture& picture) {
   Impl& m = *impl_;
   if (m.still && m.still_given > 0) {
