@@ -81,6 +81,9 @@ struct VideoSource::Impl {
   bool still = false;
   int64_t still_pictures = 0;  // how many: the sound's length at 18 fps
   int64_t still_given = 0;
+  // After a seek for one moment: decoded pictures before this time (the stream's) are
+  // only references for the ones after, never shaped or shown.
+  int64_t preroll_until = AV_NOPTS_VALUE;
 
   // The chain, whether levels are reduced here, and the summary line, for pictures
   // of width x height at sar, shown as orientation asks, in colour.
@@ -372,6 +375,12 @@ bool VideoSource::Impl::EndPictures() {
 bool VideoSource::Impl::FeedGraph() {
   for (;;) {
     int r = generator ? generator->Pull(decoded.get()) : decoder.Receive(decoded.get());
+    if (r >= 0 && preroll_until != AV_NOPTS_VALUE &&
+        decoded->best_effort_timestamp != AV_NOPTS_VALUE &&
+        decoded->best_effort_timestamp < preroll_until) {
+      av_frame_unref(decoded.get());
+      continue;
+    }
     if (r >= 0) {
       SendDecoded();
       return true;
@@ -482,8 +491,12 @@ bool VideoSource::SeekNear(double seconds) {
   const int64_t start = m.zero_pts == AV_NOPTS_VALUE ? 0 : m.zero_pts;
   const int64_t target =
       start + av_rescale_q(std::llround(seconds * 1000), AVRational{1, 1000}, m.time_base);
-  return avformat_seek_file(m.format.get(), m.stream_index, INT64_MIN, target, target,
-                            AVSEEK_FLAG_BACKWARD) >= 0;
+  if (avformat_seek_file(m.format.get(), m.stream_index, INT64_MIN, target, target,
+                         AVSEEK_FLAG_BACKWARD) < 0)
+    return false;
+  // The picture shown at the time may have begun up to a frame of the input before it.
+  m.preroll_until = target - av_rescale_q(1, av_inv_q(m.frame_rate), m.time_base);
+  return true;
 }
 
 bool VideoSource::Next(Picture& picture) {

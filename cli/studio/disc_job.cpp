@@ -212,7 +212,7 @@ void DiscJob::MakeImage() {
   args.insert(args.end(), plan_.disc_options.begin(), plan_.disc_options.end());
   args.push_back("--");
   args.insert(args.end(), tracks.begin(), tracks.end());
-  const std::string log = base.string() + "-log";
+  const std::string log = (fs::path(plan_.output) / (plan_.name + "-tracks") / "disc").string();
   auto child =
       std::shared_ptr<ChildProcess>(ChildProcess::StartSelf(args, log + ".out", log + ".err"));
   {
