@@ -8,3 +8,14 @@ if(TARGET trackloom AND TARGET trackloom_cli_studio)
   target_compile_definitions(studio_tests PRIVATE TRACKLOOM_BINARY="$<TARGET_FILE:trackloom>")
   add_dependencies(studio_tests trackloom)
 endif()
+
+# The page in chromium: tests/studio/node_modules comes from 'npm ci' there (which
+# scripts/test-all runs); without it, or without chromium, the test is skipped.
+find_program(TRACKLOOM_NODE node)
+if(TARGET trackloom AND TRACKLOOM_NODE)
+  add_test(NAME studio_browser
+           COMMAND ${TRACKLOOM_NODE} ${CMAKE_CURRENT_SOURCE_DIR}/studio/studio_browser_test.js
+                   --trackloom $<TARGET_FILE:trackloom>
+                   --screenshots ${CMAKE_BINARY_DIR}/studio-screenshots)
+  set_tests_properties(studio_browser PROPERTIES LABELS browser SKIP_RETURN_CODE 77 TIMEOUT 180)
+endif()

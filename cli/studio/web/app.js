@@ -382,7 +382,7 @@ function showResult(status) {
     const li = document.createElement('li');
     const button = document.createElement('button');
     button.type = 'button';
-    button.textContent = 'Watch ' + baseName(t);
+    button.textContent = `Watch track ${i + 1} (${t.split(/[\\/]/).slice(-2).join(' / ')})`;
     button.addEventListener('click', () => {
       const video = $('watch');
       video.hidden = false;
