@@ -307,7 +307,9 @@ double VideoSource::Impl::HeldSeconds(int64_t out_pts, double seconds) const {
 
 int64_t VideoSource::Impl::PlacePicture(int64_t ts) {
   if (last_ts == AV_NOPTS_VALUE) {
-    anchor_ts = ts;
+    // After a seek the timeline still counts from the input's start, so that the
+    // 18 fps cut keeps and drops the same pictures as when the whole input is read.
+    anchor_ts = preroll_until != AV_NOPTS_VALUE ? zero_pts : ts;
     anchor_out_pts = 0;
   } else {
     const double seconds = static_cast<double>(ts - last_ts) * av_q2d(time_base);
@@ -419,7 +421,10 @@ bool VideoSource::Impl::FeedGraph() {
 
 void VideoSource::Impl::SendWaiting() {
   if (waiting->data == nullptr && waiting->side_data_elems == 0) return;
-  if (!LeaveOut(*waiting, waiting_nothing_references)) decoder.Send(*waiting);
+  // Before the moment sought, a picture nothing references is never needed.
+  const bool before_moment = preroll_until != AV_NOPTS_VALUE && waiting_nothing_references &&
+                             waiting->pts != AV_NOPTS_VALUE && waiting->pts < preroll_until;
+  if (!before_moment && !LeaveOut(*waiting, waiting_nothing_references)) decoder.Send(*waiting);
   av_packet_unref(waiting.get());
 }
 
@@ -494,8 +499,10 @@ bool VideoSource::SeekNear(double seconds) {
   if (avformat_seek_file(m.format.get(), m.stream_index, INT64_MIN, target, target,
                          AVSEEK_FLAG_BACKWARD) < 0)
     return false;
-  // The picture shown at the time may have begun up to a frame of the input before it.
-  m.preroll_until = target - av_rescale_q(1, av_inv_q(m.frame_rate), m.time_base);
+  // The picture in the time's 18 fps slot may have begun up to a slot and a frame of
+  // the input before the time (a frame more for the rounding of the cut).
+  m.preroll_until = target - av_rescale_q(1, AVRational{1, kFramesPerSecond}, m.time_base) -
+                    av_rescale_q(2, av_inv_q(m.frame_rate), m.time_base);
   return true;
 }
 

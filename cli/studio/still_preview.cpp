@@ -47,16 +47,21 @@ StillPreview RenderStillPreview(const std::string& input, const PictureOptions& 
   std::unique_ptr<VideoSource> source = VideoSource::Open(input, options);
   seconds = std::max(0.0, seconds);
   source->SeekNear(seconds);
-  const auto wanted = static_cast<int64_t>(std::floor(seconds * source->input_frame_rate()));
+  // The player shows record floor(seconds x 18): the last picture the 18 fps cut
+  // places in that slot or before it.
+  const auto slot = static_cast<int64_t>(std::floor(seconds * kFramesPerSecond + 1e-9));
+  const double rate = source->input_frame_rate();
   Picture picture{};
   std::vector<uint8_t> record;
   int64_t shown_frame = 0;
   // A still gives its one picture again and again: the first is the one.
   source->set_sound_seconds(1);
   while (source->Next(picture)) {
+    const double at = static_cast<double>(picture.source_frame) / rate * kFramesPerSecond;
+    if (!record.empty() && std::llround(at) > slot) break;
     record = RecordRgb(picture);
     shown_frame = picture.source_frame;
-    if (picture.source_frame >= wanted || source->still()) break;
+    if (source->still()) break;
   }
   StillPreview out;
   const PictureRect panel = ViewDisplaySize(View::kPanel, 1);
@@ -67,7 +72,7 @@ StillPreview RenderStillPreview(const std::string& input, const PictureOptions& 
   if (record.empty()) return out;  // an input with no picture: the dark frame says so
   Place(View::kPanel, 1, record, 0, out);
   Place(View::kPixels, panel.width / kPictureWidth, record, panel.width + kGap, out);
-  out.shown_seconds = static_cast<double>(shown_frame) / source->input_frame_rate();
+  out.shown_seconds = static_cast<double>(shown_frame) / rate;
   return out;
 }
 
