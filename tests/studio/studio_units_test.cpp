@@ -7,6 +7,8 @@
 
 #include "cli/studio/file_access.h"
 #include "cli/studio/json_value.h"
+#include "cli/studio/still_preview.h"
+#include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace trackloom::testing {
@@ -76,6 +78,59 @@ TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {
     if (v) {
       EXPECT_EQ(v->Write(), row.written) << row.text;
     }
+  }
+}
+
+}  // namespace
+}  // namespace trackloom::testing
+
+namespace trackloom::testing {
+namespace {
+
+// The preview at a time shows the very record the player shows then: the stored
+// pixels beside the panel match the encode's record floor(t x 18), wherever the key
+// frames fall and whatever the input's rate.
+TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
+  TempDir dir;
+  const struct {
+    const char* rate;
+    const char* key_frames;  // every this many frames
+    double seconds;
+  } rows[] = {
+      {"25", "50", 1.0},          {"25", "50", 5.55},         {"25", "50", 7.999},
+      {"30000/1001", "37", 7.05}, {"30000/1001", "37", 3.33}, {"30000/1001", "37", 10.33},
+      {"30000/1001", "37", 4.25}, {"30000/1001", "37", 8.58}, {"24", "300", 9.6},
+  };
+  for (const auto& row : rows) {
+    const std::string clip = dir.File(std::string("clip-") + row.key_frames + ".mp4");
+    const std::string tracks = clip + "-tracks";
+    if (!FileExists(clip)) {
+      Ffmpeg({"-f", "lavfi", "-i",
+              std::string("testsrc2=size=640x360:duration=12:rate=") + row.rate, "-c:v", "libx264",
+              "-preset", "veryfast", "-g", row.key_frames, clip});
+      const CommandResult r =
+          RunTrackloom({"encode", clip, "-o", tracks, "--fit", "letterbox", "--no-audio", "-q"});
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    const Track track = ReadTrack(tracks + "/" + TrackFileName(1));
+    cli::PictureOptions options;
+    options.fit_given = true;
+    const cli::StillPreview shown = cli::RenderStillPreview(clip, options, row.seconds);
+    const auto record = static_cast<size_t>(row.seconds * 18);
+    const std::vector<uint8_t> stored = track.PictureNibbles(record);
+    // The stored pixels are the right-hand view, 3 screen pixels a pixel across.
+    const int left = shown.width - 3 * 144;
+    int differing = 0;
+    for (int y = 0; y < 80; ++y) {
+      for (int x = 0; x < 144; ++x) {
+        const int sy = (2 * y + 1) * shown.height / 160;
+        const size_t at = 3 * static_cast<size_t>(sy * shown.width + left + 3 * x + 1);
+        for (int c = 0; c < 3; ++c)
+          differing += shown.rgb[at + c] != 17 * stored[3 * static_cast<size_t>(y * 144 + x) + c];
+      }
+    }
+    EXPECT_EQ(differing, 0) << row.rate << " fps, key frame every " << row.key_frames << ", at "
+                            << row.seconds << " s (record " << record << ")";
   }
 }
 
