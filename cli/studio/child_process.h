@@ -4,6 +4,7 @@
 // track. The only place of the studio that knows how processes are made.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,7 +35,7 @@ class ChildProcess {
   ChildProcess() = default;
   int pid_ = -1;
   int progress_fd_ = -1;
-  bool waited_ = false;
+  std::atomic<bool> waited_{false};
   int status_ = 0;
 };
 

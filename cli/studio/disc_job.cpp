@@ -9,6 +9,7 @@
 
 #include "cli/common/cli_error.h"
 #include "cli/studio/child_process.h"
+#include "cli/studio/still_preview.h"
 
 namespace trackloom::cli {
 
@@ -107,9 +108,10 @@ DiscJob::~DiscJob() {
 }
 
 bool DiscJob::Start(DiscPlan plan) {
-  if (running_) return false;
-  if (thread_.joinable()) thread_.join();
   std::lock_guard lock(mutex_);
+  if (running_) return false;
+  // A thread that ended running_ takes no lock any more.
+  if (thread_.joinable()) thread_.join();
   plan_ = std::move(plan);
   state_ = "running";
   step_ = "encode";
@@ -149,6 +151,16 @@ void DiscJob::Collect(const VideoJob& video) {
 }
 
 void DiscJob::Run() {
+  // Each video counts in the whole by its length (a still by a minute).
+  for (VideoJob& video : plan_.videos) {
+    try {
+      const VideoFacts facts = ReadVideoFacts(video.path);
+      const double weight = facts.still ? 60 : std::max(1.0, facts.seconds);
+      std::lock_guard lock(mutex_);
+      video.weight = weight;
+    } catch (const CliError&) {
+    }
+  }
   try {
     for (size_t i = 0; i < plan_.videos.size(); ++i) {
       if (!Encode(i)) {
@@ -273,8 +285,8 @@ JsonValue DiscJob::Status() const {
   for (const VideoJob& v : plan_.videos) {
     const double part =
         v.total > 0 ? std::min(1.0, static_cast<double>(v.done) / static_cast<double>(v.total)) : 0;
-    done += part;
-    total += 1;
+    done += part * v.weight;
+    total += v.weight;
     JsonValue item = JsonValue::Object();
     item.Set("path", JsonValue::String(v.path)).Set("state", JsonValue::String(v.state));
     item.Set("fraction", JsonValue::Number(part));

@@ -24,6 +24,7 @@ struct VideoJob {
   std::string folder;                // where its tracks go
   int64_t done = 0;
   int64_t total = -1;
+  double weight = 1;              // its share of the whole: its length in seconds
   std::string state = "waiting";  // waiting, encoding, done, failed, cancelled
 };
 

@@ -110,6 +110,7 @@ void Upload(StudioState& state, const httplib::Request& req, httplib::Response& 
     return Fail(res, 400, "Only video, picture and sound files can be added.");
   const uint64_t length =
       std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+  if (length == 0) return Fail(res, 411, "The upload of " + name + " gave no length.");
   std::error_code ec;
   const fs::space_info space = fs::space(state.folder, ec);
   if (length == 0 || ec || length + (64u << 20) > space.available)

@@ -89,6 +89,11 @@ void SaveProject(StudioState& state, const httplib::Request& req, httplib::Respo
     return Fail(res, 400, "The project was not understood.");
   if (const std::string f = UnpickedFile(state, *project); !f.empty())
     return Fail(res, 403, "That file was not picked: " + f);
+  const std::string output = (*project)["output"].Text();
+  if (!output.empty() &&
+      !IsInsideFolder(state.folder,
+                      fs::path(output).is_absolute() ? fs::path(output) : state.folder / output))
+    return Fail(res, 400, "The disc is written inside the project folder, not to " + output);
   std::lock_guard lock(state.project_mutex);
   if (!WriteJsonFile(state.folder / kProjectFileName, *project))
     return Fail(res, 500, "Cannot save the project in " + state.folder.string());

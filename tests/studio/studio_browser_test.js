@@ -106,6 +106,16 @@ async function addByPickerAndDrop(page) {
   await page.waitForFunction(() => document.querySelectorAll('#video-list li').length === 3);
   assert.ok(fs.existsSync(path.join(project, 'dropped.mp4')), 'the dropped video is in the project');
   assert.deepStrictEqual(fs.readdirSync(project).filter((n) => n.endsWith('.part')), []);
+  // Reordered by the Down and Up buttons, which keep the focus on the moved video.
+  const order = () => page.$$eval('#video-list .name', (names) => names.map((n) => n.textContent));
+  await page.click('#video-list li:nth-child(1) button.down');
+  assert.deepStrictEqual(await order(), ['two.mp4', 'one.mp4', 'dropped.mp4']);
+  await page.keyboard.press('Enter');
+  assert.deepStrictEqual(await order(), ['two.mp4', 'dropped.mp4', 'one.mp4']);
+  await page.focus('#video-list li:nth-child(3) button.up');
+  await page.keyboard.press('Enter');
+  await page.keyboard.press('Enter');
+  assert.deepStrictEqual(await order(), ['one.mp4', 'two.mp4', 'dropped.mp4']);
   await page.selectOption('#video-list li:nth-child(1) select.fit', 'crop');
   await shot(page, '03-videos');
 }
@@ -137,6 +147,8 @@ async function makeDisc(page) {
   await pick(page, ['first.wav']);
   await page.click('#picker-add');
   await page.waitForFunction(() => document.getElementById('first-name').textContent === 'first.wav');
+  const config = JSON.parse(fs.readFileSync(path.join(root, 'config', 'trackloom', 'studio.json'), 'utf8'));
+  assert.strictEqual(path.basename(config.first), 'first.wav', 'the first track is remembered');
   await shot(page, '05-disc');
   await page.click('#make');
   await page.waitForFunction(() => document.getElementById('overall').value > 0, null, { timeout: 60000 });

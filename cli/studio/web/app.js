@@ -3,7 +3,7 @@
 // server (trackloom-project.json in the project folder) after every change.
 
 const $ = (id) => document.getElementById(id);
-let project = { videos: [], first: '', firstSeconds: 0, capacity: 80, split: false, name: 'disc' };
+let project = { videos: [], first: '', firstSeconds: 0, capacity: 80, split: false, name: 'disc', output: 'disc' };
 let facts = {};  // path -> what the server told about it
 let polling = null;
 
@@ -304,6 +304,7 @@ function renderDisc() {
   $('split').checked = !!project.split;
   $('capacity').value = String(project.capacity);
   $('disc-name').value = project.name || 'disc';
+  $('output').value = project.output || 'disc';
   $('first-name').textContent = project.first ? baseName(project.first) : 'none chosen';
   const tracks = $('disc-tracks');
   tracks.textContent = '';
@@ -449,6 +450,7 @@ function wire() {
   $('capacity').addEventListener('change', (e) => { project.capacity = Number(e.target.value); changed(); });
   $('split').addEventListener('change', (e) => { project.split = e.target.checked; changed(); });
   $('disc-name').addEventListener('change', (e) => { project.name = e.target.value; changed(); });
+  $('output').addEventListener('change', (e) => { project.output = e.target.value; changed(); });
   $('make').addEventListener('click', make);
   $('cancel').addEventListener('click', () => api('POST', '/api/cancel').catch((e) => notice(e.message)));
   $('quit').addEventListener('click', async () => {
