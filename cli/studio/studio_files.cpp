@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/common/cli_error.h"
+#include "cli/ffmpeg/sound_length.h"
 #include "cli/pictures/png_writer.h"
 #include "cli/studio/request_guard.h"
 #include "cli/studio/still_preview.h"
@@ -33,15 +34,18 @@ JsonValue FactsJson(const std::string& path, const std::string& kind) {
       .Set("name", JsonValue::String(fs::path(path).filename().string()));
   std::error_code ec;
   if (kind == "sound") {
-    // A CD-audio WAV: 44100 Hz, 16-bit stereo after its 44-byte header.
-    const auto size = fs::file_size(path, ec);
-    facts.Set("seconds",
-              JsonValue::Number(ec || size < 44 ? 0 : static_cast<double>(size - 44) / 176400.0));
+    try {
+      facts.Set("seconds", JsonValue::Number(SoundSeconds(path)));
+    } catch (const CliError& e) {
+      facts.Set("error", JsonValue::String(e.what()));
+    }
     return facts;
   }
   try {
     const VideoFacts v = ReadVideoFacts(path);
-    facts.Set("seconds", JsonValue::Number(v.seconds)).Set("still", JsonValue::Bool(v.still));
+    // A still lasts as long as its sound: a piece of music's own, unless another is given.
+    const double seconds = v.still ? SoundSeconds(path) : v.seconds;
+    facts.Set("seconds", JsonValue::Number(seconds)).Set("still", JsonValue::Bool(v.still));
     facts.Set("width", JsonValue::Number(v.width)).Set("height", JsonValue::Number(v.height));
     JsonValue chapters = JsonValue::Array();
     for (double c : v.chapters) chapters.Push(JsonValue::Number(c));

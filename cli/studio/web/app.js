@@ -84,9 +84,14 @@ function bindOptions(li, video) {
   li.querySelector('.no-audio').hidden = !video.audio;
   li.querySelector('.audio').addEventListener('click', () => openPicker('audio', (files) => {
     video.audio = files[0].path;
+    video.audioSeconds = files[0].seconds || 0;
     changed();
   }));
-  li.querySelector('.no-audio').addEventListener('click', () => { video.audio = ''; changed(); });
+  li.querySelector('.no-audio').addEventListener('click', () => {
+    video.audio = '';
+    video.audioSeconds = 0;
+    changed();
+  });
 }
 
 let dragged = -1;
@@ -278,11 +283,17 @@ async function showPreview() {
 
 // ---- The disc ----------------------------------------------------------------------
 
+// A still plays as long as its sound: the separate one when given.
+function videoSeconds(video) {
+  const info = facts[video.path] || {};
+  return (info.still && video.audio ? video.audioSeconds : info.seconds) || 0;
+}
+
 // A track takes twice its playing time on the disc (each 1/18 s picture is a 1/9 s
 // record), the first track its own length, the end track 4 s.
 function discSeconds() {
   let total = (project.firstSeconds || 0) + 4;
-  for (const video of project.videos) total += 2 * ((facts[video.path] || {}).seconds || 0);
+  for (const video of project.videos) total += 2 * videoSeconds(video);
   return total;
 }
 
@@ -311,10 +322,10 @@ function renderDisc() {
   const add = (text) => { tracks.appendChild(document.createElement('li')).textContent = text; };
   add('First track: ' + (project.first ? baseName(project.first) : '(to choose)'));
   for (const video of project.videos) {
-    const info = facts[video.path] || {};
     const breaks = { none: '', chapters: ', a track per chapter', every: `, a track every ${video.every}`,
                      at: `, tracks from ${video.at}` }[video.breaks] || '';
-    add(`${baseName(video.path)} (${info.seconds ? clock(info.seconds) : 'as long as its sound'}${breaks})`);
+    const seconds = videoSeconds(video);
+    add(`${baseName(video.path)} (${seconds ? clock(seconds) : 'as long as its sound'}${breaks})`);
   }
   add('End of the disc');
 }
