@@ -83,9 +83,16 @@ function inspect(file) {
   return spawnSync(trackloom, ['inspect', file], { encoding: 'utf8' });
 }
 
+async function inFolder(page, folder) {
+  await page.waitForFunction((f) => document.getElementById('picker-dir').textContent === f, folder);
+}
+
 async function pick(page, names) {
+  await inFolder(page, project);
   await page.click('#picker-up');
+  await inFolder(page, root);
   await page.click('#picker-list button.folder:has-text("media")');
+  await inFolder(page, media);
   for (const name of names) await page.click(`#picker-list button.file:text-is("${name}")`);
 }
 

@@ -139,7 +139,9 @@ function renderVideos() {
 
 let picker = { mode: 'video', dir: '', chosen: new Set(), done: null };
 
+let browsing = 0;
 async function browse(dir) {
+  const asked = ++browsing;
   let listing;
   try {
     listing = await api('GET', '/api/browse?dir=' + encodeURIComponent(dir));
@@ -147,6 +149,7 @@ async function browse(dir) {
     notice(e.message);
     return;
   }
+  if (asked !== browsing) return;  // a later choice of folder answers instead
   picker.dir = listing.dir;
   picker.parent = listing.parent;
   $('picker-dir').textContent = listing.dir;
@@ -435,7 +438,7 @@ function wire() {
     for (const info of picked) addVideo(info);
     changed();
   }));
-  $('picker-up').addEventListener('click', () => browse(picker.parent || '/'));
+  $('picker-up').addEventListener('click', () => { if (picker.parent) browse(picker.parent); });
   $('picker-add').addEventListener('click', pickChosen);
   $('picker-close').addEventListener('click', () => $('picker').close());
   $('choose-first').addEventListener('click', () => openPicker('first', (picked) => {
