@@ -169,7 +169,8 @@ void DiscJob::Run() {
       }
     }
     MakeImage();
-  } catch (const CliError& e) {
+  } catch (const std::exception& e) {
+    // A folder that cannot be made or read, a program that cannot be started.
     Finish("failed", e.what());
   }
   running_ = false;
@@ -231,6 +232,7 @@ void DiscJob::MakeImage() {
     std::lock_guard lock(mutex_);
     child_ = child;
   }
+  if (cancelled_) child->Interrupt();
   child->ReadProgress([](const std::string&) {});
   const int status = child->Wait();
   if (status != 0) {

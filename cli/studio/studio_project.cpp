@@ -123,6 +123,10 @@ void Make(StudioState& state, httplib::Response& res) {
   if (ec) return Fail(res, 500, "Cannot make the folder " + output.string() + ": " + ec.message());
   state.grants.GrantFolder(output);
   if (!state.job.Start(std::move(plan))) return Fail(res, 409, "A disc is being made already.");
+  // The tracks made before are gone or replaced: so are the videos made of them.
+  for (const auto& entry : fs::directory_iterator(state.cache, ec)) {
+    if (entry.path().filename().string().rfind("watch-", 0) == 0) fs::remove(entry.path(), ec);
+  }
   Answer(res, 200, JsonValue::Object());
 }
 
