@@ -84,6 +84,9 @@ struct VideoSource::Impl {
   // After a seek for one moment: decoded pictures before this time (the stream's) are
   // only references for the ones after, never shaped or shown.
   int64_t preroll_until = AV_NOPTS_VALUE;
+  // Where the 18 fps cut starts then: not at the input's start, which would repeat
+  // the first picture decoded until the moment.
+  int64_t start_frame = 0;
 
   // The chain, whether levels are reduced here, and the summary line, for pictures
   // of width x height at sar, shown as orientation asks, in colour.
@@ -152,14 +155,15 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
   reduce_levels = !made_for_player;
   const char* held = still ? ", one still shown for the whole sound" : "";
   if (made_for_player) {
-    chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1);
+    chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1, {}, "format=bgra",
+                             Sampling::kPixel, start_frame);
     picture_summary =
         std::string("144 x 80 picture taken as made for the player: not scaled, not dithered") +
         held;
     return;
   }
   chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, orientation,
-                           ColourFilters(colour), options.sampling);
+                           ColourFilters(colour), options.sampling, start_frame);
   const std::string converted = DescribeColour(colour);
   picture_summary =
       DescribeShaping(options.fit, width, height, sar.num, sar.den, orientation) +
@@ -496,13 +500,18 @@ bool VideoSource::SeekNear(double seconds) {
   const int64_t start = m.zero_pts == AV_NOPTS_VALUE ? 0 : m.zero_pts;
   const int64_t target =
       start + av_rescale_q(std::llround(seconds * 1000), AVRational{1, 1000}, m.time_base);
-  if (avformat_seek_file(m.format.get(), m.stream_index, INT64_MIN, target, target,
-                         AVSEEK_FLAG_BACKWARD) < 0)
-    return false;
   // The picture in the time's 18 fps slot may have begun up to a slot and a frame of
-  // the input before the time (a frame more for the rounding of the cut).
-  m.preroll_until = target - av_rescale_q(1, AVRational{1, kFramesPerSecond}, m.time_base) -
-                    av_rescale_q(2, av_inv_q(m.frame_rate), m.time_base);
+  // the input before the time (a frame more for the rounding of the cut): decoding
+  // starts at the key frame before that.
+  const int64_t earliest = target - av_rescale_q(1, AVRational{1, kFramesPerSecond}, m.time_base) -
+                           av_rescale_q(2, av_inv_q(m.frame_rate), m.time_base);
+  if (earliest <= start || avformat_seek_file(m.format.get(), m.stream_index, INT64_MIN, earliest,
+                                              earliest, AVSEEK_FLAG_BACKWARD) < 0)
+    return false;
+  m.preroll_until = earliest;
+  m.start_frame =
+      std::max<int64_t>(0, av_rescale_q_rnd(earliest - start, m.time_base,
+                                            AVRational{1, kFramesPerSecond}, AV_ROUND_DOWN));
   return true;
 }
 

@@ -56,12 +56,16 @@ StillPreview RenderStillPreview(const std::string& input, const PictureOptions& 
   int64_t shown_frame = 0;
   // A still gives its one picture again and again: the first is the one.
   source->set_sound_seconds(1);
+  // The last input frame whose time rounds into the slot, at the input's own rate:
+  // once it is reached, no later picture is needed.
+  const auto last_in_slot = static_cast<int64_t>(
+      std::ceil((static_cast<double>(slot) + 0.5) * rate / kFramesPerSecond) - 1);
   while (source->Next(picture)) {
     const double at = static_cast<double>(picture.source_frame) / rate * kFramesPerSecond;
     if (!record.empty() && std::llround(at) > slot) break;
     record = RecordRgb(picture);
     shown_frame = picture.source_frame;
-    if (source->still()) break;
+    if (source->still() || picture.source_frame >= last_in_slot) break;
   }
   StillPreview out;
   const PictureRect panel = ViewDisplaySize(View::kPanel, 1);
