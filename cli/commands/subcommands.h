@@ -12,6 +12,7 @@ int RunDisc(int argc, char** argv);
 int RunPlay(int argc, char** argv);
 int RunRepair(int argc, char** argv);
 int RunRip(int argc, char** argv);
+int RunStudio(int argc, char** argv);
 }  // namespace trackloom::cli
 
 // The table main() dispatches from; a line is added with the command that needs it.
@@ -33,4 +34,6 @@ int RunRip(int argc, char** argv);
        trackloom::cli::RunPlay},                                                                   \
       {"rip", "Turn a disc (a drive or a disc image) back into video, one chapter a track",        \
        trackloom::cli::RunRip},                                                                    \
+      {"studio", "Make a disc in a window: a page in your browser, served by this command",        \
+       trackloom::cli::RunStudio},                                                                 \
       {"help", "Show this help", nullptr},

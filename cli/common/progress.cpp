@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "cli/common/duration.h"
+#include "cli/common/progress_feed.h"
 
 namespace trackloom::cli {
 
@@ -36,6 +37,7 @@ std::string Progress::Line(int64_t done, int64_t total, double frames_per_second
 }
 
 void Progress::Update(int64_t done) {
+  FeedProgress(done, total_);
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
   if (drawn_ && now - last_draw_ < std::chrono::milliseconds(250)) return;

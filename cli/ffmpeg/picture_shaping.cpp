@@ -56,8 +56,8 @@ FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int 
 }
 
 std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
-                             Orientation orientation, const std::string& to_bgra,
-                             Sampling sampling) {
+                             Orientation orientation, const std::string& to_bgra, Sampling sampling,
+                             int64_t start_frame) {
   const bool sideways = orientation.quarter_turns % 2 == 1;
   // The sample aspect ratio belongs to the stored picture: turned, its inverse.
   const FitGeometry g = sideways ? ComputeFitGeometry(fit, height, width, sar_den, sar_num)
@@ -72,10 +72,13 @@ std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sa
   // fps first, so frames that are dropped are never scaled; start_time=0 makes the
   // first output frame the one at the video's start, whatever its timestamp. The
   // picture is turned after scaling, where it is smallest.
-  std::string chain =
-      "fps=" + std::to_string(kFramesPerSecond) +
-      ":start_time=0,scale=" + std::to_string(sideways ? scaled_height : scaled_width) + ":" +
-      std::to_string(sideways ? scaled_width : scaled_height) + ":flags=area," + to_bgra;
+  char start[32] = "0";
+  if (start_frame > 0)
+    std::snprintf(start, sizeof start, "%.9f", static_cast<double>(start_frame) / kFramesPerSecond);
+  std::string chain = "fps=" + std::to_string(kFramesPerSecond) + ":start_time=" + start +
+                      ",scale=" + std::to_string(sideways ? scaled_height : scaled_width) + ":" +
+                      std::to_string(sideways ? scaled_width : scaled_height) + ":flags=area," +
+                      to_bgra;
   chain += OrientationFilters(orientation);
   const bool resized = g.scaled_width != kPictureWidth || g.scaled_height != kPictureHeight;
   const std::string place =

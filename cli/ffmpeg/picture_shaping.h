@@ -2,6 +2,7 @@
 // stored pixels: the geometry, the filter chain that does it, and its summary line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "cli/ffmpeg/orientation.h"
@@ -34,11 +35,12 @@ FitGeometry ComputeFitGeometry(Fit fit, int width, int height, int sar_num, int 
 // height and the sample aspect ratio are the decoded picture's, before turning;
 // to_bgra takes the scaled picture to BGRA (converting its colours where need be).
 // For subpixel sampling the picture is made on the 432 x 160 half-dot cells instead,
-// in the same placement, for SampleSubpixels to finish.
+// in the same placement, for SampleSubpixels to finish. The first output frame is
+// frame start_frame of the 18 fps timeline (a look at one moment starts late).
 std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sar_den,
                              Orientation orientation = {},
                              const std::string& to_bgra = "format=bgra",
-                             Sampling sampling = Sampling::kPixel);
+                             Sampling sampling = Sampling::kPixel, int64_t start_frame = 0);
 
 // One line for the summary, e.g. "16:9 picture letterboxed into the 4:3 screen".
 std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,

@@ -81,6 +81,12 @@ struct VideoSource::Impl {
   bool still = false;
   int64_t still_pictures = 0;  // how many: the sound's length at 18 fps
   int64_t still_given = 0;
+  // After a seek for one moment: decoded pictures before this time (the stream's) are
+  // only references for the ones after, never shaped or shown.
+  int64_t preroll_until = AV_NOPTS_VALUE;
+  // Where the 18 fps cut starts then: not at the input's start, which would repeat
+  // the first picture decoded until the moment.
+  int64_t start_frame = 0;
 
   // The chain, whether levels are reduced here, and the summary line, for pictures
   // of width x height at sar, shown as orientation asks, in colour.
@@ -149,14 +155,15 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
   reduce_levels = !made_for_player;
   const char* held = still ? ", one still shown for the whole sound" : "";
   if (made_for_player) {
-    chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1);
+    chain = BuildFilterChain(Fit::kStretch, width, height, 1, 1, {}, "format=bgra",
+                             Sampling::kPixel, start_frame);
     picture_summary =
         std::string("144 x 80 picture taken as made for the player: not scaled, not dithered") +
         held;
     return;
   }
   chain = BuildFilterChain(options.fit, width, height, sar.num, sar.den, orientation,
-                           ColourFilters(colour), options.sampling);
+                           ColourFilters(colour), options.sampling, start_frame);
   const std::string converted = DescribeColour(colour);
   picture_summary =
       DescribeShaping(options.fit, width, height, sar.num, sar.den, orientation) +
@@ -304,7 +311,9 @@ double VideoSource::Impl::HeldSeconds(int64_t out_pts, double seconds) const {
 
 int64_t VideoSource::Impl::PlacePicture(int64_t ts) {
   if (last_ts == AV_NOPTS_VALUE) {
-    anchor_ts = ts;
+    // After a seek the timeline still counts from the input's start, so that the
+    // 18 fps cut keeps and drops the same pictures as when the whole input is read.
+    anchor_ts = preroll_until != AV_NOPTS_VALUE ? zero_pts : ts;
     anchor_out_pts = 0;
   } else {
     const double seconds = static_cast<double>(ts - last_ts) * av_q2d(time_base);
@@ -372,6 +381,12 @@ bool VideoSource::Impl::EndPictures() {
 bool VideoSource::Impl::FeedGraph() {
   for (;;) {
     int r = generator ? generator->Pull(decoded.get()) : decoder.Receive(decoded.get());
+    if (r >= 0 && preroll_until != AV_NOPTS_VALUE &&
+        decoded->best_effort_timestamp != AV_NOPTS_VALUE &&
+        decoded->best_effort_timestamp < preroll_until) {
+      av_frame_unref(decoded.get());
+      continue;
+    }
     if (r >= 0) {
       SendDecoded();
       return true;
@@ -410,7 +425,10 @@ bool VideoSource::Impl::FeedGraph() {
 
 void VideoSource::Impl::SendWaiting() {
   if (waiting->data == nullptr && waiting->side_data_elems == 0) return;
-  if (!LeaveOut(*waiting, waiting_nothing_references)) decoder.Send(*waiting);
+  // Before the moment sought, a picture nothing references is never needed.
+  const bool before_moment = preroll_until != AV_NOPTS_VALUE && waiting_nothing_references &&
+                             waiting->pts != AV_NOPTS_VALUE && waiting->pts < preroll_until;
+  if (!before_moment && !LeaveOut(*waiting, waiting_nothing_references)) decoder.Send(*waiting);
   av_packet_unref(waiting.get());
 }
 
@@ -474,6 +492,27 @@ void VideoSource::Impl::TakePicture() {
     stride = filtered->linesize[0];
   }
   if (reduce_levels) ReduceToPanelLevels(top_row, stride, options.dither);
+}
+
+bool VideoSource::SeekNear(double seconds) {
+  Impl& m = *impl_;
+  if (m.generator || m.still || m.pictures || !m.format || seconds <= 0) return false;
+  const int64_t start = m.zero_pts == AV_NOPTS_VALUE ? 0 : m.zero_pts;
+  const int64_t target =
+      start + av_rescale_q(std::llround(seconds * 1000), AVRational{1, 1000}, m.time_base);
+  // The picture in the time's 18 fps slot may have begun up to a slot and a frame of
+  // the input before the time (a frame more for the rounding of the cut): decoding
+  // starts at the key frame before that.
+  const int64_t earliest = target - av_rescale_q(1, AVRational{1, kFramesPerSecond}, m.time_base) -
+                           av_rescale_q(2, av_inv_q(m.frame_rate), m.time_base);
+  if (earliest <= start || avformat_seek_file(m.format.get(), m.stream_index, INT64_MIN, earliest,
+                                              earliest, AVSEEK_FLAG_BACKWARD) < 0)
+    return false;
+  m.preroll_until = earliest;
+  m.start_frame =
+      std::max<int64_t>(0, av_rescale_q_rnd(earliest - start, m.time_base,
+                                            AVRational{1, kFramesPerSecond}, AV_ROUND_DOWN));
+  return true;
 }
 
 bool VideoSource::Next(Picture& picture) {

@@ -68,6 +68,11 @@ class VideoSource {
   // requested. The picture stays valid until the next call. Throws CliError on a
   // decoding failure.
   bool Next(Picture& picture);
+  // Starts the pictures at the key frame at or before seconds from the first picture,
+  // for a look at one moment (the picture at a time is then the first Next() gives
+  // whose source_frame reaches it). Only before the first Next(); false when the
+  // input cannot seek, which leaves it at its start.
+  bool SeekNear(double seconds);
 
   // The input's own frame rate, by which source frame numbers count.
   double input_frame_rate() const;

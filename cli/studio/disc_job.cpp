@@ -1,0 +1,312 @@
+#include "cli/studio/disc_job.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/common/cli_error.h"
+#include "cli/studio/child_process.h"
+#include "cli/studio/still_preview.h"
+
+namespace trackloom::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The last non-empty line of text: the one a failing subcommand explains itself in.
+std::string LastLine(const std::string& text) {
+  std::istringstream in(text);
+  std::string line, last;
+  while (std::getline(in, line)) {
+    if (!line.empty()) last = line;
+  }
+  return last;
+}
+
+// The track files of folder in their order.
+std::vector<std::string> TrackFilesIn(const fs::path& folder) {
+  std::vector<std::string> tracks;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("VDN Track ", 0) == 0 && name.size() > 14 &&
+        name.compare(name.size() - 4, 4, ".wav") == 0)
+      tracks.push_back(entry.path().string());
+  }
+  std::sort(tracks.begin(), tracks.end());
+  return tracks;
+}
+
+bool OneOf(const std::string& value, std::initializer_list<const char*> allowed) {
+  return std::any_of(allowed.begin(), allowed.end(), [&](const char* a) { return value == a; });
+}
+
+// encode's options for one video of the project.
+std::vector<std::string> EncodeOptionsOf(const JsonValue& video) {
+  std::vector<std::string> options;
+  const std::string fit = video["fit"].Text("letterbox");
+  if (OneOf(fit, {"letterbox", "crop", "stretch"})) options.push_back("--fit=" + fit);
+  const std::string breaks = video["breaks"].Text("none");
+  if (breaks == "chapters") options.push_back("--break-at=chapters");
+  if (breaks == "every" && !video["every"].Text().empty())
+    options.push_back("--break-every=" + video["every"].Text());
+  if (breaks == "at" && !video["at"].Text().empty())
+    options.push_back("--break-at=" + video["at"].Text());
+  const std::string loudness = video["loudness"].Text("-16");
+  if (!loudness.empty()) options.push_back("--loudness=" + loudness);
+  if (!video["audio"].Text().empty()) options.push_back("--audio=" + video["audio"].Text());
+  return options;
+}
+
+}  // namespace
+
+std::string PlanDisc(const JsonValue& project, const std::string& output, DiscPlan& plan) {
+  const auto& videos = project["videos"].items();
+  if (videos.empty()) return "Add a video first.";
+  const std::string first = project["first"].Text();
+  if (first.empty()) return "Choose the first track (a WAV ripped from a disc you own) first.";
+  plan = DiscPlan{};
+  plan.output = output;
+  plan.name = project["name"].Text("disc");
+  if (plan.name.empty() || plan.name.find_first_of("/\\") != std::string::npos ||
+      plan.name[0] == '.' || plan.name[0] == '-')
+    plan.name = "disc";
+  for (size_t i = 0; i < videos.size(); ++i) {
+    VideoJob job;
+    job.path = videos[i]["path"].Text();
+    job.options = EncodeOptionsOf(videos[i]);
+    char folder[32];
+    std::snprintf(folder, sizeof folder, "video-%02zu", i + 1);
+    job.folder = (fs::path(output) / (plan.name + "-tracks") / folder).string();
+    plan.videos.push_back(std::move(job));
+  }
+  const int capacity = static_cast<int>(project["capacity"].Num(80));
+  plan.disc_options = {"--first=" + first,
+                       "--capacity=" + std::to_string(std::clamp(capacity, 1, 100))};
+  if (project["split"].Flag()) plan.disc_options.push_back("--split");
+  return "";
+}
+
+DiscJob::~DiscJob() {
+  Cancel();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool DiscJob::Start(DiscPlan plan) {
+  std::lock_guard lock(mutex_);
+  if (running_) return false;
+  // A thread that ended running_ takes no lock any more.
+  if (thread_.joinable()) thread_.join();
+  plan_ = std::move(plan);
+  state_ = "running";
+  step_ = "encode";
+  message_.clear();
+  tracks_.clear();
+  written_.clear();
+  burn_.clear();
+  verdict_.clear();
+  started_ = Now();
+  cancelled_ = false;
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void DiscJob::Cancel() {
+  cancelled_ = true;
+  std::shared_ptr<ChildProcess> child;
+  {
+    std::lock_guard lock(mutex_);
+    child = child_;
+  }
+  if (child) child->Interrupt();
+}
+
+void DiscJob::Finish(const std::string& state, const std::string& message) {
+  std::lock_guard lock(mutex_);
+  state_ = state;
+  message_ = message;
+  child_.reset();
+}
+
+void DiscJob::Collect(const VideoJob& video) {
+  const std::vector<std::string> tracks = TrackFilesIn(video.folder);
+  std::lock_guard lock(mutex_);
+  tracks_.insert(tracks_.end(), tracks.begin(), tracks.end());
+}
+
+void DiscJob::Run() {
+  // Each video counts in the whole by its length (a still by a minute).
+  for (VideoJob& video : plan_.videos) {
+    try {
+      const VideoFacts facts = ReadVideoFacts(video.path);
+      const double weight = facts.still ? 60 : std::max(1.0, facts.seconds);
+      std::lock_guard lock(mutex_);
+      video.weight = weight;
+    } catch (const CliError&) {
+    }
+  }
+  try {
+    for (size_t i = 0; i < plan_.videos.size(); ++i) {
+      if (!Encode(i)) {
+        running_ = false;
+        return;
+      }
+    }
+    MakeImage();
+  } catch (const std::exception& e) {
+    // A folder that cannot be made or read, a program that cannot be started.
+    Finish("failed", e.what());
+  }
+  running_ = false;
+}
+
+bool DiscJob::Encode(size_t index) {
+  VideoJob& video = plan_.videos[index];
+  fs::create_directories(video.folder);
+  std::vector<std::string> args{"encode", "-o", video.folder, "--overwrite", "--json"};
+  args.insert(args.end(), video.options.begin(), video.options.end());
+  args.insert(args.end(), {"--", video.path});
+  const fs::path log = fs::path(video.folder) / "encode";
+  auto child = std::shared_ptr<ChildProcess>(
+      ChildProcess::StartSelf(args, log.string() + ".out", log.string() + ".err"));
+  {
+    std::lock_guard lock(mutex_);
+    child_ = child;
+    video.state = "encoding";
+  }
+  if (cancelled_) child->Interrupt();
+  child->ReadProgress([&](const std::string& line) {
+    long long done = 0, total = -1;
+    if (std::sscanf(line.c_str(), "%lld %lld", &done, &total) != 2) return;
+    std::lock_guard lock(mutex_);
+    video.done = done;
+    if (total > 0) video.total = total;
+  });
+  const int status = child->Wait();
+  Collect(video);
+  std::lock_guard lock(mutex_);
+  child_.reset();
+  if (status == 0 && !cancelled_) {
+    video.state = "done";
+    video.done = video.total = std::max<int64_t>(video.done, 1);
+    return true;
+  }
+  video.state = cancelled_ ? "cancelled" : "failed";
+  state_ = video.state;
+  message_ = cancelled_ ? "Stopped: the complete tracks are kept."
+                        : LastLine(ReadText(log.string() + ".err"));
+  return false;
+}
+
+void DiscJob::MakeImage() {
+  std::vector<std::string> tracks = Tracks();
+  {
+    std::lock_guard lock(mutex_);
+    step_ = "disc";
+  }
+  const fs::path base = fs::path(plan_.output) / plan_.name;
+  std::vector<std::string> args{"disc", "-o", base.string()};
+  args.insert(args.end(), plan_.disc_options.begin(), plan_.disc_options.end());
+  args.push_back("--");
+  args.insert(args.end(), tracks.begin(), tracks.end());
+  const std::string log = (fs::path(plan_.output) / (plan_.name + "-tracks") / "disc").string();
+  auto child =
+      std::shared_ptr<ChildProcess>(ChildProcess::StartSelf(args, log + ".out", log + ".err"));
+  {
+    std::lock_guard lock(mutex_);
+    child_ = child;
+  }
+  if (cancelled_) child->Interrupt();
+  child->ReadProgress([](const std::string&) {});
+  const int status = child->Wait();
+  if (status != 0) {
+    Finish(cancelled_ ? "cancelled" : "failed", LastLine(ReadText(log + ".err")));
+    return;
+  }
+  std::vector<std::string> written;
+  std::string burn;
+  for (const auto& entry : fs::directory_iterator(plan_.output)) {
+    const std::string name = entry.path().filename().string();
+    const std::string ext = entry.path().extension().string();
+    if (name.rfind(plan_.name, 0) == 0 && (ext == ".bin" || ext == ".cue" || ext == ".toc"))
+      written.push_back(entry.path().string());
+  }
+  std::sort(written.begin(), written.end());
+  std::istringstream out(ReadText(log + ".out"));
+  for (std::string line; std::getline(out, line);) {
+    if (line.find("cdrdao write") != std::string::npos) burn += (burn.empty() ? "" : "\n") + line;
+  }
+  std::string verdict;
+  for (const std::string& file : written) {
+    if (fs::path(file).extension() != ".cue") continue;
+    auto check =
+        ChildProcess::StartSelf({"inspect", file}, log + "-inspect.out", log + "-inspect.err");
+    check->ReadProgress([](const std::string&) {});
+    const int checked = check->Wait();
+    verdict += fs::path(file).filename().string() + ": " +
+               (checked == 0 ? "passes the check" : "FAILS the check") + " (" +
+               LastLine(ReadText(log + "-inspect.out")) + ")\n";
+  }
+  std::lock_guard lock(mutex_);
+  written_ = written;
+  burn_ = burn;
+  verdict_ = verdict;
+  state_ = "done";
+  step_ = "done";
+  child_.reset();
+}
+
+std::vector<std::string> DiscJob::Tracks() const {
+  std::lock_guard lock(mutex_);
+  return tracks_;
+}
+
+JsonValue DiscJob::Status() const {
+  std::lock_guard lock(mutex_);
+  JsonValue status = JsonValue::Object();
+  status.Set("state", JsonValue::String(state_)).Set("step", JsonValue::String(step_));
+  status.Set("message", JsonValue::String(message_));
+  JsonValue videos = JsonValue::Array();
+  double done = 0, total = 0;
+  for (const VideoJob& v : plan_.videos) {
+    const double part =
+        v.total > 0 ? std::min(1.0, static_cast<double>(v.done) / static_cast<double>(v.total)) : 0;
+    done += part * v.weight;
+    total += v.weight;
+    JsonValue item = JsonValue::Object();
+    item.Set("path", JsonValue::String(v.path)).Set("state", JsonValue::String(v.state));
+    item.Set("fraction", JsonValue::Number(part));
+    videos.Push(std::move(item));
+  }
+  // The image and its check take a small, fixed share of the whole.
+  double overall = total > 0 ? 0.95 * done / total : 0;
+  if (state_ == "done") overall = 1;
+  const double elapsed = Now() - started_;
+  const double left = overall > 0.02 && state_ == "running" ? elapsed / overall - elapsed : -1;
+  status.Set("videos", std::move(videos)).Set("overall", JsonValue::Number(overall));
+  status.Set("secondsLeft", JsonValue::Number(std::round(left)));
+  JsonValue tracks = JsonValue::Array(), written = JsonValue::Array();
+  for (const std::string& t : tracks_) tracks.Push(JsonValue::String(t));
+  for (const std::string& w : written_) written.Push(JsonValue::String(w));
+  status.Set("tracks", std::move(tracks)).Set("written", std::move(written));
+  status.Set("burn", JsonValue::String(burn_)).Set("verdict", JsonValue::String(verdict_));
+  return status;
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,40 @@
+// Which of the user's files the studio's page may have read or written. The page
+// names files by path, and anything that can reach the server could try any path:
+// writes go only inside the project folder, and reads only to files the user picked
+// in the page's own file picker or that the studio itself wrote.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace trackloom::cli {
+
+// Whether path, with its links and ".." resolved, lies inside folder (resolved the
+// same way). A path that does not exist yet is judged by its existing part.
+bool IsInsideFolder(const std::filesystem::path& folder, const std::filesystem::path& path);
+
+// Whether a name ends like a file the studio takes as a video, a picture or a sound.
+bool IsMediaName(const std::string& name);
+
+// A file name sent by the page for an upload, cut to its last part, or empty when
+// nothing safe is left (no name, a dot file, ".." or a control character).
+std::string SafeUploadName(const std::string& name);
+
+// The files granted for reading, by their resolved path; safe across threads.
+class FileGrants {
+ public:
+  void Grant(const std::filesystem::path& path);
+  // A folder whose files, and those in folders under it, are all granted (the
+  // studio's own outputs).
+  void GrantFolder(const std::filesystem::path& folder);
+  bool Granted(const std::filesystem::path& path) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::set<std::filesystem::path> files_;
+  std::set<std::filesystem::path> folders_;
+};
+
+}  // namespace trackloom::cli

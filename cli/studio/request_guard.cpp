@@ -1,0 +1,76 @@
+#include "cli/studio/request_guard.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "cli/common/cli_error.h"
+
+namespace trackloom::cli {
+
+namespace {
+
+bool IsOwnHost(const std::string& host, int port) {
+  const std::string p = ":" + std::to_string(port);
+  return host == "127.0.0.1" + p || host == "localhost" + p;
+}
+
+bool IsOwnOrigin(const std::string& origin, int port) {
+  const std::string p = ":" + std::to_string(port);
+  return origin == "http://127.0.0.1" + p || origin == "http://localhost" + p;
+}
+
+// The value of name=value in a Cookie header ("a=1; b=2").
+std::string CookieValue(const std::string& header, const std::string& name) {
+  size_t at = 0;
+  while (at < header.size()) {
+    while (at < header.size() && (header[at] == ' ' || header[at] == ';')) ++at;
+    const size_t end = std::min(header.find(';', at), header.size());
+    const std::string pair = header.substr(at, end - at);
+    const size_t eq = pair.find('=');
+    if (eq != std::string::npos && pair.substr(0, eq) == name) return pair.substr(eq + 1);
+    at = end;
+  }
+  return "";
+}
+
+}  // namespace
+
+bool SameSecret(const std::string& a, const std::string& b) {
+  if (a.size() != b.size() || a.empty()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+GuardVerdict JudgeRequest(const RequestFacts& request, const std::string& token, int port) {
+  if (!IsOwnHost(request.host, port)) return GuardVerdict::kRefuse;
+  const bool reads = request.method == "GET" || request.method == "HEAD";
+  // Browsers send Origin with every write; a write without it comes from no page of
+  // ours either.
+  if (!reads && (!request.has_origin || !IsOwnOrigin(request.origin, port)))
+    return GuardVerdict::kRefuse;
+  if (request.has_origin && !IsOwnOrigin(request.origin, port)) return GuardVerdict::kRefuse;
+  if (SameSecret(CookieValue(request.cookie, kSessionCookie), token)) return GuardVerdict::kAllow;
+  if (reads && SameSecret(request.token, token)) return GuardVerdict::kExchangeToken;
+  return GuardVerdict::kRefuse;
+}
+
+std::string SessionCookieHeader(const std::string& token) {
+  return std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+std::string NewSessionToken() {
+  unsigned char bytes[16];
+  std::ifstream random("/dev/urandom", std::ios::binary);
+  if (!random.read(reinterpret_cast<char*>(bytes), sizeof bytes))
+    throw CliError("cannot read the system's random source /dev/urandom for the session's key");
+  std::string hex;
+  for (const unsigned char b : bytes) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", b);
+    hex += two;
+  }
+  return hex;
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,197 @@
+// The project the page edits (saved beside the videos), the first track remembered
+// for every project, and making the disc: the handlers that write.
+#include <httplib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "cli/studio/child_process.h"
+#include "cli/studio/request_guard.h"
+#include "cli/studio/studio_state.h"
+
+namespace trackloom::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Answer(httplib::Response& res, int status, const JsonValue& body) {
+  res.status = status;
+  res.set_content(body.Write(), "application/json");
+}
+
+void Fail(httplib::Response& res, int status, const std::string& message) {
+  Answer(res, status, JsonValue::Object().Set("message", JsonValue::String(message)));
+}
+
+std::optional<JsonValue> ReadJsonFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::stringstream text;
+  text << in.rdbuf();
+  return JsonValue::Parse(text.str());
+}
+
+// Written whole under another name first, so a crash never leaves half a file.
+bool WriteJsonFile(const fs::path& path, const JsonValue& value) {
+  const fs::path part = path.string() + ".part";
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (!(out << value.Write() << "\n") || !out.flush()) return false;
+  }
+  std::error_code ec;
+  fs::rename(part, path, ec);
+  return !ec;
+}
+
+// Where the first track chosen once is remembered for later projects.
+fs::path ConfigFile() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const fs::path base = xdg != nullptr && xdg[0] == '/' ? fs::path(xdg)
+                        : home != nullptr               ? fs::path(home) / ".config"
+                                                        : fs::path();
+  return base.empty() ? fs::path() : base / "trackloom" / "studio.json";
+}
+
+std::string RememberedFirst() {
+  const fs::path config = ConfigFile();
+  if (config.empty()) return "";
+  const std::optional<JsonValue> saved = ReadJsonFile(config);
+  return saved ? (*saved)["first"].Text() : "";
+}
+
+void RememberFirst(const std::string& first) {
+  const fs::path config = ConfigFile();
+  if (config.empty() || first.empty() || first == RememberedFirst()) return;
+  std::error_code ec;
+  fs::create_directories(config.parent_path(), ec);
+  WriteJsonFile(config, JsonValue::Object().Set("first", JsonValue::String(first)));
+}
+
+// Every file the project names must have been picked (or be the studio's own).
+std::string UnpickedFile(const StudioState& state, const JsonValue& project) {
+  std::vector<std::string> files{project["first"].Text()};
+  for (const JsonValue& v : project["videos"].items()) {
+    files.push_back(v["path"].Text());
+    files.push_back(v["audio"].Text());
+  }
+  for (const std::string& f : files) {
+    if (!f.empty() && !state.grants.Granted(f)) return f;
+  }
+  return "";
+}
+
+void SaveProject(StudioState& state, const httplib::Request& req, httplib::Response& res) {
+  const std::optional<JsonValue> project = JsonValue::Parse(req.body);
+  if (!project || !project->IsObject() || req.body.size() > (1u << 20))
+    return Fail(res, 400, "The project was not understood.");
+  if (const std::string f = UnpickedFile(state, *project); !f.empty())
+    return Fail(res, 403, "That file was not picked: " + f);
+  const std::string output = (*project)["output"].Text();
+  if (!output.empty() &&
+      !IsInsideFolder(state.folder,
+                      fs::path(output).is_absolute() ? fs::path(output) : state.folder / output))
+    return Fail(res, 400, "The disc is written inside the project folder, not to " + output);
+  std::lock_guard lock(state.project_mutex);
+  if (!WriteJsonFile(state.folder / kProjectFileName, *project))
+    return Fail(res, 500, "Cannot save the project in " + state.folder.string());
+  RememberFirst((*project)["first"].Text());
+  Answer(res, 200, JsonValue::Object());
+}
+
+JsonValue LoadProject(StudioState& state) {
+  std::lock_guard lock(state.project_mutex);
+  std::optional<JsonValue> project = ReadJsonFile(state.folder / kProjectFileName);
+  if (!project || !project->IsObject()) project = JsonValue::Object();
+  if ((*project)["first"].Text().empty())
+    project->Set("first", JsonValue::String(RememberedFirst()));
+  return *project;
+}
+
+void Make(StudioState& state, httplib::Response& res) {
+  const JsonValue project = LoadProject(state);
+  if (const std::string f = UnpickedFile(state, project); !f.empty())
+    return Fail(res, 403, "That file was not picked: " + f);
+  const fs::path output = OutputFolder(state, project);
+  DiscPlan plan;
+  if (const std::string missing = PlanDisc(project, output.string(), plan); !missing.empty())
+    return Fail(res, 400, missing);
+  std::error_code ec;
+  fs::create_directories(output, ec);
+  if (ec) return Fail(res, 500, "Cannot make the folder " + output.string() + ": " + ec.message());
+  state.grants.GrantFolder(output);
+  if (!state.job.Start(std::move(plan))) return Fail(res, 409, "A disc is being made already.");
+  // The tracks made before are gone or replaced: so are the videos made of them.
+  for (const auto& entry : fs::directory_iterator(state.cache, ec)) {
+    if (entry.path().filename().string().rfind("watch-", 0) == 0) fs::remove(entry.path(), ec);
+  }
+  Answer(res, 200, JsonValue::Object());
+}
+
+// The track as the player shows it, with its sound, as a video the page can play.
+void Watch(StudioState& state, const httplib::Request& req, httplib::Response& res) {
+  const std::vector<std::string> tracks = state.job.Tracks();
+  const long index = std::strtol(req.get_param_value("track").c_str(), nullptr, 10);
+  if (index < 1 || static_cast<size_t>(index) > tracks.size())
+    return Fail(res, 404, "There is no such track.");
+  const fs::path video = state.cache / ("watch-" + std::to_string(index) + ".mp4");
+  std::error_code ec;
+  if (!fs::exists(video, ec)) {
+    const std::string log = (state.cache / "watch").string();
+    auto decode = ChildProcess::StartSelf(
+        {"decode", tracks[static_cast<size_t>(index - 1)], "-o", state.cache.string(), "--view",
+         "panel", "--no-pictures", "--no-sound", "-q", "--video", video.string()},
+        log + ".out", log + ".err");
+    decode->ReadProgress([](const std::string&) {});
+    if (decode->Wait() != 0) return Fail(res, 500, "The track could not be made into a video.");
+  }
+  std::ifstream in(video, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  res.set_content(bytes.str(), "video/mp4");
+}
+
+}  // namespace
+
+fs::path OutputFolder(const StudioState& state, const JsonValue& project) {
+  const std::string asked = project["output"].Text();
+  if (!asked.empty()) {
+    const fs::path output = fs::path(asked).is_absolute() ? fs::path(asked) : state.folder / asked;
+    if (IsInsideFolder(state.folder, output)) return output;
+  }
+  return state.folder / "disc";
+}
+
+void AddProjectRoutes(httplib::Server& server, StudioState& state) {
+  // The files of the project saved last time were picked then.
+  const JsonValue saved = LoadProject(state);
+  state.grants.Grant(saved["first"].Text());
+  for (const JsonValue& v : saved["videos"].items()) {
+    state.grants.Grant(v["path"].Text());
+    if (!v["audio"].Text().empty()) state.grants.Grant(v["audio"].Text());
+  }
+  server.Get("/api/project", [&state](const httplib::Request&, httplib::Response& res) {
+    JsonValue project = LoadProject(state);
+    project.Set("folder", JsonValue::String(state.folder.string()));
+    Answer(res, 200, project);
+  });
+  server.Post("/api/project", [&state](const httplib::Request& req, httplib::Response& res) {
+    SaveProject(state, req, res);
+  });
+  server.Post("/api/make",
+              [&state](const httplib::Request&, httplib::Response& res) { Make(state, res); });
+  server.Post("/api/cancel", [&state](const httplib::Request&, httplib::Response& res) {
+    state.job.Cancel();
+    Answer(res, 200, JsonValue::Object());
+  });
+  server.Get("/api/status", [&state](const httplib::Request&, httplib::Response& res) {
+    Answer(res, 200, state.job.Status());
+  });
+  server.Get("/api/watch", [&state](const httplib::Request& req, httplib::Response& res) {
+    Watch(state, req, res);
+  });
+}
+
+}  // namespace trackloom::cli

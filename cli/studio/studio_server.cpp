@@ -1,0 +1,167 @@
+#include "cli/studio/studio_server.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
+#include "cli/common/messages.h"
+#include "cli/studio/child_process.h"
+#include "cli/studio/request_guard.h"
+#include "cli/studio/studio_state.h"
+#include "cli/studio_web_assets.h"
+
+namespace trackloom::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Nothing but the page's own files: no inline script or style, nothing remote.
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
+    "media-src 'self'; connect-src 'self'; object-src 'none'; base-uri 'none'; "
+    "frame-ancestors 'none'; form-action 'self'";
+
+RequestFacts FactsOf(const httplib::Request& req) {
+  RequestFacts facts;
+  facts.method = req.method;
+  facts.host = req.get_header_value("Host");
+  facts.has_origin = req.has_header("Origin");
+  facts.origin = req.get_header_value("Origin");
+  facts.cookie = req.get_header_value("Cookie");
+  if (req.path == "/") facts.token = req.get_param_value("token");
+  return facts;
+}
+
+void Refuse(httplib::Response& res) {
+  res.status = 403;
+  res.set_content("Forbidden\n", "text/plain; charset=utf-8");
+}
+
+// Every request passes here before it is routed.
+void InstallGuard(httplib::Server& server, const std::string& token, const int& port) {
+  server.set_pre_routing_handler(
+      [&token, &port](const httplib::Request& req, httplib::Response& res) {
+        switch (JudgeRequest(FactsOf(req), token, port)) {
+          case GuardVerdict::kAllow:
+            return httplib::Server::HandlerResponse::Unhandled;
+          case GuardVerdict::kExchangeToken:
+            // The token leaves the address bar and the history: from here on the
+            // cookie, which no other site's page can send, carries it.
+            res.set_header("Set-Cookie", SessionCookieHeader(token));
+            res.set_redirect("/", 303);
+            return httplib::Server::HandlerResponse::Handled;
+          case GuardVerdict::kRefuse:
+            break;
+        }
+        Refuse(res);
+        return httplib::Server::HandlerResponse::Handled;
+      });
+}
+
+void AddPageRoutes(httplib::Server& server, StudioState& state) {
+  for (const web::Asset& asset : web::kAssets) {
+    const std::string body(reinterpret_cast<const char*>(asset.data), asset.size);
+    const std::string type = asset.type;
+    auto serve = [body, type](const httplib::Request&, httplib::Response& res) {
+      res.set_content(body, type.c_str());
+    };
+    server.Get(std::string("^") + asset.path + "$", serve);
+    if (std::string(asset.path) == "/index.html") server.Get("^/$", serve);
+  }
+  server.Post("/api/quit", [&state](const httplib::Request&, httplib::Response& res) {
+    res.set_content("{}", "application/json");
+    state.quit();
+  });
+  // Keeping the discs one owns (ripping them to files) comes with its own command.
+  server.Post("/api/rip", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 501;
+    res.set_content("{\"message\":\"Keeping your discs is not here yet.\"}", "application/json");
+  });
+}
+
+void ConfigureServer(httplib::Server& server) {
+  server.set_default_headers({{"Content-Security-Policy", kContentSecurityPolicy},
+                              {"X-Content-Type-Options", "nosniff"},
+                              {"Referrer-Policy", "no-referrer"},
+                              {"Cache-Control", "no-store"},
+                              {"X-Frame-Options", "DENY"}});
+  server.set_payload_max_length(size_t{1} << 40);
+  server.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
+        std::string why = "the studio failed";
+        try {
+          std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+          why = e.what();
+        }
+        res.status = 500;
+        res.set_content("{\"message\":" + JsonQuote(why) + "}", "application/json");
+      });
+}
+
+// Ctrl-C, or Quit, stops the server once a running encode has finished its track.
+void WatchForStop(httplib::Server& server, StudioState& state, std::atomic<bool>& quitting) {
+  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (server.is_running()) {
+    if (StopRequested() || quitting) {
+      state.job.Cancel();
+      while (state.job.running()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      server.stop();
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+fs::path MakeCache() {
+  std::error_code ec;
+  const fs::path cache = fs::temp_directory_path(ec) / ("trackloom-studio-" + NewSessionToken());
+  fs::create_directories(cache, ec);
+  if (ec)
+    throw CliError("cannot make a folder for previews in the temporary folder: " + ec.message());
+  return cache;
+}
+
+}  // namespace
+
+int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err) {
+  StudioState state;
+  std::error_code ec;
+  state.folder = fs::canonical(options.folder.empty() ? "." : options.folder, ec);
+  if (ec || !fs::is_directory(state.folder))
+    throw CliError("the project folder '" + options.folder + "' is not a folder that exists");
+  state.cache = MakeCache();
+  const std::string token = NewSessionToken();
+  int port = 0;
+  std::atomic<bool> quitting{false};
+  state.quit = [&quitting] { quitting = true; };
+  httplib::Server server;
+  ConfigureServer(server);
+  InstallGuard(server, token, port);
+  AddPageRoutes(server, state);
+  AddFileRoutes(server, state);
+  AddProjectRoutes(server, state);
+  port = options.port == 0 ? server.bind_to_any_port("127.0.0.1")
+                           : (server.bind_to_port("127.0.0.1", options.port) ? options.port : -1);
+  if (port <= 0)
+    throw CliError("cannot listen on 127.0.0.1 port " + std::to_string(options.port) +
+                   ": choose another with --port");
+  const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
+  std::fprintf(out, "%s\n", address.c_str());
+  std::fflush(out);
+  if (options.open_browser) OpenBrowser(address);
+  Tell(err, "trackloom studio: serving " + Printable(state.folder.string()) +
+                "; Ctrl-C or the page's Quit stops it");
+  std::thread watcher([&] { WatchForStop(server, state, quitting); });
+  server.listen_after_bind();
+  watcher.join();
+  fs::remove_all(state.cache, ec);
+  return StopRequested() ? InterruptedExitStatus() : 0;
+}
+
+}  // namespace trackloom::cli

@@ -1,0 +1,37 @@
+// What the studio's request handlers share: the project folder, the files the page
+// may read, the disc being made, and the places the studio writes to.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "cli/studio/disc_job.h"
+#include "cli/studio/file_access.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace trackloom::cli {
+
+inline constexpr char kProjectFileName[] = "trackloom-project.json";
+
+struct StudioState {
+  std::filesystem::path folder;  // the project folder, resolved
+  std::filesystem::path cache;   // previews and other passing files
+  FileGrants grants;
+  DiscJob job;
+  std::mutex project_mutex;  // the project file and the remembered first track
+  std::function<void()> quit;
+};
+
+// The output folder of a project: its "output" when that lies inside the project
+// folder, else "disc" there.
+std::filesystem::path OutputFolder(const StudioState& state, const JsonValue& project);
+
+// Registers the handlers of each part of the page.
+void AddFileRoutes(httplib::Server& server, StudioState& state);
+void AddProjectRoutes(httplib::Server& server, StudioState& state);
+
+}  // namespace trackloom::cli

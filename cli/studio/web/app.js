@@ -1,0 +1,478 @@
+'use strict';
+// The studio's page: the project lives here while it is edited and is saved to the
+// server (trackloom-project.json in the project folder) after every change.
+
+const $ = (id) => document.getElementById(id);
+let project = { videos: [], first: '', firstSeconds: 0, capacity: 80, split: false, name: 'disc', output: 'disc' };
+let facts = {};  // path -> what the server told about it
+let polling = null;
+
+function notice(text) { $('notice').textContent = text || ''; }
+
+async function api(method, path, body) {
+  const init = { method, headers: {} };
+  if (body !== undefined) {
+    init.headers['Content-Type'] = 'application/json';
+    init.body = JSON.stringify(body);
+  }
+  const response = await fetch(path, init);
+  const text = await response.text();
+  let data = {};
+  try { data = text ? JSON.parse(text) : {}; } catch (e) { data = { message: text }; }
+  if (!response.ok) throw new Error(data.message || response.statusText);
+  return data;
+}
+
+function clock(seconds) {
+  seconds = Math.max(0, Math.round(seconds));
+  const h = Math.floor(seconds / 3600), m = Math.floor(seconds / 60) % 60, s = seconds % 60;
+  const ss = String(s).padStart(2, '0');
+  return h > 0 ? `${h}:${String(m).padStart(2, '0')}:${ss}` : `${m}:${ss}`;
+}
+
+function baseName(path) { return path.split(/[\\/]/).pop(); }
+
+async function save() {
+  try {
+    await api('POST', '/api/project', project);
+  } catch (e) {
+    notice('Could not save the project: ' + e.message);
+  }
+}
+
+function changed() {
+  renderVideos();
+  renderDisc();
+  save();
+}
+
+// ---- Videos -------------------------------------------------------------------
+
+function addVideo(info) {
+  facts[info.path] = info;
+  if (info.error) notice(`${info.name}: ${info.error}`);
+  project.videos.push({ path: info.path, fit: 'letterbox', breaks: 'none', every: '', at: '',
+                        loudness: '-16', audio: '' });
+}
+
+function move(index, by) {
+  const to = index + by;
+  if (to < 0 || to >= project.videos.length) return;
+  const [v] = project.videos.splice(index, 1);
+  project.videos.splice(to, 0, v);
+  changed();
+  const buttons = $('video-list').children[to].querySelector(by < 0 ? '.up' : '.down');
+  buttons.focus();
+}
+
+function bindOptions(li, video) {
+  const fields = ['fit', 'breaks', 'every', 'at', 'loudness'];
+  for (const field of fields) {
+    const input = li.querySelector('.' + field);
+    input.value = video[field];
+    input.addEventListener('change', () => {
+      video[field] = input.value;
+      changed();
+      if (field === 'fit' && $('preview-video').value === video.path) showPreview();
+    });
+  }
+  li.querySelector('.every').hidden = video.breaks !== 'every';
+  li.querySelector('.at').hidden = video.breaks !== 'at';
+  const chapters = (facts[video.path] || {}).chapters || [];
+  li.querySelector('.breaks option[value=chapters]').disabled = chapters.length === 0;
+  li.querySelector('.audio-name').textContent = video.audio ? 'sound: ' + baseName(video.audio) : '';
+  li.querySelector('.no-audio').hidden = !video.audio;
+  li.querySelector('.audio').addEventListener('click', () => openPicker('audio', (files) => {
+    video.audio = files[0].path;
+    video.audioSeconds = files[0].seconds || 0;
+    changed();
+  }));
+  li.querySelector('.no-audio').addEventListener('click', () => {
+    video.audio = '';
+    video.audioSeconds = 0;
+    changed();
+  });
+}
+
+let dragged = -1;
+function bindDragging(li, index) {
+  li.addEventListener('dragstart', (e) => { dragged = index; e.dataTransfer.effectAllowed = 'move'; });
+  li.addEventListener('dragover', (e) => { if (dragged >= 0) e.preventDefault(); });
+  li.addEventListener('drop', (e) => {
+    if (dragged < 0) return;
+    e.preventDefault();
+    e.stopPropagation();
+    const [v] = project.videos.splice(dragged, 1);
+    project.videos.splice(index, 0, v);
+    dragged = -1;
+    changed();
+  });
+  li.addEventListener('dragend', () => { dragged = -1; });
+}
+
+function renderVideos() {
+  const list = $('video-list');
+  list.textContent = '';
+  project.videos.forEach((video, index) => {
+    const li = $('video-item').content.firstElementChild.cloneNode(true);
+    const info = facts[video.path] || {};
+    li.querySelector('.name').textContent = baseName(video.path);
+    li.querySelector('.length').textContent = info.still ? 'a still picture' :
+      info.seconds ? clock(info.seconds) : '';
+    li.querySelector('.up').disabled = index === 0;
+    li.querySelector('.down').disabled = index === project.videos.length - 1;
+    li.querySelector('.up').addEventListener('click', () => move(index, -1));
+    li.querySelector('.down').addEventListener('click', () => move(index, 1));
+    li.querySelector('.remove').addEventListener('click', () => {
+      project.videos.splice(index, 1);
+      changed();
+    });
+    bindOptions(li, video);
+    bindDragging(li, index);
+    list.appendChild(li);
+  });
+  $('no-videos').hidden = project.videos.length > 0;
+  renderPreviewChoice();
+}
+
+// ---- The file picker ------------------------------------------------------------
+
+let picker = { mode: 'video', dir: '', chosen: new Set(), done: null };
+
+let browsing = 0;
+async function browse(dir) {
+  const asked = ++browsing;
+  let listing;
+  try {
+    listing = await api('GET', '/api/browse?dir=' + encodeURIComponent(dir));
+  } catch (e) {
+    notice(e.message);
+    return;
+  }
+  if (asked !== browsing) return;  // a later choice of folder answers instead
+  picker.dir = listing.dir;
+  picker.parent = listing.parent;
+  $('picker-dir').textContent = listing.dir;
+  const list = $('picker-list');
+  list.textContent = '';
+  for (const name of listing.dirs) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'folder';
+    button.textContent = '📁 ' + name;
+    button.addEventListener('click', () => browse(listing.dir + '/' + name));
+    list.appendChild(document.createElement('li')).appendChild(button);
+  }
+  const wanted = picker.mode === 'video' ? /\.(mp4|m4v|mkv|webm|avi|mov|mpe?g|ts|m2ts|wmv|flv|ogv|3gp|vob|dv|png|jpe?g|bmp|gif|webp|mp3|flac|ogg|opus|m4a)$/i
+                                         : /\.(wav|mp3|flac|ogg|opus|m4a|aac|wma)$/i;
+  for (const name of listing.files.filter((n) => wanted.test(n) || (picker.mode === 'first' && /\.wav$/i.test(n)))) {
+    const path = listing.dir + '/' + name;
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'file';
+    button.setAttribute('aria-pressed', picker.chosen.has(path) ? 'true' : 'false');
+    button.textContent = name;
+    button.addEventListener('click', () => {
+      if (picker.mode !== 'video') picker.chosen.clear();
+      if (picker.chosen.has(path)) picker.chosen.delete(path); else picker.chosen.add(path);
+      for (const b of list.querySelectorAll('button.file'))
+        b.setAttribute('aria-pressed', picker.chosen.has(listing.dir + '/' + b.textContent) ? 'true' : 'false');
+    });
+    list.appendChild(document.createElement('li')).appendChild(button);
+  }
+  const first = list.querySelector('button');
+  if (first) first.focus();
+}
+
+function openPicker(mode, done) {
+  picker = { mode, dir: '', chosen: new Set(), done };
+  $('picker-title').textContent = mode === 'video' ? 'Add videos (or pictures, or music with a cover)'
+    : mode === 'first' ? 'Choose the first track (a WAV ripped from a disc you own)'
+    : 'Choose a sound file';
+  $('picker').showModal();
+  browse(mode === 'video' ? '' : (picker.dir || ''));
+}
+
+async function pickChosen() {
+  const kind = picker.mode === 'video' ? 'video' : 'sound';
+  const picked = [];
+  for (const path of picker.chosen) {
+    try {
+      picked.push(await api('POST', '/api/pick', { path, kind }));
+    } catch (e) {
+      notice(`${baseName(path)}: ${e.message}`);
+    }
+  }
+  $('picker').close();
+  if (picked.length > 0 && picker.done) picker.done(picked);
+}
+
+// ---- Uploads (drag and drop) ----------------------------------------------------
+
+function upload(file) {
+  const li = document.createElement('li');
+  const bar = document.createElement('progress');
+  bar.max = 100;
+  bar.value = 0;
+  li.append(`Copying ${file.name} `, bar);
+  $('uploads').appendChild(li);
+  return new Promise((resolve) => {
+    const request = new XMLHttpRequest();
+    request.open('POST', '/api/upload?name=' + encodeURIComponent(file.name));
+    request.upload.onprogress = (e) => { if (e.lengthComputable) bar.value = 100 * e.loaded / e.total; };
+    request.onload = () => {
+      li.remove();
+      let data = {};
+      try { data = JSON.parse(request.responseText); } catch (e) { data = {}; }
+      if (request.status === 200) {
+        addVideo(data);
+        changed();
+      } else {
+        notice(`${file.name}: ${data.message || 'the copy failed'}`);
+      }
+      resolve();
+    };
+    request.onerror = () => { li.remove(); notice(`${file.name}: the copy failed`); resolve(); };
+    request.send(file);
+  });
+}
+
+async function uploadAll(files) {
+  for (const file of files) await upload(file);
+}
+
+// ---- Preview ----------------------------------------------------------------------
+
+function renderPreviewChoice() {
+  const select = $('preview-video');
+  const current = select.value;
+  select.textContent = '';
+  for (const video of project.videos) {
+    const option = document.createElement('option');
+    option.value = video.path;
+    option.textContent = baseName(video.path);
+    select.appendChild(option);
+  }
+  if (project.videos.some((v) => v.path === current)) select.value = current;
+  const info = facts[select.value] || {};
+  $('preview-time').max = String(Math.max(0, (info.seconds || 0) - 0.1));
+  if (current !== select.value) showPreview();
+}
+
+let previewBusy = false, previewAgain = false;
+async function showPreview() {
+  const path = $('preview-video').value;
+  if (!path) { $('preview-img').hidden = true; return; }
+  if (previewBusy) { previewAgain = true; return; }
+  previewBusy = true;
+  const video = project.videos.find((v) => v.path === path) || {};
+  const t = Number($('preview-time').value);
+  $('preview-at').textContent = clock(t);
+  const url = `/api/preview?path=${encodeURIComponent(path)}&t=${t}&fit=${video.fit || 'letterbox'}`;
+  try {
+    const response = await fetch(url);
+    if (!response.ok) throw new Error((await response.json()).message);
+    const img = $('preview-img');
+    if (img.src) URL.revokeObjectURL(img.src);
+    img.src = URL.createObjectURL(await response.blob());
+    img.hidden = false;
+    img.dataset.at = t;
+  } catch (e) {
+    notice('Preview: ' + e.message);
+  }
+  previewBusy = false;
+  if (previewAgain) { previewAgain = false; showPreview(); }
+}
+
+// ---- The disc ----------------------------------------------------------------------
+
+// A still plays as long as its sound: the separate one when given.
+function videoSeconds(video) {
+  const info = facts[video.path] || {};
+  return (info.still && video.audio ? video.audioSeconds : info.seconds) || 0;
+}
+
+// A track takes twice its playing time on the disc (each 1/18 s picture is a 1/9 s
+// record), the first track its own length, the end track 4 s.
+function discSeconds() {
+  let total = (project.firstSeconds || 0) + 4;
+  for (const video of project.videos) total += 2 * videoSeconds(video);
+  return total;
+}
+
+function renderDisc() {
+  const capacity = Number(project.capacity) * 60;
+  const used = discSeconds();
+  const fill = $('disc-fill');
+  fill.style.width = Math.min(100, 100 * used / capacity) + '%';
+  fill.classList.toggle('over', used > capacity);
+  $('disc-bar').setAttribute('aria-valuemax', String(project.capacity));
+  $('disc-bar').setAttribute('aria-valuenow', String(Math.round(used / 60)));
+  $('disc-minutes').textContent = `${clock(used)} of ${project.capacity}:00 used` +
+    ` (${clock(Math.max(0, capacity - used) / 2)} of video still fits)`;
+  const warning = $('disc-warning');
+  warning.hidden = used <= capacity;
+  warning.textContent = used > capacity ? (project.split
+    ? `Too long for one disc: it will be spread over ${Math.ceil(used / capacity)} discs.`
+    : `Too long for this blank by ${clock(used - capacity)}. Shorten it, choose a longer blank, or spread it over several discs.`) : '';
+  $('split').checked = !!project.split;
+  $('capacity').value = String(project.capacity);
+  $('disc-name').value = project.name || 'disc';
+  $('output').value = project.output || 'disc';
+  $('first-name').textContent = project.first ? baseName(project.first) : 'none chosen';
+  const tracks = $('disc-tracks');
+  tracks.textContent = '';
+  const add = (text) => { tracks.appendChild(document.createElement('li')).textContent = text; };
+  add('First track: ' + (project.first ? baseName(project.first) : '(to choose)'));
+  for (const video of project.videos) {
+    const breaks = { none: '', chapters: ', a track per chapter', every: `, a track every ${video.every}`,
+                     at: `, tracks from ${video.at}` }[video.breaks] || '';
+    const seconds = videoSeconds(video);
+    add(`${baseName(video.path)} (${seconds ? clock(seconds) : 'as long as its sound'}${breaks})`);
+  }
+  add('End of the disc');
+}
+
+// ---- Making it --------------------------------------------------------------------
+
+async function make() {
+  try {
+    await save();
+    await api('POST', '/api/make');
+    $('result-section').hidden = true;
+    $('make').disabled = true;
+    $('cancel').disabled = false;
+    startPolling();
+  } catch (e) {
+    notice(e.message);
+  }
+}
+
+function startPolling() {
+  if (polling) return;
+  polling = setInterval(poll, 250);
+  poll();
+}
+
+async function poll() {
+  let status;
+  try { status = await api('GET', '/api/status'); } catch (e) { return; }
+  const percent = Math.round(100 * status.overall);
+  $('overall').value = percent;
+  $('overall-text').textContent = `${percent}%` +
+    (status.secondsLeft >= 0 ? `, about ${clock(status.secondsLeft)} left` : '') +
+    (status.step === 'disc' ? ', writing the image' : '');
+  const list = $('video-progress');
+  list.textContent = '';
+  for (const v of status.videos || []) {
+    const li = document.createElement('li');
+    const bar = document.createElement('progress');
+    bar.max = 100;
+    bar.value = Math.round(100 * v.fraction);
+    li.append(`${baseName(v.path)}: ${v.state} `, bar);
+    list.appendChild(li);
+  }
+  if (status.state !== 'running') {
+    clearInterval(polling);
+    polling = null;
+    $('make').disabled = false;
+    $('cancel').disabled = true;
+    if (status.state !== 'idle') showResult(status);
+  }
+}
+
+function showResult(status) {
+  $('result-section').hidden = false;
+  $('result-message').textContent = status.state === 'done' ? 'The disc image is written.'
+    : status.state === 'cancelled' ? 'Stopped. The complete tracks are kept; no image was written.'
+    : 'Making the disc failed: ' + status.message;
+  const files = $('result-files');
+  files.textContent = '';
+  for (const f of status.written) files.appendChild(document.createElement('li')).textContent = f;
+  $('result-verdict').textContent = status.verdict || '';
+  $('result-burn').textContent = status.burn || '(no image)';
+  const tracks = $('result-tracks');
+  tracks.textContent = '';
+  status.tracks.forEach((t, i) => {
+    const li = document.createElement('li');
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = `Watch track ${i + 1} (${t.split(/[\\/]/).slice(-2).join(' / ')})`;
+    button.addEventListener('click', () => {
+      const video = $('watch');
+      video.hidden = false;
+      video.src = '/api/watch?track=' + (i + 1);
+      video.play().catch(() => {});
+    });
+    li.appendChild(button);
+    tracks.appendChild(li);
+  });
+}
+
+// ---- Start ------------------------------------------------------------------------
+
+async function load() {
+  const saved = await api('GET', '/api/project');
+  $('folder').textContent = 'Project folder: ' + saved.folder;
+  delete saved.folder;
+  project = Object.assign(project, saved);
+  project.videos = project.videos || [];
+  for (const video of project.videos) {
+    try { facts[video.path] = await api('GET', '/api/facts?path=' + encodeURIComponent(video.path)); }
+    catch (e) { notice(`${baseName(video.path)}: ${e.message}`); }
+  }
+  if (project.first && !project.firstSeconds) {
+    try {
+      const info = await api('GET', `/api/facts?kind=sound&path=${encodeURIComponent(project.first)}`);
+      project.firstSeconds = info.seconds;
+    } catch (e) { notice(`${baseName(project.first)}: ${e.message}`); }
+  }
+  renderVideos();
+  renderDisc();
+  showPreview();
+  startPolling();
+}
+
+function wire() {
+  $('add-videos').addEventListener('click', () => openPicker('video', (picked) => {
+    for (const info of picked) addVideo(info);
+    changed();
+  }));
+  $('picker-up').addEventListener('click', () => { if (picker.parent) browse(picker.parent); });
+  $('picker-add').addEventListener('click', pickChosen);
+  $('picker-close').addEventListener('click', () => $('picker').close());
+  $('choose-first').addEventListener('click', () => openPicker('first', (picked) => {
+    project.first = picked[0].path;
+    project.firstSeconds = picked[0].seconds || 0;
+    changed();
+  }));
+  const zone = $('drop-zone');
+  zone.addEventListener('dragover', (e) => { e.preventDefault(); zone.classList.add('over'); });
+  zone.addEventListener('dragleave', () => zone.classList.remove('over'));
+  zone.addEventListener('drop', (e) => {
+    e.preventDefault();
+    zone.classList.remove('over');
+    uploadAll(Array.from(e.dataTransfer.files));
+  });
+  zone.addEventListener('click', () => $('upload-input').click());
+  zone.addEventListener('keydown', (e) => {
+    if (e.key === 'Enter' || e.key === ' ') { e.preventDefault(); $('upload-input').click(); }
+  });
+  $('upload-input').addEventListener('change', (e) => uploadAll(Array.from(e.target.files)));
+  $('preview-video').addEventListener('change', () => { renderPreviewChoice(); showPreview(); });
+  $('preview-time').addEventListener('input', showPreview);
+  $('capacity').addEventListener('change', (e) => { project.capacity = Number(e.target.value); changed(); });
+  $('split').addEventListener('change', (e) => { project.split = e.target.checked; changed(); });
+  $('disc-name').addEventListener('change', (e) => { project.name = e.target.value; changed(); });
+  $('output').addEventListener('change', (e) => { project.output = e.target.value; changed(); });
+  $('make').addEventListener('click', make);
+  $('cancel').addEventListener('click', () => api('POST', '/api/cancel').catch((e) => notice(e.message)));
+  $('quit').addEventListener('click', async () => {
+    await api('POST', '/api/quit').catch(() => {});
+    document.body.textContent = 'Trackloom studio has stopped. You can close this page.';
+  });
+  $('rip').addEventListener('click', () => api('POST', '/api/rip').catch((e) => notice(e.message)));
+}
+
+wire();
+load().catch((e) => notice(e.message));

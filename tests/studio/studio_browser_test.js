@@ -1,0 +1,277 @@
+'use strict';
+// trackloom studio in a real browser (Debian's chromium, driven by playwright-core):
+// a user adds videos by the picker and by drag and drop, previews a moment, makes
+// the disc, cancels a second run, reloads, and reaches every control by keyboard.
+//   node studio_browser_test.js --trackloom PATH [--screenshots DIR]
+// Exits 77 (skipped) when playwright-core or chromium is missing.
+const assert = require('assert');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawn, execFileSync, spawnSync } = require('child_process');
+
+const args = process.argv.slice(2);
+const option = (name, fallback) => {
+  const i = args.indexOf(name);
+  return i >= 0 ? args[i + 1] : fallback;
+};
+const trackloom = option('--trackloom', 'trackloom');
+const shots = option('--screenshots', '');
+const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
+
+let chromium;
+try {
+  ({ chromium } = require('playwright-core'));
+} catch (e) {
+  console.log('SKIP: playwright-core is not installed (npm ci in tests/studio)');
+  process.exit(77);
+}
+if (!fs.existsSync(chromiumPath)) {
+  console.log(`SKIP: no browser at ${chromiumPath}`);
+  process.exit(77);
+}
+
+const root = fs.mkdtempSync(path.join(os.tmpdir(), 'trackloom-studio-test-'));
+const media = path.join(root, 'media');
+const project = path.join(root, 'project');
+fs.mkdirSync(media);
+fs.mkdirSync(project);
+
+function ffmpeg(...a) {
+  execFileSync('ffmpeg', ['-nostdin', '-v', 'error', '-y', ...a]);
+}
+
+// Short clips with sound; a longer one to cancel in the middle of.
+function makeClips() {
+  const clip = (name, seconds, source) => ffmpeg(
+    '-f', 'lavfi', '-i', `${source}=size=320x180:rate=25:duration=${seconds}`,
+    '-f', 'lavfi', '-i', `sine=frequency=440:duration=${seconds}`,
+    '-c:v', 'libx264', '-preset', 'veryfast', '-pix_fmt', 'yuv420p', '-c:a', 'aac', '-shortest',
+    path.join(media, name));
+  clip('one.mp4', 3, 'testsrc2');
+  clip('two.mp4', 3, 'smptebars');
+  clip('dropped.mp4', 2, 'testsrc');
+  clip('long.mp4', 90, 'testsrc2');
+  // The first track of a disc: any valid track does for the player's check here.
+  const first = path.join(root, 'first');
+  execFileSync(trackloom, ['encode', path.join(media, 'two.mp4'), '-o', first, '-q']);
+  fs.copyFileSync(path.join(first, 'VDN Track 01.wav'), path.join(media, 'first.wav'));
+}
+
+function startStudio() {
+  const env = Object.assign({}, process.env, { XDG_CONFIG_HOME: path.join(root, 'config') });
+  const server = spawn(trackloom, ['studio', project, '--no-browser', '--port', '0'],
+                       { env, stdio: ['ignore', 'pipe', 'inherit'] });
+  return new Promise((resolve, reject) => {
+    let out = '';
+    server.stdout.on('data', (d) => {
+      out += d;
+      const line = out.split('\n')[0];
+      if (out.includes('\n')) resolve({ server, address: line });
+    });
+    server.on('exit', (code) => reject(new Error(`trackloom studio ended with ${code}`)));
+  });
+}
+
+async function shot(page, name) {
+  if (!shots) return;
+  fs.mkdirSync(shots, { recursive: true });
+  await page.screenshot({ path: path.join(shots, name + '.png'), fullPage: true });
+}
+
+function inspect(file) {
+  return spawnSync(trackloom, ['inspect', file], { encoding: 'utf8' });
+}
+
+async function inFolder(page, folder) {
+  await page.waitForFunction((f) => document.getElementById('picker-dir').textContent === f, folder);
+}
+
+async function pick(page, names) {
+  await inFolder(page, project);
+  await page.click('#picker-up');
+  await inFolder(page, root);
+  await page.click('#picker-list button.folder:has-text("media")');
+  await inFolder(page, media);
+  for (const name of names) await page.click(`#picker-list button.file:text-is("${name}")`);
+}
+
+async function addByPickerAndDrop(page) {
+  await page.click('#add-videos');
+  await pick(page, ['one.mp4', 'two.mp4']);
+  await shot(page, '02-picker');
+  await page.click('#picker-add');
+  await page.waitForFunction(() => document.querySelectorAll('#video-list li').length === 2);
+  const bytes = fs.readFileSync(path.join(media, 'dropped.mp4')).toString('base64');
+  await page.evaluate((data) => {
+    const raw = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([raw], 'dropped.mp4', { type: 'video/mp4' }));
+    document.getElementById('drop-zone').dispatchEvent(
+      new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, bytes);
+  await page.waitForFunction(() => document.querySelectorAll('#video-list li').length === 3);
+  assert.ok(fs.existsSync(path.join(project, 'dropped.mp4')), 'the dropped video is in the project');
+  assert.deepStrictEqual(fs.readdirSync(project).filter((n) => n.endsWith('.part')), []);
+  // Reordered by the Down and Up buttons, which keep the focus on the moved video.
+  const order = () => page.$$eval('#video-list .name', (names) => names.map((n) => n.textContent));
+  await page.click('#video-list li:nth-child(1) button.down');
+  assert.deepStrictEqual(await order(), ['two.mp4', 'one.mp4', 'dropped.mp4']);
+  await page.keyboard.press('Enter');
+  assert.deepStrictEqual(await order(), ['two.mp4', 'dropped.mp4', 'one.mp4']);
+  await page.focus('#video-list li:nth-child(3) button.up');
+  await page.keyboard.press('Enter');
+  await page.keyboard.press('Enter');
+  assert.deepStrictEqual(await order(), ['one.mp4', 'two.mp4', 'dropped.mp4']);
+  await page.selectOption('#video-list li:nth-child(1) select.fit', 'crop');
+  await shot(page, '03-videos');
+}
+
+async function preview(page) {
+  await page.selectOption('#preview-video', { label: 'one.mp4' });
+  await page.$eval('#preview-time', (e) => { e.value = '1.5'; e.dispatchEvent(new Event('input')); });
+  await page.waitForFunction(() => {
+    const img = document.getElementById('preview-img');
+    return !img.hidden && img.dataset.at === '1.5' && img.complete && img.naturalWidth > 0;
+  });
+  const lit = await page.$eval('#preview-img', (img) => {
+    const canvas = document.createElement('canvas');
+    canvas.width = img.naturalWidth;
+    canvas.height = img.naturalHeight;
+    const context = canvas.getContext('2d');
+    context.drawImage(img, 0, 0);
+    const pixels = context.getImageData(0, 0, canvas.width, canvas.height).data;
+    let bright = 0;
+    for (let i = 0; i < pixels.length; i += 4) if (pixels[i] + pixels[i + 1] + pixels[i + 2] > 150) bright++;
+    return bright;
+  });
+  assert.ok(lit > 1000, `the preview shows a picture (${lit} lit pixels)`);
+  await shot(page, '04-preview');
+}
+
+async function makeDisc(page) {
+  await page.click('#choose-first');
+  await pick(page, ['first.wav']);
+  await page.click('#picker-add');
+  await page.waitForFunction(() => document.getElementById('first-name').textContent === 'first.wav');
+  const config = JSON.parse(fs.readFileSync(path.join(root, 'config', 'trackloom', 'studio.json'), 'utf8'));
+  assert.strictEqual(path.basename(config.first), 'first.wav', 'the first track is remembered');
+  await shot(page, '05-disc');
+  await page.click('#make');
+  await page.waitForFunction(() => document.getElementById('overall').value > 0, null, { timeout: 60000 });
+  await shot(page, '06-making');
+  await page.waitForFunction(() => !document.getElementById('result-section').hidden,
+                             null, { timeout: 90000 });
+  assert.strictEqual(await page.$eval('#overall', (e) => e.value), 100);
+  const verdict = await page.textContent('#result-verdict');
+  assert.match(verdict, /disc\.cue: passes the check/);
+  const cue = path.join(project, 'disc', 'disc.cue');
+  const checked = inspect(cue);
+  assert.strictEqual(checked.status, 0, checked.stdout + checked.stderr);
+  await page.click('#result-tracks li:first-child button');
+  await page.waitForFunction(() => document.getElementById('watch').readyState >= 1,
+                             null, { timeout: 60000 });
+  await shot(page, '07-result');
+}
+
+async function cancelMidway(page) {
+  await page.click('#add-videos');
+  await pick(page, ['long.mp4']);
+  await page.click('#picker-add');
+  await page.waitForFunction(() => document.querySelectorAll('#video-list li').length === 4);
+  await page.selectOption('#video-list li:nth-child(4) select.breaks', 'every');
+  await page.fill('#video-list li:nth-child(4) input.every', '0:05');
+  await page.press('#video-list li:nth-child(4) input.every', 'Tab');
+  await page.click('#make');
+  await page.waitForFunction(() => /long\.mp4: encoding/.test(document.getElementById('video-progress').textContent),
+                             null, { timeout: 90000 });
+  await page.click('#cancel');
+  await page.waitForFunction(() => /Stopped/.test(document.getElementById('result-message').textContent),
+                             null, { timeout: 60000 });
+  await shot(page, '08-cancelled');
+  const status = await page.evaluate(() => fetch('/api/status').then((r) => r.json()));
+  assert.strictEqual(status.state, 'cancelled');
+  const long = status.tracks.filter((t) => t.includes('video-04'));
+  assert.ok(long.length < 18, `the cancelled encode stopped early (${long.length} tracks)`);
+  for (const track of status.tracks) {
+    const checked = inspect(track);
+    assert.strictEqual(checked.status, 0, `${track}: ${checked.stdout}${checked.stderr}`);
+  }
+}
+
+async function reloadKeepsProject(page) {
+  await page.reload();
+  await page.waitForFunction(() => document.querySelectorAll('#video-list li').length === 4);
+  assert.strictEqual(await page.textContent('#first-name'), 'first.wav');
+  assert.strictEqual(await page.$eval('#video-list li:nth-child(1) select.fit', (e) => e.value), 'crop');
+  const saved = JSON.parse(fs.readFileSync(path.join(project, 'trackloom-project.json'), 'utf8'));
+  assert.strictEqual(saved.videos.length, 4);
+}
+
+// Tab from the top reaches every control on the page; Enter and Space work them.
+async function keyboardOnly(page) {
+  await page.evaluate(() => document.activeElement && document.activeElement.blur());
+  const reached = new Set();
+  for (let i = 0; i < 200; i++) {
+    await page.keyboard.press('Tab');
+    const id = await page.evaluate(() => {
+      const e = document.activeElement;
+      if (!e || e === document.body) return '';
+      if (!e.dataset.k) e.dataset.k = String(Math.random());
+      return e.dataset.k;
+    });
+    if (id) reached.add(id);
+  }
+  const missed = await page.evaluate((keys) => {
+    const controls = document.querySelectorAll('main button, main select, main input, main [tabindex], header button');
+    return Array.from(controls)
+      .filter((e) => !e.disabled && e.offsetParent !== null && !keys.includes(e.dataset.k))
+      .map((e) => e.id || e.className || e.tagName);
+  }, Array.from(reached));
+  assert.deepStrictEqual(missed, [], 'every control is reached by Tab');
+  await page.focus('#add-videos');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.getElementById('picker').open);
+  await page.waitForFunction(() => document.activeElement.closest('#picker-list') !== null);
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('picker').open);
+  await page.focus('#split');
+  await page.keyboard.press('Space');
+  assert.strictEqual(await page.$eval('#split', (e) => e.checked), true);
+  await shot(page, '09-keyboard');
+}
+
+async function main() {
+  makeClips();
+  const { server, address } = await startStudio();
+  console.log(address.replace(/token=.*/, 'token=…'));
+  const browser = await chromium.launch({
+    executablePath: chromiumPath, headless: true,
+    args: process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : [] });
+  const exited = new Promise((resolve) => server.on('exit', resolve));
+  try {
+    const page = await browser.newPage({ viewport: { width: 1100, height: 900 } });
+    page.on('pageerror', (e) => { throw e; });
+    await page.goto(address);
+    assert.strictEqual(new URL(page.url()).search, '', 'the token left the address');
+    await shot(page, '01-start');
+    await addByPickerAndDrop(page);
+    await preview(page);
+    await makeDisc(page);
+    await cancelMidway(page);
+    await reloadKeepsProject(page);
+    await keyboardOnly(page);
+    await page.click('#quit');
+    assert.strictEqual(await exited, 0, 'Quit stops the studio');
+  } finally {
+    await browser.close();
+    server.kill('SIGINT');
+    fs.rmSync(root, { recursive: true, force: true });
+  }
+  console.log('studio in the browser: all steps passed');
+}
+
+main().catch((e) => {
+  console.error(e);
+  process.exit(1);
+});

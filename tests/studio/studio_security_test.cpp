@@ -1,0 +1,160 @@
+// The studio's server as anything on the machine can reach it: every request it
+// must refuse, and the ones it must answer, sent with a plain HTTP client.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "tests/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+// One request and what the server must answer. In target, host, origin and body,
+// {PORT}, {TOKEN}, {FOLDER} and {OUTSIDE} (a folder beside the project's) are
+// replaced with the running server's.
+struct GuardRow {
+  const char* what;
+  const char* method;
+  const char* target;
+  const char* host;    // "" for the server's own 127.0.0.1:PORT
+  const char* origin;  // nullptr: none sent
+  bool cookie;         // the session's cookie sent
+  const char* body;
+  int status;
+};
+
+const GuardRow kRows[] = {
+    {"no cookie, no token", "GET", "/", "", nullptr, false, "", 403},
+    {"a wrong token", "GET", "/?token=00000000000000000000000000000000", "", nullptr, false, "",
+     403},
+    {"the token is exchanged for the cookie", "GET", "/?token={TOKEN}", "", nullptr, false, "",
+     303},
+    {"the page with the cookie", "GET", "/", "", nullptr, true, "", 200},
+    {"the page by the name localhost", "GET", "/", "localhost:{PORT}", nullptr, true, "", 200},
+    {"another host name (DNS rebinding)", "GET", "/", "evil.example:{PORT}", nullptr, true, "",
+     403},
+    {"another port", "GET", "/", "127.0.0.1:1", nullptr, true, "", 403},
+    {"a token under another host name", "GET", "/?token={TOKEN}", "evil.example", nullptr, false,
+     "", 403},
+    {"a write without Origin", "POST", "/api/project", "", nullptr, true, "{}", 403},
+    {"a write from another site", "POST", "/api/project", "", "http://evil.example", true, "{}",
+     403},
+    {"a write from a look-alike origin", "POST", "/api/project", "",
+     "http://127.0.0.1:{PORT}.evil.example", true, "{}", 403},
+    {"a write from the page", "POST", "/api/project", "", "http://127.0.0.1:{PORT}", true, "{}",
+     200},
+    {"a write of the page without the cookie", "POST", "/api/project", "",
+     "http://127.0.0.1:{PORT}", false, "{}", 403},
+    {"a read from another site", "GET", "/api/status", "", "http://evil.example", true, "", 403},
+    {"a project naming a file never picked", "POST", "/api/project", "", "http://127.0.0.1:{PORT}",
+     true, "{\"videos\":[{\"path\":\"{OUTSIDE}/secret.mp4\"}]}", 403},
+    {"a disc written out of the project", "POST", "/api/project", "", "http://127.0.0.1:{PORT}",
+     true, "{\"output\":\"{FOLDER}/../outside\"}", 400},
+    {"a disc written out of the project by ..", "POST", "/api/project", "",
+     "http://127.0.0.1:{PORT}", true, "{\"output\":\"../outside\"}", 400},
+    {"a disc written into the project", "POST", "/api/project", "", "http://127.0.0.1:{PORT}", true,
+     "{\"output\":\"discs/today\"}", 200},
+    {"a preview of a file never picked", "GET", "/api/preview?path={OUTSIDE}/secret.mp4", "",
+     nullptr, true, "", 403},
+    {"an encoded .. out of the project", "GET",
+     "/api/facts?path={FOLDER}/%2e%2e/outside/secret.mp4", "", nullptr, true, "", 403},
+    {"an encoded / and .. out of the project", "GET",
+     "/api/facts?path={FOLDER}%2f%2e%2e%2foutside%2fsecret.mp4", "", nullptr, true, "", 403},
+    {"an encoded .. in the page's own files", "GET", "/%2e%2e/%2e%2e/etc/passwd", "", nullptr, true,
+     "", 404},
+    {"an encoded / and .. in the page's own files", "GET", "/..%2f..%2fetc%2fpasswd", "", nullptr,
+     true, "", 404},
+    {"no listing of the page's own folder", "GET", "/web/", "", nullptr, true, "", 404},
+    {"an upload named out of the project", "POST", "/api/upload?name=..%2f..%2fescape.mp4", "",
+     "http://127.0.0.1:{PORT}", true, "1234", 200},
+    {"an upload named as a hidden file", "POST", "/api/upload?name=.bashrc", "",
+     "http://127.0.0.1:{PORT}", true, "1234", 400},
+    {"an upload that is no video", "POST", "/api/upload?name=run.sh", "", "http://127.0.0.1:{PORT}",
+     true, "1234", 400},
+};
+
+std::string Fill(std::string text, const std::map<std::string, std::string>& values) {
+  for (const auto& [key, value] : values) {
+    for (size_t at; (at = text.find(key)) != std::string::npos;)
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
+class StudioSecurityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(root_.File("project"));
+    std::filesystem::create_directories(root_.File("outside"));
+    std::ofstream(root_.File("outside/secret.mp4")) << "secret";
+    std::filesystem::create_directories(root_.File("logs"));
+    pid_ = StartTrackloom({"studio", root_.File("project"), "--no-browser", "--port", "0"},
+                          root_.File("logs"));
+    // Only a guard against a server that never comes up.
+    for (int i = 0; i < 400 && address_.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::ifstream out(root_.File("logs/stdout"));
+      std::string line;
+      if (std::getline(out, line) && line.find("token=") != std::string::npos) address_ = line;
+    }
+    ASSERT_FALSE(address_.empty()) << "the studio printed no address";
+    port_ = address_.substr(17, address_.find('/', 17) - 17);
+    token_ = address_.substr(address_.find("token=") + 6);
+  }
+  void TearDown() override {
+    kill(pid_, SIGINT);
+    const CommandResult r = WaitFor(pid_, root_.File("logs"));
+    EXPECT_EQ(r.status, 130) << r.err;
+  }
+
+  TempDir root_;
+  pid_t pid_ = -1;
+  std::string address_, port_, token_;
+};
+
+TEST_F(StudioSecurityTest, EveryRequestIsJudgedBeforeItIsRouted) {
+  const std::map<std::string, std::string> values = {{"{PORT}", port_},
+                                                     {"{TOKEN}", token_},
+                                                     {"{FOLDER}", root_.File("project")},
+                                                     {"{OUTSIDE}", root_.File("outside")}};
+  httplib::Client client("127.0.0.1", std::stoi(port_));
+  client.set_url_encode(false);
+  for (const GuardRow& row : kRows) {
+    httplib::Headers headers;
+    if (row.host[0] != '\0') headers.emplace("Host", Fill(row.host, values));
+    if (row.origin != nullptr) headers.emplace("Origin", Fill(row.origin, values));
+    if (row.cookie) headers.emplace("Cookie", "trackloom_session=" + token_);
+    const std::string target = Fill(row.target, values);
+    const httplib::Result r =
+        std::string(row.method) == "GET"
+            ? client.Get(target, headers)
+            : client.Post(target, headers, Fill(row.body, values), "application/json");
+    ASSERT_TRUE(r) << row.what;
+    EXPECT_EQ(r->status, row.status) << row.what;
+    EXPECT_FALSE(r->has_header("Access-Control-Allow-Origin")) << row.what;
+    if (r->status == 200 && std::string(row.target) == "/") {
+      EXPECT_NE(r->get_header_value("Content-Security-Policy").find("default-src 'self'"),
+                std::string::npos);
+    }
+    if (r->status == 303) {
+      const std::string cookie = r->get_header_value("Set-Cookie");
+      EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+      EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+      EXPECT_EQ(r->get_header_value("Location"), "/");
+    }
+  }
+  // The upload named out of the project landed in it, under its last name only.
+  EXPECT_FALSE(FileExists(root_.File("escape.mp4")));
+  EXPECT_TRUE(FileExists(root_.File("project/escape.mp4")));
+  EXPECT_FALSE(FileExists(root_.File("project/.bashrc")));
+}
+
+}  // namespace
+}  // namespace trackloom::testing

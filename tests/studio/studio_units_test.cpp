@@ -1,0 +1,139 @@
+// The studio's own checks on their own: the names and paths the page sends, and the
+// JSON it sends them in.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli/studio/file_access.h"
+#include "cli/studio/json_value.h"
+#include "cli/studio/still_preview.h"
+#include "tests/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::testing {
+namespace {
+
+using cli::JsonValue;
+
+TEST(StudioNames, UploadNamesKeepOnlyTheirLastSafePart) {
+  const struct {
+    const char* sent;
+    const char* kept;
+  } rows[] = {
+      {"clip.mp4", "clip.mp4"},
+      {"../../clip.mp4", "clip.mp4"},
+      {"C:\\Users\\x\\clip.mp4", "clip.mp4"},
+      {"dir\\clip.mp4", "clip.mp4"},
+      {".hidden.mp4", ""},
+      {"..", ""},
+      {"", ""},
+      {"a\nb.mp4", ""},
+      {"holiday 2024 (1).mkv", "holiday 2024 (1).mkv"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(cli::SafeUploadName(row.sent), row.kept) << row.sent;
+}
+
+TEST(StudioNames, OnlyPathsResolvedIntoTheFolderAreInside) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.File("project/sub"));
+  std::filesystem::create_directories(dir.File("projectile"));
+  std::filesystem::create_directory_symlink(dir.File("projectile"), dir.File("project/link"));
+  const struct {
+    const char* path;
+    bool inside;
+  } rows[] = {
+      {"project/sub/a.mp4", true},
+      {"project/new/deeper/b.mp4", true},
+      {"project/../projectile/a.mp4", false},
+      {"projectile/a.mp4", false},
+      {"project/link/a.mp4", false},
+      {"project/sub/../../x", false},
+      {"project", true},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(cli::IsInsideFolder(dir.File("project"), dir.File(row.path)), row.inside) << row.path;
+}
+
+TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {
+  const struct {
+    const char* text;
+    bool valid;
+    const char* written;  // as written back
+  } rows[] = {
+      {"{\"a\": [1, 2.5, true, null], \"b\": \"x\\n\\u00e9\"}", true,
+       "{\"a\":[1,2.5,true,null],\"b\":\"x\\u000a\xc3\xa9\"}"},
+      {"  [] ", true, "[]"},
+      {"\"\\ud83d\\ude00\"", true, "\"\xf0\x9f\x98\x80\""},
+      {"{\"a\": 1,}", false, ""},
+      {"[1 2]", false, ""},
+      {"\"unterminated", false, ""},
+      {"{} extra", false, ""},
+      {"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]", false, ""},
+      {"nan", false, ""},
+  };
+  for (const auto& row : rows) {
+    const std::optional<JsonValue> v = JsonValue::Parse(row.text);
+    ASSERT_EQ(v.has_value(), row.valid) << row.text;
+    if (v) {
+      EXPECT_EQ(v->Write(), row.written) << row.text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace trackloom::testing
+
+namespace trackloom::testing {
+namespace {
+
+// The preview at a time shows the very record the player shows then: the stored
+// pixels beside the panel match the encode's record floor(t x 18), wherever the key
+// frames fall and whatever the input's rate.
+TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
+  TempDir dir;
+  const struct {
+    const char* rate;
+    const char* key_frames;  // every this many frames
+    double seconds;
+  } rows[] = {
+      {"25", "50", 1.0},          {"25", "50", 5.55},         {"25", "50", 7.999},
+      {"30000/1001", "37", 7.05}, {"30000/1001", "37", 3.33}, {"30000/1001", "37", 10.33},
+      {"30000/1001", "37", 4.25}, {"30000/1001", "37", 8.58}, {"30000/1001", "37", 9.888},
+      {"24", "300", 9.6},
+  };
+  for (const auto& row : rows) {
+    const std::string clip = dir.File(std::string("clip-") + row.key_frames + ".mp4");
+    const std::string tracks = clip + "-tracks";
+    if (!FileExists(clip)) {
+      Ffmpeg({"-f", "lavfi", "-i",
+              std::string("testsrc2=size=640x360:duration=12:rate=") + row.rate, "-c:v", "libx264",
+              "-preset", "veryfast", "-g", row.key_frames, clip});
+      const CommandResult r =
+          RunTrackloom({"encode", clip, "-o", tracks, "--fit", "letterbox", "--no-audio", "-q"});
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    const Track track = ReadTrack(tracks + "/" + TrackFileName(1));
+    cli::PictureOptions options;
+    options.fit_given = true;
+    const cli::StillPreview shown = cli::RenderStillPreview(clip, options, row.seconds);
+    const auto record = static_cast<size_t>(row.seconds * 18);
+    const std::vector<uint8_t> stored = track.PictureNibbles(record);
+    // The stored pixels are the right-hand view, 3 screen pixels a pixel across.
+    const int left = shown.width - 3 * 144;
+    int differing = 0;
+    for (int y = 0; y < 80; ++y) {
+      for (int x = 0; x < 144; ++x) {
+        const int sy = (2 * y + 1) * shown.height / 160;
+        const size_t at = 3 * static_cast<size_t>(sy * shown.width + left + 3 * x + 1);
+        for (int c = 0; c < 3; ++c)
+          differing += shown.rgb[at + c] != 17 * stored[3 * static_cast<size_t>(y * 144 + x) + c];
+      }
+    }
+    EXPECT_EQ(differing, 0) << row.rate << " fps, key frame every " << row.key_frames << ", at "
+                            << row.seconds << " s (record " << record << ")";
+  }
+}
+
+}  // namespace
+}  // namespace trackloom::testing
