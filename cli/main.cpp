@@ -37,7 +37,9 @@ int main(int argc, char** argv) {
   // Past a file-size limit (ulimit -f) the system would end the process at once,
   // leaving the open track unfinished; ignored, the write fails with EFBIG and is
   // handled like a full disk.
+#ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;

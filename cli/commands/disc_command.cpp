@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +24,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/disc_plan.h"
@@ -116,7 +116,13 @@ std::string RenderEndTrack(const std::string& directory, uint64_t expected_lengt
 
 // The stopping signals wait while the finished image takes its names, so a Ctrl-C
 // or a closed terminal cannot leave NAME.bin of this run beside NAME.cue of an
-// earlier one.
+// earlier one. (On Windows Ctrl-C only raises the stop flag, which the renaming does
+// not look at, so there is nothing to hold.)
+#ifdef _WIN32
+struct SignalsHeld {
+  SignalsHeld() {}
+};
+#else
 class SignalsHeld {
  public:
   SignalsHeld() {
@@ -135,13 +141,14 @@ class SignalsHeld {
  private:
   sigset_t old_;
 };
+#endif
 
 struct Stopped {};
 
 class ImageFile {
  public:
   ImageFile(const std::string& path, const std::string& shown) : shown_(shown) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    fd_ = OpenDescriptor(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd_ < 0) Fail(errno);
     // A temporary file is made readable by its owner only; the image is an ordinary file.
     const mode_t mask = ::umask(0);

@@ -13,6 +13,7 @@
 
 #include "cli/common/cli_error.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/read_once.h"
 #include "cli/tracks/disc_image.h"
 

@@ -13,6 +13,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 
 namespace trackloom::cli {
 
@@ -52,7 +53,7 @@ void TempFile::CreateUnnamed(const std::string& directory, const std::string& pr
     Create(directory, prefix, suffix);
     return;
   }
-  int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  int fd = OpenDescriptor(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
     // A file system without unnamed files: a named one, unlinked at once.
     std::string name;

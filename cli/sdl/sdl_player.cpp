@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "cli/pictures/panel_view.h"
 #include "core/track_format.h"
 
