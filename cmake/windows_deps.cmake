@@ -24,6 +24,13 @@ function(trackloom_windows_library target)
     message(FATAL_ERROR "${TRACKLOOM_WINDOWS_DEPS} lacks ${ARGN}; run scripts/build-windows-deps again")
   endif()
   separate_arguments(cflags UNIX_COMMAND "${cflags}")
+  # Include directories as such, so the libraries' headers are system headers and
+  # the project's warnings are not turned on them.
+  set(includes ${cflags})
+  list(FILTER includes INCLUDE REGEX "^-I")
+  list(TRANSFORM includes REPLACE "^-I" "")
+  # SDL's "-Dmain=SDL_main" is for its own main(); the command has its own.
+  list(FILTER cflags EXCLUDE REGEX "^-I|^-Dmain=")
   separate_arguments(libs UNIX_COMMAND "${libs}")
   # SDL's own main() and the windowed subsystem are for programs that are only a
   # window; the command keeps its console and its main().
@@ -31,6 +38,7 @@ function(trackloom_windows_library target)
   add_library(${target} INTERFACE IMPORTED GLOBAL)
   # As link libraries, not link options: a static library's -l must follow the objects.
   set_target_properties(${target} PROPERTIES INTERFACE_COMPILE_OPTIONS "${cflags}"
+                                             INTERFACE_INCLUDE_DIRECTORIES "${includes}"
                                              INTERFACE_LINK_LIBRARIES "${libs}")
   message(STATUS "Windows ${target}: ${ARGN} from ${TRACKLOOM_WINDOWS_DEPS}")
 endfunction()

@@ -84,7 +84,11 @@ int mkostemps(char* pattern, int suffix_length, int flags);
 void* memmem(const void* haystack, size_t haystack_size, const void* needle, size_t needle_size);
 long sysconf(int name);
 long pathconf(const char* path, int name);
+// As POSIX has it, the function and the structure share the name.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
 int statvfs(const char* path, struct statvfs* space);
+#pragma GCC diagnostic pop
 // No device numbers on Windows: every file is on "device 0".
 inline unsigned major(dev_t) { return 0; }
 inline unsigned minor(dev_t) { return 0; }

@@ -5,9 +5,9 @@
 
 extern "C" {
 #include <libavcodec/packet.h>
+}
 
 #include "cli/common/platform.h"
-}
 
 namespace trackloom::cli {
 
