@@ -100,6 +100,15 @@ inline unsigned minor(dev_t) { return 0; }
 
 namespace trackloom::cli {
 
+// Whether /proc/self/fd/N can name this process's descriptor N (where /proc is
+// mounted). Never on Windows: under wine the host's /proc is visible, but it names
+// the descriptors of wine's own process.
+#ifdef _WIN32
+inline constexpr bool kMayHaveProcSelfFd = false;
+#else
+inline constexpr bool kMayHaveProcSelfFd = true;
+#endif
+
 // open(2). On Windows also O_BINARY always, O_NOFOLLOW refusing a reparse point
 // (ELOOP, as Linux), and O_DIRECTORY opening a directory.
 #ifndef _WIN32

@@ -43,7 +43,7 @@ void TempFile::Create(const std::string& directory, const std::string& prefix,
 
 bool TempFile::UnnamedFilesHaveShortPaths() {
   struct stat info {};
-  return ::stat("/proc/self/fd", &info) == 0;
+  return kMayHaveProcSelfFd && ::stat("/proc/self/fd", &info) == 0;
 }
 
 void TempFile::CreateUnnamed(const std::string& directory, const std::string& prefix,

@@ -18,6 +18,7 @@ extern "C" {
 
 #include "cli/common/cli_error.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/av_versions.h"
@@ -315,7 +316,8 @@ bool OpenVideoFile(PreviewVideo::State& s, bool* created, std::string* error) {
   *created = true;
   const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd);
   struct stat info {};
-  const std::string url = ::stat(by_descriptor.c_str(), &info) == 0 ? by_descriptor : s.path;
+  const std::string url =
+      kMayHaveProcSelfFd && ::stat(by_descriptor.c_str(), &info) == 0 ? by_descriptor : s.path;
   const int rc = avio_open(&s.format->pb, ("file:" + url).c_str(), AVIO_FLAG_WRITE);
   ::close(fd);
   if (rc < 0) {
