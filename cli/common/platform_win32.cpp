@@ -116,7 +116,18 @@ int OpenDescriptor(const char* path, int flags, mode_t mode) {
   const HANDLE h = CreateFileW(Wide(path).c_str(), AccessOf(flags),
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                                DispositionOf(flags), attributes, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Fail(GetLastError());
+  if (h == INVALID_HANDLE_VALUE) {
+    // Windows refuses a directory opened as a file as "access denied"; Linux says
+    // EISDIR, which the messages tell apart.
+    const DWORD error = GetLastError();
+    const DWORD kind = GetFileAttributesW(Wide(path).c_str());
+    const bool directory = kind != INVALID_FILE_ATTRIBUTES && (kind & FILE_ATTRIBUTE_DIRECTORY);
+    if (error == ERROR_ACCESS_DENIED && directory) {
+      errno = EISDIR;
+      return -1;
+    }
+    return Fail(error);
+  }
   BY_HANDLE_FILE_INFORMATION info{};
   int error = 0;
   if (!GetFileInformationByHandle(h, &info)) {
