@@ -7,6 +7,7 @@
 
 #include "cli/commands/subcommands.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "trackloom_version.h"
 
 namespace {
@@ -34,6 +35,7 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  trackloom::cli::UseUtf8Console();
   // Past a file-size limit (ulimit -f) the system would end the process at once,
   // leaving the open track unfinished; ignored, the write fails with EFBIG and is
   // handled like a full disk.

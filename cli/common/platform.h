@@ -122,8 +122,13 @@ inline int64_t ModifiedNs(const struct stat& info) {
 inline int64_t ChangedNs(const struct stat& info) {
   return int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec;
 }
+// The terminal shows the UTF-8 the command writes: nothing to do on POSIX.
+inline void UseUtf8Console() {}
 #else
 int OpenDescriptor(const char* path, int flags, mode_t mode = 0);
+// The console shows what the command writes as UTF-8 (its own code page is the
+// OEM one), so names with accents or other scripts read as they were given.
+void UseUtf8Console();
 // Windows has no use for the mode; the directory takes its parent's permissions.
 inline int MakeDirectory(const char* path, mode_t) { return ::mkdir(path); }
 // Windows' stat() gives whole seconds.

@@ -149,6 +149,11 @@ int OpenDescriptor(const char* path, int flags, mode_t mode) {
   return fd;
 }
 
+void UseUtf8Console() {
+  SetConsoleOutputCP(CP_UTF8);
+  SetConsoleCP(CP_UTF8);
+}
+
 }  // namespace trackloom::cli
 
 int lstat(const char* path, struct stat* info) {
