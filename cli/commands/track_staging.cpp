@@ -78,7 +78,7 @@ void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& into,
   for (TrackFileInfo& t : tracks) {
     const std::string name = TrackFileName(first++);
     const std::string path = into + "/" + name;
-    if (std::rename(t.path.c_str(), path.c_str()) != 0) {
+    if (ReplaceName(t.path.c_str(), path.c_str()) != 0) {
       throw CliError("cannot rename '" + t.path + "' to '" + path + "': " + std::strerror(errno));
     }
     t.name = name;
@@ -120,7 +120,7 @@ std::vector<std::string> ReplaceTracks(const std::string& holding, const std::st
   for (int n = 1; n <= count; ++n) {
     const std::string from = holding + "/" + TrackFileName(n);
     const std::string to = directory + "/" + TrackFileName(n);
-    if (std::rename(from.c_str(), to.c_str()) != 0) {
+    if (ReplaceName(from.c_str(), to.c_str()) != 0) {
       throw CliError("cannot rename '" + from + "' to '" + to + "': " + std::strerror(errno));
     }
   }

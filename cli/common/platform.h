@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #ifndef _WIN32
 #include <sys/file.h>
@@ -122,10 +123,15 @@ inline int64_t ModifiedNs(const struct stat& info) {
 inline int64_t ChangedNs(const struct stat& info) {
   return int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec;
 }
+// rename(2): the new name replaces whatever had it, in one step.
+inline int ReplaceName(const char* from, const char* to) { return std::rename(from, to); }
 // The terminal shows the UTF-8 the command writes: nothing to do on POSIX.
 inline void UseUtf8Console() {}
 #else
 int OpenDescriptor(const char* path, int flags, mode_t mode = 0);
+// rename(2) as POSIX has it: Windows' own rename() refuses a name that exists, so
+// MoveFileEx replaces it.
+int ReplaceName(const char* from, const char* to);
 // The console shows what the command writes as UTF-8 (its own code page is the
 // OEM one), so names with accents or other scripts read as they were given.
 void UseUtf8Console();

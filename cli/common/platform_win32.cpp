@@ -149,6 +149,12 @@ int OpenDescriptor(const char* path, int flags, mode_t mode) {
   return fd;
 }
 
+int ReplaceName(const char* from, const char* to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)
+             ? 0
+             : Fail(GetLastError());
+}
+
 void UseUtf8Console() {
   SetConsoleOutputCP(CP_UTF8);
   SetConsoleCP(CP_UTF8);
@@ -167,11 +173,41 @@ int lstat(const char* path, struct stat* info) {
   return 0;
 }
 
+// A directory cannot carry a byte-range lock: its lock is a hidden file in it, which
+// Windows removes when the last handle to it closes. It is held until the process
+// ends (closing the directory's descriptor cannot reach it), which for the command
+// is when the work that took it is over.
+int LockDirectory(HANDLE directory) {
+  std::wstring path(32768, L'\0');
+  const DWORD n = GetFinalPathNameByHandleW(directory, path.data(), static_cast<DWORD>(path.size()),
+                                            FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= path.size()) return Fail(GetLastError());
+  path.resize(n);
+  const HANDLE lock =
+      CreateFileW((path + L"\\.trackloom-lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  // Access denied: the holder is ending and its lock file is being removed.
+  if (lock == INVALID_HANDLE_VALUE && GetLastError() != ERROR_ACCESS_DENIED)
+    return Fail(GetLastError());
+  OVERLAPPED first{};
+  if (lock != INVALID_HANDLE_VALUE &&
+      LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first))
+    return 0;
+  if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+  errno = EWOULDBLOCK;
+  return -1;
+}
+
 // Windows' locks are mandatory: a lock on the file's bytes would stop other
 // programs reading it. The lock is on one byte far past any end instead, which only
 // other lockers see, as with flock().
 int flock(int fd, int operation) {
   const HANDLE h = HandleOf(fd);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if ((operation & LOCK_EX) != 0 && GetFileInformationByHandle(h, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return LockDirectory(h);
   OVERLAPPED far_byte{};
   far_byte.Offset = 0xFFFFFFFEu;
   far_byte.OffsetHigh = 0x7FFFFFFFu;

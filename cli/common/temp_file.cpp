@@ -65,7 +65,7 @@ void TempFile::CreateUnnamed(const std::string& directory, const std::string& pr
 }
 
 void TempFile::Keep(const std::string& final_path) {
-  if (std::rename(path_.c_str(), final_path.c_str()) != 0) {
+  if (ReplaceName(path_.c_str(), final_path.c_str()) != 0) {
     throw CliError("cannot rename '" + path_ + "' to '" + final_path +
                    "': " + std::strerror(errno));
   }

@@ -160,7 +160,7 @@ void ImageStaging::Commit() {
   }
   for (size_t i = 0; i < std::size(kImageKinds); ++i) {
     const std::string path = base_ + "." + kImageKinds[i];
-    if (::rename(Hidden(kImageKinds[i]).c_str(), path.c_str()) != 0) {
+    if (ReplaceName(Hidden(kImageKinds[i]).c_str(), path.c_str()) != 0) {
       const int error = errno;
       Rollback(i, kept);
       throw CliError("cannot give '" + path + "' its name: " + DescribeError(error) +
@@ -175,7 +175,7 @@ void ImageStaging::Rollback(size_t renamed, const std::vector<bool>& kept) {
   for (size_t i = 0; i < renamed; ++i) {
     const std::string path = base_ + "." + kImageKinds[i];
     if (kept[i]) {
-      ::rename(Hidden(std::string(kImageKinds[i]) + "-old").c_str(), path.c_str());
+      ReplaceName(Hidden(std::string(kImageKinds[i]) + "-old").c_str(), path.c_str());
     } else {
       ::unlink(path.c_str());
     }
