@@ -65,13 +65,11 @@ std::string DescribeWriteError(const std::string& path, int error) {
 
 const std::string* SameFileAsInput(const std::string& output,
                                    const std::vector<std::string>& inputs) {
-  struct stat out {};
-  if (::stat(output.c_str(), &out) != 0) return nullptr;
+  FileIdentity out;
+  if (!IdentityOf(output.c_str(), &out)) return nullptr;
   for (const std::string& input : inputs) {
-    struct stat in {};
-    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-      return &input;
-    }
+    FileIdentity in;
+    if (IdentityOf(input.c_str(), &in) && in == out) return &input;
   }
   return nullptr;
 }

@@ -101,6 +101,17 @@ inline unsigned minor(dev_t) { return 0; }
 
 namespace trackloom::cli {
 
+// Which file a name leads to: the device and inode (on Windows, where stat() says 0
+// for both, the volume's serial number and the file's index), so two names of one
+// file are told apart from two files.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// False when the name leads nowhere that can be looked at.
+bool IdentityOf(const char* path, FileIdentity* identity);
+
 // Whether /proc/self/fd/N can name this process's descriptor N (where /proc is
 // mounted). Never on Windows: under wine the host's /proc is visible, but it names
 // the descriptors of wine's own process.

@@ -149,6 +149,20 @@ int OpenDescriptor(const char* path, int flags, mode_t mode) {
   return fd;
 }
 
+bool IdentityOf(const char* path, FileIdentity* identity) {
+  const HANDLE h =
+      CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!known) return false;
+  identity->device = info.dwVolumeSerialNumber;
+  identity->inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+}
+
 int ReplaceName(const char* from, const char* to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)
              ? 0

@@ -42,8 +42,10 @@ TrackFileSnapshot::Stamp TrackFileSnapshot::StampOf(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return s;
   s.exists = true;
-  s.device = st.st_dev;
-  s.inode = st.st_ino;
+  FileIdentity identity;
+  IdentityOf(path.c_str(), &identity);
+  s.device = identity.device;
+  s.inode = identity.inode;
   s.size = st.st_size;
   s.mtime_ns = ModifiedNs(st);
   s.ctime_ns = ChangedNs(st);
