@@ -7,6 +7,7 @@
 
 #include "cli/commands/subcommands.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "trackloom_version.h"
 
 namespace {
@@ -34,10 +35,13 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  trackloom::cli::UseUtf8Console();
   // Past a file-size limit (ulimit -f) the system would end the process at once,
   // leaving the open track unfinished; ignored, the write fails with EFBIG and is
   // handled like a full disk.
+#ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;

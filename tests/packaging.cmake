@@ -1,5 +1,5 @@
 # The manual page and the bash completion against the program's own help.
-if(TARGET trackloom)
+if(TARGET trackloom AND NOT WIN32)
   add_test(NAME manual_page
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/check_manual_page.sh
             $<TARGET_FILE:trackloom> ${TRACKLOOM_MANUAL_SOURCE} ${TRACKLOOM_MANUAL})

@@ -1,6 +1,6 @@
 # trackloom play end to end, on a virtual display of its own: SDL's disk sound driver
 # writes what would be heard to a file, xdotool presses keys, FFmpeg grabs the window.
-if(TARGET trackloom AND TARGET trackloom_cli_sdl)
+if(TARGET trackloom AND TARGET trackloom_cli_sdl AND NOT WIN32)
   add_executable(play_tests play_test.cpp cli_run.cpp)
   target_link_libraries(play_tests PRIVATE trackloom_cli_tracks trackloom_test_support GTest::gtest_main)
   trackloom_warnings(play_tests)

@@ -13,6 +13,7 @@
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 
 namespace trackloom::cli {
 namespace {
@@ -42,7 +43,7 @@ void WriteSettingsFile(const std::string& path, const std::string& line) {
       throw CliError("cannot write the settings file '" + path + "'");
     }
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (ReplaceName(temp.c_str(), path.c_str()) != 0) {
     const std::string reason = std::strerror(errno);
     std::remove(temp.c_str());
     throw CliError("cannot write the settings file '" + path + "': " + reason);

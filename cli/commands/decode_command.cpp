@@ -15,6 +15,7 @@
 #include "cli/commands/track_tools.h"
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
+#include "cli/common/fs_path.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
@@ -78,7 +79,7 @@ class PictureFiles final : public DecodeOutput {
         size_(size),
         scaled_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3) {}
   bool Add(uint64_t record, const uint8_t* rgb, const uint8_t*, std::string* error) override {
-    const std::string path = (fs::path(directory_) / RecordFileName(record)).string();
+    const std::string path = Utf8Name(FsPath(directory_) / RecordFileName(record));
     if (const std::string* input = SameFileAsInput(path, inputs_)) {
       *error = SameFileMessage(path, *input);
       return false;
@@ -280,7 +281,7 @@ std::optional<int> ChooseRange(const DecodeOptions& o, const TrackReport& report
 // --sheet or --video file already there only replaced when --overwrite says so.
 std::optional<int> CheckNamedOutputs(const DecodeOptions& o, std::FILE* err) {
   std::vector<std::string> named;
-  if (o.sound) named.push_back((fs::path(o.output_dir) / "sound.wav").string());
+  if (o.sound) named.push_back(Utf8Name(FsPath(o.output_dir) / "sound.wav"));
   if (!o.sheet.empty()) named.push_back(o.sheet);
   if (!o.video.empty()) named.push_back(o.video);
   for (const std::string& path : named) {
@@ -302,8 +303,8 @@ std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Out
                                  std::FILE* err) {
   if (!o.output_dir.empty()) {
     std::error_code ec;
-    fs::create_directories(o.output_dir, ec);
-    if (ec || !fs::is_directory(o.output_dir)) {
+    fs::create_directories(FsPath(o.output_dir), ec);
+    if (ec || !fs::is_directory(FsPath(o.output_dir))) {
       return Fail(err, 1,
                   "cannot create the directory " + o.output_dir + ": " +
                       (ec ? ec.message() : "a file of that name exists"));
@@ -311,12 +312,12 @@ std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Out
   }
   // The sheet is written last: a directory it cannot go into is found out now.
   if (!o.sheet.empty()) {
-    const fs::path parent = fs::path(o.sheet).parent_path();
+    const fs::path parent = FsPath(o.sheet).parent_path();
     std::error_code ec;
     if (!parent.empty() && !fs::is_directory(parent, ec)) {
       return Fail(
           err, 1,
-          "cannot write the sheet " + o.sheet + ": there is no directory " + parent.string());
+          "cannot write the sheet " + o.sheet + ": there is no directory " + Utf8Name(parent));
     }
   }
   if (const std::optional<int> status = CheckNamedOutputs(o, err)) return status;
@@ -329,7 +330,7 @@ std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Out
     outputs->video = std::make_unique<VideoFile>(std::move(video), o.view, shown);
   }
   if (o.sound) {
-    outputs->sound = std::make_unique<SoundFile>((fs::path(o.output_dir) / "sound.wav").string());
+    outputs->sound = std::make_unique<SoundFile>(Utf8Name(FsPath(o.output_dir) / "sound.wav"));
     if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
   }
   if (o.pictures)

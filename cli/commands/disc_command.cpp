@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,9 +21,11 @@
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/duration.h"
+#include "cli/common/fs_path.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/disc_plan.h"
@@ -116,7 +117,13 @@ std::string RenderEndTrack(const std::string& directory, uint64_t expected_lengt
 
 // The stopping signals wait while the finished image takes its names, so a Ctrl-C
 // or a closed terminal cannot leave NAME.bin of this run beside NAME.cue of an
-// earlier one.
+// earlier one. (On Windows Ctrl-C only raises the stop flag, which the renaming does
+// not look at, so there is nothing to hold.)
+#ifdef _WIN32
+struct SignalsHeld {
+  SignalsHeld() {}
+};
+#else
 class SignalsHeld {
  public:
   SignalsHeld() {
@@ -135,13 +142,14 @@ class SignalsHeld {
  private:
   sigset_t old_;
 };
+#endif
 
 struct Stopped {};
 
 class ImageFile {
  public:
   ImageFile(const std::string& path, const std::string& shown) : shown_(shown) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    fd_ = OpenDescriptor(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd_ < 0) Fail(errno);
     // A temporary file is made readable by its owner only; the image is an ordinary file.
     const mode_t mask = ::umask(0);
@@ -196,7 +204,7 @@ std::string ImageBase(std::string name) {
     if (name.size() > n && name.compare(name.size() - n, n, extension) == 0)
       name.resize(name.size() - n);
   }
-  const std::string file = fs::path(name).filename().string();
+  const std::string file = Utf8Name(FsPath(name).filename());
   if (file.empty() || file == "." || file == "..")
     throw CliError("-o takes a name for the image, not '" + name + "'");
   for (const char c : file) {
@@ -291,11 +299,11 @@ constexpr uint64_t kSpareBytes = 1 << 20;
 // The image's directory, made when missing and checked to hold the image with
 // kSpareBytes to spare before anything is written.
 std::string PrepareDirectory(const std::string& base, uint64_t image_bytes) {
-  const fs::path parent = fs::path(base).parent_path();
-  const std::string directory = parent.empty() ? "." : parent.string();
+  const fs::path parent = FsPath(base).parent_path();
+  const std::string directory = parent.empty() ? "." : Utf8Name(parent);
   std::error_code ec;
-  fs::create_directories(directory, ec);
-  if (ec || !fs::is_directory(directory)) {
+  fs::create_directories(FsPath(directory), ec);
+  if (ec || !fs::is_directory(FsPath(directory))) {
     throw CliError("cannot make the directory '" + directory + "' for the image" +
                    (ec ? ": " + ec.message() : std::string()));
   }
@@ -412,7 +420,7 @@ int Interrupted(std::FILE* err) {
 // hidden files are removed as the staging goes out of scope, on every way out.
 void WriteImage(const DiscOptions& o, DiscPlan& plan, const std::string& base,
                 const std::string& directory, std::FILE* out, std::FILE* err) {
-  const std::string file = fs::path(base).filename().string();
+  const std::string file = Utf8Name(FsPath(base).filename());
   ImageStaging staging(base, directory, file);
   NoteRemoved(o.quiet || o.json ? err : out, staging.Begin());
   RenderEndTracks(plan, staging);

@@ -20,6 +20,7 @@
 #include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/fs_path.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
@@ -43,11 +44,11 @@ namespace {
 
 void PrepareOutputDirectory(const std::string& directory) {
   std::error_code error;
-  std::filesystem::create_directories(directory, error);
+  std::filesystem::create_directories(FsPath(directory), error);
   if (error) {
     throw CliError("cannot create the output directory '" + directory + "': " + error.message());
   }
-  if (!std::filesystem::is_directory(directory, error)) {
+  if (!std::filesystem::is_directory(FsPath(directory), error)) {
     throw CliError("the output path '" + directory + "' is not a directory");
   }
   if (access(directory.c_str(), W_OK | X_OK) != 0) {
@@ -84,7 +85,7 @@ bool CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory)
   return std::any_of(existing.begin(), existing.end(), [&](int n) {
     std::error_code error;
     const std::string path = directory + "/" + TrackFileName(n);
-    return std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error));
+    return std::filesystem::is_regular_file(std::filesystem::symlink_status(FsPath(path), error));
   });
 }
 

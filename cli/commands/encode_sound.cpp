@@ -20,6 +20,7 @@
 #include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/fs_path.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
@@ -100,7 +101,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, 
     audio.path = plan.audio_source;
     audio.description = "'" + *plan.audio_file + "' as it is";
     std::error_code error;
-    const auto bytes = std::filesystem::file_size(plan.audio_source, error);
+    const auto bytes = std::filesystem::file_size(FsPath(plan.audio_source), error);
     if (!error) audio.seconds = SoundSeconds(bytes);
     return audio;
   }

@@ -9,6 +9,7 @@
 
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
+#include "cli/common/fs_path.h"
 #include "cli/common/messages.h"
 #include "cli/sdl/sdl_player.h"
 #include "cli/tracks/disc_image.h"
@@ -69,7 +70,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   }
   PlayTrack track;
   track.path = path;
-  track.name = std::filesystem::path(path).filename().string();
+  track.name = Utf8Name(FsPath(path).filename());
   track.first_record = FindFirstRecord(*source);
   track.record_count = WholeRecords(*source, track.first_record);
   if (track.record_count == 0) {
@@ -90,7 +91,7 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::F
     PrintError(err, "cannot read the disc image " + path + ": " + error);
     return 2;
   }
-  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string name = Utf8Name(FsPath(path).filename());
   for (const DiscTrack& disc_track : image->tracks) {
     std::unique_ptr<ByteSource> source = OpenDiscTrack(disc_track, &error);
     if (source == nullptr) {

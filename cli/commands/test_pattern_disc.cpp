@@ -11,6 +11,7 @@
 #include "cli/commands/encode_command.h"
 #include "cli/commands/test_pattern_tracks.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/fs_path.h"
 #include "cli/common/messages.h"
 #include "cli/tracks/track_files.h"
 #include "core/track_format.h"
@@ -34,7 +35,7 @@ std::string TracksDirectory(std::string name) {
 int EncodeTrack(const PatternTrack& t, int number, const std::string& directory) {
   const std::string work = directory + "/.encoding";
   std::error_code ec;
-  fs::remove_all(work, ec);
+  fs::remove_all(FsPath(work), ec);
   EncodeOptions e;
   e.input = t.video;
   e.generated = true;
@@ -48,10 +49,11 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory)
   e.sound.loudness_target = std::nan("");
   const int status = Encode(e);
   if (status == 0) {
-    fs::rename(work + "/" + TrackFileName(1), directory + "/" + TrackFileName(number), ec);
+    fs::rename(FsPath(work + "/" + TrackFileName(1)),
+               FsPath(directory + "/" + TrackFileName(number)), ec);
     if (ec) throw CliError("cannot move the test track into '" + directory + "': " + ec.message());
   }
-  fs::remove_all(work, ec);
+  fs::remove_all(FsPath(work), ec);
   return status;
 }
 
@@ -67,13 +69,13 @@ int MakeTestPatternDisc(DiscOptions o, std::FILE* out, std::FILE* err) {
     std::error_code ec;
     // The tracks of an earlier test disc would be replaced without a word, and so
     // would anything else kept there.
-    if (fs::exists(directory, ec) && !fs::is_empty(directory, ec)) {
+    if (fs::exists(FsPath(directory), ec) && !fs::is_empty(FsPath(directory), ec)) {
       throw CliError("'" + directory +
                      "' is not empty, and the test disc writes its tracks there: remove it, "
                      "or give another -o NAME; nothing was written");
     }
     CheckFirstTrack(o.first);
-    fs::create_directories(directory, ec);
+    fs::create_directories(FsPath(directory), ec);
     if (ec) throw CliError("cannot make '" + directory + "': " + ec.message());
     const std::vector<PatternTrack> tracks = TestPatternTracks(kPatternFont);
     for (size_t i = 0; i < tracks.size(); ++i) {

@@ -12,7 +12,9 @@
 #include <system_error>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/fs_path.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/read_once.h"
 #include "cli/tracks/disc_image.h"
 
@@ -30,7 +32,7 @@ bool MadeName(const std::string& name, const std::string& prefix, const std::str
 
 std::filesystem::file_type TypeOf(const std::string& path) {
   std::error_code error;
-  return std::filesystem::symlink_status(path, error).type();
+  return std::filesystem::symlink_status(FsPath(path), error).type();
 }
 
 // A staging directory holding nothing but track files (finished or not) is removed
@@ -38,9 +40,9 @@ std::filesystem::file_type TypeOf(const std::string& path) {
 bool RemoveStaging(const std::string& path) {
   std::vector<std::string> names;
   std::error_code error;
-  for (auto it = std::filesystem::directory_iterator(path, error);
+  for (auto it = std::filesystem::directory_iterator(FsPath(path), error);
        !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    names.push_back(it->path().filename().string());
+    names.push_back(Utf8Name(it->path().filename()));
   }
   const std::vector<int> numbers = TrackNumbersIn(path);
   if (error || names.size() != numbers.size()) return false;
@@ -64,7 +66,7 @@ StagingDirectory::StagingDirectory(const std::string& parent) {
 
 StagingDirectory::~StagingDirectory() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(FsPath(path_), ignored);
 }
 
 void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& into,
@@ -76,7 +78,7 @@ void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& into,
   for (TrackFileInfo& t : tracks) {
     const std::string name = TrackFileName(first++);
     const std::string path = into + "/" + name;
-    if (std::rename(t.path.c_str(), path.c_str()) != 0) {
+    if (ReplaceName(t.path.c_str(), path.c_str()) != 0) {
       throw CliError("cannot rename '" + t.path + "' to '" + path + "': " + std::strerror(errno));
     }
     t.name = name;
@@ -87,10 +89,10 @@ void NumberOn(std::vector<TrackFileInfo>& tracks, const std::string& into,
 std::vector<std::string> RemoveLeftovers(const std::string& directory) {
   std::vector<std::string> removed;
   std::error_code error;
-  for (auto it = std::filesystem::directory_iterator(directory, error);
+  for (auto it = std::filesystem::directory_iterator(FsPath(directory), error);
        !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    const std::string path = it->path().string();
+    const std::string name = Utf8Name(it->path().filename());
+    const std::string path = Utf8Name(it->path());
     const std::filesystem::file_type type = TypeOf(path);
     if (type == std::filesystem::file_type::directory && MadeName(name, kStagingPrefix, "")) {
       if (RemoveStaging(path)) removed.push_back(name);
@@ -118,7 +120,7 @@ std::vector<std::string> ReplaceTracks(const std::string& holding, const std::st
   for (int n = 1; n <= count; ++n) {
     const std::string from = holding + "/" + TrackFileName(n);
     const std::string to = directory + "/" + TrackFileName(n);
-    if (std::rename(from.c_str(), to.c_str()) != 0) {
+    if (ReplaceName(from.c_str(), to.c_str()) != 0) {
       throw CliError("cannot rename '" + from + "' to '" + to + "': " + std::strerror(errno));
     }
   }

@@ -1,6 +1,9 @@
 #include "cli/common/interrupt.h"
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <csignal>
 #include <cstring>
@@ -23,8 +26,24 @@ extern "C" void OnStopSignal(int signal_number) {
   g_stop_signal = signal_number;
 }
 
+#ifdef _WIN32
+// Ctrl-C and Ctrl-Break stop the work as SIGINT does; closing the console window,
+// logging off and shutting down as SIGTERM. Windows ends the process as soon as the
+// handler of a closing console returns, so that handler waits (Windows allows a few
+// seconds) while the work finishes its track and removes its hidden files.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  const bool key = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  OnStopSignal(key ? SIGINT : SIGTERM);
+  if (!key) Sleep(INFINITE);
+  return TRUE;
+}
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
+void InstallInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+#else
 void InstallInterruptHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
@@ -35,6 +54,7 @@ void InstallInterruptHandlers() {
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
     sigaction(signal_number, &action, nullptr);
 }
+#endif
 
 bool StopRequested() { return g_stop_signal != 0; }
 int StopSignal() { return g_stop_signal; }

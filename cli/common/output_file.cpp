@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 
 namespace trackloom::cli {
 
@@ -15,7 +16,7 @@ int OpenOutputFile(const std::string& path, int* error) {
   // O_NONBLOCK: a FIFO under the name would otherwise hold the open until a reader
   // comes. Emptied only after the checks, so a refused file keeps its bytes.
   const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+      OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) {
     *error = errno;
     return -1;
@@ -64,13 +65,11 @@ std::string DescribeWriteError(const std::string& path, int error) {
 
 const std::string* SameFileAsInput(const std::string& output,
                                    const std::vector<std::string>& inputs) {
-  struct stat out {};
-  if (::stat(output.c_str(), &out) != 0) return nullptr;
+  FileIdentity out;
+  if (!IdentityOf(output.c_str(), &out)) return nullptr;
   for (const std::string& input : inputs) {
-    struct stat in {};
-    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-      return &input;
-    }
+    FileIdentity in;
+    if (IdentityOf(input.c_str(), &in) && in == out) return &input;
   }
   return nullptr;
 }

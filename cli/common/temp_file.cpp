@@ -13,6 +13,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 
 namespace trackloom::cli {
 
@@ -42,7 +43,7 @@ void TempFile::Create(const std::string& directory, const std::string& prefix,
 
 bool TempFile::UnnamedFilesHaveShortPaths() {
   struct stat info {};
-  return ::stat("/proc/self/fd", &info) == 0;
+  return kMayHaveProcSelfFd && ::stat("/proc/self/fd", &info) == 0;
 }
 
 void TempFile::CreateUnnamed(const std::string& directory, const std::string& prefix,
@@ -52,7 +53,7 @@ void TempFile::CreateUnnamed(const std::string& directory, const std::string& pr
     Create(directory, prefix, suffix);
     return;
   }
-  int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  int fd = OpenDescriptor(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) {
     // A file system without unnamed files: a named one, unlinked at once.
     std::string name;
@@ -64,7 +65,7 @@ void TempFile::CreateUnnamed(const std::string& directory, const std::string& pr
 }
 
 void TempFile::Keep(const std::string& final_path) {
-  if (std::rename(path_.c_str(), final_path.c_str()) != 0) {
+  if (ReplaceName(path_.c_str(), final_path.c_str()) != 0) {
     throw CliError("cannot rename '" + path_ + "' to '" + final_path +
                    "': " + std::strerror(errno));
   }

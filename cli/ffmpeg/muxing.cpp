@@ -9,6 +9,7 @@ extern "C" {
 #include <unistd.h>
 
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/ffmpeg/av_error.h"
 #include "core/track_format.h"
 
@@ -25,7 +26,8 @@ bool OpenMuxerFile(AVFormatContext* format, const std::string& path, bool* creat
   *created = true;
   const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd);
   struct stat info {};
-  const std::string url = ::stat(by_descriptor.c_str(), &info) == 0 ? by_descriptor : path;
+  const std::string url =
+      kMayHaveProcSelfFd && ::stat(by_descriptor.c_str(), &info) == 0 ? by_descriptor : path;
   const int rc = avio_open(&format->pb, ("file:" + url).c_str(), AVIO_FLAG_WRITE);
   ::close(fd);
   if (rc < 0) {

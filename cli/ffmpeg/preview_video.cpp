@@ -15,6 +15,7 @@ extern "C" {
 
 #include "cli/common/cli_error.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/av_versions.h"

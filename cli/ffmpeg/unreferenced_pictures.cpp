@@ -7,6 +7,8 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
+#include "cli/common/platform.h"
+
 namespace trackloom::cli {
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/platform.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/video_stream_choice.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "cli/pictures/panel_view.h"
 #include "core/track_format.h"
 
@@ -205,6 +206,7 @@ class Player {
     // Without a display SDL would try Wayland (which prints its own complaint) and
     // then settle for an invisible off-screen window; neither helps anyone.
     const bool driver_chosen = NonEmpty(std::getenv("SDL_VIDEODRIVER"));
+#ifndef _WIN32  // Windows always has its desktop; SDL's own driver for it is the one
     if (!driver_chosen && !NonEmpty(std::getenv("DISPLAY")) &&
         !NonEmpty(std::getenv("WAYLAND_DISPLAY"))) {
       PrintError(err_,
@@ -214,6 +216,7 @@ class Player {
     }
     if (!driver_chosen && !NonEmpty(std::getenv("WAYLAND_DISPLAY")))
       SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+#endif
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
       PrintError(err_, Format("cannot open the display '%s' (%s); run it in a desktop session",
                               NonEmpty(std::getenv("DISPLAY")) ? std::getenv("DISPLAY") : "",

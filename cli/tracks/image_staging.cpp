@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 
 namespace trackloom::cli {
 
@@ -53,7 +53,7 @@ void RemoveStaged(const std::string& path) {
 
 // True when a run still holds the .bin at path locked.
 bool InUse(const std::string& bin) {
-  const int fd = ::open(bin.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = OpenDescriptor(bin.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   ::close(fd);
@@ -122,7 +122,8 @@ std::vector<std::string> ImageStaging::Begin() {
 
 void ImageStaging::Create(const char* kind) {
   const std::string path = Hidden(kind);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd =
+      OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     throw CliError("cannot create a file in '" + directory_ + "': " + DescribeError(errno));
   }
@@ -132,7 +133,7 @@ void ImageStaging::Create(const char* kind) {
 
 std::string ImageStaging::MakeEndDirectory() {
   const std::string path = Hidden("end");
-  if (::mkdir(path.c_str(), 0700) != 0) {
+  if (MakeDirectory(path.c_str(), 0700) != 0) {
     throw CliError("cannot make a directory in '" + directory_ + "': " + DescribeError(errno));
   }
   made_.push_back(path);
@@ -159,7 +160,7 @@ void ImageStaging::Commit() {
   }
   for (size_t i = 0; i < std::size(kImageKinds); ++i) {
     const std::string path = base_ + "." + kImageKinds[i];
-    if (::rename(Hidden(kImageKinds[i]).c_str(), path.c_str()) != 0) {
+    if (ReplaceName(Hidden(kImageKinds[i]).c_str(), path.c_str()) != 0) {
       const int error = errno;
       Rollback(i, kept);
       throw CliError("cannot give '" + path + "' its name: " + DescribeError(error) +
@@ -174,7 +175,7 @@ void ImageStaging::Rollback(size_t renamed, const std::vector<bool>& kept) {
   for (size_t i = 0; i < renamed; ++i) {
     const std::string path = base_ + "." + kImageKinds[i];
     if (kept[i]) {
-      ::rename(Hidden(std::string(kImageKinds[i]) + "-old").c_str(), path.c_str());
+      ReplaceName(Hidden(std::string(kImageKinds[i]) + "-old").c_str(), path.c_str());
     } else {
       ::unlink(path.c_str());
     }

@@ -2,9 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include <sstream>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/platform.h"
 
 namespace trackloom::cli {
 double DiscSeconds(int64_t records, int64_t tracks) {
@@ -43,11 +42,13 @@ TrackFileSnapshot::Stamp TrackFileSnapshot::StampOf(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return s;
   s.exists = true;
-  s.device = st.st_dev;
-  s.inode = st.st_ino;
+  FileIdentity identity;
+  IdentityOf(path.c_str(), &identity);
+  s.device = identity.device;
+  s.inode = identity.inode;
   s.size = st.st_size;
-  s.mtime_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-  s.ctime_ns = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  s.mtime_ns = ModifiedNs(st);
+  s.ctime_ns = ChangedNs(st);
   return s;
 }
 
@@ -135,7 +136,7 @@ long LockHolder(const struct stat& file) {
 }  // namespace
 
 OutputDirectoryLock::OutputDirectoryLock(const std::string& directory) {
-  fd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  fd_ = OpenDescriptor(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd_ < 0) return;
   if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
   const int error = errno;

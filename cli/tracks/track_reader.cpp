@@ -12,6 +12,7 @@
 
 #include "cli/common/interrupt.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -414,7 +415,7 @@ bool MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
 std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::string* error) {
   // O_NONBLOCK: a FIFO would otherwise hold the open until a writer comes; it is
   // refused below like anything else that is not a regular file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = OpenDescriptor(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     *error = std::strerror(errno);
     return nullptr;

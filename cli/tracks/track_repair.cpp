@@ -1,7 +1,6 @@
 #include "cli/tracks/track_repair.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstring>
 
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -62,7 +62,7 @@ namespace {
 // under them, and a track the filter still holds locked is being written. The
 // descriptor, or -1 with the reason in *error.
 int OpenForRepair(const std::string& path, struct stat* info, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = OpenDescriptor(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     *error = DescribeWriteError(path, errno);
     return -1;
