@@ -417,7 +417,8 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
   // refused below like anything else that is not a regular file.
   const int fd = OpenDescriptor(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    *error = std::strerror(errno);
+    // Windows refuses a directory at the open, where Linux opens it and fstat tells.
+    *error = errno == EISDIR ? "it is a directory" : std::strerror(errno);
     return nullptr;
   }
   struct stat info {};
