@@ -36,10 +36,10 @@ bool IsInsideFolder(const fs::path& folder, const fs::path& path) {
 }
 
 bool IsMediaName(const std::string& name) {
-  static constexpr std::array<const char*, 30> kEndings = {
-      ".mp4", ".m4v",  ".mkv", ".webm", ".avi",  ".mov", ".mpg",  ".mpeg", ".ts",   ".m2ts",
-      ".wmv", ".flv",  ".ogv", ".3gp",  ".vob",  ".dv",  ".png",  ".jpg",  ".jpeg", ".bmp",
-      ".gif", ".webp", ".wav", ".mp3",  ".flac", ".ogg", ".opus", ".m4a",  ".aac",  ".wma"};
+  static constexpr std::array<const char*, 32> kEndings = {
+      ".mp4", ".m4v", ".mkv",  ".webm", ".avi",  ".mov", ".mpg", ".mpeg", ".ts",  ".m2ts", ".wmv",
+      ".flv", ".ogv", ".3gp",  ".vob",  ".dv",   ".png", ".jpg", ".jpeg", ".bmp", ".gif",  ".webp",
+      ".wav", ".mp3", ".flac", ".ogg",  ".opus", ".m4a", ".aac", ".wma",  ".cue", ".toc"};
   std::string lower = name;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -32,6 +32,7 @@ JsonValue FactsJson(const std::string& path, const std::string& kind) {
   JsonValue facts = JsonValue::Object();
   facts.Set("path", JsonValue::String(path))
       .Set("name", JsonValue::String(fs::path(path).filename().string()));
+  if (kind == "disc") return facts;  // a disc image: rip reads it
   std::error_code ec;
   if (kind == "sound") {
     try {

@@ -77,11 +77,6 @@ void AddPageRoutes(httplib::Server& server, StudioState& state) {
     res.set_content("{}", "application/json");
     state.quit();
   });
-  // Keeping the discs one owns (ripping them to files) comes with its own command.
-  server.Post("/api/rip", [](const httplib::Request&, httplib::Response& res) {
-    res.status = 501;
-    res.set_content("{\"message\":\"Keeping your discs is not here yet.\"}", "application/json");
-  });
 }
 
 void ConfigureServer(httplib::Server& server) {
@@ -110,7 +105,9 @@ void WatchForStop(httplib::Server& server, StudioState& state, std::atomic<bool>
   while (server.is_running()) {
     if (StopRequested() || quitting) {
       state.job.Cancel();
-      while (state.job.running()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      state.rip.Cancel();
+      while (state.job.running() || state.rip.running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
       server.stop();
       return;
     }
@@ -146,6 +143,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   AddPageRoutes(server, state);
   AddFileRoutes(server, state);
   AddProjectRoutes(server, state);
+  AddRipRoutes(server, state);
   port = options.port == 0 ? server.bind_to_any_port("127.0.0.1")
                            : (server.bind_to_port("127.0.0.1", options.port) ? options.port : -1);
   if (port <= 0)

@@ -8,6 +8,7 @@
 
 #include "cli/studio/disc_job.h"
 #include "cli/studio/file_access.h"
+#include "cli/studio/rip_job.h"
 
 namespace httplib {
 class Server;
@@ -22,6 +23,7 @@ struct StudioState {
   std::filesystem::path cache;   // previews and other passing files
   FileGrants grants;
   DiscJob job;
+  RipJob rip;
   std::mutex project_mutex;  // the project file and the remembered first track
   std::function<void()> quit;
 };
@@ -33,5 +35,6 @@ std::filesystem::path OutputFolder(const StudioState& state, const JsonValue& pr
 // Registers the handlers of each part of the page.
 void AddFileRoutes(httplib::Server& server, StudioState& state);
 void AddProjectRoutes(httplib::Server& server, StudioState& state);
+void AddRipRoutes(httplib::Server& server, StudioState& state);
 
 }  // namespace trackloom::cli

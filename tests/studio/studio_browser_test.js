@@ -174,6 +174,25 @@ async function makeDisc(page) {
   await shot(page, '07-result');
 }
 
+// Keep your discs: the disc just made, picked as an image and ripped into the project
+// folder as an archival .mkv of every record.
+async function ripDisc(page) {
+  await page.click('#rip');
+  await page.click('#rip-choose');
+  await inFolder(page, project);
+  await page.click('#picker-list button.folder:has-text("disc")');
+  await page.click('#picker-list button.file:text-is("disc.cue")');
+  await page.click('#picker-add');
+  await page.waitForFunction(() => document.getElementById('rip-source').textContent === 'disc.cue');
+  await page.click('#rip-start');
+  await page.waitForFunction(() => /^Done/.test(document.getElementById('rip-state').textContent),
+                             null, { timeout: 60000 });
+  assert.match(await page.textContent('#rip-summary'), /Wrote .*disc\.mkv: \d+ chapters/);
+  assert.ok(fs.existsSync(path.join(project, 'disc.mkv')), 'the video is in the project folder');
+  await shot(page, '07b-rip');
+  await page.click('#rip-close');
+}
+
 async function cancelMidway(page) {
   await page.click('#add-videos');
   await pick(page, ['long.mp4']);
@@ -258,6 +277,7 @@ async function main() {
     await addByPickerAndDrop(page);
     await preview(page);
     await makeDisc(page);
+    await ripDisc(page);
     await cancelMidway(page);
     await reloadKeepsProject(page);
     await keyboardOnly(page);

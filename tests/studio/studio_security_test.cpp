@@ -61,6 +61,8 @@ const GuardRow kRows[] = {
      "http://127.0.0.1:{PORT}", true, "{\"output\":\"../outside\"}", 400},
     {"a disc written into the project", "POST", "/api/project", "", "http://127.0.0.1:{PORT}", true,
      "{\"output\":\"discs/today\"}", 200},
+    {"a rip of a file never picked", "POST", "/api/rip", "", "http://127.0.0.1:{PORT}", true,
+     "{\"source\": \"{OUTSIDE}/secret.mp4\", \"format\": \"mkv\"}", 403},
     {"a preview of a file never picked", "GET", "/api/preview?path={OUTSIDE}/secret.mp4", "",
      nullptr, true, "", 403},
     {"an encoded .. out of the project", "GET",

@@ -164,7 +164,8 @@ async function browse(dir) {
     list.appendChild(document.createElement('li')).appendChild(button);
   }
   const wanted = picker.mode === 'video' ? /\.(mp4|m4v|mkv|webm|avi|mov|mpe?g|ts|m2ts|wmv|flv|ogv|3gp|vob|dv|png|jpe?g|bmp|gif|webp|mp3|flac|ogg|opus|m4a)$/i
-                                         : /\.(wav|mp3|flac|ogg|opus|m4a|aac|wma)$/i;
+    : picker.mode === 'disc' ? /\.(cue|toc)$/i
+    : /\.(wav|mp3|flac|ogg|opus|m4a|aac|wma)$/i;
   for (const name of listing.files.filter((n) => wanted.test(n) || (picker.mode === 'first' && /\.wav$/i.test(n)))) {
     const path = listing.dir + '/' + name;
     const button = document.createElement('button');
@@ -188,13 +189,14 @@ function openPicker(mode, done) {
   picker = { mode, dir: '', chosen: new Set(), done };
   $('picker-title').textContent = mode === 'video' ? 'Add videos (or pictures, or music with a cover)'
     : mode === 'first' ? 'Choose the first track (a WAV ripped from a disc you own)'
+    : mode === 'disc' ? 'Choose a disc image (.cue or .toc)'
     : 'Choose a sound file';
   $('picker').showModal();
   browse(mode === 'video' ? '' : (picker.dir || ''));
 }
 
 async function pickChosen() {
-  const kind = picker.mode === 'video' ? 'video' : 'sound';
+  const kind = picker.mode === 'video' ? 'video' : picker.mode === 'disc' ? 'disc' : 'sound';
   const picked = [];
   for (const path of picker.chosen) {
     try {
@@ -471,7 +473,55 @@ function wire() {
     await api('POST', '/api/quit').catch(() => {});
     document.body.textContent = 'Trackloom studio has stopped. You can close this page.';
   });
-  $('rip').addEventListener('click', () => api('POST', '/api/rip').catch((e) => notice(e.message)));
+  wireRip();
+}
+
+// ---- Keep your discs (rip) ------------------------------------------------------
+
+let ripSource = '';
+let ripPolling = null;
+
+async function pollRip() {
+  let status;
+  try { status = await api('GET', '/api/rip'); } catch (e) { return; }
+  const ripping = status.state === 'ripping';
+  $('rip-progress').value = status.total > 0 ? Math.round(100 * status.done / status.total) : 0;
+  $('rip-state').textContent = ripping ? 'Reading the disc…'
+    : status.state === 'done' ? `Done: ${baseName(status.output)} is in the project folder.`
+    : status.state === 'idle' ? '' : status.message;
+  $('rip-summary').textContent = status.summary || '';
+  $('rip-start').disabled = ripping;
+  $('rip-cancel').disabled = !ripping;
+  if (!ripping && ripPolling) {
+    clearInterval(ripPolling);
+    ripPolling = null;
+  }
+}
+
+async function startRip() {
+  const drive = $('rip-drive').value.trim();
+  const source = drive || ripSource;
+  if (!source) { $('rip-state').textContent = 'Choose a disc image, or give the CD drive.'; return; }
+  try {
+    await api('POST', '/api/rip', { source, format: $('rip-format').value });
+  } catch (e) {
+    $('rip-state').textContent = e.message;
+    return;
+  }
+  if (!ripPolling) ripPolling = setInterval(pollRip, 250);
+  pollRip();
+}
+
+function wireRip() {
+  $('rip').addEventListener('click', () => { $('rip-dialog').showModal(); pollRip(); });
+  $('rip-choose').addEventListener('click', () => openPicker('disc', (picked) => {
+    ripSource = picked[0].path;
+    $('rip-source').textContent = picked[0].name;
+    $('rip-drive').value = '';
+  }));
+  $('rip-start').addEventListener('click', startRip);
+  $('rip-cancel').addEventListener('click', () => api('POST', '/api/rip/cancel').catch(() => {}));
+  $('rip-close').addEventListener('click', () => $('rip-dialog').close());
 }
 
 wire();

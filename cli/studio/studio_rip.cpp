@@ -1,0 +1,66 @@
+// The page's "Keep your discs": a disc image the user picked, or the CD drive, ripped
+// into the project folder.
+#include <httplib.h>
+
+#include <filesystem>
+
+#include "cli/cdio/cd_reader.h"
+#include "cli/studio/studio_state.h"
+
+namespace trackloom::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Reply(httplib::Response& res, int status, const JsonValue& body) {
+  res.status = status;
+  res.set_content(body.Write(), "application/json");
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& message) {
+  Reply(res, status, JsonValue::Object().Set("message", JsonValue::String(message)));
+}
+
+// "Cartoon.mkv" in the folder, or "Cartoon (2).mkv", ... when that is taken.
+fs::path FreeVideoName(const fs::path& folder, const std::string& stem, const std::string& ext) {
+  fs::path candidate = folder / (stem + ext);
+  std::error_code ec;
+  for (int n = 2; fs::exists(candidate, ec) || fs::is_symlink(candidate, ec); ++n)
+    candidate = folder / (stem + " (" + std::to_string(n) + ")" + ext);
+  return candidate;
+}
+
+void StartRip(StudioState& state, const httplib::Request& req, httplib::Response& res) {
+  const std::optional<JsonValue> body = JsonValue::Parse(req.body);
+  if (!body) return Refuse(res, 400, "The request was not understood.");
+  const std::string source = (*body)["source"].Text();
+  const std::string format = (*body)["format"].Text("mkv");
+  // Only what the user chose: an image picked in the page, or a CD drive.
+  if (source.empty() || !(state.grants.Granted(source) || IsCdDrive(source)))
+    return Refuse(res, 403, "Choose a disc image in the picker, or give the CD drive (/dev/sr0).");
+  if (format != "mkv" && format != "mp4") return Refuse(res, 400, "Keep it as .mkv or .mp4.");
+  const std::string stem = IsCdDrive(source) ? "disc" : fs::path(source).stem().string();
+  const fs::path output = FreeVideoName(state.folder, stem, "." + format);
+  const fs::path logs = state.cache / "rip";
+  if (!state.rip.Start(source, output.string(), logs.string()))
+    return Refuse(res, 409, "A disc is being ripped already.");
+  state.grants.Grant(output);
+  Reply(res, 200, state.rip.Status());
+}
+
+}  // namespace
+
+void AddRipRoutes(httplib::Server& server, StudioState& state) {
+  server.Post("/api/rip", [&state](const httplib::Request& req, httplib::Response& res) {
+    StartRip(state, req, res);
+  });
+  server.Get("/api/rip", [&state](const httplib::Request&, httplib::Response& res) {
+    Reply(res, 200, state.rip.Status());
+  });
+  server.Post("/api/rip/cancel", [&state](const httplib::Request&, httplib::Response& res) {
+    state.rip.Cancel();
+    Reply(res, 200, state.rip.Status());
+  });
+}
+
+}  // namespace trackloom::cli
