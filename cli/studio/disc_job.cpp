@@ -75,12 +75,12 @@ std::vector<std::string> EncodeOptionsOf(const JsonValue& video) {
 
 }  // namespace
 
-std::string PlanDisc(const JsonValue& project, const std::string& output, DiscPlan& plan) {
+std::string PlanDisc(const JsonValue& project, const std::string& output, DiscJobPlan& plan) {
   const auto& videos = project["videos"].items();
   if (videos.empty()) return "Add a video first.";
   const std::string first = project["first"].Text();
   if (first.empty()) return "Choose the first track (a WAV ripped from a disc you own) first.";
-  plan = DiscPlan{};
+  plan = DiscJobPlan{};
   plan.output = output;
   plan.name = project["name"].Text("disc");
   if (plan.name.empty() || plan.name.find_first_of("/\\") != std::string::npos ||
@@ -107,7 +107,7 @@ DiscJob::~DiscJob() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool DiscJob::Start(DiscPlan plan) {
+bool DiscJob::Start(DiscJobPlan plan) {
   std::lock_guard lock(mutex_);
   if (running_) return false;
   // A thread that ended running_ takes no lock any more.

@@ -28,7 +28,7 @@ struct VideoJob {
   std::string state = "waiting";  // waiting, encoding, done, failed, cancelled
 };
 
-struct DiscPlan {
+struct DiscJobPlan {
   std::vector<VideoJob> videos;
   std::vector<std::string> disc_options;  // disc's options (--first, --capacity, ...)
   std::string output;                     // the folder everything is written to
@@ -37,13 +37,13 @@ struct DiscPlan {
 
 // The encode and disc options for a project as the page saves it; a message for
 // the page instead when it is not complete (no videos, no first track).
-std::string PlanDisc(const JsonValue& project, const std::string& output, DiscPlan& plan);
+std::string PlanDisc(const JsonValue& project, const std::string& output, DiscJobPlan& plan);
 
 class DiscJob {
  public:
   ~DiscJob();
   // False when a job is running already.
-  bool Start(DiscPlan plan);
+  bool Start(DiscJobPlan plan);
   void Cancel();
   // The state for the page: every video's progress, the whole, the time left, and
   // at the end what was written.
@@ -63,7 +63,7 @@ class DiscJob {
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> cancelled_{false};
-  DiscPlan plan_;
+  DiscJobPlan plan_;
   std::shared_ptr<ChildProcess> child_;
   std::string state_ = "idle";
   std::string step_;

@@ -115,7 +115,7 @@ void Make(StudioState& state, httplib::Response& res) {
   if (const std::string f = UnpickedFile(state, project); !f.empty())
     return Fail(res, 403, "That file was not picked: " + f);
   const fs::path output = OutputFolder(state, project);
-  DiscPlan plan;
+  DiscJobPlan plan;
   if (const std::string missing = PlanDisc(project, output.string(), plan); !missing.empty())
     return Fail(res, 400, missing);
   std::error_code ec;
