@@ -37,13 +37,6 @@ int ParanoiaMode(Paranoia p) {
   return PARANOIA_MODE_DISABLE;
 }
 
-bool IsCueName(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string ext = path.substr(path.size() - 4);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-  return ext == ".cue";
-}
-
 class CdReader final : public DiscReader {
  public:
   CdReader(const CdReadOptions& options, bool image) : options_(options), image_(image) {}
@@ -81,9 +74,9 @@ class CdReader final : public DiscReader {
 bool CdReader::Open(const std::string& source, std::string* error) {
   cdio_log_set_handler([](cdio_log_level_t, const char*) {});
   g_read_errors = 0;
-  const driver_id_t driver = !image_             ? DRIVER_DEVICE
-                             : IsCueName(source) ? DRIVER_BINCUE
-                                                 : DRIVER_CDRDAO;
+  const driver_id_t driver = !image_                        ? DRIVER_DEVICE
+                             : NameEndsWith(source, ".cue") ? DRIVER_BINCUE
+                                                            : DRIVER_CDRDAO;
   cdio_ = cdio_open(source.c_str(), driver);
   if (cdio_ == nullptr) {
     *error = image_ ? "libcdio cannot open the disc image " + Quoted(source)

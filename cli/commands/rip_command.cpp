@@ -137,21 +137,11 @@ int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::F
   return -1;
 }
 
-bool EndsWithWav(const std::string& path) {
-  const std::string ext = fs::path(path).extension().string();
-  return ext.size() == 4 && (ext[1] | 0x20) == 'w' && (ext[2] | 0x20) == 'a' &&
-         (ext[3] | 0x20) == 'v';
-}
-
 // A sheet libcdio reads as a drive: a cue sheet of one file, every track a single run
 // of it, little-endian. Other layouts (a BIN per track, a TOC's SWAP and offsets,
 // silence) are read from the files themselves.
 bool CdioReadsImage(const DiscImage& image) {
-  const std::string ext = fs::path(image.sheet).extension().string();
-  if (ext.size() != 4 || (ext[1] | 0x20) != 'c' || (ext[2] | 0x20) != 'u' ||
-      (ext[3] | 0x20) != 'e') {
-    return false;
-  }
+  if (!NameEndsWith(image.sheet, ".cue")) return false;
   std::string file;
   for (const DiscTrack& t : image.tracks) {
     if (t.pieces.size() != 1 || t.pieces[0].path.empty() || t.pieces[0].big_endian) return false;
@@ -220,7 +210,7 @@ std::unique_ptr<DiscReader> OpenSource(const RipOptions& o, std::vector<std::str
       throw CliError("give one CD drive or one disc image at a time, not " + Quoted(s) +
                      " with other sources");
     }
-    if (!EndsWithWav(s)) {
+    if (!NameEndsWith(s, ".wav")) {
       throw CliError("cannot tell what " + Quoted(s) +
                      " is: give a CD drive (/dev/sr0), a disc image (.cue or .toc) or track "
                      "WAV files");

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "cli/common/cli_error.h"
 
@@ -128,6 +130,22 @@ void OpenBrowser(const std::string& address) {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string LastLine(const std::string& text) {
+  std::istringstream in(text);
+  std::string line, last;
+  while (std::getline(in, line)) {
+    if (!line.empty()) last = line;
+  }
+  return last;
 }
 
 }  // namespace trackloom::cli

@@ -39,6 +39,11 @@ class ChildProcess {
   int status_ = 0;
 };
 
+// What a child wrote to one of its files, whole.
+std::string ReadText(const std::string& path);
+// The last non-empty line of text: the one a failing subcommand explains itself in.
+std::string LastLine(const std::string& text);
+
 // The path of the running program, for starting it again.
 std::string SelfPath();
 

@@ -21,23 +21,6 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The last non-empty line of text: the one a failing subcommand explains itself in.
-std::string LastLine(const std::string& text) {
-  std::istringstream in(text);
-  std::string line, last;
-  while (std::getline(in, line)) {
-    if (!line.empty()) last = line;
-  }
-  return last;
-}
-
 // The track files of folder in their order.
 std::vector<std::string> TrackFilesIn(const fs::path& folder) {
   std::vector<std::string> tracks;

@@ -1,37 +1,12 @@
 #include "cli/studio/rip_job.h"
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "cli/common/cli_error.h"
 #include "cli/studio/child_process.h"
 
 namespace trackloom::cli {
-namespace {
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The last line of what a command wrote: its one-line reason for failing.
-std::string LastLineOf(const std::string& text) {
-  std::string line, last;
-  std::istringstream lines(text);
-  while (std::getline(lines, line)) {
-    const size_t cr = line.rfind('\r');  // the end of a progress line
-    if (cr != std::string::npos) line = line.substr(cr + 1);
-    if (!line.empty()) last = line;
-  }
-  return last;
-}
-
-}  // namespace
-
 RipJob::~RipJob() {
   Cancel();
   if (thread_.joinable()) thread_.join();
@@ -96,13 +71,13 @@ void RipJob::Run(std::string source, std::string logs) {
   const int status = child->Wait();
   std::lock_guard lock(mutex_);
   child_.reset();
-  summary_ = FileText(logs + ".out");
+  summary_ = ReadText(logs + ".out");
   if (status == 0) {
     state_ = "done";
     done_ = total_ = std::max<int64_t>(total_, 1);
   } else {
     state_ = cancelled_ ? "cancelled" : "failed";
-    message_ = cancelled_ ? "Stopped: no video was written." : LastLineOf(FileText(logs + ".err"));
+    message_ = cancelled_ ? "Stopped: no video was written." : LastLine(ReadText(logs + ".err"));
   }
   running_ = false;
 }

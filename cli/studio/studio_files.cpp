@@ -19,15 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Answer(httplib::Response& res, int status, const JsonValue& body) {
-  res.status = status;
-  res.set_content(body.Write(), "application/json");
-}
-
-void Fail(httplib::Response& res, int status, const std::string& message) {
-  Answer(res, status, JsonValue::Object().Set("message", JsonValue::String(message)));
-}
-
 JsonValue FactsJson(const std::string& path, const std::string& kind) {
   JsonValue facts = JsonValue::Object();
   facts.Set("path", JsonValue::String(path))
@@ -61,7 +52,7 @@ void Browse(const StudioState& state, const httplib::Request& req, httplib::Resp
   std::error_code ec;
   const std::string asked = req.get_param_value("dir");
   const fs::path dir = fs::canonical(asked.empty() ? state.folder : fs::path(asked), ec);
-  if (ec || !fs::is_directory(dir)) return Fail(res, 404, "That folder cannot be opened.");
+  if (ec || !fs::is_directory(dir)) return AnswerError(res, 404, "That folder cannot be opened.");
   JsonValue dirs = JsonValue::Array(), files = JsonValue::Array();
   std::vector<std::pair<std::string, bool>> entries;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -80,18 +71,18 @@ void Browse(const StudioState& state, const httplib::Request& req, httplib::Resp
   body.Set("dir", JsonValue::String(dir.string()));
   body.Set("parent", JsonValue::String(dir.parent_path().string()));
   body.Set("dirs", std::move(dirs)).Set("files", std::move(files));
-  Answer(res, 200, body);
+  AnswerJson(res, 200, body);
 }
 
 void Pick(StudioState& state, const httplib::Request& req, httplib::Response& res) {
   const std::optional<JsonValue> body = JsonValue::Parse(req.body);
-  if (!body) return Fail(res, 400, "The request was not understood.");
+  if (!body) return AnswerError(res, 400, "The request was not understood.");
   const std::string path = (*body)["path"].Text();
   std::error_code ec;
   if (path.empty() || !fs::is_regular_file(path, ec) || !IsMediaName(path))
-    return Fail(res, 404, "That is not a video, picture or sound file.");
+    return AnswerError(res, 404, "That is not a video, picture or sound file.");
   state.grants.Grant(path);
-  Answer(res, 200, FactsJson(fs::canonical(path, ec).string(), (*body)["kind"].Text("video")));
+  AnswerJson(res, 200, FactsJson(fs::canonical(path, ec).string(), (*body)["kind"].Text("video")));
 }
 
 // A name in the project folder not yet taken: "name", "name (2)", ...
@@ -112,14 +103,15 @@ void Upload(StudioState& state, const httplib::Request& req, httplib::Response& 
             const httplib::ContentReader& reader) {
   const std::string name = SafeUploadName(req.get_param_value("name"));
   if (name.empty() || !IsMediaName(name))
-    return Fail(res, 400, "Only video, picture and sound files can be added.");
+    return AnswerError(res, 400, "Only video, picture and sound files can be added.");
   const uint64_t length =
       std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
-  if (length == 0) return Fail(res, 411, "The upload of " + name + " gave no length.");
+  if (length == 0) return AnswerError(res, 411, "The upload of " + name + " gave no length.");
   std::error_code ec;
   const fs::space_info space = fs::space(state.folder, ec);
   if (length == 0 || ec || length + (64u << 20) > space.available)
-    return Fail(res, 507, "There is not enough free space in the project folder for " + name + ".");
+    return AnswerError(res, 507,
+                       "There is not enough free space in the project folder for " + name + ".");
   const fs::path part = state.folder / (".trackloom-upload-" + NewSessionToken() + ".part");
   uint64_t written = 0;
   {
@@ -132,7 +124,7 @@ void Upload(StudioState& state, const httplib::Request& req, httplib::Response& 
     if (!out.flush() || written != length) {
       out.close();
       fs::remove(part, ec);
-      return Fail(res, 400, "The upload of " + name + " did not complete.");
+      return AnswerError(res, 400, "The upload of " + name + " did not complete.");
     }
   }
   std::lock_guard lock(state.project_mutex);
@@ -140,19 +132,19 @@ void Upload(StudioState& state, const httplib::Request& req, httplib::Response& 
   fs::rename(part, target, ec);
   if (ec) {
     fs::remove(part, ec);
-    return Fail(res, 500, "Cannot keep " + name + " in the project folder: " + ec.message());
+    return AnswerError(res, 500, "Cannot keep " + name + " in the project folder: " + ec.message());
   }
   state.grants.Grant(target);
-  Answer(res, 200, FactsJson(target.string(), "video"));
+  AnswerJson(res, 200, FactsJson(target.string(), "video"));
 }
 
 void Preview(StudioState& state, const httplib::Request& req, httplib::Response& res) {
   const std::string path = req.get_param_value("path");
-  if (!state.grants.Granted(path)) return Fail(res, 403, "That file was not picked.");
+  if (!state.grants.Granted(path)) return AnswerError(res, 403, "That file was not picked.");
   PictureOptions options;
   if (!ParseFit(req.get_param_value("fit").empty() ? "letterbox" : req.get_param_value("fit"),
                 options.fit))
-    return Fail(res, 400, "Unknown fit.");
+    return AnswerError(res, 400, "Unknown fit.");
   options.fit_given = true;
   const double seconds = std::atof(req.get_param_value("t").c_str());
   const StillPreview shown =
@@ -160,7 +152,7 @@ void Preview(StudioState& state, const httplib::Request& req, httplib::Response&
   const fs::path png = state.cache / ("preview-" + NewSessionToken() + ".png");
   std::string error;
   if (!WriteRgbPng(png.string(), shown.width, shown.height, shown.rgb.data(), &error))
-    return Fail(res, 500, error);
+    return AnswerError(res, 500, error);
   std::ifstream in(png, std::ios::binary);
   std::stringstream bytes;
   bytes << in.rdbuf();
@@ -185,8 +177,8 @@ void AddFileRoutes(httplib::Server& server, StudioState& state) {
                        const httplib::ContentReader& reader) { Upload(state, req, res, reader); });
   server.Get("/api/facts", [&state](const httplib::Request& req, httplib::Response& res) {
     const std::string path = req.get_param_value("path");
-    if (!state.grants.Granted(path)) return Fail(res, 403, "That file was not picked.");
-    Answer(res, 200, FactsJson(path, req.get_param_value("kind")));
+    if (!state.grants.Granted(path)) return AnswerError(res, 403, "That file was not picked.");
+    AnswerJson(res, 200, FactsJson(path, req.get_param_value("kind")));
   });
   server.Get("/api/preview", [&state](const httplib::Request& req, httplib::Response& res) {
     Preview(state, req, res);

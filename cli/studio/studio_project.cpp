@@ -16,15 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Answer(httplib::Response& res, int status, const JsonValue& body) {
-  res.status = status;
-  res.set_content(body.Write(), "application/json");
-}
-
-void Fail(httplib::Response& res, int status, const std::string& message) {
-  Answer(res, status, JsonValue::Object().Set("message", JsonValue::String(message)));
-}
-
 std::optional<JsonValue> ReadJsonFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -86,19 +77,19 @@ std::string UnpickedFile(const StudioState& state, const JsonValue& project) {
 void SaveProject(StudioState& state, const httplib::Request& req, httplib::Response& res) {
   const std::optional<JsonValue> project = JsonValue::Parse(req.body);
   if (!project || !project->IsObject() || req.body.size() > (1u << 20))
-    return Fail(res, 400, "The project was not understood.");
+    return AnswerError(res, 400, "The project was not understood.");
   if (const std::string f = UnpickedFile(state, *project); !f.empty())
-    return Fail(res, 403, "That file was not picked: " + f);
+    return AnswerError(res, 403, "That file was not picked: " + f);
   const std::string output = (*project)["output"].Text();
   if (!output.empty() &&
       !IsInsideFolder(state.folder,
                       fs::path(output).is_absolute() ? fs::path(output) : state.folder / output))
-    return Fail(res, 400, "The disc is written inside the project folder, not to " + output);
+    return AnswerError(res, 400, "The disc is written inside the project folder, not to " + output);
   std::lock_guard lock(state.project_mutex);
   if (!WriteJsonFile(state.folder / kProjectFileName, *project))
-    return Fail(res, 500, "Cannot save the project in " + state.folder.string());
+    return AnswerError(res, 500, "Cannot save the project in " + state.folder.string());
   RememberFirst((*project)["first"].Text());
-  Answer(res, 200, JsonValue::Object());
+  AnswerJson(res, 200, JsonValue::Object());
 }
 
 JsonValue LoadProject(StudioState& state) {
@@ -113,21 +104,23 @@ JsonValue LoadProject(StudioState& state) {
 void Make(StudioState& state, httplib::Response& res) {
   const JsonValue project = LoadProject(state);
   if (const std::string f = UnpickedFile(state, project); !f.empty())
-    return Fail(res, 403, "That file was not picked: " + f);
+    return AnswerError(res, 403, "That file was not picked: " + f);
   const fs::path output = OutputFolder(state, project);
   DiscJobPlan plan;
   if (const std::string missing = PlanDisc(project, output.string(), plan); !missing.empty())
-    return Fail(res, 400, missing);
+    return AnswerError(res, 400, missing);
   std::error_code ec;
   fs::create_directories(output, ec);
-  if (ec) return Fail(res, 500, "Cannot make the folder " + output.string() + ": " + ec.message());
+  if (ec)
+    return AnswerError(res, 500, "Cannot make the folder " + output.string() + ": " + ec.message());
   state.grants.GrantFolder(output);
-  if (!state.job.Start(std::move(plan))) return Fail(res, 409, "A disc is being made already.");
+  if (!state.job.Start(std::move(plan)))
+    return AnswerError(res, 409, "A disc is being made already.");
   // The tracks made before are gone or replaced: so are the videos made of them.
   for (const auto& entry : fs::directory_iterator(state.cache, ec)) {
     if (entry.path().filename().string().rfind("watch-", 0) == 0) fs::remove(entry.path(), ec);
   }
-  Answer(res, 200, JsonValue::Object());
+  AnswerJson(res, 200, JsonValue::Object());
 }
 
 // The track as the player shows it, with its sound, as a video the page can play.
@@ -135,7 +128,7 @@ void Watch(StudioState& state, const httplib::Request& req, httplib::Response& r
   const std::vector<std::string> tracks = state.job.Tracks();
   const long index = std::strtol(req.get_param_value("track").c_str(), nullptr, 10);
   if (index < 1 || static_cast<size_t>(index) > tracks.size())
-    return Fail(res, 404, "There is no such track.");
+    return AnswerError(res, 404, "There is no such track.");
   const fs::path video = state.cache / ("watch-" + std::to_string(index) + ".mp4");
   std::error_code ec;
   if (!fs::exists(video, ec)) {
@@ -145,7 +138,8 @@ void Watch(StudioState& state, const httplib::Request& req, httplib::Response& r
          "panel", "--no-pictures", "--no-sound", "-q", "--video", video.string()},
         log + ".out", log + ".err");
     decode->ReadProgress([](const std::string&) {});
-    if (decode->Wait() != 0) return Fail(res, 500, "The track could not be made into a video.");
+    if (decode->Wait() != 0)
+      return AnswerError(res, 500, "The track could not be made into a video.");
   }
   std::ifstream in(video, std::ios::binary);
   std::stringstream bytes;
@@ -175,7 +169,7 @@ void AddProjectRoutes(httplib::Server& server, StudioState& state) {
   server.Get("/api/project", [&state](const httplib::Request&, httplib::Response& res) {
     JsonValue project = LoadProject(state);
     project.Set("folder", JsonValue::String(state.folder.string()));
-    Answer(res, 200, project);
+    AnswerJson(res, 200, project);
   });
   server.Post("/api/project", [&state](const httplib::Request& req, httplib::Response& res) {
     SaveProject(state, req, res);
@@ -184,10 +178,10 @@ void AddProjectRoutes(httplib::Server& server, StudioState& state) {
               [&state](const httplib::Request&, httplib::Response& res) { Make(state, res); });
   server.Post("/api/cancel", [&state](const httplib::Request&, httplib::Response& res) {
     state.job.Cancel();
-    Answer(res, 200, JsonValue::Object());
+    AnswerJson(res, 200, JsonValue::Object());
   });
   server.Get("/api/status", [&state](const httplib::Request&, httplib::Response& res) {
-    Answer(res, 200, state.job.Status());
+    AnswerJson(res, 200, state.job.Status());
   });
   server.Get("/api/watch", [&state](const httplib::Request& req, httplib::Response& res) {
     Watch(state, req, res);

@@ -12,15 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Reply(httplib::Response& res, int status, const JsonValue& body) {
-  res.status = status;
-  res.set_content(body.Write(), "application/json");
-}
-
-void Refuse(httplib::Response& res, int status, const std::string& message) {
-  Reply(res, status, JsonValue::Object().Set("message", JsonValue::String(message)));
-}
-
 // "Cartoon.mkv" in the folder, or "Cartoon (2).mkv", ... when that is taken.
 fs::path FreeVideoName(const fs::path& folder, const std::string& stem, const std::string& ext) {
   fs::path candidate = folder / (stem + ext);
@@ -32,20 +23,21 @@ fs::path FreeVideoName(const fs::path& folder, const std::string& stem, const st
 
 void StartRip(StudioState& state, const httplib::Request& req, httplib::Response& res) {
   const std::optional<JsonValue> body = JsonValue::Parse(req.body);
-  if (!body) return Refuse(res, 400, "The request was not understood.");
+  if (!body) return AnswerError(res, 400, "The request was not understood.");
   const std::string source = (*body)["source"].Text();
   const std::string format = (*body)["format"].Text("mkv");
   // Only what the user chose: an image picked in the page, or a CD drive.
   if (source.empty() || !(state.grants.Granted(source) || IsCdDrive(source)))
-    return Refuse(res, 403, "Choose a disc image in the picker, or give the CD drive (/dev/sr0).");
-  if (format != "mkv" && format != "mp4") return Refuse(res, 400, "Keep it as .mkv or .mp4.");
+    return AnswerError(res, 403,
+                       "Choose a disc image in the picker, or give the CD drive (/dev/sr0).");
+  if (format != "mkv" && format != "mp4") return AnswerError(res, 400, "Keep it as .mkv or .mp4.");
   const std::string stem = IsCdDrive(source) ? "disc" : fs::path(source).stem().string();
   const fs::path output = FreeVideoName(state.folder, stem, "." + format);
   const fs::path logs = state.cache / "rip";
   if (!state.rip.Start(source, output.string(), logs.string()))
-    return Refuse(res, 409, "A disc is being ripped already.");
+    return AnswerError(res, 409, "A disc is being ripped already.");
   state.grants.Grant(output);
-  Reply(res, 200, state.rip.Status());
+  AnswerJson(res, 200, state.rip.Status());
 }
 
 }  // namespace
@@ -55,11 +47,11 @@ void AddRipRoutes(httplib::Server& server, StudioState& state) {
     StartRip(state, req, res);
   });
   server.Get("/api/rip", [&state](const httplib::Request&, httplib::Response& res) {
-    Reply(res, 200, state.rip.Status());
+    AnswerJson(res, 200, state.rip.Status());
   });
   server.Post("/api/rip/cancel", [&state](const httplib::Request&, httplib::Response& res) {
     state.rip.Cancel();
-    Reply(res, 200, state.rip.Status());
+    AnswerJson(res, 200, state.rip.Status());
   });
 }
 

@@ -63,6 +63,19 @@ void InstallGuard(httplib::Server& server, const std::string& token, const int& 
       });
 }
 
+}  // namespace
+
+void AnswerJson(httplib::Response& res, int status, const JsonValue& body) {
+  res.status = status;
+  res.set_content(body.Write(), "application/json");
+}
+
+void AnswerError(httplib::Response& res, int status, const std::string& message) {
+  AnswerJson(res, status, JsonValue::Object().Set("message", JsonValue::String(message)));
+}
+
+namespace {
+
 void AddPageRoutes(httplib::Server& server, StudioState& state) {
   for (const web::Asset& asset : web::kAssets) {
     const std::string body(reinterpret_cast<const char*>(asset.data), asset.size);

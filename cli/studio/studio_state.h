@@ -12,7 +12,8 @@
 
 namespace httplib {
 class Server;
-}
+struct Response;
+}  // namespace httplib
 
 namespace trackloom::cli {
 
@@ -31,6 +32,10 @@ struct StudioState {
 // The output folder of a project: its "output" when that lies inside the project
 // folder, else "disc" there.
 std::filesystem::path OutputFolder(const StudioState& state, const JsonValue& project);
+
+// A JSON answer with its status; an error is {"message": ...}, in the page's words.
+void AnswerJson(httplib::Response& res, int status, const JsonValue& body);
+void AnswerError(httplib::Response& res, int status, const std::string& message);
 
 // Registers the handlers of each part of the page.
 void AddFileRoutes(httplib::Server& server, StudioState& state);

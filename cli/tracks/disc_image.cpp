@@ -531,6 +531,10 @@ std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* er
   return image;
 }
 
+bool NameEndsWith(const std::string& path, const std::string& suffix) {
+  return EndsWith(path, suffix);
+}
+
 bool IsDiscImageName(const std::string& path) {
   return EndsWith(path, ".cue") || EndsWith(path, ".toc");
 }

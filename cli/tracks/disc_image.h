@@ -91,6 +91,8 @@ std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* er
 
 // True when path names a disc image by its extension (.cue or .toc, any case).
 bool IsDiscImageName(const std::string& path);
+// True when path ends in suffix (lower case), in any case: "X.CUE" ends in ".cue".
+bool NameEndsWith(const std::string& path, const std::string& suffix);
 
 // The track's audio as one run of little-endian CD audio bytes: what a player reads
 // from the disc for it. Nothing, with the reason in *error, when a file cannot be opened.
