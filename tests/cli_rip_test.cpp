@@ -261,6 +261,7 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
           "s16le", dir.File("music.bin")});
   WriteFileBytes(dir.File("music.cue"), ReadFileBytes(cue));
   std::filesystem::resize_file(dir.File("music.bin"), d.bin.size());
+  std::filesystem::create_symlink(dir.File("target.mkv"), dir.File("link.mkv"));
   WriteFileBytes(dir.File("data.bin"), std::vector<uint8_t>(600 * kSector, 0x11));
   const std::string data_cue =
       "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
@@ -270,11 +271,14 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
     std::vector<std::string> args;
     int status;
     std::string message;
+    uint64_t file_size_limit = 0;  // a full disk, as far as the writer can tell
   } refusals[] = {
       {"a music CD",
        {dir.File("music.cue"), "-o", dir.File("music.mkv")},
        1,
        "no records of this player found in"},
+      {"a link at the video", {cue, "-o", dir.File("link.mkv"), "--overwrite"}, 1, "symbolic link"},
+      {"a full disk", {cue, "-o", dir.File("full.mkv")}, 1, "cannot ", 64 * 1024},
       {"a data CD",
        {dir.File("data.cue"), "-o", dir.File("music.mkv")},
        1,
@@ -304,11 +308,17 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> args = {"rip"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    r = RunTrackloom(args);
+    RunOptions options;
+    options.file_size_limit = c.file_size_limit;
+    r = RunTrackloom(args, options);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("music.mkv")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("full.mkv")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("target.mkv")));
+  for (const std::string& name : ListDirectory(dir.path()))
+    EXPECT_NE(name[0], '.') << "left behind: " << name;
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.mkv")));
 }
 
