@@ -2,9 +2,13 @@
 
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
+#include <sys/stat.h>
+#ifdef TRACKLOOM_CD_PARANOIA
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
-#include <sys/stat.h>
+#else
+#include <cdio/read.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -16,10 +20,12 @@ namespace trackloom::cli {
 namespace {
 
 constexpr long kSectorsARead = 27;  // 63504 bytes
-constexpr int kNormalRetries = 20;
 
 // paranoia's callback carries no pointer of ours: the one reader at a time counts here.
 uint64_t g_read_errors = 0;
+
+#ifdef TRACKLOOM_CD_PARANOIA
+constexpr int kNormalRetries = 20;
 
 void CountReadErrors(long, paranoia_cb_mode_t mode) {
   if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SKIP) ++g_read_errors;
@@ -36,13 +42,16 @@ int ParanoiaMode(Paranoia p) {
   }
   return PARANOIA_MODE_DISABLE;
 }
+#endif
 
 class CdReader final : public DiscReader {
  public:
   CdReader(const CdReadOptions& options, bool image) : options_(options), image_(image) {}
   ~CdReader() override {
+#ifdef TRACKLOOM_CD_PARANOIA
     if (paranoia_ != nullptr) cdio_paranoia_free(paranoia_);
     if (drive_ != nullptr) cdio_cddap_close_no_free_cdio(drive_);
+#endif
     if (cdio_ != nullptr) cdio_destroy(cdio_);
   }
   CdReader(const CdReader&) = delete;
@@ -58,12 +67,18 @@ class CdReader final : public DiscReader {
  private:
   bool ListTracks(const std::string& source, std::string* error);
   bool StartReading(const std::string& source, std::string* error);
+  void Seek(lsn_t sector);
+  // Reads up to n sectors at next_ into pending_; the number read, -1 on a failure
+  // that stops the rip.
+  long ReadSectors(long n, std::string* error);
 
   CdReadOptions options_;
   bool image_;
   CdIo_t* cdio_ = nullptr;
+#ifdef TRACKLOOM_CD_PARANOIA
   cdrom_drive_t* drive_ = nullptr;
   cdrom_paranoia_t* paranoia_ = nullptr;
+#endif
   std::vector<lsn_t> first_sector_;  // per audio track
   size_t current_ = 0;               // the audio track being read
   lsn_t next_ = 0;                   // its next sector
@@ -112,6 +127,7 @@ bool CdReader::ListTracks(const std::string& source, std::string* error) {
   return true;
 }
 
+#ifdef TRACKLOOM_CD_PARANOIA
 bool CdReader::StartReading(const std::string& source, std::string* error) {
   if (tracks_.empty()) return true;
   drive_ = cdio_cddap_identify_cdio(cdio_, CDDA_MESSAGE_FORGETIT, nullptr);
@@ -132,9 +148,69 @@ bool CdReader::StartReading(const std::string& source, std::string* error) {
     cdio_paranoia_modeset(paranoia_, ParanoiaMode(options_.paranoia));
   }
   next_ = first_sector_[0];
-  if (paranoia_ != nullptr) cdio_paranoia_seek(paranoia_, next_, SEEK_SET);
+  Seek(next_);
   return true;
 }
+
+void CdReader::Seek(lsn_t sector) {
+  if (paranoia_ != nullptr) cdio_paranoia_seek(paranoia_, sector, SEEK_SET);
+}
+
+long CdReader::ReadSectors(long n, std::string* error) {
+  if (paranoia_ != nullptr) {
+    const int retries = options_.paranoia == Paranoia::kFull ? -1 : kNormalRetries;
+    const int16_t* sector = cdio_paranoia_read_limited(paranoia_, CountReadErrors, retries);
+    if (sector == nullptr) {
+      *error = "reading sector " + std::to_string(next_) + " failed";
+      return -1;
+    }
+    pending_.assign(CDIO_CD_FRAMESIZE_RAW, 0);
+    std::memcpy(pending_.data(), sector, CDIO_CD_FRAMESIZE_RAW);
+    return 1;
+  }
+  // The library reads as many sectors as the drive takes at once, perhaps fewer.
+  pending_.resize(static_cast<size_t>(n) * CDIO_CD_FRAMESIZE_RAW);
+  const long got = cdio_cddap_read(drive_, pending_.data(), next_, n);
+  if (got > 0) {
+    n = std::min(got, n);
+  } else {
+    // A sector the drive cannot read is handed on as silence; the records it
+    // held are found damaged.
+    n = 1;
+    ++g_read_errors;
+    std::fill(pending_.begin(), pending_.end(), 0);
+  }
+  pending_.resize(static_cast<size_t>(n) * CDIO_CD_FRAMESIZE_RAW);
+  return n;
+}
+#else
+// Built without paranoia (the Windows command when its source could not be had):
+// every read is a plain read of the drive's audio through libcdio.
+bool CdReader::StartReading(const std::string&, std::string*) {
+  if (tracks_.empty()) return true;
+  if (options_.speed > 0 && !image_) cdio_set_speed(cdio_, options_.speed);
+  next_ = first_sector_[0];
+  return true;
+}
+
+void CdReader::Seek(lsn_t) {}
+
+long CdReader::ReadSectors(long n, std::string*) {
+  pending_.resize(static_cast<size_t>(n) * CDIO_CD_FRAMESIZE_RAW);
+  if (cdio_read_audio_sectors(cdio_, pending_.data(), next_, static_cast<uint32_t>(n)) !=
+      DRIVER_OP_SUCCESS) {
+    // Sector by sector, so one bad sector costs only itself: it is handed on as
+    // silence and the records it held are found damaged.
+    n = 1;
+    pending_.resize(CDIO_CD_FRAMESIZE_RAW);
+    if (cdio_read_audio_sector(cdio_, pending_.data(), next_) != DRIVER_OP_SUCCESS) {
+      ++g_read_errors;
+      std::fill(pending_.begin(), pending_.end(), 0);
+    }
+  }
+  return n;
+}
+#endif
 
 int64_t CdReader::Read(uint8_t* out, size_t max, std::string* error) {
   while (pending_at_ == pending_.size()) {
@@ -144,35 +220,13 @@ int64_t CdReader::Read(uint8_t* out, size_t max, std::string* error) {
     if (next_ >= end) {
       if (++current_ < tracks_.size() && first_sector_[current_] != next_) {
         next_ = first_sector_[current_];  // a data track lies between
-        if (paranoia_ != nullptr) cdio_paranoia_seek(paranoia_, next_, SEEK_SET);
+        Seek(next_);
       }
       continue;
     }
-    long n = paranoia_ != nullptr ? 1 : std::min<long>(kSectorsARead, end - next_);
-    pending_.resize(static_cast<size_t>(n) * CDIO_CD_FRAMESIZE_RAW);
     pending_at_ = 0;
-    if (paranoia_ != nullptr) {
-      const int retries = options_.paranoia == Paranoia::kFull ? -1 : kNormalRetries;
-      const int16_t* sector = cdio_paranoia_read_limited(paranoia_, CountReadErrors, retries);
-      if (sector == nullptr) {
-        *error = "reading sector " + std::to_string(next_) + " failed";
-        return -1;
-      }
-      std::memcpy(pending_.data(), sector, CDIO_CD_FRAMESIZE_RAW);
-    } else {
-      // The library reads as many sectors as the drive takes at once, perhaps fewer.
-      const long got = cdio_cddap_read(drive_, pending_.data(), next_, n);
-      if (got > 0) {
-        n = std::min(got, n);
-      } else {
-        // A sector the drive cannot read is handed on as silence; the records it
-        // held are found damaged.
-        n = 1;
-        ++g_read_errors;
-        std::fill(pending_.begin(), pending_.end(), 0);
-      }
-      pending_.resize(static_cast<size_t>(n) * CDIO_CD_FRAMESIZE_RAW);
-    }
+    const long n = ReadSectors(std::min<long>(kSectorsARead, end - next_), error);
+    if (n < 0) return -1;
     next_ += static_cast<lsn_t>(n);
     if (StopRequested()) return 0;
   }
@@ -189,6 +243,14 @@ std::unique_ptr<DiscReader> OpenCd(const std::string& source, bool image,
   auto reader = std::make_unique<CdReader>(options, image);
   if (!reader->Open(source, error)) return nullptr;
   return reader;
+}
+
+bool CdParanoiaBuiltIn() {
+#ifdef TRACKLOOM_CD_PARANOIA
+  return true;
+#else
+  return false;
+#endif
 }
 
 bool IsCdDrive(const std::string& path) {

@@ -26,6 +26,10 @@ struct CdReadOptions {
 std::unique_ptr<DiscReader> OpenCd(const std::string& source, bool image,
                                    const CdReadOptions& options, std::string* error);
 
+// False in a build without libcdio's paranoia: every read is then a plain one, as
+// with Paranoia::kOff.
+bool CdParanoiaBuiltIn();
+
 // True when path names a CD drive: a block device on Linux, "D:" on Windows.
 bool IsCdDrive(const std::string& path);
 

@@ -81,6 +81,10 @@ std::string SetParanoia(const std::string& value, RipOptions* o) {
   } else {
     return "--paranoia takes full, normal or off, not '" + value + "'";
   }
+  if (o->read.paranoia != Paranoia::kOff && !CdParanoiaBuiltIn()) {
+    return "--paranoia " + value +
+           " is not in this build of trackloom (it reads every disc once, as --paranoia off)";
+  }
   return "";
 }
 
@@ -118,6 +122,7 @@ int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::F
   const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
   if (line.exit_status) return *line.exit_status;
   o.sources = line.operands;
+  if (!CdParanoiaBuiltIn()) o.read.paranoia = Paranoia::kOff;
   if (o.sources.empty()) {
     return UsageError(err, "rip",
                       "no source given: a CD drive, a disc image (.cue, .toc) or track WAV files");

@@ -32,15 +32,21 @@ int RunStudio(int argc, char** argv);
        trackloom::cli::RunDisc},                                                                   \
       {"play", "Play tracks in a window as the player shows them, with their sound",               \
        trackloom::cli::RunPlay},                                                                   \
-      TRACKLOOM_RIP_AND_STUDIO_SUBCOMMANDS{"help", "Show this help", nullptr},
+      TRACKLOOM_RIP_SUBCOMMAND TRACKLOOM_STUDIO_SUBCOMMAND{"help", "Show this help", nullptr},
 
-// rip and studio where they are built (not yet in the Windows command).
-#ifdef TRACKLOOM_RIP_AND_STUDIO
-#define TRACKLOOM_RIP_AND_STUDIO_SUBCOMMANDS                                                \
-  {"rip", "Turn a disc (a drive or a disc image) back into video, one chapter a track",     \
-   trackloom::cli::RunRip},                                                                 \
-      {"studio", "Make a disc in a window: a page in your browser, served by this command", \
-       trackloom::cli::RunStudio},
+// rip where libcdio is built in, the studio where its web server is (not yet in the
+// Windows command).
+#ifdef TRACKLOOM_RIP
+#define TRACKLOOM_RIP_SUBCOMMAND                                                        \
+  {"rip", "Turn a disc (a drive or a disc image) back into video, one chapter a track", \
+   trackloom::cli::RunRip},
 #else
-#define TRACKLOOM_RIP_AND_STUDIO_SUBCOMMANDS
+#define TRACKLOOM_RIP_SUBCOMMAND
+#endif
+#ifdef TRACKLOOM_STUDIO
+#define TRACKLOOM_STUDIO_SUBCOMMAND                                                     \
+  {"studio", "Make a disc in a window: a page in your browser, served by this command", \
+   trackloom::cli::RunStudio},
+#else
+#define TRACKLOOM_STUDIO_SUBCOMMAND
 #endif
