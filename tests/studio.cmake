@@ -12,7 +12,7 @@ endif()
 # The page in chromium: tests/studio/node_modules comes from 'npm ci' there (which
 # scripts/test-all runs); without it, or without chromium, the test is skipped.
 find_program(TRACKLOOM_NODE node)
-if(TARGET trackloom AND TRACKLOOM_NODE)
+if(TARGET trackloom AND TARGET trackloom_cli_studio AND TRACKLOOM_NODE)
   add_test(NAME studio_browser
            COMMAND ${TRACKLOOM_NODE} ${CMAKE_CURRENT_SOURCE_DIR}/studio/studio_browser_test.js
                    --trackloom $<TARGET_FILE:trackloom>

@@ -21,7 +21,11 @@ namespace {
 constexpr char kConfigureHelp[] =
     "Usage: trackloom configure --settings FILE\n"
     "\n"
+#ifdef _WIN32
+    "Opens the filter's configuration dialog (a window) on the settings\n"
+#else
     "Opens the filter's configuration dialog (on a terminal here) on the settings\n"
+#endif
     "in FILE: the sound file, the output directory and the frames at which a new\n"
     "track begins. On OK the settings are written back to FILE as the filter's\n"
     "Config(...) line, which 'trackloom encode --settings FILE' reads; that line\n"
@@ -72,7 +76,11 @@ int RunConfigure(int argc, char** argv) {
     const int result = host.instance().Configure();
     if (result == -1) {
       throw CliError(
+#ifdef _WIN32
+          "the dialog could not be shown; without it, "
+#else
           "configure needs a terminal to show the dialog on, and there is none; without one, "
+#endif
           "write the settings by hand: '" +
           settings +
           "' holds one line like "

@@ -1,5 +1,9 @@
 #include "cli/commands/filter_session.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -12,8 +16,15 @@
 namespace trackloom::cli {
 
 FilterSession::FilterSession() {
+#ifdef _WIN32
+  // The filter is linked into the program, which holds its dialog's template.
+  void* const os_handle = GetModuleHandleW(nullptr);
+#else
+  void* const os_handle = nullptr;
+#endif
   module_ = std::make_unique<runner::LoadedModule>(
-      editor_, runner::ModuleExports{&VirtualdubFilterModuleInit2, &VirtualdubFilterModuleDeinit});
+      editor_, runner::ModuleExports{&VirtualdubFilterModuleInit2, &VirtualdubFilterModuleDeinit},
+      os_handle);
   if (module_->init_result() != 0 || module_->filter_count() == 0) {
     throw CliError("the Trackloom filter did not register with the editor");
   }

@@ -33,6 +33,13 @@ bool IndexPassedBy(const AVFormatContext& format) {
 // "'song.wav' has no video stream", with what to do when it is sound.
 std::string NoPictureMessage(const std::string& input, const AVFormatContext* format) {
   for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVCodecParameters* p = format->streams[i]->codecpar;
+    if (p->codec_type == AVMEDIA_TYPE_VIDEO && p->codec_id != AV_CODEC_ID_NONE) {
+      return "'" + input + "': this build of trackloom has no decoder for its video (" +
+             avcodec_get_name(p->codec_id) + ")";
+    }
+  }
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
     if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
       return "'" + input +
              "' is sound without a picture: give a picture to show with it as INPUT and the "

@@ -1,6 +1,7 @@
 #include "cli/ffmpeg/video_stream_choice.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "cli/ffmpeg/av_owners.h"
 
@@ -17,9 +18,22 @@ constexpr int64_t kPlentyOfPackets = 60;
 // Packets read at most, whatever else the file holds.
 constexpr int64_t kMostPacketsRead = 5000;
 
+// FFmpeg's own AV1 decoder only drives a graphics card's decoder and fails on every
+// picture without one; where it is the only AV1 decoder built in (the Windows command:
+// no dav1d), AV1 video is told as having no decoder rather than failing its first picture.
+const AVCodec* FindVideoDecoder(AVCodecID id) {
+  const AVCodec* codec = avcodec_find_decoder(id);
+  if (codec == nullptr || std::strcmp(codec->name, "av1") != 0) return codec;
+  void* at = nullptr;
+  while (const AVCodec* other = av_codec_iterate(&at)) {
+    if (av_codec_is_decoder(other) && other->id == id && other != codec) return other;
+  }
+  return nullptr;
+}
+
 bool IsVideo(const AVStream& stream) {
   return stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-         avcodec_find_decoder(stream.codecpar->codec_id) != nullptr;
+         FindVideoDecoder(stream.codecpar->codec_id) != nullptr;
 }
 
 int VideoStreamCount(const AVFormatContext& format) {
@@ -90,7 +104,7 @@ VideoStreamChoice VideoStreamChooser::Choose(AVFormatContext* format) {
       }
     }
   }
-  choice.codec = avcodec_find_decoder(format->streams[choice.index]->codecpar->codec_id);
+  choice.codec = FindVideoDecoder(format->streams[choice.index]->codecpar->codec_id);
   return choice;
 }
 
