@@ -34,6 +34,14 @@ void PrintUsage(FILE* out) {
 
 }  // namespace
 
+#ifdef _WIN32
+// Windows' shells hand "tracks\*.wav" over as it was typed: the C runtime expands it
+// into the names it matches before main(), as Windows programs do.
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
 int main(int argc, char** argv) {
   trackloom::cli::UseUtf8Console();
   // Past a file-size limit (ulimit -f) the system would end the process at once,

@@ -87,8 +87,14 @@ constexpr char kUsage[] =
     "says why), 2 bad options, 130 interrupted (Ctrl-C; no image is left).\n"
     "\n"
     "Example:\n"
+#ifdef _WIN32
+    "  trackloom disc -o cartoon --first first.wav tracks\\*.wav\n"
+    "  then burn cartoon.cue disc-at-once with a burning program (ImgBurn: Write image\n"
+    "  file to disc).\n";
+#else
     "  trackloom disc -o cartoon --first first.wav tracks/*.wav\n"
     "  cdrdao write --device /dev/sr0 cartoon.toc\n";
+#endif
 
 // The end-of-disc track, rendered by the filter from black frames into directory.
 std::string RenderEndTrack(const std::string& directory, uint64_t expected_length) {
