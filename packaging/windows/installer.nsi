@@ -11,7 +11,8 @@
 ; Installing without questions (for scripts, and scripts/check-release):
 ;   trackloom-VERSION-setup.exe /S [/NOPATH] [/EDITOR=FOLDER] [/D=INSTALL FOLDER]
 ; /NOPATH leaves the PATH alone; /EDITOR= copies the filter into FOLDER (quote it when it
-; has spaces); /D= comes last, unquoted, as for every installer of this kind.
+; has spaces; when FOLDER does not exist, the rest is installed and the exit status is 2);
+; /D= comes last, unquoted, as for every installer of this kind.
 ; "Uninstall.exe /S" uninstalls without questions.
 
 !ifdef VERSION & STAGE & OUTFILE
