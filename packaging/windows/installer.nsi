@@ -9,10 +9,10 @@
 ;   makensis -DVERSION=1.2.3 -DSTAGE=DIR -DOUTFILE=FILE packaging/windows/installer.nsi
 ;
 ; Installing without questions (for scripts, and scripts/check-release):
-;   trackloom-VERSION-setup.exe /S [/NOPATH] [/EDITOR=FOLDER] [/D=INSTALL FOLDER]
-; /NOPATH leaves the PATH alone; /EDITOR= copies the filter into FOLDER (quote it when it
-; has spaces; when FOLDER does not exist, the rest is installed and the exit status is 2);
-; /D= comes last, unquoted, as for every installer of this kind.
+;   trackloom-VERSION-setup.exe /S [/EDITOR=FOLDER] [/D=INSTALL FOLDER]
+; /S takes the defaults (on the PATH, no editor); /EDITOR= copies the filter into FOLDER
+; too (quote it when it has spaces; when FOLDER does not exist, the rest is installed and
+; the exit status is 2); /D= comes last, unquoted, as for every installer of this kind.
 ; "Uninstall.exe /S" uninstalls without questions.
 
 !ifdef VERSION & STAGE & OUTFILE
@@ -142,11 +142,6 @@ Function .onInit
   ${IfNot} ${Errors}
     StrCpy $EditorDir $1
     !insertmacro SelectSection ${SecEditor}
-  ${EndIf}
-  ClearErrors
-  ${GetOptions} $0 "/NOPATH" $1
-  ${IfNot} ${Errors}
-    !insertmacro UnselectSection ${SecPath}
   ${EndIf}
   ${If} $EditorDir == ""
     StrCpy $EditorDir "$PROGRAMFILES64"
