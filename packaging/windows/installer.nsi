@@ -53,6 +53,7 @@ VIAddVersionKey "CompanyName" "Trackloom"
 VIAddVersionKey "LegalCopyright" "2026 the Trackloom developers; GNU GPL, version 2 or later"
 
 Var EditorDir
+Var PreviousDir
 
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
@@ -82,6 +83,20 @@ Var EditorDir
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE "English"
+
+; An earlier install is uninstalled first, by its own uninstaller, wherever it is: so an
+; upgrade leaves no file the new version no longer has, and a move to another folder
+; leaves no folder, PATH entry or editor copy behind that no uninstaller knows of.
+Section "-previous"
+  ${If} $PreviousDir != ""
+  ${AndIf} ${FileExists} "$PreviousDir\Uninstall.exe"
+    DetailPrint "Uninstalling the earlier installation in $PreviousDir"
+    ; _?= makes it run in place and wait; it cannot delete itself then.
+    ExecWait '"$PreviousDir\Uninstall.exe" /S _?=$PreviousDir'
+    Delete "$PreviousDir\Uninstall.exe"
+    RMDir "$PreviousDir"
+  ${EndIf}
+SectionEnd
 
 Section "Trackloom (the command and the filter)" SecMain
   SectionIn RO
@@ -140,6 +155,19 @@ Function .onInit
   ClearErrors
   ${GetOptions} $0 "/EDITOR=" $1
   ${IfNot} ${Errors}
+    StrCpy $EditorDir $1
+    !insertmacro SelectSection ${SecEditor}
+  ${EndIf}
+  ; An upgrade keeps the earlier install's folder (unless /D= says otherwise) and
+  ; editor folder.
+  ReadRegStr $PreviousDir HKLM "${TRACKLOOM_UNINSTALL_KEY}" "InstallLocation"
+  ${If} $PreviousDir != ""
+  ${AndIf} $INSTDIR == "$PROGRAMFILES64\Trackloom"
+    StrCpy $INSTDIR $PreviousDir
+  ${EndIf}
+  ReadRegStr $1 HKLM "${TRACKLOOM_UNINSTALL_KEY}" "EditorFolder"
+  ${If} $EditorDir == ""
+  ${AndIf} $1 != ""
     StrCpy $EditorDir $1
     !insertmacro SelectSection ${SecEditor}
   ${EndIf}
