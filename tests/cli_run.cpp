@@ -197,9 +197,9 @@ pid_t StartTrackloom(const std::vector<std::string>& args, const std::string& ou
   return pid;
 }
 
-void SignalTrackloom(pid_t pid, int signal_number) {
-  kill(TrackloomIsWindows() ? WindowsProcessOf(pid) : pid, signal_number);
-}
+pid_t TrackloomProcess(pid_t pid) { return TrackloomIsWindows() ? WindowsProcessOf(pid) : pid; }
+
+void SignalTrackloom(pid_t pid, int signal_number) { kill(TrackloomProcess(pid), signal_number); }
 
 CommandResult WaitFor(pid_t pid, const std::string& out_dir) {
   int wait_status = 0;

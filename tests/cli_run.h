@@ -48,6 +48,9 @@ CommandResult RunTrackloom(const std::vector<std::string>& args, const RunOption
 // Starts the command without waiting; output goes to files in out_dir.
 pid_t StartTrackloom(const std::vector<std::string>& args, const std::string& out_dir);
 CommandResult WaitFor(pid_t pid, const std::string& out_dir);
+// The process of the command StartTrackloom started: under wine, trackloom.exe's own,
+// which start.exe runs apart from itself.
+pid_t TrackloomProcess(pid_t pid);
 // Sends a signal to a command StartTrackloom started: under wine, to trackloom.exe's own
 // process, where SIGINT arrives as Ctrl-C.
 void SignalTrackloom(pid_t pid, int signal_number);
