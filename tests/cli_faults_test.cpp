@@ -85,8 +85,8 @@ std::string TrackBeingWritten(const Scene& s, int n, bool later_input) {
 // of the pipe holds more than records records; it then waits for more input, holding DIR.
 void StartEncodeFromPipe(Scene& s, const std::vector<std::string>& extra, int n, uint64_t records,
                          const std::vector<std::string>& before = {}) {
-  // A Windows program cannot read a Unix FIFO as a stream: there a half-hour clip
-  // keeps the encode running instead, until the case stops it.
+  // A Windows program cannot read a Unix FIFO as a stream: there a clip of hours keeps
+  // the encode running instead, until the case stops it.
   const std::string pipe = TrackloomIsWindows() ? s.clip("long.mkv") : s.root + "/pipe.nut";
   if (!TrackloomIsWindows()) {
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -95,6 +95,7 @@ void StartEncodeFromPipe(Scene& s, const std::vector<std::string>& extra, int n,
   args.insert(args.end(), before.begin(), before.end());
   args.insert(args.end(), {pipe, "-o", s.dir, "--quiet"});
   args.insert(args.end(), extra.begin(), extra.end());
+  if (TrackloomIsWindows()) args.insert(args.end(), {"--disc-minutes", "1000"});
   s.running = StartTrackloom(args, s.root);
   if (!TrackloomIsWindows()) {
     s.pipe = std::make_unique<std::ofstream>(pipe, std::ios::binary);
@@ -153,7 +154,8 @@ TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
   Ffmpeg({"-f", "lavfi", "-i", "sine=duration=4", clips.File("sound.wav")});
   Encode({clips, clips.path(), clips.File("a-track"), clips.path()}, {"--no-audio"});
   if (TrackloomIsWindows()) {
-    Ffmpeg({"-f", "lavfi", "-i", "color=c=teal:size=144x80:rate=18:duration=1800", "-c:v",
+    // Six hours of one picture a second: quick to make, and hours for the encode to write.
+    Ffmpeg({"-f", "lavfi", "-i", "color=c=teal:size=144x80:rate=1:duration=21600", "-c:v",
             "libx264", "-preset", "ultrafast", clips.File("long.mkv")});
   }
   std::vector<uint8_t> noise(2'000'000);
