@@ -44,6 +44,7 @@ int _dowildcard = -1;
 
 int main(int argc, char** argv) {
   trackloom::cli::UseUtf8Console();
+  trackloom::cli::ReadStandardInputAsBytes();
   // Past a file-size limit (ulimit -f) the system would end the process at once,
   // leaving the open track unfinished; ignored, the write fails with EFBIG and is
   // handled like a full disk.

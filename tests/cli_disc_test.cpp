@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -206,8 +207,13 @@ TEST(CliDisc, RefusalsWriteNothing) {
   };
   cases[4].args.insert(cases[4].args.end(), many.begin(), many.begin() + 6);
   cases[7].args.insert(cases[7].args.end(), many.begin(), many.end());
+  const std::map<std::string, std::string> not_on_windows = {
+      {"file size limit", "ulimit -f is no Windows limit (wine ends the process there)"},
+      {"escape codes in a name", "Windows names cannot hold control characters"},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (SkipRowOnWindows(not_on_windows, c.name)) continue;
     std::vector<std::string> args = {"disc", "-o", dir.File("out/film")};
     args.insert(args.end(), c.args.begin(), c.args.end());
     RunOptions options;
@@ -280,6 +286,8 @@ TEST(CliDisc, SplitFillsDiscsInOrderWithinTheBlank) {
 // The test disc: an image the burning tools and inspect take, whose tracks show what
 // their cards promise. Each row looks at one track's records after its 3-second card.
 TEST(CliDisc, TestPatternDiscHoldsWhatItsCardsPromise) {
+  if (TrackloomIsWindows())
+    GTEST_SKIP() << "the cards are lettered with a font at a Debian path (not yet on Windows)";
   TempDir dir;
   const Inputs in = MakeInputs(dir);
   const CommandResult made = RunTrackloom({"disc", "--test-pattern", "-o", dir.File("test"), "--first", in.first});
@@ -356,12 +364,14 @@ TEST(CliDisc, HostileSheetsAreRefusedAtOnce) {
   const struct {
     const char* name;
     std::string text;
-    const char* message;
+    std::string message;
   } sheets[] = {
       {"fifo.cue", "", "cannot open '" },
       {"named-fifo.cue", "FILE \"fifo.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
        "named-fifo.cue:1: cannot open '"},
-      {"device.toc", "CD_DA\nTRACK AUDIO\nFILE \"/dev/zero\" 0\n", "device.toc:3: cannot open '/dev/zero': it is not"},
+      // (Windows has no /dev: there the name is only a file that cannot be opened.)
+      {"device.toc", "CD_DA\nTRACK AUDIO\nFILE \"/dev/zero\" 0\n",
+       TrackloomIsWindows() ? "device.toc:3: cannot open '/dev/zero': " : "device.toc:3: cannot open '/dev/zero': it is not"},
       {"silence.toc", "CD_DA\nTRACK AUDIO\nSILENCE 999999999999999\n", "silence.toc:3: the disc would last longer than 100"},
       {"long.cue", "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n PREGAP 101:00:00\n"
                    " TRACK 02 AUDIO\n INDEX 01 00:00:01\n", "long.cue:6: the disc would last longer than 100"},
@@ -375,10 +385,9 @@ TEST(CliDisc, HostileSheetsAreRefusedAtOnce) {
          {std::vector<std::string>{"inspect"}, {"decode", "--track", "1", "-o", dir.File("out")}, {"play"}}) {
       SCOPED_TRACE(std::string(sheet.name) + ", " + command[0]);
       // The timeout only keeps a hanging command from hanging the tests.
-      std::vector<std::string> args = {"timeout", "20", TRACKLOOM_BINARY};
-      args.insert(args.end(), command.begin(), command.end());
+      std::vector<std::string> args = command;
       args.push_back(dir.File(sheet.name));
-      const CommandResult r = RunCommand(args);
+      const CommandResult r = RunTrackloom(args, {.timeout_seconds = 20});
       EXPECT_EQ(r.status, 2) << r.err;
       EXPECT_NE(r.err.find(sheet.message), std::string::npos) << r.err;
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -393,6 +402,12 @@ TEST(CliDisc, InterruptLeavesNoImage) {
   const Inputs in = MakeInputs(dir);
   for (const int signal_number : {SIGINT, SIGHUP, SIGKILL}) {
     SCOPED_TRACE(signal_number);
+    if (SkipRowOnWindows(
+            {{"SIGHUP",
+              "Windows has no hang-up signal: wine ends the process without a console event"}},
+            signal_number == SIGHUP ? "SIGHUP" : "")) {
+      continue;
+    }
     const std::string out = dir.File("out" + std::to_string(signal_number));
     const pid_t pid = StartTrackloom({"disc", "-o", out + "/film", "--first", in.first, in.track1}, dir.path());
     // Interrupt once the image is being written (the padding makes it 437 MB).
@@ -402,9 +417,12 @@ TEST(CliDisc, InterruptLeavesNoImage) {
       if (!names.empty() && stat((out + "/" + names[0]).c_str(), &st) == 0 && st.st_size > (4 << 20)) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    kill(pid, signal_number);
+    SignalTrackloom(pid, signal_number);
     const CommandResult r = WaitFor(pid, dir.path());
-    EXPECT_EQ(r.status, 128 + signal_number) << r.err;
+    // Under wine start.exe tells a killed program's end as 0.
+    if (signal_number != SIGKILL || !TrackloomIsWindows()) {
+      EXPECT_EQ(r.status, 128 + signal_number) << r.err;
+    }
     if (signal_number != SIGKILL) {
       EXPECT_NE(r.err.find("no image was written"), std::string::npos) << r.err;
       EXPECT_EQ(ListDirectory(out), std::vector<std::string>{});

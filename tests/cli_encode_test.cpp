@@ -462,11 +462,18 @@ TEST(CliEncode, InterruptFinishesTheOpenTrackAndExits130) {
           dir.File("clip.nut")});
   Ffmpeg({"-f", "lavfi", "-i", "sine=duration=4", "-c:a", "pcm_s16le", dir.File("sound.wav")});
   const std::vector<uint8_t> clip = ReadFileBytes(dir.File("clip.nut"));
-  ASSERT_EQ(mkfifo(dir.File("pipe.nut").c_str(), 0600), 0);
+  // A Windows program cannot read a Unix FIFO: there a half-hour clip keeps it busy.
+  const bool windows = TrackloomIsWindows();
+  if (windows) {
+    Ffmpeg({"-f", "lavfi", "-i", "color=c=teal:size=144x80:rate=18:duration=1800", "-c:v", "libx264", "-preset",
+            "ultrafast", dir.File("pipe.nut")});
+  } else {
+    ASSERT_EQ(mkfifo(dir.File("pipe.nut").c_str(), 0600), 0);
+  }
   const pid_t pid = StartTrackloom({"encode", dir.File("pipe.nut"), "-o", dir.File("out"), "--audio",
                                     dir.File("sound.wav"), "--break", "10"}, dir.path());
   {
-    std::ofstream pipe(dir.File("pipe.nut"), std::ios::binary);
+    std::ofstream pipe(windows ? dir.File("unused") : dir.File("pipe.nut"), std::ios::binary);
     pipe.write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size() / 2));
     pipe.flush();
     // Wait until the second track has records, then interrupt.
@@ -476,7 +483,7 @@ TEST(CliEncode, InterruptFinishesTheOpenTrackAndExits130) {
       if (stat(second.c_str(), &st) == 0 && st.st_size > static_cast<off_t>(kFirstRecord + 5 * kRecordBytes)) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    kill(pid, SIGINT);
+    SignalTrackloom(pid, SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   const CommandResult r = WaitFor(pid, dir.path());
@@ -486,7 +493,9 @@ TEST(CliEncode, InterruptFinishesTheOpenTrackAndExits130) {
   ASSERT_EQ(counts.size(), 2u);
   EXPECT_EQ(counts[0], 10u);
   EXPECT_GT(counts[1], 5u);
-  EXPECT_LT(counts[1], 62u);
+  if (!windows) {
+    EXPECT_LT(counts[1], 62u);  // half the clip, through the pipe
+  }
   EXPECT_EQ(ListDirectory(dir.File("out")), (std::vector<std::string>{"VDN Track 01.wav", "VDN Track 02.wav"}));
 }
 
@@ -614,6 +623,8 @@ TEST(CliEncode, LongGapsInThePicturesAreCutAndDiscTimeIsBounded) {
 }
 
 TEST(CliEncode, FullDiskEndsWithCompleteTracksAndAClearMessage) {
+  if (TrackloomIsWindows())
+    GTEST_SKIP() << "ulimit -f is no Windows limit; the fault table's small disks stand in";
   TempDir dir;
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 2), "-c:v", "ffv1", dir.File("clip.mkv")});
   RunOptions limited;
@@ -665,6 +676,8 @@ TEST(CliEncode, SummaryJsonAndDiscTimeWarning) {
 // On a terminal every pass over the input shows how far it is, and what is known
 // before the passes (the disc-time warning) comes first.
 TEST(CliEncode, ProgressOnATerminalFollowsTheDiscWarning) {
+  if (TrackloomIsWindows())
+    GTEST_SKIP() << "wine gives a Windows program no console on a Unix terminal";
   TempDir dir;
   Ffmpeg({"-f", "lavfi", "-i", TestPattern(160, 90, 18, 3), "-f", "lavfi", "-i", "sine=duration=3", "-c:v", "ffv1",
           "-c:a", "flac", dir.File("sound.mkv")});

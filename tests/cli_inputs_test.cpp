@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -143,9 +144,13 @@ TEST(CliInputs, EveryKindOfInputEncodesOrFailsWithOneLine) {
   // Under a wrapper (valgrind), only the marked cases: the rest would take too long.
   const bool wrapped = std::getenv("TRACKLOOM_TEST_WRAPPER") != nullptr;
   int index = 0;
+  const std::map<std::string, std::string> not_on_windows = {
+      {"piped.y4m",
+       "the exe refuses an input read as it comes (without a copy) on Windows, saying so"}};
   for (const Input& in : inputs) {
     if (wrapped && !in.memcheck) continue;
     SCOPED_TRACE(in.file);
+    if (SkipRowOnWindows(not_on_windows, in.file)) continue;
     const std::string path = dir.File(in.file);
     Ffmpeg(in.make + std::vector<std::string>{"-shortest", path});
     if (!in.then.empty()) {

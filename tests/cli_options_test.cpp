@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -77,7 +78,11 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
       {{"encode", "-", "--no-audio", "-o", ran}, "trackloom: '-' is an MP4 or MOV file with its index after", 1,
        dir.File("index-last.mp4")},
   };
+  const std::map<std::string, std::string> not_on_windows = {
+      {"encode /dev/zero", "Windows has no /dev"}};
   for (const Case& c : cases) {
+    if (c.args.size() > 1 && SkipRowOnWindows(not_on_windows, c.args[0] + " " + c.args[1]))
+      continue;
     RunOptions run;
     run.stdin_path = c.piped.empty() ? run.stdin_path : c.piped;
     run.stdin_piped = !c.piped.empty();
@@ -112,7 +117,9 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
 TEST(CliOptions, BreakListIsNormalisedAndUnusedBreaksAreNamed) {
   TempDir dir;
   Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x90:rate=18:duration=3", "-c:v", "ffv1", dir.File("clip.mkv")});
-  const std::string odd = dir.File("caf\xe9");
+  // A name that is not UTF-8 cannot reach a Windows program (wine joins it to the next
+  // argument): there the name is UTF-8, and the row about it is left out.
+  const std::string odd = dir.File(TrackloomIsWindows() ? "caf\xc3\xa9" : "caf\xe9");
   struct Case {
     std::vector<std::string> extra;
     std::string out_has, err_has;
@@ -127,6 +134,10 @@ TEST(CliOptions, BreakListIsNormalisedAndUnusedBreaksAreNamed) {
                                      "--break", "900,36,18,36,500"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     const CommandResult r = RunTrackloom(args);
+    if (SkipRowOnWindows({{"\\ufffd", "a name that is not UTF-8 cannot reach a Windows program"}},
+                         c.out_has.find("\\ufffd") != std::string::npos ? "\\ufffd" : "")) {
+      continue;
+    }
     SCOPED_TRACE(Joined(args) + "\n" + r.out + r.err);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find(c.out_has), std::string::npos);

@@ -60,7 +60,7 @@ std::vector<uint8_t> TrackSound(const Track& t) {
 
 std::string WindowOf(pid_t player) {
   const CommandResult r = RunCommand({"timeout", "30", "xdotool", "search", "--sync", "--onlyvisible", "--pid",
-                                      std::to_string(player), "--name", "trackloom play"});
+                                      std::to_string(TrackloomProcess(player)), "--name", "trackloom play"});
   return Trim(r.out.substr(0, r.out.find('\n')));
 }
 
@@ -233,6 +233,10 @@ TEST(Play, EndsOnQuitKeysAndSaysSoWithoutADisplay) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key != nullptr ? c.key : "no display");
     if (c.key == nullptr) {
+      if (SkipRowOnWindows({{"no display", "a Windows program draws through wine, which needs the display itself"}},
+                           "no display")) {
+        continue;
+      }
       unsetenv("DISPLAY");
       NoLeakCheckInPlayer();
       const CommandResult r = RunTrackloom({"play", track});

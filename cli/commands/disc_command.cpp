@@ -108,7 +108,8 @@ std::string RenderEndTrack(const std::string& directory, uint64_t expected_lengt
     // The filter's own message names no file and no cause: the file object kept why.
     throw CliError("the filter could not make the end-of-disc track in '" + directory +
                    "': " + (report.errors.empty() ? std::string() : report.errors.front() + ": ") +
-                   DescribeError(WaveFile::LastError()) + "; nothing was written");
+                   DescribeError(ErrnoOfFileError(WaveFile::LastError())) +
+                   "; nothing was written");
   }
   const std::string path = directory + "/" + TrackFileName(1);
   std::string error;

@@ -24,6 +24,7 @@
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
@@ -82,7 +83,7 @@ class VideoFrameSource : public runner::FrameSource {
 
 // Why the filter's last write failed, from the reason its file object recorded.
 std::string WriteFailureReason() {
-  const int error = WaveFile::LastError();
+  const int error = ErrnoOfFileError(WaveFile::LastError());
   if (error == WaveFile::kPastSizeFields) {
     return "the track reached the 4 GiB limit of a WAV file; add a break earlier";
   }
@@ -195,10 +196,12 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
       case RenderFailure::kCreateTrack: {
         const std::string path = directory + "/" + TrackFileName(r.tracks_opened + 1);
         return message + ": cannot write '" + path +
-               "': " + DescribeWriteError(path, WaveFile::LastError()) + WrittenSoFar(r);
+               "': " + DescribeWriteError(path, ErrnoOfFileError(WaveFile::LastError())) +
+               WrittenSoFar(r);
       }
       case RenderFailure::kOpenSound:
-        return message + ": cannot read the sound file: " + DescribeError(WaveFile::LastError());
+        return message + ": cannot read the sound file: " +
+               DescribeError(ErrnoOfFileError(WaveFile::LastError()));
       default:
         return message;
     }

@@ -26,16 +26,17 @@ namespace trackloom::cli {
 struct EncodePlan {
   std::string directory;
   std::optional<std::string> audio_file;  // the sound from another file than the input
+  // The copies of an input and an audio_file that can be read only once. They outlive
+  // video, which holds them open: Windows cannot remove a file that is still open.
+  std::unique_ptr<TempFile> input_copy;
+  std::unique_ptr<TempFile> audio_copy;
   // A read-once input that cannot carry sound, handed on as it comes; it outlives
   // video, which reads it.
   std::unique_ptr<ReadOnceInput> relayed;
   std::unique_ptr<VideoSource> video;
-  // What is opened for the input and for audio_file: themselves, or the copies of
-  // those that can be read only once.
+  // What is opened for the input and for audio_file: themselves, or those copies.
   std::string source;
   std::string audio_source;
-  std::unique_ptr<TempFile> input_copy;
-  std::unique_ptr<TempFile> audio_copy;
   std::string breaks;                            // in the filter's list form
   std::optional<std::vector<int>> break_frames;  // from the command line, in order
   int64_t expected = -1;                         // records, where known

@@ -138,6 +138,11 @@ inline int64_t ChangedNs(const struct stat& info) {
 inline int ReplaceName(const char* from, const char* to) { return std::rename(from, to); }
 // The terminal shows the UTF-8 the command writes: nothing to do on POSIX.
 inline void UseUtf8Console() {}
+// Standard input gives its bytes as they are: nothing to do on POSIX.
+inline void ReadStandardInputAsBytes() {}
+// The reason the track file object recorded for a failure (WaveFile::LastError()) as
+// an errno value: it is one already on POSIX.
+inline int ErrnoOfFileError(int error) { return error; }
 #else
 int OpenDescriptor(const char* path, int flags, mode_t mode = 0);
 // rename(2) as POSIX has it: Windows' own rename() refuses a name that exists, so
@@ -146,6 +151,11 @@ int ReplaceName(const char* from, const char* to);
 // The console shows what the command writes as UTF-8 (its own code page is the
 // OEM one), so names with accents or other scripts read as they were given.
 void UseUtf8Console();
+// Standard input in binary mode: in the C runtime's text mode a piped video would lose
+// every CR before an LF and end at its first 0x1A byte.
+void ReadStandardInputAsBytes();
+// WaveFile::LastError() is a Windows error code there (its special values kept).
+int ErrnoOfFileError(int error);
 // Windows has no use for the mode; the directory takes its parent's permissions.
 inline int MakeDirectory(const char* path, mode_t) { return ::mkdir(path); }
 // Windows' stat() gives whole seconds.

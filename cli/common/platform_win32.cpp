@@ -31,9 +31,9 @@ int ErrnoOf(DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
       return EACCES;
-    case ERROR_SHARING_VIOLATION:
+    case ERROR_SHARING_VIOLATION:  // another program has it open without sharing it
     case ERROR_LOCK_VIOLATION:
-      return EBUSY;
+      return EWOULDBLOCK;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return EEXIST;
@@ -174,13 +174,30 @@ void UseUtf8Console() {
   SetConsoleCP(CP_UTF8);
 }
 
+void ReadStandardInputAsBytes() { _setmode(STDIN_FILENO, _O_BINARY); }
+
+int ErrnoOfFileError(int error) { return error > 0 ? ErrnoOf(static_cast<DWORD>(error)) : error; }
+
 }  // namespace trackloom::cli
 
 int lstat(const char* path, struct stat* info) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
     return Fail(GetLastError());
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return ::stat(path, info);
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    if (::stat(path, info) != 0) return -1;
+    // The C runtime's stat() says 1 link always; a file's other names (hard links)
+    // are known only from a handle, as fstat() has them.
+    const HANDLE h =
+        CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION file{};
+    if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &file)) {
+      info->st_nlink = static_cast<short>(file.nNumberOfLinks);
+    }
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return 0;
+  }
   *info = {};
   info->st_mode = S_IFLNK | 0777;
   info->st_nlink = 1;

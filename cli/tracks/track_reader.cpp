@@ -417,8 +417,11 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
   // refused below like anything else that is not a regular file.
   const int fd = OpenDescriptor(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    // Windows refuses a directory at the open, where Linux opens it and fstat tells.
-    *error = errno == EISDIR ? "it is a directory" : std::strerror(errno);
+    // Windows refuses a directory at the open, where Linux opens it and fstat tells;
+    // and a file another program holds open without sharing it (an encode's track).
+    *error = errno == EISDIR        ? "it is a directory"
+             : errno == EWOULDBLOCK ? "another program has it open"
+                                    : std::strerror(errno);
     return nullptr;
   }
   struct stat info {};
