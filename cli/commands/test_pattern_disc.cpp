@@ -61,6 +61,13 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory)
 
 int MakeTestPatternDisc(DiscOptions o, std::FILE* out, std::FILE* err) {
   try {
+#ifdef _WIN32
+    // The cards are lettered by FFmpeg's drawtext, which needs FreeType: not in the
+    // libraries the Windows command is built with.
+    throw CliError(
+        "--test-pattern is not in the Windows command yet (its cards need a text library "
+        "it is built without); make the test disc with the Linux command");
+#endif
     if (::access(kPatternFont, R_OK) != 0) {
       throw CliError(std::string("the test disc's cards need the font '") + kPatternFont +
                      "': install it with 'sudo apt install fonts-dejavu-core'");
