@@ -60,7 +60,9 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
       {{"disc", "-o", "x", "--first", "f.wav", "--capacity", "0", "t.wav"}, "trackloom disc: --capacity takes the blank's whole"},
       {{"disc", "--test-pattern", "-o", "x", "--first", "f.wav", "t.wav"}, "trackloom disc: --test-pattern makes its own"},
       {{"disc", "--test-pattern", "-o", dir.File("kept"), "--first", "f.wav"},
-       "trackloom: '" + dir.File("kept-tracks") + "' is not empty, and the test disc writes its tracks there", 1},
+       TrackloomIsWindows() ? "trackloom: --test-pattern is not in the Windows command yet"
+                            : "trackloom: '" + dir.File("kept-tracks") + "' is not empty, and the test disc writes its tracks there",
+       1},
       {{"encode", clip, "-o", out, "--split"}, "trackloom encode: --first, --last, --pad-to, --no-pad and --split go with --disc"},
       {{"play", "--scale", "1e0", "t.wav"}, "trackloom play: --scale takes"},
       {{"configure", "--settings"}, "trackloom configure: --settings needs a file"},
