@@ -69,6 +69,8 @@ TEST(CliOptions, WrongCommandLinesAndInputsGiveOneLineAndTheirStatus) {
       {{"help", "bogus"}, "trackloom: unknown command 'bogus'"},
       {{"help", "bo\x1b[2Jgus"}, "trackloom: unknown command 'bo\\x1b[2Jgus'"},
       {{"play", dir.File("e\x1b[2J.wav")}, "trackloom: cannot open " + dir.File("e\\x1b[2J.wav") + ": ", 2},
+      // a pattern that matched nothing, as the shell (or Windows' C runtime) leaves it
+      {{"inspect", dir.File("*.wav")}, "trackloom: " + dir.File("*.wav") + ": cannot open: No such file or directory\n"},
       {{"encode", "-", "--audio", "-", "-o", out}, "trackloom encode: standard input ('-') can be read only once"},
       {{"encode", text, "-o", ran}, "trackloom: '" + text + "' is text, not video", 1},
       {{"encode", subtitles, "-o", ran}, "trackloom: '" + subtitles + "' holds only subtitles, not video", 1},

@@ -57,6 +57,14 @@ int Fail(DWORD error) {
   return -1;
 }
 
+// A wildcard that matched nothing reaches the command as typed ("tracks\*.wav"). No
+// file can have such a name: it is "no such file", as an unmatched pattern is on Linux.
+int FailFor(const char* path, DWORD error) {
+  const bool name_refused = error == ERROR_INVALID_NAME || error == ERROR_BAD_PATHNAME;
+  if (name_refused && std::strpbrk(path, "*?") != nullptr) error = ERROR_FILE_NOT_FOUND;
+  return Fail(error);
+}
+
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
 DWORD AccessOf(int flags) {
@@ -126,7 +134,7 @@ int OpenDescriptor(const char* path, int flags, mode_t mode) {
       errno = EISDIR;
       return -1;
     }
-    return Fail(error);
+    return FailFor(path, error);
   }
   BY_HANDLE_FILE_INFORMATION info{};
   int error = 0;
@@ -183,7 +191,7 @@ int ErrnoOfFileError(int error) { return error > 0 ? ErrnoOf(static_cast<DWORD>(
 int lstat(const char* path, struct stat* info) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
-    return Fail(GetLastError());
+    return FailFor(path, GetLastError());
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     if (::stat(path, info) != 0) return -1;
     // The C runtime's stat() says 1 link always; a file's other names (hard links)
