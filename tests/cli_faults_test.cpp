@@ -339,8 +339,6 @@ TEST(CliFaults, EveryFileLeftIsAValidTrackAndNothingOutsideIsTouched) {
       {"SIGKILL, then repair", "Windows has no unnamed files: a killed encode leaves its converted sound's named temporary file"},
       {"what a killed encode left, cleared by the next",
        "under wine the next encode clears what a killed one left without saying so"},
-      {"full disk while the sound is converted",
-       "the exe names a stale reason (File exists) for the full disk here; left for the Windows layer"},
       {"the converted sound cut short while encoding",
        "/proc/PID/fd names wine's descriptors, not the exe's files"},
   };

@@ -11,6 +11,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/filter_chain.h"
@@ -194,44 +195,63 @@ std::string LevelAndWordLength(const Leveling& level, bool dither, bool one_chan
   return text;
 }
 
-// The sound file being written, with the limit of what it may hold.
+// The sound file being written, with the limit of what it may hold. Written through
+// the descriptor a block at a time rather than through stdio, whose failed writes on
+// Windows may carry a stale reason: a write the disk takes none of is a full disk.
 struct SoundOutput {
-  FILE* out = nullptr;
+  int fd = -1;
   std::string out_name;       // the file as the user knows it
   int64_t limit = INT64_MAX;  // sample bytes the file may hold
   int64_t written = 0;
   bool full = false;
   std::vector<uint8_t> doubled;
+  std::vector<uint8_t> pending;  // bytes after the first `stored` of the file
+  int64_t stored = 0;
+
+  static constexpr size_t kBlock = size_t{1} << 16;
 
   ~SoundOutput() {
-    if (out != nullptr) std::fclose(out);
+    if (fd >= 0) close(fd);
+  }
+
+  [[noreturn]] void Fail(int error) const {
+    throw CliError("cannot write " + out_name + ": " + DescribeError(error));
+  }
+
+  void WriteAt(int64_t offset, const uint8_t* bytes, size_t count) {
+    while (count > 0) {
+      const ssize_t n = pwrite(fd, bytes, count, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(n == 0 ? ENOSPC : errno);
+      bytes += n;
+      count -= static_cast<size_t>(n);
+      offset += n;
+    }
+  }
+
+  void Flush() {
+    WriteAt(stored, pending.data(), pending.size());
+    stored += static_cast<int64_t>(pending.size());
+    pending.clear();
   }
 
   // Creates the file with a header whose sizes Finish() fills in.
   void Open(const std::string& path) {
-    out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
-    std::setvbuf(out, nullptr, _IOFBF, 1 << 16);
-    uint8_t header[kWaveHeaderSize];
-    MakeSoundWavHeader(0, header);
-    if (std::fwrite(header, 1, sizeof header, out) != sizeof header) {
-      throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
-    }
+    fd = OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
+    pending.reserve(kBlock);
+    pending.resize(kWaveHeaderSize);
+    MakeSoundWavHeader(0, pending.data());
   }
 
   void Finish() {
+    Flush();
     uint8_t header[kWaveHeaderSize];
     MakeSoundWavHeader(static_cast<uint32_t>(written), header);
-    FILE* file = out;
-    out = nullptr;
-    // Closed whatever happens; the first failure's reason is the one given.
-    const bool patched = std::fseek(file, 0, SEEK_SET) == 0 &&
-                         std::fwrite(header, 1, sizeof header, file) == sizeof header;
-    const int error = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!patched || !closed) {
-      throw CliError("cannot write " + out_name + ": " + DescribeError(patched ? errno : error));
-    }
+    WriteAt(0, header, sizeof header);
+    const int file = fd;
+    fd = -1;
+    if (close(file) != 0) Fail(errno);
   }
 
   void Write(const uint8_t* bytes, size_t count) {
@@ -244,9 +264,8 @@ struct SoundOutput {
         static_cast<int64_t>(wav::kLargestSize) - kWaveHeaderSize) {
       throw CliError("the sound is too long for one WAV file (over 4 GiB)");
     }
-    if (std::fwrite(bytes, 1, count, out) != count) {
-      throw CliError("cannot write " + out_name + ": " + DescribeError(errno));
-    }
+    pending.insert(pending.end(), bytes, bytes + count);
+    if (pending.size() >= kBlock) Flush();
     written += static_cast<int64_t>(count);
   }
 
