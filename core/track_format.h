@@ -12,8 +12,9 @@
 //   +-------------+---------+--------------------+-- ... --+
 //
 // A record is 1960 groups of 10 bytes: bytes 0-8 carry header or picture data and
-// byte 9 is an audio slot. Groups 0-39 are the record header (a constant template),
-// groups 40-1959 the frame block. The 1960 slots carry 1/18 s of 8-bit stereo sound
+// byte 9 is an audio slot. Groups 0-39 are the record header (sync groups, the level
+// tables, all-ones groups: the writer's is a constant template), groups 40-1959 the
+// frame block. The 1960 slots carry 1/18 s of 8-bit stereo sound
 // at 17640 Hz in record order; 0x80 is silence.
 #pragma once
 
@@ -140,6 +141,86 @@ inline constexpr detail::HeaderTemplate kRecordHeaderTemplateBytes =
     detail::MakeRecordHeaderTemplate();
 inline constexpr const uint8_t (&kRecordHeaderTemplate)[kRecordHeaderSize] =
     kRecordHeaderTemplateBytes.bytes;
+
+// The level tables in the record header. Groups 24-35 hold 48 (level, address) byte
+// pairs, four a group in bytes 0-7, with 0xFF in byte 8: a table of 16 entries for
+// each colour component, at addresses 0x00-0x0F (red), 0x28-0x37 (green) and
+// 0x38-0x47 (blue), mapping a stored 4-bit value n to the panel level T[n] of 32
+// (0-31). The template writes the same near-linear ramp into all three; retail tracks
+// carry tables of their own, the same in every record of a track.
+namespace levels {
+
+inline constexpr int kFirstGroup = 24;
+inline constexpr int kGroupCount = 12;
+inline constexpr int kPairsPerGroup = 4;
+inline constexpr int kComponents = 3;  // red, green, blue
+inline constexpr int kEntries = 16;    // one per stored 4-bit value
+inline constexpr int kPanelLevels = 32;
+inline constexpr uint8_t kGroupEnd = 0xFF;  // byte 8 of every table group
+inline constexpr uint8_t kTableAddress[kComponents] = {0x00, 0x28, 0x38};
+inline constexpr uint8_t kStandardRamp[kEntries] = {0x00, 0x02, 0x04, 0x06, 0x08, 0x0A, 0x0C, 0x0E,
+                                                    0x11, 0x13, 0x15, 0x17, 0x19, 0x1B, 0x1D, 0x1F};
+static_assert(kGroupCount * kPairsPerGroup == kComponents * kEntries);
+
+struct Tables {
+  uint8_t level[kComponents][kEntries];  // [component][stored value]: panel level 0-31
+};
+
+constexpr Tables StandardTables() {
+  Tables t{};
+  for (int c = 0; c < kComponents; ++c) {
+    for (int n = 0; n < kEntries; ++n) t.level[c][n] = kStandardRamp[n];
+  }
+  return t;
+}
+
+constexpr bool SameTables(const Tables& a, const Tables& b) {
+  for (int c = 0; c < kComponents; ++c) {
+    for (int n = 0; n < kEntries; ++n) {
+      if (a.level[c][n] != b.level[c][n]) return false;
+    }
+  }
+  return true;
+}
+
+// Where the level byte of component c's entry n lies in the record header; its
+// address byte follows it.
+constexpr int PairOffset(int c, int n) {
+  const int pair = c * kEntries + n;
+  return (kFirstGroup + pair / kPairsPerGroup) * kGroupSize + (pair % kPairsPerGroup) * 2;
+}
+
+// Writes the tables into the data bytes of a record header's groups 24-35 (their
+// audio slots are left as they are).
+constexpr void PutTables(uint8_t* header, const Tables& t) {
+  for (int c = 0; c < kComponents; ++c) {
+    for (int n = 0; n < kEntries; ++n) {
+      header[PairOffset(c, n)] = t.level[c][n];
+      header[PairOffset(c, n) + 1] = static_cast<uint8_t>(kTableAddress[c] + n);
+    }
+  }
+  for (int g = kFirstGroup; g < kFirstGroup + kGroupCount; ++g) {
+    header[g * kGroupSize + kPairsPerGroup * 2] = kGroupEnd;
+  }
+}
+
+// The 8-bit value a panel level shows as: round(level x 255 / 31).
+constexpr uint8_t ShownValue(int level) { return static_cast<uint8_t>((level * 255 + 15) / 31); }
+
+}  // namespace levels
+
+namespace detail {
+// The template's groups 24-35 are the standard tables.
+constexpr bool TemplateHoldsStandardTables() {
+  HeaderTemplate t = kRecordHeaderTemplateBytes;
+  levels::PutTables(t.bytes, levels::StandardTables());
+  for (int i = 0; i < kRecordHeaderSize; ++i) {
+    if (t.bytes[i] != kRecordHeaderTemplateBytes.bytes[i]) return false;
+  }
+  return true;
+}
+static_assert(TemplateHoldsStandardTables());
+}  // namespace detail
 
 // The 44-byte WAV header: one builder and one checker, used by every file that
 // writes or accepts one. Fields, by offset:

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // usually end at the same one.
     const uint8_t* last = data + report.first_record + (report.record_count - 1) * kFrameRecordSize;
     if (last == decoded) continue;
-    DecodeFramePicture(last + kRecordHeaderSize, rgb);
+    DecodeRecordPicture(last, rgb);
     ExtractRecordSound(last, sound);
     decoded = last;
   }

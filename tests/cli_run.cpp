@@ -235,7 +235,10 @@ std::vector<uint8_t> Track::Sound(size_t index) const {
 std::vector<uint8_t> Track::PictureNibbles(size_t index) const {
   std::vector<uint8_t> picture(cli::kRgbPictureSize);
   cli::DecodeFramePicture(record(index) + kRecordHeaderSize, picture.data());
-  for (uint8_t& component : picture) component /= 17;  // the reader gives each 4-bit value x 17
+  // The reader shows each stored value at the standard tables' level, all different.
+  uint8_t stored[256] = {};
+  for (int n = 0; n < levels::kEntries; ++n) stored[levels::ShownValue(levels::kStandardRamp[n])] = static_cast<uint8_t>(n);
+  for (uint8_t& component : picture) component = stored[component];
   return picture;
 }
 

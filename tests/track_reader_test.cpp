@@ -134,8 +134,13 @@ TEST(TrackReader, NamesTheProblemOfEveryDamagedCopy) {
   const Case cases[] = {
       {"untouched", [](Bytes&) {}, false, true, 0, ""},
       {"a sound byte in a header slot", [](Bytes& b) { b[2092 + 19600 + 9] ^= 0x55; }, false, true, 0, ""},
-      {"flipped header byte", [](Bytes& b) { b[2092 + 19600 + 245] ^= 0x01; }, false, false,
-       2092 + 19600 + 245, "record 1: the record header differs from the template in 1 data byte"},
+      {"flipped sync byte", [](Bytes& b) { b[2092 + 19600 + 45] ^= 0x01; }, false, false,
+       2092 + 19600 + 45, "record 1: the record header differs from the template in 1 data byte"},
+      {"flipped level-table address", [](Bytes& b) { b[2092 + 19600 + 245] ^= 0x01; }, false, false,
+       2092 + 19600 + 245, "record 1: the record header's level tables are damaged; header byte 245 is 0x03"},
+      {"a level past 31", [](Bytes& b) { b[2092 + 19600 + 244] = 0x20; }, false, false,
+       2092 + 19600 + 244, "record 1: the record header's level tables are damaged; header byte 244 is 0x20"},
+      {"another level in one table", [](Bytes& b) { b[2092 + 19600 + 244] = 0x1E; }, false, true, 0, ""},
       {"record 0 header cleared", [](Bytes& b) { std::fill_n(b.begin() + 2092, 400, 0); }, false, false,
        2092, "record 0: the record header differs"},
       {"truncated record", [](Bytes& b) { b.resize(b.size() - 100); }, false, false, 4,
@@ -208,6 +213,62 @@ TEST(TrackReader, NamesTheProblemOfEveryDamagedCopy) {
   }
 }
 
+// Tracks whose records carry level tables of their own, as retail tracks do: read
+// whole, reported, and shown at their levels.
+TEST(TrackReader, ReadsAndShowsAnyLevelTables) {
+  TempDir dir;
+  const std::vector<uint8_t> core = ReadFileBytes(track_test::WriteCoreTrack(dir, 3, nullptr));
+  levels::Tables inverted{}, retail_like{}, flat{};
+  const uint8_t retail_red[16] = {0, 1, 5, 7, 9, 11, 13, 14, 18, 20, 21, 24, 25, 27, 29, 31};
+  for (int c = 0; c < 3; ++c) {
+    for (int n = 0; n < 16; ++n) {
+      inverted.level[c][n] = static_cast<uint8_t>(31 - 2 * n);
+      retail_like.level[c][n] = static_cast<uint8_t>(retail_red[n] ^ (c == 2 && n == 7 ? 1 : 0));
+      flat.level[c][n] = 0;
+    }
+  }
+  struct Case {
+    const char* name;
+    levels::Tables tables;
+    bool lead_in_392;  // a retail lead-in, read with lenient
+  };
+  const Case cases[] = {
+      {"standard", levels::StandardTables(), false},
+      {"inverted", inverted, false},
+      {"retail-like, 392-byte lead-in", retail_like, true},
+      {"every level 0", flat, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = core;
+    for (size_t at = 2092; at < bytes.size(); at += 19600) levels::PutTables(&bytes[at], c.tables);
+    if (c.lead_in_392) {
+      bytes.erase(bytes.begin() + 44, bytes.begin() + 44 + (2048 - 392));
+      wav::PutLe32(&bytes[4], static_cast<uint32_t>(bytes.size() - 8));
+      wav::PutLe32(&bytes[40], static_cast<uint32_t>(bytes.size() - 44));
+    }
+    const TrackReport report = Inspect(bytes, c.lead_in_392);
+    EXPECT_TRUE(report.valid()) << (report.problems.empty() ? "" : report.problems[0].what);
+    ASSERT_EQ(report.record_count, 3u);
+    EXPECT_TRUE(report.levels_known);
+    EXPECT_TRUE(levels::SameTables(report.levels, c.tables));
+    MemorySource source(bytes.data(), bytes.size());
+    EXPECT_EQ(FindRecordHeader(source, 0), report.first_record);
+
+    // Every component of the decoded picture is its stored value's level as shown.
+    const uint8_t* record = bytes.data() + report.first_record + 19600;
+    std::vector<uint8_t> shown(kRgbPictureSize), stored(kRgbPictureSize);
+    DecodeRecordPicture(record, shown.data());
+    DecodeFramePicture(record + 400, stored.data());
+    int stored_value[256] = {};  // the standard ramp's shown values are all different
+    for (int n = 0; n < 16; ++n) stored_value[levels::ShownValue(levels::kStandardRamp[n])] = n;
+    for (size_t i = 0; i < shown.size(); ++i) {
+      ASSERT_EQ(shown[i], levels::ShownValue(c.tables.level[i % 3][stored_value[stored[i]]]))
+          << "byte " << i;
+    }
+  }
+}
+
 TEST(TrackReader, LenientReadingFindsRecordsAfterAForeignLeadIn) {
   TempDir dir;
   const std::vector<uint8_t> samples = track_test::SoundRamp(2 * 1960);
@@ -218,7 +279,7 @@ TEST(TrackReader, LenientReadingFindsRecordsAfterAForeignLeadIn) {
   EXPECT_EQ(report.lead_in_length, 512u);
   EXPECT_EQ(report.record_count, 2u);
   std::vector<uint8_t> rgb(kRgbPictureSize);
-  DecodeFramePicture(bytes.data() + report.first_record + 19600 + 400, rgb.data());
+  DecodeRecordPicture(bytes.data() + report.first_record + 19600, rgb.data());
   EXPECT_EQ(rgb, track_test::QuantisedPicture(1));
 }
 
@@ -289,14 +350,14 @@ TEST(TrackReader, DecodesEachNibbleIntoItsPixelAndComponent) {
       {"line 0 nibble 0: red of the top-left pixel", 0, 0x0F, 0, 0, 0, 255},
       {"line 1 nibble 0: green of the top-left pixel", 120, 0x0F, 0, 0, 1, 255},
       {"line 1 nibble 1: blue of the top-left pixel", 120, 0xF0, 0, 0, 2, 255},
-      {"line 0 nibble 1: green of column 1", 0, 0x10, 1, 0, 1, 17},
+      {"line 0 nibble 1: green of column 1", 0, 0x10, 1, 0, 1, 16},
       {"line 0 nibble 2: blue of column 1", 1, 0x0F, 1, 0, 2, 255},
-      {"line 1 nibble 2: red of column 1", 121, 0x07, 1, 0, 0, 119},
-      {"line 0 group 1: red of column 12", 10, 0x01, 12, 0, 0, 17},
+      {"line 1 nibble 2: red of column 1", 121, 0x07, 1, 0, 0, 115},
+      {"line 0 group 1: red of column 12", 10, 0x01, 12, 0, 0, 16},
       {"line 0 last nibble: blue of column 143", 11 * 10 + 8, 0xF0, 143, 0, 2, 255},
       {"line 159 last nibble: red of column 143, row 79", 159 * 120 + 118, 0xF0, 143, 79, 0, 255},
-      {"line 158 first nibble: red of column 0, row 79", 158 * 120, 0x03, 0, 79, 0, 51},
-      {"line 3 nibble 3: green of column 2, row 1", 3 * 120 + 1, 0xA0, 2, 1, 1, 170},
+      {"line 158 first nibble: red of column 0, row 79", 158 * 120, 0x03, 0, 79, 0, 49},
+      {"line 3 nibble 3: green of column 2, row 1", 3 * 120 + 1, 0xA0, 2, 1, 1, 173},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

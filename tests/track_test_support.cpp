@@ -14,7 +14,10 @@ namespace trackloom::track_test {
 std::vector<uint8_t> QuantisedPicture(int64_t k) {
   const std::vector<uint32_t> pixels = Picture(k);
   std::vector<uint8_t> rgb(pixels.size() * 3);
-  auto q = [](uint32_t v) { return static_cast<uint8_t>(((v & 0xFF) + 8) / 17 * 17); };
+  // The filter's quantiser, then the level the standard tables show it at.
+  auto q = [](uint32_t v) {
+    return levels::ShownValue(levels::kStandardRamp[((v & 0xFF) + 8) / 17]);
+  };
   for (size_t i = 0; i < pixels.size(); ++i) {
     rgb[i * 3 + 0] = q(pixels[i] >> 16);
     rgb[i * 3 + 1] = q(pixels[i] >> 8);

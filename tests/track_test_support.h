@@ -16,7 +16,7 @@ using testing::Picture;
 using testing::SoundRamp;
 
 // What a decoder must give back for Picture(k): R, G, B bytes, each component
-// quantised to 4 bits ((v + 8) / 17) and scaled back by 17.
+// quantised to 4 bits ((v + 8) / 17) and shown at the standard tables' level.
 std::vector<uint8_t> QuantisedPicture(int64_t k);
 
 // Writes "VDN Track 01.wav" into dir with the core: records pictures 0..records-1,

@@ -362,7 +362,7 @@ uint64_t DecodeRecords(const DecodeOptions& o, ByteSource& source, const TrackRe
       *ok = false;
       break;
     }
-    DecodeFramePicture(record.data() + kRecordHeaderSize, rgb.data());
+    DecodeRecordPicture(record.data(), rgb.data());
     ExtractRecordSound(record.data(), chunk);
     for (DecodeOutput* output : all) {
       if (*ok && !output->Add(k, rgb.data(), chunk, &error)) {

@@ -35,7 +35,11 @@ constexpr const char kUsage[] =
     "  - both size fields against the file's length;\n"
     "  - the 2048-byte lead-in of 0x00 before the first record;\n"
     "  - that the rest is a whole number of 19600-byte records, each starting with\n"
-    "    the constant 400-byte record header (its data bytes; the audio slots are sound);\n"
+    "    a 400-byte record header: its sync and all-ones bytes as the template's, and\n"
+    "    three level tables (the audio slots are sound);\n"
+    "  - the level tables, which give each stored 4-bit value one of the panel's 32\n"
+    "    levels: \"standard\" (those the filter writes) or the track's own, as retail\n"
+    "    tracks carry; either is right (--json lists them);\n"
     "  - the record count, the video it holds at 18 fps, the CD time it takes (its\n"
     "    lead-in and records as CD audio, 1/9 s a record), and whether the audio\n"
     "    slots carry sound or only silence.\n"
@@ -66,6 +70,32 @@ std::string AudioSummary(const TrackReport& r) {
   std::snprintf(text, sizeof text, "sound in %llu of %llu records (the first is record %llu)",
                 U(r.records_with_sound), U(r.record_count), U(r.first_sound_record));
   return text;
+}
+
+bool StandardLevels(const TrackReport& r) {
+  return r.level_changes == 0 && levels::SameTables(r.levels, levels::StandardTables());
+}
+
+constexpr const char* kComponentNames[levels::kComponents] = {"red", "green", "blue"};
+
+// The level tables: "standard" for the template's ramp, otherwise the track's own,
+// one line a component (the levels, 0-31, of the stored values 0-15).
+void PrintLevels(std::FILE* out, const TrackReport& r) {
+  if (StandardLevels(r)) {
+    std::fprintf(out, "  levels       standard\n");
+    return;
+  }
+  std::fprintf(out, "  levels       the track's own");
+  if (r.level_changes > 0) {
+    std::fprintf(out, " (those of record %llu; %llu later record%s carry others)",
+                 U(r.first_levels_record), U(r.level_changes), r.level_changes == 1 ? "" : "s");
+  }
+  std::fputc('\n', out);
+  for (int c = 0; c < levels::kComponents; ++c) {
+    std::fprintf(out, "    %-6s", kComponentNames[c]);
+    for (int n = 0; n < levels::kEntries; ++n) std::fprintf(out, " %2d", r.levels.level[c][n]);
+    std::fputc('\n', out);
+  }
 }
 
 void PrintText(std::FILE* out, const std::string& file, const TrackReport& r,
@@ -100,12 +130,14 @@ void PrintText(std::FILE* out, const std::string& file, const TrackReport& r,
     std::fputc('\n', out);
     if (r.record_count > 0) {
       if (r.bad_header_records == 0) {
-        std::fprintf(out, "  headers      every record header matches the template\n");
+        std::fprintf(out, "  headers      every record header %s\n",
+                     StandardLevels(r) ? "matches the template" : "is whole");
       } else {
         std::fprintf(out, "  headers      %llu of %llu record headers differ from the template\n",
                      U(r.bad_header_records), U(r.record_count));
       }
     }
+    if (r.levels_known) PrintLevels(out, r);
     std::fprintf(out, "  video        %llu frame%s, %s at 18 fps\n", U(r.record_count),
                  r.record_count == 1 ? "" : "s", FormatDuration(r.video_seconds(), 2).c_str());
     std::fprintf(out, "  disc time    %s of CD time (lead-in and records)\n",
@@ -159,6 +191,15 @@ void PrintJson(JsonWriter& json, const std::string& file, const TrackReport& r,
   json.Key("partial_record_bytes").Unsigned(r.partial_record_bytes);
   json.Key("bad_record_headers").Unsigned(r.bad_header_records);
   json.Key("padding_bytes").Unsigned(r.padding_bytes);
+  if (r.levels_known) {
+    json.Key("levels").BeginObject().Key("standard").Bool(StandardLevels(r));
+    for (int c = 0; c < levels::kComponents; ++c) {
+      json.Key(kComponentNames[c]).BeginArray();
+      for (int n = 0; n < levels::kEntries; ++n) json.Unsigned(r.levels.level[c][n]);
+      json.EndArray();
+    }
+    json.Key("later_records_with_other_levels").Unsigned(r.level_changes).EndObject();
+  }
   json.Key("video_seconds")
       .Fixed(r.video_seconds(), 3)
       .Key("disc_seconds")

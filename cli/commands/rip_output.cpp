@@ -97,7 +97,7 @@ bool RipOutput::BeginChapter(int track) {
 
 bool RipOutput::Record(const uint8_t* record) {
   if (record != nullptr) {
-    DecodeFramePicture(record + kRecordHeaderSize, rgb_.data());
+    DecodeRecordPicture(record, rgb_.data());
     ExtractRecordSound(record, sound_.data());
   } else {
     std::fill(sound_.begin(), sound_.end(), kSilence);  // the picture before stays

@@ -91,4 +91,13 @@ void ReduceToPanelLevels(uint8_t* pixels, int stride, Dither dither) {
   }
 }
 
+void ShowAtLevels(uint8_t* rgb, size_t count, const levels::Tables& tables) {
+  for (size_t i = 0; i < count; ++i) {
+    for (int c = 0; c < levels::kComponents; ++c) {
+      uint8_t& v = rgb[3 * i + static_cast<size_t>(c)];
+      v = levels::ShownValue(tables.level[c][(v + kLevelStep / 2) / kLevelStep]);
+    }
+  }
+}
+
 }  // namespace trackloom::cli

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 enum class Dither {
@@ -22,5 +24,10 @@ bool ParseDither(const std::string& text, Dither& dither);
 // 216 x 160 panel, so the pattern is the finest the panel can show and depends on
 // the position only: a still picture gives the same levels in every frame.
 void ReduceToPanelLevels(uint8_t* pixels, int stride, Dither dither);
+
+// A picture as the filter would store it (RGB, 3 bytes a pixel, count pixels) shown
+// as the panel shows it: every component quantised as the filter does ((v + 8) / 17)
+// and shown at its table's level, round(T[n] x 255 / 31).
+void ShowAtLevels(uint8_t* rgb, size_t count, const levels::Tables& tables);
 
 }  // namespace trackloom::cli

@@ -12,10 +12,6 @@ namespace {
 constexpr int kPictureColumns = kPictureWidth;
 constexpr int kPictureRows = kPictureHeight;
 
-// The 8-bit component back to the 4-bit level the player has: v / 17 rounded, so the
-// x 17 values a decoded record holds come back exactly.
-uint8_t Level(uint8_t v) { return static_cast<uint8_t>((v + 8) / 17); }
-
 }  // namespace
 
 void RenderPanel(const uint8_t* rgb, uint8_t* panel) {
@@ -30,7 +26,7 @@ void RenderPanel(const uint8_t* rgb, uint8_t* panel) {
       const int step = x % 3;
       const bool right = odd ? step == 2 : step != 0;
       const int column = 2 * (x / 3) + (right ? 1 : 0);
-      const uint8_t value = static_cast<uint8_t>(Level(picture_row[column * 3 + component]) * 17);
+      const uint8_t value = picture_row[column * 3 + component];
       out[x * 3 + 0] = component == 0 ? value : 0;
       out[x * 3 + 1] = component == 1 ? value : 0;
       out[x * 3 + 2] = component == 2 ? value : 0;

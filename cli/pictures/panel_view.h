@@ -29,8 +29,9 @@ inline constexpr int kPanelHeight = 160;  // two dot rows a picture row
 inline constexpr int kPanelImageSize = kPanelWidth * kPanelHeight * 3;
 
 // Renders a record picture (144 x 80, 3 bytes R, G, B a pixel, top row first, as
-// DecodeFramePicture gives it) into the panel's dot grid: 216 x 160 RGB pixels, one a
-// dot, each lit only in its own colour at its 4-bit level x 17.
+// DecodeFramePicture gives it: every component at the value its level shows as) into
+// the panel's dot grid: 216 x 160 RGB pixels, one a dot, each lit only in its own
+// colour at its component's value.
 void RenderPanel(const uint8_t* rgb, uint8_t* panel);
 
 struct PictureRect {

@@ -300,7 +300,7 @@ class Player {
       std::memset(sound, kSilence, kAudioChunkSize);
       return;
     }
-    DecodeFramePicture(record_.data() + kRecordHeaderSize, rgb);
+    DecodeRecordPicture(record_.data(), rgb);
     ExtractRecordSound(record_.data(), sound);
   }
 

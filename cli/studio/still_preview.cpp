@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"
 #include "core/track_format.h"
 
@@ -13,7 +14,7 @@ namespace {
 constexpr int kGap = 8;  // dark pixels between the two views
 
 // The BGRA picture the encode hands the filter, as the RGB record picture the
-// panel views are drawn from.
+// panel views are drawn from: at the levels the player shows.
 std::vector<uint8_t> RecordRgb(const Picture& picture) {
   std::vector<uint8_t> rgb(size_t{kPictureWidth} * kPictureHeight * 3);
   for (int y = 0; y < kPictureHeight; ++y) {
@@ -25,6 +26,7 @@ std::vector<uint8_t> RecordRgb(const Picture& picture) {
       out[3 * x + 2] = row[4 * x];
     }
   }
+  ShowAtLevels(rgb.data(), size_t{kPictureWidth} * kPictureHeight, levels::StandardTables());
   return rgb;
 }
 

@@ -49,16 +49,47 @@ std::string ShowTag(const char* tag) {
                 static_cast<uint8_t>(tag[3]));
 }
 
-// True when the 400 bytes at p carry the record header template's data bytes; the
+// True when group g of the 400 bytes at p carries the template's data bytes; the
 // tenth byte of every group is an audio slot and may hold any sound.
-bool MatchesHeaderTemplate(const uint8_t* p) {
+bool GroupMatchesTemplate(const uint8_t* p, int g) {
+  return std::memcmp(p + g * kGroupSize, kRecordHeaderTemplate + g * kGroupSize,
+                     kAudioSlotOffset) == 0;
+}
+
+bool IsTableGroup(int g) {
+  return g >= levels::kFirstGroup && g < levels::kFirstGroup + levels::kGroupCount;
+}
+
+// The header's sync and all-ones groups: every group but the level tables'.
+bool FixedGroupsMatch(const uint8_t* p) {
   for (int g = 0; g < kRecordHeaderGroups; ++g) {
-    if (std::memcmp(p + g * kGroupSize, kRecordHeaderTemplate + g * kGroupSize, kAudioSlotOffset) !=
-        0) {
-      return false;
-    }
+    if (!IsTableGroup(g) && !GroupMatchesTemplate(p, g)) return false;
   }
   return true;
+}
+
+// The first data byte of the level tables that breaks their form (an address out of
+// its place, a level over 31, a group not ending in 0xFF); -1 when they are whole.
+int FirstBadTableByte(const uint8_t* p) {
+  for (int c = 0; c < levels::kComponents; ++c) {
+    for (int n = 0; n < levels::kEntries; ++n) {
+      const int at = levels::PairOffset(c, n);
+      if (p[at] >= levels::kPanelLevels) return at;
+      if (p[at + 1] != levels::kTableAddress[c] + n) return at + 1;
+    }
+  }
+  for (int g = levels::kFirstGroup; g < levels::kFirstGroup + levels::kGroupCount; ++g) {
+    const int at = g * kGroupSize + levels::kPairsPerGroup * 2;
+    if (p[at] != levels::kGroupEnd) return at;
+  }
+  return -1;
+}
+
+// True when the 400 bytes at p are a record header as the player finds one: the
+// template's sync and all-ones groups, and three well-formed level tables holding
+// any levels.
+bool MatchesRecordHeader(const uint8_t* p) {
+  return FixedGroupsMatch(p) && FirstBadTableByte(p) < 0;
 }
 
 bool IsAudioSlot(int record_offset) { return record_offset % kGroupSize == kAudioSlotOffset; }
@@ -227,7 +258,7 @@ class Inspector {
     uint8_t header[kRecordHeaderSize];
     if (!Present(offset, kRecordHeaderSize)) return false;
     if (!Read(offset, header, sizeof header)) return false;
-    return MatchesHeaderTemplate(header);
+    return MatchesRecordHeader(header);
   }
 
   // Record 0 is at 2092 in the module's tracks. Where no header is there, the first
@@ -385,16 +416,43 @@ class Inspector {
     int differing = 0;
     int first = -1;
     for (int i = 0; i < kRecordHeaderSize; ++i) {
-      if (IsAudioSlot(i) || record[i] == kRecordHeaderTemplate[i]) continue;
+      if (IsAudioSlot(i) || IsTableGroup(i / kGroupSize) || record[i] == kRecordHeaderTemplate[i]) {
+        continue;
+      }
       if (differing++ == 0) first = i;
     }
-    if (differing == 0) return;
+    const int bad_table_byte = FirstBadTableByte(record);
+    if (differing == 0 && bad_table_byte < 0) {
+      NoteLevels(k, record);
+      return;
+    }
     ++report_.bad_header_records;
+    if (differing == 0) {
+      Problem(offset + static_cast<uint64_t>(bad_table_byte),
+              Format("record %llu: the record header's level tables are damaged; header byte "
+                     "%d is 0x%02X",
+                     U(k), bad_table_byte, record[bad_table_byte]));
+      return;
+    }
     Problem(offset + static_cast<uint64_t>(first),
             Format("record %llu: the record header differs from the template in %d data "
                    "byte%s; header byte %d is 0x%02X, expected 0x%02X",
                    U(k), differing, differing == 1 ? "" : "s", first, record[first],
                    kRecordHeaderTemplate[first]));
+  }
+
+  // The first whole header's tables are the track's; later records that carry other
+  // ones are counted (a player may or may not take tables that change inside a track).
+  void NoteLevels(uint64_t k, const uint8_t* record) {
+    levels::Tables tables{};
+    ReadLevelTables(record, &tables);
+    if (!report_.levels_known) {
+      report_.levels = tables;
+      report_.levels_known = true;
+      report_.first_levels_record = k;
+    } else if (!levels::SameTables(tables, report_.levels)) {
+      ++report_.level_changes;
+    }
   }
 
   StoppableSource source_;
@@ -468,7 +526,16 @@ TrackReport InspectTrack(ByteSource& source, const InspectOptions& options) {
   return report;
 }
 
-bool IsRecordHeader(const uint8_t* header) { return MatchesHeaderTemplate(header); }
+bool IsRecordHeader(const uint8_t* header) { return MatchesRecordHeader(header); }
+
+bool ReadLevelTables(const uint8_t* header, levels::Tables* tables) {
+  if (FirstBadTableByte(header) >= 0) return false;
+  for (int c = 0; c < levels::kComponents; ++c) {
+    for (int n = 0; n < levels::kEntries; ++n)
+      tables->level[c][n] = header[levels::PairOffset(c, n)];
+  }
+  return true;
+}
 
 uint64_t FindFirstRecord(ByteSource& source, bool headerless) {
   const uint64_t size = source.Size();
@@ -499,7 +566,7 @@ uint64_t FindRecordHeader(ByteSource& source, uint64_t from) {
       p = static_cast<const uint8_t*>(
           std::memchr(p, kRecordHeaderTemplate[0], static_cast<size_t>(base + last - p) + 1));
       if (p == nullptr) break;
-      if (MatchesHeaderTemplate(p)) return at + static_cast<uint64_t>(p - base);
+      if (MatchesRecordHeader(p)) return at + static_cast<uint64_t>(p - base);
       ++p;
     }
     at += last + 1;
@@ -555,7 +622,14 @@ uint8_t NibbleLowFirst(const uint8_t* group, int k) {
 
 }  // namespace
 
-void DecodeFramePicture(const uint8_t* frame_block, uint8_t* rgb) {
+void DecodeFramePicture(const uint8_t* frame_block, uint8_t* rgb, const levels::Tables& tables) {
+  // Every stored value of every component as the panel shows it.
+  uint8_t shown[levels::kComponents][levels::kEntries];
+  for (int c = 0; c < levels::kComponents; ++c) {
+    for (int n = 0; n < levels::kEntries; ++n) {
+      shown[c][n] = levels::ShownValue(tables.level[c][n]);
+    }
+  }
   for (int line = 0; line < kPictureHeight * 2; ++line) {
     const int row = line / 2;
     const int parity = line % 2;
@@ -565,11 +639,16 @@ void DecodeFramePicture(const uint8_t* frame_block, uint8_t* rgb) {
       for (int k = 0; k < 18; ++k) {
         const NibblePlace place = kPlaces.at[parity][k];
         const int column = g * 12 + place.column;
-        // x 17 maps 0..15 onto 0..255, the inverse of the (v + 8) / 17 quantisation.
-        out_row[column * 3 + place.component] = static_cast<uint8_t>(NibbleLowFirst(group, k) * 17);
+        out_row[column * 3 + place.component] = shown[place.component][NibbleLowFirst(group, k)];
       }
     }
   }
+}
+
+void DecodeRecordPicture(const uint8_t* record, uint8_t* rgb) {
+  levels::Tables tables = levels::StandardTables();
+  ReadLevelTables(record, &tables);
+  DecodeFramePicture(record + kRecordHeaderSize, rgb, tables);
 }
 
 void ExtractRecordSound(const uint8_t* record, uint8_t* sound) {

@@ -91,7 +91,14 @@ struct TrackReport {
   uint64_t partial_record_bytes = 0;  // bytes of a cut-off record at the end
   uint64_t records_with_sound = 0;    // records with an audio slot other than 0x80
   uint64_t first_sound_record = 0;    // valid when records_with_sound > 0
-  uint64_t bad_header_records = 0;    // records whose header data bytes differ
+  uint64_t bad_header_records = 0;    // records whose header is not a record header
+  // The level tables of the first record with a whole header (levels_known): the
+  // standard ramp in the module's tracks, a retail track's own in others; and how
+  // many later records carry other tables.
+  bool levels_known = false;
+  levels::Tables levels = levels::StandardTables();
+  uint64_t first_levels_record = 0;
+  uint64_t level_changes = 0;
   // Zero bytes after the last whole record: a disc track's sector padding. A track
   // file split out of a disc image keeps it too; there it is fewer than a record's
   // bytes (more would be a cut-off record of silence).
@@ -128,8 +135,8 @@ struct InspectOptions {
 TrackReport InspectTrack(ByteSource& source, const InspectOptions& options);
 
 // Where the next possible record header starts at or after from: the offset of the
-// first place whose 400 bytes match the record header template in every data byte
-// (the audio slots may hold anything). Size() when there is none.
+// first place whose 400 bytes are a record header (IsRecordHeader). Size() when there
+// is none.
 uint64_t FindRecordHeader(ByteSource& source, uint64_t from);
 
 // Where record 0 is, read as a player reads a track: at 2092 when a record header is
@@ -138,15 +145,28 @@ uint64_t FindRecordHeader(ByteSource& source, uint64_t from);
 // headerless: source is a track of a disc image, without the WAV header (2048, not 2092).
 uint64_t FindFirstRecord(ByteSource& source, bool headerless = false);
 
-// True when the 400 bytes at header carry the record header template's data bytes.
+// True when the 400 bytes at header are a record header as the player finds one: the
+// template's sync groups (0-23) and all-ones groups (36-39) in every data byte (the
+// audio slots may hold anything), and three well-formed level tables in groups 24-35
+// (every address in its place, every level 0-31), whatever levels they hold.
 bool IsRecordHeader(const uint8_t* header);
+
+// The level tables of a record header into *tables; false, leaving it alone, when
+// they are not well-formed.
+bool ReadLevelTables(const uint8_t* header, levels::Tables* tables);
 
 // One record picture: 144 x 80 pixels, 3 bytes (R, G, B) each, top row first.
 inline constexpr int kRgbPictureSize = kPictureWidth * kPictureHeight * 3;
 
-// Undoes the frame encoder's layout: every component is its 4-bit value x 17.
+// Undoes the frame encoder's layout and shows every component as the panel does: a
+// stored value n of component c at round(tables.level[c][n] x 255 / 31).
 // frame_block is the record's 19200 bytes after its 400-byte header.
-void DecodeFramePicture(const uint8_t* frame_block, uint8_t* rgb);
+void DecodeFramePicture(const uint8_t* frame_block, uint8_t* rgb,
+                        const levels::Tables& tables = levels::StandardTables());
+
+// The picture of a whole record (header and frame block) at the levels of its own
+// header's tables, or the standard ones where they are damaged.
+void DecodeRecordPicture(const uint8_t* record, uint8_t* rgb);
 
 // The record's 1960 audio slots in record order: its 1/18 s of 8-bit stereo sound.
 void ExtractRecordSound(const uint8_t* record, uint8_t* sound);

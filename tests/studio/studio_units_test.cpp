@@ -127,7 +127,7 @@ TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
         const int sy = (2 * y + 1) * shown.height / 160;
         const size_t at = 3 * static_cast<size_t>(sy * shown.width + left + 3 * x + 1);
         for (int c = 0; c < 3; ++c)
-          differing += shown.rgb[at + c] != 17 * stored[3 * static_cast<size_t>(y * 144 + x) + c];
+          differing += shown.rgb[at + c] != levels::ShownValue(levels::kStandardRamp[stored[3 * static_cast<size_t>(y * 144 + x) + c]]);
       }
     }
     EXPECT_EQ(differing, 0) << row.rate << " fps, key frame every " << row.key_frames << ", at "
