@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/track_format.h"
 #include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
 
@@ -79,26 +80,42 @@ TEST(CliDisc, ImageReadsBackWithBchunkCdrdaoInspectAndDecode) {
   const std::vector<uint8_t> silence;  // a track checked by other means
   const std::vector<uint8_t> last_audio = Audio(in.last);
   const std::vector<uint8_t> first_audio = Audio(in.first);
+  // A first track as users rip a retail one: level tables of its own, and the drive's
+  // read offset cutting its last record (17640 of 19600 bytes).
+  std::vector<uint8_t> retail_audio = first_audio;
+  trackloom::levels::Tables own = trackloom::levels::StandardTables();
+  own.level[1][3] = 5;
+  for (size_t at = 392; at < retail_audio.size(); at += 19600) trackloom::levels::PutTables(&retail_audio[at], own);
+  std::vector<uint8_t> cut_audio = retail_audio;
+  cut_audio.insert(cut_audio.end(), retail_audio.begin() + 392, retail_audio.begin() + 392 + 17640);
+  WriteFileBytes(dir.File("retail.wav"), MakeWav(44100, 16, 2, cut_audio));
   struct Case {
     const char* name;
+    std::string first;
     std::vector<std::string> options;
     std::vector<std::vector<uint8_t>> expected;  // per track; empty: checked by inspect
     std::vector<uint64_t> records;               // per track, as inspect counts them
+    const char* note;
   } cases[] = {
-      {"made end track, padded", {"--pad-to", "0:50"},
+      {"made end track, padded", in.first, {"--pad-to", "0:50"},
        {Padded(first_audio), Padded(Audio(in.track1)), Padded(Audio(in.track2)), silence, silence},
-       {40, 108, 108, 36, 0}},
-      {"given last track, no padding", {"--last", in.last, "--no-pad"},
+       {40, 108, 108, 36, 0}, ""},
+      {"given last track, no padding", in.first, {"--last", in.last, "--no-pad"},
        {Padded(first_audio), Padded(Audio(in.track1)), Padded(Audio(in.track2)), Padded(last_audio)},
-       {40, 108, 108, 0}},
+       {40, 108, 108, 0}, ""},
+      {"retail first track cut inside a record", dir.File("retail.wav"), {"--no-pad"},
+       {Padded(retail_audio), Padded(Audio(in.track1)), Padded(Audio(in.track2)), silence},
+       {40, 108, 108, 36}, "the first track ends inside a record (17640 of its 19600 bytes"},
   };
+  int run = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string out = dir.File(std::string("out-") + (c.options[0] == "--last" ? "last" : "made"));
-    std::vector<std::string> args = {"disc", "-o", out + "/film", "--first", in.first, in.track1, in.track2};
+    const std::string out = dir.File("out-" + std::to_string(++run));
+    std::vector<std::string> args = {"disc", "-o", out + "/film", "--first", c.first, in.track1, in.track2};
     args.insert(args.end(), c.options.begin(), c.options.end());
     CommandResult r = RunTrackloom(args);
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE((r.out + r.err).find(c.note), std::string::npos) << r.out << r.err;
     // How to burn it: cdrdao on Linux, a burning program's cue sheet on Windows.
     const std::string burn = TrackloomIsWindows() ? "film.cue\" in a burning program" : "cdrdao write --device";
     EXPECT_NE(r.out.find(burn), std::string::npos) << r.out;

@@ -30,7 +30,10 @@ std::string FirstProblem(const TrackReport& report) {
          report.problems.front().what;
 }
 
-DiscPart FirstPart(const std::string& path) {
+// A first track ripped from a retail disc often ends inside a record: the drive's read
+// offset moved the track's end. The player never sees that part of a record whole, so
+// it is left out, and the disc holds whole records only.
+DiscPart FirstPart(const std::string& path, std::vector<std::string>& notes) {
   std::string error;
   std::optional<AudioRange> audio = FindWavAudio(path, &error);
   if (!audio) throw CliError("the first track: " + error);
@@ -53,6 +56,13 @@ DiscPart FirstPart(const std::string& path) {
                 audio->offset, audio->length};
   part.records = static_cast<int64_t>(report.record_count);
   part.kind = "first";
+  if (report.partial_record_bytes > 0) {
+    part.length = report.first_record + report.record_count * kFrameRecordSize;
+    notes.push_back("the first track ends inside a record (" +
+                    std::to_string(report.partial_record_bytes) + " of its " +
+                    std::to_string(kFrameRecordSize) +
+                    " bytes, as a drive's read offset cuts it): that part was left out");
+  }
   return part;
 }
 
@@ -152,7 +162,9 @@ std::string ShellWord(const std::string& text) {
 }
 
 DiscParts GatherDiscParts(const DiscOptions& o, const std::vector<uint64_t>* planned) {
-  DiscParts parts{FirstPart(o.first), {}, LastPart(o.last), {}};
+  DiscParts parts;
+  parts.first = FirstPart(o.first, parts.notes);
+  parts.last = LastPart(o.last);
   for (const std::string& t : o.tracks) parts.tracks.push_back(TrackPart(t));
   if (planned != nullptr) {
     for (uint64_t bytes : *planned) {
@@ -200,7 +212,10 @@ DiscPlan PlanDisc(const DiscOptions& o, const std::vector<uint64_t>* planned) {
   return plan;
 }
 
-void CheckFirstTrack(const std::string& path) { FirstPart(path); }
+void CheckFirstTrack(const std::string& path) {
+  std::vector<std::string> notes;
+  FirstPart(path, notes);
+}
 
 void CheckDiscFits(const DiscOptions& options, const std::vector<uint64_t>& track_bytes) {
   PlanDiscs(options, &track_bytes);
