@@ -12,10 +12,12 @@ seed() {  # seed TARGET NAME: standard input becomes ROOT/TARGET/NAME
 le32() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))\\x$(printf %02x $(($1 >> 16 & 255)))\\x$(printf %02x $(($1 >> 24 & 255)))"; }
 
 # Track files of one and two records, one with no lead-in (for the lenient reading),
+# one with a retail lead-in and level tables of its own,
 # and a bare header.
 "$here/make-track-seed.sh" 1 | seed track_reader one-record
 "$here/make-track-seed.sh" 2 | seed track_reader two-records
 "$here/make-track-seed.sh" 1 0 | seed track_reader no-lead-in
+"$here/make-track-seed.sh" 2 392 own | seed track_reader own-levels
 head -c 44 "$root/track_reader/one-record" | seed track_reader header-only
 
 # Discs for the record finder: one track holding two records; two tracks with the
@@ -23,6 +25,7 @@ head -c 44 "$root/track_reader/one-record" | seed track_reader header-only
 { printf '\x00\x40\x00\x00'; "$here/make-track-seed.sh" 2; } | seed record_stream one-track
 { printf '\x01\x10\x40\x01\x00\x00'; head -c 368 /dev/zero; "$here/make-track-seed.sh" 2; } |
   seed record_stream two-tracks-moved
+{ printf '\x00\x40\x00\x00'; "$here/make-track-seed.sh" 2 392 own; } | seed record_stream own-levels
 
 # A sound file the filter takes (8-bit stereo 17640 Hz, 8 bytes of samples), one whose
 # data size was never filled in, and one in CD format, which it refuses.

@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
 # Writes a small track file to standard output, a seed the track reader's fuzzer
 # starts from. Generated rather than committed, as test data is.
-#   make-track-seed.sh [RECORDS [LEAD_IN]]     (default: 1 record, 2048-byte lead-in)
+#   make-track-seed.sh [RECORDS [LEAD_IN [LEVELS]]]   (default: 1 record, 2048-byte
+#        lead-in, the standard level tables; LEVELS "own" gives tables as a retail
+#        track carries them)
 #   44-byte WAV header | LEAD_IN bytes of 0x00 | RECORDS 19600-byte records
 # A lead-in of another length is what the reader's lenient mode is for.
 set -euo pipefail
 records=${1:-1}
 lead_in=${2:-2048}
+# The 16 levels of the red, green and blue tables.
+if [ "${3:-standard}" = own ]; then
+  tables=(0 1 5 7 9 11 13 14 18 20 21 24 25 27 29 31  0 1 2 5 6 9 12 14 16 19 21 23 25 27 30 31
+          0 1 4 6 9 11 13 15 17 19 21 23 25 26 29 31)
+else
+  ramp=(0 2 4 6 8 10 12 14 17 19 21 23 25 27 29 31)
+  tables=("${ramp[@]}" "${ramp[@]}" "${ramp[@]}")
+fi
+addresses=(0 40 56)  # 0x00, 0x28, 0x38
 
 le32() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))\\x$(printf %02x $(($1 >> 16 & 255)))\\x$(printf %02x $(($1 >> 24 & 255)))"; }
 length=$((44 + lead_in + records * 19600))
@@ -20,12 +31,11 @@ head -c "$lead_in" /dev/zero
 for _ in $(seq "$records"); do
   # The record header: 40 groups of 9 data bytes and a silent audio slot.
   for _ in $(seq 24); do printf '\x81\xE3\xE3\xC7\xC7\x81\x81\xE3\xC7\x80'; done
-  printf '\x00\x00\x02\x01\x04\x02\x06\x03\xFF\x80\x08\x04\x0A\x05\x0C\x06\x0E\x07\xFF\x80'
-  printf '\x11\x08\x13\x09\x15\x0A\x17\x0B\xFF\x80\x19\x0C\x1B\x0D\x1D\x0E\x1F\x0F\xFF\x80'
-  printf '\x00\x28\x02\x29\x04\x2A\x06\x2B\xFF\x80\x08\x2C\x0A\x2D\x0C\x2E\x0E\x2F\xFF\x80'
-  printf '\x11\x30\x13\x31\x15\x32\x17\x33\xFF\x80\x19\x34\x1B\x35\x1D\x36\x1F\x37\xFF\x80'
-  printf '\x00\x38\x02\x39\x04\x3A\x06\x3B\xFF\x80\x08\x3C\x0A\x3D\x0C\x3E\x0E\x3F\xFF\x80'
-  printf '\x11\x40\x13\x41\x15\x42\x17\x43\xFF\x80\x19\x44\x1B\x45\x1D\x46\x1F\x47\xFF\x80'
+  # The level tables: 48 (level, address) pairs, four a group, then 0xFF.
+  for p in $(seq 0 47); do
+    printf "\\x$(printf %02x "${tables[p]}")\\x$(printf %02x $((addresses[p / 16] + p % 16)))"
+    if [ $((p % 4)) -eq 3 ]; then printf '\xFF\x80'; fi
+  done
   for _ in 1 2 3 4; do printf '\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x80'; done
   # The frame block: a grey picture (every nibble 8) with silent slots.
   for _ in $(seq 1920); do printf '\x88\x88\x88\x88\x88\x88\x88\x88\x88\x80'; done

@@ -40,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(report.first_record + report.record_count * kFrameRecordSize <= size);
     Check(report.records_with_sound <= report.record_count);
     Check(report.bad_header_records <= report.record_count);
+    Check(report.level_changes <= report.record_count);
+    for (const auto& table : report.levels.level) {
+      for (uint8_t level : table) Check(level < levels::kPanelLevels);
+    }
     // The decoders read at fixed places of a record whatever its bytes, so the last
     // record (nearest the end of the input) stands for all of them; both readings
     // usually end at the same one.
