@@ -40,48 +40,48 @@ bool OneOf(const std::string& value, std::initializer_list<const char*> allowed)
 }
 
 // encode's options for one video of the project.
-std::vector<std::string> EncodeOptionsOf(const JsonValue& video) {
+std::vector<std::string> EncodeOptionsOf(const Json& video) {
   std::vector<std::string> options;
-  const std::string fit = video["fit"].Text("letterbox");
+  const std::string fit = TextOf(video, "fit", "letterbox");
   if (OneOf(fit, {"letterbox", "crop", "stretch"})) options.push_back("--fit=" + fit);
-  const std::string breaks = video["breaks"].Text("none");
+  const std::string breaks = TextOf(video, "breaks", "none");
   if (breaks == "chapters") options.push_back("--break-at=chapters");
-  if (breaks == "every" && !video["every"].Text().empty())
-    options.push_back("--break-every=" + video["every"].Text());
-  if (breaks == "at" && !video["at"].Text().empty())
-    options.push_back("--break-at=" + video["at"].Text());
-  const std::string loudness = video["loudness"].Text("-16");
+  if (breaks == "every" && !TextOf(video, "every").empty())
+    options.push_back("--break-every=" + TextOf(video, "every"));
+  if (breaks == "at" && !TextOf(video, "at").empty())
+    options.push_back("--break-at=" + TextOf(video, "at"));
+  const std::string loudness = TextOf(video, "loudness", "-16");
   if (!loudness.empty()) options.push_back("--loudness=" + loudness);
-  if (!video["audio"].Text().empty()) options.push_back("--audio=" + video["audio"].Text());
+  if (!TextOf(video, "audio").empty()) options.push_back("--audio=" + TextOf(video, "audio"));
   return options;
 }
 
 }  // namespace
 
-std::string PlanDisc(const JsonValue& project, const std::string& output, DiscJobPlan& plan) {
-  const auto& videos = project["videos"].items();
+std::string PlanDisc(const Json& project, const std::string& output, DiscJobPlan& plan) {
+  const auto& videos = ItemsOf(project, "videos");
   if (videos.empty()) return "Add a video first.";
-  const std::string first = project["first"].Text();
+  const std::string first = TextOf(project, "first");
   if (first.empty()) return "Choose the first track (a WAV ripped from a disc you own) first.";
   plan = DiscJobPlan{};
   plan.output = output;
-  plan.name = project["name"].Text("disc");
+  plan.name = TextOf(project, "name", "disc");
   if (plan.name.empty() || plan.name.find_first_of("/\\") != std::string::npos ||
       plan.name[0] == '.' || plan.name[0] == '-')
     plan.name = "disc";
   for (size_t i = 0; i < videos.size(); ++i) {
     VideoJob job;
-    job.path = videos[i]["path"].Text();
+    job.path = TextOf(videos[i], "path");
     job.options = EncodeOptionsOf(videos[i]);
     char folder[32];
     std::snprintf(folder, sizeof folder, "video-%02zu", i + 1);
     job.folder = (fs::path(output) / (plan.name + "-tracks") / folder).string();
     plan.videos.push_back(std::move(job));
   }
-  const int capacity = static_cast<int>(project["capacity"].Num(80));
+  const int capacity = static_cast<int>(NumberOf(project, "capacity", 80));
   plan.disc_options = {"--first=" + first,
                        "--capacity=" + std::to_string(std::clamp(capacity, 1, 100))};
-  if (project["split"].Flag()) plan.disc_options.push_back("--split");
+  if (FlagOf(project, "split")) plan.disc_options.push_back("--split");
   return "";
 }
 
@@ -260,35 +260,40 @@ std::vector<std::string> DiscJob::Tracks() const {
   return tracks_;
 }
 
-JsonValue DiscJob::Status() const {
+Json DiscJob::Status() const {
   std::lock_guard lock(mutex_);
-  JsonValue status = JsonValue::Object();
-  status.Set("state", JsonValue::String(state_)).Set("step", JsonValue::String(step_));
-  status.Set("message", JsonValue::String(message_));
-  JsonValue videos = JsonValue::Array();
+  Json status = Json::object();
+  status["state"] = state_;
+  status["step"] = step_;
+  status["message"] = message_;
+  Json videos = Json::array();
   double done = 0, total = 0;
   for (const VideoJob& v : plan_.videos) {
     const double part =
         v.total > 0 ? std::min(1.0, static_cast<double>(v.done) / static_cast<double>(v.total)) : 0;
     done += part * v.weight;
     total += v.weight;
-    JsonValue item = JsonValue::Object();
-    item.Set("path", JsonValue::String(v.path)).Set("state", JsonValue::String(v.state));
-    item.Set("fraction", JsonValue::Number(part));
-    videos.Push(std::move(item));
+    Json item = Json::object();
+    item["path"] = v.path;
+    item["state"] = v.state;
+    item["fraction"] = part;
+    videos.push_back(std::move(item));
   }
   // The image and its check take a small, fixed share of the whole.
   double overall = total > 0 ? 0.95 * done / total : 0;
   if (state_ == "done") overall = 1;
   const double elapsed = Now() - started_;
   const double left = overall > 0.02 && state_ == "running" ? elapsed / overall - elapsed : -1;
-  status.Set("videos", std::move(videos)).Set("overall", JsonValue::Number(overall));
-  status.Set("secondsLeft", JsonValue::Number(std::round(left)));
-  JsonValue tracks = JsonValue::Array(), written = JsonValue::Array();
-  for (const std::string& t : tracks_) tracks.Push(JsonValue::String(t));
-  for (const std::string& w : written_) written.Push(JsonValue::String(w));
-  status.Set("tracks", std::move(tracks)).Set("written", std::move(written));
-  status.Set("burn", JsonValue::String(burn_)).Set("verdict", JsonValue::String(verdict_));
+  status["videos"] = std::move(videos);
+  status["overall"] = overall;
+  status["secondsLeft"] = std::round(left);
+  Json tracks = Json::array(), written = Json::array();
+  for (const std::string& t : tracks_) tracks.push_back(t);
+  for (const std::string& w : written_) written.push_back(w);
+  status["tracks"] = std::move(tracks);
+  status["written"] = std::move(written);
+  status["burn"] = burn_;
+  status["verdict"] = verdict_;
   return status;
 }
 

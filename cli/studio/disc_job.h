@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/studio/json_value.h"
+#include "cli/studio/studio_json.h"
 
 namespace trackloom::cli {
 
@@ -37,7 +37,7 @@ struct DiscJobPlan {
 
 // The encode and disc options for a project as the page saves it; a message for
 // the page instead when it is not complete (no videos, no first track).
-std::string PlanDisc(const JsonValue& project, const std::string& output, DiscJobPlan& plan);
+std::string PlanDisc(const Json& project, const std::string& output, DiscJobPlan& plan);
 
 class DiscJob {
  public:
@@ -47,7 +47,7 @@ class DiscJob {
   void Cancel();
   // The state for the page: every video's progress, the whole, the time left, and
   // at the end what was written.
-  JsonValue Status() const;
+  Json Status() const;
   // The track files the last run left, in disc order.
   std::vector<std::string> Tracks() const;
   bool running() const { return running_; }

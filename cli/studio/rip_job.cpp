@@ -82,15 +82,15 @@ void RipJob::Run(std::string source, std::string logs) {
   running_ = false;
 }
 
-JsonValue RipJob::Status() const {
+Json RipJob::Status() const {
   std::lock_guard lock(mutex_);
-  JsonValue status = JsonValue::Object();
-  status.Set("state", JsonValue::String(state_));
-  status.Set("done", JsonValue::Number(static_cast<double>(done_)));
-  status.Set("total", JsonValue::Number(static_cast<double>(total_)));
-  status.Set("output", JsonValue::String(output_));
-  status.Set("summary", JsonValue::String(summary_));
-  status.Set("message", JsonValue::String(message_));
+  Json status = Json::object();
+  status["state"] = state_;
+  status["done"] = static_cast<double>(done_);
+  status["total"] = static_cast<double>(total_);
+  status["output"] = output_;
+  status["summary"] = summary_;
+  status["message"] = message_;
   return status;
 }
 

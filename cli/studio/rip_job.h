@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "cli/studio/json_value.h"
+#include "cli/studio/studio_json.h"
 
 namespace trackloom::cli {
 
@@ -23,7 +23,7 @@ class RipJob {
   void Cancel();
   // {state: idle, ripping, done, failed or cancelled; done, total (records); output;
   // summary: what the rip said; message}
-  JsonValue Status() const;
+  Json Status() const;
   bool running() const { return running_; }
 
  private:

@@ -19,17 +19,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-JsonValue FactsJson(const std::string& path, const std::string& kind) {
-  JsonValue facts = JsonValue::Object();
-  facts.Set("path", JsonValue::String(path))
-      .Set("name", JsonValue::String(fs::path(path).filename().string()));
+Json FactsJson(const std::string& path, const std::string& kind) {
+  Json facts = Json::object();
+  facts["path"] = path;
+  facts["name"] = fs::path(path).filename().string();
   if (kind == "disc") return facts;  // a disc image: rip reads it
   std::error_code ec;
   if (kind == "sound") {
     try {
-      facts.Set("seconds", JsonValue::Number(SoundSeconds(path)));
+      facts["seconds"] = SoundSeconds(path);
     } catch (const CliError& e) {
-      facts.Set("error", JsonValue::String(e.what()));
+      facts["error"] = e.what();
     }
     return facts;
   }
@@ -37,13 +37,15 @@ JsonValue FactsJson(const std::string& path, const std::string& kind) {
     const VideoFacts v = ReadVideoFacts(path);
     // A still lasts as long as its sound: a piece of music's own, unless another is given.
     const double seconds = v.still ? SoundSeconds(path) : v.seconds;
-    facts.Set("seconds", JsonValue::Number(seconds)).Set("still", JsonValue::Bool(v.still));
-    facts.Set("width", JsonValue::Number(v.width)).Set("height", JsonValue::Number(v.height));
-    JsonValue chapters = JsonValue::Array();
-    for (double c : v.chapters) chapters.Push(JsonValue::Number(c));
-    facts.Set("chapters", std::move(chapters));
+    facts["seconds"] = seconds;
+    facts["still"] = v.still;
+    facts["width"] = v.width;
+    facts["height"] = v.height;
+    Json chapters = Json::array();
+    for (double c : v.chapters) chapters.push_back(c);
+    facts["chapters"] = std::move(chapters);
   } catch (const CliError& e) {
-    facts.Set("error", JsonValue::String(e.what()));
+    facts["error"] = e.what();
   }
   return facts;
 }
@@ -53,7 +55,7 @@ void Browse(const StudioState& state, const httplib::Request& req, httplib::Resp
   const std::string asked = req.get_param_value("dir");
   const fs::path dir = fs::canonical(asked.empty() ? state.folder : fs::path(asked), ec);
   if (ec || !fs::is_directory(dir)) return AnswerError(res, 404, "That folder cannot be opened.");
-  JsonValue dirs = JsonValue::Array(), files = JsonValue::Array();
+  Json dirs = Json::array(), files = Json::array();
   std::vector<std::pair<std::string, bool>> entries;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
@@ -66,23 +68,24 @@ void Browse(const StudioState& state, const httplib::Request& req, httplib::Resp
     }
   }
   std::sort(entries.begin(), entries.end());
-  for (const auto& [name, is_dir] : entries) (is_dir ? dirs : files).Push(JsonValue::String(name));
-  JsonValue body = JsonValue::Object();
-  body.Set("dir", JsonValue::String(dir.string()));
-  body.Set("parent", JsonValue::String(dir.parent_path().string()));
-  body.Set("dirs", std::move(dirs)).Set("files", std::move(files));
+  for (const auto& [name, is_dir] : entries) (is_dir ? dirs : files).push_back(name);
+  Json body = Json::object();
+  body["dir"] = dir.string();
+  body["parent"] = dir.parent_path().string();
+  body["dirs"] = std::move(dirs);
+  body["files"] = std::move(files);
   AnswerJson(res, 200, body);
 }
 
 void Pick(StudioState& state, const httplib::Request& req, httplib::Response& res) {
-  const std::optional<JsonValue> body = JsonValue::Parse(req.body);
+  const std::optional<Json> body = ParseJson(req.body);
   if (!body) return AnswerError(res, 400, "The request was not understood.");
-  const std::string path = (*body)["path"].Text();
+  const std::string path = TextOf(*body, "path");
   std::error_code ec;
   if (path.empty() || !fs::is_regular_file(path, ec) || !IsMediaName(path))
     return AnswerError(res, 404, "That is not a video, picture or sound file.");
   state.grants.Grant(path);
-  AnswerJson(res, 200, FactsJson(fs::canonical(path, ec).string(), (*body)["kind"].Text("video")));
+  AnswerJson(res, 200, FactsJson(fs::canonical(path, ec).string(), TextOf(*body, "kind", "video")));
 }
 
 // A name in the project folder not yet taken: "name", "name (2)", ...

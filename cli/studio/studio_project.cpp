@@ -16,20 +16,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<JsonValue> ReadJsonFile(const fs::path& path) {
+std::optional<Json> ReadJsonFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::stringstream text;
   text << in.rdbuf();
-  return JsonValue::Parse(text.str());
+  return ParseJson(text.str());
 }
 
 // Written whole under another name first, so a crash never leaves half a file.
-bool WriteJsonFile(const fs::path& path, const JsonValue& value) {
+bool WriteJsonFile(const fs::path& path, const Json& value) {
   const fs::path part = path.string() + ".part";
   {
     std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!(out << value.Write() << "\n") || !out.flush()) return false;
+    if (!(out << WriteJson(value) << "\n") || !out.flush()) return false;
   }
   std::error_code ec;
   fs::rename(part, path, ec);
@@ -49,8 +49,8 @@ fs::path ConfigFile() {
 std::string RememberedFirst() {
   const fs::path config = ConfigFile();
   if (config.empty()) return "";
-  const std::optional<JsonValue> saved = ReadJsonFile(config);
-  return saved ? (*saved)["first"].Text() : "";
+  const std::optional<Json> saved = ReadJsonFile(config);
+  return saved ? TextOf(*saved, "first") : "";
 }
 
 void RememberFirst(const std::string& first) {
@@ -58,15 +58,15 @@ void RememberFirst(const std::string& first) {
   if (config.empty() || first.empty() || first == RememberedFirst()) return;
   std::error_code ec;
   fs::create_directories(config.parent_path(), ec);
-  WriteJsonFile(config, JsonValue::Object().Set("first", JsonValue::String(first)));
+  WriteJsonFile(config, Json{{"first", first}});
 }
 
 // Every file the project names must have been picked (or be the studio's own).
-std::string UnpickedFile(const StudioState& state, const JsonValue& project) {
-  std::vector<std::string> files{project["first"].Text()};
-  for (const JsonValue& v : project["videos"].items()) {
-    files.push_back(v["path"].Text());
-    files.push_back(v["audio"].Text());
+std::string UnpickedFile(const StudioState& state, const Json& project) {
+  std::vector<std::string> files{TextOf(project, "first")};
+  for (const Json& v : ItemsOf(project, "videos")) {
+    files.push_back(TextOf(v, "path"));
+    files.push_back(TextOf(v, "audio"));
   }
   for (const std::string& f : files) {
     if (!f.empty() && !state.grants.Granted(f)) return f;
@@ -75,12 +75,12 @@ std::string UnpickedFile(const StudioState& state, const JsonValue& project) {
 }
 
 void SaveProject(StudioState& state, const httplib::Request& req, httplib::Response& res) {
-  const std::optional<JsonValue> project = JsonValue::Parse(req.body);
-  if (!project || !project->IsObject() || req.body.size() > (1u << 20))
+  const std::optional<Json> project = ParseJson(req.body);
+  if (!project || !project->is_object() || req.body.size() > (1u << 20))
     return AnswerError(res, 400, "The project was not understood.");
   if (const std::string f = UnpickedFile(state, *project); !f.empty())
     return AnswerError(res, 403, "That file was not picked: " + f);
-  const std::string output = (*project)["output"].Text();
+  const std::string output = TextOf(*project, "output");
   if (!output.empty() &&
       !IsInsideFolder(state.folder,
                       fs::path(output).is_absolute() ? fs::path(output) : state.folder / output))
@@ -88,21 +88,20 @@ void SaveProject(StudioState& state, const httplib::Request& req, httplib::Respo
   std::lock_guard lock(state.project_mutex);
   if (!WriteJsonFile(state.folder / kProjectFileName, *project))
     return AnswerError(res, 500, "Cannot save the project in " + state.folder.string());
-  RememberFirst((*project)["first"].Text());
-  AnswerJson(res, 200, JsonValue::Object());
+  RememberFirst(TextOf(*project, "first"));
+  AnswerJson(res, 200, Json::object());
 }
 
-JsonValue LoadProject(StudioState& state) {
+Json LoadProject(StudioState& state) {
   std::lock_guard lock(state.project_mutex);
-  std::optional<JsonValue> project = ReadJsonFile(state.folder / kProjectFileName);
-  if (!project || !project->IsObject()) project = JsonValue::Object();
-  if ((*project)["first"].Text().empty())
-    project->Set("first", JsonValue::String(RememberedFirst()));
+  std::optional<Json> project = ReadJsonFile(state.folder / kProjectFileName);
+  if (!project || !project->is_object()) project = Json::object();
+  if (TextOf(*project, "first").empty()) (*project)["first"] = RememberedFirst();
   return *project;
 }
 
 void Make(StudioState& state, httplib::Response& res) {
-  const JsonValue project = LoadProject(state);
+  const Json project = LoadProject(state);
   if (const std::string f = UnpickedFile(state, project); !f.empty())
     return AnswerError(res, 403, "That file was not picked: " + f);
   const fs::path output = OutputFolder(state, project);
@@ -120,7 +119,7 @@ void Make(StudioState& state, httplib::Response& res) {
   for (const auto& entry : fs::directory_iterator(state.cache, ec)) {
     if (entry.path().filename().string().rfind("watch-", 0) == 0) fs::remove(entry.path(), ec);
   }
-  AnswerJson(res, 200, JsonValue::Object());
+  AnswerJson(res, 200, Json::object());
 }
 
 // The track as the player shows it, with its sound, as a video the page can play.
@@ -149,8 +148,8 @@ void Watch(StudioState& state, const httplib::Request& req, httplib::Response& r
 
 }  // namespace
 
-fs::path OutputFolder(const StudioState& state, const JsonValue& project) {
-  const std::string asked = project["output"].Text();
+fs::path OutputFolder(const StudioState& state, const Json& project) {
+  const std::string asked = TextOf(project, "output");
   if (!asked.empty()) {
     const fs::path output = fs::path(asked).is_absolute() ? fs::path(asked) : state.folder / asked;
     if (IsInsideFolder(state.folder, output)) return output;
@@ -160,15 +159,15 @@ fs::path OutputFolder(const StudioState& state, const JsonValue& project) {
 
 void AddProjectRoutes(httplib::Server& server, StudioState& state) {
   // The files of the project saved last time were picked then.
-  const JsonValue saved = LoadProject(state);
-  state.grants.Grant(saved["first"].Text());
-  for (const JsonValue& v : saved["videos"].items()) {
-    state.grants.Grant(v["path"].Text());
-    if (!v["audio"].Text().empty()) state.grants.Grant(v["audio"].Text());
+  const Json saved = LoadProject(state);
+  state.grants.Grant(TextOf(saved, "first"));
+  for (const Json& v : ItemsOf(saved, "videos")) {
+    state.grants.Grant(TextOf(v, "path"));
+    if (!TextOf(v, "audio").empty()) state.grants.Grant(TextOf(v, "audio"));
   }
   server.Get("/api/project", [&state](const httplib::Request&, httplib::Response& res) {
-    JsonValue project = LoadProject(state);
-    project.Set("folder", JsonValue::String(state.folder.string()));
+    Json project = LoadProject(state);
+    project["folder"] = state.folder.string();
     AnswerJson(res, 200, project);
   });
   server.Post("/api/project", [&state](const httplib::Request& req, httplib::Response& res) {
@@ -178,7 +177,7 @@ void AddProjectRoutes(httplib::Server& server, StudioState& state) {
               [&state](const httplib::Request&, httplib::Response& res) { Make(state, res); });
   server.Post("/api/cancel", [&state](const httplib::Request&, httplib::Response& res) {
     state.job.Cancel();
-    AnswerJson(res, 200, JsonValue::Object());
+    AnswerJson(res, 200, Json::object());
   });
   server.Get("/api/status", [&state](const httplib::Request&, httplib::Response& res) {
     AnswerJson(res, 200, state.job.Status());

@@ -22,10 +22,10 @@ fs::path FreeVideoName(const fs::path& folder, const std::string& stem, const st
 }
 
 void StartRip(StudioState& state, const httplib::Request& req, httplib::Response& res) {
-  const std::optional<JsonValue> body = JsonValue::Parse(req.body);
+  const std::optional<Json> body = ParseJson(req.body);
   if (!body) return AnswerError(res, 400, "The request was not understood.");
-  const std::string source = (*body)["source"].Text();
-  const std::string format = (*body)["format"].Text("mkv");
+  const std::string source = TextOf(*body, "source");
+  const std::string format = TextOf(*body, "format", "mkv");
   // Only what the user chose: an image picked in the page, or a CD drive.
   if (source.empty() || !(state.grants.Granted(source) || IsCdDrive(source)))
     return AnswerError(res, 403,

@@ -65,13 +65,13 @@ void InstallGuard(httplib::Server& server, const std::string& token, const int& 
 
 }  // namespace
 
-void AnswerJson(httplib::Response& res, int status, const JsonValue& body) {
+void AnswerJson(httplib::Response& res, int status, const Json& body) {
   res.status = status;
-  res.set_content(body.Write(), "application/json");
+  res.set_content(WriteJson(body), "application/json");
 }
 
 void AnswerError(httplib::Response& res, int status, const std::string& message) {
-  AnswerJson(res, status, JsonValue::Object().Set("message", JsonValue::String(message)));
+  AnswerJson(res, status, Json{{"message", message}});
 }
 
 namespace {
@@ -108,7 +108,7 @@ void ConfigureServer(httplib::Server& server) {
           why = e.what();
         }
         res.status = 500;
-        res.set_content("{\"message\":" + JsonQuote(why) + "}", "application/json");
+        res.set_content(WriteJson(Json{{"message", why}}), "application/json");
       });
 }
 

@@ -31,10 +31,10 @@ struct StudioState {
 
 // The output folder of a project: its "output" when that lies inside the project
 // folder, else "disc" there.
-std::filesystem::path OutputFolder(const StudioState& state, const JsonValue& project);
+std::filesystem::path OutputFolder(const StudioState& state, const Json& project);
 
 // A JSON answer with its status; an error is {"message": ...}, in the page's words.
-void AnswerJson(httplib::Response& res, int status, const JsonValue& body);
+void AnswerJson(httplib::Response& res, int status, const Json& body);
 void AnswerError(httplib::Response& res, int status, const std::string& message);
 
 // Registers the handlers of each part of the page.

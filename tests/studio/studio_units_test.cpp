@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "cli/studio/file_access.h"
-#include "cli/studio/json_value.h"
+#include "cli/studio/studio_json.h"
 #include "cli/studio/still_preview.h"
 #include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
@@ -14,7 +14,6 @@
 namespace trackloom::testing {
 namespace {
 
-using cli::JsonValue;
 
 TEST(StudioNames, UploadNamesKeepOnlyTheirLastSafePart) {
   const struct {
@@ -61,8 +60,8 @@ TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {
     bool valid;
     const char* written;  // as written back
   } rows[] = {
-      {"{\"a\": [1, 2.5, true, null], \"b\": \"x\\n\\u00e9\"}", true,
-       "{\"a\":[1,2.5,true,null],\"b\":\"x\\u000a\xc3\xa9\"}"},
+      {"{\"b\": \"x\\n\\u00e9\", \"a\": [1, 2.5, true, null]}", true,
+       "{\"b\":\"x\\n\xc3\xa9\",\"a\":[1,2.5,true,null]}"},
       {"  [] ", true, "[]"},
       {"\"\\ud83d\\ude00\"", true, "\"\xf0\x9f\x98\x80\""},
       {"{\"a\": 1,}", false, ""},
@@ -70,15 +69,22 @@ TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {
       {"\"unterminated", false, ""},
       {"{} extra", false, ""},
       {"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]", false, ""},
+      {"[\"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[\"]", true, "[\"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[\"]"},
       {"nan", false, ""},
+      {"0x10", false, ""},
+      {"+1", false, ""},
+      {"\"a\xff\"", false, ""},
   };
   for (const auto& row : rows) {
-    const std::optional<JsonValue> v = JsonValue::Parse(row.text);
+    const std::optional<cli::Json> v = cli::ParseJson(row.text);
     ASSERT_EQ(v.has_value(), row.valid) << row.text;
     if (v) {
-      EXPECT_EQ(v->Write(), row.written) << row.text;
+      EXPECT_EQ(cli::WriteJson(*v), row.written) << row.text;
     }
   }
+  // A name that is not UTF-8 is written with U+FFFD in place of its stray byte.
+  EXPECT_EQ(cli::WriteJson(cli::Json{{"path", "/tmp/a\xff.mp4"}}),
+            "{\"path\":\"/tmp/a\xef\xbf\xbd.mp4\"}");
 }
 
 }  // namespace
