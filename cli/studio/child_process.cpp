@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <thread>
 
 #include "cli/common/cli_error.h"
 
@@ -19,23 +23,78 @@ namespace {
 // The descriptor the child writes its progress lines to.
 constexpr int kChildProgressFd = 3;
 
-[[noreturn]] void ExecChild(const std::vector<std::string>& argv, int out, int err, int feed) {
-  // Ctrl-C in the studio's terminal reaches the whole process group: the studio
-  // itself passes a stop on, so the child must not hear it twice and give up at once.
-  setpgid(0, 0);
-  dup2(out, STDOUT_FILENO);
-  dup2(err, STDERR_FILENO);
-  dup2(feed, kChildProgressFd);
-  const int devnull = open("/dev/null", O_RDONLY);
-  if (devnull >= 0) dup2(devnull, STDIN_FILENO);
-  for (int fd = kChildProgressFd + 1; fd < 1024; ++fd) close(fd);
-  setenv("TRACKLOOM_PROGRESS_FD", "3", 1);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  execv(args[0], args.data());
-  _exit(127);
-}
+// The signals the studio may have set aside; a child starts with them as a fresh
+// program has them, and with none blocked.
+constexpr int kResetSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT};
+
+// What a child is started with: an attribute and file actions, freed however the start
+// ends.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawnattr_init(&attr_);
+    posix_spawn_file_actions_init(&actions_);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int s : kResetSignals) sigaddset(&defaults, s);
+    posix_spawnattr_setsigmask(&attr_, &none);
+    posix_spawnattr_setsigdefault(&attr_, &defaults);
+    flags_ = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attr_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // A process group of its own: Ctrl-C in the studio's terminal reaches the whole
+  // group, and the studio passes a stop on itself, so the child must not hear it twice.
+  void OwnGroup() {
+    posix_spawnattr_setpgroup(&attr_, 0);
+    flags_ |= POSIX_SPAWN_SETPGROUP;
+  }
+  void Dup(int from, int to) { posix_spawn_file_actions_adddup2(&actions_, from, to); }
+  void Null(int fd, int mode) {
+    posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", mode, 0);
+  }
+  // Every descriptor from fd on is closed in the child (the server's sockets above all).
+  void CloseFrom(int fd) { posix_spawn_file_actions_addclosefrom_np(&actions_, fd); }
+
+  // Starts program (searched in PATH when search) with argv and the environment
+  // plus extra; the child's pid, or -1 with errno set.
+  pid_t Spawn(const std::string& program, const std::vector<std::string>& argv,
+              const std::vector<std::string>& extra, bool search) {
+    posix_spawnattr_setflags(&attr_, static_cast<short>(flags_));
+    std::vector<char*> args, env;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string_view entry(*e);
+      const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& x) {
+        return entry.substr(0, entry.find('=') + 1) == x.substr(0, x.find('=') + 1);
+      });
+      if (!replaced) env.push_back(*e);
+    }
+    for (const std::string& e : extra) env.push_back(const_cast<char*>(e.c_str()));
+    env.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed =
+        search ? posix_spawnp(&pid, program.c_str(), &actions_, &attr_, args.data(), env.data())
+               : posix_spawn(&pid, program.c_str(), &actions_, &attr_, args.data(), env.data());
+    if (failed != 0) {
+      errno = failed;
+      return -1;
+    }
+    return pid;
+  }
+
+ private:
+  posix_spawnattr_t attr_;
+  posix_spawn_file_actions_t actions_;
+  int flags_ = 0;
+};
 
 }  // namespace
 
@@ -60,14 +119,21 @@ std::unique_ptr<ChildProcess> ChildProcess::StartSelf(const std::vector<std::str
     if (err >= 0) close(err);
     throw CliError("cannot start trackloom " + args.at(0) + ": " + why);
   }
-  const pid_t pid = fork();
-  if (pid == 0) ExecChild(argv, out, err, feed[1]);
+  SpawnSetup setup;
+  setup.OwnGroup();
+  setup.Dup(out, STDOUT_FILENO);
+  setup.Dup(err, STDERR_FILENO);
+  setup.Dup(feed[1], kChildProgressFd);
+  setup.Null(STDIN_FILENO, O_RDONLY);
+  setup.CloseFrom(kChildProgressFd + 1);
+  const pid_t pid = setup.Spawn(argv[0], argv, {"TRACKLOOM_PROGRESS_FD=3"}, false);
+  const int spawn_errno = errno;
   close(out);
   close(err);
   close(feed[1]);
   if (pid < 0) {
     close(feed[0]);
-    throw CliError("cannot start trackloom " + args.at(0) + ": " + std::strerror(errno));
+    throw CliError("cannot start trackloom " + args.at(0) + ": " + std::strerror(spawn_errno));
   }
   std::unique_ptr<ChildProcess> child(new ChildProcess);
   child->pid_ = pid;
@@ -114,22 +180,17 @@ int ChildProcess::Wait() {
 }
 
 void OpenBrowser(const std::string& address) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // A grandchild, so that nobody has to wait for the browser.
-    if (fork() != 0) _exit(0);
-    const int devnull = open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-      dup2(devnull, STDIN_FILENO);
-      dup2(devnull, STDOUT_FILENO);
-    }
-    execlp("xdg-open", "xdg-open", address.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  if (pid > 0) {
+  SpawnSetup setup;
+  setup.Null(STDIN_FILENO, O_RDONLY);
+  setup.Null(STDOUT_FILENO, O_WRONLY);
+  setup.CloseFrom(STDERR_FILENO + 1);
+  const pid_t pid = setup.Spawn("xdg-open", {"xdg-open", address}, {}, true);
+  if (pid < 0) return;
+  // Nobody waits for the browser; a thread of its own reaps the opener when it ends.
+  std::thread([pid] {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-  }
+  }).detach();
 }
 
 std::string ReadText(const std::string& path) {

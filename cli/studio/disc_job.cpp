@@ -5,11 +5,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/duration.h"
 #include "cli/studio/child_process.h"
 #include "cli/studio/still_preview.h"
+#include "cli/tracks/disc_plan.h"
 
 namespace trackloom::cli {
 
@@ -197,6 +198,25 @@ bool DiscJob::Encode(size_t index) {
   return false;
 }
 
+// One image checked as the player reads it, in the page's words, from inspect's own
+// summary.
+std::string DiscJob::Check(const std::string& cue, const std::string& log) {
+  auto check = ChildProcess::StartSelf({"inspect", "--json", cue}, log + "-inspect.out",
+                                       log + "-inspect.err");
+  check->ReadProgress([](const std::string&) {});
+  const int status = check->Wait();
+  const std::optional<Json> report = ParseJson(ReadText(log + "-inspect.out"));
+  std::string what = LastLine(ReadText(log + "-inspect.err"));
+  if (report) {
+    const size_t tracks = ItemsOf(*report, "tracks").size();
+    what = std::to_string(tracks) + " track" + (tracks == 1 ? "" : "s") + ", " +
+           FormatDuration(NumberOf(*report, "video_seconds"), 2) + " of video, " +
+           FormatDuration(NumberOf(*report, "disc_seconds"), 2) + " of disc time";
+  }
+  return fs::path(cue).filename().string() + ": " +
+         (status == 0 ? "passes the check" : "FAILS the check") + " (" + what + ")\n";
+}
+
 void DiscJob::MakeImage() {
   std::vector<std::string> tracks = Tracks();
   {
@@ -204,7 +224,7 @@ void DiscJob::MakeImage() {
     step_ = "disc";
   }
   const fs::path base = fs::path(plan_.output) / plan_.name;
-  std::vector<std::string> args{"disc", "-o", base.string()};
+  std::vector<std::string> args{"disc", "-o", base.string(), "--json"};
   args.insert(args.end(), plan_.disc_options.begin(), plan_.disc_options.end());
   args.push_back("--");
   args.insert(args.end(), tracks.begin(), tracks.end());
@@ -222,29 +242,19 @@ void DiscJob::MakeImage() {
     Finish(cancelled_ ? "cancelled" : "failed", LastLine(ReadText(log + ".err")));
     return;
   }
+  // What was written, from the command's own summary.
+  const std::optional<Json> summary = ParseJson(ReadText(log + ".out"));
   std::vector<std::string> written;
   std::string burn;
-  for (const auto& entry : fs::directory_iterator(plan_.output)) {
-    const std::string name = entry.path().filename().string();
-    const std::string ext = entry.path().extension().string();
-    if (name.rfind(plan_.name, 0) == 0 && (ext == ".bin" || ext == ".cue" || ext == ".toc"))
-      written.push_back(entry.path().string());
-  }
-  std::sort(written.begin(), written.end());
-  std::istringstream out(ReadText(log + ".out"));
-  for (std::string line; std::getline(out, line);) {
-    if (line.find("cdrdao write") != std::string::npos) burn += (burn.empty() ? "" : "\n") + line;
+  const Json none = Json::array();
+  for (const Json& disc : summary ? ItemsOf(*summary, "discs") : none) {
+    for (const char* kind : {"bin", "cue", "toc"}) written.push_back(TextOf(disc, kind));
+    burn += (burn.empty() ? "" : "\n") + std::string("cdrdao write --device /dev/sr0 ") +
+            ShellWord(TextOf(disc, "toc"));
   }
   std::string verdict;
   for (const std::string& file : written) {
-    if (fs::path(file).extension() != ".cue") continue;
-    auto check =
-        ChildProcess::StartSelf({"inspect", file}, log + "-inspect.out", log + "-inspect.err");
-    check->ReadProgress([](const std::string&) {});
-    const int checked = check->Wait();
-    verdict += fs::path(file).filename().string() + ": " +
-               (checked == 0 ? "passes the check" : "FAILS the check") + " (" +
-               LastLine(ReadText(log + "-inspect.out")) + ")\n";
+    if (fs::path(file).extension() == ".cue") verdict += Check(file, log);
   }
   std::lock_guard lock(mutex_);
   written_ = written;

@@ -56,6 +56,7 @@ class DiscJob {
   void Run();
   bool Encode(size_t index);
   void MakeImage();
+  std::string Check(const std::string& cue, const std::string& log);
   void Finish(const std::string& state, const std::string& message);
   void Collect(const VideoJob& video);
 
