@@ -234,6 +234,103 @@ TEST(CliRip, ImagesGiveTheTracksPicturesAndSoundExactly) {
       << noisy_summary.out;
 }
 
+// The records of disc track t (0-based) that bytes [from, to) of the BIN touch.
+uint64_t RecordsHit(const Disc& d, size_t t, size_t from, size_t to) {
+  size_t start = 0;
+  for (size_t i = 0; i < t; ++i) start += d.lengths[i];
+  const size_t first = start + (t == 0 ? 392 : 2048);
+  const size_t n = (d.lengths[t] - (first - start)) / kRecord;
+  uint64_t hit = 0;
+  for (size_t k = 0; k < n; ++k)
+    hit += first + k * kRecord < to && first + (k + 1) * kRecord > from;
+  return hit;
+}
+
+// What the --json summary says of each chapter: its title and damaged records.
+std::string Chapters(const std::string& json) {
+  std::string out;
+  for (size_t at = 0; (at = json.find("\"title\": \"", at)) != std::string::npos;) {
+    at += 10;
+    out += json.substr(at, json.find('"', at) - at) + ":";
+    const size_t d = json.find("\"damaged_records\": ", at) + 19;
+    out += json.substr(d, json.find(',', d) - d) + " ";
+  }
+  return out;
+}
+
+// A disc image damaged as drives and rippers damage them: every track is its own
+// chapter, every record lost is counted where it was lost, and the summary says so.
+TEST(CliRip, DamagedImagesAccountForEveryRecord) {
+  TempDir dir;
+  const Disc d = MakeDisc(dir);
+  const size_t s2 = d.lengths[0], s3 = s2 + d.lengths[1];
+  const size_t t2_record5 = s2 + 2048 + 5 * kRecord;
+  const size_t boundary_from = s3 - 85 * kSector, boundary_to = s3 + 85 * kSector;
+  const auto zero = [](std::vector<uint8_t> b, size_t from, size_t to) {
+    std::fill(b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(to), 0);
+    return b;
+  };
+  const auto flip = [](std::vector<uint8_t> b, size_t at) {
+    b[at] ^= 0xFF;
+    return b;
+  };
+  // 4 bytes lost inside record 5 of track 2: the records after it come 4 bytes early.
+  std::vector<uint8_t> slipped = d.bin;
+  slipped.erase(slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1000),
+                slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1004));
+  slipped.insert(slipped.begin() + static_cast<ptrdiff_t>(s3 - 8), 4, 0);
+  const std::string whole = "Every record was read whole";
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bin;
+    std::string chapters;  // title:damaged of each
+    std::string summary;   // in the summary (a leading '!': not in it)
+  } cases[] = {
+      {"the first record's header damaged", flip(d.bin, 392 + 30),
+       "Track 01:1 Track 02:0 Track 03:0 ", "track 1: 1 damaged record at 0:00.0"},
+      {"the first sector zeroed", zero(d.bin, 0, kSector), "Track 01:1 Track 02:0 Track 03:0 ",
+       "!" + whole},
+      {"read 513 samples early", Shifted(d.bin, -513), "Track 01:1 Track 02:0 Track 03:0 ",
+       "offset -513 samples"},
+      {"read 300 samples early", Shifted(d.bin, -300), "Track 01:1 Track 02:0 Track 03:0 ",
+       "Track 02: 108 records (0:06.0), offset -300 samples"},
+      {"track 2's first record damaged", flip(d.bin, s2 + 2048 + 50),
+       "Track 01:0 Track 02:1 Track 03:0 ", "Track 02: 108 records (0:06.0), offset +0 samples, 1"},
+      {"track 3's last record damaged", flip(d.bin, s3 + 2048 + 107 * kRecord + 10),
+       "Track 01:0 Track 02:0 Track 03:1 ", "track 3: 1 damaged record at 0:05.9"},
+      {"170 zeroed sectors across a track's start", zero(d.bin, boundary_from, boundary_to),
+       "Track 01:0 Track 02:" + std::to_string(RecordsHit(d, 1, boundary_from, boundary_to)) +
+           " Track 03:" + std::to_string(RecordsHit(d, 2, boundary_from, boundary_to)) + " ",
+       "Track 03: 108 records (0:06.0), offset +0 samples, "},
+      {"a zeroed sector inside a record", zero(d.bin, s2 + 10 * kSector, s2 + 11 * kSector),
+       "Track 01:0 Track 02:" +
+           std::to_string(RecordsHit(d, 1, s2 + 10 * kSector, s2 + 11 * kSector)) + " Track 03:0 ",
+       "!" + whole},
+      {"a 4-byte slip", slipped, "Track 01:0 Track 02:0 Track 03:0 ", whole},
+  };
+  std::string cue_text;
+  {
+    const std::vector<uint8_t> cue = ReadFileBytes(dir.File("film.cue"));
+    cue_text.assign(cue.begin(), cue.end());
+    cue_text.replace(cue_text.find("film.bin"), 8, "damaged.bin");
+    WriteFileBytes(dir.File("damaged.cue"), std::vector<uint8_t>(cue_text.begin(), cue_text.end()));
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(dir.File("damaged.bin"), c.bin);
+    const std::vector<std::string> rip = {"rip", dir.File("damaged.cue"), "-o", dir.File("d.mkv"),
+                                          "--overwrite"};
+    std::vector<std::string> json = rip;
+    json.push_back("--json");
+    const CommandResult j = RunTrackloom(json);
+    EXPECT_EQ(j.status, 0) << j.err;
+    EXPECT_EQ(Chapters(j.out), c.chapters) << j.out;
+    const CommandResult r = RunTrackloom(rip);
+    const bool absent = c.summary[0] == '!';
+    EXPECT_EQ(r.out.find(c.summary.substr(absent ? 1 : 0)) == std::string::npos, absent) << r.out;
+  }
+}
+
 // The video for watching, one file a track, and what is refused with nothing written.
 TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   TempDir dir;
