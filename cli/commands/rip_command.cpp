@@ -1,5 +1,7 @@
 #include "cli/commands/rip_command.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -238,7 +240,9 @@ void ReadDisc(DiscReader& reader, RecordStream& stream, const RipOptions& o, std
   const auto records = [](uint64_t bytes) {
     return static_cast<int64_t>(bytes / kFrameRecordSize);
   };
-  Progress progress(err, !o.quiet && !o.json, records(reader.total()));
+  // The progress line redraws itself: for a terminal only, never into a pipe or a file.
+  Progress progress(err, !o.quiet && !o.json && ::isatty(::fileno(err)) == 1,
+                    records(reader.total()));
   std::string error;
   for (;;) {
     const int64_t n = reader.Read(chunk.data(), chunk.size(), &error);
