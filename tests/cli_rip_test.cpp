@@ -2,6 +2,9 @@
 // drives leave them (one BIN, a BIN per track moved by a read offset, a TOC, noise),
 // the video's pictures and sound compared with the tracks' own, byte for byte.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -79,6 +82,8 @@ Decoded DecodeTracks(const std::vector<std::string>& tracks, size_t first_lead_i
   return out;
 }
 
+std::string Format2(size_t n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
 // The disc's audio moved by a drive's read offset (samples; later when positive),
 // the same length.
 std::vector<uint8_t> Shifted(const std::vector<uint8_t>& bin, int samples) {
@@ -118,6 +123,32 @@ std::string WriteBinPerTrack(const TempDir& dir, const Disc& d, int offset,
   }
   WriteFileBytes(dir.File("split.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
   return dir.File("split.cue");
+}
+
+// The layout a ripper writes by default: a file per track, each ending in 2 s of the
+// next track's pre-gap (its INDEX 00), keywords in lower case, and a data track last.
+std::string WriteRippersCue(const TempDir& dir, const Disc& d) {
+  std::string cue;
+  size_t at = 0;
+  for (size_t t = 0; t < d.lengths.size(); at += d.lengths[t++]) {
+    const std::string name = "rip" + std::to_string(t + 1) + ".bin";
+    std::vector<uint8_t> file(d.bin.begin() + static_cast<ptrdiff_t>(at),
+                              d.bin.begin() + static_cast<ptrdiff_t>(at + d.lengths[t]));
+    if (t + 1 < d.lengths.size()) file.resize(file.size() + 150 * kSector, 0);
+    WriteFileBytes(dir.File(name), file);
+    cue += "file \"" + name + "\" binary\n" + (t == 0 ? "  track 01 audio\n" : "") +
+           "    index 01 00:00:00\n";
+    if (t + 1 < d.lengths.size()) {
+      const size_t sectors = d.lengths[t] / kSector;
+      cue += "  track 0" + std::to_string(t + 2) + " audio\n    index 00 " +
+             Format2(sectors / 75 / 60) + ":" + Format2(sectors / 75 % 60) + ":" +
+             Format2(sectors % 75) + "\n";
+    }
+  }
+  WriteFileBytes(dir.File("data.bin"), std::vector<uint8_t>(300 * kSector, 0x11));
+  cue += "FILE \"data.bin\" BINARY\n  TRACK 05 MODE1/2352\n    INDEX 01 00:00:00\n";
+  WriteFileBytes(dir.File("rippers.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
+  return dir.File("rippers.cue");
 }
 
 // Runs ffmpeg to turn the video's streams into raw bytes.
@@ -191,6 +222,22 @@ TEST(CliRip, ImagesGiveTheTracksPicturesAndSoundExactly) {
        {},
        &tracks,
        {"\"offset_samples\": 0,"}},
+      {"a ripper's sheet: INDEX 00 in the file before, lower case, a data track",
+       [&] { return std::vector<std::string>{WriteRippersCue(dir, d)}; },
+       {},
+       &tracks,
+       {"\"offset_samples\": 0,", "\"track\": 5, \"holds\": \"data\""}},
+      {"a TOC with a data track",
+       [&] {
+         std::vector<uint8_t> toc = ReadFileBytes(dir.File("film.toc"));
+         const std::string data = "\nTRACK MODE1\nDATAFILE \"data.bin\" 00:04:00\n";
+         toc.insert(toc.end(), data.begin(), data.end());
+         WriteFileBytes(dir.File("data.toc"), toc);
+         return std::vector<std::string>{dir.File("data.toc")};
+       },
+       {},
+       &tracks,
+       {"\"track\": 5, \"holds\": \"data\""}},
       {"track WAV files",
        [&] {
          return std::vector<std::string>{d.tracks[0], d.tracks[1], d.tracks[2]};
@@ -234,6 +281,103 @@ TEST(CliRip, ImagesGiveTheTracksPicturesAndSoundExactly) {
       << noisy_summary.out;
 }
 
+// The records of disc track t (0-based) that bytes [from, to) of the BIN touch.
+uint64_t RecordsHit(const Disc& d, size_t t, size_t from, size_t to) {
+  size_t start = 0;
+  for (size_t i = 0; i < t; ++i) start += d.lengths[i];
+  const size_t first = start + (t == 0 ? 392 : 2048);
+  const size_t n = (d.lengths[t] - (first - start)) / kRecord;
+  uint64_t hit = 0;
+  for (size_t k = 0; k < n; ++k)
+    hit += first + k * kRecord < to && first + (k + 1) * kRecord > from;
+  return hit;
+}
+
+// What the --json summary says of each chapter: its title and damaged records.
+std::string Chapters(const std::string& json) {
+  std::string out;
+  for (size_t at = 0; (at = json.find("\"title\": \"", at)) != std::string::npos;) {
+    at += 10;
+    out += json.substr(at, json.find('"', at) - at) + ":";
+    const size_t d = json.find("\"damaged_records\": ", at) + 19;
+    out += json.substr(d, json.find(',', d) - d) + " ";
+  }
+  return out;
+}
+
+// A disc image damaged as drives and rippers damage them: every track is its own
+// chapter, every record lost is counted where it was lost, and the summary says so.
+TEST(CliRip, DamagedImagesAccountForEveryRecord) {
+  TempDir dir;
+  const Disc d = MakeDisc(dir);
+  const size_t s2 = d.lengths[0], s3 = s2 + d.lengths[1];
+  const size_t t2_record5 = s2 + 2048 + 5 * kRecord;
+  const size_t boundary_from = s3 - 85 * kSector, boundary_to = s3 + 85 * kSector;
+  const auto zero = [](std::vector<uint8_t> b, size_t from, size_t to) {
+    std::fill(b.begin() + static_cast<ptrdiff_t>(from), b.begin() + static_cast<ptrdiff_t>(to), 0);
+    return b;
+  };
+  const auto flip = [](std::vector<uint8_t> b, size_t at) {
+    b[at] ^= 0xFF;
+    return b;
+  };
+  // 4 bytes lost inside record 5 of track 2: the records after it come 4 bytes early.
+  std::vector<uint8_t> slipped = d.bin;
+  slipped.erase(slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1000),
+                slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1004));
+  slipped.insert(slipped.begin() + static_cast<ptrdiff_t>(s3 - 8), 4, 0);
+  const std::string whole = "Every record was read whole";
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bin;
+    std::string chapters;  // title:damaged of each
+    std::string summary;   // in the summary (a leading '!': not in it)
+  } cases[] = {
+      {"the first record's header damaged", flip(d.bin, 392 + 30),
+       "Track 01:1 Track 02:0 Track 03:0 ", "track 1: 1 damaged record at 0:00.0"},
+      {"the first sector zeroed", zero(d.bin, 0, kSector), "Track 01:1 Track 02:0 Track 03:0 ",
+       "!" + whole},
+      {"read 513 samples early", Shifted(d.bin, -513), "Track 01:1 Track 02:0 Track 03:0 ",
+       "offset -513 samples"},
+      {"read 300 samples early", Shifted(d.bin, -300), "Track 01:1 Track 02:0 Track 03:0 ",
+       "Track 02: 108 records (0:06.0), offset -300 samples"},
+      {"track 2's first record damaged", flip(d.bin, s2 + 2048 + 50),
+       "Track 01:0 Track 02:1 Track 03:0 ", "Track 02: 108 records (0:06.0), offset +0 samples, 1"},
+      {"track 3's last record damaged", flip(d.bin, s3 + 2048 + 107 * kRecord + 10),
+       "Track 01:0 Track 02:0 Track 03:1 ", "track 3: 1 damaged record at 0:05.9"},
+      {"170 zeroed sectors across a track's start", zero(d.bin, boundary_from, boundary_to),
+       "Track 01:0 Track 02:" + std::to_string(RecordsHit(d, 1, boundary_from, boundary_to)) +
+           " Track 03:" + std::to_string(RecordsHit(d, 2, boundary_from, boundary_to)) + " ",
+       "Track 03: 108 records (0:06.0), offset +0 samples, "},
+      {"a zeroed sector inside a record", zero(d.bin, s2 + 10 * kSector, s2 + 11 * kSector),
+       "Track 01:0 Track 02:" +
+           std::to_string(RecordsHit(d, 1, s2 + 10 * kSector, s2 + 11 * kSector)) + " Track 03:0 ",
+       "!" + whole},
+      {"a 4-byte slip", slipped, "Track 01:0 Track 02:0 Track 03:0 ", whole},
+  };
+  std::string cue_text;
+  {
+    const std::vector<uint8_t> cue = ReadFileBytes(dir.File("film.cue"));
+    cue_text.assign(cue.begin(), cue.end());
+    cue_text.replace(cue_text.find("film.bin"), 8, "damaged.bin");
+    WriteFileBytes(dir.File("damaged.cue"), std::vector<uint8_t>(cue_text.begin(), cue_text.end()));
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(dir.File("damaged.bin"), c.bin);
+    const std::vector<std::string> rip = {"rip", dir.File("damaged.cue"), "-o", dir.File("d.mkv"),
+                                          "--overwrite"};
+    std::vector<std::string> json = rip;
+    json.push_back("--json");
+    const CommandResult j = RunTrackloom(json);
+    EXPECT_EQ(j.status, 0) << j.err;
+    EXPECT_EQ(Chapters(j.out), c.chapters) << j.out;
+    const CommandResult r = RunTrackloom(rip);
+    const bool absent = c.summary[0] == '!';
+    EXPECT_EQ(r.out.find(c.summary.substr(absent ? 1 : 0)) == std::string::npos, absent) << r.out;
+  }
+}
+
 // The video for watching, one file a track, and what is refused with nothing written.
 TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   TempDir dir;
@@ -266,6 +410,14 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   const std::string data_cue =
       "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
   WriteFileBytes(dir.File("data.cue"), std::vector<uint8_t>(data_cue.begin(), data_cue.end()));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.cue").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.File("fifo.bin").c_str(), 0600), 0);
+  for (const char* bin : {"fifo.bin", "/dev/zero"}) {
+    const std::string text =
+        std::string("FILE \"") + bin + "\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+    WriteFileBytes(dir.File(bin[0] == '/' ? "zero.cue" : "fifo-bin.cue"),
+                   std::vector<uint8_t>(text.begin(), text.end()));
+  }
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -287,8 +439,13 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
        {cue, "-o", dir.File("film.mp4")},
        1,
        "already exists (give --overwrite"},
+      {"a FIFO as the sheet", {dir.File("fifo.cue"), "-o", dir.File("x.mkv")}, 1, "FIFO"},
+      {"a FIFO as its BIN", {dir.File("fifo-bin.cue"), "-o", dir.File("x.mkv")}, 1, "FIFO"},
+      {"a device as its BIN", {dir.File("zero.cue"), "-o", dir.File("x.mkv")}, 1, "regular file"},
+      {"no such drive", {"/dev/sr97", "-o", dir.File("x.mkv")}, 1, "'/dev/sr97' does not exist"},
+      {"a video without chapters", {cue, "-o", dir.File("x.avi")}, 2, ".mkv, .mp4, .mov or .m4v"},
       {"no output", {cue}, 2, "no video named"},
-      {"unknown extension", {cue, "-o", dir.File("x.txt")}, 2, "end it in .mkv or .mp4"},
+      {"unknown extension", {cue, "-o", dir.File("x.txt")}, 2, "end it in .mkv, .mp4"},
       {"view for an archive", {cue, "-o", dir.File("x.mkv"), "--view", "panel"}, 2, "are for .mp4"},
       {"paranoia mode",
        {cue, "-o", dir.File("x.mkv"), "--paranoia", "most"},
@@ -310,6 +467,7 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     RunOptions options;
     options.file_size_limit = c.file_size_limit;
+    options.timeout_seconds = 60;
     r = RunTrackloom(args, options);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
@@ -320,6 +478,35 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   for (const std::string& name : ListDirectory(dir.path()))
     EXPECT_NE(name[0], '.') << "left behind: " << name;
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.mkv")));
+}
+
+// A name that comes to exist while the disc is read is left as it is, without
+// --overwrite: the rip fails and leaves no hidden file.
+TEST(CliRip, NameTakenDuringTheRipIsLeftAsItIs) {
+  TempDir dir;
+  MakeDisc(dir);
+  std::filesystem::create_directory(dir.File("run"));
+  std::filesystem::create_directory(dir.File("out"));
+  const pid_t pid = StartTrackloom(
+      {"rip", dir.File("film.cue"), "-o", dir.File("out/late.mkv"), "--quiet"}, dir.File("run"));
+  bool stopped = false;
+  for (int i = 0; i < 20000 && !stopped; ++i) {
+    for (const std::string& name : ListDirectory(dir.File("out"))) {
+      if (name.rfind(".late-", 0) == 0 && !stopped) {
+        SignalTrackloom(pid, SIGSTOP);
+        stopped = true;
+      }
+    }
+    if (!stopped) usleep(500);
+  }
+  WriteFileBytes(dir.File("out/late.mkv"), {'m', 'i', 'n', 'e'});
+  SignalTrackloom(pid, SIGCONT);
+  const CommandResult r = WaitFor(pid, dir.File("run"));
+  ASSERT_TRUE(stopped) << "the rip ended before its hidden file was seen";
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("appeared while the disc was read"), std::string::npos) << r.err;
+  EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{"late.mkv"});
+  EXPECT_EQ(ReadFileBytes(dir.File("out/late.mkv")), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
 }
 
 }  // namespace

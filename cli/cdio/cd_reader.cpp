@@ -63,6 +63,9 @@ class CdReader final : public DiscReader {
     return options_.paranoia == Paranoia::kOff ? "libcdio" : "libcdio with paranoia";
   }
   uint64_t read_errors() const override { return g_read_errors; }
+  std::vector<std::pair<uint64_t, uint64_t>> TakeUnreadable() override {
+    return std::move(unreadable_);
+  }
 
  private:
   bool ListTracks(const std::string& source, std::string* error);
@@ -84,6 +87,7 @@ class CdReader final : public DiscReader {
   lsn_t next_ = 0;                   // its next sector
   std::vector<uint8_t> pending_;     // sectors read, not yet handed on
   size_t pending_at_ = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> unreadable_;  // stream bytes, not yet taken
 };
 
 bool CdReader::Open(const std::string& source, std::string* error) {
@@ -225,8 +229,16 @@ int64_t CdReader::Read(uint8_t* out, size_t max, std::string* error) {
       continue;
     }
     pending_at_ = 0;
+    const uint64_t errors = g_read_errors;
     const long n = ReadSectors(std::min<long>(kSectorsARead, end - next_), error);
     if (n < 0) return -1;
+    if (g_read_errors != errors) {
+      // What was read in place of sectors the drive could not read damages its records.
+      const uint64_t at =
+          tracks_[current_].start +
+          static_cast<uint64_t>(next_ - first_sector_[current_]) * CDIO_CD_FRAMESIZE_RAW;
+      unreadable_.emplace_back(at, static_cast<uint64_t>(n) * CDIO_CD_FRAMESIZE_RAW);
+    }
     next_ += static_cast<lsn_t>(n);
     if (StopRequested()) return 0;
   }

@@ -1,5 +1,7 @@
 #include "cli/commands/rip_command.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -131,7 +133,8 @@ int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::F
   const RipFormat format = RipFormatOf(o.output);
   if (format == RipFormat::kUnknown) {
     return UsageError(err, "rip",
-                      "cannot tell a video format from '" + o.output + "': end it in .mkv or .mp4");
+                      "cannot write a video with chapters as '" + o.output +
+                          "': end it in .mkv, .mp4, .mov or .m4v");
   }
   if (format == RipFormat::kArchive && (o.scale != 0 || o.view != View::kPixels)) {
     return UsageError(
@@ -171,25 +174,19 @@ bool SameTracks(const DiscReader& reader, const DiscImage& image) {
   return true;
 }
 
+// The sheet is read, and every file it names found to be a regular file, before any
+// reader opens them: a FIFO or a device would make a reader wait or never end.
 std::unique_ptr<DiscReader> OpenImage(const RipOptions& o, std::vector<std::string>* inputs) {
   std::string error;
-  std::optional<DiscImage> image = ReadDiscImage(o.sources[0], &error);
-  if (!image) {
-    // A sheet with data tracks (a data CD, or a mixed one with audio after its data)
-    // is libcdio's to read: it reads the audio tracks and names the others.
-    std::string cd_error;
-    CdReadOptions read = o.read;
-    if (!o.paranoia_given) read.paranoia = Paranoia::kOff;
-    std::unique_ptr<DiscReader> cd = OpenCd(o.sources[0], true, read, &cd_error);
-    if (cd != nullptr && !cd->data_tracks().empty()) return cd;
-    throw CliError(error);
-  }
+  std::optional<DiscImage> image =
+      ReadDiscImage(o.sources[0], &error, SheetKind::kByName, /*rippers=*/true);
+  if (!image) throw CliError(error);
   for (const DiscTrack& t : image->tracks) {
     for (const DiscPiece& p : t.pieces) {
       if (!p.path.empty()) inputs->push_back(p.path);
     }
   }
-  if (CdioReadsImage(*image)) {
+  if (image->data_tracks.empty() && CdioReadsImage(*image)) {
     CdReadOptions read = o.read;
     if (!o.paranoia_given) read.paranoia = Paranoia::kOff;
     std::unique_ptr<DiscReader> cd = OpenCd(o.sources[0], true, read, &error);
@@ -215,6 +212,11 @@ std::unique_ptr<DiscReader> OpenSource(const RipOptions& o, std::vector<std::str
       throw CliError("give one CD drive or one disc image at a time, not " + Quoted(s) +
                      " with other sources");
     }
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(s, ec))) {
+      throw CliError(Quoted(s) + " does not exist: give a CD drive (/dev/sr0), a disc image " +
+                     "(.cue or .toc) or track WAV files");
+    }
     if (!NameEndsWith(s, ".wav")) {
       throw CliError("cannot tell what " + Quoted(s) +
                      " is: give a CD drive (/dev/sr0), a disc image (.cue or .toc) or track "
@@ -238,13 +240,16 @@ void ReadDisc(DiscReader& reader, RecordStream& stream, const RipOptions& o, std
   const auto records = [](uint64_t bytes) {
     return static_cast<int64_t>(bytes / kFrameRecordSize);
   };
-  Progress progress(err, !o.quiet && !o.json, records(reader.total()));
+  // The progress line redraws itself: for a terminal only, never into a pipe or a file.
+  Progress progress(err, !o.quiet && !o.json && ::isatty(::fileno(err)) == 1,
+                    records(reader.total()));
   std::string error;
   for (;;) {
     const int64_t n = reader.Read(chunk.data(), chunk.size(), &error);
     if (n < 0) throw CliError(error);
     if (StopRequested()) throw RipStopped();
     if (n == 0) break;
+    for (const auto& [from, length] : reader.TakeUnreadable()) stream.MarkUnreadable(from, length);
     if (!stream.Feed(chunk.data(), static_cast<size_t>(n))) throw RipStopped();
     progress.Update(records(stream.position()));
   }

@@ -31,7 +31,10 @@ std::string DirectoryOf(const std::string& path) {
 }  // namespace
 
 RipFormat RipFormatOf(const std::string& path) {
-  if (Lower(fs::path(path).extension().string()) == ".mkv") return RipFormat::kArchive;
+  const std::string extension = Lower(fs::path(path).extension().string());
+  if (extension == ".mkv") return RipFormat::kArchive;
+  // Only these hold the chapters a rip is made of.
+  if (extension != ".mp4" && extension != ".mov" && extension != ".m4v") return RipFormat::kUnknown;
   return PreviewVideoNameFits(path) ? RipFormat::kWatch : RipFormat::kUnknown;
 }
 
@@ -73,7 +76,14 @@ void RipOutput::CheckNames() const {
 
 void RipOutput::Open(const std::string& path) {
   const fs::path p(path);
-  temp_.Create(DirectoryOf(path), "." + p.stem().string() + "-", p.extension().string());
+  // The hidden name is the video's with a dot and a unique part: a stem as long as a
+  // name may be is cut so that it still fits.
+  constexpr size_t kLongestName = 255;
+  const std::string extension = p.extension().string();
+  std::string stem = p.stem().string();
+  const size_t room = kLongestName - std::min(kLongestName, extension.size() + 8);
+  if (stem.size() > room) stem.resize(room);
+  temp_.Create(DirectoryOf(path), "." + stem + "-", extension);
   target_ = path;
   std::string error;
   std::unique_ptr<RecordVideo> video;
@@ -122,7 +132,14 @@ std::vector<std::string> RipOutput::Finish() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::chmod(temp_.path().c_str(), 0666 & ~mask);
-  temp_.Keep(target_);
+  if (o_.overwrite) {
+    temp_.Keep(target_);
+  } else if (!temp_.KeepAsNew(target_)) {
+    temp_.Remove();
+    throw CliError("'" + Printable(target_) +
+                   "' appeared while the disc was read: it is left as it was and this video "
+                   "was not kept (give --overwrite to replace it)");
+  }
   written_.push_back(target_);
   return written_;
 }

@@ -136,6 +136,9 @@ inline int64_t ChangedNs(const struct stat& info) {
 }
 // rename(2): the new name replaces whatever had it, in one step.
 inline int ReplaceName(const char* from, const char* to) { return std::rename(from, to); }
+// rename(2) that never replaces: -1 with EEXIST when to exists. A file system that
+// cannot rename so (nor link) has the name checked first, a moment before the rename.
+int NewName(const char* from, const char* to);
 // The terminal shows the UTF-8 the command writes: nothing to do on POSIX.
 inline void UseUtf8Console() {}
 // Standard input gives its bytes as they are: nothing to do on POSIX.
@@ -148,6 +151,8 @@ int OpenDescriptor(const char* path, int flags, mode_t mode = 0);
 // rename(2) as POSIX has it: Windows' own rename() refuses a name that exists, so
 // MoveFileEx replaces it.
 int ReplaceName(const char* from, const char* to);
+// rename(2) that never replaces: -1 with EEXIST when to exists.
+int NewName(const char* from, const char* to);
 // The console shows what the command writes as UTF-8 (its own code page is the
 // OEM one), so names with accents or other scripts read as they were given.
 void UseUtf8Console();

@@ -1,4 +1,7 @@
 // The few calls of platform.h that are more than the system's own on POSIX.
+#include <cerrno>
+#include <cstdio>
+
 #include "cli/common/platform.h"
 
 namespace trackloom::cli {
@@ -9,6 +12,19 @@ bool IdentityOf(const char* path, FileIdentity* identity) {
   identity->device = static_cast<uint64_t>(info.st_dev);
   identity->inode = static_cast<uint64_t>(info.st_ino);
   return true;
+}
+
+int NewName(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::link(from, to) == 0) return ::unlink(from);
+  if (errno == EEXIST) return -1;
+  struct stat info {};
+  if (::lstat(to, &info) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return std::rename(from, to);
 }
 
 }  // namespace trackloom::cli

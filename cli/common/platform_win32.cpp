@@ -177,6 +177,10 @@ int ReplaceName(const char* from, const char* to) {
              : Fail(GetLastError());
 }
 
+int NewName(const char* from, const char* to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) ? 0 : Fail(GetLastError());
+}
+
 void UseUtf8Console() {
   SetConsoleOutputCP(CP_UTF8);
   SetConsoleCP(CP_UTF8);

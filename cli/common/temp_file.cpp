@@ -73,6 +73,16 @@ void TempFile::Keep(const std::string& final_path) {
   path_.clear();
 }
 
+bool TempFile::KeepAsNew(const std::string& final_path) {
+  if (NewName(path_.c_str(), final_path.c_str()) != 0) {
+    if (errno == EEXIST) return false;
+    throw CliError("cannot write '" + final_path + "': " + DescribeError(errno));
+  }
+  SetTempFileForHardExit(nullptr);
+  path_.clear();
+  return true;
+}
+
 void TempFile::Remove() {
   if (path_.empty()) return;
   if (fd_ >= 0) {

@@ -32,6 +32,10 @@ class TempFile {
   // after it. Throws CliError when the rename fails (the file is then still removed
   // later).
   void Keep(const std::string& final_path);
+  // As Keep, but never replacing: false when final_path has come to exist (the file is
+  // then still removed later). Throws CliError, naming final_path, when the rename
+  // fails otherwise.
+  bool KeepAsNew(const std::string& final_path);
   // What to open the file by while it exists.
   const std::string& path() const { return path_; }
 

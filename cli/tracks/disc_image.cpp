@@ -14,12 +14,7 @@ namespace trackloom::cli {
 
 namespace {
 
-// CD audio is what a track file declares itself to be.
-constexpr uint16_t kExtensible = 0xFFFE;  // the WAV format code of WAVE_FORMAT_EXTENSIBLE
-constexpr uint32_t kCdRate = kTrackSampleRate;
-constexpr uint16_t kCdChannels = kTrackChannels;
-constexpr uint16_t kCdBits = kTrackBitsPerSample;
-constexpr uint64_t kBytesPerSampleFrame = kCdChannels * kCdBits / 8;
+constexpr uint64_t kBytesPerSampleFrame = kTrackChannels * kTrackBitsPerSample / 8;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -140,11 +135,27 @@ std::optional<AudioFile> OpenAudioFile(const std::string& path, bool wave, bool 
   return file;
 }
 
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The bytes a sector of a cue sheet's track mode takes in its file: "MODE1/2048" 2048.
+uint64_t ModeSectorBytes(const std::string& mode) {
+  const size_t slash = mode.find('/');
+  uint64_t bytes = 0;
+  if (slash != std::string::npos && ParseUnsigned(mode.substr(slash + 1), &bytes)) return bytes;
+  return mode == "CDG" ? 2448 : kCdSectorBytes;
+}
+
 class CueReader {
  public:
-  CueReader(const std::string& sheet, DiscImage& image) : sheet_(sheet), image_(image) {}
+  CueReader(const std::string& sheet, DiscImage& image, bool rippers)
+      : sheet_(sheet), image_(image), rippers_(rippers) {}
 
-  bool Line(const std::vector<std::string>& w, int line, std::string* error) {
+  bool Line(std::vector<std::string> w, int line, std::string* error) {
+    if (rippers_ && !w.empty()) w[0] = Upper(w[0]);
+    if (rippers_ && w.size() > 2 && (w[0] == "FILE" || w[0] == "TRACK")) w[2] = Upper(w[2]);
     const std::string key = w.empty() ? "" : w[0];
     auto fail = [&](const std::string& what) {
       *error = Where(sheet_, line, what);
@@ -163,25 +174,7 @@ class CueReader {
       have_file_ = true;
       return true;
     }
-    if (key == "TRACK") {
-      if (!have_file_) return fail("TRACK before any FILE");
-      uint64_t number = 0;
-      if (w.size() < 3 || !ParseUnsigned(w[1], &number) || number < 1 || number > kCdMaxTracks) {
-        return fail("TRACK needs a number from 1 to 99 and a mode");
-      }
-      if (w[2] != "AUDIO") {
-        return fail("track " + w[1] + " is a " + w[2] + " data track; only audio tracks are read");
-      }
-      if (image_.tracks.size() + open_.size() >= static_cast<size_t>(kCdMaxTracks))
-        return fail("more than 99 tracks; a CD holds at most 99");
-      if (static_cast<int>(number) <= last_number_) {
-        return fail("track " + std::to_string(number) + " comes after track " +
-                    std::to_string(last_number_) + "; track numbers must rise");
-      }
-      last_number_ = static_cast<int>(number);
-      open_.push_back({static_cast<int>(number), -1, -1, pregap_sectors_});
-      return true;
-    }
+    if (key == "TRACK") return Track(w, fail);
     if (key == "INDEX") {
       uint64_t index = 0, at = 0;
       if (open_.empty()) return fail("INDEX before any TRACK");
@@ -204,46 +197,102 @@ class CueReader {
   }
 
   bool CloseFile(int line, std::string* error) {
-    for (size_t i = 0; i < open_.size(); ++i) {
-      const Pending& t = open_[i];
-      if (t.index1 < 0) {
-        *error = Where(sheet_, line, "track " + std::to_string(t.number) + " has no INDEX 01");
-        return false;
+    DiscPiece carried;  // a ripper's layout: the last track's pre-gap ends this file
+    if (rippers_ && !open_.empty() && open_.back().index1 < 0 && open_.back().index0 >= 0) {
+      const int64_t from = open_.back().index0;
+      if (from <= static_cast<int64_t>(file_.length)) {
+        carried = {file_.path, file_.offset + static_cast<uint64_t>(from),
+                   file_.length - static_cast<uint64_t>(from), file_.big_endian};
       }
-      int64_t end = static_cast<int64_t>(file_.length);
-      if (i + 1 < open_.size())
-        end = open_[i + 1].index0 >= 0 ? open_[i + 1].index0 : open_[i + 1].index1;
-      // Index 00 (the pre-gap) comes before index 01, and no track reaches past the file.
-      if ((t.index0 >= 0 && t.index0 > t.index1) || end < t.index1 ||
-          end > static_cast<int64_t>(file_.length)) {
-        *error =
-            Where(sheet_, line,
-                  "track " + std::to_string(t.number) +
-                      " starts after the next track or after the end of " + Quoted(file_.path));
-        return false;
-      }
-      DiscTrack track;
-      track.number = t.number;
-      track.pieces.push_back({file_.path, file_.offset + static_cast<uint64_t>(t.index1),
-                              static_cast<uint64_t>(end - t.index1), file_.big_endian});
-      if (t.index0 >= 0 && t.index0 < t.index1) {
-        track.pregap = {file_.path, file_.offset + static_cast<uint64_t>(t.index0),
-                        static_cast<uint64_t>(t.index1 - t.index0), file_.big_endian};
-      }
-      track.start_sector =
-          (file_start_ + static_cast<uint64_t>(t.index1)) / kCdSectorBytes + t.gap_sectors;
-      if (!FitsOnCd(track.start_sector, track.length())) {
-        *error = Where(sheet_, line, kLongerThanCd);
-        return false;
-      }
-      image_.tracks.push_back(track);
+      open_.back().index0 = -1;
     }
-    open_.clear();
+    std::vector<Pending> next;
+    if (carried.length > 0 || (rippers_ && !open_.empty() && open_.back().index1 < 0)) {
+      next.push_back(open_.back());
+      open_.pop_back();
+    }
+    for (size_t i = 0; i < open_.size(); ++i) {
+      if (!CloseTrack(i, line, error)) return false;
+    }
+    open_ = next;
+    carried_ = carried;
     if (have_file_) file_start_ += file_.length;
     return true;
   }
 
  private:
+  template <typename Fail>
+  bool Track(const std::vector<std::string>& w, const Fail& fail) {
+    if (!have_file_) return fail("TRACK before any FILE");
+    uint64_t number = 0;
+    if (w.size() < 3 || !ParseUnsigned(w[1], &number) || number < 1 || number > kCdMaxTracks) {
+      return fail("TRACK needs a number from 1 to 99 and a mode");
+    }
+    const bool data = w[2] != "AUDIO";
+    if (data && !rippers_) {
+      return fail("track " + w[1] + " is a " + w[2] + " data track; only audio tracks are read");
+    }
+    if (image_.tracks.size() + open_.size() >= static_cast<size_t>(kCdMaxTracks))
+      return fail("more than 99 tracks; a CD holds at most 99");
+    if (static_cast<int>(number) <= last_number_) {
+      return fail("track " + std::to_string(number) + " comes after track " +
+                  std::to_string(last_number_) + "; track numbers must rise");
+    }
+    last_number_ = static_cast<int>(number);
+    open_.push_back(
+        {static_cast<int>(number), -1, -1, pregap_sectors_, data ? ModeSectorBytes(w[2]) : 0});
+    return true;
+  }
+
+  bool CloseTrack(size_t i, int line, std::string* error) {
+    const Pending& t = open_[i];
+    if (t.index1 < 0) {
+      *error = Where(sheet_, line, "track " + std::to_string(t.number) + " has no INDEX 01");
+      return false;
+    }
+    int64_t end = static_cast<int64_t>(file_.length);
+    if (i + 1 < open_.size())
+      end = open_[i + 1].index0 >= 0 ? open_[i + 1].index0 : open_[i + 1].index1;
+    // Index 00 (the pre-gap) comes before index 01, and no track reaches past the file.
+    if ((t.index0 >= 0 && t.index0 > t.index1) || end < t.index1 ||
+        end > static_cast<int64_t>(file_.length)) {
+      *error = Where(sheet_, line,
+                     "track " + std::to_string(t.number) +
+                         " starts after the next track or after the end of " + Quoted(file_.path));
+      return false;
+    }
+    if (t.data_sector > 0) {
+      // Positions after a data track of other than 2352-byte sectors are not bytes / 2352.
+      if (t.data_sector != kCdSectorBytes && i + 1 < open_.size()) {
+        *error = Where(sheet_, line,
+                       "track " + std::to_string(t.number) + " is data of " +
+                           std::to_string(t.data_sector) +
+                           "-byte sectors before audio in the same file; it cannot be read");
+        return false;
+      }
+      image_.data_tracks.push_back(t.number);
+      return true;
+    }
+    DiscTrack track;
+    track.number = t.number;
+    track.pieces.push_back({file_.path, file_.offset + static_cast<uint64_t>(t.index1),
+                            static_cast<uint64_t>(end - t.index1), file_.big_endian});
+    if (t.index0 >= 0 && t.index0 < t.index1) {
+      track.pregap = {file_.path, file_.offset + static_cast<uint64_t>(t.index0),
+                      static_cast<uint64_t>(t.index1 - t.index0), file_.big_endian};
+    } else if (i == 0 && carried_.length > 0 && t.index1 == 0) {
+      track.pregap = carried_;
+    }
+    track.start_sector =
+        (file_start_ + static_cast<uint64_t>(t.index1)) / kCdSectorBytes + t.gap_sectors;
+    if (!FitsOnCd(track.start_sector, track.length())) {
+      *error = Where(sheet_, line, kLongerThanCd);
+      return false;
+    }
+    image_.tracks.push_back(track);
+    return true;
+  }
+
   // Each file is opened and measured once, however many FILE lines name it.
   const AudioFile* Open(const std::string& path, const std::string& type, std::string* error) {
     const std::string key = type + "/" + path;
@@ -261,15 +310,18 @@ class CueReader {
     int number;
     int64_t index0, index1;  // byte positions in the file; -1 when not given
     uint64_t gap_sectors;    // silence on the disc before this track, not in any file
+    uint64_t data_sector;    // a data track's sector bytes; 0 for audio
   };
   const std::string& sheet_;
   DiscImage& image_;
+  bool rippers_;
   AudioFile file_;
   bool have_file_ = false;
   uint64_t file_start_ = 0;  // where the current file begins in the disc's audio
   uint64_t pregap_sectors_ = 0;
   int last_number_ = 0;
   std::vector<Pending> open_;
+  DiscPiece carried_;                       // the pre-gap the file before ended in
   std::map<std::string, AudioFile> files_;  // by type and path
 };
 
@@ -292,7 +344,8 @@ bool ParseTocLength(const std::string& text, uint64_t* bytes) {
 // are counted, and statements inside them (CD_TEXT blocks) skipped.
 class TocReader {
  public:
-  TocReader(const std::string& sheet, DiscImage& image) : sheet_(sheet), image_(image) {}
+  TocReader(const std::string& sheet, DiscImage& image, bool rippers)
+      : sheet_(sheet), image_(image), rippers_(rippers) {}
 
   bool Line(const std::vector<std::string>& w, int line, std::string* error) {
     line_ = line;
@@ -335,6 +388,7 @@ class TocReader {
   bool Statement(const std::vector<std::string>& w, size_t i) {
     const std::string& key = w[i];
     if (key == "TRACK") return Track(w, i);
+    if (data_) return true;  // a data track's files and lengths: not read
     if (key == "FILE" || key == "AUDIOFILE") return File(w, i);
     if (key == "SILENCE" || key == "PREGAP") {
       uint64_t length = 0;
@@ -359,16 +413,22 @@ class TocReader {
 
   bool Track(const std::vector<std::string>& w, size_t i) {
     if (i + 1 >= w.size()) return Fail("TRACK needs a mode");
-    if (w[i + 1] != "AUDIO")
+    data_ = w[i + 1] != "AUDIO";
+    if (data_ && !rippers_)
       return Fail("a " + w[i + 1] + " data track; only audio tracks are read");
     FinishTrack();
     if (track_ != nullptr)
       disc_sectors_ += (track_->length() + kCdSectorBytes - 1) / kCdSectorBytes;
-    if (image_.tracks.size() >= static_cast<size_t>(kCdMaxTracks))
-      return Fail("more than 99 tracks");
+    if (numbered_ >= kCdMaxTracks) return Fail("more than 99 tracks");
+    ++numbered_;
+    track_ = nullptr;
+    if (data_) {
+      image_.data_tracks.push_back(numbered_);
+      return true;
+    }
     image_.tracks.emplace_back();
     track_ = &image_.tracks.back();
-    track_->number = static_cast<int>(image_.tracks.size());
+    track_->number = numbered_;
     track_->start_sector = disc_sectors_;
     start_trim_ = 0;
     return true;
@@ -429,6 +489,9 @@ class TocReader {
 
   const std::string& sheet_;
   DiscImage& image_;
+  bool rippers_;
+  bool data_ = false;  // in a data track
+  int numbered_ = 0;   // tracks so far, data ones too
   int line_ = 0;
   std::string* error_ = nullptr;
   int depth_ = 0;  // inside CD_TEXT { ... }
@@ -452,79 +515,26 @@ uint64_t DiscImage::total_bytes() const {
   return total;
 }
 
-std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error) {
-  std::unique_ptr<FileSource> file = FileSource::Open(path, error);
-  if (file == nullptr) {
-    *error = "cannot open " + Quoted(path) + ": " + *error;
-    return std::nullopt;
-  }
-  auto fail = [&](const std::string& what) {
-    *error = Quoted(path) + " " + what;
-    return std::nullopt;
-  };
-  const uint64_t size = file->Size();
-  uint8_t riff[wav::kFormatTagOffset];  // "RIFF", its size, "WAVE"; then the chunks
-  if (size < sizeof riff || !file->ReadAt(0, riff, sizeof riff) ||
-      !wav::HasTag(riff + wav::kRiffTagOffset, "RIFF") ||
-      !wav::HasTag(riff + wav::kWaveTagOffset, "WAVE")) {
-    return fail("is not a WAV file (no RIFF/WAVE header)");
-  }
-  bool have_format = false;
-  for (uint64_t at = sizeof riff; at + wav::kChunkHeaderSize <= size;) {
-    uint8_t chunk[wav::kChunkHeaderSize];  // tag and length
-    if (!file->ReadAt(at, chunk, sizeof chunk)) return fail("cannot be read");
-    const uint64_t length = wav::GetLe32(chunk + 4);
-    const uint64_t body = at + wav::kChunkHeaderSize;
-    if (wav::HasTag(chunk, "fmt ")) {
-      uint8_t f[wav::kFormatChunkLength];
-      if (length < sizeof f || body + sizeof f > size || !file->ReadAt(body, f, sizeof f)) {
-        return fail("has a cut-off format chunk");
-      }
-      const uint16_t format = wav::GetLe16(f + wav::kFormatCodeField);
-      const uint16_t channels = wav::GetLe16(f + wav::kChannelsField);
-      const uint32_t rate = wav::GetLe32(f + wav::kSampleRateField);
-      const uint16_t bits = wav::GetLe16(f + wav::kBitsPerSampleField);
-      if ((format != wav::kFormatPcm && format != kExtensible) || channels != kCdChannels ||
-          rate != kCdRate || bits != kCdBits) {
-        return fail("is not CD audio: it holds " + std::to_string(channels) + " channel(s) of " +
-                    std::to_string(bits) + "-bit samples at " + std::to_string(rate) +
-                    " Hz (format " + std::to_string(format) +
-                    "); a disc track is 44100 Hz, 16-bit, stereo PCM");
-      }
-      have_format = true;
-    } else if (wav::HasTag(chunk, "data")) {
-      if (!have_format) return fail("has its data chunk before its format chunk");
-      if (length > size - body) {
-        return fail("is cut off: its data chunk states " + std::to_string(length) +
-                    " bytes, the file holds " + std::to_string(size - body));
-      }
-      return AudioRange{path, body, length};
-    }
-    at = body + length + (length & 1);  // chunks are padded to an even length
-  }
-  return fail("has no data chunk");
-}
-
-std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error,
-                                       SheetKind kind) {
+std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error, SheetKind kind,
+                                       bool rippers) {
   std::vector<std::string> lines;
   if (!ReadSheetLines(sheet, &lines, error)) return std::nullopt;
   DiscImage image;
   image.sheet = sheet;
   if (kind == SheetKind::kCue || (kind == SheetKind::kByName && EndsWith(sheet, ".cue"))) {
-    CueReader reader(sheet, image);
+    CueReader reader(sheet, image, rippers);
     for (size_t i = 0; i < lines.size(); ++i) {
       if (!reader.Line(Words(lines[i], false), static_cast<int>(i + 1), error)) return std::nullopt;
     }
     if (!reader.CloseFile(static_cast<int>(lines.size()), error)) return std::nullopt;
   } else {
-    TocReader reader(sheet, image);
+    TocReader reader(sheet, image, rippers);
     for (size_t i = 0; i < lines.size(); ++i) {
       if (!reader.Line(Words(lines[i], true), static_cast<int>(i + 1), error)) return std::nullopt;
     }
     reader.FinishTrack();
   }
-  if (image.tracks.empty()) {
+  if (image.tracks.empty() && image.data_tracks.empty()) {
     *error = Quoted(sheet) + " describes no audio track";
     return std::nullopt;
   }

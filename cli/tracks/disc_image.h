@@ -75,6 +75,7 @@ struct DiscTrack {
 struct DiscImage {
   std::string sheet;  // the .cue or .toc that describes it
   std::vector<DiscTrack> tracks;
+  std::vector<int> data_tracks;  // by number, when the sheet was read as a ripper's
   uint64_t total_bytes() const;
 };
 
@@ -85,9 +86,13 @@ struct DiscImage {
 // (naming the line, escaped for a terminal), when it cannot be read or describes
 // anything but audio tracks on a CD: at most 99 of them, numbered upwards, ending
 // within 100 minutes.
+//
+// rippers: the sheet is a ripper's, of any disc: data tracks are listed in data_tracks
+// rather than refused, a cue sheet's words are read in any case, and a track's INDEX
+// 00 may be in the FILE before its INDEX 01 (the pre-gap then is that file's end).
 enum class SheetKind { kByName, kCue, kToc };
 std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error,
-                                       SheetKind kind = SheetKind::kByName);
+                                       SheetKind kind = SheetKind::kByName, bool rippers = false);
 
 // True when path names a disc image by its extension (.cue or .toc, any case).
 bool IsDiscImageName(const std::string& path);

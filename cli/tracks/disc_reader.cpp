@@ -62,6 +62,7 @@ class ImageFilesReader final : public SourcesReader {
  public:
   explicit ImageFilesReader(const DiscImage& image) : image_(image) {
     name_ = image.sheet;
+    data_tracks_ = image.data_tracks;
     for (DiscTrack& t : image_.tracks) {
       AddTrack(t.number, t.pregap.length, t.length());
       if (t.pregap.length > 0) t.pieces.insert(t.pieces.begin(), t.pregap);

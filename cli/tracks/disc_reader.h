@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/tracks/disc_image.h"
@@ -29,6 +30,9 @@ class DiscReader {
   virtual std::string how() const = 0;
   // Damaged sectors the reading itself found (a drive's read errors), if it can tell.
   virtual uint64_t read_errors() const { return 0; }
+  // The stream's bytes the reading could not read since the last call (handed on as
+  // zeros), as (first byte, length).
+  virtual std::vector<std::pair<uint64_t, uint64_t>> TakeUnreadable() { return {}; }
 
  protected:
   std::vector<StreamTrack> tracks_;

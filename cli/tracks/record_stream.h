@@ -1,14 +1,18 @@
-// Finds the records of a whole disc read as one stream of CD audio bytes, the way a
-// player finds them: by their headers, at any byte position. A drive's read offset
-// moves every byte of a rip by tens to hundreds of samples, so a record need not start
-// where its track's sectors would put it, and may start in one track and end in the
-// next; reading the disc as one stream makes that harmless.
+// Finds the records of a whole disc read as one stream of CD audio bytes. A drive's
+// read offset moves every byte of a rip by tens to hundreds of samples, so a record
+// need not start where its track's sectors would put it, and may start in one track
+// and end in the next; reading the disc as one stream makes that harmless.
 //
-// Records come in runs: a track's records follow each other every 19600 bytes. A
-// record whose header is missing or out of place within a run is damaged: it is
-// handed on as damaged (shown as the picture before, with silence) and counted, so
-// the run's timing is kept. A header off the run's grid in the next track starts that
-// track's run.
+// Each track's records lie on a grid of its own: one every 19600 bytes from where its
+// first record belongs. The first header found in a track fixes that grid (the slot
+// nearest the track's start plus its lead-in, wherever the offset puts it), so
+// records lost at a track's start are counted, not skipped; every slot from there to
+// the track's end is read, or counted as damaged (shown as the picture before, with
+// silence). A record is damaged when its header is not one, when a whole sector of it
+// reads as zeros (what rippers write for a sector they could not read) or when the
+// reader said it could not read a sector of it. A header a few bytes off its slot (a
+// drive that slipped) moves the grid, at no cost. Tracks are never merged: a header
+// that belongs to a later track closes the one before.
 //
 //   RecordStream stream(tracks, &sink);
 //   while (reading) stream.Feed(bytes, count);
@@ -50,12 +54,12 @@ struct ChapterReport {
   uint64_t records = 0;  // damaged ones included: the chapter's length is records / 18 s
   uint64_t damaged = 0;
   std::vector<DamagePlace> damage;
-  uint64_t first_record = 0;  // stream offset of its first record
+  uint64_t first_record = 0;  // stream offset of its first record (0 when before the stream)
   // Where the first record lies against where a disc read without offset has it:
-  // first_record - (track start + lead_in), lead_in the nearest of the known lengths.
+  // into_track - lead_in, lead_in the known length that agrees with the other tracks.
   int64_t offset_bytes = 0;
   uint64_t lead_in = 0;
-  int64_t into_track = 0;  // first_record - its track's start
+  int64_t into_track = 0;  // where the first record's slot is, from its track's start
 };
 
 // What the stream saw of each track, records or not.
@@ -76,8 +80,11 @@ class RecordStream {
 
   // The next bytes of the stream. False when the sink stopped it.
   bool Feed(const uint8_t* data, size_t size);
-  // The end of the stream: a record it cut off is counted as damaged, and each
-  // chapter's offset is settled against the others.
+  // Bytes of the stream the reader could not read (handed on as whatever it had): a
+  // record they touch is damaged. Given before or with the bytes themselves.
+  void MarkUnreadable(uint64_t from, uint64_t length);
+  // The end of the stream: the last track's records up to its end are counted, and
+  // each chapter's offset is settled against the others.
   bool Finish();
 
   const std::vector<ChapterReport>& chapters() const { return chapters_; }
@@ -85,10 +92,20 @@ class RecordStream {
   uint64_t position() const { return base_ + buffer_.size(); }
 
  private:
+  struct Range {
+    uint64_t from, to;
+  };
   bool Process();
-  bool StartRun(uint64_t at);
+  bool ReadSlot(int64_t at);
+  bool Place(uint64_t at);
+  bool OpenTrack(size_t index, uint64_t at);
+  bool CloseTrack(uint64_t limit);
   bool Conceal(uint64_t count);
-  bool OpenChapter(uint64_t at);
+  bool Damaged(uint64_t at) const;
+  int64_t Consensus() const;
+  int64_t TrackEnd() const;
+  uint64_t LastNonZero(uint64_t from, uint64_t to) const;
+  void Drop();
   void NoteZeros(const uint8_t* data, size_t size);
   size_t TrackIndexAt(uint64_t at) const;
   void SettleOffsets();
@@ -99,12 +116,14 @@ class RecordStream {
   RecordSink* sink_;
   std::vector<uint8_t> buffer_;  // stream bytes from base_ on
   uint64_t base_ = 0;
-  bool in_run_ = false;
-  bool have_shift_ = false;
-  int64_t shift_ = 0;  // the disc's offset, measured at its first record
-  uint64_t next_ = 0;  // in a run: where its next record starts
-  uint64_t scan_ = 0;  // searching: where the search goes on
-  uint64_t lost_ = 0;  // searching after a run: where its missing record began
+  std::vector<Range> unreadable_;
+  static constexpr size_t kNoTrack = ~size_t{0};
+  size_t current_ = kNoTrack;    // the track whose chapter is open
+  int64_t anchor_ = 0;           // where its slot 0 is (moved by a slip)
+  bool in_run_ = false;          // its next slot is read at anchor_ + records * 19600
+  bool ended_in_zeros_ = false;  // its last slot read ended in a run of zeros
+  uint64_t scan_ = 0;            // searching: where the search goes on
+  uint64_t tail_nonzero_ = 0;    // searching: 1 + the last non-zero byte dropped since
   std::vector<ChapterReport> chapters_;
 };
 
