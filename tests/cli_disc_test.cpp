@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
 #include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
@@ -367,6 +368,31 @@ TEST(CliDisc, TestPatternDiscHoldsWhatItsCardsPromise) {
          EXPECT_GT(left.size(), 100u);
          EXPECT_EQ(right, std::set<uint8_t>{0x80});
          EXPECT_EQ(later_left, std::set<uint8_t>{0x80});
+       }},
+      {"tables of its own in every record: one word applied, the other ignored", 9,
+       [](const Track& t) {
+         size_t own = 0;
+         for (size_t r = 0; r < t.records(); ++r) {
+           levels::Tables tables{};
+           own += cli::ReadLevelTables(t.record(r), &tables) && !levels::SameTables(tables, levels::StandardTables());
+         }
+         EXPECT_EQ(own, t.records());
+         std::vector<uint8_t> applied(cli::kRgbPictureSize), ignored(cli::kRgbPictureSize);
+         // Components over half lit, in the upper ("TABLES WORK") and lower half.
+         auto lit = [](const std::vector<uint8_t>& rgb) {
+           std::pair<int, int> n{0, 0};
+           for (size_t i = 0; i < rgb.size(); ++i) (i < rgb.size() / 2 ? n.first : n.second) += rgb[i] > 128;
+           return n;
+         };
+         cli::DecodeRecordPicture(t.record(9), applied.data());
+         cli::DecodeFramePicture(t.record(9) + kRecordHeaderSize, ignored.data());
+         EXPECT_EQ(applied, ignored) << "the card reads the same either way";
+         cli::DecodeRecordPicture(t.record(kCard + 9), applied.data());
+         cli::DecodeFramePicture(t.record(kCard + 9) + kRecordHeaderSize, ignored.data());
+         EXPECT_GT(lit(applied).first, 100);
+         EXPECT_EQ(lit(applied).second, 0);
+         EXPECT_EQ(lit(ignored).first, 0);
+         EXPECT_GT(lit(ignored).second, 100);
        }},
   };
   for (const auto& row : rows) {

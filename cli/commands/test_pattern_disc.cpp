@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -31,6 +32,26 @@ std::string TracksDirectory(std::string name) {
   return name + "-tracks";
 }
 
+// Writes tables into the header of every record of a finished track, leaving the
+// rest of it as the encode wrote it.
+void WriteTables(const std::string& path, const levels::Tables& tables) {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(FsPath(path), ec);
+  std::fstream file(FsPath(path), std::ios::in | std::ios::out | std::ios::binary);
+  uint8_t header[kRecordHeaderSize];
+  for (uintmax_t at = kFirstRecordOffset; !ec && at + kFrameRecordSize <= size;
+       at += kFrameRecordSize) {
+    const auto offset = static_cast<std::streamoff>(at);
+    file.seekg(offset);
+    file.read(reinterpret_cast<char*>(header), kRecordHeaderSize);
+    levels::PutTables(header, tables);
+    file.seekp(offset);
+    file.write(reinterpret_cast<const char*>(header), kRecordHeaderSize);
+  }
+  file.flush();
+  if (ec || !file) throw CliError("cannot write the level tables into '" + path + "'");
+}
+
 // Encodes one test track alone into work/ and moves it to its number in directory.
 int EncodeTrack(const PatternTrack& t, int number, const std::string& directory) {
   const std::string work = directory + "/.encoding";
@@ -48,10 +69,11 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory)
   e.sound.dither = false;
   e.sound.loudness_target = std::nan("");
   const int status = Encode(e);
+  const std::string track = directory + "/" + TrackFileName(number);
   if (status == 0) {
-    fs::rename(FsPath(work + "/" + TrackFileName(1)),
-               FsPath(directory + "/" + TrackFileName(number)), ec);
+    fs::rename(FsPath(work + "/" + TrackFileName(1)), FsPath(track), ec);
     if (ec) throw CliError("cannot move the test track into '" + directory + "': " + ec.message());
+    if (t.tables) WriteTables(track, *t.tables);
   }
   fs::remove_all(FsPath(work), ec);
   return status;

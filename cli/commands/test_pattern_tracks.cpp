@@ -125,6 +125,55 @@ PatternTrack Length(const std::string& font, double seconds, const std::string& 
   return t;
 }
 
+// The stored values of the tables track's two words, drawn on 0. Its tables light the
+// first at the panel's top level and put the second out, every other value at its
+// standard level: a player that applies them shows the first word white and nothing
+// of the second; one that shows the standard ramp lights the second nearly white and
+// leaves the first at level 2 of 31, hardly off the black.
+constexpr int kWorksValue = 1;
+constexpr int kIgnoredValue = 14;
+
+levels::Tables OwnTables() {
+  levels::Tables t = levels::StandardTables();
+  for (int c = 0; c < levels::kComponents; ++c) {
+    t.level[c][kWorksValue] = levels::kPanelLevels - 1;
+    t.level[c][kIgnoredValue] = 0;
+  }
+  return t;
+}
+
+// A stored value as drawn: 17 times it.
+std::string Drawn(int value) { return std::to_string(value * 17); }
+
+// "TABLES WORK" above "TABLES IGNORED", lettered white and then every pixel of a word
+// set to its word's value and every other to 0: an antialiased edge between would land
+// on values the tables show at their standard levels, an outline of the wrong word.
+PatternTrack Tables(const std::string& font) {
+  PatternTrack t{"7 TABLES", "applied - TABLES WORK", "ignored - TABLES IGNORED", 8, "", ""};
+  t.tables = OwnTables();
+  auto word = [](const char* component) {
+    return std::string(component) + "='if(gt(" + component + "(X,Y),96),if(lt(Y,40)," +
+           Drawn(kWorksValue) + "," + Drawn(kIgnoredValue) + "),0)'";
+  };
+  t.video = Black(t.seconds) + "," + Text(font, "TABLES WORK", 15, "(w-tw)/2", "12") + "," +
+            Text(font, "TABLES IGNORED", 15, "(w-tw)/2", "50") + ",geq=" + word("r") + ":" +
+            word("g") + ":" + word("b");
+  t.sound = Silence(t.seconds);
+  return t;
+}
+
+// Keeps a card's antialiased lettering off the two values the tables change (an edge
+// that would be stored as the first word's value goes to 0, one at the second's to 15),
+// so that the card reads the same whether a player applies the tables or not.
+std::string OffTheChangedValues() {
+  auto near = [](int value) {
+    return "between(val," + std::to_string(value * 17 - 8) + "," + std::to_string(value * 17 + 8) +
+           ")";
+  };
+  const std::string v = "if(" + near(kWorksValue) + ",0,if(" + near(kIgnoredValue) + ",255,val))";
+  return "lutrgb=r='" + v + "':g='" + v + "':b='" + v + "'";
+}
+
 }  // namespace
 
 std::vector<PatternTrack> TestPatternTracks(const std::string& font) {
@@ -135,10 +184,12 @@ std::vector<PatternTrack> TestPatternTracks(const std::string& font) {
                                       Shape(font),
                                       Length(font, 1, "1 s"),
                                       Length(font, 10, "10 s"),
-                                      Length(font, 120, "2 min")};
+                                      Length(font, 120, "2 min"),
+                                      Tables(font)};
   for (PatternTrack& t : tracks) {
     if (!t.card) continue;
-    t.video = Card(font, t) + ",setsar=1[card];" + t.video + ",setsar=1[pattern];" +
+    const std::string card = Card(font, t) + (t.tables ? "," + OffTheChangedValues() : "");
+    t.video = card + ",setsar=1[card];" + t.video + ",setsar=1[pattern];" +
               "[card][pattern]concat=n=2:v=1:a=0,format=rgb24";
     t.sound = Silence(kCardSeconds) + "[quiet];" + t.sound +
               ",aformat=sample_rates=44100:channel_layouts=stereo[sound];" +

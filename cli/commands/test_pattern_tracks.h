@@ -2,8 +2,11 @@
 // right, each as an FFmpeg source graph for its picture and one for its sound.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 
@@ -14,6 +17,9 @@ struct PatternTrack {
   std::string video;         // the picture's graph: 144 x 80, 18 fps
   std::string sound;         // the sound's graph: 44100 Hz stereo
   bool card = true;          // starts with the title card
+  // Level tables written into every record's header once the track is encoded, in
+  // place of the standard ones the filter writes.
+  std::optional<levels::Tables> tables = std::nullopt;
 };
 
 // Every track of the test disc in its order; font: the TrueType file drawtext uses.
