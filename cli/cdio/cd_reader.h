@@ -33,4 +33,8 @@ bool CdParanoiaBuiltIn();
 // True when path names a CD drive: a block device on Linux, "D:" on Windows.
 bool IsCdDrive(const std::string& path);
 
+// True when path names an optical drive: a CD drive that answers as one (Linux), a
+// drive letter Windows calls a CD-ROM drive.
+bool IsOpticalDrive(const std::string& path);
+
 }  // namespace trackloom::cli

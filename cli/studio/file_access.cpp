@@ -12,7 +12,9 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path Resolved(const fs::path& path) {
-  if (path.empty()) return {};
+  // The system reads a name up to its first NUL: "/etc/passwd\0.mp4" would be judged
+  // by its whole text and opened as /etc/passwd.
+  if (path.empty() || HasNul(path.native())) return {};
   std::error_code ec;
   fs::path resolved = fs::weakly_canonical(fs::absolute(path, ec), ec);
   return ec ? fs::path() : resolved;
@@ -35,7 +37,10 @@ bool IsInsideFolder(const fs::path& folder, const fs::path& path) {
   return Within(Resolved(folder), Resolved(path));
 }
 
+bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+
 bool IsMediaName(const std::string& name) {
+  if (HasNul(name)) return false;
   static constexpr std::array<const char*, 32> kEndings = {
       ".mp4", ".m4v", ".mkv",  ".webm", ".avi",  ".mov", ".mpg", ".mpeg", ".ts",  ".m2ts", ".wmv",
       ".flv", ".ogv", ".3gp",  ".vob",  ".dv",   ".png", ".jpg", ".jpeg", ".bmp", ".gif",  ".webp",

@@ -15,6 +15,9 @@ namespace trackloom::cli {
 // same way). A path that does not exist yet is judged by its existing part.
 bool IsInsideFolder(const std::filesystem::path& folder, const std::filesystem::path& path);
 
+// Whether text holds a NUL character, where the system's calls would cut a name short.
+bool HasNul(const std::string& text);
+
 // Whether a name ends like a file the studio takes as a video, a picture or a sound.
 bool IsMediaName(const std::string& name);
 

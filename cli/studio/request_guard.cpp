@@ -42,21 +42,38 @@ bool SameSecret(const std::string& a, const std::string& b) {
   return diff == 0;
 }
 
-GuardVerdict JudgeRequest(const RequestFacts& request, const std::string& token, int port) {
-  if (!IsOwnHost(request.host, port)) return GuardVerdict::kRefuse;
+SessionKeys::SessionKeys(int port)
+    : token_(NewSessionToken()), session_(NewSessionToken()), port_(port) {}
+
+std::string SessionKeys::CookieName() const { return "trackloom_session_" + std::to_string(port_); }
+
+std::string SessionKeys::CookieHeader() const {
+  return CookieName() + "=" + session_ + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+GuardVerdict SessionKeys::Judge(const RequestFacts& request) {
+  if (!IsOwnHost(request.host, port_)) return GuardVerdict::kRefuse;
+  // Another page, even one on another port of this machine, never gets an answer.
+  if (request.has_fetch_site && request.fetch_site != "same-origin" && request.fetch_site != "none")
+    return GuardVerdict::kRefuse;
   const bool reads = request.method == "GET" || request.method == "HEAD";
   // Browsers send Origin with every write; a write without it comes from no page of
   // ours either.
-  if (!reads && (!request.has_origin || !IsOwnOrigin(request.origin, port)))
+  if (!reads && (!request.has_origin || !IsOwnOrigin(request.origin, port_)))
     return GuardVerdict::kRefuse;
-  if (request.has_origin && !IsOwnOrigin(request.origin, port)) return GuardVerdict::kRefuse;
-  if (SameSecret(CookieValue(request.cookie, kSessionCookie), token)) return GuardVerdict::kAllow;
-  if (reads && SameSecret(request.token, token)) return GuardVerdict::kExchangeToken;
+  if (request.has_origin && !IsOwnOrigin(request.origin, port_)) return GuardVerdict::kRefuse;
+  if (SameSecret(CookieValue(request.cookie, CookieName()), session_)) {
+    // Data goes only to what the page itself asks for: a picture or video element of
+    // another page sends the cookie too, but not as same-origin, and cannot add headers.
+    const bool data = request.path.rfind("/api/", 0) == 0;
+    if (reads && data && request.fetch_site != "same-origin" && !request.from_page)
+      return GuardVerdict::kRefuse;
+    return GuardVerdict::kAllow;
+  }
+  if (reads && request.path == "/" && SameSecret(request.token, token_) &&
+      !token_used_.exchange(true))
+    return GuardVerdict::kExchangeToken;
   return GuardVerdict::kRefuse;
-}
-
-std::string SessionCookieHeader(const std::string& token) {
-  return std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
 std::string NewSessionToken() {

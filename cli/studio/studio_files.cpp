@@ -81,6 +81,7 @@ void Pick(StudioState& state, const httplib::Request& req, httplib::Response& re
   const std::optional<Json> body = ParseJson(req.body);
   if (!body) return AnswerError(res, 400, "The request was not understood.");
   const std::string path = TextOf(*body, "path");
+  if (HasNul(path)) return AnswerError(res, 400, "A file name cannot hold a NUL character.");
   std::error_code ec;
   if (path.empty() || !fs::is_regular_file(path, ec) || !IsMediaName(path))
     return AnswerError(res, 404, "That is not a video, picture or sound file.");

@@ -27,11 +27,12 @@ void StartRip(StudioState& state, const httplib::Request& req, httplib::Response
   const std::string source = TextOf(*body, "source");
   const std::string format = TextOf(*body, "format", "mkv");
   // Only what the user chose: an image picked in the page, or a CD drive.
-  if (source.empty() || !(state.grants.Granted(source) || IsCdDrive(source)))
+  if (source.empty() || !(state.grants.Granted(source) || IsOpticalDrive(source)))
     return AnswerError(res, 403,
-                       "Choose a disc image in the picker, or give the CD drive (/dev/sr0).");
+                       "Choose a disc image in the picker, or give the CD drive (/dev/sr0): no "
+                       "other device is read.");
   if (format != "mkv" && format != "mp4") return AnswerError(res, 400, "Keep it as .mkv or .mp4.");
-  const std::string stem = IsCdDrive(source) ? "disc" : fs::path(source).stem().string();
+  const std::string stem = IsOpticalDrive(source) ? "disc" : fs::path(source).stem().string();
   const fs::path output = FreeVideoName(state.folder, stem, "." + format);
   const fs::path logs = state.cache / "rip";
   if (!state.rip.Start(source, output.string(), logs.string()))

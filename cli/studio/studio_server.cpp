@@ -3,12 +3,16 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "cli/studio/child_process.h"
 #include "cli/studio/request_guard.h"
 #include "cli/studio/studio_state.h"
@@ -33,7 +37,11 @@ RequestFacts FactsOf(const httplib::Request& req) {
   facts.has_origin = req.has_header("Origin");
   facts.origin = req.get_header_value("Origin");
   facts.cookie = req.get_header_value("Cookie");
+  facts.path = req.path;
   if (req.path == "/") facts.token = req.get_param_value("token");
+  facts.has_fetch_site = req.has_header("Sec-Fetch-Site");
+  facts.fetch_site = req.get_header_value("Sec-Fetch-Site");
+  facts.from_page = req.get_header_value("X-Trackloom-Page") == "1";
   return facts;
 }
 
@@ -43,24 +51,23 @@ void Refuse(httplib::Response& res) {
 }
 
 // Every request passes here before it is routed.
-void InstallGuard(httplib::Server& server, const std::string& token, const int& port) {
-  server.set_pre_routing_handler(
-      [&token, &port](const httplib::Request& req, httplib::Response& res) {
-        switch (JudgeRequest(FactsOf(req), token, port)) {
-          case GuardVerdict::kAllow:
-            return httplib::Server::HandlerResponse::Unhandled;
-          case GuardVerdict::kExchangeToken:
-            // The token leaves the address bar and the history: from here on the
-            // cookie, which no other site's page can send, carries it.
-            res.set_header("Set-Cookie", SessionCookieHeader(token));
-            res.set_redirect("/", 303);
-            return httplib::Server::HandlerResponse::Handled;
-          case GuardVerdict::kRefuse:
-            break;
-        }
-        Refuse(res);
+void InstallGuard(httplib::Server& server, SessionKeys& keys) {
+  server.set_pre_routing_handler([&keys](const httplib::Request& req, httplib::Response& res) {
+    switch (keys.Judge(FactsOf(req))) {
+      case GuardVerdict::kAllow:
+        return httplib::Server::HandlerResponse::Unhandled;
+      case GuardVerdict::kExchangeToken:
+        // The key leaves the address bar and the history, and is spent: from here on
+        // the cookie carries the session.
+        res.set_header("Set-Cookie", keys.CookieHeader());
+        res.set_redirect("/", 303);
         return httplib::Server::HandlerResponse::Handled;
-      });
+      case GuardVerdict::kRefuse:
+        break;
+    }
+    Refuse(res);
+    return httplib::Server::HandlerResponse::Handled;
+  });
 }
 
 }  // namespace
@@ -128,12 +135,19 @@ void WatchForStop(httplib::Server& server, StudioState& state, std::atomic<bool>
   }
 }
 
+// The previews and renders are the user's pictures: a folder only the user can open,
+// in the user's runtime folder where there is one (XDG_RUNTIME_DIR, itself private),
+// the temporary folder otherwise.
 fs::path MakeCache() {
   std::error_code ec;
-  const fs::path cache = fs::temp_directory_path(ec) / ("trackloom-studio-" + NewSessionToken());
-  fs::create_directories(cache, ec);
-  if (ec)
-    throw CliError("cannot make a folder for previews in the temporary folder: " + ec.message());
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  fs::path parent = runtime != nullptr && runtime[0] == '/' && fs::is_directory(runtime, ec)
+                        ? fs::path(runtime)
+                        : fs::temp_directory_path(ec);
+  const fs::path cache = parent / ("trackloom-studio-" + NewSessionToken());
+  if (ec || MakeDirectory(cache.c_str(), 0700) != 0)
+    throw CliError("cannot make a folder for previews in " + parent.string() + ": " +
+                   (ec ? ec.message() : std::strerror(errno)));
   return cache;
 }
 
@@ -146,23 +160,25 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   if (ec || !fs::is_directory(state.folder))
     throw CliError("the project folder '" + options.folder + "' is not a folder that exists");
   state.cache = MakeCache();
-  const std::string token = NewSessionToken();
-  int port = 0;
+  SessionKeys keys(0);
   std::atomic<bool> quitting{false};
   state.quit = [&quitting] { quitting = true; };
   httplib::Server server;
   ConfigureServer(server);
-  InstallGuard(server, token, port);
+  InstallGuard(server, keys);
   AddPageRoutes(server, state);
   AddFileRoutes(server, state);
   AddProjectRoutes(server, state);
   AddRipRoutes(server, state);
-  port = options.port == 0 ? server.bind_to_any_port("127.0.0.1")
-                           : (server.bind_to_port("127.0.0.1", options.port) ? options.port : -1);
+  const int port = options.port == 0
+                       ? server.bind_to_any_port("127.0.0.1")
+                       : (server.bind_to_port("127.0.0.1", options.port) ? options.port : -1);
+  keys.set_port(port);
   if (port <= 0)
     throw CliError("cannot listen on 127.0.0.1 port " + std::to_string(options.port) +
                    ": choose another with --port");
-  const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
+  const std::string address =
+      "http://127.0.0.1:" + std::to_string(port) + "/?token=" + keys.token();
   std::fprintf(out, "%s\n", address.c_str());
   std::fflush(out);
   if (options.open_browser) OpenBrowser(address);

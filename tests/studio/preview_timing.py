@@ -39,8 +39,13 @@ def main():
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         try:
             address = urllib.parse.urlparse(server.stdout.readline().strip())
-            token = urllib.parse.parse_qs(address.query)['token'][0]
-            headers = {'Cookie': 'trackloom_session=' + token}
+            # The key in the address is good once, for the session's cookie.
+            connection = http.client.HTTPConnection('127.0.0.1', address.port, timeout=60)
+            connection.request('GET', '/?' + address.query)
+            response = connection.getresponse()
+            response.read()
+            cookie = response.getheader('Set-Cookie').split(';')[0]
+            headers = {'Cookie': cookie, 'X-Trackloom-Page': '1'}
             writes = dict(headers, Origin=f'http://127.0.0.1:{address.port}')
 
             def ask(method, path, body=None, head=headers):

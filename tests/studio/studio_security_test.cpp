@@ -16,9 +16,10 @@
 namespace trackloom::testing {
 namespace {
 
-// One request and what the server must answer. In target, host, origin and body,
-// {PORT}, {TOKEN}, {FOLDER} and {OUTSIDE} (a folder beside the project's) are
-// replaced with the running server's.
+// One request and what the server must answer. In target, host, origin, cookie, header
+// and body, {PORT}, {TOKEN}, {SESSION} (the cookie the key was exchanged for),
+// {FOLDER} and {OUTSIDE} (a folder beside the project's) are replaced with the running
+// server's. The rows run in order: the key is exchanged once, in the third.
 struct GuardRow {
   const char* what;
   const char* method;
@@ -28,7 +29,10 @@ struct GuardRow {
   bool cookie;         // the session's cookie sent
   const char* body;
   int status;
+  const char* header = nullptr;  // another header, "Name: value"
 };
+
+constexpr char kPageAsks[] = "X-Trackloom-Page: 1";
 
 const GuardRow kRows[] = {
     {"no cookie, no token", "GET", "/", "", nullptr, false, "", 403},
@@ -36,7 +40,30 @@ const GuardRow kRows[] = {
      403},
     {"the token is exchanged for the cookie", "GET", "/?token={TOKEN}", "", nullptr, false, "",
      303},
+    {"the key a second time", "GET", "/?token={TOKEN}", "", nullptr, false, "", 403},
+    {"the key itself as the cookie", "GET", "/", "", nullptr, false, "", 403,
+     "Cookie: trackloom_session_{PORT}={TOKEN}"},
     {"the page with the cookie", "GET", "/", "", nullptr, true, "", 200},
+    {"the page at a typed address", "GET", "/", "", nullptr, true, "", 200, "Sec-Fetch-Site: none"},
+    {"the page from a page on another port", "GET", "/", "", nullptr, true, "", 403,
+     "Sec-Fetch-Site: same-site"},
+    {"data for a picture of a page on another port", "GET", "/api/status", "", nullptr, true, "",
+     403, "Sec-Fetch-Site: same-site"},
+    {"data for another site's page", "GET", "/api/status", "", nullptr, true, "", 403,
+     "Sec-Fetch-Site: cross-site"},
+    {"data the page did not ask for", "GET", "/api/status", "", nullptr, true, "", 403},
+    {"data the page asks for", "GET", "/api/status", "", nullptr, true, "", 200,
+     "Sec-Fetch-Site: same-origin"},
+    {"data the page asks for, in a browser without Sec-Fetch-Site", "GET", "/api/status", "",
+     nullptr, true, "", 200, kPageAsks},
+    {"a write from a page on another port", "POST", "/api/cancel", "", "http://127.0.0.1:{PORT}",
+     true, "{}", 403, "Sec-Fetch-Site: same-site"},
+    {"a file name cut short by a NUL", "POST", "/api/pick", "", "http://127.0.0.1:{PORT}", true,
+     "{\"path\": \"/etc/passwd\\u0000.mp4\"}", 400},
+    {"a disk that is no CD drive", "POST", "/api/rip", "", "http://127.0.0.1:{PORT}", true,
+     "{\"source\": \"/dev/null\", \"format\": \"mkv\"}", 403},
+    {"the picked file's data", "GET", "/api/facts?path=/etc/passwd%00.mp4", "", nullptr, true, "",
+     403, kPageAsks},
     {"the page by the name localhost", "GET", "/", "localhost:{PORT}", nullptr, true, "", 200},
     {"another host name (DNS rebinding)", "GET", "/", "evil.example:{PORT}", nullptr, true, "",
      403},
@@ -52,7 +79,8 @@ const GuardRow kRows[] = {
      200},
     {"a write of the page without the cookie", "POST", "/api/project", "",
      "http://127.0.0.1:{PORT}", false, "{}", 403},
-    {"a read from another site", "GET", "/api/status", "", "http://evil.example", true, "", 403},
+    {"a read from another site", "GET", "/api/status", "", "http://evil.example", true, "", 403,
+     kPageAsks},
     {"a project naming a file never picked", "POST", "/api/project", "", "http://127.0.0.1:{PORT}",
      true, "{\"videos\":[{\"path\":\"{OUTSIDE}/secret.mp4\"}]}", 403},
     {"a disc written out of the project", "POST", "/api/project", "", "http://127.0.0.1:{PORT}",
@@ -64,11 +92,12 @@ const GuardRow kRows[] = {
     {"a rip of a file never picked", "POST", "/api/rip", "", "http://127.0.0.1:{PORT}", true,
      "{\"source\": \"{OUTSIDE}/secret.mp4\", \"format\": \"mkv\"}", 403},
     {"a preview of a file never picked", "GET", "/api/preview?path={OUTSIDE}/secret.mp4", "",
-     nullptr, true, "", 403},
+     nullptr, true, "", 403, kPageAsks},
     {"an encoded .. out of the project", "GET",
-     "/api/facts?path={FOLDER}/%2e%2e/outside/secret.mp4", "", nullptr, true, "", 403},
+     "/api/facts?path={FOLDER}/%2e%2e/outside/secret.mp4", "", nullptr, true, "", 403, kPageAsks},
     {"an encoded / and .. out of the project", "GET",
-     "/api/facts?path={FOLDER}%2f%2e%2e%2foutside%2fsecret.mp4", "", nullptr, true, "", 403},
+     "/api/facts?path={FOLDER}%2f%2e%2e%2foutside%2fsecret.mp4", "", nullptr, true, "", 403,
+     kPageAsks},
     {"an encoded .. in the page's own files", "GET", "/%2e%2e/%2e%2e/etc/passwd", "", nullptr, true,
      "", 404},
     {"an encoded / and .. in the page's own files", "GET", "/..%2f..%2fetc%2fpasswd", "", nullptr,
@@ -128,11 +157,16 @@ TEST_F(StudioSecurityTest, EveryRequestIsJudgedBeforeItIsRouted) {
                                                      {"{OUTSIDE}", root_.File("outside")}};
   httplib::Client client("127.0.0.1", std::stoi(port_));
   client.set_url_encode(false);
+  std::string session;  // the cookie the key is exchanged for
   for (const GuardRow& row : kRows) {
     httplib::Headers headers;
     if (row.host[0] != '\0') headers.emplace("Host", Fill(row.host, values));
     if (row.origin != nullptr) headers.emplace("Origin", Fill(row.origin, values));
-    if (row.cookie) headers.emplace("Cookie", "trackloom_session=" + token_);
+    if (row.cookie) headers.emplace("Cookie", session);
+    if (row.header != nullptr) {
+      const std::string header = Fill(row.header, values);
+      headers.emplace(header.substr(0, header.find(':')), header.substr(header.find(':') + 2));
+    }
     const std::string target = Fill(row.target, values);
     const httplib::Result r =
         std::string(row.method) == "GET"
@@ -146,10 +180,14 @@ TEST_F(StudioSecurityTest, EveryRequestIsJudgedBeforeItIsRouted) {
                 std::string::npos);
     }
     if (r->status == 303) {
+      // A cookie of its own, named for the port, not the key.
       const std::string cookie = r->get_header_value("Set-Cookie");
       EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
       EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+      EXPECT_EQ(cookie.rfind("trackloom_session_" + port_ + "=", 0), 0u) << cookie;
+      EXPECT_EQ(cookie.find(token_), std::string::npos) << cookie;
       EXPECT_EQ(r->get_header_value("Location"), "/");
+      session = cookie.substr(0, cookie.find(';'));
     }
   }
   // The upload named out of the project landed in it, under its last name only.

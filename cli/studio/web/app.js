@@ -10,7 +10,9 @@ let polling = null;
 function notice(text) { $('notice').textContent = text || ''; }
 
 async function api(method, path, body) {
-  const init = { method, headers: {} };
+  // The header tells the server that the page itself asks (browsers that send no
+  // Sec-Fetch-Site say so no other way).
+  const init = { method, headers: { 'X-Trackloom-Page': '1' } };
   if (body !== undefined) {
     init.headers['Content-Type'] = 'application/json';
     init.body = JSON.stringify(body);
@@ -272,7 +274,7 @@ async function showPreview() {
   $('preview-at').textContent = clock(t);
   const url = `/api/preview?path=${encodeURIComponent(path)}&t=${t}&fit=${video.fit || 'letterbox'}`;
   try {
-    const response = await fetch(url);
+    const response = await fetch(url, { headers: { 'X-Trackloom-Page': '1' } });
     if (!response.ok) throw new Error((await response.json()).message);
     const img = $('preview-img');
     if (img.src) URL.revokeObjectURL(img.src);

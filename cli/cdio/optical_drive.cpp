@@ -1,0 +1,36 @@
+// Whether a device is an optical drive: the studio offers to read only those, never
+// any other block device a request may name.
+#include <fcntl.h>
+
+#include <string>
+
+#include "cli/cdio/cd_reader.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace trackloom::cli {
+
+bool IsOpticalDrive(const std::string& path) {
+  if (!IsCdDrive(path)) return false;
+#ifdef _WIN32
+  const wchar_t root[] = {static_cast<wchar_t>(path[0]), L':', L'\\', L'\0'};
+  return GetDriveTypeW(root) == DRIVE_CDROM;
+#else
+  // Only a CD drive answers the question of what it can do; opening it without
+  // blocking needs no disc in it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool optical = ::ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0;
+  ::close(fd);
+  return optical;
+#endif
+}
+
+}  // namespace trackloom::cli
