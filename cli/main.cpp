@@ -43,6 +43,7 @@ int _dowildcard = -1;
 #endif
 
 int main(int argc, char** argv) {
+  trackloom::cli::EndWithParent();
   trackloom::cli::UseUtf8Console();
   trackloom::cli::ReadStandardInputAsBytes();
   // Past a file-size limit (ulimit -f) the system would end the process at once,

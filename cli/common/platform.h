@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #ifndef _WIN32
 #include <sys/file.h>
@@ -111,6 +112,15 @@ struct FileIdentity {
 };
 // False when the name leads nowhere that can be looked at.
 bool IdentityOf(const char* path, FileIdentity* identity);
+
+// A program started by another of ours (the studio's jobs) ends with it: with
+// TRACKLOOM_PARENT_PID in the environment, the process is sent SIGTERM, which the
+// commands answer as Ctrl-C, when that parent ends, however it ends (kill -9 too).
+// Nothing otherwise. On Windows the parent's job object does it.
+void EndWithParent();
+
+// The environment entry that asks a child started now to end with this process.
+std::string ParentPidEntry();
 
 // Whether /proc/self/fd/N can name this process's descriptor N (where /proc is
 // mounted). Never on Windows: under wine the host's /proc is visible, but it names

@@ -1,6 +1,11 @@
 // The few calls of platform.h that are more than the system's own on POSIX.
+#include <sys/prctl.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "cli/common/platform.h"
 
@@ -26,5 +31,16 @@ int NewName(const char* from, const char* to) {
   }
   return std::rename(from, to);
 }
+
+void EndWithParent() {
+  const char* parent = std::getenv("TRACKLOOM_PARENT_PID");
+  if (parent == nullptr) return;
+  const long pid = std::strtol(parent, nullptr, 10);
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // The parent may have ended before the request was made.
+  if (pid > 0 && ::getppid() != pid) ::raise(SIGTERM);
+}
+
+std::string ParentPidEntry() { return "TRACKLOOM_PARENT_PID=" + std::to_string(::getpid()); }
 
 }  // namespace trackloom::cli

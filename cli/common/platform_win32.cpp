@@ -369,6 +369,10 @@ int statvfs(const char* path, struct statvfs* space) {
   space->f_bsize = space->f_frsize = 4096;
   space->f_blocks = total.QuadPart / 4096;
   space->f_bfree = free.QuadPart / 4096;
-  space->f_bavail = available.QuadPart / 4096;
-  return 0;
-}
+  space->f_bavail = available.void EndWithParent() {}
+
+  std::string ParentPidEntry() {
+    return "TRACKLOOM_PARENT_PID=" + std::to_string(GetCurrentProcessId());
+  }
+
+}  // namespace trackloom::cli

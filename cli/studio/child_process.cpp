@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/platform.h"
 
 namespace trackloom::cli {
 
@@ -126,7 +127,8 @@ std::unique_ptr<ChildProcess> ChildProcess::StartSelf(const std::vector<std::str
   setup.Dup(feed[1], kChildProgressFd);
   setup.Null(STDIN_FILENO, O_RDONLY);
   setup.CloseFrom(kChildProgressFd + 1);
-  const pid_t pid = setup.Spawn(argv[0], argv, {"TRACKLOOM_PROGRESS_FD=3"}, false);
+  const pid_t pid =
+      setup.Spawn(argv[0], argv, {"TRACKLOOM_PROGRESS_FD=3", ParentPidEntry()}, false);
   const int spawn_errno = errno;
   close(out);
   close(err);

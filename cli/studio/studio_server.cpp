@@ -135,19 +135,53 @@ void WatchForStop(httplib::Server& server, StudioState& state, std::atomic<bool>
   }
 }
 
+constexpr char kCachePrefix[] = "trackloom-studio-";
+constexpr char kCacheLock[] = "in-use";
+
+// Takes the cache folder's lock, held as long as the studio runs; the descriptor, or -1
+// when another studio holds it.
+int LockCache(const fs::path& cache) {
+  const int fd =
+      OpenDescriptor((cache / kCacheLock).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The folders of studios that were killed: nothing holds their lock any more.
+void ClearLeftovers(const fs::path& parent) {
+  std::error_code ec;
+  for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(kCachePrefix, 0) != 0 || !it->is_directory(ec) || it->is_symlink(ec)) continue;
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) != 0 || info.st_uid != ::geteuid()) continue;
+    const int fd = LockCache(it->path());
+    if (fd < 0) continue;
+    std::error_code removed;
+    fs::remove_all(it->path(), removed);
+    ::close(fd);
+  }
+}
+
 // The previews and renders are the user's pictures: a folder only the user can open,
 // in the user's runtime folder where there is one (XDG_RUNTIME_DIR, itself private),
-// the temporary folder otherwise.
-fs::path MakeCache() {
+// the temporary folder otherwise. Its lock is held until the studio ends.
+fs::path MakeCache(int* lock) {
   std::error_code ec;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   fs::path parent = runtime != nullptr && runtime[0] == '/' && fs::is_directory(runtime, ec)
                         ? fs::path(runtime)
                         : fs::temp_directory_path(ec);
-  const fs::path cache = parent / ("trackloom-studio-" + NewSessionToken());
+  if (!ec) ClearLeftovers(parent);
+  const fs::path cache = parent / (kCachePrefix + NewSessionToken());
   if (ec || MakeDirectory(cache.c_str(), 0700) != 0)
     throw CliError("cannot make a folder for previews in " + parent.string() + ": " +
                    (ec ? ec.message() : std::strerror(errno)));
+  *lock = LockCache(cache);
   return cache;
 }
 
@@ -159,7 +193,8 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   state.folder = fs::canonical(options.folder.empty() ? "." : options.folder, ec);
   if (ec || !fs::is_directory(state.folder))
     throw CliError("the project folder '" + options.folder + "' is not a folder that exists");
-  state.cache = MakeCache();
+  int cache_lock = -1;
+  state.cache = MakeCache(&cache_lock);
   SessionKeys keys(0);
   std::atomic<bool> quitting{false};
   state.quit = [&quitting] { quitting = true; };
@@ -188,6 +223,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   server.listen_after_bind();
   watcher.join();
   fs::remove_all(state.cache, ec);
+  if (cache_lock >= 0) ::close(cache_lock);
   return StopRequested() ? InterruptedExitStatus() : 0;
 }
 

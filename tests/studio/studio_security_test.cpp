@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -194,6 +196,68 @@ TEST_F(StudioSecurityTest, EveryRequestIsJudgedBeforeItIsRouted) {
   EXPECT_FALSE(FileExists(root_.File("escape.mp4")));
   EXPECT_TRUE(FileExists(root_.File("project/escape.mp4")));
   EXPECT_FALSE(FileExists(root_.File("project/.bashrc")));
+}
+
+}  // namespace
+}  // namespace trackloom::testing
+
+namespace trackloom::testing {
+namespace {
+
+// A child of the studio that outlives it would go on writing tracks no page shows and
+// hold the folder's lock: killed with -9, the parent still takes its child with it,
+// and the child finishes as after Ctrl-C, every track it leaves complete.
+TEST(StudioChildren, EndWithTheStudioHoweverItEnds) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=144x80:rate=18:duration=1200", "-c:v", "ffv1",
+          dir.File("long.mkv")});
+  // A shell stands for the studio: the command it starts names it as its parent.
+  const std::string script = "TRACKLOOM_PARENT_PID=$$ '" + TrackloomBinary() +
+                             "' encode '" + dir.File("long.mkv") + "' -o '" + dir.File("out") +
+                             "' --no-audio --break-every 60 -q & echo $! >'" + dir.File("pid") +
+                             "'; wait";
+  const pid_t parent = fork();
+  if (parent == 0) {
+    execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  pid_t child = 0;
+  for (int i = 0; i < 200 && (child == 0 || !FileExists(dir.File("out/" + TrackFileName(2))));
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::ifstream(dir.File("pid")) >> child;
+  }
+  ASSERT_GT(child, 0);
+  // Held still while its parent dies, so that the signal waits for it whatever the
+  // machine's speed: the encode alone would soon finish the whole video anyway.
+  kill(child, SIGSTOP);
+  kill(parent, SIGKILL);
+  waitpid(parent, nullptr, 0);
+  std::string pending;
+  std::ifstream status("/proc/" + std::to_string(child) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0) pending += line + "\n";
+  }
+  const bool told = pending.find("0000000000004000") != std::string::npos;
+  EXPECT_TRUE(told) << "no SIGTERM waits for the encode:\n" << pending;
+  kill(child, SIGCONT);
+  // Ended: gone, or a zombie nobody has reaped yet. Only a guard against one that hangs.
+  auto running = [child] {
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + std::to_string(child) + "/stat"), stat);
+    return !stat.empty() && stat.find(") Z") == std::string::npos;
+  };
+  for (int i = 0; i < 1200 && running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::vector<std::string> inspect{"inspect", "-q"};
+  for (const std::string& name : ListDirectory(dir.File("out")))
+    inspect.push_back(dir.File("out/" + name));
+  ASSERT_GT(inspect.size(), 3u);
+  if (told) {
+    EXPECT_LT(inspect.size(), 2u + 20u) << "the encode went on to the video's end";
+  }
+  const CommandResult check = RunTrackloom(inspect);
+  EXPECT_EQ(check.status, 0) << check.out;
 }
 
 }  // namespace
