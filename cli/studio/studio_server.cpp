@@ -151,12 +151,20 @@ int LockCache(const fs::path& cache) {
   return fd;
 }
 
+// A studio's own cache folder: the prefix and a session key (32 hexadecimal digits),
+// never another folder that merely begins the same way.
+bool IsCacheName(const std::string& name) {
+  const std::string prefix = kCachePrefix;
+  if (name.size() != prefix.size() + 32 || name.rfind(prefix, 0) != 0) return false;
+  return name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+}
+
 // The folders of studios that were killed: nothing holds their lock any more.
 void ClearLeftovers(const fs::path& parent) {
   std::error_code ec;
   for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.rfind(kCachePrefix, 0) != 0 || !it->is_directory(ec) || it->is_symlink(ec)) continue;
+    if (!IsCacheName(it->path().filename().string()) || !it->is_directory(ec) || it->is_symlink(ec))
+      continue;
     struct stat info {};
     if (::lstat(it->path().c_str(), &info) != 0 || info.st_uid != ::geteuid()) continue;
     const int fd = LockCache(it->path());
