@@ -36,6 +36,9 @@ class TrackLevelSource : public runner::FrameSource {
   // render, as it starts a track at the same frames.
   const std::vector<levels::Tables>& tables() const { return tables_; }
   int64_t frames_read() const { return read_; }
+  // Pictures read and not yet handed on: a stop writes them first, as it would have
+  // had they been handed on as they were read.
+  bool holds_pictures() const { return served_ < spooled_; }
   // Why the pictures ended early on this side (the spool file failed), if they did.
   const std::optional<std::string>& failure() const { return failure_; }
 

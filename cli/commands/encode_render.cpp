@@ -158,7 +158,7 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   runner::RenderOptions render_options;
   render_options.on_frame = [&](const runner::RenderProgress& p) {
     progress.Update(adaptive ? adaptive->frames_read() : p.frames_done);
-    return !StopRequested();
+    return !StopRequested() || (adaptive && adaptive->holds_pictures());
   };
   outcome.report = session.instance().Render(
       adaptive ? static_cast<runner::FrameSource&>(*adaptive) : frames, render_options);
