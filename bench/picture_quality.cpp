@@ -26,7 +26,10 @@
 // On the ramp, banding is the largest difference between the two column averages of
 // the seen brightness, in 8-bit steps: a band edge of plain rounding is up to 8.5.
 //
-//   build/native/bench/picture_quality [TRACKLOOM] [WORKDIR]
+// Then the level tables: standard against adaptive on every clip, with scenes made for
+// them (dark, fog, cartoon), in the default mode (LevelsTable).
+//
+//   build/native/bench/picture_quality [TRACKLOOM] [WORKDIR] [levels]
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -112,6 +115,29 @@ const Clip kClips[] = {
      "color=black:s=576x432:r=18:d=1,format=rgb24,geq=r='255*lt(X,200+Y/3)':"
      "g='255*lt(X,200+Y/3)':b='255*lt(X,200+Y/3)'",
      576, 432},
+};
+
+// Scenes for the level tables: a night (a picture squeezed under a fifth of the
+// range, slightly blue), fog (a soft picture in a pale fifth of it) and a cartoon
+// (flat colours, black outlines, a sky gradient); the default mode only.
+const Clip kLevelClips[] = {
+    {"dark",
+     "mandelbrot=s=1280x720:r=18,trim=duration=1,colorlevels=romax=0.16:gomax=0.18:bomax=0.24",
+     1280, 720},
+    {"fog",
+     "mandelbrot=s=1280x720:r=18,trim=duration=1,gblur=sigma=4,"
+     "colorlevels=romin=0.6:gomin=0.62:bomin=0.64:romax=0.78:gomax=0.8:bomax=0.84",
+     1280, 720},
+    {"cartoon",
+     "color=black:s=1280x720:r=18:d=1,format=rgb24,geq=r='90+60*Y/H':g='150+60*Y/H':b='230',"
+     "drawbox=x=0:y=470:w=1280:h=250:color=0x3a9a2a:t=fill,"
+     "drawbox=x=380:y=180:w=360:h=360:color=black:t=fill,"
+     "drawbox=x=392:y=192:w=336:h=336:color=0xf0c020:t=fill,"
+     "drawbox=x=470:y=280:w=50:h=70:color=black:t=fill,drawbox=x=600:y=280:w=50:h=70:color=black:t="
+     "fill,"
+     "drawbox=x=900:y=90:w=200:h=120:color=white:t=fill,drawbox=x=470:y=420:w=180:h=24:color="
+     "0xc02020:t=fill",
+     1280, 720},
 };
 
 struct Mode {
@@ -310,6 +336,110 @@ Score Compare(const std::vector<double>& test, const uint8_t* cells, bool ramp) 
   return s;
 }
 
+std::string ClipFile(const std::string& work, const Clip& clip) {
+  const std::string path = work + "/" + clip.name + ".mkv";
+  if (!fs::exists(path)) {
+    Run("ffmpeg -nostdin -v error -y -f lavfi -i \"" + std::string(clip.source) +
+        "\" -c:v ffv1 -pix_fmt bgr0 '" + path + "'");
+  }
+  return path;
+}
+
+// The source at a mode's placement, three half-dot cells a stored column across and
+// two dot rows a stored row down.
+std::string ReferenceChain(Fit fit, const Clip& clip) {
+  const FitGeometry g = ComputeFitGeometry(fit, clip.width, clip.height, 1, 1);
+  char chain[256];
+  std::snprintf(chain, sizeof chain,
+                "fps=18:start_time=0,scale=%d:%d:flags=area,%s=432:160:%d:%d%s", 3 * g.scaled_width,
+                2 * g.scaled_height, fit == Fit::kCrop ? "crop" : "pad", 3 * g.offset_x,
+                2 * g.offset_y, fit == Fit::kCrop ? "" : ":black");
+  return chain;
+}
+
+// Pictures 1 to kFrames of track 1 in out, shown at their records' own tables.
+std::vector<std::vector<uint8_t>> ShownRecords(const std::string& out) {
+  std::string error;
+  auto source = FileSource::Open(out + "/" + TrackFileName(1), &error);
+  const TrackReport report = InspectTrack(*source, InspectOptions{});
+  std::vector<std::vector<uint8_t>> shown;
+  std::vector<uint8_t> record(trackloom::kFrameRecordSize);
+  for (int k = 1; k <= kFrames; ++k) {
+    source->ReadAt(report.first_record + static_cast<uint64_t>(k) * trackloom::kFrameRecordSize,
+                   record.data(), record.size());
+    shown.emplace_back(kRgbPictureSize);
+    DecodeRecordPicture(record.data(), shown.back().data());
+  }
+  return shown;
+}
+
+std::vector<uint8_t> Rgb(const uint8_t* bgra) {
+  std::vector<uint8_t> rgb(kRgbPictureSize);
+  for (size_t i = 0; i < rgb.size() / 3; ++i) {
+    for (int c = 0; c < 3; ++c) rgb[3 * i + c] = bgra[4 * i + 2 - c];
+  }
+  return rgb;
+}
+
+double PixelPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  double e = 0;
+  for (size_t i = 0; i < a.size(); ++i) e += (a[i] - b[i]) * double(a[i] - b[i]);
+  e /= static_cast<double>(a.size());
+  return e <= 1e-12 ? 99 : 10 * std::log10(255.0 * 255.0 / e);
+}
+
+// The level tables in the default mode (letterbox, ordered, subpixel): PSNR of the
+// shown picture against the source, seen on the panel (mean of the three
+// components) and stored pixel by pixel (against the picture before its reduction),
+// for the standard tables as the command writes them, the same tables with the
+// dithering aimed at the levels they truly show (measured here only), and adaptive.
+void LevelsTable(const std::string& trackloom, const std::string& work) {
+  std::printf(
+      "\n| clip | seen: standard | standard aimed | adaptive | adaptive - standard | "
+      "pixels: standard | standard aimed | adaptive |\n|---|---|---|---|---|---|---|---|\n");
+  std::vector<Clip> clips(std::begin(kLevelClips), std::end(kLevelClips));
+  clips.insert(clips.end(), std::begin(kClips), std::begin(kClips) + 5);
+  const LevelReducer aimed(AimAt(levels::StandardTables()), Dither::kOrdered);
+  for (const Clip& clip : clips) {
+    const std::string path = ClipFile(work, clip);
+    const std::vector<uint8_t> cells =
+        Frames(path,
+               BuildFilterChain(Fit::kLetterbox, clip.width, clip.height, 1, 1, {}, "format=bgra",
+                                Sampling::kSubpixel),
+               "bgra", work + "/pictures.raw");
+    const std::vector<uint8_t> reference =
+        Frames(path, ReferenceChain(Fit::kLetterbox, clip), "rgb24", work + "/cells.raw");
+    std::vector<std::vector<uint8_t>> shown[3];
+    for (int m = 0; m < 2; ++m) {
+      const std::string out = work + "/tracks";
+      fs::remove_all(out);
+      Run("'" + trackloom + "' encode '" + path + "' -o '" + out +
+          "' --no-audio --quiet --levels " + (m == 0 ? "standard" : "adaptive"));
+      shown[m == 0 ? 0 : 2] = ShownRecords(out);
+    }
+    double seen[3] = {}, pixels[3] = {};
+    for (int k = 1; k <= kFrames; ++k) {
+      std::vector<uint8_t> bgra(size_t{kPictureWidth} * kPictureHeight * 4);
+      SampleSubpixels(cells.data() + size_t{kCellWidth} * kCellHeight * 4 * k, kCellWidth * 4,
+                      bgra.data(), kPictureWidth * 4);
+      const std::vector<uint8_t> source = Rgb(bgra.data());
+      aimed.Reduce(bgra.data(), kPictureWidth * 4);
+      shown[1].push_back(Rgb(bgra.data()));
+      ShowAtLevels(shown[1].back().data(), size_t{kPictureWidth} * kPictureHeight,
+                   levels::StandardTables());
+      for (int m = 0; m < 3; ++m) {
+        const Score s = Compare(PanelDots(shown[m][k - 1].data()),
+                                reference.data() + static_cast<size_t>(k) * 432 * 160 * 3, false);
+        seen[m] += (s.psnr[0] + s.psnr[1] + s.psnr[2]) / 3 / kFrames;
+        pixels[m] += PixelPsnr(shown[m][k - 1], source) / kFrames;
+      }
+    }
+    std::printf("| %s | %.2f | %.2f | %.2f | %+.2f | %.2f | %.2f | %.2f |\n", clip.name, seen[0],
+                seen[1], seen[2], seen[2] - seen[0], pixels[0], pixels[1], pixels[2]);
+    std::fflush(stdout);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -317,6 +447,11 @@ int main(int argc, char** argv) {
   const std::string trackloom = argc > 1 ? argv[1] : root + "/cli/trackloom";
   const std::string work = argc > 2 ? argv[2] : root + "/bench-pictures";
   fs::create_directories(work);
+  // "levels" as a third argument: only the level tables' table.
+  if (argc > 3 && std::string(argv[3]) == "levels") {
+    LevelsTable(trackloom, work);
+    return 0;
+  }
 
   std::printf(
       "| clip | mode | PSNR R | PSNR G | PSNR B | SSIM R | SSIM G | SSIM B | luma PSNR seen | "
@@ -393,6 +528,8 @@ int main(int argc, char** argv) {
           rgb[i * 3 + 0] = bgra[i * 4 + 2], rgb[i * 3 + 1] = bgra[i * 4 + 1],
                       rgb[i * 3 + 2] = bgra[i * 4 + 0];
         }
+        // Shown as the panel shows the template's tables, as the records decode.
+        ShowAtLevels(rgb.data(), size_t{kPictureWidth} * kPictureHeight, levels::StandardTables());
         if (!records.empty() && records[k] != rgb) {
           std::fprintf(
               stderr,
@@ -419,5 +556,6 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
+  LevelsTable(trackloom, work);
   return 0;
 }

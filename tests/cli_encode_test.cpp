@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "cli/tracks/track_reader.h"
 #include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
 
@@ -258,6 +259,66 @@ TEST(CliEncode, DitheringKeepsGradientsAndStaysStill) {
     }
     EXPECT_GE(worst, c.least_error);
     EXPECT_LE(worst, c.most_error);
+  }
+}
+
+// A dark vertical ramp (8 + 48 Y / H, the same in every component, 4:3 so it fills
+// the screen), then for its second second with --break 18 a bright one: adaptive
+// tables are the same in every record of a track, differ between tracks, and bring
+// the shown picture closer to the source than the standard ones; --levels standard is
+// the default, byte for byte.
+TEST(CliEncode, AdaptiveLevelsAreChosenForEachTrack) {
+  TempDir dir;
+  Ffmpeg({"-f", "lavfi", "-i",
+          "color=black:size=288x216:rate=18:duration=2,format=rgb24,"
+          "geq=r='if(lt(T,1),8+48*Y/H,150+60*Y/H)':g='if(lt(T,1),8+48*Y/H,150+60*Y/H)':"
+          "b='if(lt(T,1),8+48*Y/H,150+60*Y/H)'",
+          "-c:v", "ffv1", "-pix_fmt", "bgr0", dir.File("ramp.mkv")});
+  struct Case {
+    std::vector<std::string> options;
+    bool adaptive;
+    double most_error;  // RMS of the shown first track against the source, 8-bit steps
+  };
+  const Case cases[] = {{{}, false, 8}, {{"--levels", "standard"}, false, 8}, {{"--levels", "adaptive"}, true, 4.5}};
+  std::vector<uint8_t> default_track;
+  for (const Case& c : cases) {
+    const std::string out = "out" + std::to_string(&c - cases);
+    SCOPED_TRACE(out);
+    std::vector<std::string> args = {"encode", dir.File("ramp.mkv"), "-o", dir.File(out), "--no-audio", "--break", "18"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CommandResult r = RunTrackloom(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (default_track.empty()) default_track = ReadFileBytes(TrackPath(dir, out, 1));
+    if (!c.adaptive) {
+      EXPECT_EQ(ReadFileBytes(TrackPath(dir, out, 1)), default_track);
+    }
+    std::vector<levels::Tables> tables;
+    for (int n = 1; n <= 2; ++n) {
+      const Track track = ReadTrack(TrackPath(dir, out, n));
+      ASSERT_GE(track.records(), 2u);
+      for (size_t k = 0; k < track.records(); ++k) {
+        levels::Tables t{};
+        ASSERT_TRUE(cli::ReadLevelTables(track.record(k), &t)) << "track " << n << " record " << k;
+        if (k == 0) tables.push_back(t);
+        EXPECT_TRUE(levels::SameTables(t, tables.back())) << "track " << n << " record " << k;
+      }
+    }
+    EXPECT_EQ(!levels::SameTables(tables[0], tables[1]), c.adaptive);
+    EXPECT_EQ(!levels::SameTables(tables[0], levels::StandardTables()), c.adaptive);
+    for (int component = 0; component < levels::kComponents; ++component) {
+      for (int n = 1; n < levels::kEntries; ++n) EXPECT_LT(tables[0].level[component][n - 1], tables[0].level[component][n]);
+    }
+    const Track first = ReadTrack(TrackPath(dir, out, 1));
+    const std::vector<uint8_t> picture = first.PictureNibbles(first.records() - 1);
+    double squares = 0;
+    for (size_t i = 0; i < picture.size(); ++i) {
+      const double source = 8 + 48 * (static_cast<double>(i / (144 * 3)) + 0.5) / 80;
+      const double shown = levels::ShownValue(tables[0].level[i % 3][picture[i]]);
+      squares += (shown - source) * (shown - source);
+    }
+    const double rms = std::sqrt(squares / static_cast<double>(picture.size()));
+    EXPECT_LE(rms, c.most_error);
+    EXPECT_GE(rms, c.adaptive ? 0 : c.most_error - 4) << "standard levels are coarser";
   }
 }
 
@@ -557,6 +618,7 @@ TEST(CliEncode, FailuresGiveOneLineAndANonZeroStatus) {
       {{"encode", clip, "-o", out, "--settings", dir.File("missing.vcf")}, 1, "cannot read the settings file"},
       {{"encode", clip, "-o", out, "--fit", "zoom"}, 2, "--fit takes letterbox, crop or stretch, not 'zoom'"},
       {{"encode", clip, "-o", out, "--sampling", "dots"}, 2, "--sampling takes pixel or subpixel, not 'dots'"},
+      {{"encode", clip, "-o", out, "--levels", "even"}, 2, "--levels takes standard or adaptive, not 'even'"},
       {{"encode", clip, "-o", out, "--video-stream", "first"}, 2, "--video-stream takes a stream number"},
       {{"encode", clip, "-o", out, "--video-stream", "3"}, 1, "has no video stream 3 (its video streams: 0)"},
       {{"encode", clip, "-o", out, "--break", "ten"}, 2, "--break takes frame numbers"},

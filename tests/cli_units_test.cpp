@@ -13,6 +13,8 @@
 #include "cli/tracks/sound_wav_writer.h"
 #include "cli/tracks/track_files.h"
 #include "cli/ffmpeg/video_source.h"
+#include "cli/pictures/level_choice.h"
+#include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"
 #include "cli/pictures/subpixel_sampling.h"
 #include "tests/support/temp_dir.h"
@@ -390,6 +392,76 @@ TEST(CliUnits, WrittenTracksTellFinishedFromUnfinished) {
   std::vector<bool> finished;
   for (const TrackFileInfo& t : before.WrittenSince(dir.path())) finished.push_back(t.finished());
   EXPECT_EQ(finished, (std::vector<bool>{true, false, false}));
+}
+
+// Reduced towards the even aim, any picture comes out as ReduceToPanelLevels makes
+// it; towards an uneven one, a flat area averages to its value as shown.
+TEST(CliUnits, LevelReducerAimsAtAnyShownLevels) {
+  std::vector<uint8_t> random(size_t{kPictureWidth} * kPictureHeight * 4);
+  uint32_t seed = 12345;
+  for (uint8_t& b : random) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  levels::Tables fine = levels::StandardTables();
+  for (int n = 0; n < levels::kEntries; ++n) fine.level[1][n] = static_cast<uint8_t>(n + 4);
+  struct Case {
+    Dither dither;
+    bool even;
+    double most_error;  // of a flat picture's shown mean, in 8-bit steps
+  };
+  const Case cases[] = {{Dither::kOrdered, true, 0}, {Dither::kNone, true, 0},
+                        {Dither::kOrdered, false, 0.6}, {Dither::kNone, false, 4.2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.dither)) + (c.even ? " even" : " uneven"));
+    const LevelAim aim = c.even ? EvenAim() : AimAt(fine);
+    const LevelReducer reducer(aim, c.dither);
+    if (c.even) {
+      std::vector<uint8_t> mine = random, theirs = random;
+      reducer.Reduce(mine.data(), kPictureWidth * 4);
+      ReduceToPanelLevels(theirs.data(), kPictureWidth * 4, c.dither);
+      EXPECT_EQ(mine, theirs);
+      continue;
+    }
+    for (int value = 40; value <= 120; value += 7) {
+      std::vector<uint8_t> flat(random.size(), static_cast<uint8_t>(value));
+      reducer.Reduce(flat.data(), kPictureWidth * 4);
+      double sum = 0;
+      for (size_t i = 1; i < flat.size(); i += 4) sum += aim[1][flat[i] / 17];
+      EXPECT_NEAR(sum / static_cast<double>(flat.size() / 4), value, c.most_error) << value;
+    }
+  }
+}
+
+// The tables chosen for pictures whose values lie in one range spend the finest steps
+// (consecutive panel levels) there, and always rise.
+TEST(CliUnits, LevelChoiceSpendsStepsWhereThePicturesAre) {
+  struct Case {
+    const char* name;
+    int low, high;          // every component's values, evenly
+    int least_inside;       // levels at least, of those shown within low..high
+  };
+  const Case cases[] = {{"dark", 0, 60, 8}, {"fog", 150, 200, 6}, {"whole range", 0, 255, 16}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> picture(size_t{kPictureWidth} * kPictureHeight * 4);
+    for (size_t i = 0; i < picture.size(); ++i)
+      picture[i] = static_cast<uint8_t>(c.low + (i / 4 * 7 + i % 4) % (c.high - c.low + 1));
+    LevelHistograms histograms;
+    histograms.Add(picture.data(), kPictureWidth * 4);
+    for (Dither dither : {Dither::kOrdered, Dither::kNone}) {
+      const levels::Tables t = ChooseTables(histograms, dither);
+      for (int component = 0; component < levels::kComponents; ++component) {
+        int inside = 0;
+        for (int n = 0; n < levels::kEntries; ++n) {
+          if (n > 0) {
+            EXPECT_LT(t.level[component][n - 1], t.level[component][n]);
+          }
+          EXPECT_LT(t.level[component][n], levels::kPanelLevels);
+          const int shown = levels::ShownValue(t.level[component][n]);
+          inside += shown >= c.low && shown <= c.high;
+        }
+        EXPECT_GE(inside, c.least_inside) << "component " << component;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -46,8 +46,14 @@ constexpr char kEncodeHelp[] =
     "the player's 4:3 screen (its 144 x 80 pixels show taller than wide), dithered to\n"
     "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
     "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
-    "as made for the player and passed on as it is, unless --fit, --dither or\n"
-    "--sampling is given.\n"
+    "as made for the player and passed on as it is, unless --fit, --dither,\n"
+    "--sampling or --levels adaptive is given.\n"
+    "With --levels adaptive every track carries level tables of its own, chosen from\n"
+    "all its pictures, which wait in a temporary file in DIR until the track's end\n"
+    "(about 2.3 GB for an hour of one track): dark or misty scenes get finer steps. A\n"
+    "player that ignored the tables would show such a track far off; retail discs\n"
+    "rely on them, so none is expected to, and the level-table card of the test disc\n"
+    "('trackloom disc --test-pattern') tells.\n"
     "A DIR that already holds track files is refused unless --overwrite is given,\n"
     "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
     "each starts a new track, numbered on from the tracks of the one before.\n"
@@ -71,6 +77,11 @@ constexpr char kEncodeHelp[] =
     "  --dither MODE           how colours reach the panel's 16 levels:\n"
     "                            ordered    a fine fixed pattern, no bands (default)\n"
     "                            none       each component rounded\n"
+    "  --levels MODE           which 16 of the panel's 32 levels a colour shows:\n"
+    "                            standard   spread evenly, as retail discs (default)\n"
+    "                            adaptive   chosen for each track from its pictures,\n"
+    "                                       finer where they lie (dark scenes, fog);\n"
+    "                                       the track's level tables say which\n"
     "  --sampling MODE         where a pixel's colours are taken from the picture:\n"
     "                            subpixel   each around the dot the panel shows it\n"
     "                                       on: finer text and edges (default)\n"
@@ -211,6 +222,11 @@ std::string SetDiscMinutes(const std::string& value, double& minutes) {
   return "";
 }
 
+std::string SetLevels(const std::string& value, LevelsMode& mode) {
+  return ParseLevelsMode(value, mode) ? ""
+                                      : "--levels takes standard or adaptive, not '" + value + "'";
+}
+
 std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
   return {
       {"output", 'o', "a directory", StoreValue(&o.output_directory)},
@@ -229,6 +245,8 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
                     ? ""
                     : "--dither takes ordered or none, not '" + value + "'";
        }},
+      {"levels", 0, "standard or adaptive",
+       [&o](const std::string& value) { return SetLevels(value, o.pictures.levels); }},
       {"sampling", 0, "pixel or subpixel",
        [&o](const std::string& value) {
          o.pictures.sampling_given = true;

@@ -46,6 +46,8 @@ constexpr size_t kStagingNameLength = sizeof kStagingPrefix - 1 + kUniquePart;
 
 constexpr size_t kSoundNameLength = sizeof kSoundPrefix - 1 + kUniquePart + sizeof kSoundSuffix - 1;
 
+constexpr size_t kSpoolNameLength = sizeof kSpoolPrefix - 1 + kUniquePart;
+
 constexpr size_t kTrackNameLength = 16;  // "VDN Track 01.wav"
 
 static_assert(kMaxOutputDirectoryLength == kMaxPathLength - 1 - kTrackNameLength);
@@ -56,7 +58,11 @@ size_t LongestPathInside(const EncodeOptions& o) {
   // Several inputs, and --overwrite, stage tracks one directory down.
   const size_t staging = o.inputs.size() > 1 || o.overwrite ? 1 + kStagingNameLength : 0;
   const bool named_sound = !o.no_audio && !TempFile::UnnamedFilesHaveShortPaths();
-  return staging + 1 + std::max(kTrackNameLength, named_sound ? kSoundNameLength : 0);
+  const bool named_spool =
+      o.pictures.levels == LevelsMode::kAdaptive && !TempFile::UnnamedFilesHaveShortPaths();
+  return staging + 1 +
+         std::max({kTrackNameLength, named_sound ? kSoundNameLength : 0,
+                   named_spool ? kSpoolNameLength : 0});
 }
 
 // The output directory as given or saved, checked against the filter's path field.

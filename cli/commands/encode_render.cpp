@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "cli/commands/disc_command.h"
+#include "cli/commands/encode_levels.h"
 #include "cli/commands/encode_run_plan.h"
 #include "cli/commands/encode_steps.h"
 #include "cli/commands/filter_session.h"
@@ -147,15 +148,23 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
           plan.far_text +
           ", and the encode stopped there; raise --disc-minutes if that much is meant");
   Progress progress(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), plan.expected);
+  // Adaptive levels: the progress counts the pictures read, which a track's are
+  // before any of them is written.
+  std::optional<TrackLevelSource> adaptive;
+  if (o.pictures.levels == LevelsMode::kAdaptive) {
+    adaptive.emplace(frames, FilterBreakList(session.Settings().break_frames), o.pictures.dither,
+                     plan.directory, [&progress](int64_t read) { progress.Update(read); });
+  }
   runner::RenderOptions render_options;
   render_options.on_frame = [&](const runner::RenderProgress& p) {
-    progress.Update(p.frames_done);
-    return !StopRequested();
+    progress.Update(adaptive ? adaptive->frames_read() : p.frames_done);
+    return !StopRequested() || (adaptive && adaptive->holds_pictures());
   };
-  outcome.report = session.instance().Render(frames, render_options);
+  outcome.report = session.instance().Render(
+      adaptive ? static_cast<runner::FrameSource&>(*adaptive) : frames, render_options);
   progress.Finish();
   outcome.interrupted = StopRequested();
-  outcome.source_failure = frames.failure();
+  outcome.source_failure = adaptive && adaptive->failure() ? adaptive->failure() : frames.failure();
   outcome.last_source_frame = frames.last_source_frame();
   if (plan.break_frames && !outcome.interrupted && !outcome.source_failure && outcome.report.ok) {
     // The breaks of --break-every stop at the end by design; the given ones are named.
@@ -165,6 +174,7 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
   }
   NoteReadingProblems(o, video, audio, outcome.report.frames_run, outcome.interrupted);
   outcome.tracks_opened = session.TracksOpened();
+  if (adaptive) WriteTrackLevels(plan.directory, outcome.tracks_opened, adaptive->tables());
   // A record the disk could not take is taken back by the filter itself, so the
   // tracks on disk are whole files here.
   outcome.tracks = before.WrittenSince(plan.directory);

@@ -53,6 +53,7 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
       .Key("filter_chain")
       .String(plan.video->filter_chain());
   json.Key("picture").String(plan.video->picture_summary());
+  json.Key("levels").String(LevelsModeName(o.pictures.levels));
   if (!plan.video->stream_summary().empty())
     json.Key("video_stream").String(plan.video->stream_summary());
   json.Key("tracks").BeginArray();

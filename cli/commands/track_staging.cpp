@@ -98,7 +98,7 @@ std::vector<std::string> RemoveLeftovers(const std::string& directory) {
       if (RemoveStaging(path)) removed.push_back(name);
     } else if (type == std::filesystem::file_type::regular &&
                (MadeName(name, kSoundPrefix, kSoundSuffix) ||
-                MadeName(name, kReadOnceCopyPrefix, ""))) {
+                MadeName(name, kReadOnceCopyPrefix, "") || MadeName(name, kSpoolPrefix, ""))) {
       if (::unlink(path.c_str()) == 0) removed.push_back(name);
     }
   }

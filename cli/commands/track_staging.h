@@ -13,10 +13,12 @@ namespace trackloom::cli {
 // What an encode makes inside the output directory besides the tracks: the tracks of
 // a later input (and with --overwrite those of the whole run) are written in a
 // directory of their own first, and the converted sound is a file of its own (reached
-// through /proc/self/fd where the system has it).
+// through /proc/self/fd where the system has it), as are the pictures of a track
+// waiting for its adaptive level tables.
 inline constexpr char kStagingPrefix[] = ".trackloom-input-";
 inline constexpr char kSoundPrefix[] = ".trackloom-sound-";
 inline constexpr char kSoundSuffix[] = ".wav";
+inline constexpr char kSpoolPrefix[] = ".trackloom-pictures-";
 
 // A directory of its own inside the output directory, removed with what it holds.
 class StagingDirectory {

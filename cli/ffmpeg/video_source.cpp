@@ -148,10 +148,10 @@ VideoSource::VideoSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 VideoSource::~VideoSource() = default;
 
 void VideoSource::Impl::PlanPictures(AVRational sar) {
-  const bool made_for_player = width == kPictureWidth && height == kPictureHeight &&
-                               orientation.quarter_turns == 0 && !orientation.mirrored &&
-                               colour.kind == ColourKind::kSdr && !options.fit_given &&
-                               !options.dither_given && !options.sampling_given;
+  const bool made_for_player =
+      width == kPictureWidth && height == kPictureHeight && orientation.quarter_turns == 0 &&
+      !orientation.mirrored && colour.kind == ColourKind::kSdr && !options.fit_given &&
+      !options.dither_given && !options.sampling_given && options.levels == LevelsMode::kStandard;
   reduce_levels = !made_for_player;
   const char* held = still ? ", one still shown for the whole sound" : "";
   if (made_for_player) {
@@ -170,6 +170,7 @@ void VideoSource::Impl::PlanPictures(AVRational sar) {
       (converted.empty() ? "" : ", " + converted) +
       (options.dither == Dither::kOrdered ? ", ordered dithering to 16 levels"
                                           : ", rounded to 16 levels") +
+      (options.levels == LevelsMode::kAdaptive ? " chosen for each track" : "") +
       (options.sampling == Sampling::kSubpixel ? ", each component sampled at its dot" : "") + held;
 }
 
@@ -491,7 +492,10 @@ void VideoSource::Impl::TakePicture() {
     top_row = filtered->data[0];
     stride = filtered->linesize[0];
   }
-  if (reduce_levels) ReduceToPanelLevels(top_row, stride, options.dither);
+  // Adaptive levels are reduced by the encode, once a whole track is seen.
+  if (reduce_levels && options.levels == LevelsMode::kStandard) {
+    ReduceToPanelLevels(top_row, stride, options.dither);
+  }
 }
 
 bool VideoSource::SeekNear(double seconds) {

@@ -23,11 +23,13 @@ namespace trackloom::cli {
 
 // What is done to the pictures, and which of it the user asked for: an input of
 // exactly 144 x 80 is taken as made for the player and passed on untouched unless
-// fit, dither or sampling is asked for.
+// fit, dither, sampling or adaptive levels are asked for.
 struct PictureOptions {
   Fit fit = Fit::kLetterbox;
   Dither dither = Dither::kOrdered;
   Sampling sampling = Sampling::kSubpixel;
+  // Adaptive: the pictures come at full 8-bit precision, for the encode to reduce.
+  LevelsMode levels = LevelsMode::kStandard;
   bool fit_given = false;
   bool dither_given = false;
   bool sampling_given = false;

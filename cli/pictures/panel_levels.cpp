@@ -91,6 +91,76 @@ void ReduceToPanelLevels(uint8_t* pixels, int stride, Dither dither) {
   }
 }
 
+bool ParseLevelsMode(const std::string& text, LevelsMode& mode) {
+  if (text == "standard") {
+    mode = LevelsMode::kStandard;
+  } else if (text == "adaptive") {
+    mode = LevelsMode::kAdaptive;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* LevelsModeName(LevelsMode mode) {
+  return mode == LevelsMode::kAdaptive ? "adaptive" : "standard";
+}
+
+LevelAim EvenAim() {
+  LevelAim aim{};
+  for (auto& component : aim) {
+    for (int n = 0; n < kLevels; ++n) component[static_cast<size_t>(n)] = uint8_t(n * kLevelStep);
+  }
+  return aim;
+}
+
+LevelAim AimAt(const levels::Tables& tables) {
+  LevelAim aim{};
+  for (int c = 0; c < levels::kComponents; ++c) {
+    for (int n = 0; n < kLevels; ++n) {
+      aim[static_cast<size_t>(c)][static_cast<size_t>(n)] = levels::ShownValue(tables.level[c][n]);
+    }
+  }
+  return aim;
+}
+
+LevelReducer::LevelReducer(const LevelAim& aim, Dither dither) {
+  for (size_t c = 0; c < aim.size(); ++c) {
+    const auto& shown = aim[c];
+    size_t k = 0;  // the last stored value whose shown value is at most v
+    for (int v = 0; v < 256; ++v) {
+      while (k + 1 < shown.size() && shown[k + 1] <= v) ++k;
+      for (int t = 0; t < 16; ++t) {
+        size_t n = k;
+        if (v > shown[k] && k + 1 < shown.size()) {
+          // Past the share of thresholds the distance to the next level gives: the
+          // next one. For an even aim of 17 this is ReduceToPanelLevels' rule.
+          const int d = v - shown[k], span = shown[k + 1] - shown[k];
+          const bool up = dither == Dither::kOrdered ? 32 * d >= (31 - 2 * t) * span : 2 * d > span;
+          if (up) ++n;
+        }
+        by_threshold_[c][static_cast<size_t>(t)][static_cast<size_t>(v)] =
+            static_cast<uint8_t>(n * kLevelStep);
+      }
+    }
+  }
+}
+
+void LevelReducer::Reduce(uint8_t* pixels, int stride) const {
+  for (int y = 0; y < kPictureHeight; ++y) {
+    uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    for (int x = 0; x < kPictureWidth; ++x) {
+      const int base = 3 * (x / 2);
+      for (int c = 0; c < 3; ++c) {
+        const DotPlace& d = kDots[x & 1][c];
+        const int threshold = kBayer[(2 * y + d.row) & 3][(base + d.dx) & 3];
+        uint8_t& v = row[4 * x + 2 - c];
+        v = by_threshold_[static_cast<size_t>(c)][static_cast<size_t>(threshold)][v];
+      }
+    }
+  }
+}
+
 void ShowAtLevels(uint8_t* rgb, size_t count, const levels::Tables& tables) {
   for (size_t i = 0; i < count; ++i) {
     for (int c = 0; c < levels::kComponents; ++c) {

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/output_file.h"
 #include "cli/common/platform.h"
 
 namespace trackloom::cli {
@@ -153,6 +154,28 @@ OutputDirectoryLock::OutputDirectoryLock(const std::string& directory) {
 
 OutputDirectoryLock::~OutputDirectoryLock() {
   if (fd_ >= 0) ::close(fd_);
+}
+
+void WriteLevelTables(const std::string& path, const levels::Tables& tables) {
+  const int fd = OpenDescriptor(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  const auto fail = [&] {
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    throw CliError("cannot write the level tables into '" + path + "': " + DescribeError(error));
+  };
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0) fail();
+  uint8_t header[kRecordHeaderSize];
+  for (int64_t at = kFirstRecordOffset; at + kFrameRecordSize <= info.st_size;
+       at += kFrameRecordSize) {
+    if (pread(fd, header, sizeof header, static_cast<off_t>(at)) != kRecordHeaderSize) fail();
+    levels::PutTables(header, tables);
+    if (pwrite(fd, header, sizeof header, static_cast<off_t>(at)) != kRecordHeaderSize) fail();
+  }
+  if (close(fd) != 0) {
+    const int error = errno;
+    throw CliError("cannot write the level tables into '" + path + "': " + DescribeError(error));
+  }
 }
 
 }  // namespace trackloom::cli

@@ -72,6 +72,10 @@ class TrackFileSnapshot {
 // nothing under it is written over unasked; IsTrackFile() tells which are tracks.
 std::vector<int> TrackNumbersIn(const std::string& directory);
 
+// Puts tables into the header of every whole record of the track file at path (the
+// rest of the file as it was). Throws CliError when the file cannot be rewritten.
+void WriteLevelTables(const std::string& path, const levels::Tables& tables);
+
 // path is a regular file (not a link) that begins with a track's header: one an
 // encode may replace or remove. A file of the user's that only carries the name is not.
 bool IsTrackFile(const std::string& path);
