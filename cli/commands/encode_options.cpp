@@ -78,7 +78,7 @@ constexpr char kEncodeHelp[] =
     "                            ordered    a fine fixed pattern, no bands (default)\n"
     "                            none       each component rounded\n"
     "  --levels MODE           which 16 of the panel's 32 levels a colour shows:\n"
-    "                            standard   spread evenly, as retail discs (default)\n"
+    "                            standard   the near-even ramp the filter writes (default)\n"
     "                            adaptive   chosen for each track from its pictures,\n"
     "                                       finer where they lie (dark scenes, fog);\n"
     "                                       the track's level tables say which\n"
