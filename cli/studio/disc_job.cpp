@@ -51,6 +51,7 @@ std::vector<std::string> EncodeOptionsOf(const Json& video) {
     options.push_back("--break-every=" + TextOf(video, "every"));
   if (breaks == "at" && !TextOf(video, "at").empty())
     options.push_back("--break-at=" + TextOf(video, "at"));
+  if (TextOf(video, "levels") == "adaptive") options.push_back("--levels=adaptive");
   const std::string loudness = TextOf(video, "loudness", "-16");
   if (!loudness.empty()) options.push_back("--loudness=" + loudness);
   if (!TextOf(video, "audio").empty()) options.push_back("--audio=" + TextOf(video, "audio"));

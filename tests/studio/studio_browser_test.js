@@ -124,6 +124,7 @@ async function addByPickerAndDrop(page) {
   await page.keyboard.press('Enter');
   assert.deepStrictEqual(await order(), ['one.mp4', 'two.mp4', 'dropped.mp4']);
   await page.selectOption('#video-list li:nth-child(1) select.fit', 'crop');
+  await page.selectOption('#video-list li:nth-child(2) select.levels', 'adaptive');
   await shot(page, '03-videos');
 }
 
@@ -179,6 +180,11 @@ async function makeDisc(page) {
   const cue = path.join(project, 'disc', 'disc.cue');
   const checked = inspect(cue);
   assert.strictEqual(checked.status, 0, checked.stdout + checked.stderr);
+  // The second video's tracks carry the levels chosen for them, the first's the standard.
+  const made = await page.evaluate(() => fetch('/api/status').then((r) => r.json()));
+  const levelsOf = (video) => inspect(made.tracks.find((t) => t.includes(video))).stdout.match(/levels +(.*)/)[1];
+  assert.strictEqual(levelsOf('video-01'), 'standard');
+  assert.strictEqual(levelsOf('video-02'), "the track's own");
   await page.click('#result-tracks li:first-child button');
   await page.waitForFunction(() => document.getElementById('watch').readyState >= 1,
                              null, { timeout: 60000 });

@@ -54,7 +54,7 @@ function addVideo(info) {
   facts[info.path] = info;
   if (info.error) notice(`${info.name}: ${info.error}`);
   project.videos.push({ path: info.path, fit: 'letterbox', breaks: 'none', every: '', at: '',
-                        loudness: '-16', audio: '' });
+                        levels: 'standard', loudness: '-16', audio: '' });
 }
 
 function move(index, by) {
@@ -68,9 +68,11 @@ function move(index, by) {
 }
 
 function bindOptions(li, video) {
-  const fields = ['fit', 'breaks', 'every', 'at', 'loudness'];
-  for (const field of fields) {
+  // A project saved before an option existed has the option's default.
+  const defaults = { fit: 'letterbox', breaks: 'none', every: '', at: '', levels: 'standard', loudness: '-16' };
+  for (const field of Object.keys(defaults)) {
     const input = li.querySelector('.' + field);
+    if (video[field] === undefined) video[field] = defaults[field];
     input.value = video[field];
     input.addEventListener('change', () => {
       video[field] = input.value;
