@@ -206,15 +206,17 @@ class CueReader {
       }
       open_.back().index0 = -1;
     }
-    std::vector<Pending> next;
+    // The track still open goes on into the next file: kept out of the ones closed here.
+    std::optional<Pending> next;
     if (carried.length > 0 || (rippers_ && !open_.empty() && open_.back().index1 < 0)) {
-      next.push_back(open_.back());
+      next = open_.back();
       open_.pop_back();
     }
     for (size_t i = 0; i < open_.size(); ++i) {
       if (!CloseTrack(i, line, error)) return false;
     }
-    open_ = next;
+    open_.clear();
+    if (next) open_.push_back(*next);
     carried_ = carried;
     if (have_file_) file_start_ += file_.length;
     return true;
