@@ -190,6 +190,13 @@ void ReadStandardInputAsBytes() { _setmode(STDIN_FILENO, _O_BINARY); }
 
 int ErrnoOfFileError(int error) { return error > 0 ? ErrnoOf(static_cast<DWORD>(error)) : error; }
 
+// The job object the parent puts its children in ends them with it.
+void EndWithParent() {}
+
+std::string ParentPidEntry() {
+  return "TRACKLOOM_PARENT_PID=" + std::to_string(GetCurrentProcessId());
+}
+
 }  // namespace trackloom::cli
 
 int lstat(const char* path, struct stat* info) {
@@ -369,10 +376,6 @@ int statvfs(const char* path, struct statvfs* space) {
   space->f_bsize = space->f_frsize = 4096;
   space->f_blocks = total.QuadPart / 4096;
   space->f_bfree = free.QuadPart / 4096;
-  space->f_bavail = available.void EndWithParent() {}
-
-  std::string ParentPidEntry() {
-    return "TRACKLOOM_PARENT_PID=" + std::to_string(GetCurrentProcessId());
-  }
-
-}  // namespace trackloom::cli
+  space->f_bavail = available.QuadPart / 4096;
+  return 0;
+}
