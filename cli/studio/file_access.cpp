@@ -5,6 +5,8 @@
 #include <cctype>
 #include <system_error>
 
+#include "cli/common/platform.h"
+
 namespace trackloom::cli {
 
 namespace fs = std::filesystem;
@@ -38,6 +40,11 @@ bool IsInsideFolder(const fs::path& folder, const fs::path& path) {
 }
 
 bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return !HasNul(path) && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
 
 bool IsMediaName(const std::string& name) {
   if (HasNul(name)) return false;

@@ -18,6 +18,10 @@ bool IsInsideFolder(const std::filesystem::path& folder, const std::filesystem::
 // Whether text holds a NUL character, where the system's calls would cut a name short.
 bool HasNul(const std::string& text);
 
+// Whether path leads to a regular file (links followed): a FIFO or a device would
+// hold a reader that opened it, so nothing else is ever read for the page.
+bool IsRegularFile(const std::string& path);
+
 // Whether a name ends like a file the studio takes as a video, a picture or a sound.
 bool IsMediaName(const std::string& name);
 

@@ -83,7 +83,7 @@ void Pick(StudioState& state, const httplib::Request& req, httplib::Response& re
   const std::string path = TextOf(*body, "path");
   if (HasNul(path)) return AnswerError(res, 400, "A file name cannot hold a NUL character.");
   std::error_code ec;
-  if (path.empty() || !fs::is_regular_file(path, ec) || !IsMediaName(path))
+  if (path.empty() || !IsRegularFile(path) || !IsMediaName(path))
     return AnswerError(res, 404, "That is not a video, picture or sound file.");
   state.grants.Grant(path);
   AnswerJson(res, 200, FactsJson(fs::canonical(path, ec).string(), TextOf(*body, "kind", "video")));
@@ -145,6 +145,8 @@ void Upload(StudioState& state, const httplib::Request& req, httplib::Response& 
 void Preview(StudioState& state, const httplib::Request& req, httplib::Response& res) {
   const std::string path = req.get_param_value("path");
   if (!state.grants.Granted(path)) return AnswerError(res, 403, "That file was not picked.");
+  if (!IsRegularFile(path))
+    return AnswerError(res, 404, "That is no longer a file that can be read.");
   PictureOptions options;
   if (!ParseFit(req.get_param_value("fit").empty() ? "letterbox" : req.get_param_value("fit"),
                 options.fit))
@@ -182,6 +184,8 @@ void AddFileRoutes(httplib::Server& server, StudioState& state) {
   server.Get("/api/facts", [&state](const httplib::Request& req, httplib::Response& res) {
     const std::string path = req.get_param_value("path");
     if (!state.grants.Granted(path)) return AnswerError(res, 403, "That file was not picked.");
+    if (!IsRegularFile(path))
+      return AnswerError(res, 404, "That is no longer a file that can be read.");
     AnswerJson(res, 200, FactsJson(path, req.get_param_value("kind")));
   });
   server.Get("/api/preview", [&state](const httplib::Request& req, httplib::Response& res) {

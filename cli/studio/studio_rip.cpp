@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "cli/cdio/cd_reader.h"
+#include "cli/studio/file_access.h"
 #include "cli/studio/studio_state.h"
 
 namespace trackloom::cli {
@@ -27,7 +28,8 @@ void StartRip(StudioState& state, const httplib::Request& req, httplib::Response
   const std::string source = TextOf(*body, "source");
   const std::string format = TextOf(*body, "format", "mkv");
   // Only what the user chose: an image picked in the page, or a CD drive.
-  if (source.empty() || !(state.grants.Granted(source) || IsOpticalDrive(source)))
+  if (source.empty() ||
+      !((state.grants.Granted(source) && IsRegularFile(source)) || IsOpticalDrive(source)))
     return AnswerError(res, 403,
                        "Choose a disc image in the picker, or give the CD drive (/dev/sr0): no "
                        "other device is read.");

@@ -30,6 +30,8 @@ constexpr char kContentSecurityPolicy[] =
     "media-src 'self'; connect-src 'self'; object-src 'none'; base-uri 'none'; "
     "frame-ancestors 'none'; form-action 'self'";
 
+constexpr size_t kWorkers = 64;
+
 RequestFacts FactsOf(const httplib::Request& req) {
   RequestFacts facts;
   facts.method = req.method;
@@ -106,6 +108,13 @@ void ConfigureServer(httplib::Server& server) {
                               {"Cache-Control", "no-store"},
                               {"X-Frame-Options", "DENY"}});
   server.set_payload_max_length(size_t{1} << 40);
+  // A client that sends slowly, or holds a connection idle, takes one worker for a
+  // short while only, and there are workers enough that the page is always answered.
+  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  server.set_read_timeout(2);
+  server.set_write_timeout(10);
+  server.set_keep_alive_timeout(1);
+  server.set_keep_alive_max_count(100);
   server.set_exception_handler(
       [](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
         std::string why = "the studio failed";
