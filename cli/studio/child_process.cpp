@@ -111,8 +111,10 @@ std::unique_ptr<ChildProcess> ChildProcess::StartSelf(const std::vector<std::str
                                                       const std::string& err_file) {
   std::vector<std::string> argv{SelfPath()};
   argv.insert(argv.end(), args.begin(), args.end());
-  const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Never through a link put where a log goes.
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+  const int out = open(out_file.c_str(), flags, 0644);
+  const int err = open(err_file.c_str(), flags, 0644);
   int feed[2] = {-1, -1};
   if (out < 0 || err < 0 || pipe2(feed, O_CLOEXEC) != 0) {
     const std::string why = std::strerror(errno);

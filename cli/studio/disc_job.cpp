@@ -9,6 +9,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/duration.h"
 #include "cli/studio/child_process.h"
+#include "cli/studio/file_access.h"
 #include "cli/studio/still_preview.h"
 #include "cli/tracks/disc_plan.h"
 
@@ -163,7 +164,8 @@ void DiscJob::Run() {
 
 bool DiscJob::Encode(size_t index) {
   VideoJob& video = plan_.videos[index];
-  fs::create_directories(video.folder);
+  // Checked again now: a link may have been placed since the page asked.
+  if (std::string why; !MakeFolderInside(plan_.project, video.folder, &why)) throw CliError(why);
   std::vector<std::string> args{"encode", "-o", video.folder, "--overwrite", "--json"};
   args.insert(args.end(), video.options.begin(), video.options.end());
   args.insert(args.end(), {"--", video.path});
@@ -219,6 +221,10 @@ std::string DiscJob::Check(const std::string& cue, const std::string& log) {
 }
 
 void DiscJob::MakeImage() {
+  const fs::path logs = fs::path(plan_.output) / (plan_.name + "-tracks");
+  for (const fs::path& folder : {fs::path(plan_.output), logs}) {
+    if (std::string why; !MakeFolderInside(plan_.project, folder, &why)) throw CliError(why);
+  }
   std::vector<std::string> tracks = Tracks();
   {
     std::lock_guard lock(mutex_);

@@ -31,6 +31,7 @@ struct VideoJob {
 struct DiscJobPlan {
   std::vector<VideoJob> videos;
   std::vector<std::string> disc_options;  // disc's options (--first, --capacity, ...)
+  std::string project;                    // the project folder, which holds output
   std::string output;                     // the folder everything is written to
   std::string name;                       // the image's name in it
 };

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <system_error>
 
 #include "cli/common/platform.h"
@@ -40,6 +43,67 @@ bool IsInsideFolder(const fs::path& folder, const fs::path& path) {
 }
 
 bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+bool MakeFolderInside(const fs::path& project, const fs::path& folder, std::string* why) {
+  const fs::path relative = folder.lexically_normal().lexically_relative(project);
+  if (relative.empty() || *relative.begin() == "..") {
+    *why = "'" + folder.string() + "' is not inside the project folder";
+    return false;
+  }
+  int at = OpenDescriptor(project.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  fs::path walked = project;
+  for (const fs::path& part : relative) {
+    if (at < 0) break;
+    if (part == ".") continue;
+    walked /= part;
+    if (::mkdirat(at, part.c_str(), 0755) != 0 && errno != EEXIST) {
+      *why = "cannot make the folder '" + walked.string() + "': " + std::strerror(errno);
+      ::close(at);
+      return false;
+    }
+    const int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = errno;
+    ::close(at);
+    if (next < 0) {
+      *why = error == ELOOP || error == ENOTDIR
+                 ? "'" + walked.string() +
+                       "' is a link to another place (or not a folder): the studio writes only "
+                       "inside the project folder; remove it or choose another folder"
+                 : "cannot open the folder '" + walked.string() + "': " + std::strerror(error);
+      return false;
+    }
+    at = next;
+  }
+  if (at < 0) {
+    *why = "cannot open the project folder: " + std::string(std::strerror(errno));
+    return false;
+  }
+  ::close(at);
+  return true;
+}
+
+bool WriteFileWhole(const fs::path& path, const std::string& text) {
+  const fs::path part =
+      path.parent_path() / ("." + path.filename().string() + "." + std::to_string(::getpid()) +
+                            "-" + std::to_string(std::rand()) + ".part");
+  const int fd =
+      OpenDescriptor(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool written = done == text.size() && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!written || ReplaceName(part.c_str(), path.c_str()) != 0) {
+    ::unlink(part.c_str());
+    return false;
+  }
+  return true;
+}
 
 bool IsRegularFile(const std::string& path) {
   struct stat info {};

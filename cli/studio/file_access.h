@@ -22,6 +22,17 @@ bool HasNul(const std::string& text);
 // hold a reader that opened it, so nothing else is ever read for the page.
 bool IsRegularFile(const std::string& path);
 
+// Makes folder, which must lie inside project, and every folder between them, each
+// step taken from the one before without following a link: a link placed anywhere on
+// the way (a project unpacked from someone else) is refused, not written through.
+// False with the reason in *why.
+bool MakeFolderInside(const std::filesystem::path& project, const std::filesystem::path& folder,
+                      std::string* why);
+
+// Writes text to path whole: into a new file of a name no one else has in the same
+// folder (never through a link), then renamed over path in one step.
+bool WriteFileWhole(const std::filesystem::path& path, const std::string& text);
+
 // Whether a name ends like a file the studio takes as a video, a picture or a sound.
 bool IsMediaName(const std::string& name);
 

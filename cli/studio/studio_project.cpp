@@ -26,14 +26,7 @@ std::optional<Json> ReadJsonFile(const fs::path& path) {
 
 // Written whole under another name first, so a crash never leaves half a file.
 bool WriteJsonFile(const fs::path& path, const Json& value) {
-  const fs::path part = path.string() + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!(out << WriteJson(value) << "\n") || !out.flush()) return false;
-  }
-  std::error_code ec;
-  fs::rename(part, path, ec);
-  return !ec;
+  return WriteFileWhole(path, WriteJson(value) + "\n");
 }
 
 // Where the first track chosen once is remembered for later projects.
@@ -108,14 +101,15 @@ void Make(StudioState& state, httplib::Response& res) {
   DiscJobPlan plan;
   if (const std::string missing = PlanDisc(project, output.string(), plan); !missing.empty())
     return AnswerError(res, 400, missing);
-  std::error_code ec;
-  fs::create_directories(output, ec);
-  if (ec)
-    return AnswerError(res, 500, "Cannot make the folder " + output.string() + ": " + ec.message());
+  std::string why;
+  if (!MakeFolderInside(state.folder, output, &why))
+    return AnswerError(res, 400, "The disc cannot be written: " + why + ".");
+  plan.project = state.folder.string();
   state.grants.GrantFolder(output);
   if (!state.job.Start(std::move(plan)))
     return AnswerError(res, 409, "A disc is being made already.");
   // The tracks made before are gone or replaced: so are the videos made of them.
+  std::error_code ec;
   for (const auto& entry : fs::directory_iterator(state.cache, ec)) {
     if (entry.path().filename().string().rfind("watch-", 0) == 0) fs::remove(entry.path(), ec);
   }

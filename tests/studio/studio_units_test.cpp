@@ -54,6 +54,53 @@ TEST(StudioNames, OnlyPathsResolvedIntoTheFolderAreInside) {
     EXPECT_EQ(cli::IsInsideFolder(dir.File("project"), dir.File(row.path)), row.inside) << row.path;
 }
 
+// Links placed in a project after it was saved (a folder unpacked from someone else)
+// are never written through: the disc's folders, and the project file's own name.
+TEST(StudioNames, WritesNeverGoThroughALinkInTheProject) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  fs::create_directories(dir.File("project/real"));
+  fs::create_directories(dir.File("outside"));
+  fs::create_directory_symlink(dir.File("outside"), dir.File("project/linked"));
+  fs::create_directories(dir.File("project/disc"));
+  fs::create_directory_symlink(dir.File("outside"), dir.File("project/disc/disc-tracks"));
+  std::ofstream(dir.File("project/plain")) << "a file";
+  const struct {
+    const char* folder;
+    bool made;
+    const char* why;
+  } rows[] = {
+      {"project/real/new/deeper", true, ""},
+      {"project/linked", false, "is a link to another place"},
+      {"project/linked/new", false, "is a link to another place"},
+      {"project/disc/disc-tracks/video-01", false, "project/disc/disc-tracks' is a link"},
+      {"project/plain/new", false, "is a link to another place (or not a folder)"},
+      {"outside/new", false, "is not inside the project folder"},
+      {"project/../outside/new", false, "is not inside the project folder"},
+  };
+  for (const auto& row : rows) {
+    std::string why;
+    EXPECT_EQ(cli::MakeFolderInside(dir.File("project"), dir.File(row.folder), &why), row.made)
+        << row.folder;
+    EXPECT_NE(why.find(row.why), std::string::npos) << row.folder << ": " << why;
+  }
+  EXPECT_TRUE(fs::is_directory(dir.File("project/real/new/deeper")));
+  EXPECT_TRUE(fs::is_empty(dir.File("outside")));
+
+  // A link at the project file's name is replaced, its target left as it was.
+  std::ofstream(dir.File("outside/victim")) << "keep";
+  fs::create_symlink(dir.File("outside/victim"), dir.File("project/trackloom-project.json"));
+  ASSERT_TRUE(cli::WriteFileWhole(dir.File("project/trackloom-project.json"), "{}\n"));
+  auto text = [](const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+  };
+  EXPECT_EQ(text(dir.File("outside/victim")), "keep");
+  EXPECT_FALSE(fs::is_symlink(dir.File("project/trackloom-project.json")));
+  EXPECT_EQ(text(dir.File("project/trackloom-project.json")), "{}\n");
+  EXPECT_EQ(ListDirectory(dir.File("project")).size(), 5u);  // no temporary file left
+}
+
 TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {
   const struct {
     const char* text;
