@@ -109,6 +109,10 @@ void Make(StudioState& state, httplib::Response& res) {
   if (!state.job.Start(std::move(plan)))
     return AnswerError(res, 409, "A disc is being made already.");
   // The tracks made before are gone or replaced: so are the videos made of them.
+  {
+    std::lock_guard lock(state.watch_mutex);
+    state.watch_renders.clear();
+  }
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(state.cache, ec)) {
     if (entry.path().filename().string().rfind("watch-", 0) == 0) fs::remove(entry.path(), ec);
@@ -116,24 +120,54 @@ void Make(StudioState& state, httplib::Response& res) {
   AnswerJson(res, 200, Json::object());
 }
 
-// The track as the player shows it, with its sound, as a video the page can play.
+// Makes the video of a track as the player shows it, with its sound.
+bool RenderWatch(const StudioState& state, const std::string& track, const fs::path& video) {
+  const std::string log = (state.cache / video.stem()).string();
+  auto decode =
+      ChildProcess::StartSelf({"decode", track, "-o", state.cache.string(), "--view", "panel",
+                               "--no-pictures", "--no-sound", "-q", "--video", video.string()},
+                              log + ".out", log + ".err");
+  decode->ReadProgress([](const std::string&) {});
+  return decode->Wait() == 0;
+}
+
+// The track as the player shows it, with its sound, as a video the page can play. The
+// first request for a track makes it; any that come meanwhile wait for that one.
 void Watch(StudioState& state, const httplib::Request& req, httplib::Response& res) {
   const std::vector<std::string> tracks = state.job.Tracks();
   const long index = std::strtol(req.get_param_value("track").c_str(), nullptr, 10);
   if (index < 1 || static_cast<size_t>(index) > tracks.size())
     return AnswerError(res, 404, "There is no such track.");
+  const std::string track = tracks[static_cast<size_t>(index - 1)];
   const fs::path video = state.cache / ("watch-" + std::to_string(index) + ".mp4");
-  std::error_code ec;
-  if (!fs::exists(video, ec)) {
-    const std::string log = (state.cache / "watch").string();
-    auto decode = ChildProcess::StartSelf(
-        {"decode", tracks[static_cast<size_t>(index - 1)], "-o", state.cache.string(), "--view",
-         "panel", "--no-pictures", "--no-sound", "-q", "--video", video.string()},
-        log + ".out", log + ".err");
-    decode->ReadProgress([](const std::string&) {});
-    if (decode->Wait() != 0)
-      return AnswerError(res, 500, "The track could not be made into a video.");
+  std::shared_future<bool> made;
+  std::promise<bool> making;
+  bool mine = false;
+  {
+    std::lock_guard lock(state.watch_mutex);
+    auto it = state.watch_renders.find(track);
+    if (it == state.watch_renders.end()) {
+      made = making.get_future().share();
+      state.watch_renders.emplace(track, made);
+      mine = true;
+    } else {
+      made = it->second;
+    }
   }
+  if (mine) {
+    bool ok = false;
+    try {
+      ok = RenderWatch(state, track, video);
+    } catch (const std::exception&) {
+    }
+    making.set_value(ok);
+    // A failed render is tried again by the next request.
+    if (!ok) {
+      std::lock_guard lock(state.watch_mutex);
+      state.watch_renders.erase(track);
+    }
+  }
+  if (!made.get()) return AnswerError(res, 500, "The track could not be made into a video.");
   std::ifstream in(video, std::ios::binary);
   std::stringstream bytes;
   bytes << in.rdbuf();

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <filesystem>
+#include <future>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -26,6 +28,10 @@ struct StudioState {
   DiscJob job;
   RipJob rip;
   std::mutex project_mutex;  // the project file and the remembered first track
+  // The videos Watch makes of the tracks, one render per track however many ask at
+  // once: true when it was made.
+  std::mutex watch_mutex;
+  std::map<std::string, std::shared_future<bool>> watch_renders;
   std::function<void()> quit;
 };
 

@@ -185,6 +185,10 @@ async function makeDisc(page) {
   const levelsOf = (video) => inspect(made.tracks.find((t) => t.includes(video))).stdout.match(/levels +(.*)/)[1];
   assert.strictEqual(levelsOf('video-01'), 'standard');
   assert.strictEqual(levelsOf('video-02'), "the track's own");
+  // Watch asked for twice at once: one render, both answered.
+  const twice = await page.evaluate(() => Promise.all([1, 2].map(() =>
+    fetch('/api/watch?track=2').then((r) => r.status))));
+  assert.deepStrictEqual(twice, [200, 200]);
   await page.click('#result-tracks li:first-child button');
   await page.waitForFunction(() => document.getElementById('watch').readyState >= 1,
                              null, { timeout: 60000 });
