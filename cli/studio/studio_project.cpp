@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "cli/studio/child_process.h"
+#include "cli/studio/project_check.h"
 #include "cli/studio/request_guard.h"
 #include "cli/studio/studio_state.h"
 
@@ -71,6 +73,8 @@ void SaveProject(StudioState& state, const httplib::Request& req, httplib::Respo
   const std::optional<Json> project = ParseJson(req.body);
   if (!project || !project->is_object() || req.body.size() > (1u << 20))
     return AnswerError(res, 400, "The project was not understood.");
+  if (const std::string bad = MistypedField(*project); !bad.empty())
+    return AnswerError(res, 400, "The project cannot be saved: " + bad + ".");
   if (const std::string f = UnpickedFile(state, *project); !f.empty())
     return AnswerError(res, 403, "That file was not picked: " + f);
   const std::string output = TextOf(*project, "output");
@@ -83,6 +87,36 @@ void SaveProject(StudioState& state, const httplib::Request& req, httplib::Respo
     return AnswerError(res, 500, "Cannot save the project in " + state.folder.string());
   RememberFirst(TextOf(*project, "first"));
   AnswerJson(res, 200, Json::object());
+}
+
+// A project file that cannot be read whole is never overwritten unseen: it is kept
+// under another name, what can be read of it is loaded, and the page is told.
+void RescueProjectFile(StudioState& state) {
+  const fs::path file = state.folder / kProjectFileName;
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return;
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::optional<Json> parsed = ParseJson(text.str());
+  std::vector<std::string> dropped;
+  const Json readable = ReadableProject(parsed ? *parsed : Json(), &dropped);
+  if (dropped.empty()) return;
+  fs::path kept = state.folder / "trackloom-project.damaged.json";
+  for (int n = 2; fs::exists(kept, ec) || fs::is_symlink(kept, ec); ++n)
+    kept = state.folder / ("trackloom-project.damaged-" + std::to_string(n) + ".json");
+  fs::rename(file, kept, ec);
+  if (ec) {
+    state.project_notice = "The project file could not be read, nor kept aside (" + ec.message() +
+                           "): an empty project was begun.";
+    return;
+  }
+  WriteJsonFile(file, readable);
+  state.project_notice =
+      (parsed ? "Part of the project file could not be read and was left out: " + dropped.front() +
+                    (dropped.size() > 1 ? ", and more" : "") + ". "
+              : std::string("The project file could not be read: an empty project was begun. ")) +
+      "The file as it was is kept as " + kept.filename().string() + ".";
 }
 
 Json LoadProject(StudioState& state) {
@@ -186,6 +220,7 @@ fs::path OutputFolder(const StudioState& state, const Json& project) {
 }
 
 void AddProjectRoutes(httplib::Server& server, StudioState& state) {
+  RescueProjectFile(state);
   // The files of the project saved last time were picked then.
   const Json saved = LoadProject(state);
   state.grants.Grant(TextOf(saved, "first"));
@@ -196,6 +231,8 @@ void AddProjectRoutes(httplib::Server& server, StudioState& state) {
   server.Get("/api/project", [&state](const httplib::Request&, httplib::Response& res) {
     Json project = LoadProject(state);
     project["folder"] = state.folder.string();
+    std::lock_guard lock(state.project_mutex);
+    if (!state.project_notice.empty()) project["notice"] = std::exchange(state.project_notice, "");
     AnswerJson(res, 200, project);
   });
   server.Post("/api/project", [&state](const httplib::Request& req, httplib::Response& res) {

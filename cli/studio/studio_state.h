@@ -27,7 +27,8 @@ struct StudioState {
   FileGrants grants;
   DiscJob job;
   RipJob rip;
-  std::mutex project_mutex;  // the project file and the remembered first track
+  std::mutex project_mutex;    // the project file and the remembered first track
+  std::string project_notice;  // what became of a damaged project file, until the page shows it
   // The videos Watch makes of the tracks, one render per track however many ask at
   // once: true when it was made.
   std::mutex watch_mutex;

@@ -71,6 +71,8 @@ const GuardRow kRows[] = {
      "{\"source\": \"/dev/null\", \"format\": \"mkv\"}", 403},
     {"the picked file's data", "GET", "/api/facts?path=/etc/passwd%00.mp4", "", nullptr, true, "",
      403, kPageAsks},
+    {"a project of the wrong kinds", "POST", "/api/project", "", "http://127.0.0.1:{PORT}", true,
+     "{\"videos\": \"nope\"}", 400},
     {"a FIFO picked (a reader would wait on it for ever)", "POST", "/api/pick", "",
      "http://127.0.0.1:{PORT}", true, "{\"path\": \"{FOLDER}/pipe.mp4\"}", 404},
     {"the page by the name localhost", "GET", "/", "localhost:{PORT}", nullptr, true, "", 200},
@@ -204,6 +206,39 @@ TEST_F(StudioSecurityTest, EveryRequestIsJudgedBeforeItIsRouted) {
   EXPECT_FALSE(FileExists(root_.File("escape.mp4")));
   EXPECT_TRUE(FileExists(root_.File("project/escape.mp4")));
   EXPECT_FALSE(FileExists(root_.File("project/.bashrc")));
+}
+
+// A project file cut short is kept aside, never overwritten unseen, and the page told.
+TEST(StudioProject, ADamagedProjectFileIsKeptAndTold) {
+  TempDir root;
+  std::filesystem::create_directories(root.File("project"));
+  std::filesystem::create_directories(root.File("logs"));
+  std::ofstream(root.File("project/trackloom-project.json")) << "{\"name\": \"film\", \"videos\": [";
+  const pid_t pid = StartTrackloom({"studio", root.File("project"), "--no-browser", "--port", "0"},
+                                   root.File("logs"));
+  std::string address;
+  for (int i = 0; i < 400 && address.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::ifstream out(root.File("logs/stdout"));
+    std::getline(out, address);
+  }
+  ASSERT_NE(address.find("token="), std::string::npos);
+  httplib::Client client("127.0.0.1", std::stoi(address.substr(17, address.find('/', 17) - 17)));
+  const httplib::Result entered = client.Get(address.substr(address.find('/', 17)));
+  ASSERT_TRUE(entered);
+  const std::string cookie = entered->get_header_value("Set-Cookie");
+  const httplib::Result project =
+      client.Get("/api/project", {{"Cookie", cookie.substr(0, cookie.find(';'))},
+                                  {"X-Trackloom-Page", "1"}});
+  ASSERT_TRUE(project);
+  EXPECT_NE(project->body.find("kept as trackloom-project.damaged.json"), std::string::npos)
+      << project->body;
+  std::ifstream kept(root.File("project/trackloom-project.damaged.json"));
+  std::string text;
+  std::getline(kept, text);
+  EXPECT_EQ(text, "{\"name\": \"film\", \"videos\": [");
+  kill(pid, SIGINT);
+  WaitFor(pid, root.File("logs"));
 }
 
 // Clients that send their headers a byte at a time, or hold their connections idle,

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "cli/studio/file_access.h"
+#include "cli/studio/project_check.h"
 #include "cli/studio/studio_json.h"
 #include "cli/studio/still_preview.h"
 #include "tests/cli_run.h"
@@ -99,6 +100,29 @@ TEST(StudioNames, WritesNeverGoThroughALinkInTheProject) {
   EXPECT_FALSE(fs::is_symlink(dir.File("project/trackloom-project.json")));
   EXPECT_EQ(text(dir.File("project/trackloom-project.json")), "{}\n");
   EXPECT_EQ(ListDirectory(dir.File("project")).size(), 5u);  // no temporary file left
+}
+
+TEST(StudioProject, FieldsOfTheWrongKindAreLeftOutAndNamed) {
+  const struct {
+    const char* project;
+    const char* readable;
+    const char* first_dropped;
+  } rows[] = {
+      {R"({"name":"film","videos":[{"path":"/a.mp4","fit":"crop"}],"x":1})",
+       R"({"name":"film","videos":[{"path":"/a.mp4","fit":"crop"}],"x":1})", ""},
+      {R"({"videos":"nope","name":"film"})", R"({"name":"film"})", "videos (must be a list)"},
+      {R"({"capacity":"80","split":1})", R"({})", "capacity (must be a number)"},
+      {R"({"videos":[3,{"fit":"crop"},{"path":"/b.mp4","at":5}]})", R"({"videos":[{"path":"/b.mp4"}]})",
+       "video 1: left out (it names no file)"},
+      {R"([1,2])", R"({})", "everything (the project must be an object)"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> dropped;
+    const cli::Json readable = cli::ReadableProject(*cli::ParseJson(row.project), &dropped);
+    EXPECT_EQ(cli::WriteJson(readable), row.readable) << row.project;
+    EXPECT_EQ(dropped.empty() ? "" : dropped.front(), row.first_dropped) << row.project;
+    EXPECT_EQ(cli::MistypedField(*cli::ParseJson(row.project)), row.first_dropped);
+  }
 }
 
 TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {

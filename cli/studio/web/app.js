@@ -421,6 +421,8 @@ async function load() {
   const saved = await api('GET', '/api/project');
   $('folder').textContent = 'Project folder: ' + saved.folder;
   delete saved.folder;
+  if (saved.notice) notice(saved.notice);
+  delete saved.notice;
   project = Object.assign(project, saved);
   project.videos = project.videos || [];
   for (const video of project.videos) {
