@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 
 #include "cli/common/platform.h"
@@ -126,14 +127,60 @@ bool IsMediaName(const std::string& name) {
   });
 }
 
+namespace {
+
+// Bidirectional controls (U+061C, U+200E-F, U+202A-E, U+2066-9) make a name read
+// otherwise than it is ("clip\u202Evom.exe" shows as "clipexe.mov"): at text[i], the
+// length of one, or 0.
+size_t BidiControlAt(const std::string& text, size_t i) {
+  const auto b = [&](size_t k) {
+    return i + k < text.size() ? static_cast<uint8_t>(text[i + k]) : 0;
+  };
+  if (b(0) == 0xD8 && b(1) == 0x9C) return 2;
+  if (b(0) != 0xE2) return 0;
+  if (b(1) == 0x80 && (b(2) == 0x8E || b(2) == 0x8F || (b(2) >= 0xAA && b(2) <= 0xAE))) return 3;
+  if (b(1) == 0x81 && b(2) >= 0xA6 && b(2) <= 0xA9) return 3;
+  return 0;
+}
+
+// The longest prefix of text of at most limit bytes that does not end inside a UTF-8
+// sequence.
+std::string CutUtf8(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t end = limit;
+  while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+}  // namespace
+
 std::string SafeUploadName(const std::string& name) {
+  constexpr size_t kLongest = 200;
   const size_t slash = name.find_last_of("/\\");
-  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-  if (base.empty() || base[0] == '.' || base.size() > 200) return "";
-  for (const char c : base) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':') return "";
+  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  std::string safe;
+  for (size_t i = 0; i < base.size();) {
+    const auto c = static_cast<unsigned char>(base[i]);
+    if (const size_t bidi = BidiControlAt(base, i); bidi > 0) {
+      i += bidi;
+      continue;
+    }
+    ++i;
+    if (c < 0x20 || c == 0x7F) continue;
+    // What Windows cannot hold in a name, should the project travel there.
+    safe += std::string_view("<>:\"|?*").find(static_cast<char>(c)) == std::string_view::npos
+                ? static_cast<char>(c)
+                : '-';
   }
-  return base;
+  // No hidden file, and no name of dots only.
+  safe.erase(0, std::min(safe.find_first_not_of(". "), safe.size()));
+  if (safe.size() > kLongest) {
+    const size_t dot = safe.rfind('.');
+    const std::string ending =
+        dot != std::string::npos && safe.size() - dot <= 8 ? safe.substr(dot) : "";
+    safe = CutUtf8(safe.substr(0, safe.size() - ending.size()), kLongest - ending.size()) + ending;
+  }
+  return safe;
 }
 
 void FileGrants::Grant(const fs::path& path) {

@@ -36,8 +36,10 @@ bool WriteFileWhole(const std::filesystem::path& path, const std::string& text);
 // Whether a name ends like a file the studio takes as a video, a picture or a sound.
 bool IsMediaName(const std::string& name);
 
-// A file name sent by the page for an upload, cut to its last part, or empty when
-// nothing safe is left (no name, a dot file, ".." or a control character).
+// A file name sent by the page for an upload, as it is kept: its last part only,
+// without control or bidirectional characters, with a '-' for each character Windows
+// cannot hold in a name, without leading dots, at most 200 bytes with its ending
+// kept; empty when nothing is left.
 std::string SafeUploadName(const std::string& name);
 
 // The files granted for reading, by their resolved path; safe across threads.

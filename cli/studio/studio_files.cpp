@@ -2,11 +2,15 @@
 // files, each only after the checks of file_access.h.
 #include <httplib.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/platform.h"
 #include "cli/ffmpeg/sound_length.h"
 #include "cli/pictures/png_writer.h"
 #include "cli/studio/request_guard.h"
@@ -103,43 +107,86 @@ fs::path FreeName(const fs::path& folder, const std::string& name) {
 
 // The body is written under a hidden temporary name and renamed once complete, so
 // an upload cut short never looks like a video.
+std::string Megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+// The body into a new file of its own (never through a link); "" when it is all there,
+// the reason in the page's words otherwise.
+std::string ReceiveUpload(const fs::path& part, const std::string& name, uint64_t length,
+                          const httplib::ContentReader& reader) {
+  const int fd =
+      OpenDescriptor(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return "Cannot write in the project folder: " + std::string(std::strerror(errno));
+  uint64_t written = 0;
+  int failure = 0;
+  reader([&](const char* data, size_t size) {
+    if (written + size > length) return false;
+    for (size_t done = 0; done < size;) {
+      const ssize_t n = ::write(fd, data + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        failure = n < 0 ? errno : ENOSPC;
+        return false;
+      }
+      done += static_cast<size_t>(n);
+    }
+    written += size;
+    return true;
+  });
+  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+  ::close(fd);
+  if (failure == ENOSPC)
+    return "The disk of the project folder became full while " + name + " was added (" +
+           Megabytes(written) + " of " + Megabytes(length) + "); nothing was kept.";
+  if (failure != 0) return "Cannot write " + name + ": " + std::strerror(failure) + ".";
+  if (written != length)
+    return "The upload of " + name + " stopped after " + Megabytes(written) + " of " +
+           Megabytes(length) + "; nothing was kept.";
+  return "";
+}
+
 void Upload(StudioState& state, const httplib::Request& req, httplib::Response& res,
             const httplib::ContentReader& reader) {
-  const std::string name = SafeUploadName(req.get_param_value("name"));
-  if (name.empty() || !IsMediaName(name))
-    return AnswerError(res, 400, "Only video, picture and sound files can be added.");
+  const std::string sent = req.get_param_value("name");
+  const std::string name = SafeUploadName(sent);
+  if (name.empty()) return AnswerError(res, 400, "A file needs a name to be added.");
+  if (!IsMediaName(name))
+    return AnswerError(res, 400,
+                       name +
+                           ": only video, picture and sound files can be added (by the end of "
+                           "their name: .mp4, .mkv, .jpg, .wav, ...).");
   const uint64_t length =
       std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
   if (length == 0) return AnswerError(res, 411, "The upload of " + name + " gave no length.");
+  // A little room is kept beside the file, for the project file and the tracks' start.
+  constexpr uint64_t kReserve = uint64_t{1} << 20;
   std::error_code ec;
   const fs::space_info space = fs::space(state.folder, ec);
-  if (length == 0 || ec || length + (64u << 20) > space.available)
+  if (!ec && length + kReserve > space.available)
     return AnswerError(res, 507,
-                       "There is not enough free space in the project folder for " + name + ".");
+                       "There is not enough free space in the project folder for " + name + ": " +
+                           Megabytes(length) + " are needed, " + Megabytes(space.available) +
+                           " are free.");
   const fs::path part = state.folder / (".trackloom-upload-" + NewSessionToken() + ".part");
-  uint64_t written = 0;
-  {
-    std::ofstream out(part, std::ios::binary);
-    reader([&](const char* data, size_t size) {
-      written += size;
-      return written <= length &&
-             static_cast<bool>(out.write(data, static_cast<std::streamsize>(size)));
-    });
-    if (!out.flush() || written != length) {
-      out.close();
-      fs::remove(part, ec);
-      return AnswerError(res, 400, "The upload of " + name + " did not complete.");
-    }
+  if (const std::string why = ReceiveUpload(part, name, length, reader); !why.empty()) {
+    fs::remove(part, ec);
+    return AnswerError(res, 400, why);
   }
   std::lock_guard lock(state.project_mutex);
   const fs::path target = FreeName(state.folder, name);
-  fs::rename(part, target, ec);
-  if (ec) {
+  // Never over a name that appeared meanwhile.
+  if (NewName(part.c_str(), target.c_str()) != 0) {
+    const std::string why = std::strerror(errno);
     fs::remove(part, ec);
-    return AnswerError(res, 500, "Cannot keep " + name + " in the project folder: " + ec.message());
+    return AnswerError(res, 500, "Cannot keep " + name + " in the project folder: " + why);
   }
   state.grants.Grant(target);
-  AnswerJson(res, 200, FactsJson(target.string(), "video"));
+  Json facts = FactsJson(target.string(), "video");
+  if (name != sent) facts["renamed"] = name;
+  AnswerJson(res, 200, facts);
 }
 
 void Preview(StudioState& state, const httplib::Request& req, httplib::Response& res) {

@@ -25,13 +25,24 @@ TEST(StudioNames, UploadNamesKeepOnlyTheirLastSafePart) {
       {"../../clip.mp4", "clip.mp4"},
       {"C:\\Users\\x\\clip.mp4", "clip.mp4"},
       {"dir\\clip.mp4", "clip.mp4"},
-      {".hidden.mp4", ""},
+      {".hidden.mp4", "hidden.mp4"},
       {"..", ""},
       {"", ""},
-      {"a\nb.mp4", ""},
+      {"a\nb.mp4", "ab.mp4"},
       {"holiday 2024 (1).mkv", "holiday 2024 (1).mkv"},
+      {"Title: Part 1.mp4", "Title- Part 1.mp4"},
+      {"what?*.mkv", "what--.mkv"},
+      {"clip\u202Egnp.mp4", "clipgnp.mp4"},
+      {"\u2067\u200Fname\u2069.mov", "name.mov"},
+      {"caf\u00e9.mp4", "caf\u00e9.mp4"},
   };
   for (const auto& row : rows) EXPECT_EQ(cli::SafeUploadName(row.sent), row.kept) << row.sent;
+  // A name too long for the file system is cut, not refused, its ending kept and no
+  // character cut in half.
+  std::string accents;
+  for (int i = 0; i < 150; ++i) accents += "\xc3\xa9";
+  const std::string kept = cli::SafeUploadName(accents + ".mp4");
+  EXPECT_EQ(kept, accents.substr(0, 196) + ".mp4");
 }
 
 TEST(StudioNames, OnlyPathsResolvedIntoTheFolderAreInside) {

@@ -231,6 +231,7 @@ function upload(file) {
       let data = {};
       try { data = JSON.parse(request.responseText); } catch (e) { data = {}; }
       if (request.status === 200) {
+        if (data.renamed) notice(`${file.name} is kept as ${data.renamed}, a name every system can hold.`);
         addVideo(data);
         changed();
       } else {
