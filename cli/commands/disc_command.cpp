@@ -215,14 +215,7 @@ std::string ImageBase(std::string name) {
   const std::string file = Utf8Name(FsPath(name).filename());
   if (file.empty() || file == "." || file == "..")
     throw CliError("-o takes a name for the image, not '" + name + "'");
-  for (const char c : file) {
-    if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) {
-      throw CliError(
-          "the image's name cannot hold quotes, backslashes or control characters "
-          "(cue sheets cannot quote them): '" +
-          file + "'");
-    }
-  }
+  if (const std::string problem = ImageNameProblem(file); !problem.empty()) throw CliError(problem);
   return name;
 }
 

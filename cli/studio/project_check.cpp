@@ -1,5 +1,10 @@
 #include "cli/studio/project_check.h"
 
+#include <sstream>
+
+#include "cli/common/duration.h"
+#include "cli/tracks/disc_plan.h"
+
 namespace trackloom::cli {
 
 namespace {
@@ -89,6 +94,57 @@ std::string MistypedField(const Json& project) {
   std::vector<std::string> dropped;
   ReadableProject(project, &dropped);
   return dropped.empty() ? "" : dropped.front();
+}
+
+namespace {
+
+// The longest disc name: its folder of tracks ("NAME-tracks") and the image's
+// temporary names must fit in a file name of 255 bytes.
+constexpr size_t kLongestName = 200;
+
+std::string NameProblem(const std::string& name) {
+  if (name.empty()) return "";
+  if (name.size() > kLongestName)
+    return "The disc's name is too long: at most " + std::to_string(kLongestName) + " bytes.";
+  if (name.find('/') != std::string::npos || name[0] == '.' || name[0] == '-')
+    return "The disc's name cannot hold '/' nor begin with '.' or '-'.";
+  if (!ImageNameProblem(name).empty())
+    return "The disc's name cannot hold quotes, backslashes or line breaks (a disc's cue "
+           "sheet cannot).";
+  return "";
+}
+
+std::string TimesProblem(const std::string& what, const std::string& text, bool list) {
+  if (text.empty()) return what + " needs a time, like 10:00.";
+  std::stringstream items(text);
+  for (std::string item; std::getline(items, item, ',');) {
+    double seconds = 0;
+    if (!ParseTime(item, seconds) || seconds < 1)
+      return what + ": '" + item + "' is not a time like " + (list ? "1:30,3:05" : "10:00") + ".";
+    if (!list) break;
+  }
+  return "";
+}
+
+std::string VideoProblem(const Json& video) {
+  const std::string breaks = TextOf(video, "breaks", "none");
+  if (breaks == "every") return TimesProblem("Break every", TextOf(video, "every"), false);
+  if (breaks == "at") return TimesProblem("Break at", TextOf(video, "at"), true);
+  return "";
+}
+
+}  // namespace
+
+ValueProblem FirstBadValue(const Json& project) {
+  if (std::string problem = NameProblem(TextOf(project, "name")); !problem.empty())
+    return {"name", problem};
+  const Json& videos = ItemsOf(project, "videos");
+  for (size_t i = 0; i < videos.size(); ++i) {
+    const std::string field = TextOf(videos[i], "breaks") == "at" ? "at" : "every";
+    if (std::string problem = VideoProblem(videos[i]); !problem.empty())
+      return {"video " + std::to_string(i + 1) + ": " + field, problem};
+  }
+  return {};
 }
 
 }  // namespace trackloom::cli

@@ -18,4 +18,14 @@ std::string MistypedField(const Json& project);
 // what was left out in *dropped. Fields the studio does not know are kept as they are.
 Json ReadableProject(const Json& project, std::vector<std::string>* dropped);
 
+// The first value of project that the commands would refuse, in the page's words,
+// with the field it belongs to ("name", "output", "video 2: every"): checked when the
+// project is saved, before anything is encoded. An empty message when every value
+// will do.
+struct ValueProblem {
+  std::string field;
+  std::string message;
+};
+ValueProblem FirstBadValue(const Json& project);
+
 }  // namespace trackloom::cli

@@ -69,24 +69,46 @@ std::string UnpickedFile(const StudioState& state, const Json& project) {
   return "";
 }
 
-void SaveProject(StudioState& state, const httplib::Request& req, httplib::Response& res) {
-  const std::optional<Json> project = ParseJson(req.body);
-  if (!project || !project->is_object() || req.body.size() > (1u << 20))
-    return AnswerError(res, 400, "The project was not understood.");
-  if (const std::string bad = MistypedField(*project); !bad.empty())
-    return AnswerError(res, 400, "The project cannot be saved: " + bad + ".");
-  if (const std::string f = UnpickedFile(state, *project); !f.empty())
-    return AnswerError(res, 403, "That file was not picked: " + f);
+// Checks the project the page sends and saves it; false, with the answer given, when
+// it is refused: a bad value is named with its field, so the page shows it there.
+bool StoreProject(StudioState& state, const std::string& body, httplib::Response& res) {
+  const std::optional<Json> project = ParseJson(body);
+  if (!project || !project->is_object() || body.size() > (1u << 20)) {
+    AnswerError(res, 400, "The project was not understood.");
+    return false;
+  }
+  if (const std::string bad = MistypedField(*project); !bad.empty()) {
+    AnswerError(res, 400, "The project cannot be saved: " + bad + ".");
+    return false;
+  }
+  if (const std::string f = UnpickedFile(state, *project); !f.empty()) {
+    AnswerError(res, 403, "That file was not picked: " + f);
+    return false;
+  }
   const std::string output = TextOf(*project, "output");
   if (!output.empty() &&
       !IsInsideFolder(state.folder,
-                      fs::path(output).is_absolute() ? fs::path(output) : state.folder / output))
-    return AnswerError(res, 400, "The disc is written inside the project folder, not to " + output);
+                      fs::path(output).is_absolute() ? fs::path(output) : state.folder / output)) {
+    AnswerJson(res, 400,
+               Json{{"message", "The disc is written inside the project folder, not to " + output},
+                    {"field", "output"}});
+    return false;
+  }
+  if (const ValueProblem bad = FirstBadValue(*project); !bad.message.empty()) {
+    AnswerJson(res, 400, Json{{"message", bad.message}, {"field", bad.field}});
+    return false;
+  }
   std::lock_guard lock(state.project_mutex);
-  if (!WriteJsonFile(state.folder / kProjectFileName, *project))
-    return AnswerError(res, 500, "Cannot save the project in " + state.folder.string());
+  if (!WriteJsonFile(state.folder / kProjectFileName, *project)) {
+    AnswerError(res, 500, "Cannot save the project in " + state.folder.string());
+    return false;
+  }
   RememberFirst(TextOf(*project, "first"));
-  AnswerJson(res, 200, Json::object());
+  return true;
+}
+
+void SaveProject(StudioState& state, const httplib::Request& req, httplib::Response& res) {
+  if (StoreProject(state, req.body, res)) AnswerJson(res, 200, Json::object());
 }
 
 // A project file that cannot be read whole is never overwritten unseen: it is kept
@@ -127,7 +149,10 @@ Json LoadProject(StudioState& state) {
   return *project;
 }
 
-void Make(StudioState& state, httplib::Response& res) {
+// Makes the disc of the project the page shows: the one it sends, saved first, so a
+// save refused earlier never leaves an older project to be made instead.
+void Make(StudioState& state, const httplib::Request& req, httplib::Response& res) {
+  if (!req.body.empty() && !StoreProject(state, req.body, res)) return;
   const Json project = LoadProject(state);
   if (const std::string f = UnpickedFile(state, project); !f.empty())
     return AnswerError(res, 403, "That file was not picked: " + f);
@@ -238,8 +263,9 @@ void AddProjectRoutes(httplib::Server& server, StudioState& state) {
   server.Post("/api/project", [&state](const httplib::Request& req, httplib::Response& res) {
     SaveProject(state, req, res);
   });
-  server.Post("/api/make",
-              [&state](const httplib::Request&, httplib::Response& res) { Make(state, res); });
+  server.Post("/api/make", [&state](const httplib::Request& req, httplib::Response& res) {
+    Make(state, req, res);
+  });
   server.Post("/api/cancel", [&state](const httplib::Request&, httplib::Response& res) {
     state.job.Cancel();
     AnswerJson(res, 200, Json::object());

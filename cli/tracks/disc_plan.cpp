@@ -150,6 +150,17 @@ std::string OverCapacity(const DiscOptions& o, const DiscPlan& plan, size_t coun
 }  // namespace
 
 // A path as a shell reads it back.
+std::string ImageNameProblem(const std::string& file) {
+  for (const char c : file) {
+    if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) {
+      return "the image's name cannot hold quotes, backslashes or control characters "
+             "(cue sheets cannot quote them): '" +
+             file + "'";
+    }
+  }
+  return "";
+}
+
 std::string ShellWord(const std::string& text) {
   if (text.find_first_not_of(
           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==

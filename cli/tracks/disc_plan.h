@@ -40,6 +40,10 @@ inline double SectorSeconds(uint64_t sectors) {
   return static_cast<double>(sectors) / kCdSectorsPerSecond;
 }
 
+// Why a disc image cannot have this file name (without its extension), or "": cue
+// sheets and TOCs cannot quote quotes, backslashes or control characters.
+std::string ImageNameProblem(const std::string& file);
+
 // A path as a shell reads it back.
 std::string ShellWord(const std::string& text);
 

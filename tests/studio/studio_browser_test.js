@@ -168,6 +168,13 @@ async function makeDisc(page) {
   await page.click('#picker-add');
   await page.waitForFunction(() => document.getElementById('first-name').textContent === 'first.wav');
   assert.strictEqual(await savedFirst('first.wav'), 'first.wav', 'the first track is remembered');
+  // A name a cue sheet cannot hold is refused at its field, before anything is encoded.
+  await page.fill('#disc-name', 'my "film"');
+  await page.press('#disc-name', 'Tab');
+  await page.waitForFunction(() => /quotes/.test(document.getElementById('disc-name').validationMessage));
+  assert.ok(!fs.existsSync(path.join(project, 'disc', 'disc-tracks')), 'nothing was encoded');
+  await page.fill('#disc-name', 'disc');
+  await page.press('#disc-name', 'Tab');
   await shot(page, '05-disc');
   await page.click('#make');
   await page.waitForFunction(() => document.getElementById('overall').value > 0, null, { timeout: 60000 });

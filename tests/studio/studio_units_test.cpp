@@ -136,6 +136,33 @@ TEST(StudioProject, FieldsOfTheWrongKindAreLeftOutAndNamed) {
   }
 }
 
+// A value the commands would refuse after a long encode is refused when it is entered.
+TEST(StudioProject, ValuesTheCommandsWouldRefuseAreNamedWithTheirField) {
+  const std::string long_name(250, 'a');
+  const struct {
+    std::string project;
+    const char* field;
+    const char* words;
+  } rows[] = {
+      {R"({"name":"film","videos":[{"path":"/a.mp4","breaks":"every","every":"10:00"}]})", "", ""},
+      {R"({"name":"my \"film\""})", "name", "cannot hold quotes"},
+      {R"({"name":"two\nlines"})", "name", "line breaks"},
+      {R"({"name":")" + long_name + R"("})", "name", "too long"},
+      {R"({"name":"a/b"})", "name", "cannot hold '/'"},
+      {R"({"videos":[{"path":"/a.mp4"},{"path":"/b.mp4","breaks":"every","every":"ten minutes"}]})",
+       "video 2: every", "'ten minutes' is not a time"},
+      {R"({"videos":[{"path":"/a.mp4","breaks":"at","at":"1:30,abc"}]})", "video 1: at",
+       "'abc' is not a time"},
+      {R"({"videos":[{"path":"/a.mp4","breaks":"every","every":""}]})", "video 1: every",
+       "needs a time"},
+  };
+  for (const auto& row : rows) {
+    const cli::ValueProblem bad = cli::FirstBadValue(*cli::ParseJson(row.project));
+    EXPECT_EQ(bad.field, row.field) << row.project;
+    EXPECT_NE(bad.message.find(row.words), std::string::npos) << row.project << ": " << bad.message;
+  }
+}
+
 TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {
   const struct {
     const char* text;

@@ -21,7 +21,11 @@ async function api(method, path, body) {
   const text = await response.text();
   let data = {};
   try { data = text ? JSON.parse(text) : {}; } catch (e) { data = { message: text }; }
-  if (!response.ok) throw new Error(data.message || response.statusText);
+  if (!response.ok) {
+    const error = new Error(data.message || response.statusText);
+    error.field = data.field;
+    throw error;
+  }
   return data;
 }
 
@@ -34,11 +38,31 @@ function clock(seconds) {
 
 function baseName(path) { return path.split(/[\\/]/).pop(); }
 
+// The control a refusal names ("name", "output", "video 2: every"), or null.
+function fieldOf(name) {
+  if (name === 'name') return $('disc-name');
+  if (name === 'output') return $('output');
+  const video = /^video (\d+): (\w+)$/.exec(name || '');
+  const li = video && $('video-list').children[Number(video[1]) - 1];
+  return li ? li.querySelector('.' + video[2]) : null;
+}
+
+// A refusal shown at the control it concerns (and in the notice line).
+function refused(error, prefix) {
+  notice(prefix + error.message);
+  const input = fieldOf(error.field);
+  if (!input) return;
+  input.hidden = false;
+  input.setCustomValidity(error.message);
+  input.reportValidity();
+  input.addEventListener('input', () => input.setCustomValidity(''), { once: true });
+}
+
 async function save() {
   try {
     await api('POST', '/api/project', project);
   } catch (e) {
-    notice('Could not save the project: ' + e.message);
+    refused(e, 'Not saved: ');
   }
 }
 
@@ -345,13 +369,13 @@ function renderDisc() {
 async function make() {
   try {
     await save();
-    await api('POST', '/api/make');
+    await api('POST', '/api/make', project);
     $('result-section').hidden = true;
     $('make').disabled = true;
     $('cancel').disabled = false;
     startPolling();
   } catch (e) {
-    notice(e.message);
+    refused(e, '');
   }
 }
 
