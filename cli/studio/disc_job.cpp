@@ -196,8 +196,9 @@ bool DiscJob::Encode(size_t index) {
   }
   video.state = cancelled_ ? "cancelled" : "failed";
   state_ = video.state;
-  message_ = cancelled_ ? "Stopped: the complete tracks are kept."
-                        : LastLine(ReadText(log.string() + ".err"));
+  message_ = cancelled_
+                 ? "Stopped: the tracks written are kept, the last one ending where it was stopped."
+                 : LastLine(ReadText(log.string() + ".err"));
   return false;
 }
 

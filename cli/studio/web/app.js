@@ -415,7 +415,7 @@ async function poll() {
 function showResult(status) {
   $('result-section').hidden = false;
   $('result-message').textContent = status.state === 'done' ? 'The disc image is written.'
-    : status.state === 'cancelled' ? 'Stopped. The complete tracks are kept; no image was written.'
+    : status.state === 'cancelled' ? 'Stopped. The tracks written are kept, the last one ending where it was stopped; no image was written.'
     : 'Making the disc failed: ' + status.message;
   const files = $('result-files');
   files.textContent = '';
