@@ -211,11 +211,14 @@ std::string DiscJob::Check(const std::string& cue, const std::string& log) {
   const int status = check->Wait();
   const std::optional<Json> report = ParseJson(ReadText(log + "-inspect.out"));
   std::string what = LastLine(ReadText(log + "-inspect.err"));
-  if (report) {
-    const size_t tracks = ItemsOf(*report, "tracks").size();
+  // inspect's summary lists what it checked; the image is the one thing here.
+  const Json& checked = report ? ItemsOf(*report, "tracks") : Json::array();
+  if (checked.size() == 1) {
+    const Json& image = checked.front();
+    const size_t tracks = ItemsOf(image, "tracks").size();
     what = std::to_string(tracks) + " track" + (tracks == 1 ? "" : "s") + ", " +
-           FormatDuration(NumberOf(*report, "video_seconds"), 2) + " of video, " +
-           FormatDuration(NumberOf(*report, "disc_seconds"), 2) + " of disc time";
+           FormatDuration(NumberOf(image, "video_seconds"), 2) + " of video, " +
+           FormatDuration(NumberOf(image, "disc_seconds"), 2) + " of disc time";
   }
   return fs::path(cue).filename().string() + ": " +
          (status == 0 ? "passes the check" : "FAILS the check") + " (" + what + ")\n";

@@ -112,7 +112,7 @@ async function addByPickerAndDrop(page) {
   }, bytes);
   await page.waitForFunction(() => document.querySelectorAll('#video-list li').length === 3);
   assert.ok(fs.existsSync(path.join(project, 'dropped.mp4')), 'the dropped video is in the project');
-  assert.deepStrictEqual(fs.readdirSync(project).filter((n) => n.endsWith('.part')), []);
+  assert.deepStrictEqual(fs.readdirSync(project).filter((n) => n.startsWith('.trackloom-upload-')), []);
   // Reordered by the Down and Up buttons, which keep the focus on the moved video.
   const order = () => page.$$eval('#video-list .name', (names) => names.map((n) => n.textContent));
   await page.click('#video-list li:nth-child(1) button.down');
@@ -183,7 +183,8 @@ async function makeDisc(page) {
                              null, { timeout: 90000 });
   assert.strictEqual(await page.$eval('#overall', (e) => e.value), 100);
   const verdict = await page.textContent('#result-verdict');
-  assert.match(verdict, /disc\.cue: passes the check/);
+  assert.match(verdict, /disc\.cue: passes the check \(6 tracks, 0:\d\d\.\d\d of video, 41:20\.00 of disc time\)/);
+  assert.strictEqual(await page.textContent('#notice'), '', 'the refusal went with the save that passed');
   const cue = path.join(project, 'disc', 'disc.cue');
   const checked = inspect(cue);
   assert.strictEqual(checked.status, 0, checked.stdout + checked.stderr);

@@ -48,7 +48,10 @@ function fieldOf(name) {
 }
 
 // A refusal shown at the control it concerns (and in the notice line).
+let refusedBefore = false;  // the notice line holds a refusal, until a save passes
+
 function refused(error, prefix) {
+  refusedBefore = true;
   notice(prefix + error.message);
   const input = fieldOf(error.field);
   if (!input) return;
@@ -61,6 +64,8 @@ function refused(error, prefix) {
 async function save() {
   try {
     await api('POST', '/api/project', project);
+    if (refusedBefore) notice('');
+    refusedBefore = false;
   } catch (e) {
     refused(e, 'Not saved: ');
   }
@@ -424,11 +429,22 @@ function showResult(status) {
   $('result-burn').textContent = status.burn || '(no image)';
   const tracks = $('result-tracks');
   tracks.textContent = '';
+  // Each track named in the user's terms: the video it was made of, part n of m.
+  const folderOf = (t) => t.split(/[\\/]/).slice(-2)[0];
+  const parts = {};
+  for (const t of status.tracks) parts[folderOf(t)] = (parts[folderOf(t)] || 0) + 1;
+  const seen = {};
   status.tracks.forEach((t, i) => {
     const li = document.createElement('li');
     const button = document.createElement('button');
     button.type = 'button';
-    button.textContent = `Watch track ${i + 1} (${t.split(/[\\/]/).slice(-2).join(' / ')})`;
+    const folder = folderOf(t);
+    const number = /^video-(\d+)$/.exec(folder);
+    const from = number && status.videos[Number(number[1]) - 1];
+    const name = from ? baseName(from.path) : folder;
+    seen[folder] = (seen[folder] || 0) + 1;
+    const part = parts[folder] > 1 ? `, part ${seen[folder]} of ${parts[folder]}` : '';
+    button.textContent = `Watch track ${i + 1}: ${name}${part}`;
     button.addEventListener('click', () => {
       const video = $('watch');
       video.hidden = false;
