@@ -379,7 +379,10 @@ async function make() {
     $('make').disabled = true;
     $('cancel').disabled = false;
     startPolling();
+    $('make-notice').textContent = '';
   } catch (e) {
+    // Told beside the button as well as at the top of the page, out of view from here.
+    $('make-notice').textContent = e.message;
     refused(e, '');
   }
 }
