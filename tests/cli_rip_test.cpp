@@ -326,12 +326,24 @@ TEST(CliRip, DamagedImagesAccountForEveryRecord) {
   slipped.erase(slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1000),
                 slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1004));
   slipped.insert(slipped.begin() + static_cast<ptrdiff_t>(s3 - 8), 4, 0);
+  // Track 3 four sectors short, its last record cut: track 4 begins at once.
+  const size_t s4 = s3 + d.lengths[2];
+  std::vector<uint8_t> short3 = d.bin;
+  short3.erase(short3.begin() + static_cast<ptrdiff_t>(s4 - 4 * kSector),
+               short3.begin() + static_cast<ptrdiff_t>(s4));
+  std::vector<uint8_t> track3 = ReadFileBytes(d.tracks[2]);
+  track3.resize(track3.size() / 2);
+  WriteFileBytes(dir.File("cut.wav"), track3);
+  const std::vector<std::string> cut_wavs = {d.tracks[0], d.tracks[1], dir.File("cut.wav")};
   const std::string whole = "Every record was read whole";
   const struct {
     const char* name;
     std::vector<uint8_t> bin;
     std::string chapters;  // title:damaged of each
     std::string summary;   // in the summary (a leading '!': not in it)
+    int status = 0;
+    size_t track4_earlier = 0;           // sectors earlier the sheet starts track 4
+    std::vector<std::string> sources{};  // instead of the image
   } cases[] = {
       {"the first record's header damaged", flip(d.bin, 392 + 30),
        "Track 01:1 Track 02:0 Track 03:0 ", "track 1: 1 damaged record at 0:00.0"},
@@ -354,23 +366,47 @@ TEST(CliRip, DamagedImagesAccountForEveryRecord) {
            std::to_string(RecordsHit(d, 1, s2 + 10 * kSector, s2 + 11 * kSector)) + " Track 03:0 ",
        "!" + whole},
       {"a 4-byte slip", slipped, "Track 01:0 Track 02:0 Track 03:0 ", whole},
+      {"a short track's last record cut", short3, "Track 01:0 Track 02:0 Track 03:1 ",
+       "track 3: 1 damaged record at 0:05.9", 0, 4},
+      {"cut inside track 3",
+       {d.bin.begin(), d.bin.begin() + static_cast<ptrdiff_t>(t2_record5 + s3 - s2 + 5000)},
+       "Track 01:0 Track 02:0 Track 03:1 ",
+       "The source ends early: track 3 cut short after 0:00.6 of 0:12.0, track 4 missing.",
+       1},
+      {"cut inside the last track",
+       {d.bin.begin(), d.bin.end() - 1000},
+       "Track 01:0 Track 02:0 Track 03:0 ",
+       "The source ends early: track 4 cut short after 0:05.0.",
+       1},
+      {"a track file cut short", d.bin, "Track 01:0 Track 02:0 Track 03:1 ",
+       "The source ends early: track 3 cut short after 0:06.0 of 0:12.0.", 1, 0, cut_wavs},
   };
   std::string cue_text;
   {
     const std::vector<uint8_t> cue = ReadFileBytes(dir.File("film.cue"));
     cue_text.assign(cue.begin(), cue.end());
     cue_text.replace(cue_text.find("film.bin"), 8, "damaged.bin");
-    WriteFileBytes(dir.File("damaged.cue"), std::vector<uint8_t>(cue_text.begin(), cue_text.end()));
   }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WriteFileBytes(dir.File("damaged.bin"), c.bin);
-    const std::vector<std::string> rip = {"rip", dir.File("damaged.cue"), "-o", dir.File("d.mkv"),
-                                          "--overwrite"};
+    std::string cue = cue_text;
+    const size_t index = cue.rfind("INDEX 01 ") + 9;
+    const size_t sector = s4 / kSector - c.track4_earlier;
+    cue.replace(
+        index, 8,
+        Format2(sector / 4500) + ":" + Format2(sector / 75 % 60) + ":" + Format2(sector % 75));
+    WriteFileBytes(dir.File("damaged.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
+    std::vector<std::string> rip = {"rip", dir.File("damaged.cue")};
+    if (!c.sources.empty()) rip = {"rip", c.sources[0], c.sources[1], c.sources[2]};
+    rip.insert(rip.end(), {"-o", dir.File("d.mkv"), "--overwrite"});
     std::vector<std::string> json = rip;
     json.push_back("--json");
+    std::filesystem::remove(dir.File("d.mkv"));
     const CommandResult j = RunTrackloom(json);
-    EXPECT_EQ(j.status, 0) << j.err;
+    EXPECT_EQ(j.status, c.status) << j.err;
+    EXPECT_EQ(j.err.find(" early (") == std::string::npos, c.status == 0) << j.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.File("d.mkv")));
     EXPECT_EQ(Chapters(j.out), c.chapters) << j.out;
     const CommandResult r = RunTrackloom(rip);
     const bool absent = c.summary[0] == '!';

@@ -62,6 +62,10 @@ constexpr char kUsage[] =
     "  -q, --quiet         no progress or summary; errors only\n"
     "  -h, --help          this help\n"
     "\n"
+    "An image or track file cut short gives the video of what it holds: the tracks\n"
+    "before the cut whole, the one it ends in up to the cut, the summary naming it\n"
+    "and the tracks missing after it; the exit status is then 1.\n"
+    "\n"
     "The video is written under a temporary name and renamed when complete: Ctrl-C or\n"
     "an error leaves no half file. Exit status: 0 done, 1 failed (one line on stderr\n"
     "says why), 2 bad options, 130 interrupted.\n"
@@ -152,7 +156,9 @@ bool CdioReadsImage(const DiscImage& image) {
   if (!NameEndsWith(image.sheet, ".cue")) return false;
   std::string file;
   for (const DiscTrack& t : image.tracks) {
-    if (t.pieces.size() != 1 || t.pieces[0].path.empty() || t.pieces[0].big_endian) return false;
+    if (t.pieces.size() != 1 || t.pieces[0].path.empty() || t.pieces[0].big_endian || t.cut_short) {
+      return false;
+    }
     if (!file.empty() && t.pieces[0].path != file) return false;
     file = t.pieces[0].path;
   }
@@ -275,19 +281,29 @@ int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
     return InterruptedExitStatus();
   }
   if (stream.chapters().empty()) {
-    throw CliError("no records of this player found in " + SourceName(o) +
-                   (reader->tracks().empty() ? " (it has no audio tracks)" : "") +
+    const std::string why = !reader->cut_tracks().empty()
+                                ? " (it ends early: " + CutText(reader->cut_tracks()) + ")"
+                            : reader->tracks().empty() ? " (it has no audio tracks)"
+                                                       : "";
+    throw CliError("no records of this player found in " + SourceName(o) + why +
                    "; nothing was written");
   }
-  RipResult result{reader->how(),         stream.chapters(), stream.tracks_seen(),
-                   reader->data_tracks(), output.Finish(),   reader->read_errors()};
+  RipResult result{reader->how(),         stream.chapters(),    stream.tracks_seen(),
+                   reader->data_tracks(), reader->cut_tracks(), output.Finish(),
+                   reader->read_errors()};
   if (o.json) {
     RipJson(out, o, result);
   } else if (!o.quiet) {
     RipSummary(out, o, result);
   }
   std::fflush(out);
-  return 0;
+  if (result.cut.empty()) return 0;
+  // What the source held is written; that it was not the whole disc is a failure.
+  PrintError(err, SourceName(o) + (o.sources.size() > 1 ? " end" : " ends") + " early (" +
+                      CutText(result.cut) +
+                      "): " + (result.written.size() > 1 ? "the videos hold" : "the video holds") +
+                      " what there was");
+  return 1;
 }
 
 }  // namespace

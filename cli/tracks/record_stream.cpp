@@ -105,7 +105,10 @@ bool RecordStream::Process() {
 bool RecordStream::ReadSlot(int64_t at) {
   const uint8_t* record = &buffer_[static_cast<size_t>(at) - base_];
   ended_in_zeros_ = AllZero(record + kRecord - kZeroRun, kZeroRun);
-  if (Damaged(static_cast<uint64_t>(at))) return Conceal(1);
+  // A record reaching further into the next track than a drive's offset moves it is
+  // cut: its track is shorter than its records, and its end is the next track's.
+  if (Damaged(static_cast<uint64_t>(at)) || at + kSignedRecord > TrackEnd() + kSlip)
+    return Conceal(1);
   if (!sink_->Record(record)) return false;
   ++chapters_.back().records;
   return true;

@@ -9,10 +9,12 @@
 // records lost at a track's start are counted, not skipped; every slot from there to
 // the track's end is read, or counted as damaged (shown as the picture before, with
 // silence). A record is damaged when its header is not one, when a whole sector of it
-// reads as zeros (what rippers write for a sector they could not read) or when the
-// reader said it could not read a sector of it. A header a few bytes off its slot (a
-// drive that slipped) moves the grid, at no cost. Tracks are never merged: a header
-// that belongs to a later track closes the one before.
+// reads as zeros (what rippers write for a sector they could not read), when the
+// reader said it could not read a sector of it, or when it reaches past its track's
+// end by more than a slip (a track cut short, the next one's bytes in its place). A
+// header a few bytes off its slot (a drive that slipped) moves the grid, at no cost.
+// Tracks are never merged: a header that belongs to a later track closes the one
+// before.
 //
 //   RecordStream stream(tracks, &sink);
 //   while (reading) stream.Feed(bytes, count);

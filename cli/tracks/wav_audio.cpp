@@ -15,7 +15,7 @@ constexpr uint16_t kCdBits = kTrackBitsPerSample;
 
 }  // namespace
 
-std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error) {
+std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error, bool take_cut) {
   std::unique_ptr<FileSource> file = FileSource::Open(path, error);
   if (file == nullptr) {
     *error = "cannot open " + Quoted(path) + ": " + *error;
@@ -57,6 +57,8 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
       have_format = true;
     } else if (wav::HasTag(chunk, "data")) {
       if (!have_format) return fail("has its data chunk before its format chunk");
+      if (length > size - body && take_cut)
+        return AudioRange{path, body, size - body, length - (size - body)};
       if (length > size - body) {
         return fail("is cut off: its data chunk states " + std::to_string(length) +
                     " bytes, the file holds " + std::to_string(size - body));
