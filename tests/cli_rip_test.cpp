@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -543,6 +544,41 @@ TEST(CliRip, NameTakenDuringTheRipIsLeftAsItIs) {
   EXPECT_NE(r.err.find("appeared while the disc was read"), std::string::npos) << r.err;
   EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{"late.mkv"});
   EXPECT_EQ(ReadFileBytes(dir.File("out/late.mkv")), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+}
+
+// One stop signal ends the rip wherever it is: in a WAV file of millions of empty
+// chunks (walked for minutes), in libcdio's paranoia reading a long image.
+TEST(CliRip, OneStopSignalEndsEveryScan) {
+  TempDir dir;
+  // RIFF, WAVE and a format chunk of CD audio, then empty chunks to the end.
+  WriteFileBytes(dir.File("chunks.wav"),
+                 {'R',  'I',  'F', 'F', 0xf0, 0xff, 0xff, 0xff, 'W', 'A', 'V', 'E',
+                  'f',  'm',  't', ' ', 16,   0,    0,    0,    1,   0,   2,   0,
+                  0x44, 0xac, 0,   0,   0x10, 0xb1, 2,    0,    4,   0,   16,  0});
+  std::filesystem::resize_file(dir.File("chunks.wav"), uint64_t{8} << 30);
+  WriteFileBytes(dir.File("silence.bin"), {});
+  std::filesystem::resize_file(dir.File("silence.bin"), 425000 * kSector);  // 94 minutes
+  const std::string cue = "FILE \"silence.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  WriteFileBytes(dir.File("silence.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
+  const std::vector<std::string> scans[] = {
+      {dir.File("chunks.wav")},
+      {dir.File("silence.cue"), "--paranoia", "full"},
+  };
+  for (const std::vector<std::string>& scan : scans) {
+    SCOPED_TRACE(scan[0]);
+    std::vector<std::string> args = {"rip"};
+    args.insert(args.end(), scan.begin(), scan.end());
+    args.insert(args.end(), {"-o", dir.File("x.mkv")});
+    const pid_t pid = StartTrackloom(args, dir.path());
+    usleep(1000 * 1000);
+    SignalTrackloom(pid, SIGTERM);
+    const auto signalled = std::chrono::steady_clock::now();
+    const CommandResult r = WaitFor(pid, dir.path());
+    // A guard against a rip that goes on after the signal, not a measure of speed.
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_NE(r.err.find("interrupted; no video was written"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace
