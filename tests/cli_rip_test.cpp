@@ -239,6 +239,17 @@ TEST(CliRip, ImagesGiveTheTracksPicturesAndSoundExactly) {
        {},
        &tracks,
        {"\"track\": 5, \"holds\": \"data\""}},
+      {"a TOC without SWAP over a little-endian BIN: read the other way round",
+       [&] {
+         std::vector<uint8_t> toc = ReadFileBytes(dir.File("film.toc"));
+         std::string text(toc.begin(), toc.end());
+         for (size_t at; (at = text.find(" SWAP")) != std::string::npos;) text.erase(at, 5);
+         WriteFileBytes(dir.File("noswap.toc"), std::vector<uint8_t>(text.begin(), text.end()));
+         return std::vector<std::string>{dir.File("noswap.toc")};
+       },
+       {},
+       &tracks,
+       {"the sheet's files"}},
       {"track WAV files",
        [&] {
          return std::vector<std::string>{d.tracks[0], d.tracks[1], d.tracks[2]};
@@ -447,6 +458,7 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   const std::string data_cue =
       "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
   WriteFileBytes(dir.File("data.cue"), std::vector<uint8_t>(data_cue.begin(), data_cue.end()));
+  std::filesystem::create_directory(dir.File("each-full"));
   ASSERT_EQ(::mkfifo(dir.File("fifo.cue").c_str(), 0600), 0);
   ASSERT_EQ(::mkfifo(dir.File("fifo.bin").c_str(), 0600), 0);
   for (const char* bin : {"fifo.bin", "/dev/zero"}) {
@@ -468,6 +480,11 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
        "no records of this player found in"},
       {"a link at the video", {cue, "-o", dir.File("link.mkv"), "--overwrite"}, 1, "symbolic link"},
       {"a full disk", {cue, "-o", dir.File("full.mkv")}, 1, "cannot ", 64 * 1024},
+      {"a full disk with --each: the finished videos named",
+       {cue, "-o", dir.File("each-full/film.mkv"), "--each"},
+       1,
+       "complete and kept: " + dir.File("each-full/film-01.mkv"),
+       1 << 20},
       {"a data CD",
        {dir.File("data.cue"), "-o", dir.File("music.mkv")},
        1,
@@ -512,6 +529,7 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("music.mkv")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("full.mkv")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("target.mkv")));
+  EXPECT_EQ(ListDirectory(dir.File("each-full")), std::vector<std::string>{"film-01.mkv"});
   for (const std::string& name : ListDirectory(dir.path()))
     EXPECT_NE(name[0], '.') << "left behind: " << name;
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.mkv")));

@@ -90,6 +90,9 @@ class RecordStream {
   bool Finish();
 
   const std::vector<ChapterReport>& chapters() const { return chapters_; }
+  // Until a record is found: headers seen with each sample's two bytes the other way
+  // round (a big-endian image read as little-endian, or the other way).
+  uint64_t swapped_headers() const { return swapped_headers_; }
   std::vector<TrackSeen> tracks_seen() const;
   uint64_t position() const { return base_ + buffer_.size(); }
 
@@ -112,6 +115,7 @@ class RecordStream {
   size_t TrackIndexAt(uint64_t at) const;
   void SettleOffsets();
   uint64_t NextHeader(uint64_t from) const;
+  void CountSwappedHeaders(uint64_t from);
 
   std::vector<StreamTrack> tracks_;
   std::vector<TrackSeen> seen_;
@@ -127,6 +131,7 @@ class RecordStream {
   uint64_t scan_ = 0;            // searching: where the search goes on
   uint64_t tail_nonzero_ = 0;    // searching: 1 + the last non-zero byte dropped since
   std::vector<ChapterReport> chapters_;
+  uint64_t swapped_headers_ = 0;
 };
 
 }  // namespace trackloom::cli
