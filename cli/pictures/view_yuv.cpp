@@ -48,6 +48,10 @@ PixelsViewYuv::PixelsViewYuv(int width, int height)
   // The stored pixel under each output pixel's centre, as RenderView takes it.
   for (int x = 0; x < width; ++x) columns_.push_back((2 * x + 1) * kColumns / (2 * width));
   for (int y = 0; y < height; ++y) rows_.push_back((2 * y + 1) * kRows / (2 * height));
+  for (int cx = 0; cx < width / 2; ++cx) {
+    repeats_.push_back(cx > 0 && columns_[2 * cx] == columns_[2 * cx - 2] &&
+                       columns_[2 * cx + 1] == columns_[2 * cx - 1]);
+  }
 }
 
 void PixelsViewYuv::Render(const uint8_t* rgb, uint8_t* out) {
@@ -79,15 +83,10 @@ void PixelsViewYuv::Luma(const uint8_t* rgb, uint8_t* y) {
 // Most chroma rows cover output rows of one stored row: each stored row's chroma is
 // made once and copied to them; a row across two stored rows takes the mean of both.
 void PixelsViewYuv::Chroma(const uint8_t* rgb, uint8_t* u, uint8_t* v) {
-  const int cw = width_ / 2;
-  const size_t w = static_cast<size_t>(cw);
+  const size_t w = static_cast<size_t>(width_ / 2);
   for (int r = 0; r < kRows; ++r) {
     const uint8_t* line = rgb + r * kColumns * 3;
-    for (int cx = 0; cx < cw; ++cx) {
-      const int left = 3 * columns_[2 * cx], right = 3 * columns_[2 * cx + 1];
-      BlockChroma(line + left, line + right, line + left, line + right, &row_u_[r * w + cx],
-                  &row_v_[r * w + cx]);
-    }
+    ChromaRow(line, line, &row_u_[r * w], &row_v_[r * w]);
   }
   for (int cy = 0; cy < height_ / 2; ++cy) {
     const int top = rows_[2 * cy], bottom = rows_[2 * cy + 1];
@@ -96,14 +95,23 @@ void PixelsViewYuv::Chroma(const uint8_t* rgb, uint8_t* u, uint8_t* v) {
     if (top == bottom) {
       std::memcpy(ul, &row_u_[top * w], w);
       std::memcpy(vl, &row_v_[top * w], w);
+    } else {
+      ChromaRow(rgb + top * kColumns * 3, rgb + bottom * kColumns * 3, ul, vl);
+    }
+  }
+}
+
+// A chroma row of the stored rows t and b; a sample over the same two stored columns
+// as the one before (each of them, at an even scale) is that one's.
+void PixelsViewYuv::ChromaRow(const uint8_t* t, const uint8_t* b, uint8_t* u, uint8_t* v) const {
+  for (int cx = 0; cx < width_ / 2; ++cx) {
+    if (repeats_[cx]) {
+      u[cx] = u[cx - 1];
+      v[cx] = v[cx - 1];
       continue;
     }
-    const uint8_t* t = rgb + top * kColumns * 3;
-    const uint8_t* b = rgb + bottom * kColumns * 3;
-    for (int cx = 0; cx < cw; ++cx) {
-      const int left = 3 * columns_[2 * cx], right = 3 * columns_[2 * cx + 1];
-      BlockChroma(t + left, t + right, b + left, b + right, ul + cx, vl + cx);
-    }
+    const int left = 3 * columns_[2 * cx], right = 3 * columns_[2 * cx + 1];
+    BlockChroma(t + left, t + right, b + left, b + right, u + cx, v + cx);
   }
 }
 

@@ -28,10 +28,12 @@ class PixelsViewYuv {
  private:
   void Luma(const uint8_t* rgb, uint8_t* y);
   void Chroma(const uint8_t* rgb, uint8_t* u, uint8_t* v);
+  void ChromaRow(const uint8_t* t, const uint8_t* b, uint8_t* u, uint8_t* v) const;
 
   int width_, height_;
   std::vector<int> columns_;            // the stored column each output column shows
   std::vector<int> rows_;               // the stored row each output row shows
+  std::vector<uint8_t> repeats_;        // a chroma column over the one before's pixels
   std::vector<uint8_t> luma_;           // Y of each stored pixel
   std::vector<uint8_t> row_u_, row_v_;  // the chroma of each stored row
 };
