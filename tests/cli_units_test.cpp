@@ -5,17 +5,17 @@
 #include <cmath>
 #include <cstring>
 
-#include "cli/commands/encode_command.h"
 #include "cli/common/arguments.h"
-#include "cli/common/progress.h"
 #include "cli/ffmpeg/audio_convert.h"
+#include "cli/commands/encode_command.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/disc_time.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/tracks/track_files.h"
 #include "cli/ffmpeg/video_source.h"
 #include "cli/pictures/panel_view.h"
 #include "cli/pictures/subpixel_sampling.h"
 #include "cli/pictures/view_yuv.h"
-#include "cli/tracks/disc_time.h"
-#include "cli/tracks/sound_wav_writer.h"
-#include "cli/tracks/track_files.h"
 #include "cli/tracks/track_reader.h"
 #include "tests/support/temp_dir.h"
 
@@ -35,10 +35,10 @@ TEST(CliUnits, TimesAndBreakLists) {
     double seconds;
   };
   const TimeCase times[] = {
-      {"90", true, 90},     {"1:30", true, 90}, {"3:05.5", true, 185.5}, {"1:02:03", true, 3723},
-      {"0.25", true, 0.25}, {"1:75", false, 0}, {"1:2:3:4", false, 0},   {"", false, 0},
-      {"1:", false, 0},     {"a", false, 0},    {"1.5:00", false, 0},    {"-3", false, 0},
-      {"1..2", false, 0},   {":30", false, 0},
+      {"90", true, 90},        {"1:30", true, 90},      {"3:05.5", true, 185.5}, {"1:02:03", true, 3723},
+      {"0.25", true, 0.25},    {"1:75", false, 0},      {"1:2:3:4", false, 0},   {"", false, 0},
+      {"1:", false, 0},        {"a", false, 0},         {"1.5:00", false, 0},    {"-3", false, 0},
+      {"1..2", false, 0},      {":30", false, 0},
   };
   for (const TimeCase& c : times) {
     double seconds = -1;
@@ -53,18 +53,10 @@ TEST(CliUnits, TimesAndBreakLists) {
     std::vector<int> frames;
   };
   const ListCase lists[] = {
-      {"100,250", nullptr, {100, 250}},
-      {"30;30 7", nullptr, {30, 30, 7}},
-      {"2147483647", nullptr, {2147483647}},
-      {"-5,10", "-5", {}},
-      {"0,7", "0", {}},
-      {"+4", "+4", {}},
-      {"2147483648", "2147483648", {}},
-      {"4294967295", "4294967295", {}},
-      {"99999999999", "99999999999", {}},
-      {"10x", "10x", {}},
-      {",", ",", {}},
-      {"1e3", "1e3", {}},
+      {"100,250", nullptr, {100, 250}}, {"30;30 7", nullptr, {30, 30, 7}}, {"2147483647", nullptr, {2147483647}},
+      {"-5,10", "-5", {}},              {"0,7", "0", {}},                  {"+4", "+4", {}},
+      {"2147483648", "2147483648", {}}, {"4294967295", "4294967295", {}}, {"99999999999", "99999999999", {}},
+      {"10x", "10x", {}},               {",", ",", {}},                    {"1e3", "1e3", {}},
   };
   for (const ListCase& c : lists) {
     std::vector<int> frames;
@@ -78,15 +70,8 @@ TEST(CliUnits, TimesAndBreakLists) {
     const char* text;
     bool ok;
   };
-  for (const DecimalCase& c : {DecimalCase{"80", true},
-                               {"0.5", true},
-                               {"74.", true},
-                               {"1e3", false},
-                               {"-3", false},
-                               {"+3", false},
-                               {"nan", false},
-                               {"1.2.3", false},
-                               {".", false}}) {
+  for (const DecimalCase& c : {DecimalCase{"80", true}, {"0.5", true}, {"74.", true}, {"1e3", false},
+                               {"-3", false}, {"+3", false}, {"nan", false}, {"1.2.3", false}, {".", false}}) {
     double value = -1;
     EXPECT_EQ(ParseDecimal(c.text, 0, 1000, &value), c.ok) << c.text;
   }
@@ -120,14 +105,7 @@ TEST(CliUnits, CommandLineReader) {
       {"-- ends the options", {"--", "-q", "--out"}, -1, "", "", false, {"-q", "--out"}, ""},
       {"- is an operand", {"-"}, -1, "", "", false, {"-"}, ""},
       {"help", {"-q", "--help", "--bogus"}, 0, "", "", true, {}, ""},
-      {"unknown long",
-       {"--bogus"},
-       2,
-       "",
-       "",
-       false,
-       {},
-       "test: unknown option '--bogus' (see 'trackloom test --help')"},
+      {"unknown long", {"--bogus"}, 2, "", "", false, {}, "test: unknown option '--bogus' (see 'trackloom test --help')"},
       {"unknown short", {"-x"}, 2, "", "", false, {}, "unknown option '-x'"},
       {"flags are not bundled", {"-qq"}, 2, "", "", false, {}, "unknown option '-qq'"},
       {"a flag given a value", {"--quiet=1"}, 2, "", "", false, {}, "--quiet takes no value"},
@@ -162,8 +140,7 @@ TEST(CliUnits, CommandLineReader) {
     for (std::string& w : words) argv.push_back(w.data());
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    const CommandLine line =
-        ReadCommandLine(static_cast<int>(argv.size()), argv.data(), options, "HELP\n", out, err);
+    const CommandLine line = ReadCommandLine(static_cast<int>(argv.size()), argv.data(), options, "HELP\n", out, err);
     EXPECT_EQ(line.exit_status.value_or(-1), c.status);
     if (c.status == -1) {
       EXPECT_EQ(out_dir, c.out_dir);
@@ -212,20 +189,16 @@ TEST(CliUnits, FitGeometryAndFilterChain) {
   }
   EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 640, 480, 1, 1),
             "fps=18:start_time=0,scale=144:80:flags=area,format=bgra,setsar=1");
-  EXPECT_EQ(
-      BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1),
-      "fps=18:start_time=0,scale=144:60:flags=area,format=bgra,pad=144:80:0:10:black,setsar=1");
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1),
+            "fps=18:start_time=0,scale=144:60:flags=area,format=bgra,pad=144:80:0:10:black,setsar=1");
   // A phone's upright video stored sideways: scaled first, then turned.
   EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {1}),
-            "fps=18:start_time=0,scale=80:61:flags=area,format=bgra,transpose=clock,pad=144:80:41:"
-            "0:black,"
+            "fps=18:start_time=0,scale=80:61:flags=area,format=bgra,transpose=clock,pad=144:80:41:0:black,"
             "setsar=1");
   // Subpixel sampling: the same placement on the half-dot cells, 3 x 2 a stored pixel.
-  EXPECT_EQ(
-      BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {}, "format=bgra", Sampling::kSubpixel),
-      "fps=18:start_time=0,scale=432:120:flags=area,format=bgra,pad=432:160:0:20:black,setsar=1");
-  EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, {}),
-            "16:9 picture letterboxed into the 4:3 screen");
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {}, "format=bgra", Sampling::kSubpixel),
+            "fps=18:start_time=0,scale=432:120:flags=area,format=bgra,pad=432:160:0:20:black,setsar=1");
+  EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, {}), "16:9 picture letterboxed into the 4:3 screen");
   EXPECT_EQ(DescribeShaping(Fit::kCrop, 720, 480, 1, 1, {3}),
             "2:3 picture (turned anticlockwise) cropped to fill the 4:3 screen");
   Fit fit = Fit::kStretch;
@@ -243,14 +216,13 @@ TEST(CliUnits, SubpixelSamplingPutsEachComponentOnItsDot) {
     int dot, dot_row;       // where the panel shows it: dot column, 0 or 1 in the row pair
   };
   const Case cases[] = {
-      {10, 0, 15, 0}, {10, 1, 15, 1},   {10, 2, 16, 1},  // an even column: R G B
-      {11, 0, 17, 1}, {11, 1, 16, 0},   {11, 2, 17, 0},  // an odd one
-      {0, 1, 0, 1},   {143, 2, 215, 0},                  // at the picture's sides
+      {10, 0, 15, 0}, {10, 1, 15, 1}, {10, 2, 16, 1},  // an even column: R G B
+      {11, 0, 17, 1}, {11, 1, 16, 0}, {11, 2, 17, 0},  // an odd one
+      {0, 1, 0, 1},   {143, 2, 215, 0},                // at the picture's sides
   };
   constexpr int kRow = 40;
   for (const Case& c : cases) {
-    SCOPED_TRACE("column " + std::to_string(c.column) + " component " +
-                 std::to_string(c.component));
+    SCOPED_TRACE("column " + std::to_string(c.column) + " component " + std::to_string(c.component));
     std::vector<uint8_t> cells(size_t{kCellWidth} * kCellHeight * 4, 0);
     const int first_cell = 2 * c.dot - c.dot_row;  // odd dot rows sit one cell to the left
     for (int y = 0; y < kCellHeight; ++y) {
@@ -267,8 +239,7 @@ TEST(CliUnits, SubpixelSamplingPutsEachComponentOnItsDot) {
     const uint8_t* row = panel.data() + (2 * kRow + c.dot_row) * kPanelWidth * 3;
     int brightest = -1;
     for (int x = 0; x < kPanelWidth; ++x) {
-      if (brightest < 0 || row[x * 3 + c.component] > row[brightest * 3 + c.component])
-        brightest = x;
+      if (brightest < 0 || row[x * 3 + c.component] > row[brightest * 3 + c.component]) brightest = x;
     }
     EXPECT_EQ(brightest, c.dot);
     EXPECT_EQ(DotOfComponent(c.column, c.component).first_cell, first_cell);
@@ -282,9 +253,9 @@ TEST(CliUnits, PanelFillsTheLargestFourByThreeRectangleOfAnyWindow) {
     PictureRect expected;
   };
   const Case cases[] = {
-      {648, 486, {0, 0, 648, 486}},        // the window as play opens it
-      {1920, 1080, {240, 0, 1440, 1080}},  // a wide full screen: bands at the sides
-      {600, 1000, {0, 275, 600, 450}},     // a tall window: bands above and below
+      {648, 486, {0, 0, 648, 486}},         // the window as play opens it
+      {1920, 1080, {240, 0, 1440, 1080}},   // a wide full screen: bands at the sides
+      {600, 1000, {0, 275, 600, 450}},      // a tall window: bands above and below
       {1, 1, {0, 0, 1, 0}},
   };
   for (const Case& c : cases) {
@@ -336,17 +307,16 @@ TEST(CliUnits, ProgressLineAndDurations) {
   EXPECT_EQ(Progress::Line(90, 360, 45.0), "frame 90/360 (25%)  45.0 fps  0:06 left");
   EXPECT_EQ(Progress::Line(90, -1, 45.0), "frame 90  45.0 fps");
   EXPECT_EQ(Progress::Line(0, 360, 0), "frame 0/360 (0%)");
-  EXPECT_EQ(Progress::Line(400, 360, 10),
-            "frame 400/400 (100%)  10.0 fps");  // the estimate was short
+  EXPECT_EQ(Progress::Line(400, 360, 10), "frame 400/400 (100%)  10.0 fps");  // the estimate was short
   struct DurationCase {
     double seconds;
     int decimals;
     const char* text;
   };
   const DurationCase durations[] = {
-      {59.4, 0, "0:59"},    {59.5, 0, "1:00"},          {3723, 0, "1:02:03"},
-      {-4, 0, "0:00"},      {0.1667, 2, "0:00.17"},     {2.0119, 1, "0:02.0"},
-      {59.96, 1, "1:00.0"}, {4500.25, 2, "1:15:00.25"}, {0.0 / 0.0, 1, "0:00.0"},
+      {59.4, 0, "0:59"},       {59.5, 0, "1:00"},        {3723, 0, "1:02:03"},       {-4, 0, "0:00"},
+      {0.1667, 2, "0:00.17"},  {2.0119, 1, "0:02.0"},    {59.96, 1, "1:00.0"},       {4500.25, 2, "1:15:00.25"},
+      {0.0 / 0.0, 1, "0:00.0"},
   };
   for (const DurationCase& d : durations) {
     EXPECT_EQ(FormatDuration(d.seconds, d.decimals), d.text) << d.seconds << " " << d.decimals;
@@ -361,11 +331,8 @@ TEST(CliUnits, ProgressLineAndDurations) {
     bool fits;
     const char* text;
   };
-  for (const DiscCase& c : {DiscCase{43200, 4800, true, "1:20:00"},
-                            {43201, 4800, false, "1:20:00.1"},
-                            {54, 6, true, "0:06"},
-                            {36, 3, false, "0:04"},
-                            {0, 3, true, "0:00"}}) {
+  for (const DiscCase& c : {DiscCase{43200, 4800, true, "1:20:00"}, {43201, 4800, false, "1:20:00.1"},
+                            {54, 6, true, "0:06"}, {36, 3, false, "0:04"}, {0, 3, true, "0:00"}}) {
     EXPECT_EQ(FitsDisc(c.records, c.limit_seconds), c.fits) << c.records;
     EXPECT_EQ(DiscTimeText(c.records), c.text) << c.records;
   }
@@ -378,16 +345,10 @@ TEST(CliUnits, ProgressLineAndDurations) {
   };
   const PlanCase plans[] = {
       {{{"a", 43200, {}}, {"b", 43200, {}}}, 86400, 43200, ""},
-      {{{"a", 43201, {}}},
-       43201,
-       43201,
-       "track 1 of 'a' would take 1:20:00.1 of disc time, more than a 80-minute"},
+      {{{"a", 43201, {}}}, 43201, 43201, "track 1 of 'a' would take 1:20:00.1 of disc time, more than a 80-minute"},
       {{{"a", 86400, {43200}}, {"-", -1, {}}}, 86400, 43200, ""},
       {{{"a", 80000, {100, 100, 50000}}}, 80000, 49900, "track 2 of 'a' would take"},
-      {{{"a", 60000, {}}, {"b", 60000, {}}, {"c", 60000, {}}},
-       180000,
-       60000,
-       "the 3 inputs would take together"},
+      {{{"a", 60000, {}}, {"b", 60000, {}}, {"c", 60000, {}}}, 180000, 60000, "the 3 inputs would take together"},
   };
   for (const PlanCase& c : plans) {
     const DiscTimePlan plan = PlanDiscTime(c.inputs);
