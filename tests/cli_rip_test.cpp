@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -238,6 +239,17 @@ TEST(CliRip, ImagesGiveTheTracksPicturesAndSoundExactly) {
        {},
        &tracks,
        {"\"track\": 5, \"holds\": \"data\""}},
+      {"a TOC without SWAP over a little-endian BIN: read the other way round",
+       [&] {
+         std::vector<uint8_t> toc = ReadFileBytes(dir.File("film.toc"));
+         std::string text(toc.begin(), toc.end());
+         for (size_t at; (at = text.find(" SWAP")) != std::string::npos;) text.erase(at, 5);
+         WriteFileBytes(dir.File("noswap.toc"), std::vector<uint8_t>(text.begin(), text.end()));
+         return std::vector<std::string>{dir.File("noswap.toc")};
+       },
+       {},
+       &tracks,
+       {"the sheet's files"}},
       {"track WAV files",
        [&] {
          return std::vector<std::string>{d.tracks[0], d.tracks[1], d.tracks[2]};
@@ -326,12 +338,24 @@ TEST(CliRip, DamagedImagesAccountForEveryRecord) {
   slipped.erase(slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1000),
                 slipped.begin() + static_cast<ptrdiff_t>(t2_record5 + 1004));
   slipped.insert(slipped.begin() + static_cast<ptrdiff_t>(s3 - 8), 4, 0);
+  // Track 3 four sectors short, its last record cut: track 4 begins at once.
+  const size_t s4 = s3 + d.lengths[2];
+  std::vector<uint8_t> short3 = d.bin;
+  short3.erase(short3.begin() + static_cast<ptrdiff_t>(s4 - 4 * kSector),
+               short3.begin() + static_cast<ptrdiff_t>(s4));
+  std::vector<uint8_t> track3 = ReadFileBytes(d.tracks[2]);
+  track3.resize(track3.size() / 2);
+  WriteFileBytes(dir.File("cut.wav"), track3);
+  const std::vector<std::string> cut_wavs = {d.tracks[0], d.tracks[1], dir.File("cut.wav")};
   const std::string whole = "Every record was read whole";
   const struct {
     const char* name;
     std::vector<uint8_t> bin;
     std::string chapters;  // title:damaged of each
     std::string summary;   // in the summary (a leading '!': not in it)
+    int status = 0;
+    size_t track4_earlier = 0;           // sectors earlier the sheet starts track 4
+    std::vector<std::string> sources{};  // instead of the image
   } cases[] = {
       {"the first record's header damaged", flip(d.bin, 392 + 30),
        "Track 01:1 Track 02:0 Track 03:0 ", "track 1: 1 damaged record at 0:00.0"},
@@ -354,23 +378,47 @@ TEST(CliRip, DamagedImagesAccountForEveryRecord) {
            std::to_string(RecordsHit(d, 1, s2 + 10 * kSector, s2 + 11 * kSector)) + " Track 03:0 ",
        "!" + whole},
       {"a 4-byte slip", slipped, "Track 01:0 Track 02:0 Track 03:0 ", whole},
+      {"a short track's last record cut", short3, "Track 01:0 Track 02:0 Track 03:1 ",
+       "track 3: 1 damaged record at 0:05.9", 0, 4},
+      {"cut inside track 3",
+       {d.bin.begin(), d.bin.begin() + static_cast<ptrdiff_t>(t2_record5 + s3 - s2 + 5000)},
+       "Track 01:0 Track 02:0 Track 03:1 ",
+       "The source ends early: track 3 cut short after 0:00.6 of 0:12.0, track 4 missing.",
+       1},
+      {"cut inside the last track",
+       {d.bin.begin(), d.bin.end() - 1000},
+       "Track 01:0 Track 02:0 Track 03:0 ",
+       "The source ends early: track 4 cut short after 0:05.0.",
+       1},
+      {"a track file cut short", d.bin, "Track 01:0 Track 02:0 Track 03:1 ",
+       "The source ends early: track 3 cut short after 0:06.0 of 0:12.0.", 1, 0, cut_wavs},
   };
   std::string cue_text;
   {
     const std::vector<uint8_t> cue = ReadFileBytes(dir.File("film.cue"));
     cue_text.assign(cue.begin(), cue.end());
     cue_text.replace(cue_text.find("film.bin"), 8, "damaged.bin");
-    WriteFileBytes(dir.File("damaged.cue"), std::vector<uint8_t>(cue_text.begin(), cue_text.end()));
   }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WriteFileBytes(dir.File("damaged.bin"), c.bin);
-    const std::vector<std::string> rip = {"rip", dir.File("damaged.cue"), "-o", dir.File("d.mkv"),
-                                          "--overwrite"};
+    std::string cue = cue_text;
+    const size_t index = cue.rfind("INDEX 01 ") + 9;
+    const size_t sector = s4 / kSector - c.track4_earlier;
+    cue.replace(
+        index, 8,
+        Format2(sector / 4500) + ":" + Format2(sector / 75 % 60) + ":" + Format2(sector % 75));
+    WriteFileBytes(dir.File("damaged.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
+    std::vector<std::string> rip = {"rip", dir.File("damaged.cue")};
+    if (!c.sources.empty()) rip = {"rip", c.sources[0], c.sources[1], c.sources[2]};
+    rip.insert(rip.end(), {"-o", dir.File("d.mkv"), "--overwrite"});
     std::vector<std::string> json = rip;
     json.push_back("--json");
+    std::filesystem::remove(dir.File("d.mkv"));
     const CommandResult j = RunTrackloom(json);
-    EXPECT_EQ(j.status, 0) << j.err;
+    EXPECT_EQ(j.status, c.status) << j.err;
+    EXPECT_EQ(j.err.find(" early (") == std::string::npos, c.status == 0) << j.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.File("d.mkv")));
     EXPECT_EQ(Chapters(j.out), c.chapters) << j.out;
     const CommandResult r = RunTrackloom(rip);
     const bool absent = c.summary[0] == '!';
@@ -410,6 +458,7 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   const std::string data_cue =
       "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n";
   WriteFileBytes(dir.File("data.cue"), std::vector<uint8_t>(data_cue.begin(), data_cue.end()));
+  std::filesystem::create_directory(dir.File("each-full"));
   ASSERT_EQ(::mkfifo(dir.File("fifo.cue").c_str(), 0600), 0);
   ASSERT_EQ(::mkfifo(dir.File("fifo.bin").c_str(), 0600), 0);
   for (const char* bin : {"fifo.bin", "/dev/zero"}) {
@@ -431,6 +480,11 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
        "no records of this player found in"},
       {"a link at the video", {cue, "-o", dir.File("link.mkv"), "--overwrite"}, 1, "symbolic link"},
       {"a full disk", {cue, "-o", dir.File("full.mkv")}, 1, "cannot ", 64 * 1024},
+      {"a full disk with --each: the finished videos named",
+       {cue, "-o", dir.File("each-full/film.mkv"), "--each"},
+       1,
+       "complete and kept: " + dir.File("each-full/film-01.mkv"),
+       1 << 20},
       {"a data CD",
        {dir.File("data.cue"), "-o", dir.File("music.mkv")},
        1,
@@ -475,6 +529,7 @@ TEST(CliRip, WatchingCopiesEachTrackAndRefusals) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("music.mkv")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("full.mkv")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("target.mkv")));
+  EXPECT_EQ(ListDirectory(dir.File("each-full")), std::vector<std::string>{"film-01.mkv"});
   for (const std::string& name : ListDirectory(dir.path()))
     EXPECT_NE(name[0], '.') << "left behind: " << name;
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.mkv")));
@@ -507,6 +562,41 @@ TEST(CliRip, NameTakenDuringTheRipIsLeftAsItIs) {
   EXPECT_NE(r.err.find("appeared while the disc was read"), std::string::npos) << r.err;
   EXPECT_EQ(ListDirectory(dir.File("out")), std::vector<std::string>{"late.mkv"});
   EXPECT_EQ(ReadFileBytes(dir.File("out/late.mkv")), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+}
+
+// One stop signal ends the rip wherever it is: in a WAV file of millions of empty
+// chunks (walked for minutes), in libcdio's paranoia reading a long image.
+TEST(CliRip, OneStopSignalEndsEveryScan) {
+  TempDir dir;
+  // RIFF, WAVE and a format chunk of CD audio, then empty chunks to the end.
+  WriteFileBytes(dir.File("chunks.wav"),
+                 {'R',  'I',  'F', 'F', 0xf0, 0xff, 0xff, 0xff, 'W', 'A', 'V', 'E',
+                  'f',  'm',  't', ' ', 16,   0,    0,    0,    1,   0,   2,   0,
+                  0x44, 0xac, 0,   0,   0x10, 0xb1, 2,    0,    4,   0,   16,  0});
+  std::filesystem::resize_file(dir.File("chunks.wav"), uint64_t{8} << 30);
+  WriteFileBytes(dir.File("silence.bin"), {});
+  std::filesystem::resize_file(dir.File("silence.bin"), 425000 * kSector);  // 94 minutes
+  const std::string cue = "FILE \"silence.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  WriteFileBytes(dir.File("silence.cue"), std::vector<uint8_t>(cue.begin(), cue.end()));
+  const std::vector<std::string> scans[] = {
+      {dir.File("chunks.wav")},
+      {dir.File("silence.cue"), "--paranoia", "full"},
+  };
+  for (const std::vector<std::string>& scan : scans) {
+    SCOPED_TRACE(scan[0]);
+    std::vector<std::string> args = {"rip"};
+    args.insert(args.end(), scan.begin(), scan.end());
+    args.insert(args.end(), {"-o", dir.File("x.mkv")});
+    const pid_t pid = StartTrackloom(args, dir.path());
+    usleep(1000 * 1000);
+    SignalTrackloom(pid, SIGTERM);
+    const auto signalled = std::chrono::steady_clock::now();
+    const CommandResult r = WaitFor(pid, dir.path());
+    // A guard against a rip that goes on after the signal, not a measure of speed.
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_NE(r.err.find("interrupted; no video was written"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

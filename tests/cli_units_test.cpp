@@ -17,6 +17,8 @@
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"
 #include "cli/pictures/subpixel_sampling.h"
+#include "cli/pictures/view_yuv.h"
+#include "cli/tracks/track_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace trackloom::cli {
@@ -265,6 +267,41 @@ TEST(CliUnits, PanelFillsTheLargestFourByThreeRectangleOfAnyWindow) {
     EXPECT_EQ(r.y, c.expected.y);
     EXPECT_EQ(r.width, c.expected.width);
     EXPECT_EQ(r.height, c.expected.height);
+  }
+}
+
+// The pixels view made 4:2:0 at once is the RGB view converted: Y of each pixel,
+// chroma of each 2 x 2 block's mean (BT.601 studio range).
+TEST(CliUnits, PixelsViewYuvIsTheViewConverted) {
+  std::vector<uint8_t> rgb(kRgbPictureSize);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 7919 % 251);
+  for (const int scale : {1, 3, 4}) {
+    SCOPED_TRACE(scale);
+    const PictureRect size = ViewDisplaySize(View::kPixels, scale);
+    const int w = size.width, h = size.height;
+    std::vector<uint8_t> shown(static_cast<size_t>(w) * h * 3), yuv(Yuv420Size(w, h));
+    RenderView(View::kPixels, rgb.data(), w, h, shown.data());
+    PixelsViewYuv(w, h).Render(rgb.data(), yuv.data());
+    const auto at = [&](int x, int y, int c) { return int{shown[(y * w + x) * 3 + c]}; };
+    int wrong = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x)
+        wrong += yuv[y * w + x] !=
+                 ((66 * at(x, y, 0) + 129 * at(x, y, 1) + 25 * at(x, y, 2) + 128) >> 8) + 16;
+    }
+    for (int y = 0; y < h / 2; ++y) {
+      for (int x = 0; x < w / 2; ++x) {
+        int sum[3] = {};
+        for (int c = 0; c < 3; ++c)
+          sum[c] = at(2 * x, 2 * y, c) + at(2 * x + 1, 2 * y, c) + at(2 * x, 2 * y + 1, c) +
+                   at(2 * x + 1, 2 * y + 1, c);
+        const size_t u = static_cast<size_t>(w) * h + y * (w / 2) + x;
+        wrong += yuv[u] != ((-38 * sum[0] - 74 * sum[1] + 112 * sum[2] + 512) >> 10) + 128;
+        wrong += yuv[u + w / 2 * (h / 2)] !=
+                 ((112 * sum[0] - 94 * sum[1] - 18 * sum[2] + 512) >> 10) + 128;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
   }
 }
 

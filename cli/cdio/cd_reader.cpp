@@ -31,6 +31,17 @@ void CountReadErrors(long, paranoia_cb_mode_t mode) {
   if (mode == PARANOIA_CB_READERR || mode == PARANOIA_CB_SKIP) ++g_read_errors;
 }
 
+// Full paranoia retries a sector that will not read for as long as it takes, with no
+// way out: once a stop is asked, the drive's reads give silence at once, so the sector
+// in hand is settled and the read loop sees the stop.
+long (*g_drive_read)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
+
+long ReadOrStop(cdrom_drive_t* drive, void* out, lsn_t begin, long sectors) {
+  if (!StopRequested()) return g_drive_read(drive, out, begin, sectors);
+  if (out != nullptr) std::memset(out, 0, static_cast<size_t>(sectors) * CDIO_CD_FRAMESIZE_RAW);
+  return sectors;
+}
+
 int ParanoiaMode(Paranoia p) {
   switch (p) {
     case Paranoia::kFull:
@@ -142,6 +153,10 @@ bool CdReader::StartReading(const std::string& source, std::string* error) {
   // CD audio is little-endian. The library guesses a drive's byte order from the
   // sound, and the records' bytes are no sound: its guess would turn them round.
   drive_->bigendianp = 0;
+  if (drive_->read_audio != nullptr && drive_->read_audio != ReadOrStop) {
+    g_drive_read = drive_->read_audio;
+    drive_->read_audio = ReadOrStop;
+  }
   if (options_.speed > 0 && !image_) cdio_cddap_speed_set(drive_, options_.speed);
   if (options_.paranoia != Paranoia::kOff) {
     paranoia_ = cdio_paranoia_init(drive_);

@@ -62,6 +62,10 @@ constexpr char kUsage[] =
     "  -q, --quiet         no progress or summary; errors only\n"
     "  -h, --help          this help\n"
     "\n"
+    "An image or track file cut short gives the video of what it holds: the tracks\n"
+    "before the cut whole, the one it ends in up to the cut, the summary naming it\n"
+    "and the tracks missing after it; the exit status is then 1.\n"
+    "\n"
     "The video is written under a temporary name and renamed when complete: Ctrl-C or\n"
     "an error leaves no half file. Exit status: 0 done, 1 failed (one line on stderr\n"
     "says why), 2 bad options, 130 interrupted.\n"
@@ -152,7 +156,9 @@ bool CdioReadsImage(const DiscImage& image) {
   if (!NameEndsWith(image.sheet, ".cue")) return false;
   std::string file;
   for (const DiscTrack& t : image.tracks) {
-    if (t.pieces.size() != 1 || t.pieces[0].path.empty() || t.pieces[0].big_endian) return false;
+    if (t.pieces.size() != 1 || t.pieces[0].path.empty() || t.pieces[0].big_endian || t.cut_short) {
+      return false;
+    }
     if (!file.empty() && t.pieces[0].path != file) return false;
     file = t.pieces[0].path;
   }
@@ -176,11 +182,12 @@ bool SameTracks(const DiscReader& reader, const DiscImage& image) {
 
 // The sheet is read, and every file it names found to be a regular file, before any
 // reader opens them: a FIFO or a device would make a reader wait or never end.
-std::unique_ptr<DiscReader> OpenImage(const RipOptions& o, std::vector<std::string>* inputs) {
+std::unique_ptr<DiscReader> OpenImage(const RipOptions& o, std::vector<std::string>* inputs,
+                                      std::optional<DiscImage>* kept) {
   std::string error;
-  std::optional<DiscImage> image =
-      ReadDiscImage(o.sources[0], &error, SheetKind::kByName, /*rippers=*/true);
-  if (!image) throw CliError(error);
+  *kept = ReadDiscImage(o.sources[0], &error, SheetKind::kByName, /*rippers=*/true);
+  if (!*kept) throw CliError(error);
+  const DiscImage* image = &**kept;
   for (const DiscTrack& t : image->tracks) {
     for (const DiscPiece& p : t.pieces) {
       if (!p.path.empty()) inputs->push_back(p.path);
@@ -197,11 +204,12 @@ std::unique_ptr<DiscReader> OpenImage(const RipOptions& o, std::vector<std::stri
   return files;
 }
 
-std::unique_ptr<DiscReader> OpenSource(const RipOptions& o, std::vector<std::string>* inputs) {
+std::unique_ptr<DiscReader> OpenSource(const RipOptions& o, std::vector<std::string>* inputs,
+                                       std::optional<DiscImage>* image) {
   std::string error;
   *inputs = o.sources;
   const std::string& first = o.sources[0];
-  if (o.sources.size() == 1 && IsDiscImageName(first)) return OpenImage(o, inputs);
+  if (o.sources.size() == 1 && IsDiscImageName(first)) return OpenImage(o, inputs, image);
   if (o.sources.size() == 1 && IsCdDrive(first)) {
     std::unique_ptr<DiscReader> cd = OpenCd(first, false, o.read, &error);
     if (cd == nullptr) throw CliError(error);
@@ -257,37 +265,106 @@ void ReadDisc(DiscReader& reader, RecordStream& stream, const RipOptions& o, std
   if (!stream.Finish()) throw RipStopped();
 }
 
+// The image with each sample's two bytes the other way round from what its sheet says.
+DiscImage Turned(DiscImage image) {
+  for (DiscTrack& t : image.tracks) {
+    for (DiscPiece& p : t.pieces) p.big_endian = !p.big_endian;
+    t.pregap.big_endian = !t.pregap.big_endian;
+  }
+  return image;
+}
+
+// Where a source's byte order is said, for one whose samples hold records only when
+// read the other way round.
+std::string ByteOrderHint(const RipOptions& o, const std::optional<DiscImage>& image) {
+  bool big = false;  // as the sheet reads its first file
+  for (size_t i = image ? image->tracks.size() : 0; i-- > 0;) {
+    const std::vector<DiscPiece>& pieces = image->tracks[i].pieces;
+    if (!pieces.empty() && !pieces[0].path.empty()) big = pieces[0].big_endian;
+  }
+  if (NameEndsWith(o.sources[0], ".toc"))
+    return big ? "the TOC may need SWAP on its FILE lines" : "the TOC's SWAP may be one too many";
+  if (NameEndsWith(o.sources[0], ".cue"))
+    return std::string("the cue sheet's FILE lines may need ") +
+           (big ? "BINARY for MOTOROLA" : "MOTOROLA for BINARY");
+  return "the track files hold their samples big-endian";
+}
+
+// Reads the disc; one whose records show only with each sample's bytes turned round
+// is read again so, when its sheet can be read that way, and the user told.
+std::unique_ptr<RecordStream> ReadRecords(std::unique_ptr<DiscReader>& reader,
+                                          const std::optional<DiscImage>& image, RipOutput& output,
+                                          const RipOptions& o, std::FILE* err) {
+  auto stream = std::make_unique<RecordStream>(reader->tracks(), &output);
+  ReadDisc(*reader, *stream, o, err);
+  if (!stream->chapters().empty() || stream->swapped_headers() == 0 || !image) return stream;
+  std::string error;
+  reader = OpenImageFiles(Turned(*image), &error);
+  if (reader == nullptr) throw CliError(error);
+  if (!o.quiet) {
+    PrintNote(err, SourceName(o) +
+                       " holds its records with each sample's two bytes the other way round: "
+                       "read so (" +
+                       ByteOrderHint(o, image) + ")");
+  }
+  stream = std::make_unique<RecordStream>(reader->tracks(), &output);
+  ReadDisc(*reader, *stream, o, err);
+  return stream;
+}
+
+// The videos --each finished before a rip failed or was stopped: complete, and kept.
+std::string KeptText(const RipOutput& output) {
+  std::string kept;
+  for (const std::string& f : output.written()) kept += (kept.empty() ? "" : ", ") + f;
+  return kept.empty() ? "" : "; the videos of the tracks before are complete and kept: " + kept;
+}
+
 int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
   std::vector<std::string> inputs;
-  std::unique_ptr<DiscReader> reader = OpenSource(o, &inputs);
+  std::optional<DiscImage> image;
+  std::unique_ptr<DiscReader> reader = OpenSource(o, &inputs, &image);
   RipOutput output(o, inputs);
   output.CheckNames();
-  RecordStream stream(reader->tracks(), &output);
+  std::unique_ptr<RecordStream> stream;
+  std::vector<std::string> written;
   try {
-    ReadDisc(*reader, stream, o, err);
+    stream = ReadRecords(reader, image, output, o, err);
+    if (!stream->chapters().empty()) written = output.Finish();
   } catch (const RipStopped&) {
-    // With --each, the videos of the tracks read whole are complete and stay.
-    std::string kept;
-    for (const std::string& f : output.written()) kept += (kept.empty() ? "" : ", ") + f;
-    PrintError(err, kept.empty()
-                        ? "interrupted; no video was written"
-                        : "interrupted; the videos of the tracks read whole are kept: " + kept);
+    PrintError(err, output.written().empty() ? "interrupted; no video was written"
+                                             : "interrupted" + KeptText(output));
     return InterruptedExitStatus();
+  } catch (const CliError& e) {
+    if (StopRequested()) throw;
+    throw CliError(e.what() + KeptText(output));
   }
-  if (stream.chapters().empty()) {
-    throw CliError("no records of this player found in " + SourceName(o) +
-                   (reader->tracks().empty() ? " (it has no audio tracks)" : "") +
+  if (stream->chapters().empty()) {
+    const std::string why =
+        !reader->cut_tracks().empty() ? " (it ends early: " + CutText(reader->cut_tracks()) + ")"
+        : reader->tracks().empty()    ? " (it has no audio tracks)"
+        : stream->swapped_headers() > 0
+            ? " (its samples read the other way round hold records: " + ByteOrderHint(o, image) +
+                  ")"
+            : "";
+    throw CliError("no records of this player found in " + SourceName(o) + why +
                    "; nothing was written");
   }
-  RipResult result{reader->how(),         stream.chapters(), stream.tracks_seen(),
-                   reader->data_tracks(), output.Finish(),   reader->read_errors()};
+  RipResult result{reader->how(),         stream->chapters(),   stream->tracks_seen(),
+                   reader->data_tracks(), reader->cut_tracks(), written,
+                   reader->read_errors()};
   if (o.json) {
     RipJson(out, o, result);
   } else if (!o.quiet) {
     RipSummary(out, o, result);
   }
   std::fflush(out);
-  return 0;
+  if (result.cut.empty()) return 0;
+  // What the source held is written; that it was not the whole disc is a failure.
+  PrintError(err, SourceName(o) + (o.sources.size() > 1 ? " end" : " ends") + " early (" +
+                      CutText(result.cut) +
+                      "): " + (result.written.size() > 1 ? "the videos hold" : "the video holds") +
+                      " what there was");
+  return 1;
 }
 
 }  // namespace

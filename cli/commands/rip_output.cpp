@@ -45,8 +45,20 @@ RipOutput::RipOutput(const RipOptions& o, std::vector<std::string> inputs)
       size_(format_ == RipFormat::kWatch ? ViewDisplaySize(o.view, o.scale)
                                          : PictureRect{0, 0, kPictureWidth, kPictureHeight}),
       rgb_(kRgbPictureSize, 0),
-      shown_(static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3),
-      sound_(kAudioChunkSize, kSilence) {}
+      picture_(kRgbPictureSize, 0),
+      sound_(kAudioChunkSize, kSilence) {
+  // Pictures for watching are made here, a picture the same as the one before not
+  // again. The pixels view is scaled and converted once, and handed to the encoder
+  // as it takes them; the panel's single-colour dots go as RGB, converted by swscale,
+  // whose chroma keeps them apart better than a mean would.
+  const size_t pixels = static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height);
+  if (format_ == RipFormat::kWatch && o.view == View::kPixels) {
+    shown_.resize(Yuv420Size(size_.width, size_.height));
+    pixels_ = std::make_unique<PixelsViewYuv>(size_.width, size_.height);
+  } else if (format_ == RipFormat::kWatch) {
+    shown_.resize(pixels * 3);
+  }
+}
 
 std::string RipOutput::NameFor(int track) const {
   if (!o_.each) return o_.output;
@@ -90,12 +102,14 @@ void RipOutput::Open(const std::string& path) {
   if (format_ == RipFormat::kArchive) {
     video = ArchiveVideo::Create(temp_.path(), &error);
   } else {
-    video = PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error, kWholeDiscPace);
+    video =
+        PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error, kWholeDiscPace,
+                             pixels_ != nullptr ? PreviewPictures::kYuv420 : PreviewPictures::kRgb);
   }
   if (video == nullptr) throw CliError(error);
   // The encoders work on a thread of their own while the disc is read and taken apart.
   video_ = std::make_unique<BackgroundVideo>(
-      std::move(video), static_cast<size_t>(size_.width) * static_cast<size_t>(size_.height) * 3);
+      std::move(video), format_ == RipFormat::kWatch ? shown_.size() : rgb_.size());
 }
 
 bool RipOutput::BeginChapter(int track) {
@@ -107,14 +121,23 @@ bool RipOutput::BeginChapter(int track) {
 
 bool RipOutput::Record(const uint8_t* record) {
   if (record != nullptr) {
-    DecodeRecordPicture(record, rgb_.data());
+    if (format_ == RipFormat::kWatch) {
+      DecodeRecordPicture(record, picture_.data());
+      shown_stale_ = shown_stale_ || picture_ != rgb_;
+      rgb_.swap(picture_);
+    } else {
+      DecodeRecordPicture(record, rgb_.data());
+    }
     ExtractRecordSound(record, sound_.data());
   } else {
     std::fill(sound_.begin(), sound_.end(), kSilence);  // the picture before stays
   }
   const uint8_t* picture = rgb_.data();
   if (format_ == RipFormat::kWatch) {
-    RenderView(o_.view, rgb_.data(), size_.width, size_.height, shown_.data());
+    if (shown_stale_ && pixels_ != nullptr) pixels_->Render(rgb_.data(), shown_.data());
+    if (shown_stale_ && pixels_ == nullptr)
+      RenderView(o_.view, rgb_.data(), size_.width, size_.height, shown_.data());
+    shown_stale_ = false;
     picture = shown_.data();
   }
   std::string error;

@@ -9,6 +9,8 @@
 #include "cli/commands/rip_command.h"
 #include "cli/common/temp_file.h"
 #include "cli/ffmpeg/record_video.h"
+#include "cli/pictures/panel_view.h"
+#include "cli/pictures/view_yuv.h"
 
 namespace trackloom::cli {
 
@@ -47,8 +49,11 @@ class RipOutput final : public RecordSink {
   TempFile temp_;
   std::string target_;
   std::vector<std::string> written_;
-  std::vector<uint8_t> rgb_;
-  std::vector<uint8_t> shown_;
+  std::vector<uint8_t> rgb_;               // the picture shown
+  std::vector<uint8_t> picture_;           // the record's, before it is compared with rgb_
+  std::vector<uint8_t> shown_;             // for watching: rgb_ as the view shows it
+  std::unique_ptr<PixelsViewYuv> pixels_;  // the pixels view, made 4:2:0 here
+  bool shown_stale_ = true;                // rgb_ changed since shown_ was made
   std::vector<uint8_t> sound_;
 };
 

@@ -32,6 +32,23 @@ std::string SkippedText(const RipResult& r) {
 
 }  // namespace
 
+std::string CutText(const std::vector<CutTrack>& cut) {
+  const auto clock = [](uint64_t bytes) {
+    return FormatDuration(static_cast<double>(bytes) / kCdBytesPerSecond, 1);
+  };
+  std::string text;
+  for (const CutTrack& t : cut) {
+    text += (text.empty() ? "" : ", ") + Format("track %d ", t.number);
+    if (t.held == 0) {
+      text += "missing";
+    } else {
+      text += "cut short after " + clock(t.held) +
+              (t.cut_off > 0 ? " of " + clock(t.held + t.cut_off) : std::string());
+    }
+  }
+  return text;
+}
+
 std::string DamageLine(const ChapterReport& c) {
   std::string line = Format("track %d: ", c.track);
   for (size_t i = 0; i < c.damage.size(); ++i) {
@@ -64,6 +81,7 @@ void RipSummary(std::FILE* out, const RipOptions&, const RipResult& r) {
   for (const ChapterReport& c : r.chapters) {
     if (c.damaged > 0) std::fprintf(out, "%s\n", DamageLine(c).c_str());
   }
+  if (!r.cut.empty()) std::fprintf(out, "The source ends early: %s.\n", CutText(r.cut).c_str());
   const std::string skipped = SkippedText(r);
   if (!skipped.empty()) std::fprintf(out, "Skipped (no records): %s\n", skipped.c_str());
   if (damaged == 0 && r.read_errors == 0) {
@@ -105,6 +123,12 @@ void RipJson(std::FILE* out, const RipOptions& o, const RipResult& r) {
   }
   for (const int t : r.data_tracks)
     json.BeginObject().Key("track").Integer(t).Key("holds").String("data").EndObject();
+  json.EndArray().Key("cut_short").BeginArray();
+  for (const CutTrack& t : r.cut) {
+    json.BeginObject().Key("track").Integer(t.number).Key("bytes").Unsigned(t.held);
+    json.Key("missing_bytes");
+    (t.cut_off > 0 ? json.Unsigned(t.cut_off) : json.Null()).EndObject();
+  }
   json.EndArray().Key("read_errors").Unsigned(r.read_errors).EndObject();
   std::fputc('\n', out);
 }

@@ -92,6 +92,7 @@ struct PreviewVideo::State {
   int width = 0;
   int height = 0;
   PreviewPace pace;
+  PreviewPictures pictures = PreviewPictures::kRgb;
   std::vector<uint8_t> padded;  // the picture, with slack behind it for swscale
   std::vector<std::vector<float>> planes;
   int64_t next_video_pts = 0;
@@ -221,6 +222,13 @@ bool OpenVideoEncoder(PreviewVideo::State& s, const AVCodec* h264, std::string* 
   s.video->framerate = AVRational{kFrameRate, 1};
   s.video->gop_size = s.pace.key_every;
   s.video->thread_count = 0;  // as many as the machine has; the library default is one
+  if (s.pictures == PreviewPictures::kYuv420) {
+    // Said in the stream, so players of large pictures do not take them for BT.709.
+    s.video->color_range = AVCOL_RANGE_MPEG;
+    s.video->colorspace = AVCOL_SPC_SMPTE170M;
+    s.video->color_primaries = AVCOL_PRI_SMPTE170M;
+    s.video->color_trc = AVCOL_TRC_SMPTE170M;
+  }
   av_opt_set(s.video->priv_data, "preset", s.pace.preset, 0);
   av_opt_set(s.video->priv_data, "crf", s.pace.crf, 0);
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -247,6 +255,9 @@ bool OpenAudioEncoder(PreviewVideo::State& s, const AVCodec* aac, std::string* e
   s.audio->bit_rate = s.pace.audio_rate > 22050 ? 128000 : 96000;
   s.audio->time_base = AVRational{1, s.audio->sample_rate};
   if (s.format->oformat->flags & AVFMT_GLOBALHEADER) s.audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // Another AAC encoder than FFmpeg's own has no such option and goes its own way.
+  if (s.pace.aac_coder != nullptr && s.audio->priv_data != nullptr)
+    av_opt_set(s.audio->priv_data, "aac_coder", s.pace.aac_coder, 0);
   const int rc = avcodec_open2(s.audio.get(), aac, nullptr);
   if (rc < 0) {
     *error = "the AAC encoder cannot be opened (" + AvErrorText(rc) +
@@ -307,7 +318,8 @@ bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
 }  // namespace
 
 std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int width, int height,
-                                                   std::string* error, PreviewPace pace) {
+                                                   std::string* error, PreviewPace pace,
+                                                   PreviewPictures pictures) {
   // Every failure is reported through *error; the libraries' own chatter (encoder
   // statistics, format guesses) would only bury it.
   if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
@@ -316,6 +328,7 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   s->width = width;
   s->height = height;
   s->pace = pace;
+  s->pictures = pictures;
   const AVCodec* h264 = nullptr;
   const AVCodec* aac = nullptr;
   if (!FindEncoders(&h264, &aac, error)) return nullptr;
@@ -343,17 +356,28 @@ std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int 
   return std::unique_ptr<PreviewVideo>(new PreviewVideo(std::move(s)));
 }
 
-bool PreviewVideo::AddRecord(const uint8_t* rgb, const uint8_t* sound, std::string* error) {
+bool PreviewVideo::AddRecord(const uint8_t* picture, const uint8_t* sound, std::string* error) {
   State& s = *state_;
-  std::memcpy(s.padded.data(), rgb,
-              static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * 3);
   if (av_frame_make_writable(s.picture.get()) < 0) {
     *error = "out of memory for the preview's pictures";
     return false;
   }
-  const uint8_t* source[1] = {s.padded.data()};
-  const int stride[1] = {s.width * 3};
-  sws_scale(s.sws.get(), source, stride, 0, s.height, s.picture->data, s.picture->linesize);
+  if (s.pictures == PreviewPictures::kYuv420) {
+    for (int plane = 0; plane < 3; ++plane) {
+      const int w = plane == 0 ? s.width : s.width / 2, h = plane == 0 ? s.height : s.height / 2;
+      for (int y = 0; y < h; ++y)
+        std::memcpy(s.picture->data[plane] + static_cast<ptrdiff_t>(y) * s.picture->linesize[plane],
+                    picture + static_cast<size_t>(y) * static_cast<size_t>(w),
+                    static_cast<size_t>(w));
+      picture += static_cast<size_t>(w) * static_cast<size_t>(h);
+    }
+  } else {
+    std::memcpy(s.padded.data(), picture,
+                static_cast<size_t>(s.width) * static_cast<size_t>(s.height) * 3);
+    const uint8_t* source[1] = {s.padded.data()};
+    const int stride[1] = {s.width * 3};
+    sws_scale(s.sws.get(), source, stride, 0, s.height, s.picture->data, s.picture->linesize);
+  }
   s.picture->pts = s.next_video_pts++;
   if (!s.Encode(s.video.get(), s.video_stream, s.picture.get(), error)) return false;
   return s.QueueSound(sound, kPairsPerRecord, error) && s.EncodeQueuedSound(false, error);

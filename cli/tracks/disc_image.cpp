@@ -115,18 +115,22 @@ struct AudioFile {
   uint64_t offset = 0;
   uint64_t length = 0;
   bool big_endian = false;
+  uint64_t cut_off = 0;  // a WAV cut short: what its data chunk states past its end
+  bool wave = false;
 };
 
 std::optional<AudioFile> OpenAudioFile(const std::string& path, bool wave, bool big_endian,
-                                       std::string* error) {
+                                       std::string* error, bool take_cut) {
   AudioFile file;
   file.path = path;
   file.big_endian = big_endian;
+  file.wave = wave;
   if (wave) {
-    std::optional<AudioRange> range = FindWavAudio(path, error);
+    std::optional<AudioRange> range = FindWavAudio(path, error, take_cut);
     if (!range) return std::nullopt;
     file.offset = range->offset;
     file.length = range->length;
+    file.cut_off = range->cut_off;
   } else {
     std::optional<uint64_t> length = FileLength(path, error);
     if (!length) return std::nullopt;
@@ -252,12 +256,14 @@ class CueReader {
       *error = Where(sheet_, line, "track " + std::to_string(t.number) + " has no INDEX 01");
       return false;
     }
-    int64_t end = static_cast<int64_t>(file_.length);
+    const auto held = static_cast<int64_t>(file_.length);
+    // A file's last track ends where the file does (as its WAV header states it).
+    int64_t end = std::max(held + static_cast<int64_t>(file_.cut_off), t.index1);
     if (i + 1 < open_.size())
       end = open_[i + 1].index0 >= 0 ? open_[i + 1].index0 : open_[i + 1].index1;
-    // Index 00 (the pre-gap) comes before index 01, and no track reaches past the file.
-    if ((t.index0 >= 0 && t.index0 > t.index1) || end < t.index1 ||
-        end > static_cast<int64_t>(file_.length)) {
+    // Index 00 (the pre-gap) comes before index 01, and no track reaches past the file
+    // but in a ripper's image cut short.
+    if ((t.index0 >= 0 && t.index0 > t.index1) || end < t.index1 || (end > held && !rippers_)) {
       *error = Where(sheet_, line,
                      "track " + std::to_string(t.number) +
                          " starts after the next track or after the end of " + Quoted(file_.path));
@@ -277,11 +283,14 @@ class CueReader {
     }
     DiscTrack track;
     track.number = t.number;
-    track.pieces.push_back({file_.path, file_.offset + static_cast<uint64_t>(t.index1),
-                            static_cast<uint64_t>(end - t.index1), file_.big_endian});
+    const int64_t from = std::min(t.index1, held), to = std::min(end, held);
+    // A BIN holds whole sectors: one that ends inside a sector was cut there.
+    const bool partial = !file_.wave && i + 1 == open_.size() && held % kCdSectorBytes != 0;
+    track.cut_short = end > held || t.index1 > held || (rippers_ && partial);
+    track.cut_off = static_cast<uint64_t>(end - std::max(to, t.index1));
+    if (to > from) track.pieces.push_back(Piece(from, to));
     if (t.index0 >= 0 && t.index0 < t.index1) {
-      track.pregap = {file_.path, file_.offset + static_cast<uint64_t>(t.index0),
-                      static_cast<uint64_t>(t.index1 - t.index0), file_.big_endian};
+      track.pregap = Piece(std::min(t.index0, held), from);
     } else if (i == 0 && carried_.length > 0 && t.index1 == 0) {
       track.pregap = carried_;
     }
@@ -295,13 +304,19 @@ class CueReader {
     return true;
   }
 
+  // Bytes [from, to) of the current file.
+  DiscPiece Piece(int64_t from, int64_t to) const {
+    return {file_.path, file_.offset + static_cast<uint64_t>(from),
+            static_cast<uint64_t>(to - from), file_.big_endian};
+  }
+
   // Each file is opened and measured once, however many FILE lines name it.
   const AudioFile* Open(const std::string& path, const std::string& type, std::string* error) {
     const std::string key = type + "/" + path;
     auto known = files_.find(key);
     if (known == files_.end()) {
       std::optional<AudioFile> file =
-          OpenAudioFile(path, type == "WAVE", type == "MOTOROLA", error);
+          OpenAudioFile(path, type == "WAVE", type == "MOTOROLA", error, rippers_);
       if (!file) return nullptr;
       known = files_.emplace(key, *file).first;
     }
@@ -397,9 +412,9 @@ class TocReader {
       if (track_ == nullptr) return Fail(key + " before any TRACK");
       if (i + 1 >= w.size() || !ParseTocLength(w[i + 1], &length))
         return Fail(key + " needs a length");
-      track_->pieces.push_back({"", 0, length, false});
+      if (!AddPiece({"", 0, length, false}, length)) return false;
       if (key == "PREGAP") start_trim_ = track_->length();
-      return Fits();
+      return true;
     }
     if (key == "START") {
       if (track_ == nullptr) return Fail("START before any TRACK");
@@ -463,12 +478,25 @@ class TocReader {
     const AudioFile* file = Open(ResolveSheetName(sheet_, name), wave);
     if (file == nullptr) return false;
     const uint64_t from = byte_offset + start;
-    if (from > file->length || length > file->length - from) {
+    if (!rippers_ && (from > file->length || length > file->length - from)) {
       return Fail(Quoted(name) + " holds " + std::to_string(file->length) +
                   " bytes of audio; this part reaches past its end");
     }
-    if (length == 0) length = file->length - from;
-    track_->pieces.push_back({file->path, file->offset + from, length, wave == swap});
+    const uint64_t held = from < file->length ? file->length - from : 0;
+    if (length == 0) length = held + (from <= file->length ? file->cut_off : 0);
+    return AddPiece({file->path, file->offset + from, length, wave == swap}, held);
+  }
+
+  // A piece of which the file holds the first held bytes. In an image cut short, the
+  // track ends at the cut: what it lacks, and every piece after, is counted missing.
+  bool AddPiece(DiscPiece piece, uint64_t held) {
+    const uint64_t kept = track_->cut_short ? 0 : std::min(held, piece.length);
+    if (kept < piece.length) {
+      track_->cut_short = true;
+      track_->cut_off += piece.length - kept;
+      piece.length = kept;
+    }
+    if (piece.length > 0) track_->pieces.push_back(piece);
     return Fits();
   }
 
@@ -479,7 +507,7 @@ class TocReader {
   const AudioFile* Open(const std::string& path, bool wave) {
     auto known = files_.find(path);
     if (known == files_.end()) {
-      std::optional<AudioFile> file = OpenAudioFile(path, wave, false, error_);
+      std::optional<AudioFile> file = OpenAudioFile(path, wave, false, error_, rippers_);
       if (!file) {
         Fail(*error_);
         return nullptr;
@@ -549,25 +577,6 @@ bool NameEndsWith(const std::string& path, const std::string& suffix) {
 
 bool IsDiscImageName(const std::string& path) {
   return EndsWith(path, ".cue") || EndsWith(path, ".toc");
-}
-
-std::string SectorsToMsf(uint64_t sectors) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu",
-                static_cast<unsigned long long>(sectors / kCdSectorsPerSecond / 60),
-                static_cast<unsigned long long>(sectors / kCdSectorsPerSecond % 60),
-                static_cast<unsigned long long>(sectors % kCdSectorsPerSecond));
-  return text;
-}
-
-std::string SectorsToClock(uint64_t sectors) {
-  const uint64_t hundredths = sectors * 100 / kCdSectorsPerSecond;
-  char text[32];
-  std::snprintf(text, sizeof text, "%llu:%02llu.%02llu",
-                static_cast<unsigned long long>(hundredths / 6000),
-                static_cast<unsigned long long>(hundredths / 100 % 60),
-                static_cast<unsigned long long>(hundredths % 100));
-  return text;
 }
 
 }  // namespace trackloom::cli

@@ -44,12 +44,16 @@ struct AudioRange {
   std::string path;
   uint64_t offset = 0;
   uint64_t length = 0;
+  uint64_t cut_off = 0;  // bytes its data chunk states past the file's end
 };
 
 // Where the CD audio of a WAV file is: its data chunk, found by walking the RIFF
 // chunks (rippers add LIST and other chunks before it). Nothing, with the reason in
-// *error, when the file is not a WAV of 44100 Hz 16-bit stereo PCM.
-std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error);
+// *error, when the file is not a WAV of 44100 Hz 16-bit stereo PCM, or is cut off
+// (its data chunk reaching past the file's end) unless take_cut: then the audio it
+// holds, what is missing in cut_off.
+std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error,
+                                       bool take_cut = false);
 
 // One piece of a track's audio: a byte range of a file, or silence when path is empty.
 struct DiscPiece {
@@ -70,6 +74,11 @@ struct DiscTrack {
   DiscPiece pregap;
   uint64_t length() const;    // bytes
   uint64_t start_sector = 0;  // on the disc, counted from track 1's index 1
+  // A ripper's sheet only: the track reaches past the end of its file (an image or a
+  // WAV cut short). pieces hold what there is, cut_off how many bytes are missing
+  // (0 when the sheet does not say: a file's last track that starts past its end).
+  bool cut_short = false;
+  uint64_t cut_off = 0;
 };
 
 struct DiscImage {
@@ -88,8 +97,10 @@ struct DiscImage {
 // within 100 minutes.
 //
 // rippers: the sheet is a ripper's, of any disc: data tracks are listed in data_tracks
-// rather than refused, a cue sheet's words are read in any case, and a track's INDEX
-// 00 may be in the FILE before its INDEX 01 (the pre-gap then is that file's end).
+// rather than refused, a cue sheet's words are read in any case, a track's INDEX
+// 00 may be in the FILE before its INDEX 01 (the pre-gap then is that file's end), and
+// a file shorter than the sheet has it gives the tracks it holds, the one it ends in
+// and those after it marked cut_short.
 enum class SheetKind { kByName, kCue, kToc };
 std::optional<DiscImage> ReadDiscImage(const std::string& sheet, std::string* error,
                                        SheetKind kind = SheetKind::kByName, bool rippers = false);

@@ -64,17 +64,21 @@ class ImageFilesReader final : public SourcesReader {
     name_ = image.sheet;
     data_tracks_ = image.data_tracks;
     for (DiscTrack& t : image_.tracks) {
+      if (t.cut_short) cut_tracks_.push_back(CutTrack{t.number, t.length(), t.cut_off});
+      if (t.length() == 0) continue;  // nothing of it in the image: not in the stream
       AddTrack(t.number, t.pregap.length, t.length());
       if (t.pregap.length > 0) t.pieces.insert(t.pieces.begin(), t.pregap);
+      read_.push_back(&t);
     }
   }
   std::string how() const override { return "the sheet's files"; }
 
  private:
   std::unique_ptr<ByteSource> OpenTrack(size_t index, std::string* error) override {
-    return OpenDiscTrack(image_.tracks[index], error);
+    return OpenDiscTrack(*read_[index], error);
   }
   DiscImage image_;
+  std::vector<const DiscTrack*> read_;  // the tracks in the stream
 };
 
 // A run of a file's bytes as a source of its own.
@@ -95,10 +99,12 @@ class RangeSource final : public ByteSource {
 class TrackWavsReader final : public SourcesReader {
  public:
   bool Add(const std::string& path, std::string* error) {
-    std::optional<AudioRange> range = FindWavAudio(path, error);
+    std::optional<AudioRange> range = FindWavAudio(path, error, /*take_cut=*/true);
     if (!range) return false;
     ranges_.push_back(*range);
-    AddTrack(static_cast<int>(ranges_.size()), 0, range->length);
+    const int number = static_cast<int>(ranges_.size());
+    if (range->cut_off > 0) cut_tracks_.push_back(CutTrack{number, range->length, range->cut_off});
+    AddTrack(number, 0, range->length);
     name_ = path;
     return true;
   }

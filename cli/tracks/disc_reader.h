@@ -14,6 +14,13 @@
 
 namespace trackloom::cli {
 
+// A track the source holds less of than it should: an image or a track file cut short.
+struct CutTrack {
+  int number = 0;
+  uint64_t held = 0;     // bytes there are (0: the track is missing)
+  uint64_t cut_off = 0;  // bytes missing, 0 when the source does not say
+};
+
 class DiscReader {
  public:
   virtual ~DiscReader() = default;
@@ -22,6 +29,8 @@ class DiscReader {
   const std::vector<StreamTrack>& tracks() const { return tracks_; }
   // Tracks that hold data, not audio, by number: never read.
   const std::vector<int>& data_tracks() const { return data_tracks_; }
+  // Tracks cut short, in disc order; a missing one is not among tracks().
+  const std::vector<CutTrack>& cut_tracks() const { return cut_tracks_; }
   uint64_t total() const;  // the stream's length
   // The next bytes of the stream into out, at most max: how many, 0 at its end, or -1
   // with the reason in *error.
@@ -37,13 +46,15 @@ class DiscReader {
  protected:
   std::vector<StreamTrack> tracks_;
   std::vector<int> data_tracks_;
+  std::vector<CutTrack> cut_tracks_;
 };
 
 // A disc image's tracks read from the files its sheet names, each after its pre-gap.
 std::unique_ptr<DiscReader> OpenImageFiles(const DiscImage& image, std::string* error);
 
 // Track files a ripper wrote (WAV files of CD audio), one track each, in the order
-// given. Nothing, with the reason in *error, when one is not a WAV of CD audio.
+// given; one cut short is read up to its end. Nothing, with the reason in *error,
+// when one is not a WAV of CD audio.
 std::unique_ptr<DiscReader> OpenTrackWavs(const std::vector<std::string>& paths,
                                           std::string* error);
 

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "cli/common/duration.h"
 #include "cli/common/messages.h"
+#include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_files.h"
 
 namespace trackloom::cli {
@@ -118,6 +120,25 @@ int64_t RecordsInTracks(const std::vector<std::string>& paths) {
       records += (st.st_size - kFirstRecordOffset) / kFrameRecordSize;
   }
   return records;
+}
+
+std::string SectorsToMsf(uint64_t sectors) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu",
+                static_cast<unsigned long long>(sectors / kCdSectorsPerSecond / 60),
+                static_cast<unsigned long long>(sectors / kCdSectorsPerSecond % 60),
+                static_cast<unsigned long long>(sectors % kCdSectorsPerSecond));
+  return text;
+}
+
+std::string SectorsToClock(uint64_t sectors) {
+  const uint64_t hundredths = sectors * 100 / kCdSectorsPerSecond;
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu.%02llu",
+                static_cast<unsigned long long>(hundredths / 6000),
+                static_cast<unsigned long long>(hundredths / 100 % 60),
+                static_cast<unsigned long long>(hundredths % 100));
+  return text;
 }
 
 }  // namespace trackloom::cli

@@ -92,6 +92,7 @@ bool RecordStream::Process() {
     }
     const uint64_t found = NextHeader(scan_);
     if (found == kNone) {
+      if (chapters_.empty()) CountSwappedHeaders(scan_);
       if (end >= kRecordHeaderSize) scan_ = std::max(scan_, end - kRecordHeaderSize + 1);
       break;
     }
@@ -105,7 +106,10 @@ bool RecordStream::Process() {
 bool RecordStream::ReadSlot(int64_t at) {
   const uint8_t* record = &buffer_[static_cast<size_t>(at) - base_];
   ended_in_zeros_ = AllZero(record + kRecord - kZeroRun, kZeroRun);
-  if (Damaged(static_cast<uint64_t>(at))) return Conceal(1);
+  // A record reaching further into the next track than a drive's offset moves it is
+  // cut: its track is shorter than its records, and its end is the next track's.
+  if (Damaged(static_cast<uint64_t>(at)) || at + kSignedRecord > TrackEnd() + kSlip)
+    return Conceal(1);
   if (!sink_->Record(record)) return false;
   ++chapters_.back().records;
   return true;
@@ -285,6 +289,28 @@ uint64_t RecordStream::NextHeader(uint64_t from) const {
     ++i;
   }
   return kNone;
+}
+
+// Samples are whole byte pairs from the stream's start, so a swapped header starts
+// at an even byte.
+void RecordStream::CountSwappedHeaders(uint64_t from) {
+  const uint64_t end = position();
+  uint8_t turned[kRecordHeaderSize];
+  for (uint64_t at = std::max(from, base_) + 1; at + kRecordHeaderSize <= end + 1;) {
+    const void* hit =
+        std::memchr(&buffer_[at - base_], kRecordHeaderTemplate[0], static_cast<size_t>(end - at));
+    if (hit == nullptr) return;
+    at = base_ + static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - buffer_.data());
+    if (at % 2 == 1 && at - 1 + kRecordHeaderSize <= end) {
+      const uint8_t* h = &buffer_[at - 1 - base_];
+      for (size_t i = 0; i < kRecordHeaderSize; i += 2) {
+        turned[i] = h[i + 1];
+        turned[i + 1] = h[i];
+      }
+      swapped_headers_ += IsRecordHeader(turned) ? 1 : 0;
+    }
+    ++at;
+  }
 }
 
 void RecordStream::SettleOffsets() {

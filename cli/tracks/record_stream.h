@@ -9,10 +9,12 @@
 // records lost at a track's start are counted, not skipped; every slot from there to
 // the track's end is read, or counted as damaged (shown as the picture before, with
 // silence). A record is damaged when its header is not one, when a whole sector of it
-// reads as zeros (what rippers write for a sector they could not read) or when the
-// reader said it could not read a sector of it. A header a few bytes off its slot (a
-// drive that slipped) moves the grid, at no cost. Tracks are never merged: a header
-// that belongs to a later track closes the one before.
+// reads as zeros (what rippers write for a sector they could not read), when the
+// reader said it could not read a sector of it, or when it reaches past its track's
+// end by more than a slip (a track cut short, the next one's bytes in its place). A
+// header a few bytes off its slot (a drive that slipped) moves the grid, at no cost.
+// Tracks are never merged: a header that belongs to a later track closes the one
+// before.
 //
 //   RecordStream stream(tracks, &sink);
 //   while (reading) stream.Feed(bytes, count);
@@ -88,6 +90,9 @@ class RecordStream {
   bool Finish();
 
   const std::vector<ChapterReport>& chapters() const { return chapters_; }
+  // Until a record is found: headers seen with each sample's two bytes the other way
+  // round (a big-endian image read as little-endian, or the other way).
+  uint64_t swapped_headers() const { return swapped_headers_; }
   std::vector<TrackSeen> tracks_seen() const;
   uint64_t position() const { return base_ + buffer_.size(); }
 
@@ -110,6 +115,7 @@ class RecordStream {
   size_t TrackIndexAt(uint64_t at) const;
   void SettleOffsets();
   uint64_t NextHeader(uint64_t from) const;
+  void CountSwappedHeaders(uint64_t from);
 
   std::vector<StreamTrack> tracks_;
   std::vector<TrackSeen> seen_;
@@ -125,6 +131,7 @@ class RecordStream {
   uint64_t scan_ = 0;            // searching: where the search goes on
   uint64_t tail_nonzero_ = 0;    // searching: 1 + the last non-zero byte dropped since
   std::vector<ChapterReport> chapters_;
+  uint64_t swapped_headers_ = 0;
 };
 
 }  // namespace trackloom::cli

@@ -1,4 +1,5 @@
 // The CD audio inside a WAV file: its data chunk, found by walking the RIFF chunks.
+#include "cli/common/interrupt.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/sheet_file.h"
 #include "core/track_format.h"
@@ -15,7 +16,7 @@ constexpr uint16_t kCdBits = kTrackBitsPerSample;
 
 }  // namespace
 
-std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error) {
+std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* error, bool take_cut) {
   std::unique_ptr<FileSource> file = FileSource::Open(path, error);
   if (file == nullptr) {
     *error = "cannot open " + Quoted(path) + ": " + *error;
@@ -34,6 +35,8 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
   }
   bool have_format = false;
   for (uint64_t at = sizeof riff; at + wav::kChunkHeaderSize <= size;) {
+    // A file of millions of empty chunks takes minutes to walk: a stop is heard.
+    if (StopRequested()) return fail("was not read to its end: interrupted");
     uint8_t chunk[wav::kChunkHeaderSize];  // tag and length
     if (!file->ReadAt(at, chunk, sizeof chunk)) return fail("cannot be read");
     const uint64_t length = wav::GetLe32(chunk + 4);
@@ -57,6 +60,8 @@ std::optional<AudioRange> FindWavAudio(const std::string& path, std::string* err
       have_format = true;
     } else if (wav::HasTag(chunk, "data")) {
       if (!have_format) return fail("has its data chunk before its format chunk");
+      if (length > size - body && take_cut)
+        return AudioRange{path, body, size - body, length - (size - body)};
       if (length > size - body) {
         return fail("is cut off: its data chunk states " + std::to_string(length) +
                     " bytes, the file holds " + std::to_string(size - body));
