@@ -2,7 +2,8 @@
 # the command end to end on clips made with FFmpeg's test sources.
 if(TARGET trackloom AND TARGET trackloom_cli_commands AND NOT WIN32)
   trackloom_add_test(cli_tests LABEL end-to-end
-    SOURCES cli_units_test.cpp cli_encode_test.cpp cli_configure_test.cpp cli_disc_test.cpp cli_inputs_test.cpp
+    SOURCES cli_common_units_test.cpp cli_ffmpeg_units_test.cpp cli_pictures_units_test.cpp
+            cli_tracks_units_test.cpp cli_encode_test.cpp cli_configure_test.cpp cli_disc_test.cpp cli_inputs_test.cpp
             cli_faults_test.cpp cli_options_test.cpp cli_rip_test.cpp
             cli_run.cpp support/terminal.cpp
     LIBS trackloom_cli_commands util)

@@ -1,0 +1,227 @@
+// The command's common parts on their own: times and break lists, the argument
+// reader, the progress line and durations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "cli/common/arguments.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "cli/commands/encode_command.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/disc_time.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/tracks/track_files.h"
+#include "cli/ffmpeg/video_source.h"
+#include "cli/pictures/level_choice.h"
+#include "cli/pictures/panel_levels.h"
+#include "cli/pictures/panel_view.h"
+#include "cli/pictures/subpixel_sampling.h"
+#include "cli/pictures/view_yuv.h"
+#include "cli/tracks/track_reader.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::cli {
+namespace {
+
+using trackloom::testing::MakeWav;
+using trackloom::testing::ReadFileBytes;
+using trackloom::testing::ReadLe32;
+using trackloom::testing::TempDir;
+using trackloom::testing::WriteFileBytes;
+
+TEST(CliUnits, TimesAndBreakLists) {
+  struct TimeCase {
+    const char* text;
+    bool ok;
+    double seconds;
+  };
+  const TimeCase times[] = {
+      {"90", true, 90},        {"1:30", true, 90},      {"3:05.5", true, 185.5}, {"1:02:03", true, 3723},
+      {"0.25", true, 0.25},    {"1:75", false, 0},      {"1:2:3:4", false, 0},   {"", false, 0},
+      {"1:", false, 0},        {"a", false, 0},         {"1.5:00", false, 0},    {"-3", false, 0},
+      {"1..2", false, 0},      {":30", false, 0},
+  };
+  for (const TimeCase& c : times) {
+    double seconds = -1;
+    EXPECT_EQ(ParseTime(c.text, seconds), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_DOUBLE_EQ(seconds, c.seconds) << c.text;
+    }
+  }
+  struct ListCase {
+    const char* text;
+    const char* bad;  // the item refused; null: accepted
+    std::vector<int> frames;
+  };
+  const ListCase lists[] = {
+      {"100,250", nullptr, {100, 250}}, {"30;30 7", nullptr, {30, 30, 7}}, {"2147483647", nullptr, {2147483647}},
+      {"-5,10", "-5", {}},              {"0,7", "0", {}},                  {"+4", "+4", {}},
+      {"2147483648", "2147483648", {}}, {"4294967295", "4294967295", {}}, {"99999999999", "99999999999", {}},
+      {"10x", "10x", {}},               {",", ",", {}},                    {"1e3", "1e3", {}},
+  };
+  for (const ListCase& c : lists) {
+    std::vector<int> frames;
+    const std::optional<std::string> bad = ReadBreakFrames(c.text, frames);
+    EXPECT_EQ(bad.value_or("(none)"), c.bad ? c.bad : "(none)") << c.text;
+    if (!c.bad) {
+      EXPECT_EQ(frames, c.frames) << c.text;
+    }
+  }
+  struct DecimalCase {
+    const char* text;
+    bool ok;
+  };
+  for (const DecimalCase& c : {DecimalCase{"80", true}, {"0.5", true}, {"74.", true}, {"1e3", false},
+                               {"-3", false}, {"+3", false}, {"nan", false}, {"1.2.3", false}, {".", false}}) {
+    double value = -1;
+    EXPECT_EQ(ParseDecimal(c.text, 0, 1000, &value), c.ok) << c.text;
+  }
+  // Times on a frame boundary land on that frame despite binary fractions.
+  EXPECT_EQ(FrameAtTime(1.5, 30), 45);
+  EXPECT_EQ(FrameAtTime(0.1, 30), 3);
+  EXPECT_EQ(FrameAtTime(185.5, 29.97), 5559);
+  EXPECT_EQ(FrameAtTime(2.0 / 3.0, 18), 12);
+  EXPECT_EQ(FrameAtTime(1e20, 30), INT64_MAX);  // refused as too far in, not wrapped
+}
+
+// Every subcommand reads its command line through the one reader: the spellings it
+// accepts, what ends the options, and the status and message of each mistake.
+TEST(CliUnits, CommandLineReader) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // after the subcommand's name
+    int status;                     // -1: the command runs
+    std::string out_dir, level;     // what --out and --level set
+    bool quiet;
+    std::vector<std::string> operands;
+    const char* err;  // a part of the message, when there is one
+  };
+  const Case cases[] = {
+      {"long with a separate value", {"--out", "d", "x"}, -1, "d", "", false, {"x"}, ""},
+      {"long with =", {"--out=d=e", "x"}, -1, "d=e", "", false, {"x"}, ""},
+      {"short with a separate value", {"-o", "d"}, -1, "d", "", false, {}, ""},
+      {"short with the value attached", {"-od"}, -1, "d", "", false, {}, ""},
+      {"a value may begin with a dash", {"-o", "-d"}, -1, "-d", "", false, {}, ""},
+      {"flags and operands in any order", {"a", "-q", "b"}, -1, "", "", true, {"a", "b"}, ""},
+      {"-- ends the options", {"--", "-q", "--out"}, -1, "", "", false, {"-q", "--out"}, ""},
+      {"- is an operand", {"-"}, -1, "", "", false, {"-"}, ""},
+      {"help", {"-q", "--help", "--bogus"}, 0, "", "", true, {}, ""},
+      {"unknown long", {"--bogus"}, 2, "", "", false, {}, "test: unknown option '--bogus' (see 'trackloom test --help')"},
+      {"unknown short", {"-x"}, 2, "", "", false, {}, "unknown option '-x'"},
+      {"flags are not bundled", {"-qq"}, 2, "", "", false, {}, "unknown option '-qq'"},
+      {"a flag given a value", {"--quiet=1"}, 2, "", "", false, {}, "--quiet takes no value"},
+      {"missing value", {"--out"}, 2, "", "", false, {}, "--out needs a directory"},
+      {"empty value", {"-o", ""}, 2, "", "", false, {}, "-o needs a directory"},
+      {"a value refused", {"--level=9"}, 2, "", "", false, {}, "--level takes 1 or 2, not '9'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out_dir, level;
+    bool quiet = false;
+    const std::vector<Option> options = {
+        {"out", 'o', "a directory",
+         [&](const std::string& v) {
+           out_dir = v;
+           return std::string();
+         }},
+        {"level", 0, "a level",
+         [&](const std::string& v) {
+           level = v;
+           return v == "1" || v == "2" ? "" : "--level takes 1 or 2, not '" + v + "'";
+         }},
+        {"quiet", 'q', nullptr,
+         [&](const std::string&) {
+           quiet = true;
+           return std::string();
+         }},
+    };
+    std::vector<std::string> words = {"test"};
+    words.insert(words.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const CommandLine line = ReadCommandLine(static_cast<int>(argv.size()), argv.data(), options, "HELP\n", out, err);
+    EXPECT_EQ(line.exit_status.value_or(-1), c.status);
+    if (c.status == -1) {
+      EXPECT_EQ(out_dir, c.out_dir);
+      EXPECT_EQ(level, c.level);
+      EXPECT_EQ(line.operands, c.operands);
+    }
+    EXPECT_EQ(quiet, c.quiet);
+    char text[256] = {};
+    std::rewind(out);
+    EXPECT_EQ(std::fread(text, 1, sizeof text - 1, out) > 0, c.status == 0);
+    std::rewind(err);
+    const size_t n = std::fread(text, 1, sizeof text - 1, err);
+    text[n] = '\0';
+    EXPECT_NE(std::string(text).find(c.err), std::string::npos) << text;
+    EXPECT_EQ(n > 0, c.status == 2) << text;
+    std::fclose(out);
+    std::fclose(err);
+  }
+}
+
+TEST(CliUnits, ProgressLineAndDurations) {
+  EXPECT_EQ(Progress::Line(90, 360, 45.0), "frame 90/360 (25%)  45.0 fps  0:06 left");
+  EXPECT_EQ(Progress::Line(90, -1, 45.0), "frame 90  45.0 fps");
+  EXPECT_EQ(Progress::Line(0, 360, 0), "frame 0/360 (0%)");
+  EXPECT_EQ(Progress::Line(400, 360, 10), "frame 400/400 (100%)  10.0 fps");  // the estimate was short
+  struct DurationCase {
+    double seconds;
+    int decimals;
+    const char* text;
+  };
+  const DurationCase durations[] = {
+      {59.4, 0, "0:59"},       {59.5, 0, "1:00"},        {3723, 0, "1:02:03"},       {-4, 0, "0:00"},
+      {0.1667, 2, "0:00.17"},  {2.0119, 1, "0:02.0"},    {59.96, 1, "1:00.0"},       {4500.25, 2, "1:15:00.25"},
+      {0.0 / 0.0, 1, "0:00.0"},
+  };
+  for (const DurationCase& d : durations) {
+    EXPECT_EQ(FormatDuration(d.seconds, d.decimals), d.text) << d.seconds << " " << d.decimals;
+  }
+  // 80 minutes of disc hold 43200 records in one track: 40 minutes of video.
+  EXPECT_NEAR(DiscSeconds(43200, 1), 4800.0116, 1e-3);
+  // Against a disc's minutes the records count exactly: 40:00 of video fits 80 minutes,
+  // one record more does not, and the figure never reads as the limit when past it.
+  struct DiscCase {
+    int64_t records;
+    double limit_seconds;
+    bool fits;
+    const char* text;
+  };
+  for (const DiscCase& c : {DiscCase{43200, 4800, true, "1:20:00"}, {43201, 4800, false, "1:20:00.1"},
+                            {54, 6, true, "0:06"}, {36, 3, false, "0:04"}, {0, 3, true, "0:00"}}) {
+    EXPECT_EQ(FitsDisc(c.records, c.limit_seconds), c.fits) << c.records;
+    EXPECT_EQ(DiscTimeText(c.records), c.text) << c.records;
+  }
+  // A run's plan over inputs of known and unknown length: its longest track, and why
+  // it is refused for an 80-minute disc (empty: it is not).
+  struct PlanCase {
+    std::vector<PlannedInput> inputs;
+    int64_t records, longest;
+    std::string refusal;
+  };
+  const PlanCase plans[] = {
+      {{{"a", 43200, {}}, {"b", 43200, {}}}, 86400, 43200, ""},
+      {{{"a", 43201, {}}}, 43201, 43201, "track 1 of 'a' would take 1:20:00.1 of disc time, more than a 80-minute"},
+      {{{"a", 86400, {43200}}, {"-", -1, {}}}, 86400, 43200, ""},
+      {{{"a", 80000, {100, 100, 50000}}}, 80000, 49900, "track 2 of 'a' would take"},
+      {{{"a", 60000, {}}, {"b", 60000, {}}, {"c", 60000, {}}}, 180000, 60000, "the 3 inputs would take together"},
+  };
+  for (const PlanCase& c : plans) {
+    const DiscTimePlan plan = PlanDiscTime(c.inputs);
+    EXPECT_EQ(plan.records, c.records);
+    EXPECT_EQ(plan.longest, c.longest);
+    const std::string refusal = DiscTimeRefusal(plan, c.inputs, 80, 2);
+    EXPECT_EQ(refusal.substr(0, c.refusal.size()), c.refusal) << refusal;
+    EXPECT_EQ(refusal.empty(), c.refusal.empty()) << refusal;
+  }
+  EXPECT_EQ(BreakEveryTimes(600, 1500, 60), (std::vector<double>{600, 1200}));
+  EXPECT_EQ(BreakEveryTimes(600, 1200, 60), (std::vector<double>{600}));  // none at the very end
+  EXPECT_EQ(BreakEveryTimes(600, -1, 3), (std::vector<double>{600, 1200, 1800}));
+}
+
+}  // namespace
+}  // namespace trackloom::cli

@@ -1,0 +1,127 @@
+// The command's FFmpeg room on its own: picture fitting and its filter chain, and the
+// sound file check.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "cli/common/arguments.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "cli/commands/encode_command.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/disc_time.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/tracks/track_files.h"
+#include "cli/ffmpeg/video_source.h"
+#include "cli/pictures/level_choice.h"
+#include "cli/pictures/panel_levels.h"
+#include "cli/pictures/panel_view.h"
+#include "cli/pictures/subpixel_sampling.h"
+#include "cli/pictures/view_yuv.h"
+#include "cli/tracks/track_reader.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::cli {
+namespace {
+
+using trackloom::testing::MakeWav;
+using trackloom::testing::ReadFileBytes;
+using trackloom::testing::ReadLe32;
+using trackloom::testing::TempDir;
+using trackloom::testing::WriteFileBytes;
+
+TEST(CliUnits, FitGeometryAndFilterChain) {
+  struct Case {
+    Fit fit;
+    int width, height, sar_num, sar_den;
+    FitGeometry expected;
+  };
+  // The screen is 4:3 over 144 x 80 stored pixels.
+  const Case cases[] = {
+      {Fit::kLetterbox, 1920, 1080, 1, 1, {144, 60, 0, 10}},  // 16:9: bands above and below
+      {Fit::kLetterbox, 640, 480, 1, 1, {144, 80, 0, 0}},
+      {Fit::kLetterbox, 1080, 1920, 1, 1, {61, 80, 41, 0}},  // portrait
+      {Fit::kLetterbox, 144, 80, 1, 1, {144, 59, 0, 10}},  // 9:5 in square pixels is wider than 4:3
+      {Fit::kLetterbox, 720, 480, 32, 27, {144, 60, 0, 10}},  // anamorphic 16:9
+      {Fit::kLetterbox, 720, 480, 8, 9, {144, 80, 0, 0}},     // anamorphic 4:3
+      {Fit::kCrop, 1920, 1080, 1, 1, {192, 80, 24, 0}},
+      {Fit::kCrop, 1080, 1920, 1, 1, {144, 190, 0, 55}},
+      {Fit::kStretch, 1920, 1080, 1, 1, {144, 80, 0, 0}},
+      {Fit::kLetterbox, 640, 480, 0, 1, {144, 80, 0, 0}},  // unknown aspect: square pixels
+  };
+  for (const Case& c : cases) {
+    const FitGeometry g = ComputeFitGeometry(c.fit, c.width, c.height, c.sar_num, c.sar_den);
+    EXPECT_EQ(g.scaled_width, c.expected.scaled_width) << c.width << "x" << c.height;
+    EXPECT_EQ(g.scaled_height, c.expected.scaled_height) << c.width << "x" << c.height;
+    EXPECT_EQ(g.offset_x, c.expected.offset_x) << c.width << "x" << c.height;
+    EXPECT_EQ(g.offset_y, c.expected.offset_y) << c.width << "x" << c.height;
+  }
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 640, 480, 1, 1),
+            "fps=18:start_time=0,scale=144:80:flags=area,format=bgra,setsar=1");
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1),
+            "fps=18:start_time=0,scale=144:60:flags=area,format=bgra,pad=144:80:0:10:black,setsar=1");
+  // A phone's upright video stored sideways: scaled first, then turned.
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {1}),
+            "fps=18:start_time=0,scale=80:61:flags=area,format=bgra,transpose=clock,pad=144:80:41:0:black,"
+            "setsar=1");
+  // Subpixel sampling: the same placement on the half-dot cells, 3 x 2 a stored pixel.
+  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {}, "format=bgra", Sampling::kSubpixel),
+            "fps=18:start_time=0,scale=432:120:flags=area,format=bgra,pad=432:160:0:20:black,setsar=1");
+  EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, {}), "16:9 picture letterboxed into the 4:3 screen");
+  EXPECT_EQ(DescribeShaping(Fit::kCrop, 720, 480, 1, 1, {3}),
+            "2:3 picture (turned anticlockwise) cropped to fill the 4:3 screen");
+  Fit fit = Fit::kStretch;
+  EXPECT_TRUE(ParseFit("crop", fit));
+  EXPECT_EQ(fit, Fit::kCrop);
+  EXPECT_FALSE(ParseFit("Crop", fit));
+}
+
+TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
+  TempDir dir;
+  const std::vector<uint8_t> samples(100, 0x80);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool accepted;
+  };
+  const std::vector<uint8_t> good = MakeWav(17640, 8, 2, samples);
+  std::vector<uint8_t> odd_sizes = MakeWav(17640, 8, 2, samples);
+  odd_sizes[4] = 0x77;  // the RIFF size, byte rate and alignment are not examined
+  odd_sizes[28] = odd_sizes[32] = 0x01;
+  std::vector<uint8_t> unfinished = MakeWav(17640, 8, 2, samples);
+  unfinished[40] = 0;  // data size 0: the samples run to the end
+  std::vector<uint8_t> longer_data = MakeWav(17640, 8, 2, samples);
+  longer_data[41] = 0x10;  // more declared than there is: the file simply ends early
+  std::vector<uint8_t> trailing = MakeWav(17640, 8, 2, samples);
+  trailing.insert(trailing.end(), {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'});
+  std::vector<uint8_t> adpcm = MakeWav(17640, 8, 2, samples);
+  adpcm[20] = 2;
+  std::vector<uint8_t> list_chunk = MakeWav(17640, 8, 2, samples);
+  std::memcpy(&list_chunk[36], "LIST", 4);
+  const Case cases[] = {
+      {"good", MakeWav(17640, 8, 2, samples), true},
+      {"sizes", odd_sizes, true},
+      {"unfinished", unfinished, true},
+      {"longer data", longer_data, true},
+      {"trailing chunk", trailing, false},  // its bytes would play as noise
+      {"44100", MakeWav(44100, 8, 2, samples), false},
+      {"mono", MakeWav(17640, 8, 1, samples), false},
+      {"16bit", MakeWav(17640, 16, 2, samples), false},
+      {"adpcm", adpcm, false},
+      {"list", list_chunk, false},
+      {"short", std::vector<uint8_t>(good.begin(), good.begin() + 43), false},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(dir.File(c.name), c.bytes);
+    EXPECT_EQ(IsTrackAudioWav(dir.File(c.name)), c.accepted) << c.name;
+  }
+  EXPECT_FALSE(IsTrackAudioWav(dir.File("missing")));
+  uint8_t header[kWaveHeaderSize];
+  MakeSoundWavHeader(35280, header);
+  const std::vector<uint8_t> one_second = MakeWav(17640, 8, 2, std::vector<uint8_t>(35280));
+  EXPECT_EQ(std::vector<uint8_t>(header, header + kWaveHeaderSize),
+            std::vector<uint8_t>(one_second.begin(), one_second.begin() + kWaveHeaderSize));
+}
+
+}  // namespace
+}  // namespace trackloom::cli

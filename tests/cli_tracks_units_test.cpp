@@ -1,0 +1,52 @@
+// The command's tracks room on its own: track files written and finished.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "cli/common/arguments.h"
+#include "cli/ffmpeg/audio_convert.h"
+#include "cli/commands/encode_command.h"
+#include "cli/common/progress.h"
+#include "cli/tracks/disc_time.h"
+#include "cli/tracks/sound_wav_writer.h"
+#include "cli/tracks/track_files.h"
+#include "cli/ffmpeg/video_source.h"
+#include "cli/pictures/level_choice.h"
+#include "cli/pictures/panel_levels.h"
+#include "cli/pictures/panel_view.h"
+#include "cli/pictures/subpixel_sampling.h"
+#include "cli/pictures/view_yuv.h"
+#include "cli/tracks/track_reader.h"
+#include "tests/support/temp_dir.h"
+
+namespace trackloom::cli {
+namespace {
+
+using trackloom::testing::MakeWav;
+using trackloom::testing::ReadFileBytes;
+using trackloom::testing::ReadLe32;
+using trackloom::testing::TempDir;
+using trackloom::testing::WriteFileBytes;
+
+// A track whose finish failed keeps size fields that do not match the file, and the
+// encode's failure message must not call it complete.
+TEST(CliUnits, WrittenTracksTellFinishedFromUnfinished) {
+  TempDir dir;
+  const TrackFileSnapshot before = TrackFileSnapshot::Take(dir.path());
+  const std::vector<uint8_t> records(2 * kFrameRecordSize + kLeadInSize, 0x80);
+  std::vector<uint8_t> unpatched = MakeWav(44100, 16, 2, records);
+  unpatched[40] = unpatched[41] = unpatched[42] = unpatched[43] = 0;
+  std::vector<uint8_t> grown = MakeWav(44100, 16, 2, records);
+  grown.push_back(0);  // a write after the patch
+  const std::vector<std::vector<uint8_t>> files = {MakeWav(44100, 16, 2, records), unpatched,
+                                                   grown};
+  for (size_t i = 0; i < files.size(); ++i)
+    WriteFileBytes(dir.File(TrackFileName(static_cast<int>(i) + 1)), files[i]);
+  std::vector<bool> finished;
+  for (const TrackFileInfo& t : before.WrittenSince(dir.path())) finished.push_back(t.finished());
+  EXPECT_EQ(finished, (std::vector<bool>{true, false, false}));
+}
+
+}  // namespace
+}  // namespace trackloom::cli
