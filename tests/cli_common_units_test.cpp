@@ -4,11 +4,15 @@
 
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
 
 #include "cli/common/arguments.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/commands/encode_command.h"
 #include "cli/common/progress.h"
+#include "cli/common/unique_fd.h"
 #include "cli/tracks/disc_time.h"
 #include "cli/tracks/sound_wav_writer.h"
 #include "cli/tracks/track_files.h"
@@ -221,6 +225,34 @@ TEST(CliUnits, ProgressLineAndDurations) {
   EXPECT_EQ(BreakEveryTimes(600, 1500, 60), (std::vector<double>{600, 1200}));
   EXPECT_EQ(BreakEveryTimes(600, 1200, 60), (std::vector<double>{600}));  // none at the very end
   EXPECT_EQ(BreakEveryTimes(600, -1, 3), (std::vector<double>{600, 1200, 1800}));
+}
+
+}  // namespace
+}  // namespace trackloom::cli
+
+namespace trackloom::cli {
+namespace {
+
+// A whole buffer written, or the reason it could not be: a full disk told as such.
+TEST(CliUnits, WriteAllWritesEverythingOrSaysWhy) {
+  const struct {
+    const char* device;
+    bool written;
+    int error;
+  } rows[] = {{"/dev/null", true, 0}, {"/dev/full", false, ENOSPC}};
+  const std::vector<char> buffer(1 << 20, 'x');
+  for (const auto& row : rows) {
+    UniqueFd fd(::open(row.device, O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd) << row.device;
+    errno = 0;
+    EXPECT_EQ(WriteAll(fd.get(), buffer.data(), buffer.size()), row.written) << row.device;
+    if (!row.written) {
+      EXPECT_EQ(errno, row.error) << row.device;
+    }
+    UniqueFd moved = std::move(fd);
+    EXPECT_FALSE(fd.valid());
+    EXPECT_TRUE(moved.Close());
+  }
 }
 
 }  // namespace

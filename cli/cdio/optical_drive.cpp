@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/cdio/cd_reader.h"
+#include "cli/common/unique_fd.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -25,11 +26,8 @@ bool IsOpticalDrive(const std::string& path) {
 #else
   // Only a CD drive answers the question of what it can do; opening it without
   // blocking needs no disc in it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool optical = ::ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0;
-  ::close(fd);
-  return optical;
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  return fd && ::ioctl(fd.get(), CDROM_GET_CAPABILITY, 0) >= 0;
 #endif
 }
 

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 
 namespace trackloom::cli {
 
@@ -51,35 +53,31 @@ bool MakeFolderInside(const fs::path& project, const fs::path& folder, std::stri
     *why = "'" + folder.string() + "' is not inside the project folder";
     return false;
   }
-  int at = OpenDescriptor(project.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  fs::path walked = project;
-  for (const fs::path& part : relative) {
-    if (at < 0) break;
-    if (part == ".") continue;
-    walked /= part;
-    if (::mkdirat(at, part.c_str(), 0755) != 0 && errno != EEXIST) {
-      *why = "cannot make the folder '" + walked.string() + "': " + std::strerror(errno);
-      ::close(at);
-      return false;
-    }
-    const int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int error = errno;
-    ::close(at);
-    if (next < 0) {
-      *why = error == ELOOP || error == ENOTDIR
-                 ? "'" + walked.string() +
-                       "' is a link to another place (or not a folder): the studio writes only "
-                       "inside the project folder; remove it or choose another folder"
-                 : "cannot open the folder '" + walked.string() + "': " + std::strerror(error);
-      return false;
-    }
-    at = next;
-  }
-  if (at < 0) {
+  UniqueFd at(OpenDescriptor(project.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!at) {
     *why = "cannot open the project folder: " + std::string(std::strerror(errno));
     return false;
   }
-  ::close(at);
+  fs::path walked = project;
+  for (const fs::path& part : relative) {
+    if (part == ".") continue;
+    walked /= part;
+    if (::mkdirat(at.get(), part.c_str(), 0755) != 0 && errno != EEXIST) {
+      *why = "cannot make the folder '" + walked.string() + "': " + std::strerror(errno);
+      return false;
+    }
+    UniqueFd next(
+        ::openat(at.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next) {
+      *why = errno == ELOOP || errno == ENOTDIR
+                 ? "'" + walked.string() +
+                       "' is a link to another place (or not a folder): the studio writes only "
+                       "inside the project folder; remove it or choose another folder"
+                 : "cannot open the folder '" + walked.string() + "': " + std::strerror(errno);
+      return false;
+    }
+    at = std::move(next);
+  }
   return true;
 }
 
@@ -87,19 +85,11 @@ bool WriteFileWhole(const fs::path& path, const std::string& text) {
   const fs::path part =
       path.parent_path() / ("." + path.filename().string() + "." + std::to_string(::getpid()) +
                             "-" + std::to_string(std::rand()) + ".part");
-  const int fd =
-      OpenDescriptor(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool written = done == text.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || ReplaceName(part.c_str(), path.c_str()) != 0) {
+  UniqueFd fd(
+      OpenDescriptor(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd) return false;
+  const bool written = WriteAll(fd.get(), text.data(), text.size()) && ::fsync(fd.get()) == 0;
+  if (!fd.Close() || !written || ReplaceName(part.c_str(), path.c_str()) != 0) {
     ::unlink(part.c_str());
     return false;
   }

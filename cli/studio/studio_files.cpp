@@ -11,6 +11,7 @@
 
 #include "cli/common/cli_error.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 #include "cli/ffmpeg/sound_length.h"
 #include "cli/pictures/png_writer.h"
 #include "cli/studio/request_guard.h"
@@ -117,27 +118,22 @@ std::string Megabytes(uint64_t bytes) {
 // the reason in the page's words otherwise.
 std::string ReceiveUpload(const fs::path& part, const std::string& name, uint64_t length,
                           const httplib::ContentReader& reader) {
-  const int fd =
-      OpenDescriptor(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return "Cannot write in the project folder: " + std::string(std::strerror(errno));
+  UniqueFd fd(
+      OpenDescriptor(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd) return "Cannot write in the project folder: " + std::string(std::strerror(errno));
   uint64_t written = 0;
   int failure = 0;
   reader([&](const char* data, size_t size) {
     if (written + size > length) return false;
-    for (size_t done = 0; done < size;) {
-      const ssize_t n = ::write(fd, data + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        failure = n < 0 ? errno : ENOSPC;
-        return false;
-      }
-      done += static_cast<size_t>(n);
+    if (!WriteAll(fd.get(), data, size)) {
+      failure = errno;
+      return false;
     }
     written += size;
     return true;
   });
-  if (failure == 0 && ::fsync(fd) != 0) failure = errno;
-  ::close(fd);
+  if (failure == 0 && ::fsync(fd.get()) != 0) failure = errno;
+  if (!fd.Close() && failure == 0) failure = errno;
   if (failure == ENOSPC)
     return "The disk of the project folder became full while " + name + " was added (" +
            Megabytes(written) + " of " + Megabytes(length) + "); nothing was kept.";

@@ -13,6 +13,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 #include "cli/studio/child_process.h"
 #include "cli/studio/request_guard.h"
 #include "cli/studio/studio_state.h"
@@ -147,16 +148,12 @@ void WatchForStop(httplib::Server& server, StudioState& state, std::atomic<bool>
 constexpr char kCachePrefix[] = "trackloom-studio-";
 constexpr char kCacheLock[] = "in-use";
 
-// Takes the cache folder's lock, held as long as the studio runs; the descriptor, or -1
-// when another studio holds it.
-int LockCache(const fs::path& cache) {
-  const int fd =
-      OpenDescriptor((cache / kCacheLock).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return -1;
-  }
+// Takes the cache folder's lock, held as long as the studio runs; an empty owner when
+// another studio holds it.
+UniqueFd LockCache(const fs::path& cache) {
+  UniqueFd fd(OpenDescriptor((cache / kCacheLock).c_str(),
+                             O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) != 0) fd.Reset();
   return fd;
 }
 
@@ -176,18 +173,17 @@ void ClearLeftovers(const fs::path& parent) {
       continue;
     struct stat info {};
     if (::lstat(it->path().c_str(), &info) != 0 || info.st_uid != ::geteuid()) continue;
-    const int fd = LockCache(it->path());
-    if (fd < 0) continue;
-    std::error_code removed;
-    fs::remove_all(it->path(), removed);
-    ::close(fd);
+    if (const UniqueFd lock = LockCache(it->path()); lock) {
+      std::error_code removed;
+      fs::remove_all(it->path(), removed);
+    }
   }
 }
 
 // The previews and renders are the user's pictures: a folder only the user can open,
 // in the user's runtime folder where there is one (XDG_RUNTIME_DIR, itself private),
 // the temporary folder otherwise. Its lock is held until the studio ends.
-fs::path MakeCache(int* lock) {
+fs::path MakeCache(UniqueFd* lock) {
   std::error_code ec;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   fs::path parent = runtime != nullptr && runtime[0] == '/' && fs::is_directory(runtime, ec)
@@ -210,7 +206,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   state.folder = fs::canonical(options.folder.empty() ? "." : options.folder, ec);
   if (ec || !fs::is_directory(state.folder))
     throw CliError("the project folder '" + options.folder + "' is not a folder that exists");
-  int cache_lock = -1;
+  UniqueFd cache_lock;
   state.cache = MakeCache(&cache_lock);
   SessionKeys keys(0);
   std::atomic<bool> quitting{false};
@@ -240,7 +236,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   server.listen_after_bind();
   watcher.join();
   fs::remove_all(state.cache, ec);
-  if (cache_lock >= 0) ::close(cache_lock);
+  cache_lock.Reset();
   return StopRequested() ? InterruptedExitStatus() : 0;
 }
 
