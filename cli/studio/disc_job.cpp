@@ -217,8 +217,8 @@ std::string DiscJob::Check(const std::string& cue, const std::string& log) {
     const Json& image = checked.front();
     const size_t tracks = ItemsOf(image, "tracks").size();
     what = std::to_string(tracks) + " track" + (tracks == 1 ? "" : "s") + ", " +
-           FormatDuration(NumberOf(image, "video_seconds"), 2) + " of video, " +
-           FormatDuration(NumberOf(image, "disc_seconds"), 2) + " of disc time";
+           FormatDuration(NumberOf(image, "video_seconds")) + " of video; with its silence " +
+           "the disc plays " + FormatDuration(NumberOf(image, "disc_seconds"));
   }
   return fs::path(cue).filename().string() + ": " +
          (status == 0 ? "passes the check" : "FAILS the check") + " (" + what + ")\n";
