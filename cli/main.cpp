@@ -8,6 +8,7 @@
 #include "cli/commands/subcommands.h"
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
+#include "cli/ffmpeg/ffmpeg_log.h"
 #include "trackloom_version.h"
 
 namespace {
@@ -44,6 +45,8 @@ int _dowildcard = -1;
 
 int main(int argc, char** argv) {
   trackloom::cli::EndWithParent();
+  // FFmpeg says nothing of its own unless a command asks (encode --verbose).
+  trackloom::cli::RouteFfmpegLog(stderr, trackloom::cli::FfmpegLog::kQuiet);
   trackloom::cli::UseUtf8Console();
   trackloom::cli::ReadStandardInputAsBytes();
   // Past a file-size limit (ulimit -f) the system would end the process at once,

@@ -29,15 +29,12 @@
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
 #include "cli/ffmpeg/audio_convert.h"
+#include "cli/ffmpeg/ffmpeg_log.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/disc_time.h"
 #include "cli/tracks/track_files.h"
 #include "core/wave_file.h"
 #include "host/filter_module.h"
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace trackloom::cli {
 namespace {
@@ -258,7 +255,7 @@ int CheckRun(std::vector<EncodeOptions>& runs, const EncodeOptions& o) {
 
 int Encode(const EncodeOptions& o) {
   InstallInterruptHandlers();
-  av_log_set_level(o.verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
+  RouteFfmpegLog(stderr, o.verbose ? FfmpegLog::kWarnings : FfmpegLog::kQuiet);
   if (!o.disc.name.empty()) {
     // Found out before the encode, not after it.
     try {

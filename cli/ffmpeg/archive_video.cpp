@@ -2,7 +2,6 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -130,7 +129,6 @@ ArchiveVideo::ArchiveVideo(std::unique_ptr<State> state) : state_(std::move(stat
 ArchiveVideo::~ArchiveVideo() = default;
 
 std::unique_ptr<ArchiveVideo> ArchiveVideo::Create(const std::string& path, std::string* error) {
-  if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
   auto s = std::make_unique<State>();
   s->path = path;
   AVFormatContext* format = nullptr;

@@ -2,7 +2,6 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -320,9 +319,6 @@ bool SetUpStreams(PreviewVideo::State& s, std::string* error) {
 std::unique_ptr<PreviewVideo> PreviewVideo::Create(const std::string& path, int width, int height,
                                                    std::string* error, PreviewPace pace,
                                                    PreviewPictures pictures) {
-  // Every failure is reported through *error; the libraries' own chatter (encoder
-  // statistics, format guesses) would only bury it.
-  if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
   auto s = std::make_unique<State>();
   s->path = path;
   s->width = width;
