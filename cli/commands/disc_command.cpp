@@ -152,8 +152,6 @@ class SignalsHeld {
 };
 #endif
 
-struct Stopped {};
-
 class ImageFile {
  public:
   ImageFile(const std::string& path, const std::string& shown) : shown_(shown) {

@@ -255,14 +255,14 @@ void ReadDisc(DiscReader& reader, RecordStream& stream, const RipOptions& o, std
   for (;;) {
     const int64_t n = reader.Read(chunk.data(), chunk.size(), &error);
     if (n < 0) throw CliError(error);
-    if (StopRequested()) throw RipStopped();
+    if (StopRequested()) throw Stopped();
     if (n == 0) break;
     for (const auto& [from, length] : reader.TakeUnreadable()) stream.MarkUnreadable(from, length);
-    if (!stream.Feed(chunk.data(), static_cast<size_t>(n))) throw RipStopped();
+    if (!stream.Feed(chunk.data(), static_cast<size_t>(n))) throw Stopped();
     progress.Update(records(stream.position()));
   }
   progress.Finish();
-  if (!stream.Finish()) throw RipStopped();
+  if (!stream.Finish()) throw Stopped();
 }
 
 // The image with each sample's two bytes the other way round from what its sheet says.
@@ -330,7 +330,7 @@ int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
   try {
     stream = ReadRecords(reader, image, output, o, err);
     if (!stream->chapters().empty()) written = output.Finish();
-  } catch (const RipStopped&) {
+  } catch (const Stopped&) {
     PrintError(err, output.written().empty() ? "interrupted; no video was written"
                                              : "interrupted" + KeptText(output));
     return InterruptedExitStatus();
@@ -376,7 +376,7 @@ int RunRip(int argc, char** argv) {
   InstallInterruptHandlers();
   try {
     return Rip(o, stdout, stderr);
-  } catch (const RipStopped&) {
+  } catch (const Stopped&) {
     PrintError(stderr, "interrupted; no video was written");
     return InterruptedExitStatus();
   } catch (const CliError& e) {

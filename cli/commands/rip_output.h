@@ -21,9 +21,6 @@ enum class RipFormat {
 };
 RipFormat RipFormatOf(const std::string& path);
 
-// Ctrl-C stopped the rip.
-struct RipStopped {};
-
 class RipOutput final : public RecordSink {
  public:
   RipOutput(const RipOptions& o, std::vector<std::string> inputs);

@@ -16,6 +16,10 @@ void SetTempFileForHardExit(const char* path);
 // For AVFormatContext::interrupt_callback: blocking I/O gives up once stop is asked.
 int AvInterruptCallback(void* unused);
 
+// The one exception a long step throws when it sees a stop asked for: the command
+// that runs it turns it into its interrupted exit status and says what was kept.
+struct Stopped {};
+
 // Tests reset the state between cases that simulate interrupts.
 void ResetInterruptForTesting();
 
