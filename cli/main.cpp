@@ -13,19 +13,14 @@
 
 namespace {
 
-struct Subcommand {
-  const char* name;
-  const char* summary;
-  int (*run)(int argc, char** argv);  // argv[0] is the subcommand's name
-};
-
-constexpr Subcommand kSubcommands[] = {TRACKLOOM_SUBCOMMANDS};
+using trackloom::cli::Subcommand;
+using trackloom::cli::Subcommands;
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,
                "Usage: trackloom <command> [options]\n\n"
                "Turns video into track files for VideoNow Color players.\n\nCommands:\n");
-  for (const Subcommand& s : kSubcommands) std::fprintf(out, "  %-10s %s\n", s.name, s.summary);
+  for (const Subcommand& s : Subcommands()) std::fprintf(out, "  %-10s %s\n", s.name, s.summary);
   std::fprintf(out,
                "\nRun 'trackloom <command> --help' (or 'trackloom help <command>') for the\n"
                "options of a command, "
@@ -62,7 +57,7 @@ int main(int argc, char** argv) {
   std::string_view command = argv[1];
   if (command == "help" && argc > 2) {
     // "trackloom help encode" is "trackloom encode --help".
-    for (const Subcommand& s : kSubcommands) {
+    for (const Subcommand& s : Subcommands()) {
       if (s.run != nullptr && std::string_view(argv[2]) == s.name) {
         char help_flag[] = "--help";
         char* words[] = {argv[2], help_flag, nullptr};
@@ -81,7 +76,7 @@ int main(int argc, char** argv) {
     std::printf("trackloom %s\n", TRACKLOOM_VERSION);
     return 0;
   }
-  for (const Subcommand& s : kSubcommands) {
+  for (const Subcommand& s : Subcommands()) {
     if (command == s.name) return s.run(argc - 1, argv + 1);
   }
   trackloom::cli::PrintError(
