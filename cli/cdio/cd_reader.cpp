@@ -2,7 +2,6 @@
 
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
-#include <sys/stat.h>
 #ifdef TRACKLOOM_CD_PARANOIA
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
@@ -14,6 +13,7 @@
 #include <cstring>
 
 #include "cli/common/interrupt.h"
+#include "cli/common/platform.h"
 #include "cli/tracks/sheet_file.h"
 
 namespace trackloom::cli {

@@ -1,10 +1,10 @@
 // Whether a device is an optical drive: the studio offers to read only those, never
 // any other block device a request may name.
-#include <fcntl.h>
 
 #include <string>
 
 #include "cli/cdio/cd_reader.h"
+#include "cli/common/platform.h"
 #include "cli/common/unique_fd.h"
 
 #ifdef _WIN32
@@ -12,8 +12,6 @@
 #else
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace trackloom::cli {

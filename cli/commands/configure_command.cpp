@@ -1,6 +1,5 @@
 // `trackloom configure --settings FILE`: the filter's own configure callback on the
 // settings saved in FILE; on OK the filter's script line is written back to FILE.
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,4 @@
 // trackloom decode: takes a track apart into the pictures and sound a player shows.
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -20,6 +19,7 @@
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/ffmpeg/picture_file.h"
 #include "cli/ffmpeg/preview_video.h"

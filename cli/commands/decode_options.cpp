@@ -1,7 +1,5 @@
 #include "cli/commands/decode_options.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
@@ -19,6 +17,7 @@
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/ffmpeg/picture_file.h"
 #include "cli/ffmpeg/preview_video.h"

@@ -1,9 +1,6 @@
 #include "cli/commands/disc_command.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>

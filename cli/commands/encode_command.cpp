@@ -1,8 +1,5 @@
 #include "cli/commands/encode_command.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -25,6 +22,7 @@
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"

@@ -1,8 +1,5 @@
 #include "cli/commands/encode_levels.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <utility>

@@ -1,7 +1,5 @@
 // trackloom encode's command line: its help, its options and the checks of what they
 // say together, before anything is opened.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -24,6 +22,7 @@
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"

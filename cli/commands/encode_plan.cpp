@@ -1,8 +1,6 @@
 // What trackloom encode settles for one input before it writes: the output directory
 // and its limits, the breaks, the copies of what can be read only once, and the length
 // the input claims.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>

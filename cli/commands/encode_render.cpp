@@ -1,7 +1,5 @@
 // The render of one input through the filter, and why it failed if it did, in the
 // user's terms.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,5 @@
 // What trackloom encode says when an input is done: the failure or the interrupt on
 // stderr, then the summary as text or JSON on stdout.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -24,6 +22,7 @@
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"

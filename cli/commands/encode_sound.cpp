@@ -1,7 +1,5 @@
 // The sound trackloom encode hands the filter: a WAV already in the player's format,
 // or one converted from another file or the input, or none.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -25,6 +23,7 @@
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"

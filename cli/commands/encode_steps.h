@@ -3,8 +3,6 @@
 // the report (encode_report.cpp); encode_command.cpp runs them in order for every input.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "cli/commands/encode_command.h"
 #include "cli/commands/filter_session.h"
 #include "cli/common/cli_error.h"
+#include "cli/common/platform.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
 #include "cli/tracks/track_files.h"

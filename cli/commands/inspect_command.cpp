@@ -1,5 +1,4 @@
 // trackloom inspect: checks track files and says what is wrong with them, where.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"

@@ -1,7 +1,5 @@
 #include "cli/commands/rip_command.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,6 +12,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/common/progress.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/sheet_file.h"

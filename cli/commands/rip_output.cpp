@@ -1,12 +1,11 @@
 #include "cli/commands/rip_output.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 
 #include "cli/common/cli_error.h"
 #include "cli/common/messages.h"
 #include "cli/common/output_file.h"
+#include "cli/common/platform.h"
 #include "cli/ffmpeg/archive_video.h"
 #include "cli/ffmpeg/background_video.h"
 #include "cli/ffmpeg/preview_video.h"

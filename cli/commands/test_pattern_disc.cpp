@@ -1,7 +1,5 @@
 #include "cli/commands/test_pattern_disc.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +12,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/fs_path.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "cli/tracks/track_files.h"
 #include "core/track_format.h"
 

@@ -1,8 +1,5 @@
 #include "cli/commands/track_staging.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>

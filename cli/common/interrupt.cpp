@@ -1,6 +1,7 @@
 #include "cli/common/interrupt.h"
 
-#include <unistd.h>
+#include "cli/common/platform.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif

@@ -7,6 +7,7 @@
 // answer is the harmless one, said beside the declaration.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>

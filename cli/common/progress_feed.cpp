@@ -5,11 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/common/platform.h"
+
 #ifdef _WIN32
 #include <io.h>
 #define TRACKLOOM_WRITE _write
 #else
-#include <unistd.h>
 #define TRACKLOOM_WRITE write
 #endif
 

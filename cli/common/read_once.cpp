@@ -1,9 +1,5 @@
 #include "cli/common/read_once.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>

@@ -5,9 +5,6 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
 #include "cli/ffmpeg/av_error.h"

@@ -1,7 +1,5 @@
 #include "cli/ffmpeg/video_input.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string_view>

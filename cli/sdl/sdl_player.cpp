@@ -1,8 +1,6 @@
 #include "cli/sdl/sdl_player.h"
 
 #include <SDL.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,13 +1,12 @@
 #include "cli/tracks/disc_time.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "cli/common/duration.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_files.h"
 

@@ -1,10 +1,9 @@
 #include "cli/tracks/sheet_file.h"
 
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "cli/common/messages.h"
+#include "cli/common/platform.h"
 #include "cli/tracks/track_reader.h"
 
 namespace trackloom::cli {

@@ -1,9 +1,5 @@
 #include "cli/tracks/track_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
