@@ -195,6 +195,9 @@ bool RecordStream::CloseTrack(uint64_t limit) {
     const uint64_t edge = static_cast<uint64_t>(next) + (j + 1) * kRecord;
     lost = edge - z < kZeroRun ? std::min(j + 1, room) : room;
   }
+  // A track whose header was found holds a record there, however short the track
+  // ends it: a chapter is never left without one.
+  if (c.records == 0) lost = std::max<uint64_t>(lost, 1);
   current_ = kNoTrack;
   in_run_ = false;
   return Conceal(lost);
