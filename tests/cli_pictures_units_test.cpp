@@ -2,33 +2,20 @@
 // the pixels view in YUV, and the levels pictures are reduced to.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
+#include <algorithm>
+#include <string>
+#include <vector>
 
-#include "cli/common/arguments.h"
-#include "cli/ffmpeg/audio_convert.h"
-#include "cli/commands/encode_command.h"
-#include "cli/common/progress.h"
-#include "cli/tracks/disc_time.h"
-#include "cli/tracks/sound_wav_writer.h"
-#include "cli/tracks/track_files.h"
-#include "cli/ffmpeg/video_source.h"
 #include "cli/pictures/level_choice.h"
 #include "cli/pictures/panel_levels.h"
 #include "cli/pictures/panel_view.h"
 #include "cli/pictures/subpixel_sampling.h"
 #include "cli/pictures/view_yuv.h"
 #include "cli/tracks/track_reader.h"
-#include "tests/support/temp_dir.h"
+#include "core/track_format.h"
 
 namespace trackloom::cli {
 namespace {
-
-using trackloom::testing::MakeWav;
-using trackloom::testing::ReadFileBytes;
-using trackloom::testing::ReadLe32;
-using trackloom::testing::TempDir;
-using trackloom::testing::WriteFileBytes;
 
 // A line one dot wide, drawn down the whole picture on the half-dot cells, in one
 // component: sampled a component at its dot, it is brightest on the panel exactly at
