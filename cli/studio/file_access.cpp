@@ -10,7 +10,9 @@
 #include <system_error>
 #include <utility>
 
+#include "cli/common/cli_error.h"
 #include "cli/common/platform.h"
+#include "cli/common/temp_file.h"
 #include "cli/common/unique_fd.h"
 
 namespace trackloom::cli {
@@ -82,18 +84,18 @@ bool MakeFolderInside(const fs::path& project, const fs::path& folder, std::stri
 }
 
 bool WriteFileWhole(const fs::path& path, const std::string& text) {
-  const fs::path part =
-      path.parent_path() / ("." + path.filename().string() + "." + std::to_string(::getpid()) +
-                            "-" + std::to_string(std::rand()) + ".part");
-  UniqueFd fd(
-      OpenDescriptor(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd) return false;
-  const bool written = WriteAll(fd.get(), text.data(), text.size()) && ::fsync(fd.get()) == 0;
-  if (!fd.Close() || !written || ReplaceName(part.c_str(), path.c_str()) != 0) {
-    ::unlink(part.c_str());
+  try {
+    TempFile part;
+    part.Create(path.parent_path().string(), "." + path.filename().string() + ".", ".part");
+    UniqueFd fd(OpenDescriptor(part.path().c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd || !WriteAll(fd.get(), text.data(), text.size()) || ::fsync(fd.get()) != 0 ||
+        !fd.Close())
+      return false;
+    part.Keep(path.string());
+    return true;
+  } catch (const CliError&) {
     return false;
   }
-  return true;
 }
 
 bool IsRegularFile(const std::string& path) {
