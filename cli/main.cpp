@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
       if (s.run != nullptr && std::string_view(argv[2]) == s.name) {
         char help_flag[] = "--help";
         char* words[] = {argv[2], help_flag, nullptr};
-        return s.run(2, words);
+        return trackloom::cli::RunGuarded(s, 2, words);
       }
     }
     trackloom::cli::PrintError(
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const Subcommand& s : Subcommands()) {
-    if (command == s.name) return s.run(argc - 1, argv + 1);
+    if (command == s.name) return trackloom::cli::RunGuarded(s, argc - 1, argv + 1);
   }
   trackloom::cli::PrintError(
       stderr, "unknown command '" + std::string(argv[1]) + "' (see 'trackloom --help')");

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands/encode_command.h"
+#include "cli/encode/encode.h"
 #include "core/track_list.h"
 
 namespace {

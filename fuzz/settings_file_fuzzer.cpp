@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "cli/commands/filter_session.h"
 #include "cli/common/cli_error.h"
+#include "cli/encode/filter_session.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/commands/encode_command.h"
+#include "cli/encode/encode.h"
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
 #include "cli/common/progress.h"

@@ -7,12 +7,12 @@
 #include <fstream>
 #include <string>
 
-#include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
+#include "cli/encode/filter_session.h"
 
 namespace trackloom::cli {
 namespace {
@@ -67,54 +67,47 @@ int RunConfigure(int argc, char** argv) {
     return UsageError(stderr, "configure", "unexpected '" + command_line.operands[0] + "'");
   }
   if (settings.empty()) return UsageError(stderr, "configure", "--settings FILE is required");
-  try {
-    FilterSession host;
-    // A file that does not exist yet starts from empty settings; any other reason
-    // it cannot be read is said.
-    if (access(settings.c_str(), F_OK) == 0 || errno != ENOENT) host.RunSettingsFile(settings);
-    const int result = host.instance().Configure();
-    if (result == -1) {
-      throw CliError(
+  FilterSession host;
+  // A file that does not exist yet starts from empty settings; any other reason
+  // it cannot be read is said.
+  if (access(settings.c_str(), F_OK) == 0 || errno != ENOENT) host.RunSettingsFile(settings);
+  const int result = host.instance().Configure();
+  if (result == -1) {
+    throw CliError(
 #ifdef _WIN32
-          "the dialog could not be shown; without it, "
+        "the dialog could not be shown; without it, "
 #else
-          "configure needs a terminal to show the dialog on, and there is none; without one, "
+        "configure needs a terminal to show the dialog on, and there is none; without one, "
 #endif
-          "write the settings by hand: '" +
-          settings +
-          "' holds one line like "
-          "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
-    }
-    if (result != 0) {
-      PrintError(stderr, "cancelled; '" + settings + "' is unchanged");
-      return 1;
-    }
-    // The filter doubles backslashes but escapes nothing else, so a path holding a
-    // double quote gives a line no editor can read back, and one holding a line break
-    // (a settings file can set one with \n) gives two lines; either is refused rather
-    // than saved broken.
-    const std::string line = host.ScriptString();
-    bool readable = line.find('\n') == std::string::npos;
-    try {
-      host.Settings();
-    } catch (const CliError&) {
-      readable = false;
-    }
-    if (!readable) {
-      throw CliError(
-          "cannot save these settings: a path holding a double quote (\") or a line break "
-          "cannot be read back from a settings line; '" +
-          settings + "' is unchanged");
-    }
-    WriteSettingsFile(settings, line);
-    std::printf("Saved the settings to '%s'.\n", settings.c_str());
-    return 0;
-  } catch (const CliError& e) {
-    PrintError(stderr, e.what());
-  } catch (const runner::Error& e) {
-    PrintError(stderr, e.what());
+        "write the settings by hand: '" +
+        settings +
+        "' holds one line like "
+        "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
   }
-  return 1;
+  if (result != 0) {
+    PrintError(stderr, "cancelled; '" + settings + "' is unchanged");
+    return 1;
+  }
+  // The filter doubles backslashes but escapes nothing else, so a path holding a
+  // double quote gives a line no editor can read back, and one holding a line break
+  // (a settings file can set one with \n) gives two lines; either is refused rather
+  // than saved broken.
+  const std::string line = host.ScriptString();
+  bool readable = line.find('\n') == std::string::npos;
+  try {
+    host.Settings();
+  } catch (const CliError&) {
+    readable = false;
+  }
+  if (!readable) {
+    throw CliError(
+        "cannot save these settings: a path holding a double quote (\") or a line break "
+        "cannot be read back from a settings line; '" +
+        settings + "' is unchanged");
+  }
+  WriteSettingsFile(settings, line);
+  std::printf("Saved the settings to '%s'.\n", settings.c_str());
+  return 0;
 }
 
 }  // namespace trackloom::cli

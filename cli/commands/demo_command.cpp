@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/commands/encode_command.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
+#include "cli/common/interrupt.h"
+#include "cli/encode/encode.h"
 
 namespace trackloom::cli {
 namespace {
@@ -34,8 +35,8 @@ int RunDemo(int argc, char** argv) {
   options.overwrite = true;
   const std::vector<Option> table = {
       {"output", 'o', "a directory", StoreValue(&options.output_directory)},
-      QuietOption(&options.quiet),
-      JsonOption(&options.json),
+      QuietOption(&options.report.quiet),
+      JsonOption(&options.report.json),
   };
   const CommandLine line = ReadCommandLine(argc, argv, table, kDemoHelp, stdout, stderr);
   if (line.exit_status) return *line.exit_status;
@@ -47,12 +48,13 @@ int RunDemo(int argc, char** argv) {
       "sine=frequency=660:beep_factor=4:sample_rate=44100:duration=" + std::to_string(kDemoSeconds);
   options.known_frames = kDemoSeconds * kFramesPerSecond;
   options.break_times.push_back(kDemoBreakSeconds);
-  if (!options.quiet && !options.json) {
+  if (options.report.Words()) {
     std::printf("Encoding a %d-second test pattern with a tone into '%s'...\n", kDemoSeconds,
                 options.output_directory->c_str());
     std::fflush(stdout);
   }
-  return Encode(options);
+  InstallInterruptHandlers();
+  return Encode(options).status;
 }
 
 }  // namespace trackloom::cli

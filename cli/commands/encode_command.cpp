@@ -1,299 +1,321 @@
-#include "cli/commands/encode_command.h"
+// trackloom encode's command line: its help, its options and the checks of what they
+// say together, before anything is opened.
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <optional>
+#include <string>
+#include <vector>
 
-#include "cli/commands/disc_command.h"
-#include "cli/commands/encode_run_plan.h"
-#include "cli/commands/encode_steps.h"
-#include "cli/commands/filter_session.h"
 #include "cli/commands/subcommands.h"
-#include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
-#include "cli/common/cli_error.h"
-#include "cli/common/fs_path.h"
+#include "cli/common/duration.h"
 #include "cli/common/interrupt.h"
-#include "cli/common/json_writer.h"
-#include "cli/common/messages.h"
-#include "cli/common/output_file.h"
 #include "cli/common/platform.h"
-#include "cli/common/progress.h"
-#include "cli/common/read_once.h"
-#include "cli/common/temp_file.h"
-#include "cli/ffmpeg/audio_convert.h"
-#include "cli/ffmpeg/ffmpeg_log.h"
-#include "cli/tracks/disc_image.h"
-#include "cli/tracks/disc_time.h"
-#include "cli/tracks/track_files.h"
-#include "core/wave_file.h"
-#include "host/filter_module.h"
+#include "cli/common/reporter.h"
+#include "cli/disc/disc_report.h"
+#include "cli/disc/make_disc.h"
+#include "cli/encode/encode.h"
+#include "cli/encode/encode_run_plan.h"
+#include "cli/tracks/disc_plan.h"
 
 namespace trackloom::cli {
+
 namespace {
 
-void PrepareOutputDirectory(const std::string& directory) {
-  std::error_code error;
-  std::filesystem::create_directories(FsPath(directory), error);
-  if (error) {
-    throw CliError("cannot create the output directory '" + directory + "': " + error.message());
+constexpr char kEncodeHelp[] =
+    "Usage: trackloom encode INPUT... -o DIR [options]\n"
+    "\n"
+    "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
+    "\"VDN Track 01.wav\", \"VDN Track 02.wav\", ... in DIR. The picture is shaped for\n"
+    "the player's 4:3 screen (its 144 x 80 pixels show taller than wide), dithered to\n"
+    "the panel's 16 levels a colour and converted to 18 frames per second; the sound\n"
+    "is resampled to 8-bit stereo at 17640 Hz. An input of exactly 144 x 80 is taken\n"
+    "as made for the player and passed on as it is, unless --fit, --dither,\n"
+    "--sampling or --levels adaptive is given.\n"
+    "With --levels adaptive every track carries level tables of its own, chosen from\n"
+    "all its pictures, which wait in a temporary file in DIR until the track's end\n"
+    "(about 2.3 GB for an hour of one track): dark or misty scenes get finer steps. A\n"
+    "player that ignored the tables would show such a track far off; retail discs\n"
+    "rely on them, so none is expected to, and the level-table card of the test disc\n"
+    "('trackloom disc --test-pattern') tells.\n"
+    "A DIR that already holds track files is refused unless --overwrite is given,\n"
+    "and so is a DIR another encode is writing into. Several INPUTs make one run:\n"
+    "each starts a new track, numbered on from the tracks of the one before.\n"
+    "A still picture (a photo, or the cover art of a music file given as INPUT) is\n"
+    "shown for as long as its sound plays; its frames count at 18 a second.\n"
+    "An INPUT (or --audio FILE) of '-' is standard input, e.g. a pipe from ffmpeg\n"
+    "(-f matroska, mpegts, nut or yuv4mpegpipe). A pipe can be read only once: when\n"
+    "its sound is used, it is first copied into a temporary file in DIR, which needs\n"
+    "room for it; with --no-audio or --audio, or from a stream that cannot carry\n"
+    "sound (yuv4mpegpipe, piped PNG or JPEG pictures), its pictures are read as they\n"
+    "come, and an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output DIR        where the tracks go (created if missing)\n"
+    "  --overwrite             replace the track files already in DIR; those numbered\n"
+    "                          past the new last track are removed at the end\n"
+    "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
+    "                            letterbox  whole picture, black bands (default)\n"
+    "                            crop       fill the screen, cut the edges\n"
+    "                            stretch    fill 144 x 80, distort the picture\n"
+    "  --dither MODE           how colours reach the panel's 16 levels:\n"
+    "                            ordered    a fine fixed pattern, no bands (default)\n"
+    "                            none       each component rounded\n"
+    "  --levels MODE           which 16 of the panel's 32 levels a colour shows:\n"
+    "                            standard   the near-even ramp the filter writes (default)\n"
+    "                            adaptive   chosen for each track from its pictures,\n"
+    "                                       finer where they lie (dark scenes, fog);\n"
+    "                                       the track's level tables say which\n"
+    "  --sampling MODE         where a pixel's colours are taken from the picture:\n"
+    "                            subpixel   each around the dot the panel shows it\n"
+    "                                       on: finer text and edges (default)\n"
+    "                            pixel      all three from the whole pixel\n"
+    "  --video-stream N        read INPUT's video stream N (its number as ffprobe\n"
+    "                          lists it, #0:N); by default the moving picture,\n"
+    "                          never a cover or other single picture beside it\n"
+    "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
+    "                          already is 8-bit stereo 17640 Hz is used as it is\n"
+    "  --no-audio              silent tracks\n"
+    "  --loudness LUFS         bring the sound to this loudness with one gain for the\n"
+    "                          whole input, peaks limited under -1 dBFS (default -16;\n"
+    "                          'off' keeps the input's level)\n"
+    "  --mono                  the same sound in both channels, mixed from all of them\n"
+    "  --break LIST            start a new track at these source frames, e.g.\n"
+    "                          --break 100,250 (frames of INPUT at its own rate,\n"
+    "                          1 to 2147483647; put in order, each once)\n"
+    "  --break-at TIMES        start a new track at these times of INPUT, e.g.\n"
+    "                          --break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS);\n"
+    "                          --break-at chapters: at every chapter of INPUT.\n"
+    "  --break-every DURATION  start a new track every DURATION of INPUT, e.g.\n"
+    "                          --break-every 10:00. With several INPUTs, --break,\n"
+    "                          --break-at and --break-every apply to each, counted\n"
+    "                          from its own start\n"
+    "  --settings FILE         run the Config(...) lines of FILE first (the filter's\n"
+    "                          saved settings, e.g. from 'trackloom configure');\n"
+    "                          options given here override them\n"
+    "  --disc-minutes N        warn when the tracks take more than N minutes of disc\n"
+    "                          time (default 80, a CD-R); refuse a track longer than\n"
+    "                          that, or more than four times that in all\n"
+    "  --disc NAME             then write the disc image NAME.bin, NAME.cue and\n"
+    "                          NAME.toc of the tracks (see 'trackloom disc --help')\n"
+    "  --first FILE            with --disc: the first track of a retail disc\n"
+    "  --last FILE             with --disc: the end-of-disc track (default: 4 s black)\n"
+    "  --pad-to M:SS           with --disc: silence up to this disc length (41:20)\n"
+    "  --no-pad                with --disc: no silent track\n"
+    "  --split                 with --disc: as many discs as the tracks need, NAME-1,\n"
+    "                          NAME-2, ..., each of --disc-minutes\n"
+    "  -q, --quiet             no progress, notes or summary; errors only\n"
+    "  --json                  print a machine-readable summary on stdout, one line\n"
+    "                          per INPUT (a name that is not UTF-8 also comes byte\n"
+    "                          for byte in hex, under the same key with _hex after it)\n"
+    "  -v, --verbose           show FFmpeg's own warnings\n"
+    "  -h, --help              this help\n"
+    "\n"
+    "Each frame record takes exactly 1/9 s of disc time (a track plays at double CD\n"
+    "speed), so an 80-minute disc holds 40:00 of video (a track's 2048-byte lead-in,\n"
+    "which the player skips, is not counted). The lengths the inputs' containers give\n"
+    "are checked against the disc, all inputs together, before anything is written.\n"
+    "Ctrl-C stops after the current frame; the open track is finished and usable.\n"
+    "A track left unfinished by a crash or power cut is mended by 'trackloom repair'.\n"
+    "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad options,\n"
+    "130 interrupted (Ctrl-C; the tracks written so far are complete).\n"
+    "\n"
+    "Examples:\n"
+    "  trackloom encode film.mp4 -o tracks\n"
+    "  trackloom encode film.mkv -o tracks --fit crop --break-at 10:00,20:00\n"
+    "  trackloom encode clip.mov -o tracks --audio music.flac\n"
+    "  trackloom encode cover.jpg -o tracks --audio song.flac\n"
+    "  ffmpeg -i capture.avi -f matroska - | trackloom encode - -o tracks\n"
+    "  trackloom encode a.mp4 b.mkv c.mov -o tracks --disc cartoon --first first.wav\n";
+
+}  // namespace
+
+namespace {
+
+std::string SetBreakTimes(const std::string& value, std::vector<double>& times) {
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t comma = value.find(',', start);
+    if (comma == std::string::npos) comma = value.size();
+    double seconds = 0;
+    const std::string item = value.substr(start, comma - start);
+    if (!ParseTime(item, seconds))
+      return "--break-at takes times like 1:30 or 95.5, not '" + item + "'";
+    times.push_back(seconds);
+    start = comma + 1;
   }
-  if (!std::filesystem::is_directory(FsPath(directory), error)) {
-    throw CliError("the output path '" + directory + "' is not a directory");
+  return "";
+}
+
+std::string SetLoudness(const std::string& value, double& target) {
+  if (value == "off") {
+    target = std::nan("");
+    return "";
   }
-  if (access(directory.c_str(), W_OK | X_OK) != 0) {
-    throw CliError("cannot write to the output directory '" + directory +
-                   "': " + std::strerror(errno));
+  char* end = nullptr;
+  const double lufs = std::strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(lufs >= -50 && lufs <= -5)) {
+    return "--loudness takes a loudness from -50 to -5 LUFS, or off, not '" + value + "'";
   }
+  target = lufs;
+  return "";
 }
 
-// "a track file (VDN Track 01.wav)" or "5 track files (VDN Track 01.wav to VDN Track 05.wav)".
-std::string DescribeTrackNumbers(const std::vector<int>& numbers) {
-  if (numbers.size() == 1) return "a track file (" + TrackFileName(numbers.front()) + ")";
-  return std::to_string(numbers.size()) + " track files (" + TrackFileName(numbers.front()) +
-         " to " + TrackFileName(numbers.back()) + ")";
-}
-
-// Ctrl-C before the render began: nothing was written.
-int Interrupted(const EncodeOptions& o) {
-  if (!o.quiet) PrintError(stderr, "interrupted before any track was written");
-  return InterruptedExitStatus();
-}
-
-// A directory that already holds tracks is refused without --overwrite: the tracks of
-// two films would otherwise end up on one disc. True when --overwrite is to replace
-// files, which happens only once the new set is complete.
-bool CheckForEarlierTracks(const EncodeOptions& o, const std::string& directory) {
-  const std::vector<int> existing = TrackNumbersIn(directory);
-  if (!existing.empty() && !o.overwrite) {
-    throw CliError(
-        "'" + directory + "' already holds " + DescribeTrackNumbers(existing) +
-        " from an earlier encode; give --overwrite to replace them, or give another directory");
+std::string SetDiscMinutes(const std::string& value, double& minutes) {
+  double m = 0;
+  if (!ParseDecimal(value, 0, 100000, &m) || m == 0) {
+    return "--disc-minutes takes a positive number of minutes, not '" + value + "'";
   }
-  // Links and directories under track names are refused as the filter meets them;
-  // files are kept until the new set can replace them.
-  return std::any_of(existing.begin(), existing.end(), [&](int n) {
-    std::error_code error;
-    const std::string path = directory + "/" + TrackFileName(n);
-    return std::filesystem::is_regular_file(std::filesystem::symlink_status(FsPath(path), error));
-  });
+  minutes = m;
+  return "";
 }
 
-// What a killed encode left in directory goes before this one writes there.
-void ClearLeftovers(const EncodeOptions& o, const std::string& directory) {
-  const std::vector<std::string> removed = RemoveLeftovers(directory);
-  if (removed.empty() || o.quiet) return;
-  std::string names;
-  for (const std::string& name : removed) names += (names.empty() ? "" : ", ") + name;
-  PrintNote(stderr, "removed " + names + " in '" + directory +
-                        "', left by an earlier encode that was stopped before it could clear up");
+std::string SetLevels(const std::string& value, LevelsMode& mode) {
+  return ParseLevelsMode(value, mode) ? ""
+                                      : "--levels takes standard or adaptive, not '" + value + "'";
 }
 
-// What the inputs of one run share.
-struct EncodeRun {
-  std::vector<std::string> written;  // the tracks' paths, as they end up
-  // The first input takes the lock on the output directory, held until the run ends.
-  std::unique_ptr<OutputDirectoryLock> lock;
-  // With --overwrite of earlier tracks, the new set gathers here; it replaces them only
-  // once it is complete, so a failure leaves the earlier set as it was.
-  std::unique_ptr<StagingDirectory> holding;
-  std::string directory;  // the output directory, once claimed
-  bool last_input = false;
-};
-
-// The end of a failure's message while earlier tracks wait to be replaced: the new
-// ones are dropped with the holding directory, and the earlier set stays whole.
-std::string KeptEarlier(const EncodeRun& run) {
-  if (run.holding == nullptr) return "";
-  return "; the earlier tracks in '" + run.directory +
-         "' are kept as they were (--overwrite replaces them only with a complete new set)";
-}
-
-// A stop before an input's render began still leaves the inputs before it: a whole
-// set, only shorter, which replaces the earlier one.
-void KeepStoppedSet(EncodeRun& run) {
-  if (run.holding == nullptr || run.written.empty()) return;
-  try {
-    ReplaceTracks(run.holding->path(), run.directory, static_cast<int>(run.written.size()));
-  } catch (const CliError& e) {
-    PrintError(stderr, e.what());
-  }
-  run.holding.reset();
-}
-
-// The new set replaces the earlier tracks when the run ends well (or is stopped,
-// which finishes the open track: a shorter set, but a whole one); after a failure the
-// earlier set stays and the failure says so.
-void SettleEarlierTracks(EncodeRun& run, const std::string& directory, RenderOutcome& outcome,
-                         std::string& failure) {
-  if (run.holding == nullptr) return;
-  if (failure.empty() && (run.last_input || outcome.interrupted)) {
-    if (run.written.empty()) return;  // stopped before a track: nothing replaces them
-    try {
-      outcome.removed =
-          ReplaceTracks(run.holding->path(), directory, static_cast<int>(run.written.size()));
-      run.holding.reset();
-      return;
-    } catch (const CliError& e) {
-      failure = e.what();
-    }
-  }
-  if (failure.empty()) return;
-  failure += KeptEarlier(run);
-  outcome.tracks.clear();
-}
-
-// Encodes o.input; its tracks are numbered from first_number and their paths added to
-// run.written.
-int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, EncodeRun& run) {
-  FilterSession session;
-  const auto claim = [&](const std::string& directory) {
-    if (run.lock != nullptr) return;
-    PrepareOutputDirectory(directory);
-    CheckNameLimits(o, directory);
-    // A second encode into the same directory would mix its tracks with these.
-    run.lock = std::make_unique<OutputDirectoryLock>(directory);
-    run.directory = directory;
-    ClearLeftovers(o, directory);
-    if (CheckForEarlierTracks(o, directory))
-      run.holding = std::make_unique<StagingDirectory>(directory);
+std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
+  return {
+      {"output", 'o', "a directory", StoreValue(&o.output_directory)},
+      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite)},
+      {"fit", 0, "letterbox, crop or stretch",
+       [&o](const std::string& value) {
+         o.pictures.fit_given = true;
+         return ParseFit(value, o.pictures.fit)
+                    ? ""
+                    : "--fit takes letterbox, crop or stretch, not '" + value + "'";
+       }},
+      {"dither", 0, "ordered or none",
+       [&o](const std::string& value) {
+         o.pictures.dither_given = true;
+         return ParseDither(value, o.pictures.dither)
+                    ? ""
+                    : "--dither takes ordered or none, not '" + value + "'";
+       }},
+      {"levels", 0, "standard or adaptive",
+       [&o](const std::string& value) { return SetLevels(value, o.pictures.levels); }},
+      {"sampling", 0, "pixel or subpixel",
+       [&o](const std::string& value) {
+         o.pictures.sampling_given = true;
+         return ParseSampling(value, o.pictures.sampling)
+                    ? ""
+                    : "--sampling takes pixel or subpixel, not '" + value + "'";
+       }},
+      {"video-stream", 0, "a stream number",
+       [&o](const std::string& value) {
+         return ParseWholeNumber(value, 0, INT_MAX, &o.pictures.video_stream)
+                    ? ""
+                    : "--video-stream takes a stream number as ffprobe lists it, not '" + value +
+                          "'";
+       }},
+      {"audio", 0, "a file", StoreValue(&o.audio_file)},
+      {"no-audio", 0, nullptr, StoreFlag(&o.no_audio)},
+      {"loudness", 0, "a loudness in LUFS, e.g. -16, or off",
+       [&o](const std::string& value) { return SetLoudness(value, o.sound.loudness_target); }},
+      {"mono", 0, nullptr, StoreFlag(&o.sound.mono)},
+      {"break", 0, "frame numbers, e.g. --break 100,250",
+       [&o](const std::string& value) {
+         if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
+           return "--break takes frame numbers from 1 to 2147483647 like 100,250, not '" + *bad +
+                  "'";
+         }
+         return std::string();
+       }},
+      {"break-at", 0, "times, e.g. --break-at 1:30,3:05.5",
+       [&o](const std::string& value) {
+         if (value != "chapters") return SetBreakTimes(value, o.break_times);
+         o.break_at_chapters = true;
+         return std::string();
+       }},
+      {"break-every", 0, "a duration, e.g. --break-every 10:00",
+       [&o](const std::string& value) {
+         if (ParseTime(value, o.break_every) && o.break_every >= 1) return std::string();
+         return "--break-every takes a duration of at least 1 s like 10:00 or 90, not '" + value +
+                "'";
+       }},
+      {"disc", 0, "the image's name", StoreValue(&o.disc.name)},
+      {"first", 0, "a WAV file", StoreValue(&o.disc.first)},
+      {"last", 0, "a WAV file", StoreValue(&o.disc.last)},
+      {"pad-to", 0, "a disc length like 41:20",
+       [&o](const std::string& value) {
+         if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60)
+           return std::string();
+         return "--pad-to takes a disc length like 41:20, not '" + value + "'";
+       }},
+      {"no-pad", 0, nullptr, StoreFlag(&o.disc.pad, false)},
+      {"split", 0, nullptr, StoreFlag(&o.disc.split)},
+      {"settings", 0, "a file", StoreValue(&o.settings_file)},
+      {"disc-minutes", 0, "a number of minutes",
+       [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
+      QuietOption(&o.report.quiet),
+      JsonOption(&o.report.json),
+      VerboseOption(&o.report.verbose),
   };
-  EncodePlan plan = PlanEncode(o, session, claim);
-  claim(plan.directory);
-  const std::string directory = plan.directory;
-  // Where this input's tracks gather: in place, or with the rest of a new set.
-  const std::string gathering = run.holding != nullptr ? run.holding->path() : directory;
-  // A later input's tracks are written as "VDN Track 01.wav" onwards in a directory
-  // of their own, then take their numbers.
-  std::optional<StagingDirectory> staging;
-  if (first_number > 1) staging.emplace(directory);
-  plan.directory = staging ? staging->path() : gathering;
-  const std::optional<AudioPlan> audio = PrepareSound(o, plan, temp);
-  if (!audio) return Interrupted(o);
-  if (audio->path.size() > kMaxPathLength) {
-    // Only a sound file given by name can be: the directory's own were checked.
-    throw CliError("the sound file path is too long for the filter (at most " +
-                   std::to_string(kMaxPathLength) + " characters): " + audio->path);
-  }
-  struct stat sound_before {};
-  const bool sound_watched = !audio->path.empty() && stat(audio->path.c_str(), &sound_before) == 0;
-  const std::string sound_file = audio->path == plan.audio_file.value_or("")
-                                     ? "the sound file '" + audio->path + "'"
-                                     : "the sound's temporary file in '" + directory + "'";
-  RenderOutcome outcome = RenderTracks(o, plan, *audio, session);
-  std::string failure = ExplainFailure(o, plan.directory, outcome);
-  if (failure.empty() && sound_watched)
-    failure = SoundCutShort(sound_file, *audio, sound_before, outcome);
-  temp.Remove();
-  if (staging) {
-    NumberOn(outcome.tracks, gathering, directory, first_number);
-  } else {
-    for (TrackFileInfo& t : outcome.tracks) t.path = directory + "/" + t.name;
-  }
-  plan.directory = directory;
-  for (const TrackFileInfo& t : outcome.tracks) run.written.push_back(t.path);
-  SettleEarlierTracks(run, directory, outcome, failure);
-  return ReportEncode(o, plan, *audio, outcome, failure);
 }
 
-// Encodes one input; the exit status.
-int EncodeOne(const EncodeOptions& o, int first_number, EncodeRun& run) {
-  TempFile temp;
-  // A failure while a stop was asked for is most likely the stop itself (blocking
-  // reads give up once it is asked), so it is reported as the interrupt.
-  auto fail = [&](const char* message) {
-    if (StopRequested()) return Interrupted(o);
-    PrintError(stderr, message + KeptEarlier(run));
-    return 1;
-  };
-  int status;
-  try {
-    status = EncodeWith(o, temp, first_number, run);
-  } catch (const BadOptionError& e) {
-    status = EncodeBadOption(e.what());
-  } catch (const CliError& e) {
-    status = fail(e.what());
-  } catch (const runner::Error& e) {
-    status = fail(e.what());
-  } catch (const std::bad_alloc&) {
-    status = fail("out of memory");
+int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
+
+// Parses the options after the subcommand's name (argv[0]). Returns nothing when the
+// command should go on, otherwise the exit status (0 after --help, 2 after a bad
+// option, with one line on stderr).
+std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
+  const CommandLine line =
+      ReadCommandLine(argc, argv, EncodeOptionTable(o), kEncodeHelp, stdout, stderr);
+  if (line.exit_status) return line.exit_status;
+  if (line.operands.empty()) return BadOption("no input video given");
+  o.inputs = line.operands;
+  o.input = line.operands[0];
+  if (o.inputs.size() > 1 && o.audio_file) {
+    return BadOption("--audio gives the sound of one input, but " +
+                     std::to_string(o.inputs.size()) + " were given");
   }
-  temp.Remove();
-  if (status != 0 && StopRequested()) KeepStoppedSet(run);
-  return status;
+  const bool disc_options = !o.disc.first.empty() || o.disc.last || !o.disc.pad || o.disc.split ||
+                            o.disc.pad_to_seconds != DiscOptions{}.pad_to_seconds;
+  if (o.disc.name.empty() && disc_options)
+    return BadOption("--first, --last, --pad-to, --no-pad and --split go with --disc NAME");
+  if (!o.disc.name.empty() && o.disc.first.empty()) {
+    return BadOption("--disc needs the first track of a retail disc you own: --first FILE.wav");
+  }
+  if (o.no_audio && o.audio_file) return BadOption("--audio and --no-audio contradict each other");
+  const auto stdin_readers =
+      std::count(o.inputs.begin(), o.inputs.end(), "-") + (o.audio_file.value_or("") == "-");
+  if (stdin_readers > 1) {
+    return BadOption(
+        "standard input ('-') can be read only once: give it as one INPUT or as "
+        "--audio, not both or twice");
+  }
+  if (stdin_readers > 0 && isatty(STDIN_FILENO)) {
+    return BadOption(
+        "standard input ('-') is a terminal: pipe a video into it, e.g. ffmpeg -i "
+        "film.avi -f matroska - | trackloom encode - -o DIR");
+  }
+  return std::nullopt;
 }
 
-// Weighs the run's disc time (CheckRunDiscTime) with failures reported as EncodeOne
-// reports them; the exit status.
-int CheckRun(std::vector<EncodeOptions>& runs, const EncodeOptions& o) {
-  try {
-    CheckRunDiscTime(runs, o);
-    return 0;
-  } catch (const BadOptionError& e) {
-    return EncodeBadOption(e.what());
-  } catch (const CliError& e) {
-    if (StopRequested()) return Interrupted(o);
-    PrintError(stderr, e.what());
-    return 1;
-  } catch (const runner::Error& e) {
-    PrintError(stderr, e.what());
-    return 1;
-  } catch (const std::bad_alloc&) {
-    PrintError(stderr, "out of memory");
-    return 1;
-  }
+// --disc NAME: the disc image of the run's tracks, its summary as the encode's.
+void WriteDisc(const EncodeOptions& o, const std::vector<std::string>& tracks) {
+  const DiscOptions disc = EncodeDiscOptions(o, tracks);
+  Reporter report = o.report;
+  report.quiet = disc.quiet;
+  report.json = false;
+  ReportDisc(disc, MakeDisc(disc, report), report);
 }
 
 }  // namespace
 
-int Encode(const EncodeOptions& o) {
-  InstallInterruptHandlers();
-  RouteFfmpegLog(stderr, o.verbose ? FfmpegLog::kWarnings : FfmpegLog::kQuiet);
-  if (!o.disc.name.empty()) {
-    // Found out before the encode, not after it.
-    try {
-      CheckFirstTrack(o.disc.first);
-    } catch (const CliError& e) {
-      PrintError(stderr, e.what());
-      return 1;
-    }
-  }
-  const std::vector<std::string> inputs =
-      o.inputs.empty() ? std::vector<std::string>{o.input} : o.inputs;
-  // A missing file among several is found out before the first is encoded.
-  for (const std::string& input : inputs) {
-    if (inputs.size() > 1 && input.find(':') == std::string::npos && !IsReadOnce(input) &&
-        access(input.c_str(), R_OK) != 0) {
-      PrintError(stderr, "cannot read '" + input + "': " + std::strerror(errno));
-      return 1;
-    }
-  }
-  std::vector<EncodeOptions> runs;
-  for (const std::string& input : inputs) {
-    runs.push_back(o);
-    runs.back().input = input;
-  }
-  if (const int status = CheckRun(runs, o); status != 0) return status;
-  EncodeRun run;
-  for (size_t i = 0; i < runs.size(); ++i) {
-    run.last_input = i + 1 == runs.size();
-    const int status = EncodeOne(runs[i], static_cast<int>(run.written.size()) + 1, run);
-    if (status != 0) return status;  // later inputs are not encoded after a failure or Ctrl-C
-  }
-  if (runs.size() > 1 && !o.quiet && !o.json) PrintRunTotal(o, runs.size(), run.written);
-  if (o.disc.name.empty()) return 0;
-  return MakeDisc(EncodeDiscOptions(o, run.written), stdout, stderr);
-}
-
 int RunEncode(int argc, char** argv) {
   EncodeOptions options;
   if (const std::optional<int> status = ParseEncodeOptions(argc, argv, options)) return *status;
-  return Encode(options);
+  InstallInterruptHandlers();
+  // Found out before the encode, not after it.
+  if (!options.disc.name.empty()) CheckFirstTrack(options.disc.first);
+  const EncodeResult result = Encode(options);
+  if (result.status == 0 && !options.disc.name.empty()) WriteDisc(options, result.tracks);
+  return result.status;
 }
 
 }  // namespace trackloom::cli

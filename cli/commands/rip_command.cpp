@@ -1,11 +1,10 @@
-#include "cli/commands/rip_command.h"
-
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/commands/rip_output.h"
+#include "cli/commands/rip_report.h"
 #include "cli/commands/subcommands.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
@@ -373,22 +372,7 @@ int RunRip(int argc, char** argv) {
   const int status = ParseRipOptions(argc, argv, o, stdout, stderr);
   if (status >= 0) return status;
   InstallInterruptHandlers();
-  try {
-    return Rip(o, stdout, stderr);
-  } catch (const Stopped&) {
-    PrintError(stderr, "interrupted; no video was written");
-    return InterruptedExitStatus();
-  } catch (const CliError& e) {
-    if (StopRequested()) {
-      PrintError(stderr, "interrupted; no video was written");
-      return InterruptedExitStatus();
-    }
-    PrintError(stderr, e.what());
-    return 1;
-  } catch (const std::bad_alloc&) {
-    PrintError(stderr, "out of memory");
-    return 1;
-  }
+  return Rip(o, stdout, stderr);
 }
 
 }  // namespace trackloom::cli

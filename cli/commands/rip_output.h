@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands/rip_command.h"
+#include "cli/commands/rip_report.h"
 #include "cli/common/temp_file.h"
 #include "cli/ffmpeg/record_video.h"
 #include "cli/pictures/panel_view.h"

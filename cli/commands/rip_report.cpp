@@ -1,7 +1,8 @@
+#include "cli/commands/rip_report.h"
+
 #include <cstdlib>
 #include <string>
 
-#include "cli/commands/rip_command.h"
 #include "cli/common/duration.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"

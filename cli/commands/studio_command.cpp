@@ -64,12 +64,7 @@ int RunStudio(int argc, char** argv) {
   if (!line.operands.empty()) options.folder = line.operands[0];
   options.open_browser = !no_browser;
   InstallInterruptHandlers();
-  try {
-    return RunStudioServer(options, stdout, stderr);
-  } catch (const CliError& e) {
-    PrintError(stderr, e.what());
-    return 1;
-  }
+  return RunStudioServer(options, stdout, stderr);
 }
 
 }  // namespace trackloom::cli

@@ -3,6 +3,8 @@
 // second one gives up at once, removing the registered temporary file first.
 #pragma once
 
+#include <string>
+
 namespace trackloom::cli {
 
 void InstallInterruptHandlers();
@@ -16,9 +18,12 @@ void SetTempFileForHardExit(const char* path);
 // For AVFormatContext::interrupt_callback: blocking I/O gives up once stop is asked.
 int AvInterruptCallback(void* unused);
 
-// The one exception a long step throws when it sees a stop asked for: the command
-// that runs it turns it into its interrupted exit status and says what was kept.
-struct Stopped {};
+// The one exception a long step throws when it sees a stop asked for: the command's
+// guard turns it into the interrupted exit status and says what was kept, in
+// message when the step knows it (otherwise in the command's own words).
+struct Stopped {
+  std::string message;
+};
 
 // Tests reset the state between cases that simulate interrupts.
 void ResetInterruptForTesting();

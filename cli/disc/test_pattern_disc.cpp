@@ -1,4 +1,4 @@
-#include "cli/commands/test_pattern_disc.h"
+#include "cli/disc/test_pattern_disc.h"
 
 #include <cmath>
 #include <filesystem>
@@ -6,13 +6,13 @@
 #include <string>
 #include <system_error>
 
-#include "cli/commands/disc_command.h"
-#include "cli/commands/encode_command.h"
-#include "cli/commands/test_pattern_tracks.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/fs_path.h"
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
+#include "cli/common/reporter.h"
+#include "cli/disc/test_pattern_tracks.h"
+#include "cli/encode/encode.h"
 #include "cli/tracks/track_files.h"
 #include "core/track_format.h"
 
@@ -51,8 +51,10 @@ void WriteTables(const std::string& path, const levels::Tables& tables) {
   if (ec || !file) throw CliError("cannot write the level tables into '" + path + "'");
 }
 
-// Encodes one test track alone into work/ and moves it to its number in directory.
-int EncodeTrack(const PatternTrack& t, int number, const std::string& directory) {
+// Encodes one test track alone into work/ and moves it to its number in directory; the
+// encode's exit status, its reason said through report.
+int EncodeTrack(const PatternTrack& t, int number, const std::string& directory,
+                const Reporter& report) {
   const std::string work = directory + "/.encoding";
   std::error_code ec;
   fs::remove_all(FsPath(work), ec);
@@ -62,65 +64,62 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory)
   e.generated_sound = t.sound;
   e.known_frames = std::llround(t.seconds * kFramesPerSecond);
   e.output_directory = work;
-  e.quiet = true;
+  e.report = report;
+  e.report.quiet = true;
   // The sound as drawn: a silent channel stays silent (no dither noise) and the clicks
   // and tones keep their level (a mostly silent track is not raised to a loudness).
   e.sound.dither = false;
   e.sound.loudness_target = std::nan("");
-  const int status = Encode(e);
+  const EncodeResult result = Encode(e);
   const std::string track = directory + "/" + TrackFileName(number);
-  if (status == 0) {
-    fs::rename(FsPath(work + "/" + TrackFileName(1)), FsPath(track), ec);
+  if (result.status == 0) {
+    fs::rename(FsPath(result.tracks.at(0)), FsPath(track), ec);
     if (ec) throw CliError("cannot move the test track into '" + directory + "': " + ec.message());
     if (t.tables) WriteTables(track, *t.tables);
   }
   fs::remove_all(FsPath(work), ec);
-  return status;
+  return result.status;
 }
 
 }  // namespace
 
-int MakeTestPatternDisc(DiscOptions o, std::FILE* out, std::FILE* err) {
-  try {
+EncodeResult EncodeTestTracks(const DiscOptions& o, const Reporter& report) {
 #ifdef _WIN32
-    // The cards are lettered by FFmpeg's drawtext, which needs FreeType: not in the
-    // libraries the Windows command is built with.
-    throw CliError(
-        "--test-pattern is not in the Windows command yet (its cards need a text library "
-        "it is built without); make the test disc with the Linux command");
+  // The cards are lettered by FFmpeg's drawtext, which needs FreeType: not in the
+  // libraries the Windows command is built with.
+  throw CliError(
+      "--test-pattern is not in the Windows command yet (its cards need a text library "
+      "it is built without); make the test disc with the Linux command");
 #endif
-    if (::access(kPatternFont, R_OK) != 0) {
-      throw CliError(std::string("the test disc's cards need the font '") + kPatternFont +
-                     "': install it with 'sudo apt install fonts-dejavu-core'");
-    }
-    const std::string directory = TracksDirectory(o.name);
-    std::error_code ec;
-    // The tracks of an earlier test disc would be replaced without a word, and so
-    // would anything else kept there.
-    if (fs::exists(FsPath(directory), ec) && !fs::is_empty(FsPath(directory), ec)) {
-      throw CliError("'" + directory +
-                     "' is not empty, and the test disc writes its tracks there: remove it, "
-                     "or give another -o NAME; nothing was written");
-    }
-    CheckFirstTrack(o.first);
-    fs::create_directories(FsPath(directory), ec);
-    if (ec) throw CliError("cannot make '" + directory + "': " + ec.message());
-    const std::vector<PatternTrack> tracks = TestPatternTracks(kPatternFont);
-    for (size_t i = 0; i < tracks.size(); ++i) {
-      const int number = static_cast<int>(i) + 1;
-      if (!o.quiet && !o.json) {
-        std::fprintf(out, "Test track %d of %zu: %s (%g s)\n", number, tracks.size(),
-                     tracks[i].title.c_str(), tracks[i].seconds);
-        std::fflush(out);
-      }
-      if (const int status = EncodeTrack(tracks[i], number, directory); status != 0) return status;
-      o.tracks.push_back(directory + "/" + TrackFileName(number));
-    }
-  } catch (const CliError& e) {
-    PrintError(err, e.what());
-    return 1;
+  if (::access(kPatternFont, R_OK) != 0) {
+    throw CliError(std::string("the test disc's cards need the font '") + kPatternFont +
+                   "': install it with 'sudo apt install fonts-dejavu-core'");
   }
-  return MakeDisc(o, out, err);
+  const std::string directory = TracksDirectory(o.name);
+  std::error_code ec;
+  // The tracks of an earlier test disc would be replaced without a word, and so
+  // would anything else kept there.
+  if (fs::exists(FsPath(directory), ec) && !fs::is_empty(FsPath(directory), ec)) {
+    throw CliError("'" + directory +
+                   "' is not empty, and the test disc writes its tracks there: remove it, "
+                   "or give another -o NAME; nothing was written");
+  }
+  CheckFirstTrack(o.first);
+  fs::create_directories(FsPath(directory), ec);
+  if (ec) throw CliError("cannot make '" + directory + "': " + ec.message());
+  const std::vector<PatternTrack> tracks = TestPatternTracks(kPatternFont);
+  EncodeResult result;
+  for (size_t i = 0; i < tracks.size() && result.status == 0; ++i) {
+    const int number = static_cast<int>(i) + 1;
+    if (report.Words()) {
+      std::fprintf(report.out, "Test track %d of %zu: %s (%g s)\n", number, tracks.size(),
+                   tracks[i].title.c_str(), tracks[i].seconds);
+      std::fflush(report.out);
+    }
+    result.status = EncodeTrack(tracks[i], number, directory, report);
+    if (result.status == 0) result.tracks.push_back(directory + "/" + TrackFileName(number));
+  }
+  return result;
 }
 
 }  // namespace trackloom::cli

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands/encode_command.h"
-#include "cli/commands/filter_session.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/platform.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
+#include "cli/encode/encode.h"
+#include "cli/encode/filter_session.h"
 #include "cli/tracks/track_files.h"
 #include "runner/editor.h"
 
@@ -81,9 +81,6 @@ auto NamingInput(const std::string& path, const std::string& name, Work work) {
     throw CliError(message);
   }
 }
-
-// One line on stderr for a bad option of the encode; the exit status 2.
-int EncodeBadOption(const std::string& message);
 
 // The file system's own limits for the names the encode makes in directory.
 void CheckNameLimits(const EncodeOptions& o, const std::string& directory);

@@ -1,4 +1,4 @@
-#include "cli/commands/disc_report.h"
+#include "cli/disc/disc_report.h"
 
 #include <cmath>
 
@@ -124,6 +124,15 @@ void DiscJson(std::FILE* out, const DiscOptions& o, const std::vector<std::strin
   }
   json.EndArray().EndObject();
   std::fprintf(out, "\n");
+}
+
+void ReportDisc(const DiscOptions& o, const DiscResult& result, const Reporter& report) {
+  if (report.json) {
+    DiscJson(report.out, o, result.bases, result.plans);
+  } else if (!report.quiet) {
+    DiscSummary(report.out, o, result.bases, result.plans);
+  }
+  std::fflush(report.out);
 }
 
 }  // namespace trackloom::cli

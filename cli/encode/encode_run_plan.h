@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands/disc_command.h"
-#include "cli/commands/encode_command.h"
+#include "cli/encode/encode.h"
 #include "cli/ffmpeg/video_source.h"
+#include "cli/tracks/disc_plan.h"
 
 namespace trackloom::cli {
 
@@ -20,7 +20,7 @@ std::vector<int> WithPeriodicBreaks(const EncodeOptions& o, const VideoSource& v
 
 // Weighs the disc time of runs (one EncodeOptions an input) together: throws CliError
 // (or BadOptionError) when a track would be longer than the disc, the whole far more
-// than it holds, or the --disc image would not fit; warns on stderr when the whole is
+// than it holds, or the --disc image would not fit; warns when the whole is
 // more than the disc holds. Marks the inputs whose length it knew.
 void CheckRunDiscTime(std::vector<EncodeOptions>& runs, const EncodeOptions& o);
 

@@ -1,5 +1,5 @@
 // What trackloom encode says when an input is done: the failure or the interrupt on
-// stderr, then the summary as text or JSON on stdout.
+// the reporter's err, then the summary as text or JSON on its out.
 
 #include <algorithm>
 #include <climits>
@@ -10,12 +10,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/commands/disc_command.h"
-#include "cli/commands/encode_run_plan.h"
-#include "cli/commands/encode_steps.h"
-#include "cli/commands/filter_session.h"
-#include "cli/commands/subcommands.h"
-#include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
@@ -26,6 +20,11 @@
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
+#include "cli/disc/make_disc.h"
+#include "cli/encode/encode_run_plan.h"
+#include "cli/encode/encode_steps.h"
+#include "cli/encode/filter_session.h"
+#include "cli/encode/track_staging.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/disc_time.h"
@@ -45,7 +44,7 @@ struct Totals {
 
 void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
                       const RenderOutcome& r, const Totals& totals, const std::string& failure) {
-  JsonWriter json(stdout);
+  JsonWriter json(o.report.out);
   json.BeginObject().Path("input", o.input).Path("output_directory", plan.directory);
   json.Key("audio")
       .String(audio.description)
@@ -82,44 +81,45 @@ void PrintJsonSummary(const EncodeOptions& o, const EncodePlan& plan, const Audi
   json.EndArray();
   if (!failure.empty()) json.Key("error").String(failure);
   json.EndObject();
-  std::fputc('\n', stdout);
+  std::fputc('\n', o.report.out);
 }
 
 void PrintTextSummary(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
                       const RenderOutcome& r, const Totals& totals, bool failed) {
   const std::vector<TrackFileInfo>& tracks = r.tracks;
+  std::FILE* out = o.report.out;
   const char* outcome = failed          ? "Failed after writing"
                         : r.interrupted ? "Interrupted after writing"
                                         : "Wrote";
-  std::printf("%s %s in '%s' (sound: %s)%s\n", outcome,
-              Count(static_cast<int64_t>(tracks.size()), "track").c_str(),
-              Printable(plan.directory).c_str(), Printable(audio.description).c_str(),
-              tracks.empty() ? "." : ":");
-  auto line = [](const std::string& name, int64_t records, double video, double disc) {
-    std::printf("  %-18s %15s  %10s video  %10s on disc\n", name.c_str(),
-                Count(records, "record").c_str(), FormatDuration(video, 1).c_str(),
-                FormatDuration(disc, 1).c_str());
+  std::fprintf(out, "%s %s in '%s' (sound: %s)%s\n", outcome,
+               Count(static_cast<int64_t>(tracks.size()), "track").c_str(),
+               Printable(plan.directory).c_str(), Printable(audio.description).c_str(),
+               tracks.empty() ? "." : ":");
+  auto line = [out](const std::string& name, int64_t records, double video, double disc) {
+    std::fprintf(out, "  %-18s %15s  %10s video  %10s on disc\n", name.c_str(),
+                 Count(records, "record").c_str(), FormatDuration(video, 1).c_str(),
+                 FormatDuration(disc, 1).c_str());
   };
   for (const TrackFileInfo& t : tracks)
     line(t.name, t.records, t.video_seconds(), t.disc_seconds());
   if (tracks.size() > 1) line("total", totals.records, totals.video_seconds(), totals.disc_seconds);
   if (!r.breaks_past_the_end.empty()) {
-    std::printf("Not used: break%s at frame%s %s, past the last frame of '%s' (%lld).\n",
-                r.breaks_past_the_end.size() == 1 ? "" : "s",
-                r.breaks_past_the_end.size() == 1 ? "" : "s",
-                BreakListText(r.breaks_past_the_end).c_str(), Printable(o.input).c_str(),
-                static_cast<long long>(r.last_source_frame));
+    std::fprintf(out, "Not used: break%s at frame%s %s, past the last frame of '%s' (%lld).\n",
+                 r.breaks_past_the_end.size() == 1 ? "" : "s",
+                 r.breaks_past_the_end.size() == 1 ? "" : "s",
+                 BreakListText(r.breaks_past_the_end).c_str(), Printable(o.input).c_str(),
+                 static_cast<long long>(r.last_source_frame));
   }
   if (!plan.video->stream_summary().empty())
-    std::printf("Video: %s.\n", plan.video->stream_summary().c_str());
-  std::printf("Picture: %s.\n", plan.video->picture_summary().c_str());
-  std::printf("Disc time: %s of %g minute%s.\n", DiscTimeText(totals.records).c_str(),
-              o.disc_minutes, o.disc_minutes == 1 ? "" : "s");
+    std::fprintf(out, "Video: %s.\n", plan.video->stream_summary().c_str());
+  std::fprintf(out, "Picture: %s.\n", plan.video->picture_summary().c_str());
+  std::fprintf(out, "Disc time: %s of %g minute%s.\n", DiscTimeText(totals.records).c_str(),
+               o.disc_minutes, o.disc_minutes == 1 ? "" : "s");
   if (!r.removed.empty()) {
-    std::printf("Removed %zu track%s of an earlier encode:", r.removed.size(),
-                r.removed.size() == 1 ? "" : "s");
-    for (const std::string& name : r.removed) std::printf(" %s", name.c_str());
-    std::printf("\n");
+    std::fprintf(out, "Removed %zu track%s of an earlier encode:", r.removed.size(),
+                 r.removed.size() == 1 ? "" : "s");
+    for (const std::string& name : r.removed) std::fprintf(out, " %s", name.c_str());
+    std::fputc('\n', out);
   }
 }
 
@@ -134,20 +134,20 @@ int ReportEncode(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan
     totals.disc_seconds += t.disc_seconds();
   }
   if (!FitsDisc(totals.records, plan.disc_limit) && !r.warned_disc) {
-    PrintWarning(stderr, Format("the tracks take %s of disc time, more than a %g-minute disc holds",
-                                DiscTimeText(totals.records).c_str(), o.disc_minutes));
+    o.report.Warning(Format("the tracks take %s of disc time, more than a %g-minute disc holds",
+                            DiscTimeText(totals.records).c_str(), o.disc_minutes));
   }
-  if (!failure.empty()) PrintError(stderr, failure);
-  if (failure.empty() && r.interrupted && !o.quiet) {
-    PrintError(stderr, "interrupted; the tracks written so far are complete");
+  if (!failure.empty()) o.report.Error(failure);
+  if (failure.empty() && r.interrupted && !o.report.quiet) {
+    o.report.Error("interrupted; the tracks written so far are complete");
   }
-  std::fflush(stderr);
-  if (o.json) {
+  std::fflush(o.report.err);
+  if (o.report.json) {
     PrintJsonSummary(o, plan, audio, r, totals, failure);
-  } else if (!o.quiet) {
+  } else if (!o.report.quiet) {
     PrintTextSummary(o, plan, audio, r, totals, !failure.empty());
   }
-  std::fflush(stdout);
+  std::fflush(o.report.out);
   if (!failure.empty()) return 1;
   if (r.interrupted) return InterruptedExitStatus();
   return 0;

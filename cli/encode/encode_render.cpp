@@ -10,13 +10,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/commands/disc_command.h"
-#include "cli/commands/encode_levels.h"
-#include "cli/commands/encode_run_plan.h"
-#include "cli/commands/encode_steps.h"
-#include "cli/commands/filter_session.h"
-#include "cli/commands/subcommands.h"
-#include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
@@ -27,6 +20,12 @@
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
+#include "cli/disc/make_disc.h"
+#include "cli/encode/encode_levels.h"
+#include "cli/encode/encode_run_plan.h"
+#include "cli/encode/encode_steps.h"
+#include "cli/encode/filter_session.h"
+#include "cli/encode/track_staging.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/disc_time.h"
@@ -91,31 +90,30 @@ std::string WriteFailureReason() {
 
 void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, const AudioPlan& audio,
                          int64_t pictures, bool interrupted) {
-  if (o.quiet) return;
+  if (o.report.quiet) return;
   // Damaged packets are skipped as players skip them; saying so tells a damaged input
   // from a faithful encode that merely looks wrong.
-  const auto note_damage = [](const std::string& name, int64_t packets, const char* what) {
+  const auto note_damage = [&o](const std::string& name, int64_t packets, const char* what) {
     if (packets <= 0) return;
-    PrintNote(stderr, "'" + name + "' is damaged: " + Count(packets, "packet") + " of its " + what +
-                          " could not be decoded and " + (packets == 1 ? "was" : "were") +
-                          " skipped; repair or re-encode it for complete tracks");
+    o.report.Note("'" + name + "' is damaged: " + Count(packets, "packet") + " of its " + what +
+                  " could not be decoded and " + (packets == 1 ? "was" : "were") +
+                  " skipped; repair or re-encode it for complete tracks");
   };
   note_damage(o.input, video.damaged_packets(), "pictures");
   note_damage(audio.source, audio.damaged_packets, "sound");
   if (!video.read_error().empty() && !interrupted) {
-    PrintNote(stderr, "reading '" + o.input + "' stopped early (" + video.read_error() +
-                          ") after " + std::to_string(pictures) + " pictures, " +
-                          FormatDuration(static_cast<double>(pictures) / kFramesPerSecond) +
-                          " at 18 fps; the tracks end there");
+    o.report.Note("reading '" + o.input + "' stopped early (" + video.read_error() + ") after " +
+                  std::to_string(pictures) + " pictures, " +
+                  FormatDuration(static_cast<double>(pictures) / kFramesPerSecond) +
+                  " at 18 fps; the tracks end there");
   }
   const GapReport& gaps = video.gaps();
   if (gaps.count > 0) {
-    PrintNote(stderr, "the pictures of '" + o.input + "' pause for up to " +
-                          FormatDuration(gaps.longest_seconds) +
-                          " with no sound playing (first at " +
-                          FormatDuration(gaps.first_at_seconds) + " of the tracks); " +
-                          std::to_string(gaps.count) + " such gap" +
-                          (gaps.count == 1 ? " was" : "s were") + " cut to one frame");
+    o.report.Note("the pictures of '" + o.input + "' pause for up to " +
+                  FormatDuration(gaps.longest_seconds) + " with no sound playing (first at " +
+                  FormatDuration(gaps.first_at_seconds) + " of the tracks); " +
+                  std::to_string(gaps.count) + " such gap" + (gaps.count == 1 ? " was" : "s were") +
+                  " cut to one frame");
   }
 }
 
@@ -125,18 +123,18 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
                            FilterSession& session) {
   session.Configure({audio.path, plan.directory, plan.breaks});
   VideoSource& video = *plan.video;
-  if (o.verbose) {
-    PrintError(stderr, Format("picture %dx%d at %.3f fps through %s", video.input_width(),
-                              video.input_height(), video.input_frame_rate(),
-                              video.filter_chain().c_str()));
+  if (o.report.verbose) {
+    o.report.Error(Format("picture %dx%d at %.3f fps through %s", video.input_width(),
+                          video.input_height(), video.input_frame_rate(),
+                          video.filter_chain().c_str()));
   }
   RenderOutcome outcome;
   video.set_sound_seconds(audio.seconds);
   if (video.still()) plan.expected = video.estimated_frames();
   outcome.warned_disc = o.length_planned;
   if (!o.length_planned && plan.expected > 0 && !FitsDisc(plan.expected, plan.disc_limit)) {
-    PrintWarning(stderr, Format("about %s of disc time expected, more than a %g-minute disc holds",
-                                DiscTimeText(plan.expected).c_str(), o.disc_minutes));
+    o.report.Warning(Format("about %s of disc time expected, more than a %g-minute disc holds",
+                            DiscTimeText(plan.expected).c_str(), o.disc_minutes));
     outcome.warned_disc = true;
   }
   TrackFileSnapshot before = TrackFileSnapshot::Take(plan.directory);
@@ -145,7 +143,7 @@ RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const Audio
       "the tracks reached " + FormatDuration(DiscSeconds(plan.far_records, 1)) + " of disc time, " +
           plan.far_text +
           ", and the encode stopped there; raise --disc-minutes if that much is meant");
-  Progress progress(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), plan.expected);
+  Progress progress(o.report.err, o.report.ShowsProgress(), plan.expected);
   // Adaptive levels: the progress counts the pictures read, which a track's are
   // before any of them is written.
   std::optional<TrackLevelSource> adaptive;

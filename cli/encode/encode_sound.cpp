@@ -10,12 +10,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/commands/disc_command.h"
-#include "cli/commands/encode_run_plan.h"
-#include "cli/commands/encode_steps.h"
-#include "cli/commands/filter_session.h"
-#include "cli/commands/subcommands.h"
-#include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/fs_path.h"
@@ -27,6 +21,11 @@
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
+#include "cli/disc/make_disc.h"
+#include "cli/encode/encode_run_plan.h"
+#include "cli/encode/encode_steps.h"
+#include "cli/encode/filter_session.h"
+#include "cli/encode/track_staging.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/disc_time.h"
@@ -79,9 +78,7 @@ AudioPlan WithoutSound(const EncodeOptions& o, const EncodePlan& plan, TempFile&
   temp.Remove();
   AudioPlan audio;
   audio.description = "none (the input has no sound)";
-  if (!o.quiet) {
-    PrintNote(stderr, "'" + o.input + "' has no audio stream; the tracks will be silent");
-  }
+  o.report.Note("'" + o.input + "' has no audio stream; the tracks will be silent");
   return audio;
 }
 
@@ -105,7 +102,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, 
     return audio;
   }
   // Converting the sound of a long film takes a while: say so on a terminal.
-  Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
+  Progress status(o.report.err, o.report.ShowsProgress(), -1);
   const int64_t estimated = plan.video->estimated_frames();
   const double video_seconds =
       estimated > 0 ? static_cast<double>(estimated) / kFramesPerSecond : -1;

@@ -1,4 +1,4 @@
-#include "cli/commands/encode_run_plan.h"
+#include "cli/encode/encode_run_plan.h"
 
 #include <algorithm>
 #include <climits>
@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli/commands/filter_session.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/duration.h"
 #include "cli/common/messages.h"
 #include "cli/common/read_once.h"
+#include "cli/encode/filter_session.h"
 #include "cli/tracks/disc_time.h"
 #include "cli/tracks/track_files.h"
 
@@ -43,7 +43,7 @@ DiscOptions EncodeDiscOptions(const EncodeOptions& o, const std::vector<std::str
   disc.tracks = tracks;
   disc.capacity_minutes = std::min(o.disc_minutes, 100.0);
   disc.capacity_option = "--disc-minutes";
-  disc.quiet = o.quiet || o.json;
+  disc.quiet = o.report.quiet || o.report.json;
   return disc;
 }
 
@@ -63,7 +63,7 @@ PlannedInput ProbeInput(const EncodeOptions& one) {
   if (video->still()) return planned;
   planned.records = one.known_frames >= 0 ? one.known_frames : video->estimated_frames();
   EncodeOptions quiet = one;
-  quiet.quiet = true;  // the notes come once, when the input is encoded
+  quiet.report.quiet = true;  // the notes come once, when the input is encoded
   std::optional<std::vector<int>> given = BreakFrames(quiet, *video);
   std::vector<int> frames;
   if (given) {
@@ -100,9 +100,8 @@ void CheckRunDiscTime(std::vector<EncodeOptions>& runs, const EncodeOptions& o) 
   if (!o.disc.split && !FitsDisc(plan.records, o.disc_minutes * 60)) {
     const std::string together =
         inputs.size() > 1 ? " for the " + std::to_string(inputs.size()) + " inputs together" : "";
-    PrintWarning(stderr,
-                 Format("about %s of disc time expected%s, more than a %g-minute disc holds",
-                        DiscTimeText(plan.records).c_str(), together.c_str(), o.disc_minutes));
+    o.report.Warning(Format("about %s of disc time expected%s, more than a %g-minute disc holds",
+                            DiscTimeText(plan.records).c_str(), together.c_str(), o.disc_minutes));
   }
   if (o.disc.name.empty() || plan.unknown > 0) return;
   std::vector<uint64_t> track_bytes;
@@ -113,11 +112,11 @@ void CheckRunDiscTime(std::vector<EncodeOptions>& runs, const EncodeOptions& o) 
 
 void PrintRunTotal(const EncodeOptions& o, size_t inputs, const std::vector<std::string>& written) {
   const int64_t records = RecordsInTracks(written);
-  std::printf("All %zu inputs: %s, %s of video; disc time %s of %g minute%s.\n", inputs,
-              Count(static_cast<int64_t>(written.size()), "track").c_str(),
-              FormatDuration(static_cast<double>(records) / kFramesPerSecond, 1).c_str(),
-              DiscTimeText(records).c_str(), o.disc_minutes, o.disc_minutes == 1 ? "" : "s");
-  std::fflush(stdout);
+  std::fprintf(o.report.out, "All %zu inputs: %s, %s of video; disc time %s of %g minute%s.\n",
+               inputs, Count(static_cast<int64_t>(written.size()), "track").c_str(),
+               FormatDuration(static_cast<double>(records) / kFramesPerSecond, 1).c_str(),
+               DiscTimeText(records).c_str(), o.disc_minutes, o.disc_minutes == 1 ? "" : "s");
+  std::fflush(o.report.out);
 }
 
 }  // namespace trackloom::cli

@@ -11,12 +11,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/commands/disc_command.h"
-#include "cli/commands/encode_run_plan.h"
-#include "cli/commands/encode_steps.h"
-#include "cli/commands/filter_session.h"
-#include "cli/commands/subcommands.h"
-#include "cli/commands/track_staging.h"
 #include "cli/common/arguments.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
@@ -27,6 +21,11 @@
 #include "cli/common/progress.h"
 #include "cli/common/read_once.h"
 #include "cli/common/temp_file.h"
+#include "cli/disc/make_disc.h"
+#include "cli/encode/encode_run_plan.h"
+#include "cli/encode/encode_steps.h"
+#include "cli/encode/filter_session.h"
+#include "cli/encode/track_staging.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/disc_time.h"
@@ -122,8 +121,8 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
     if (frame > 0) frames.push_back(static_cast<int>(frame));
   }
   if (o.break_at_chapters) {
-    if (video.chapter_starts().empty() && !o.quiet) {
-      PrintNote(stderr, "'" + o.input + "' has no chapters to break at");
+    if (video.chapter_starts().empty()) {
+      o.report.Note("'" + o.input + "' has no chapters to break at");
     }
     for (double seconds : video.chapter_starts()) {
       const int64_t frame = FrameAtTime(seconds, video.input_frame_rate());
@@ -138,8 +137,8 @@ std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoS
     throw BadOptionError("at most " + std::to_string(kMaxBreakFrames) + " break frames, but " +
                          std::to_string(sorted.size()) + " were given");
   }
-  if (sorted != frames && !o.quiet && !o.break_at_chapters) {
-    PrintNote(stderr, "breaking at frames " + BreakListText(sorted) + " (in order, each once)");
+  if (sorted != frames && !o.break_at_chapters) {
+    o.report.Note("breaking at frames " + BreakListText(sorted) + " (in order, each once)");
   }
   return sorted;
 }
@@ -154,12 +153,9 @@ std::unique_ptr<TempFile> CopyOfReadOnce(const EncodeOptions& o, ReadOnceInput& 
                                          const std::string& input, const std::string& directory,
                                          const std::function<void()>& claim) {
   claim();
-  if (!o.quiet) {
-    PrintNote(stderr, "'" + input +
-                          "' can be read only once; it is copied into a temporary file in '" +
-                          directory + "' first");
-  }
-  Progress status(stderr, !o.quiet && !o.json && isatty(STDERR_FILENO), -1);
+  o.report.Note("'" + input + "' can be read only once; it is copied into a temporary file in '" +
+                directory + "' first");
+  Progress status(o.report.err, o.report.ShowsProgress(), -1);
   auto copy = std::make_unique<TempFile>();
   const bool whole = source.CopyTo(directory, *copy, [&](int64_t bytes) {
     char line[96];

@@ -1,4 +1,4 @@
-#include "cli/commands/track_staging.h"
+#include "cli/encode/track_staging.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "cli/commands/filter_session.h"
+#include "cli/encode/filter_session.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -2,7 +2,7 @@
 // look for, then the pattern, drawn at 144 x 80 in the panel's own levels (every
 // component a multiple of 17) so the encode takes it as made for the player and
 // neither scales nor dithers it: what the disc shows is what was drawn.
-#include "cli/commands/test_pattern_tracks.h"
+#include "cli/disc/test_pattern_tracks.h"
 
 #include <string>
 #include <vector>

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/common/duration.h"
+#include "cli/common/reporter.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/ffmpeg/video_source.h"
 #include "cli/tracks/disc_plan.h"
@@ -38,9 +39,8 @@ struct EncodeOptions {
   DiscOptions disc;
   std::optional<std::string> settings_file;
   double disc_minutes = 80;
-  bool quiet = false;
-  bool json = false;
-  bool verbose = false;
+  // Where the encode's notes, progress and summary go, and how many of them.
+  Reporter report;
   // When the input cannot tell its own length (a generated source), the caller may.
   int64_t known_frames = -1;
   // The run's plan knew this input's length and already weighed its disc time, so the
@@ -49,23 +49,27 @@ struct EncodeOptions {
   double break_every = 0;  // --break-every, in seconds (0: none)
 };
 
-// Parses the options after the subcommand's name (argv[0]). Returns nothing when the
-// command should go on, otherwise the exit status (0 after --help, 2 after a bad
-// option, with one line on stderr).
-std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& options);
-
 // A --break value: frame numbers from 1 to 2147483647 separated by commas,
 // semicolons or blanks, added to frames. Returns the first item that is not one
 // (the whole text when it holds none), nothing when every item is.
 std::optional<std::string> ReadBreakFrames(const std::string& text, std::vector<int>& frames);
 // --break and --break-at as the source frames the filter breaks at, in order and each
 // once, or nothing when neither (nor --break-every) is given: the saved list holds.
-// Notes on stderr, unless quiet, what was put in order or found no chapters.
+// Notes, unless quiet, what was put in order or found no chapters.
 std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoSource& video);
 // The source frame shown at a time of the input, at its own frame rate.
 int64_t FrameAtTime(double seconds, double frame_rate);
 
-// Runs the whole encode; returns the exit status.
-int Encode(const EncodeOptions& options);
+// What an encode did: its exit status (0 done, 1 failed, 2 a value the input showed
+// wrong, or the interrupt's; the reason said through the reporter) and the paths of
+// the tracks it wrote, in order.
+struct EncodeResult {
+  int status = 0;
+  std::vector<std::string> tracks;
+};
+
+// Encodes every input in turn, each numbered on from the one before; a failure or a
+// stop ends the run. Says what it does through options.report; prints nothing else.
+EncodeResult Encode(const EncodeOptions& options);
 
 }  // namespace trackloom::cli

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/common/reporter.h"
+#include "cli/disc/make_disc.h"
 #include "cli/tracks/disc_plan.h"
 
 namespace trackloom::cli {
@@ -15,5 +17,7 @@ void DiscSummary(std::FILE* out, const DiscOptions& o, const std::vector<std::st
                  const std::vector<DiscPlan>& plans);
 void DiscJson(std::FILE* out, const DiscOptions& o, const std::vector<std::string>& bases,
               const std::vector<DiscPlan>& plans);
+// What MakeDisc wrote, as report asks: words, JSON or nothing.
+void ReportDisc(const DiscOptions& o, const DiscResult& result, const Reporter& report);
 
 }  // namespace trackloom::cli

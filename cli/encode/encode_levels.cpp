@@ -1,13 +1,13 @@
-#include "cli/commands/encode_levels.h"
+#include "cli/encode/encode_levels.h"
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
-#include "cli/commands/track_staging.h"
 #include "cli/common/cli_error.h"
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
+#include "cli/encode/track_staging.h"
 #include "cli/tracks/track_files.h"
 #include "core/track_format.h"
 

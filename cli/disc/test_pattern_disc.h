@@ -3,8 +3,8 @@
 // shape, track lengths), made through the same encode as any video.
 #pragma once
 
-#include <cstdio>
-
+#include "cli/common/reporter.h"
+#include "cli/encode/encode.h"
 #include "cli/tracks/disc_plan.h"
 
 namespace trackloom::cli {
@@ -12,8 +12,9 @@ namespace trackloom::cli {
 // The DejaVu font the cards are lettered in (Debian's fonts-dejavu-core).
 inline constexpr char kPatternFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-// Encodes the test tracks into NAME-tracks/ beside the image, then writes the disc of
-// them as MakeDisc does; the exit status.
-int MakeTestPatternDisc(DiscOptions options, std::FILE* out, std::FILE* err);
+// Encodes the test tracks into NAME-tracks/ beside the image NAME, for MakeDisc to put
+// on the disc; as Encode, the exit status (its reason said through report) and the
+// tracks. Throws CliError when the font is missing or NAME-tracks/ is not empty.
+EncodeResult EncodeTestTracks(const DiscOptions& options, const Reporter& report);
 
 }  // namespace trackloom::cli
