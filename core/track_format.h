@@ -48,6 +48,8 @@ inline constexpr uint8_t kSilence = 0x80;
 inline constexpr int kGroupSize = 10;       // 9 data bytes and one audio slot
 inline constexpr int kAudioSlotOffset = 9;  // the slot's place inside its group
 inline constexpr int kLeadInSize = 2048;
+// The lead-in retail discs' tracks have been seen with (this program writes kLeadInSize).
+inline constexpr int kRetailLeadInSize = 392;
 inline constexpr int kRecordHeaderSize = 400;
 inline constexpr int kFrameBlockSize = 19200;  // 160 lines x 12 groups x 10 bytes
 inline constexpr int kFrameRecordSize = kRecordHeaderSize + kFrameBlockSize;  // 19600

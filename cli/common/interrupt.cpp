@@ -72,4 +72,17 @@ int AvInterruptCallback(void*) { return g_stop_signal != 0 ? 1 : 0; }
 
 void ResetInterruptForTesting() { g_stop_signal = 0; }
 
+#ifdef _WIN32
+StopSignalsHeld::StopSignalsHeld() {}
+StopSignalsHeld::~StopSignalsHeld() {}
+#else
+StopSignalsHeld::StopSignalsHeld() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, signal_number);
+  sigprocmask(SIG_BLOCK, &set, &old_);
+}
+StopSignalsHeld::~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+#endif
+
 }  // namespace trackloom::cli

@@ -5,6 +5,10 @@
 
 #include <string>
 
+#ifndef _WIN32
+#include <csignal>
+#endif
+
 namespace trackloom::cli {
 
 void InstallInterruptHandlers();
@@ -23,6 +27,22 @@ int AvInterruptCallback(void* unused);
 // message when the step knows it (otherwise in the command's own words).
 struct Stopped {
   std::string message;
+};
+
+// While one lives, the stopping signals wait (SIGINT, SIGTERM, SIGHUP, SIGQUIT), so
+// that a step that must be whole (files taking their names) is. On Windows Ctrl-C
+// only raises the stop flag, which such a step does not look at: nothing to hold.
+class StopSignalsHeld {
+ public:
+  StopSignalsHeld();
+  ~StopSignalsHeld();
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+ private:
+#ifndef _WIN32
+  sigset_t old_;
+#endif
 };
 
 // Tests reset the state between cases that simulate interrupts.

@@ -63,35 +63,6 @@ std::string RenderEndTrack(const std::string& directory, uint64_t expected_lengt
   return path;
 }
 
-// The stopping signals wait while the finished image takes its names, so a Ctrl-C
-// or a closed terminal cannot leave NAME.bin of this run beside NAME.cue of an
-// earlier one. (On Windows Ctrl-C only raises the stop flag, which the renaming does
-// not look at, so there is nothing to hold.)
-#ifdef _WIN32
-struct SignalsHeld {
-  SignalsHeld() {}
-};
-#else
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    sigaddset(&set, SIGQUIT);
-    sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t old_;
-};
-#endif
-
 class ImageFile {
  public:
   ImageFile(const std::string& path, const std::string& shown) : shown_(shown) {
@@ -249,7 +220,9 @@ void WriteBin(const DiscPlan& plan, const std::string& path, const std::string& 
 void WriteSheetsAndKeep(const DiscPlan& plan, const std::string& file, const std::string& base,
                         ImageStaging& staging) {
   const std::string bin_name = file + ".bin";
-  const SignalsHeld held;
+  // A Ctrl-C or a closed terminal cannot leave NAME.bin of this run beside NAME.cue of
+  // an earlier one.
+  const StopSignalsHeld held;
   if (StopRequested()) throw Stopped{};
   staging.Create("cue");
   WriteText(staging.Path("cue"), base + ".cue", CueSheet(bin_name, plan.parts));

@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/track_format.h"
+
 namespace trackloom::cli {
 
 // One audio track of the disc, where its bytes are in the stream.
@@ -72,8 +74,8 @@ struct TrackSeen {
 };
 
 // The lengths of the bytes before a track's first record that discs are known to
-// have: 2048 in the discs this program writes, 392 on retail discs.
-inline constexpr uint64_t kKnownLeadIns[] = {2048, 392};
+// have: those of the discs this program writes, and of retail discs.
+inline constexpr uint64_t kKnownLeadIns[] = {kLeadInSize, kRetailLeadInSize};
 
 class RecordStream {
  public:
