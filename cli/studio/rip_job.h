@@ -15,6 +15,14 @@ namespace trackloom::cli {
 
 class ChildProcess;
 
+// What the page says of a finished rip, from its exit status and what it printed with
+// --json: done (the video is there, a source cut short included) and the summary.
+struct RipOutcome {
+  bool done = false;
+  std::string summary;
+};
+RipOutcome ReadRipOutcome(int status, const std::string& output);
+
 class RipJob {
  public:
   ~RipJob();

@@ -7,6 +7,7 @@
 
 #include "cli/studio/file_access.h"
 #include "cli/studio/project_check.h"
+#include "cli/studio/rip_job.h"
 #include "cli/studio/studio_json.h"
 #include "cli/studio/still_preview.h"
 #include "tests/cli_run.h"
@@ -251,4 +252,36 @@ TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
 }
 
 }  // namespace
+// A rip's end as the page tells it, from what rip --json printed: a source cut short
+// still leaves its video, which is done, with what was missing said.
+TEST(StudioRip, AFinishedRipIsToldFromItsJson) {
+  const std::string chapters =
+      R"("chapters":[{"track":2,"seconds":6.5,"damaged_records":0},)"
+      R"({"track":3,"seconds":6.5,"damaged_records":2}])";
+  const struct {
+    int status;
+    std::string output;
+    bool done;
+    std::string summary;  // a line of it; empty: no summary
+  } rows[] = {
+      {0, R"({"files":["d.mkv"],"read_through":"libcdio",)" + chapters +
+              R"(,"cut_short":[],"read_errors":0})",
+       true, "Wrote d.mkv: 2 chapters, 0:13.0 of video (read through libcdio)\n"},
+      {0, R"({"files":["d.mkv"],)" + chapters + R"(,"cut_short":[],"read_errors":0})", true,
+       "Track 03: 2 damaged records, shown as the picture before.\n"},
+      {1, R"({"files":["d.mkv"],)" + chapters + R"(,"cut_short":[{"track":4,"bytes":0}]})", true,
+       "The source ends early (track 4 missing): the video holds what there was.\n"},
+      {1, R"({"files":[],"chapters":[],"cut_short":[{"track":2,"bytes":5}]})", false, ""},
+      {1, "", false, ""},
+      {130, R"({"files":[],"chapters":[],"cut_short":[]})", false, ""},
+  };
+  for (const auto& row : rows) {
+    const cli::RipOutcome outcome = cli::ReadRipOutcome(row.status, row.output);
+    EXPECT_EQ(outcome.done, row.done) << row.output;
+    if (row.done) {
+      EXPECT_NE(outcome.summary.find(row.summary), std::string::npos) << outcome.summary;
+    }
+  }
+}
+
 }  // namespace trackloom::testing
