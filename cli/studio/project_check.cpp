@@ -1,7 +1,9 @@
 #include "cli/studio/project_check.h"
 
+#include <cctype>
 #include <sstream>
 
+#include "cli/common/cli_error.h"
 #include "cli/common/duration.h"
 #include "cli/tracks/disc_plan.h"
 
@@ -135,9 +137,23 @@ std::string VideoProblem(const Json& video) {
 
 }  // namespace
 
+std::string FirstTrackProblem(const std::string& path) {
+  if (path.empty()) return "";
+  try {
+    CheckFirstTrack(path);
+    return "";
+  } catch (const CliError& e) {
+    std::string problem = e.what();
+    if (!problem.empty()) problem[0] = static_cast<char>(std::toupper(problem[0]));
+    return problem + ".";
+  }
+}
+
 ValueProblem FirstBadValue(const Json& project) {
   if (std::string problem = NameProblem(TextOf(project, "name")); !problem.empty())
     return {"name", problem};
+  if (std::string problem = FirstTrackProblem(TextOf(project, "first")); !problem.empty())
+    return {"first", problem};
   const Json& videos = ItemsOf(project, "videos");
   for (size_t i = 0; i < videos.size(); ++i) {
     const std::string field = TextOf(videos[i], "breaks") == "at" ? "at" : "every";

@@ -28,4 +28,8 @@ struct ValueProblem {
 };
 ValueProblem FirstBadValue(const Json& project);
 
+// Why a disc cannot begin with the first track at path (not a CD-audio WAV, not
+// there), as the disc command says it; empty when it can, or when path is empty.
+std::string FirstTrackProblem(const std::string& path);
+
 }  // namespace trackloom::cli

@@ -145,7 +145,9 @@ Json LoadProject(StudioState& state) {
   std::lock_guard lock(state.project_mutex);
   std::optional<Json> project = ReadJsonFile(state.folder / kProjectFileName);
   if (!project || !project->is_object()) project = Json::object();
-  if (TextOf(*project, "first").empty()) (*project)["first"] = RememberedFirst();
+  // The first track of earlier projects, while it is still one a disc can begin with.
+  if (TextOf(*project, "first").empty() && FirstTrackProblem(RememberedFirst()).empty())
+    (*project)["first"] = RememberedFirst();
   return *project;
 }
 

@@ -140,6 +140,11 @@ TEST(StudioProject, FieldsOfTheWrongKindAreLeftOutAndNamed) {
 // A value the commands would refuse after a long encode is refused when it is entered.
 TEST(StudioProject, ValuesTheCommandsWouldRefuseAreNamedWithTheirField) {
   const std::string long_name(250, 'a');
+  TempDir dir;
+  // A WAV of one channel, as a sound program might save one: no first track.
+  const std::string mono = dir.File("mono.wav");
+  Ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", "-ac", "1", mono});
+  std::ofstream(dir.File("song.mp3")) << "ID3";
   const struct {
     std::string project;
     const char* field;
@@ -156,6 +161,9 @@ TEST(StudioProject, ValuesTheCommandsWouldRefuseAreNamedWithTheirField) {
        "'abc' is not a time"},
       {R"({"videos":[{"path":"/a.mp4","breaks":"every","every":""}]})", "video 1: every",
        "needs a time"},
+      {R"({"first":")" + mono + R"("})", "first", "is not CD audio"},
+      {R"({"first":")" + dir.File("song.mp3") + R"("})", "first", "is not a WAV file"},
+      {R"({"first":")" + dir.File("gone.wav") + R"("})", "first", "cannot open"},
   };
   for (const auto& row : rows) {
     const cli::ValueProblem bad = cli::FirstBadValue(*cli::ParseJson(row.project));

@@ -42,6 +42,7 @@ function baseName(path) { return path.split(/[\\/]/).pop(); }
 function fieldOf(name) {
   if (name === 'name') return $('disc-name');
   if (name === 'output') return $('output');
+  if (name === 'first') return $('choose-first');
   const video = /^video (\d+): (\w+)$/.exec(name || '');
   const li = video && $('video-list').children[Number(video[1]) - 1];
   return li ? li.querySelector('.' + video[2]) : null;
