@@ -53,10 +53,16 @@ std::string SessionKeys::CookieHeader() const {
 
 GuardVerdict SessionKeys::Judge(const RequestFacts& request) {
   if (!IsOwnHost(request.host, port_)) return GuardVerdict::kRefuse;
+  const bool reads = request.method == "GET" || request.method == "HEAD";
+  // The key comes from the launcher page the studio wrote for its user (a file, so
+  // another site to the browser) or from the address typed: it is the secret itself,
+  // good once, and what it is exchanged for goes on only from our own page.
+  if (reads && request.path == "/" && !request.token.empty() && SameSecret(request.token, token_) &&
+      !token_used_.exchange(true))
+    return GuardVerdict::kExchangeToken;
   // Another page, even one on another port of this machine, never gets an answer.
   if (request.has_fetch_site && request.fetch_site != "same-origin" && request.fetch_site != "none")
     return GuardVerdict::kRefuse;
-  const bool reads = request.method == "GET" || request.method == "HEAD";
   // Browsers send Origin with every write; a write without it comes from no page of
   // ours either.
   if (!reads && (!request.has_origin || !IsOwnOrigin(request.origin, port_)))
@@ -70,9 +76,6 @@ GuardVerdict SessionKeys::Judge(const RequestFacts& request) {
       return GuardVerdict::kRefuse;
     return GuardVerdict::kAllow;
   }
-  if (reads && request.path == "/" && SameSecret(request.token, token_) &&
-      !token_used_.exchange(true))
-    return GuardVerdict::kExchangeToken;
   return GuardVerdict::kRefuse;
 }
 

@@ -60,10 +60,17 @@ void InstallGuard(httplib::Server& server, SessionKeys& keys) {
       case GuardVerdict::kAllow:
         return httplib::Server::HandlerResponse::Unhandled;
       case GuardVerdict::kExchangeToken:
-        // The key leaves the address bar and the history, and is spent: from here on
-        // the cookie carries the session.
+        // The key is spent: from here on the cookie carries the session. The page goes
+        // on to itself from here, a step of its own, so that the browser sends the
+        // cookie even when the key came from another site (the launcher file), and
+        // the key leaves the address bar.
         res.set_header("Set-Cookie", keys.CookieHeader());
-        res.set_redirect("/", 303);
+        res.set_header("Cache-Control", "no-store");
+        res.set_header("Referrer-Policy", "no-referrer");
+        res.set_content(
+            "<!doctype html><meta charset=utf-8><meta http-equiv=refresh content=\"0;url=/\">"
+            "<title>Trackloom studio</title><a href=\"/\">Trackloom studio</a>\n",
+            "text/html; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
       case GuardVerdict::kRefuse:
         break;
@@ -180,6 +187,20 @@ void ClearLeftovers(const fs::path& parent) {
   }
 }
 
+// The page that takes the browser to address, as a file in the private cache (only
+// this user can read it); its file:// address, or address itself when it cannot be
+// written.
+std::string WriteLauncher(const fs::path& cache, const std::string& address) {
+  const fs::path path = cache / "open.html";
+  UniqueFd fd(
+      OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const std::string page =
+      "<!doctype html><meta charset=utf-8><meta http-equiv=refresh content=\"0;url=" + address +
+      "\"><title>Trackloom studio</title><a href=\"" + address + "\">Trackloom studio</a>\n";
+  if (!fd || !WriteAll(fd.get(), page.data(), page.size())) return address;
+  return "file://" + path.string();
+}
+
 // The previews and renders are the user's pictures: a folder only the user can open,
 // in the user's runtime folder where there is one (XDG_RUNTIME_DIR, itself private),
 // the temporary folder otherwise. Its lock is held until the studio ends.
@@ -229,7 +250,9 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
       "http://127.0.0.1:" + std::to_string(port) + "/?token=" + keys.token();
   std::fprintf(out, "%s\n", address.c_str());
   std::fflush(out);
-  if (options.open_browser) OpenBrowser(address);
+  // The browser is given a file only this user can read, never the key itself: a
+  // command line is there for every user of the machine to read.
+  if (options.open_browser) OpenBrowser(WriteLauncher(state.cache, address));
   Tell(err, "trackloom studio: serving " + Printable(state.folder.string()) +
                 "; Ctrl-C or the page's Quit stops it");
   std::thread watcher([&] { WatchForStop(server, state, quitting); });

@@ -300,8 +300,13 @@ async function main() {
   try {
     const page = await browser.newPage({ viewport: { width: 1100, height: 900 } });
     page.on('pageerror', (e) => { throw e; });
-    await page.goto(address);
-    assert.strictEqual(new URL(page.url()).search, '', 'the token left the address');
+    // As the studio opens the browser: a file of its user's that goes on to the address
+    // (another site to the browser), so the key is never on a command line.
+    const launcher = path.join(root, 'open.html');
+    fs.writeFileSync(launcher, `<!doctype html><meta http-equiv=refresh content="0;url=${address}">`);
+    await page.goto('file://' + launcher);
+    await page.waitForURL((url) => url.protocol === 'http:' && url.pathname === '/' && url.search === '');
+    await page.waitForSelector('#add-videos');
     await shot(page, '01-start');
     await addByPickerAndDrop(page);
     await preview(page);
