@@ -11,9 +11,14 @@
 
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/encoder.h"
-#include "cli/ffmpeg/muxing.h"
 
 namespace trackloom::cli {
+
+// A chapter: its title and its first record (18 a second).
+struct VideoChapter {
+  int64_t first_record = 0;
+  std::string title;
+};
 
 class Muxer {
  public:
