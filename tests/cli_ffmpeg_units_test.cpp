@@ -1,11 +1,15 @@
-// The command's FFmpeg room on its own: picture fitting and its filter chain, and the
-// sound file check.
+// The command's FFmpeg room on its own: picture fitting and its filter chain, the
+// sound file check, and the encoder and muxer that write video files.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "cli/common/cli_error.h"
 #include "cli/ffmpeg/audio_convert.h"
+#include "cli/ffmpeg/decoder.h"
+#include "cli/ffmpeg/encoder.h"
+#include "cli/ffmpeg/muxer.h"
 #include "cli/ffmpeg/picture_shaping.h"
 #include "cli/tracks/sound_wav_writer.h"
 #include "tests/support/temp_dir.h"
@@ -13,6 +17,7 @@
 namespace trackloom::cli {
 namespace {
 
+using trackloom::testing::FileExists;
 using trackloom::testing::MakeWav;
 using trackloom::testing::TempDir;
 using trackloom::testing::WriteFileBytes;
@@ -108,6 +113,78 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
   const std::vector<uint8_t> one_second = MakeWav(17640, 8, 2, std::vector<uint8_t>(35280));
   EXPECT_EQ(std::vector<uint8_t>(header, header + kWaveHeaderSize),
             std::vector<uint8_t>(one_second.begin(), one_second.begin() + kWaveHeaderSize));
+}
+
+// Writes five pictures of 16 x 8, each of one shade, through FFV1 into path, and with
+// finish two chapters and the trailer; the text of the CliError met on the way.
+std::string WriteShades(const std::string& path, bool finish) {
+  const std::unique_ptr<Muxer> muxer = Muxer::For(path, "matroska");
+  Encoder encoder("encoding failed");
+  const int opened = encoder.Open(*avcodec_find_encoder(AV_CODEC_ID_FFV1), [&](AVCodecContext& c) {
+    c.width = 16;
+    c.height = 8;
+    c.pix_fmt = AV_PIX_FMT_0RGB32;
+    c.time_base = AVRational{1, 18};
+    if (muxer->global_header()) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  });
+  FramePtr frame = MakeFrame();
+  frame->format = AV_PIX_FMT_0RGB32;
+  frame->width = 16;
+  frame->height = 8;
+  if (opened < 0 || av_frame_get_buffer(frame.get(), 0) < 0) return "not opened";
+  try {
+    const AVStream& stream = muxer->AddStream(encoder);
+    muxer->Begin();
+    for (frame->pts = 0; frame->pts < 5 && av_frame_make_writable(frame.get()) == 0; ++frame->pts) {
+      std::memset(frame->data[0], static_cast<int>(frame->pts) * 10, static_cast<size_t>(frame->linesize[0]) * 8);
+      muxer->Encode(encoder, stream, frame.get());
+    }
+    muxer->Encode(encoder, stream, nullptr);
+    if (finish) muxer->Finish({{0, "one"}, {2, "two"}}, 5);
+  } catch (const CliError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// How many chapters path has, then the first byte of each of its pictures ("2: 0 10");
+// empty when it cannot be read.
+std::string ReadShades(const std::string& path) {
+  InputFormatPtr format;
+  if (OpenInputFormat(path, nullptr, &format) < 0 || avformat_find_stream_info(format.get(), nullptr) < 0) return "";
+  std::string read = std::to_string(format->nb_chapters) + ":";
+  Decoder decoder;
+  const AVStream& stream = *format->streams[0];
+  if (decoder.Open(stream, *avcodec_find_decoder(stream.codecpar->codec_id)) < 0) return "no decoder";
+  PacketPtr packet = MakePacket();
+  FramePtr frame = MakeFrame();
+  while (!decoder.finished()) {
+    if (av_read_frame(format.get(), packet.get()) < 0) decoder.Finish();
+    else decoder.Send(*packet);
+    av_packet_unref(packet.get());
+    while (decoder.Receive(frame.get()) == 0) read += " " + std::to_string(frame->data[0][0]);
+  }
+  return read;
+}
+
+TEST(CliUnits, EncoderAndMuxerWriteAWholeFileOrNone) {
+  TempDir dir;
+  struct Case {
+    std::string path;
+    bool finish;
+    std::string error;
+    const char* read;  // what the file holds; "": no file is left
+  };
+  const Case cases[] = {
+      {dir.File("finished.mkv"), true, "", "2: 0 10 20 30 40"},
+      {dir.File("never-finished.mkv"), false, "", ""},
+      {dir.File("missing/c.mkv"), true, "cannot create " + dir.File("missing/c.mkv") + ": the directory is gone", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WriteShades(c.path, c.finish), c.error) << c.path;
+    EXPECT_EQ(FileExists(c.path), *c.read != '\0') << c.path;
+    EXPECT_EQ(ReadShades(c.path), c.read) << c.path;
+  }
 }
 
 }  // namespace

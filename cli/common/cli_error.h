@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
 
 namespace trackloom::cli {
 
@@ -15,5 +16,18 @@ struct CliError : std::runtime_error {
 struct BadOptionError : CliError {
   using CliError::CliError;
 };
+
+// Runs step for code that reports a failure as false and its message: a CliError step
+// throws comes back as false, with its text in *error.
+template <typename Step>
+bool Attempt(const Step& step, std::string* error) {
+  try {
+    step();
+    return true;
+  } catch (const CliError& e) {
+    *error = e.what();
+    return false;
+  }
+}
 
 }  // namespace trackloom::cli

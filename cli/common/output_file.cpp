@@ -5,44 +5,45 @@
 
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 
 namespace trackloom::cli {
 
 int OpenOutputFile(const std::string& path, int* error) {
   // O_NONBLOCK: a FIFO under the name would otherwise hold the open until a reader
   // comes. Emptied only after the checks, so a refused file keeps its bytes.
-  const int fd =
-      OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  UniqueFd fd(
+      OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (!fd) {
     *error = errno;
     return -1;
   }
   struct stat info {};
   int reason = 0;
-  if (::fstat(fd, &info) != 0) {
+  if (::fstat(fd.get(), &info) != 0) {
     reason = errno;
   } else if (!S_ISREG(info.st_mode) || info.st_nlink > 1) {
     reason = kNotRegularFile;
-  } else if (::ftruncate(fd, 0) != 0) {
+  } else if (::ftruncate(fd.get(), 0) != 0) {
     reason = errno;
   }
   if (reason != 0) {
-    ::close(fd);
     *error = reason;
     return -1;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  return fd.Release();
 }
 
 std::FILE* OpenOutputStream(const std::string& path, int* error) {
-  const int fd = OpenOutputFile(path, error);
-  if (fd < 0) return nullptr;
-  std::FILE* stream = ::fdopen(fd, "wb");
+  UniqueFd fd(OpenOutputFile(path, error));
+  if (!fd) return nullptr;
+  std::FILE* stream = ::fdopen(fd.get(), "wb");
   if (stream == nullptr) {
     *error = errno;
-    ::close(fd);
+    return nullptr;
   }
+  fd.Release();  // the stream's now
   return stream;
 }
 

@@ -51,23 +51,19 @@ bool IsDeviceFile(const std::string& input) {
 ReadOnceInput::ReadOnceInput(const std::string& input) : input_(input) {
   fd_ = PipeDescriptor(input);
   if (fd_ >= 0) return;
-  fd_ = OpenDescriptor(input.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw CliError("cannot read '" + input + "': " + DescribeError(errno));
-  owned_ = true;
+  opened_.Reset(OpenDescriptor(input.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!opened_) throw CliError("cannot read '" + input + "': " + DescribeError(errno));
+  fd_ = opened_.get();
 }
 
 ReadOnceInput::~ReadOnceInput() {
   if (relay_.joinable()) {
     const char stop = 0;
-    if (::write(stop_write_, &stop, 1) < 0) {
+    if (::write(stop_write_.get(), &stop, 1) < 0) {
       // The pipe is new and empty: a byte always fits.
     }
     relay_.join();
   }
-  for (int fd : {pipe_read_, pipe_write_, stop_read_, stop_write_}) {
-    if (fd >= 0) ::close(fd);
-  }
-  if (owned_) ::close(fd_);
 }
 
 bool ReadOnceInput::Soundless() {
@@ -89,20 +85,11 @@ bool ReadOnceInput::Soundless() {
 bool ReadOnceInput::CopyTo(const std::string& directory, TempFile& copy,
                            const std::function<void(int64_t bytes)>& progress) {
   copy.CreateUnnamed(directory, kReadOnceCopyPrefix, "");
-  const int out = OpenDescriptor(copy.path().c_str(), O_WRONLY | O_CLOEXEC);
-  if (out < 0) throw CopyFailed(input_, directory, errno);
+  UniqueFd out(OpenDescriptor(copy.path().c_str(), O_WRONLY | O_CLOEXEC));
+  if (!out) throw CopyFailed(input_, directory, errno);
   int64_t total = 0;
   const auto keep = [&](const char* data, size_t size) {
-    for (size_t done = 0; done < size;) {
-      const ssize_t w = ::write(out, data + done, size - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        const int error = w < 0 ? errno : ENOSPC;
-        ::close(out);
-        throw CopyFailed(input_, directory, error);
-      }
-      done += static_cast<size_t>(w);
-    }
+    if (!WriteAll(out.get(), data, size)) throw CopyFailed(input_, directory, errno);
     total += static_cast<int64_t>(size);
     if (progress) progress(total);
   };
@@ -114,13 +101,12 @@ bool ReadOnceInput::CopyTo(const std::string& directory, TempFile& copy,
     if (n < 0) {
       if (errno == EINTR && !StopRequested()) continue;
       const int error = errno;
-      ::close(out);
       if (StopRequested()) return false;
       throw CliError("cannot read '" + input_ + "': " + DescribeError(error));
     }
     keep(buffer.data(), static_cast<size_t>(n));
   }
-  if (::close(out) != 0) throw CopyFailed(input_, directory, errno);
+  if (!out.Close()) throw CopyFailed(input_, directory, errno);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/common/temp_file.h"
+#include "cli/common/unique_fd.h"
 
 namespace trackloom::cli {
 
@@ -53,12 +54,12 @@ class ReadOnceInput {
 
   std::string input_;
   int fd_ = -1;
-  bool owned_ = false;  // fd_ was opened here, not handed over
-  std::string head_;    // the bytes read to look at
-  int pipe_read_ = -1;
-  int pipe_write_ = -1;
-  int stop_read_ = -1;  // the relay ends when this becomes readable
-  int stop_write_ = -1;
+  UniqueFd opened_;   // fd_ when it was opened here, not handed over
+  std::string head_;  // the bytes read to look at
+  UniqueFd pipe_read_;
+  UniqueFd pipe_write_;
+  UniqueFd stop_read_;  // the relay ends when this becomes readable
+  UniqueFd stop_write_;
   std::thread relay_;
 };
 

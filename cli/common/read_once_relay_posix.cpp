@@ -15,7 +15,7 @@ namespace trackloom::cli {
 namespace {
 
 // Writes all of data to out (non-blocking) unless stop becomes readable first.
-bool WriteAll(int out, int stop, const char* data, size_t size) {
+bool WriteUnlessStopped(int out, int stop, const char* data, size_t size) {
   while (size > 0) {
     pollfd fds[2] = {{out, POLLOUT, 0}, {stop, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
@@ -35,13 +35,13 @@ std::string ReadOnceInput::Relay() {
   int data[2], stop[2];
   if (::pipe2(data, O_CLOEXEC) != 0)
     throw CliError("cannot pass '" + input_ + "' on: " + DescribeError(errno));
-  pipe_read_ = data[0];
-  pipe_write_ = data[1];
+  pipe_read_.Reset(data[0]);
+  pipe_write_.Reset(data[1]);
   if (::pipe2(stop, O_CLOEXEC) != 0)
     throw CliError("cannot pass '" + input_ + "' on: " + DescribeError(errno));
-  stop_read_ = stop[0];
-  stop_write_ = stop[1];
-  ::fcntl(pipe_write_, F_SETFL, O_NONBLOCK);
+  stop_read_.Reset(stop[0]);
+  stop_write_.Reset(stop[1]);
+  ::fcntl(pipe_write_.get(), F_SETFL, O_NONBLOCK);
   // The relay takes no signal: Ctrl-C reaches the thread that stops the work, and a
   // pipe FFmpeg closed gives the relay EPIPE rather than ending the command.
   sigset_t all, before;
@@ -49,24 +49,24 @@ std::string ReadOnceInput::Relay() {
   pthread_sigmask(SIG_SETMASK, &all, &before);
   relay_ = std::thread([this] { RelayLoop(); });
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  return "/proc/self/fd/" + std::to_string(pipe_read_);
+  return "/proc/self/fd/" + std::to_string(pipe_read_.get());
 }
 
 void ReadOnceInput::RelayLoop() {
-  bool open = WriteAll(pipe_write_, stop_read_, head_.data(), head_.size());
+  bool open = WriteUnlessStopped(pipe_write_.get(), stop_read_.get(), head_.data(), head_.size());
   std::vector<char> buffer(1 << 16);
   while (open) {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_read_, POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_read_.get(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
     const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;  // the end (a read error ends the pictures there too)
-    open = WriteAll(pipe_write_, stop_read_, buffer.data(), static_cast<size_t>(n));
+    open = WriteUnlessStopped(pipe_write_.get(), stop_read_.get(), buffer.data(),
+                              static_cast<size_t>(n));
   }
   // FFmpeg sees the end.
-  ::close(pipe_write_);
-  pipe_write_ = -1;
+  pipe_write_.Reset();
 }
 
 }  // namespace trackloom::cli

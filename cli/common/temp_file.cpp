@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "cli/common/cli_error.h"
@@ -16,14 +17,13 @@ namespace trackloom::cli {
 namespace {
 
 // mkostemps() on directory/prefixXXXXXXsuffix: the descriptor, and the name in *path.
-int CreateNamed(const std::string& directory, const std::string& prefix, const std::string& suffix,
-                std::string* path) {
+UniqueFd CreateNamed(const std::string& directory, const std::string& prefix,
+                     const std::string& suffix, std::string* path) {
   std::string pattern = directory + "/" + prefix + "XXXXXX" + suffix;
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd < 0)
-    throw CliError("cannot create a file in '" + directory + "': " + DescribeError(errno));
+  UniqueFd fd(::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC));
+  if (!fd) throw CliError("cannot create a file in '" + directory + "': " + DescribeError(errno));
   *path = name.data();
   return fd;
 }
@@ -33,7 +33,7 @@ int CreateNamed(const std::string& directory, const std::string& prefix, const s
 void TempFile::Create(const std::string& directory, const std::string& prefix,
                       const std::string& suffix) {
   Remove();
-  ::close(CreateNamed(directory, prefix, suffix, &path_));
+  CreateNamed(directory, prefix, suffix, &path_);  // closed at once: the name is what is kept
   SetTempFileForHardExit(path_.c_str());
 }
 
@@ -49,15 +49,15 @@ void TempFile::CreateUnnamed(const std::string& directory, const std::string& pr
     Create(directory, prefix, suffix);
     return;
   }
-  int fd = OpenDescriptor(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  UniqueFd fd(OpenDescriptor(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (!fd) {
     // A file system without unnamed files: a named one, unlinked at once.
     std::string name;
     fd = CreateNamed(directory, prefix, suffix, &name);
     ::unlink(name.c_str());
   }
-  fd_ = fd;
-  path_ = "/proc/self/fd/" + std::to_string(fd);
+  path_ = "/proc/self/fd/" + std::to_string(fd.get());
+  fd_ = std::move(fd);
 }
 
 void TempFile::Keep(const std::string& final_path) {
@@ -81,9 +81,8 @@ bool TempFile::KeepAsNew(const std::string& final_path) {
 
 void TempFile::Remove() {
   if (path_.empty()) return;
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
+  if (fd_) {
+    fd_.Reset();
   } else {
     ::unlink(path_.c_str());
     SetTempFileForHardExit(nullptr);

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "cli/common/unique_fd.h"
+
 namespace trackloom::cli {
 
 class TempFile {
@@ -41,7 +43,7 @@ class TempFile {
 
  private:
   std::string path_;
-  int fd_ = -1;  // holds an unnamed file
+  UniqueFd fd_;  // holds an unnamed file
 };
 
 }  // namespace trackloom::cli

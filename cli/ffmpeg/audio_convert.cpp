@@ -12,6 +12,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/filter_chain.h"
@@ -199,7 +200,7 @@ std::string LevelAndWordLength(const Leveling& level, bool dither, bool one_chan
 // the descriptor a block at a time rather than through stdio, whose failed writes on
 // Windows may carry a stale reason: a write the disk takes none of is a full disk.
 struct SoundOutput {
-  int fd = -1;
+  UniqueFd fd;
   std::string out_name;       // the file as the user knows it
   int64_t limit = INT64_MAX;  // sample bytes the file may hold
   int64_t written = 0;
@@ -210,17 +211,13 @@ struct SoundOutput {
 
   static constexpr size_t kBlock = size_t{1} << 16;
 
-  ~SoundOutput() {
-    if (fd >= 0) close(fd);
-  }
-
   [[noreturn]] void Fail(int error) const {
     throw CliError("cannot write " + out_name + ": " + DescribeError(error));
   }
 
   void WriteAt(int64_t offset, const uint8_t* bytes, size_t count) {
     while (count > 0) {
-      const ssize_t n = pwrite(fd, bytes, count, static_cast<off_t>(offset));
+      const ssize_t n = pwrite(fd.get(), bytes, count, static_cast<off_t>(offset));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) Fail(n == 0 ? ENOSPC : errno);
       bytes += n;
@@ -237,8 +234,8 @@ struct SoundOutput {
 
   // Creates the file with a header whose sizes Finish() fills in.
   void Open(const std::string& path) {
-    fd = OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
+    fd.Reset(OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!fd) throw CliError("cannot create " + out_name + ": " + DescribeError(errno));
     pending.reserve(kBlock);
     pending.resize(kWaveHeaderSize);
     MakeSoundWavHeader(0, pending.data());
@@ -249,9 +246,7 @@ struct SoundOutput {
     uint8_t header[kWaveHeaderSize];
     MakeSoundWavHeader(static_cast<uint32_t>(written), header);
     WriteAt(0, header, sizeof header);
-    const int file = fd;
-    fd = -1;
-    if (close(file) != 0) Fail(errno);
+    if (!fd.Close()) Fail(errno);
   }
 
   void Write(const uint8_t* bytes, size_t count) {

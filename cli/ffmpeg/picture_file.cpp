@@ -4,10 +4,13 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
+#include "cli/common/cli_error.h"
 #include "cli/common/output_file.h"
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/av_owners.h"
+#include "cli/ffmpeg/encoder.h"
 #include "cli/pictures/png_writer.h"
 
 extern "C" {
@@ -50,65 +53,67 @@ const PictureFormat* FormatOf(const std::string& path) {
   return nullptr;
 }
 
-// One picture through the encoder into packet: the whole file's bytes.
-std::string Encode(const PictureFormat& format, int width, int height, const uint8_t* rgb,
-                   AVPacket* packet) {
-  const AVCodec* codec = avcodec_find_encoder_by_name(format.encoder);
-  CodecContextPtr context(avcodec_alloc_context3(codec));
-  FramePtr frame = NewFrame();
+// FFmpeg's error r, if it is one, as the encoder's failure.
+void Check(int r, const std::string& failure) {
+  if (r < 0) throw CliError(failure + ": " + AvErrorText(r));
+}
+
+// The picture as codec takes it: in its pixel format, at full range.
+FramePtr Converted(const AVCodecContext& codec, const uint8_t* rgb, const std::string& failure) {
+  const int width = codec.width, height = codec.height;
+  FramePtr frame = MakeFrame();
+  frame->width = width;
+  frame->height = height;
+  frame->format = codec.pix_fmt;
+  frame->quality = codec.global_quality;
+  frame->color_range = AVCOL_RANGE_JPEG;
+  Check(av_frame_get_buffer(frame.get(), 0), failure);
   // The picture copied where libswscale may read past the end of a row.
-  FramePtr source = NewFrame();
-  ScalerPtr sws;
-  std::string problem;
-  int r = context != nullptr && frame != nullptr && source != nullptr ? 0 : AVERROR(ENOMEM);
-  if (r >= 0) {
-    context->width = width;
-    context->height = height;
-    context->pix_fmt = format.pixels;
-    context->time_base = AVRational{1, 1};
-    context->color_range = AVCOL_RANGE_JPEG;
+  FramePtr source = MakeFrame();
+  source->width = width;
+  source->height = height;
+  source->format = AV_PIX_FMT_RGB24;
+  Check(av_frame_get_buffer(source.get(), 0), failure);
+  av_image_copy_plane(source->data[0], source->linesize[0], rgb, width * 3, width * 3, height);
+  const ScalerPtr sws(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, codec.pix_fmt,
+                                     SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr,
+                                     nullptr, nullptr));
+  if (sws == nullptr) Check(AVERROR(ENOMEM), failure);
+  const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+  sws_setColorspaceDetails(sws.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
+  Check(
+      sws_scale(sws.get(), source->data, source->linesize, 0, height, frame->data, frame->linesize),
+      failure);
+  return frame;
+}
+
+// One picture through the encoder: the packet of the whole file's bytes. Throws
+// CliError.
+PacketPtr Encode(const PictureFormat& format, int width, int height, const uint8_t* rgb) {
+  const std::string failure = std::string("the ") + format.encoder + " encoder failed";
+  Encoder encoder(failure);
+  const auto set_up = [&](AVCodecContext& c) {
+    c.width = width;
+    c.height = height;
+    c.pix_fmt = format.pixels;
+    c.time_base = AVRational{1, 1};
+    c.color_range = AVCOL_RANGE_JPEG;
     // JPEG at quantiser 2: the finest the encoder gives short of lossless.
-    context->flags |= AV_CODEC_FLAG_QSCALE;
-    context->global_quality = FF_QP2LAMBDA * 2;
-    av_opt_set_int(context->priv_data, "lossless", 1, 0);
-    r = avcodec_open2(context.get(), codec, nullptr);
-  }
-  if (r >= 0) {
-    frame->width = width;
-    frame->height = height;
-    frame->format = format.pixels;
-    frame->quality = context->global_quality;
-    frame->color_range = AVCOL_RANGE_JPEG;
-    r = av_frame_get_buffer(frame.get(), 0);
-  }
-  if (r >= 0) {
-    source->width = width;
-    source->height = height;
-    source->format = AV_PIX_FMT_RGB24;
-    r = av_frame_get_buffer(source.get(), 0);
-  }
-  if (r >= 0) {
-    av_image_copy_plane(source->data[0], source->linesize[0], rgb, width * 3, width * 3, height);
-  }
-  if (r >= 0) {
-    sws.reset(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, format.pixels,
-                             SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
-                             nullptr));
-    if (sws == nullptr) r = AVERROR(ENOMEM);
-  }
-  if (r >= 0) {
-    const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
-    sws_setColorspaceDetails(sws.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
-  }
-  if (r >= 0) {
-    r = sws_scale(sws.get(), source->data, source->linesize, 0, height, frame->data,
-                  frame->linesize);
-  }
-  if (r >= 0) r = avcodec_send_frame(context.get(), frame.get());
-  if (r >= 0) r = avcodec_send_frame(context.get(), nullptr);
-  if (r >= 0) r = avcodec_receive_packet(context.get(), packet);
-  if (r < 0) problem = std::string("the ") + format.encoder + " encoder failed: " + AvErrorText(r);
-  return problem;
+    c.flags |= AV_CODEC_FLAG_QSCALE;
+    c.global_quality = FF_QP2LAMBDA * 2;
+    av_opt_set_int(c.priv_data, "lossless", 1, 0);
+  };
+  Check(encoder.Open(*avcodec_find_encoder_by_name(format.encoder), set_up), failure);
+  const FramePtr frame = Converted(encoder.context(), rgb, failure);
+  PacketPtr packet = MakePacket();
+  bool taken = false;
+  const auto take = [&](AVPacket& p) {
+    if (!std::exchange(taken, true)) av_packet_move_ref(packet.get(), &p);
+  };
+  encoder.Send(frame.get(), take);
+  encoder.Send(nullptr, take);
+  if (!taken) Check(AVERROR_EOF, failure);
+  return packet;
 }
 
 }  // namespace
@@ -131,32 +136,22 @@ bool WriteRgbPicture(const std::string& path, int width, int height, const uint8
     return false;
   }
   if (format->encoder == nullptr) return WriteRgbPng(path, width, height, rgb, error);
-  PacketPtr packet = NewPacket();
-  if (packet == nullptr) {
-    *error = "out of memory";
+  PacketPtr packet;
+  if (!Attempt([&] { packet = Encode(*format, width, height, rgb); }, error)) return false;
+  int open_error = 0;
+  std::FILE* file = OpenOutputStream(path, &open_error);
+  if (file == nullptr) {
+    *error = DescribeWriteError(path, open_error);
     return false;
   }
-  *error = Encode(*format, width, height, rgb, packet.get());
-  bool ok = error->empty();
-  if (ok) {
-    int open_error = 0;
-    std::FILE* file = OpenOutputStream(path, &open_error);
-    if (file == nullptr) {
-      *error = DescribeWriteError(path, open_error);
-      ok = false;
-    } else {
-      const size_t size = static_cast<size_t>(packet->size);
-      const bool written = std::fwrite(packet->data, 1, size, file) == size;
-      const int write_error = written ? 0 : errno;
-      const bool closed = std::fclose(file) == 0;
-      if (!written || !closed) {
-        *error = DescribeWriteError(path, write_error != 0 ? write_error : errno);
-        std::remove(path.c_str());  // no half-written picture is left behind
-        ok = false;
-      }
-    }
-  }
-  return ok;
+  const size_t size = static_cast<size_t>(packet->size);
+  const bool written = std::fwrite(packet->data, 1, size, file) == size;
+  const int write_error = written ? 0 : errno;
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed) return true;
+  *error = DescribeWriteError(path, write_error != 0 ? write_error : errno);
+  std::remove(path.c_str());  // no half-written picture is left behind
+  return false;
 }
 
 }  // namespace trackloom::cli

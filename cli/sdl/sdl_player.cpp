@@ -12,6 +12,7 @@
 
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 #include "cli/pictures/panel_view.h"
 #include "core/track_format.h"
 
@@ -55,10 +56,9 @@ class SoundClock final : public Clock {
     // Without a sound card libasound prints eight lines of its configuration errors on
     // stderr by itself; SDL's reason says the same in one, so stderr is shut meanwhile.
     std::fflush(stderr);
-    const int saved_stderr = dup(STDERR_FILENO);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_stderr >= 0 && null >= 0) dup2(null, STDERR_FILENO);
-    if (null >= 0) close(null);
+    const UniqueFd saved_stderr(dup(STDERR_FILENO));
+    if (const UniqueFd null(open("/dev/null", O_WRONLY | O_CLOEXEC)); saved_stderr && null)
+      dup2(null.get(), STDERR_FILENO);
     SDL_AudioDeviceID device = 0;
     SDL_AudioSpec have{};
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
@@ -70,10 +70,7 @@ class SoundClock final : public Clock {
       // No changes allowed: SDL converts to whatever the device takes.
       device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     }
-    if (saved_stderr >= 0) {
-      dup2(saved_stderr, STDERR_FILENO);
-      close(saved_stderr);
-    }
+    if (saved_stderr) dup2(saved_stderr.get(), STDERR_FILENO);
     if (device == 0) {
       *error = SDL_GetError();
       return nullptr;

@@ -10,6 +10,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 
 namespace trackloom::cli {
 
@@ -48,11 +49,8 @@ void RemoveStaged(const std::string& path) {
 
 // True when a run still holds the .bin at path locked.
 bool InUse(const std::string& bin) {
-  const int fd = OpenDescriptor(bin.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);
-  return locked;
+  const UniqueFd fd(OpenDescriptor(bin.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  return fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 }  // namespace
@@ -104,11 +102,11 @@ std::vector<std::string> ImageStaging::Begin() {
     }
   }
   std::string pattern = directory_ + "/" + prefix + "XXXXXX.bin";
-  lock_fd_ = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
-  if (lock_fd_ < 0) {
+  lock_fd_.Reset(::mkostemps(pattern.data(), 4, O_CLOEXEC));
+  if (!lock_fd_) {
     throw CliError("cannot create a file in '" + directory_ + "': " + DescribeError(errno));
   }
-  ::flock(lock_fd_, LOCK_EX | LOCK_NB);
+  ::flock(lock_fd_.get(), LOCK_EX | LOCK_NB);
   tag_ = pattern.substr(pattern.size() - 4 - kTagLength, kTagLength);
   made_.push_back(pattern);
   SetTempFileForHardExit(pattern.c_str());
@@ -117,12 +115,11 @@ std::vector<std::string> ImageStaging::Begin() {
 
 void ImageStaging::Create(const char* kind) {
   const std::string path = Hidden(kind);
-  const int fd =
-      OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  const UniqueFd fd(
+      OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd) {
     throw CliError("cannot create a file in '" + directory_ + "': " + DescribeError(errno));
   }
-  ::close(fd);
   made_.push_back(path);
 }
 
@@ -181,8 +178,7 @@ void ImageStaging::Discard() {
   for (auto it = made_.rbegin(); it != made_.rend(); ++it) RemoveStaged(*it);
   made_.clear();
   SetTempFileForHardExit(nullptr);
-  if (lock_fd_ >= 0) ::close(lock_fd_);
-  lock_fd_ = -1;
+  lock_fd_.Reset();
 }
 
 }  // namespace trackloom::cli

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/common/unique_fd.h"
+
 namespace trackloom::cli {
 
 class ImageStaging {
@@ -44,7 +46,7 @@ class ImageStaging {
   void Rollback(size_t renamed, const std::vector<bool>& kept);
 
   std::string base_, directory_, file_, tag_;
-  int lock_fd_ = -1;
+  UniqueFd lock_fd_;
   std::vector<std::string> made_;  // hidden names of this run that exist
 };
 

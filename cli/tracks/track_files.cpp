@@ -10,6 +10,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 
 namespace trackloom::cli {
 double DiscSeconds(int64_t records, int64_t tracks) {
@@ -132,14 +133,13 @@ long LockHolder(const struct stat& file) {
 }  // namespace
 
 OutputDirectoryLock::OutputDirectoryLock(const std::string& directory) {
-  fd_ = OpenDescriptor(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) return;
-  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+  fd_.Reset(OpenDescriptor(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd_) return;
+  if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return;
   const int error = errno;
   struct stat info {};
-  const long holder = error == EWOULDBLOCK && ::fstat(fd_, &info) == 0 ? LockHolder(info) : 0;
-  ::close(fd_);
-  fd_ = -1;
+  const long holder = error == EWOULDBLOCK && ::fstat(fd_.get(), &info) == 0 ? LockHolder(info) : 0;
+  fd_.Reset();
   if (error != EWOULDBLOCK) return;
   throw CliError("another encode" +
                  (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
@@ -147,30 +147,23 @@ OutputDirectoryLock::OutputDirectoryLock(const std::string& directory) {
                  "'; wait until it ends, or give another directory");
 }
 
-OutputDirectoryLock::~OutputDirectoryLock() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 void WriteLevelTables(const std::string& path, const levels::Tables& tables) {
-  const int fd = OpenDescriptor(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  UniqueFd fd(OpenDescriptor(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
   const auto fail = [&] {
     const int error = errno;
-    if (fd >= 0) close(fd);
     throw CliError("cannot write the level tables into '" + path + "': " + DescribeError(error));
   };
   struct stat info {};
-  if (fd < 0 || fstat(fd, &info) != 0) fail();
+  if (!fd || fstat(fd.get(), &info) != 0) fail();
   uint8_t header[kRecordHeaderSize];
   for (int64_t at = kFirstRecordOffset; at + kFrameRecordSize <= info.st_size;
        at += kFrameRecordSize) {
-    if (pread(fd, header, sizeof header, static_cast<off_t>(at)) != kRecordHeaderSize) fail();
+    if (pread(fd.get(), header, sizeof header, static_cast<off_t>(at)) != kRecordHeaderSize) fail();
     levels::PutTables(header, tables);
-    if (pwrite(fd, header, sizeof header, static_cast<off_t>(at)) != kRecordHeaderSize) fail();
+    if (pwrite(fd.get(), header, sizeof header, static_cast<off_t>(at)) != kRecordHeaderSize)
+      fail();
   }
-  if (close(fd) != 0) {
-    const int error = errno;
-    throw CliError("cannot write the level tables into '" + path + "': " + DescribeError(error));
-  }
+  if (!fd.Close()) fail();
 }
 
 }  // namespace trackloom::cli

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/common/unique_fd.h"
 #include "core/instance_state.h"
 #include "core/track_format.h"
 
@@ -89,12 +90,9 @@ class OutputDirectoryLock {
   // when another encode has the directory. Where the file system has no such locks,
   // the encode goes on without one.
   explicit OutputDirectoryLock(const std::string& directory);
-  ~OutputDirectoryLock();
-  OutputDirectoryLock(const OutputDirectoryLock&) = delete;
-  OutputDirectoryLock& operator=(const OutputDirectoryLock&) = delete;
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace trackloom::cli

@@ -466,8 +466,8 @@ bool MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
 std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::string* error) {
   // O_NONBLOCK: a FIFO would otherwise hold the open until a writer comes; it is
   // refused below like anything else that is not a regular file.
-  const int fd = OpenDescriptor(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(OpenDescriptor(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     // Windows refuses a directory at the open, where Linux opens it and fstat tells;
     // and a file another program holds open without sharing it (an encode's track).
     *error = errno == EISDIR        ? "it is a directory"
@@ -476,27 +476,24 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
     return nullptr;
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
+  if (::fstat(fd.get(), &info) != 0) {
     *error = std::strerror(errno);
-    ::close(fd);
     return nullptr;
   }
   if (!S_ISREG(info.st_mode)) {
     *error = S_ISDIR(info.st_mode)    ? "it is a directory"
              : S_ISFIFO(info.st_mode) ? "it is a FIFO, not a regular file"
                                       : "it is not a regular file";
-    ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<FileSource>(new FileSource(fd, static_cast<uint64_t>(info.st_size)));
+  return std::unique_ptr<FileSource>(
+      new FileSource(std::move(fd), static_cast<uint64_t>(info.st_size)));
 }
-
-FileSource::~FileSource() { ::close(fd_); }
 
 bool FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t count) {
   if (offset > size_ || count > size_ - offset) return false;
   while (count > 0) {
-    const ssize_t n = ::pread(fd_, out, count, static_cast<off_t>(offset));
+    const ssize_t n = ::pread(fd_.get(), out, count, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;  // an error, or the file shrank under us
     out += n;

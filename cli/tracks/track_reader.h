@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/common/unique_fd.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -44,7 +45,6 @@ class FileSource final : public ByteSource {
   // Null, with a message naming the reason in *error, when path cannot be opened
   // as a regular file.
   static std::unique_ptr<FileSource> Open(const std::string& path, std::string* error);
-  ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
 
@@ -52,8 +52,8 @@ class FileSource final : public ByteSource {
   bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override;
 
  private:
-  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-  int fd_;
+  FileSource(UniqueFd fd, uint64_t size) : fd_(std::move(fd)), size_(size) {}
+  UniqueFd fd_;
   uint64_t size_;
 };
 

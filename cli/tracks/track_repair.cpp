@@ -6,6 +6,7 @@
 
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
+#include "cli/common/unique_fd.h"
 #include "core/track_format.h"
 
 namespace trackloom::cli {
@@ -57,39 +58,33 @@ namespace {
 // must: a link is not followed, a file with other names (hard links) is not changed
 // under them, and a track the filter still holds locked is being written. The
 // descriptor, or -1 with the reason in *error.
-int OpenForRepair(const std::string& path, struct stat* info, std::string* error) {
-  const int fd = OpenDescriptor(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+UniqueFd OpenForRepair(const std::string& path, struct stat* info, std::string* error) {
+  UniqueFd fd(OpenDescriptor(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     *error = DescribeWriteError(path, errno);
-    return -1;
-  }
-  if (::fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink > 1) {
+  } else if (::fstat(fd.get(), info) != 0 || !S_ISREG(info->st_mode) || info->st_nlink > 1) {
     *error = DescribeWriteError(path, kNotRegularFile);
-  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    fd.Reset();
+  } else if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     // The filter holds every track it writes locked.
     *error = errno == EWOULDBLOCK ? "another program is writing it (an encode still running?)"
                                   : DescribeError(errno);
-  } else {
-    return fd;
+    fd.Reset();
   }
-  ::close(fd);
-  return -1;
+  return fd;
 }
 
 }  // namespace
 
 bool CanRepair(const std::string& path, std::string* error) {
   struct stat info {};
-  const int fd = OpenForRepair(path, &info, error);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  return OpenForRepair(path, &info, error).valid();
 }
 
 bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* error) {
   struct stat info {};
-  const int fd = OpenForRepair(path, &info, error);
-  if (fd < 0) return false;
+  UniqueFd fd = OpenForRepair(path, &info, error);
+  if (!fd) return false;
   bool ok = false;
   if (static_cast<uint64_t>(info.st_size) < plan.length) {
     *error = "it changed while it was checked";
@@ -97,12 +92,12 @@ bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* e
     uint8_t riff_size[4], data_size[4];
     wav::PutLe32(riff_size, static_cast<uint32_t>(plan.length - wav::kRiffSizeFrom));
     wav::PutLe32(data_size, static_cast<uint32_t>(plan.length - kWaveHeaderSize));
-    ok = ::ftruncate(fd, static_cast<off_t>(plan.length)) == 0 &&
-         ::pwrite(fd, riff_size, 4, wav::kRiffSizeOffset) == 4 &&
-         ::pwrite(fd, data_size, 4, wav::kDataSizeOffset) == 4 && ::fsync(fd) == 0;
+    ok = ::ftruncate(fd.get(), static_cast<off_t>(plan.length)) == 0 &&
+         ::pwrite(fd.get(), riff_size, 4, wav::kRiffSizeOffset) == 4 &&
+         ::pwrite(fd.get(), data_size, 4, wav::kDataSizeOffset) == 4 && ::fsync(fd.get()) == 0;
     if (!ok) *error = DescribeError(errno);
   }
-  if (::close(fd) != 0 && ok) {
+  if (!fd.Close() && ok) {
     *error = DescribeError(errno);
     ok = false;
   }
