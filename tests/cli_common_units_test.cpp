@@ -77,6 +77,34 @@ TEST(CliUnits, TimesAndBreakLists) {
   EXPECT_EQ(FrameAtTime(1e20, 30), INT64_MAX);  // refused as too far in, not wrapped
 }
 
+// What the reader makes of args after the subcommand's name, "test": the command
+// line, and what it wrote on out and err.
+struct Reading {
+  CommandLine line;
+  std::string out, err;
+};
+
+std::string TakeText(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+  std::fclose(file);
+  return text;
+}
+
+Reading Read(const std::vector<Option>& options, const std::string& help, std::vector<std::string> args) {
+  args.insert(args.begin(), "test");
+  std::vector<char*> argv;
+  for (std::string& w : args) argv.push_back(w.data());
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  Reading r{ReadCommandLine(static_cast<int>(argv.size()), argv.data(), options, help, out, err), "", ""};
+  r.out = TakeText(out);
+  r.err = TakeText(err);
+  return r;
+}
+
 // Every subcommand reads its command line through the one reader: the spellings it
 // accepts, what ends the options, and the status and message of each mistake.
 TEST(CliUnits, CommandLineReader) {
@@ -128,30 +156,83 @@ TEST(CliUnits, CommandLineReader) {
            return std::string();
          }},
     };
-    std::vector<std::string> words = {"test"};
-    words.insert(words.end(), c.args.begin(), c.args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    const CommandLine line = ReadCommandLine(static_cast<int>(argv.size()), argv.data(), options, "HELP\n", out, err);
-    EXPECT_EQ(line.exit_status.value_or(-1), c.status);
+    const Reading r = Read(options, "HELP\n", c.args);
+    EXPECT_EQ(r.line.exit_status.value_or(-1), c.status);
     if (c.status == -1) {
       EXPECT_EQ(out_dir, c.out_dir);
       EXPECT_EQ(level, c.level);
-      EXPECT_EQ(line.operands, c.operands);
+      EXPECT_EQ(r.line.operands, c.operands);
     }
     EXPECT_EQ(quiet, c.quiet);
-    char text[256] = {};
-    std::rewind(out);
-    EXPECT_EQ(std::fread(text, 1, sizeof text - 1, out) > 0, c.status == 0);
-    std::rewind(err);
-    const size_t n = std::fread(text, 1, sizeof text - 1, err);
-    text[n] = '\0';
-    EXPECT_NE(std::string(text).find(c.err), std::string::npos) << text;
-    EXPECT_EQ(n > 0, c.status == 2) << text;
-    std::fclose(out);
-    std::fclose(err);
+    EXPECT_EQ(r.out, c.status == 0 ? "HELP\n" : "");
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(!r.err.empty(), c.status == 2) << r.err;
+  }
+}
+
+// A help's option list is made from the table and an option's words are read against
+// its choices: the list's layout (help text from the style's column, or a space after
+// a longer spelling; choices under their option, their help in one column across the
+// list; no line for an option without help text), the value a word stores, and the
+// refusal of any other word in the option's own terms.
+TEST(CliUnits, OptionListAndChoices) {
+  enum class Shape { kRound, kSquare };
+  enum class Colour { kMagenta, kTeal };
+  const std::string help =
+      "Usage: test [options]\n"
+      "Options:\n"
+      "  -o, --output DIR  where it goes\n"
+      "  --shape MODE      how it looks:\n"
+      "                      round    no corners (default)\n"
+      "                      square   four corners,\n"
+      "                               all alike\n"
+      "  --colour-of-the-day COLOUR one a day, seen\n"
+      "                    from afar\n"
+      "                      magenta  bright\n"
+      "                      teal     dark\n"
+      "  -q, --quiet       no progress\n"
+      "  -h, --help        this help\n"
+      "\n"
+      "Exit status: 0 done.\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;  // -1: the command runs
+    Shape shape;
+    Colour colour;
+    std::string out, err;
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, Shape::kRound, Colour::kMagenta, help, ""},
+      {{"--shape", "square", "--colour-of-the-day=magenta"}, -1, Shape::kSquare, Colour::kMagenta, "", ""},
+      {{"--shape=Square"}, 2, Shape::kRound, Colour::kMagenta, "", "test: --shape takes round or square, not 'Square'"},
+      {{"--shape="}, 2, Shape::kRound, Colour::kMagenta, "", "test: --shape needs round or square"},
+      {{"--colour-of-the-day", "teal"}, 2, Shape::kRound, Colour::kTeal, "", "test: no teal today"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    Shape shape = Shape::kRound;
+    Colour colour = Colour::kMagenta;
+    std::string output;
+    bool quiet = false, hidden = false;
+    const std::vector<Option> options = {
+        {"output", 'o', "a directory", StoreValue(&output), "DIR", "where it goes"},
+        Choose({"shape", 0, "round or square", nullptr, "MODE", "how it looks:"}, &shape,
+               {{"round", Shape::kRound, "no corners (default)"}, {"square", Shape::kSquare, "four corners,\nall alike"}}),
+        Choose({"colour-of-the-day", 0, "magenta or teal", nullptr, "COLOUR", "one a day, seen\nfrom afar"}, &colour,
+               {{"magenta", Colour::kMagenta, "bright"}, {"teal", Colour::kTeal, "dark"}},
+               [](const std::string& word) { return word == "teal" ? "no teal today" : ""; }),
+        QuietOption(&quiet, "no progress"),
+        {"hidden", 0, nullptr, StoreFlag(&hidden)},
+    };
+    const Reading r = Read(options, HelpText("Usage: test [options]\nOptions:\n", options, {20, "this help"},
+                                             "\nExit status: 0 done.\n"),
+                           c.args);
+    EXPECT_EQ(r.line.exit_status.value_or(-1), c.status);
+    EXPECT_EQ(shape, c.shape);
+    EXPECT_EQ(colour, c.colour);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.empty(), c.err.empty()) << r.err;
   }
 }
 

@@ -32,7 +32,7 @@
 namespace trackloom::cli {
 namespace {
 
-constexpr const char kUsage[] =
+constexpr const char kUsageHead[] =
     "Usage: trackloom decode FILE [-o DIR] [options]\n"
     "       trackloom decode IMAGE.cue|IMAGE.toc --track N [-o DIR] [options]\n"
     "\n"
@@ -45,33 +45,9 @@ constexpr const char kUsage[] =
     "                             unsigned, stereo, 17640 Hz, the format the filter takes\n"
     "                             as its sound file, so it can be fed back\n"
     "\n"
-    "DecodeOptions:\n"
-    "  -o, --output DIR   where the pictures and sound.wav go (created if missing)\n"
-    "  --frames A-B       only records A to B, counted from 0 (\"A-\" to the end,\n"
-    "                     \"A\" one record)\n"
-    "  --view MODE        how the pictures are shown:\n"
-    "                       pixels  the stored pixels (default); the sheet and the video\n"
-    "                               show them at the screen's 4:3 shape, 144 x 108\n"
-    "                       panel   what the panel shows: its 216 x 160 coloured dots,\n"
-    "                               two screen pixels a dot, at 4:3 (432 x 324), in the\n"
-    "                               PNGs, the sheet and the video\n"
-    "  --scale N          enlarge pictures and video N times, nearest neighbour (1-16)\n"
-    "  --sheet FILE.png   a contact sheet: the pictures in a grid with their numbers, as\n"
-    "                     PNG, JPEG, BMP, TIFF, WebP or PPM by the name's extension\n"
-    "  --sheet-limit N    at most N pictures on the sheet, evenly spread (default 240,\n"
-    "                     at most 2000, or 250 with --view panel)\n"
-    "  --video FILE.mp4   a preview video with sound at 18 fps (H.264 and AAC; .mkv,\n"
-    "                     .mov, .avi, .ts and other containers for them also do)\n"
-    "  --overwrite        replace an existing --sheet or --video file (never one that\n"
-    "                     is a link or not a regular file, nor the track itself)\n"
-    "  --no-pictures      no per-record PNG files\n"
-    "  --no-sound         no sound.wav\n"
-    "  --lenient          accept other lead-in lengths (tracks made by other encoders)\n"
-    "  --track N          the track of a disc image to decode, from 1 (records are\n"
-    "                     found by their header, as the player finds them)\n"
-    "  -q, --quiet        no progress or summary; errors only\n"
-    "  --json             print the summary as JSON (and no progress display)\n"
-    "  -h, --help         show this help\n"
+    "DecodeOptions:\n";
+
+constexpr const char kUsageTail[] =
     "\n"
     "A track with problems is decoded as far as its whole records go, with a warning\n"
     "('trackloom inspect FILE' lists the problems).\n"
@@ -125,39 +101,62 @@ std::string SetNumber(const char* name, const char* what, std::string_view value
 
 std::vector<Option> OptionTable(DecodeOptions* o) {
   return {
-      {"output", 'o', "a directory", StoreValue(&o->output_dir)},
+      {"output", 'o', "a directory", StoreValue(&o->output_dir), "DIR",
+       "where the pictures and sound.wav go (created if missing)"},
       {"frames", 0, "a range of records, e.g. 0-35",
        [o](const std::string& value) {
          return ParseRange(value, o)
                     ? ""
                     : "--frames takes record numbers A-B, A- or A (from 0, A not above B), not '" +
                           value + "'";
-       }},
+       },
+       "A-B",
+       "only records A to B, counted from 0 (\"A-\" to the end,\n"
+       "\"A\" one record)"},
+      Choose({"view", 0, "pixels or panel", nullptr, "MODE", "how the pictures are shown:"},
+             &o->view,
+             {{"pixels", View::kPixels,
+               "the stored pixels (default); the sheet and the video\n"
+               "show them at the screen's 4:3 shape, 144 x 108"},
+              {"panel", View::kPanel,
+               "what the panel shows: its 216 x 160 coloured dots,\n"
+               "two screen pixels a dot, at 4:3 (432 x 324), in the\n"
+               "PNGs, the sheet and the video"}}),
       {"scale", 0, "a value",
        [o](const std::string& value) {
          return SetNumber("--scale", "a whole number", value, kMaxScale, &o->scale);
-       }},
-      {"view", 0, "pixels or panel",
-       [o](const std::string& value) {
-         return ParseView(value, o->view) ? ""
-                                          : "--view takes pixels or panel, not '" + value + "'";
-       }},
-      {"sheet", 0, "a file", StoreValue(&o->sheet)},
+       },
+       "N", "enlarge pictures and video N times, nearest neighbour (1-16)"},
+      {"sheet", 0, "a file", StoreValue(&o->sheet), "FILE.png",
+       "a contact sheet: the pictures in a grid with their numbers, as\n"
+       "PNG, JPEG, BMP, TIFF, WebP or PPM by the name's extension"},
       {"sheet-limit", 0, "a value",
        [o](const std::string& value) {
          return SetNumber("--sheet-limit", "a number", value, kMaxSheetLimit, &o->sheet_limit);
-       }},
-      {"video", 0, "a file", StoreValue(&o->video)},
-      {"overwrite", 0, nullptr, StoreFlag(&o->overwrite)},
-      {"no-pictures", 0, nullptr, StoreFlag(&o->pictures, false)},
-      {"no-sound", 0, nullptr, StoreFlag(&o->sound, false)},
-      {"lenient", 0, nullptr, StoreFlag(&o->lenient)},
+       },
+       "N",
+       "at most N pictures on the sheet, evenly spread (default 240,\n"
+       "at most 2000, or 250 with --view panel)"},
+      {"video", 0, "a file", StoreValue(&o->video), "FILE.mp4",
+       "a preview video with sound at 18 fps (H.264 and AAC; .mkv,\n"
+       ".mov, .avi, .ts and other containers for them also do)"},
+      {"overwrite", 0, nullptr, StoreFlag(&o->overwrite), nullptr,
+       "replace an existing --sheet or --video file (never one that\n"
+       "is a link or not a regular file, nor the track itself)"},
+      {"no-pictures", 0, nullptr, StoreFlag(&o->pictures, false), nullptr,
+       "no per-record PNG files"},
+      {"no-sound", 0, nullptr, StoreFlag(&o->sound, false), nullptr, "no sound.wav"},
+      {"lenient", 0, nullptr, StoreFlag(&o->lenient), nullptr,
+       "accept other lead-in lengths (tracks made by other encoders)"},
       {"track", 0, "a track number",
        [o](const std::string& value) {
          return SetNumber("--track", "a track number", value, kCdMaxTracks, &o->disc_track);
-       }},
-      QuietOption(&o->quiet),
-      JsonOption(&o->json),
+       },
+       "N",
+       "the track of a disc image to decode, from 1 (records are\n"
+       "found by their header, as the player finds them)"},
+      QuietOption(&o->quiet, "no progress or summary; errors only"),
+      JsonOption(&o->json, "print the summary as JSON (and no progress display)"),
   };
 }
 
@@ -165,7 +164,9 @@ std::vector<Option> OptionTable(DecodeOptions* o) {
 
 std::optional<int> ParseDecodeArguments(int argc, char** argv, DecodeOptions* o, std::FILE* out,
                                         std::FILE* err) {
-  const CommandLine line = ReadCommandLine(argc, argv, OptionTable(o), kUsage, out, err);
+  const std::vector<Option> table = OptionTable(o);
+  const CommandLine line = ReadCommandLine(
+      argc, argv, table, HelpText(kUsageHead, table, {21, "show this help"}, kUsageTail), out, err);
   if (line.exit_status) return line.exit_status;
   if (line.operands.empty()) return UsageError(err, "decode", "no track file given");
   if (line.operands.size() > 1) {

@@ -17,7 +17,7 @@
 namespace trackloom::cli {
 namespace {
 
-constexpr char kUsage[] =
+constexpr char kUsageHead[] =
     "Usage: trackloom disc -o NAME --first FIRST.wav [options] TRACK...\n"
     "       trackloom disc --test-pattern -o NAME --first FIRST.wav [options]\n"
     "\n"
@@ -34,26 +34,9 @@ constexpr char kUsage[] =
     "16-bit, stereo): the player checks it, so it cannot be made here. Each TRACK must\n"
     "be a valid track file (as 'trackloom inspect' judges it).\n"
     "\n"
-    "Options:\n"
-    "  -o, --output NAME   the image's name, with its directory (NAME.bin, ...)\n"
-    "  --first FILE        the first track (required)\n"
-    "  --last FILE         the end-of-disc track, any CD-audio WAV; without it one of\n"
-    "                      4 s of black is made\n"
-    "  --pad-to M:SS       add a silent track so the disc lasts at least this long\n"
-    "                      (default 41:20, what the player expects)\n"
-    "  --no-pad            no silent track\n"
-    "  --capacity MINUTES  the blank's length in whole minutes, from 1 (default 80);\n"
-    "                      the padding stops there\n"
-    "  --split             when the tracks do not fit one disc, write as many as they\n"
-    "                      need: NAME-1.bin/.cue/.toc, NAME-2..., each a whole disc with\n"
-    "                      FIRST and an end track, the tracks in their order, none cut\n"
-    "  --test-pattern      a disc that tests a player: short tracks of colour levels,\n"
-    "                      motion, sync, sound channels, pixel shape, lengths and level\n"
-    "                      tables, each after a card saying what to look for (kept in\n"
-    "                      NAME-tracks/)\n"
-    "  --json              the summary as JSON on stdout: each disc and its tracks\n"
-    "  -q, --quiet         no progress or summary; errors only\n"
-    "  -h, --help          this help\n"
+    "Options:\n";
+
+constexpr char kUsageTail[] =
     "\n"
     "Tracks shorter than 4 s (the least a CD track may last) get silence added.\n"
     "Nothing is written when a check fails; the image is written under temporary\n"
@@ -82,50 +65,51 @@ std::string SetCapacity(const std::string& value, double& minutes) {
   return "";
 }
 
+// The options, in the order the help lists them; --pad-to sets *pad_given too.
+std::vector<Option> DiscOptionTable(DiscOptions& o, bool* pad_given) {
+  return {
+      {"output", 'o', "the image's name", StoreValue(&o.name), "NAME",
+       "the image's name, with its directory (NAME.bin, ...)"},
+      {"first", 0, "a WAV file", StoreValue(&o.first), "FILE", "the first track (required)"},
+      {"last", 0, "a WAV file", StoreValue(&o.last), "FILE",
+       "the end-of-disc track, any CD-audio WAV; without it one of\n"
+       "4 s of black is made"},
+      {"pad-to", 0, "a disc length like 41:20",
+       [&o, pad_given](const std::string& value) {
+         *pad_given = true;
+         if (ParseTime(value, o.pad_to_seconds) && o.pad_to_seconds <= 100 * 60)
+           return std::string();
+         return "--pad-to takes a disc length like 41:20, not '" + value + "'";
+       },
+       "M:SS",
+       "add a silent track so the disc lasts at least this long\n"
+       "(default 41:20, what the player expects)"},
+      {"no-pad", 0, nullptr, StoreFlag(&o.pad, false), nullptr, "no silent track"},
+      {"capacity", 0, "a number of minutes",
+       [&o](const std::string& value) { return SetCapacity(value, o.capacity_minutes); }, "MINUTES",
+       "the blank's length in whole minutes, from 1 (default 80);\n"
+       "the padding stops there"},
+      {"split", 0, nullptr, StoreFlag(&o.split), nullptr,
+       "when the tracks do not fit one disc, write as many as they\n"
+       "need: NAME-1.bin/.cue/.toc, NAME-2..., each a whole disc with\n"
+       "FIRST and an end track, the tracks in their order, none cut"},
+      {"test-pattern", 0, nullptr, StoreFlag(&o.test_pattern), nullptr,
+       "a disc that tests a player: short tracks of colour levels,\n"
+       "motion, sync, sound channels, pixel shape, lengths and level\n"
+       "tables, each after a card saying what to look for (kept in\n"
+       "NAME-tracks/)"},
+      JsonOption(&o.json, "the summary as JSON on stdout: each disc and its tracks"),
+      QuietOption(&o.quiet, "no progress or summary; errors only"),
+  };
+}
+
 // Parses the options after the subcommand's name: -1 to go on, otherwise the exit
 // status (0 after --help, 2 after a wrong option, with one line on err).
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;
-  const std::vector<Option> table = {
-      {"output", 'o', "the image's name", StoreValue(&o.name)},
-      {"first", 0, "a WAV file", StoreValue(&o.first)},
-      {"last", 0, "a WAV file",
-       [&o](const std::string& value) {
-         o.last = value;
-         return std::string();
-       }},
-      {"pad-to", 0, "a disc length like 41:20",
-       [&](const std::string& value) {
-         pad_given = true;
-         if (ParseTime(value, o.pad_to_seconds) && o.pad_to_seconds <= 100 * 60)
-           return std::string();
-         return "--pad-to takes a disc length like 41:20, not '" + value + "'";
-       }},
-      {"no-pad", 0, nullptr,
-       [&o](const std::string&) {
-         o.pad = false;
-         return std::string();
-       }},
-      {"capacity", 0, "a number of minutes",
-       [&o](const std::string& value) { return SetCapacity(value, o.capacity_minutes); }},
-      {"split", 0, nullptr,
-       [&o](const std::string&) {
-         o.split = true;
-         return std::string();
-       }},
-      {"json", 0, nullptr,
-       [&o](const std::string&) {
-         o.json = true;
-         return std::string();
-       }},
-      {"test-pattern", 0, nullptr,
-       [&o](const std::string&) {
-         o.test_pattern = true;
-         return std::string();
-       }},
-      QuietOption(&o.quiet),
-  };
-  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  const std::vector<Option> table = DiscOptionTable(o, &pad_given);
+  const CommandLine line = ReadCommandLine(
+      argc, argv, table, HelpText(kUsageHead, table, {22, "this help"}, kUsageTail), out, err);
   if (line.exit_status) return *line.exit_status;
   o.tracks = line.operands;
   if (o.name.empty()) return UsageError(err, "disc", "no image name: give one with -o NAME");

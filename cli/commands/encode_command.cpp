@@ -19,13 +19,16 @@
 #include "cli/disc/make_disc.h"
 #include "cli/encode/encode.h"
 #include "cli/encode/encode_run_plan.h"
+#include "cli/ffmpeg/picture_shaping.h"
+#include "cli/pictures/panel_levels.h"
+#include "cli/pictures/subpixel_sampling.h"
 #include "cli/tracks/disc_plan.h"
 
 namespace trackloom::cli {
 
 namespace {
 
-constexpr char kEncodeHelp[] =
+constexpr char kEncodeHelpHead[] =
     "Usage: trackloom encode INPUT... -o DIR [options]\n"
     "\n"
     "Turns any video FFmpeg can read into track files for VideoNow Color players:\n"
@@ -53,66 +56,9 @@ constexpr char kEncodeHelp[] =
     "sound (yuv4mpegpipe, piped PNG or JPEG pictures), its pictures are read as they\n"
     "come, and an MP4 then needs -movflags frag_keyframe+empty_moov.\n"
     "\n"
-    "Options:\n"
-    "  -o, --output DIR        where the tracks go (created if missing)\n"
-    "  --overwrite             replace the track files already in DIR; those numbered\n"
-    "                          past the new last track are removed at the end\n"
-    "  --fit MODE              how the picture fills the player's 4:3 screen:\n"
-    "                            letterbox  whole picture, black bands (default)\n"
-    "                            crop       fill the screen, cut the edges\n"
-    "                            stretch    fill 144 x 80, distort the picture\n"
-    "  --dither MODE           how colours reach the panel's 16 levels:\n"
-    "                            ordered    a fine fixed pattern, no bands (default)\n"
-    "                            none       each component rounded\n"
-    "  --levels MODE           which 16 of the panel's 32 levels a colour shows:\n"
-    "                            standard   the near-even ramp the filter writes (default)\n"
-    "                            adaptive   chosen for each track from its pictures,\n"
-    "                                       finer where they lie (dark scenes, fog);\n"
-    "                                       the track's level tables say which\n"
-    "  --sampling MODE         where a pixel's colours are taken from the picture:\n"
-    "                            subpixel   each around the dot the panel shows it\n"
-    "                                       on: finer text and edges (default)\n"
-    "                            pixel      all three from the whole pixel\n"
-    "  --video-stream N        read INPUT's video stream N (its number as ffprobe\n"
-    "                          lists it, #0:N); by default the moving picture,\n"
-    "                          never a cover or other single picture beside it\n"
-    "  --audio FILE            take the sound from FILE instead of INPUT; a WAV that\n"
-    "                          already is 8-bit stereo 17640 Hz is used as it is\n"
-    "  --no-audio              silent tracks\n"
-    "  --loudness LUFS         bring the sound to this loudness with one gain for the\n"
-    "                          whole input, peaks limited under -1 dBFS (default -16;\n"
-    "                          'off' keeps the input's level)\n"
-    "  --mono                  the same sound in both channels, mixed from all of them\n"
-    "  --break LIST            start a new track at these source frames, e.g.\n"
-    "                          --break 100,250 (frames of INPUT at its own rate,\n"
-    "                          1 to 2147483647; put in order, each once)\n"
-    "  --break-at TIMES        start a new track at these times of INPUT, e.g.\n"
-    "                          --break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS);\n"
-    "                          --break-at chapters: at every chapter of INPUT.\n"
-    "  --break-every DURATION  start a new track every DURATION of INPUT, e.g.\n"
-    "                          --break-every 10:00. With several INPUTs, --break,\n"
-    "                          --break-at and --break-every apply to each, counted\n"
-    "                          from its own start\n"
-    "  --settings FILE         run the Config(...) lines of FILE first (the filter's\n"
-    "                          saved settings, e.g. from 'trackloom configure');\n"
-    "                          options given here override them\n"
-    "  --disc-minutes N        warn when the tracks take more than N minutes of disc\n"
-    "                          time (default 80, a CD-R); refuse a track longer than\n"
-    "                          that, or more than four times that in all\n"
-    "  --disc NAME             then write the disc image NAME.bin, NAME.cue and\n"
-    "                          NAME.toc of the tracks (see 'trackloom disc --help')\n"
-    "  --first FILE            with --disc: the first track of a retail disc\n"
-    "  --last FILE             with --disc: the end-of-disc track (default: 4 s black)\n"
-    "  --pad-to M:SS           with --disc: silence up to this disc length (41:20)\n"
-    "  --no-pad                with --disc: no silent track\n"
-    "  --split                 with --disc: as many discs as the tracks need, NAME-1,\n"
-    "                          NAME-2, ..., each of --disc-minutes\n"
-    "  -q, --quiet             no progress, notes or summary; errors only\n"
-    "  --json                  print a machine-readable summary on stdout, one line\n"
-    "                          per INPUT (a name that is not UTF-8 also comes byte\n"
-    "                          for byte in hex, under the same key with _hex after it)\n"
-    "  -v, --verbose           show FFmpeg's own warnings\n"
-    "  -h, --help              this help\n"
+    "Options:\n";
+
+constexpr char kEncodeHelpTail[] =
     "\n"
     "Each frame record takes exactly 1/9 s of disc time (a track plays at double CD\n"
     "speed), so an 80-minute disc holds 40:00 of video (a track's 2048-byte lead-in,\n"
@@ -173,50 +119,74 @@ std::string SetDiscMinutes(const std::string& value, double& minutes) {
   return "";
 }
 
-std::string SetLevels(const std::string& value, LevelsMode& mode) {
-  return ParseLevelsMode(value, mode) ? ""
-                                      : "--levels takes standard or adaptive, not '" + value + "'";
-}
-
-std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
+// --fit, --dither, --levels, --sampling and --video-stream: how the pictures are read
+// and shaped.
+std::vector<Option> PictureOptionTable(PictureOptions& p) {
   return {
-      {"output", 'o', "a directory", StoreValue(&o.output_directory)},
-      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite)},
-      {"fit", 0, "letterbox, crop or stretch",
-       [&o](const std::string& value) {
-         o.pictures.fit_given = true;
-         return ParseFit(value, o.pictures.fit)
-                    ? ""
-                    : "--fit takes letterbox, crop or stretch, not '" + value + "'";
-       }},
-      {"dither", 0, "ordered or none",
-       [&o](const std::string& value) {
-         o.pictures.dither_given = true;
-         return ParseDither(value, o.pictures.dither)
-                    ? ""
-                    : "--dither takes ordered or none, not '" + value + "'";
-       }},
-      {"levels", 0, "standard or adaptive",
-       [&o](const std::string& value) { return SetLevels(value, o.pictures.levels); }},
-      {"sampling", 0, "pixel or subpixel",
-       [&o](const std::string& value) {
-         o.pictures.sampling_given = true;
-         return ParseSampling(value, o.pictures.sampling)
-                    ? ""
-                    : "--sampling takes pixel or subpixel, not '" + value + "'";
-       }},
+      Choose({"fit", 0, "letterbox, crop or stretch", nullptr, "MODE",
+              "how the picture fills the player's 4:3 screen:"},
+             &p.fit,
+             {{"letterbox", Fit::kLetterbox, "whole picture, black bands (default)"},
+              {"crop", Fit::kCrop, "fill the screen, cut the edges"},
+              {"stretch", Fit::kStretch, "fill 144 x 80, distort the picture"}},
+             StoreFlag(&p.fit_given)),
+      Choose({"dither", 0, "ordered or none", nullptr, "MODE",
+              "how colours reach the panel's 16 levels:"},
+             &p.dither,
+             {{"ordered", Dither::kOrdered, "a fine fixed pattern, no bands (default)"},
+              {"none", Dither::kNone, "each component rounded"}},
+             StoreFlag(&p.dither_given)),
+      Choose({"levels", 0, "standard or adaptive", nullptr, "MODE",
+              "which 16 of the panel's 32 levels a colour shows:"},
+             &p.levels,
+             {{"standard", LevelsMode::kStandard, "the near-even ramp the filter writes (default)"},
+              {"adaptive", LevelsMode::kAdaptive,
+               "chosen for each track from its pictures,\n"
+               "finer where they lie (dark scenes, fog);\n"
+               "the track's level tables say which"}}),
+      Choose({"sampling", 0, "pixel or subpixel", nullptr, "MODE",
+              "where a pixel's colours are taken from the picture:"},
+             &p.sampling,
+             {{"subpixel", Sampling::kSubpixel,
+               "each around the dot the panel shows it\n"
+               "on: finer text and edges (default)"},
+              {"pixel", Sampling::kPixel, "all three from the whole pixel"}},
+             StoreFlag(&p.sampling_given)),
       {"video-stream", 0, "a stream number",
-       [&o](const std::string& value) {
-         return ParseWholeNumber(value, 0, INT_MAX, &o.pictures.video_stream)
+       [&p](const std::string& value) {
+         return ParseWholeNumber(value, 0, INT_MAX, &p.video_stream)
                     ? ""
                     : "--video-stream takes a stream number as ffprobe lists it, not '" + value +
                           "'";
-       }},
-      {"audio", 0, "a file", StoreValue(&o.audio_file)},
-      {"no-audio", 0, nullptr, StoreFlag(&o.no_audio)},
+       },
+       "N",
+       "read INPUT's video stream N (its number as ffprobe\n"
+       "lists it, #0:N); by default the moving picture,\n"
+       "never a cover or other single picture beside it"},
+  };
+}
+
+// --audio, --no-audio, --loudness and --mono: where the sound comes from, and how loud.
+std::vector<Option> SoundOptionTable(EncodeOptions& o) {
+  return {
+      {"audio", 0, "a file", StoreValue(&o.audio_file), "FILE",
+       "take the sound from FILE instead of INPUT; a WAV that\n"
+       "already is 8-bit stereo 17640 Hz is used as it is"},
+      {"no-audio", 0, nullptr, StoreFlag(&o.no_audio), nullptr, "silent tracks"},
       {"loudness", 0, "a loudness in LUFS, e.g. -16, or off",
-       [&o](const std::string& value) { return SetLoudness(value, o.sound.loudness_target); }},
-      {"mono", 0, nullptr, StoreFlag(&o.sound.mono)},
+       [&o](const std::string& value) { return SetLoudness(value, o.sound.loudness_target); },
+       "LUFS",
+       "bring the sound to this loudness with one gain for the\n"
+       "whole input, peaks limited under -1 dBFS (default -16;\n"
+       "'off' keeps the input's level)"},
+      {"mono", 0, nullptr, StoreFlag(&o.sound.mono), nullptr,
+       "the same sound in both channels, mixed from all of them"},
+  };
+}
+
+// --break, --break-at and --break-every: where new tracks start.
+std::vector<Option> BreakOptionTable(EncodeOptions& o) {
+  return {
       {"break", 0, "frame numbers, e.g. --break 100,250",
        [&o](const std::string& value) {
          if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
@@ -224,37 +194,93 @@ std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
                   "'";
          }
          return std::string();
-       }},
+       },
+       "LIST",
+       "start a new track at these source frames, e.g.\n"
+       "--break 100,250 (frames of INPUT at its own rate,\n"
+       "1 to 2147483647; put in order, each once)"},
       {"break-at", 0, "times, e.g. --break-at 1:30,3:05.5",
        [&o](const std::string& value) {
          if (value != "chapters") return SetBreakTimes(value, o.break_times);
          o.break_at_chapters = true;
          return std::string();
-       }},
+       },
+       "TIMES",
+       "start a new track at these times of INPUT, e.g.\n"
+       "--break-at 1:30,3:05.5 (seconds, M:SS or H:MM:SS);\n"
+       "--break-at chapters: at every chapter of INPUT."},
       {"break-every", 0, "a duration, e.g. --break-every 10:00",
        [&o](const std::string& value) {
          if (ParseTime(value, o.break_every) && o.break_every >= 1) return std::string();
          return "--break-every takes a duration of at least 1 s like 10:00 or 90, not '" + value +
                 "'";
-       }},
-      {"disc", 0, "the image's name", StoreValue(&o.disc.name)},
-      {"first", 0, "a WAV file", StoreValue(&o.disc.first)},
-      {"last", 0, "a WAV file", StoreValue(&o.disc.last)},
+       },
+       "DURATION",
+       "start a new track every DURATION of INPUT, e.g.\n"
+       "--break-every 10:00. With several INPUTs, --break,\n"
+       "--break-at and --break-every apply to each, counted\n"
+       "from its own start"},
+  };
+}
+
+// --disc and the options that go with it.
+std::vector<Option> DiscOptionTable(DiscOptions& d) {
+  return {
+      {"disc", 0, "the image's name", StoreValue(&d.name), "NAME",
+       "then write the disc image NAME.bin, NAME.cue and\n"
+       "NAME.toc of the tracks (see 'trackloom disc --help')"},
+      {"first", 0, "a WAV file", StoreValue(&d.first), "FILE",
+       "with --disc: the first track of a retail disc"},
+      {"last", 0, "a WAV file", StoreValue(&d.last), "FILE",
+       "with --disc: the end-of-disc track (default: 4 s black)"},
       {"pad-to", 0, "a disc length like 41:20",
-       [&o](const std::string& value) {
-         if (ParseTime(value, o.disc.pad_to_seconds) && o.disc.pad_to_seconds <= 100 * 60)
+       [&d](const std::string& value) {
+         if (ParseTime(value, d.pad_to_seconds) && d.pad_to_seconds <= 100 * 60)
            return std::string();
          return "--pad-to takes a disc length like 41:20, not '" + value + "'";
-       }},
-      {"no-pad", 0, nullptr, StoreFlag(&o.disc.pad, false)},
-      {"split", 0, nullptr, StoreFlag(&o.disc.split)},
-      {"settings", 0, "a file", StoreValue(&o.settings_file)},
-      {"disc-minutes", 0, "a number of minutes",
-       [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); }},
-      QuietOption(&o.report.quiet),
-      JsonOption(&o.report.json),
-      VerboseOption(&o.report.verbose),
+       },
+       "M:SS", "with --disc: silence up to this disc length (41:20)"},
+      {"no-pad", 0, nullptr, StoreFlag(&d.pad, false), nullptr, "with --disc: no silent track"},
+      {"split", 0, nullptr, StoreFlag(&d.split), nullptr,
+       "with --disc: as many discs as the tracks need, NAME-1,\n"
+       "NAME-2, ..., each of --disc-minutes"},
   };
+}
+
+void Append(std::vector<Option>& table, const std::vector<Option>& part) {
+  table.insert(table.end(), part.begin(), part.end());
+}
+
+// Every option, in the order the help lists them.
+std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
+  std::vector<Option> table = {
+      {"output", 'o', "a directory", StoreValue(&o.output_directory), "DIR",
+       "where the tracks go (created if missing)"},
+      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite), nullptr,
+       "replace the track files already in DIR; those numbered\n"
+       "past the new last track are removed at the end"},
+  };
+  Append(table, PictureOptionTable(o.pictures));
+  Append(table, SoundOptionTable(o));
+  Append(table, BreakOptionTable(o));
+  table.push_back({"settings", 0, "a file", StoreValue(&o.settings_file), "FILE",
+                   "run the Config(...) lines of FILE first (the filter's\n"
+                   "saved settings, e.g. from 'trackloom configure');\n"
+                   "options given here override them"});
+  table.push_back({"disc-minutes", 0, "a number of minutes",
+                   [&o](const std::string& value) { return SetDiscMinutes(value, o.disc_minutes); },
+                   "N",
+                   "warn when the tracks take more than N minutes of disc\n"
+                   "time (default 80, a CD-R); refuse a track longer than\n"
+                   "that, or more than four times that in all"});
+  Append(table, DiscOptionTable(o.disc));
+  table.push_back(QuietOption(&o.report.quiet, "no progress, notes or summary; errors only"));
+  table.push_back(JsonOption(&o.report.json,
+                             "print a machine-readable summary on stdout, one line\n"
+                             "per INPUT (a name that is not UTF-8 also comes byte\n"
+                             "for byte in hex, under the same key with _hex after it)"));
+  table.push_back(VerboseOption(&o.report.verbose, "show FFmpeg's own warnings"));
+  return table;
 }
 
 int BadOption(const std::string& message) { return UsageError(stderr, "encode", message); }
@@ -263,8 +289,10 @@ int BadOption(const std::string& message) { return UsageError(stderr, "encode", 
 // command should go on, otherwise the exit status (0 after --help, 2 after a bad
 // option, with one line on stderr).
 std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
-  const CommandLine line =
-      ReadCommandLine(argc, argv, EncodeOptionTable(o), kEncodeHelp, stdout, stderr);
+  const std::vector<Option> table = EncodeOptionTable(o);
+  const CommandLine line = ReadCommandLine(
+      argc, argv, table, HelpText(kEncodeHelpHead, table, {26, "this help"}, kEncodeHelpTail),
+      stdout, stderr);
   if (line.exit_status) return line.exit_status;
   if (line.operands.empty()) return BadOption("no input video given");
   o.inputs = line.operands;

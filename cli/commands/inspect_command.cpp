@@ -24,7 +24,7 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr const char kUsage[] =
+constexpr const char kUsageHead[] =
     "Usage: trackloom inspect [--lenient] [--json] [-q] FILE...\n"
     "       trackloom inspect [--json] IMAGE.cue|IMAGE.toc\n"
     "\n"
@@ -50,12 +50,9 @@ constexpr const char kUsage[] =
     "wherever they start, zero bytes after the last record are sector padding, and a\n"
     "track of zeros only is silence. Offsets are then counted from the track's start.\n"
     "\n"
-    "Options:\n"
-    "  --lenient   accept any lead-in length: record 0 is where the first record\n"
-    "              header is (tracks made by other encoders)\n"
-    "  --json      print one JSON document on standard output instead of text\n"
-    "  -q, --quiet no progress display while long tracks are read\n"
-    "  -h, --help  show this help\n"
+    "Options:\n";
+
+constexpr const char kUsageTail[] =
     "\n"
     "Exit status: 0 done (every track valid), 1 failed (a track has problems, each\n"
     "listed), 2 bad options (or a file that cannot be read).\n"
@@ -401,11 +398,14 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   bool json = false;
   bool quiet = false;
   const std::vector<Option> table = {
-      {"lenient", 0, nullptr, StoreFlag(&lenient)},
-      JsonOption(&json),
-      QuietOption(&quiet),
+      {"lenient", 0, nullptr, StoreFlag(&lenient), nullptr,
+       "accept any lead-in length: record 0 is where the first record\n"
+       "header is (tracks made by other encoders)"},
+      JsonOption(&json, "print one JSON document on standard output instead of text"),
+      QuietOption(&quiet, "no progress display while long tracks are read"),
   };
-  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  const CommandLine line = ReadCommandLine(
+      argc, argv, table, HelpText(kUsageHead, table, {14, "show this help"}, kUsageTail), out, err);
   if (line.exit_status) return *line.exit_status;
   const std::vector<std::string>& files = line.operands;
   if (files.empty()) return UsageError(err, "inspect", "no track file given");

@@ -20,7 +20,7 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr const char kUsage[] =
+constexpr const char kUsageHead[] =
     "Usage: trackloom play [--scale N] [--no-sound] TRACK... | NAME.cue\n"
     "\n"
     "Plays track files in a window as a VideoNow Color player would: 18 records a\n"
@@ -37,10 +37,9 @@ constexpr const char kUsage[] =
     "  f          full screen on / off\n"
     "  q, Esc     quit\n"
     "\n"
-    "Options:\n"
-    "  --scale N    window size: 216 x 162 pixels times N (1-16, default 3)\n"
-    "  --no-sound   play the pictures only, on a timer\n"
-    "  -h, --help   show this help\n"
+    "Options:\n";
+
+constexpr const char kUsageTail[] =
     "\n"
     "Records are found by their header, so tracks from other encoders (other lead-in\n"
     "lengths) play too. A damaged record shows black and plays silence.\n"
@@ -122,10 +121,13 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   PlayerOptions player;
   const std::vector<Option> table = {
       {"scale", 0, "a whole number",
-       [&player](const std::string& v) { return SetScale(v, &player.scale); }},
-      {"no-sound", 0, nullptr, StoreFlag(&player.sound, false)},
+       [&player](const std::string& v) { return SetScale(v, &player.scale); }, "N",
+       "window size: 216 x 162 pixels times N (1-16, default 3)"},
+      {"no-sound", 0, nullptr, StoreFlag(&player.sound, false), nullptr,
+       "play the pictures only, on a timer"},
   };
-  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  const CommandLine line = ReadCommandLine(
+      argc, argv, table, HelpText(kUsageHead, table, {15, "show this help"}, kUsageTail), out, err);
   if (line.exit_status) return *line.exit_status;
   if (line.operands.empty()) return UsageError(err, "play", "no track file given");
 

@@ -19,7 +19,7 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr const char kUsage[] =
+constexpr const char kUsageHead[] =
     "Usage: trackloom repair [--dry-run] TRACK...\n"
     "\n"
     "Mends track files that were never finished: an encode that was killed, or a\n"
@@ -30,9 +30,9 @@ constexpr const char kUsage[] =
     "other damage (not a track, a changed header or lead-in, a record that does not\n"
     "start with a record header) is refused and left alone.\n"
     "\n"
-    "Options:\n"
-    "  --dry-run   say what would be done, change nothing\n"
-    "  -h, --help  show this help\n"
+    "Options:\n";
+
+constexpr const char kUsageTail[] =
     "\n"
     "Exit status: 0 done (every file a valid track afterwards), 1 failed (a file\n"
     "refused or not changed; one line on stderr says why), 2 bad options (or a file\n"
@@ -46,9 +46,11 @@ constexpr const char kUsage[] =
 int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   bool dry_run = false;
   const std::vector<Option> table = {
-      {"dry-run", 0, nullptr, StoreFlag(&dry_run)},
+      {"dry-run", 0, nullptr, StoreFlag(&dry_run), nullptr,
+       "say what would be done, change nothing"},
   };
-  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+  const CommandLine line = ReadCommandLine(
+      argc, argv, table, HelpText(kUsageHead, table, {14, "show this help"}, kUsageTail), out, err);
   if (line.exit_status) return *line.exit_status;
   if (line.operands.empty()) return UsageError(err, "repair", "no track file given");
 

@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kUsage[] =
+constexpr char kUsageHead[] =
     "Usage: trackloom rip SOURCE... -o FILE [options]\n"
     "\n"
     "Turns a VideoNow Color disc back into video: finds the player's records on the\n"
@@ -40,25 +40,9 @@ constexpr char kUsage[] =
     "A damaged record (its header unreadable or out of place) is shown as the picture\n"
     "before, with silence, and counted; the summary says where.\n"
     "\n"
-    "Options:\n"
-    "  -o, --output FILE   the video to write (.mkv or .mp4)\n"
-    "  --each              one video per track instead: FILE-01.mkv, FILE-02.mkv, ...\n"
-    "  --paranoia MODE     a drive's error correction (an image is read once unless\n"
-    "                      this is given):\n"
-    "                        full    verify every sector, retry until it reads (default)\n"
-    "                        normal  verify, retry a while, then go on\n"
-    "                        off     read each sector once, as the drive gives it\n"
-    "  --speed N           the drive's read speed (1-52); default: the drive's own\n"
-    "  --view MODE         .mp4 only: how the pictures are shown:\n"
-    "                        pixels  the stored pixels (default)\n"
-    "                        panel   the panel's coloured dots\n"
-    "  --scale N           .mp4 only: the picture's size, N x 144 x 108 for pixels\n"
-    "                      (default 4), N x 432 x 324 for the panel (default 2); 1-16\n"
-    "  --overwrite         replace the video when it exists\n"
-    "  --json              the summary as JSON on stdout: per track its records,\n"
-    "                      length, offset and damaged records\n"
-    "  -q, --quiet         no progress or summary; errors only\n"
-    "  -h, --help          this help\n"
+    "Options:\n";
+
+constexpr char kUsageTail[] =
     "\n"
     "An image or track file cut short gives the video of what it holds: the tracks\n"
     "before the cut whole, the one it ends in up to the cut, the summary naming it\n"
@@ -74,31 +58,13 @@ constexpr char kUsage[] =
 
 constexpr int kMaxScale = 16;
 
-std::string SetParanoia(const std::string& value, RipOptions* o) {
+// After --paranoia's word is read: a mode other than off needs libcdio's paranoia
+// built in. The refusal's text, or "".
+std::string CheckParanoia(const std::string& word, RipOptions* o) {
   o->paranoia_given = true;
-  if (value == "full") {
-    o->read.paranoia = Paranoia::kFull;
-  } else if (value == "normal") {
-    o->read.paranoia = Paranoia::kNormal;
-  } else if (value == "off") {
-    o->read.paranoia = Paranoia::kOff;
-  } else {
-    return "--paranoia takes full, normal or off, not '" + value + "'";
-  }
   if (o->read.paranoia != Paranoia::kOff && !CdParanoiaBuiltIn()) {
-    return "--paranoia " + value +
+    return "--paranoia " + word +
            " is not in this build of trackloom (it reads every disc once, as --paranoia off)";
-  }
-  return "";
-}
-
-std::string SetView(const std::string& value, RipOptions* o) {
-  if (value == "pixels") {
-    o->view = View::kPixels;
-  } else if (value == "panel") {
-    o->view = View::kPanel;
-  } else {
-    return "--view takes pixels or panel, not '" + value + "'";
   }
   return "";
 }
@@ -108,22 +74,45 @@ std::string SetNumber(const char* name, const std::string& value, int max, int* 
   return Format("%s takes a whole number from 1 to %d, not '%s'", name, max, value.c_str());
 }
 
-int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::FILE* err) {
-  const std::vector<Option> table = {
-      {"output", 'o', "a video file name", StoreValue(&o.output)},
-      {"each", 0, nullptr, StoreFlag(&o.each)},
-      {"paranoia", 0, "full, normal or off",
-       [&o](const std::string& v) { return SetParanoia(v, &o); }},
+std::vector<Option> RipOptionTable(RipOptions& o) {
+  return {
+      {"output", 'o', "a video file name", StoreValue(&o.output), "FILE",
+       "the video to write (.mkv or .mp4)"},
+      {"each", 0, nullptr, StoreFlag(&o.each), nullptr,
+       "one video per track instead: FILE-01.mkv, FILE-02.mkv, ..."},
+      Choose({"paranoia", 0, "full, normal or off", nullptr, "MODE",
+              "a drive's error correction (an image is read once unless\n"
+              "this is given):"},
+             &o.read.paranoia,
+             {{"full", Paranoia::kFull, "verify every sector, retry until it reads (default)"},
+              {"normal", Paranoia::kNormal, "verify, retry a while, then go on"},
+              {"off", Paranoia::kOff, "read each sector once, as the drive gives it"}},
+             [&o](const std::string& word) { return CheckParanoia(word, &o); }),
       {"speed", 0, "a number",
-       [&o](const std::string& v) { return SetNumber("--speed", v, 52, &o.read.speed); }},
-      {"view", 0, "pixels or panel", [&o](const std::string& v) { return SetView(v, &o); }},
+       [&o](const std::string& v) { return SetNumber("--speed", v, 52, &o.read.speed); }, "N",
+       "the drive's read speed (1-52); default: the drive's own"},
+      Choose(
+          {"view", 0, "pixels or panel", nullptr, "MODE", ".mp4 only: how the pictures are shown:"},
+          &o.view,
+          {{"pixels", View::kPixels, "the stored pixels (default)"},
+           {"panel", View::kPanel, "the panel's coloured dots"}}),
       {"scale", 0, "a number",
-       [&o](const std::string& v) { return SetNumber("--scale", v, kMaxScale, &o.scale); }},
-      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite)},
-      JsonOption(&o.json),
-      QuietOption(&o.quiet),
+       [&o](const std::string& v) { return SetNumber("--scale", v, kMaxScale, &o.scale); }, "N",
+       ".mp4 only: the picture's size, N x 144 x 108 for pixels\n"
+       "(default 4), N x 432 x 324 for the panel (default 2); 1-16"},
+      {"overwrite", 0, nullptr, StoreFlag(&o.overwrite), nullptr,
+       "replace the video when it exists"},
+      JsonOption(&o.json,
+                 "the summary as JSON on stdout: per track its records,\n"
+                 "length, offset and damaged records"),
+      QuietOption(&o.quiet, "no progress or summary; errors only"),
   };
-  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, out, err);
+}
+
+int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::FILE* err) {
+  const std::vector<Option> table = RipOptionTable(o);
+  const CommandLine line = ReadCommandLine(
+      argc, argv, table, HelpText(kUsageHead, table, {22, "this help"}, kUsageTail), out, err);
   if (line.exit_status) return *line.exit_status;
   o.sources = line.operands;
   if (!CdParanoiaBuiltIn()) o.read.paranoia = Paranoia::kOff;

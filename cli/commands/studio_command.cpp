@@ -16,7 +16,7 @@ namespace trackloom::cli {
 
 namespace {
 
-constexpr char kUsage[] =
+constexpr char kUsageHead[] =
     "Usage: trackloom studio [FOLDER] [--port N] [--no-browser]\n"
     "\n"
     "Makes a disc in a window: opens a page in your web browser where you add videos\n"
@@ -31,10 +31,9 @@ constexpr char kUsage[] =
     "The page is served by this command on 127.0.0.1 only, at an address with a\n"
     "secret key that only the opened browser gets; it needs no network.\n"
     "\n"
-    "Options:\n"
-    "  --port N        listen on port N (default: any free port)\n"
-    "  --no-browser    do not open a browser; the address is the first line printed\n"
-    "  -h, --help      this help\n"
+    "Options:\n";
+
+constexpr char kUsageTail[] =
     "\n"
     "Ctrl-C or the page's Quit button stops it; a disc being made then stops after\n"
     "its current track, keeping the complete ones.\n"
@@ -55,10 +54,14 @@ int RunStudio(int argc, char** argv) {
          return ParseWholeNumber(value, 0, 65535, &options.port)
                     ? std::string()
                     : "--port takes a port number from 0 to 65535, not '" + value + "'";
-       }},
-      {"no-browser", 0, nullptr, StoreFlag(&no_browser)},
+       },
+       "N", "listen on port N (default: any free port)"},
+      {"no-browser", 0, nullptr, StoreFlag(&no_browser), nullptr,
+       "do not open a browser; the address is the first line printed"},
   };
-  const CommandLine line = ReadCommandLine(argc, argv, table, kUsage, stdout, stderr);
+  const CommandLine line =
+      ReadCommandLine(argc, argv, table, HelpText(kUsageHead, table, {18, "this help"}, kUsageTail),
+                      stdout, stderr);
   if (line.exit_status) return *line.exit_status;
   if (line.operands.size() > 1) return UsageError(stderr, "studio", "give one project folder");
   if (!line.operands.empty()) options.folder = line.operands[0];

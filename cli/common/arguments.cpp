@@ -1,8 +1,11 @@
 #include "cli/common/arguments.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "cli/common/messages.h"
 
@@ -91,14 +94,76 @@ std::function<std::string(const std::string&)> StoreFlag(bool* field, bool to) {
 }
 
 namespace {
-Option Flag(const char* name, char short_name, bool* field) {
-  return {name, short_name, nullptr, StoreFlag(field)};
+Option Flag(const char* name, char short_name, bool* field, const char* help) {
+  return {name, short_name, nullptr, StoreFlag(field), nullptr, help};
 }
 }  // namespace
 
-Option QuietOption(bool* quiet) { return Flag("quiet", 'q', quiet); }
-Option JsonOption(bool* json) { return Flag("json", 0, json); }
-Option VerboseOption(bool* verbose) { return Flag("verbose", 'v', verbose); }
+Option QuietOption(bool* quiet, const char* help) { return Flag("quiet", 'q', quiet, help); }
+Option JsonOption(bool* json, const char* help) { return Flag("json", 0, json, help); }
+Option VerboseOption(bool* verbose, const char* help) {
+  return Flag("verbose", 'v', verbose, help);
+}
+
+Option WithChoices(Option option, std::vector<Choice> choices,
+                   std::function<std::string(size_t index, const std::string& word)> chosen) {
+  const std::string refusal = std::string("--") + option.name + " takes " + option.value;
+  option.set = [words = choices, refusal, chosen](const std::string& word) {
+    for (size_t i = 0; i < words.size(); ++i) {
+      if (word == words[i].word) return chosen(i, word);
+    }
+    return refusal + ", not '" + word + "'";
+  };
+  option.choices = std::move(choices);
+  return option;
+}
+
+namespace {
+
+// text's lines, each after indent and the first after first instead.
+std::string Indented(const std::string& first, size_t indent, std::string_view text) {
+  std::string lines = first;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    if (start > 0) lines.append(indent, ' ');
+    lines.append(text.substr(start, end - start)).append("\n");
+    start = end + 1;
+  }
+  return lines;
+}
+
+// "  -o, --output DIR", then spaces up to column, or one.
+std::string Spelling(const char* name, char short_name, const char* placeholder, size_t column) {
+  std::string spelling = "  ";
+  if (short_name != 0) spelling.append({'-', short_name, ',', ' '});
+  spelling.append("--").append(name);
+  if (placeholder != nullptr) spelling.append(" ").append(placeholder);
+  spelling.resize(std::max(column, spelling.size() + 1), ' ');
+  return spelling;
+}
+
+}  // namespace
+
+std::string HelpText(const char* head, const std::vector<Option>& options,
+                     const OptionListStyle& style, const char* tail) {
+  const size_t column = static_cast<size_t>(style.column);
+  size_t word_width = 0;
+  for (const Option& o : options) {
+    for (const Choice& c : o.choices) word_width = std::max(word_width, std::strlen(c.word) + 2);
+  }
+  std::string text = head;
+  for (const Option& o : options) {
+    if (o.help == nullptr) continue;
+    text += Indented(Spelling(o.name, o.short_name, o.placeholder, column), column, o.help);
+    for (const Choice& c : o.choices) {
+      std::string word = std::string(column + 2, ' ') + c.word;
+      word.resize(column + 2 + word_width, ' ');
+      text += Indented(word, column + 2 + word_width, c.help);
+    }
+  }
+  text += Indented(Spelling("help", 'h', nullptr, column), column, style.help_entry);
+  return text + tail;
+}
 
 int UsageError(std::FILE* err, const std::string& name, const std::string& message) {
   Tell(err, "trackloom " + name + ": " + message + " (see 'trackloom " + name + " --help')");
@@ -106,7 +171,7 @@ int UsageError(std::FILE* err, const std::string& name, const std::string& messa
 }
 
 CommandLine ReadCommandLine(int argc, char** argv, const std::vector<Option>& options,
-                            const char* help, std::FILE* out, std::FILE* err) {
+                            const std::string& help, std::FILE* out, std::FILE* err) {
   CommandLine line;
   const std::string name = argc > 0 ? argv[0] : "";
   auto fail = [&](const std::string& message) {
@@ -125,7 +190,7 @@ CommandLine ReadCommandLine(int argc, char** argv, const std::vector<Option>& op
       continue;
     }
     if (arg == "-h" || arg == "--help") {
-      std::fputs(help, out);
+      std::fputs(help.c_str(), out);
       line.exit_status = 0;
       return line;
     }

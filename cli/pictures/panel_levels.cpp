@@ -59,17 +59,6 @@ constexpr DotPlace kDots[2][3] = {{{0, 0}, {0, 1}, {1, 1}}, {{2, 1}, {1, 0}, {2,
 
 }  // namespace
 
-bool ParseDither(const std::string& text, Dither& dither) {
-  if (text == "ordered") {
-    dither = Dither::kOrdered;
-  } else if (text == "none") {
-    dither = Dither::kNone;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 void ReduceToPanelLevels(uint8_t* pixels, int stride, Dither dither) {
   for (int y = 0; y < kPictureHeight; ++y) {
     uint8_t* row = pixels + static_cast<std::ptrdiff_t>(y) * stride;
@@ -89,17 +78,6 @@ void ReduceToPanelLevels(uint8_t* pixels, int stride, Dither dither) {
       }
     }
   }
-}
-
-bool ParseLevelsMode(const std::string& text, LevelsMode& mode) {
-  if (text == "standard") {
-    mode = LevelsMode::kStandard;
-  } else if (text == "adaptive") {
-    mode = LevelsMode::kAdaptive;
-  } else {
-    return false;
-  }
-  return true;
 }
 
 const char* LevelsModeName(LevelsMode mode) {

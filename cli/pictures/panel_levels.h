@@ -3,8 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "core/track_format.h"
 
@@ -15,17 +15,12 @@ enum class Dither {
   kNone,     // each component rounded to the nearest level
 };
 
-// Parses "ordered" or "none"; false for anything else.
-bool ParseDither(const std::string& text, Dither& dither);
-
 // Which level tables a track's record headers carry.
 enum class LevelsMode {
   kStandard,  // the template's: 16 levels spread evenly over the panel's 32
   kAdaptive,  // 16 chosen for each track from the levels its pictures use most
 };
 
-// Parses "standard" or "adaptive"; false for anything else.
-bool ParseLevelsMode(const std::string& text, LevelsMode& mode);
 const char* LevelsModeName(LevelsMode mode);
 
 // Reduces every colour component of a 144 x 80 picture (32-bit pixels, blue in the

@@ -84,17 +84,6 @@ void ScalePanel(const uint8_t* panel, int width, int height, uint8_t* out) {
   }
 }
 
-bool ParseView(const std::string& text, View& view) {
-  if (text == "pixels") {
-    view = View::kPixels;
-  } else if (text == "panel") {
-    view = View::kPanel;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 PictureRect ViewDisplaySize(View view, int scale) {
   if (view == View::kPanel) return PanelDisplaySize(2 * scale);
   return {0, 0, kPictureColumns * scale,

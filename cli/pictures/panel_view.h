@@ -13,7 +13,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace trackloom::cli {
 
@@ -59,9 +58,6 @@ enum class View {
   kPixels,
   kPanel,
 };
-
-// Parses "pixels" or "panel"; false for anything else.
-bool ParseView(const std::string& text, View& view);
 
 // The size of a record shown at the 4:3 display shape: 144 x 108 stored pixels
 // stretched upright, or the dot grid at 432 x 324 (two screen pixels a dot, so the

@@ -18,17 +18,6 @@ constexpr int ByteOf(int component) { return 2 - component; }
 
 }  // namespace
 
-bool ParseSampling(const std::string& text, Sampling& sampling) {
-  if (text == "pixel") {
-    sampling = Sampling::kPixel;
-  } else if (text == "subpixel") {
-    sampling = Sampling::kSubpixel;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 ComponentDot DotOfComponent(int column, int component) {
   // Four components of a column pair c, c + 1 on the first dot row, R(c) G(c+1)
   // B(c+1), and on the second G(c) B(c) R(c+1), three dots a pair and row.

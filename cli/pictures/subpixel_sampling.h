@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "core/track_format.h"
 
@@ -15,9 +14,6 @@ enum class Sampling {
   kPixel,     // all three components from the area of the whole pixel
   kSubpixel,  // each component from around the dot it is shown on
 };
-
-// Parses "pixel" or "subpixel"; false for anything else.
-bool ParseSampling(const std::string& text, Sampling& sampling);
 
 // Subpixel sampling starts from the picture on a grid of half-dot cells: three
 // across a stored column (each dot is two cells wide, and odd dot rows sit one cell
