@@ -45,7 +45,7 @@ constexpr const char kUsageHead[] =
     "                             unsigned, stereo, 17640 Hz, the format the filter takes\n"
     "                             as its sound file, so it can be fed back\n"
     "\n"
-    "DecodeOptions:\n";
+    "Options:\n";
 
 constexpr const char kUsageTail[] =
     "\n"
