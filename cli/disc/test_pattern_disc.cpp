@@ -73,7 +73,8 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory,
   const EncodeResult result = Encode(e);
   const std::string track = directory + "/" + TrackFileName(number);
   if (result.status == 0) {
-    fs::rename(FsPath(result.tracks.at(0)), FsPath(track), ec);
+    if (result.tracks.empty()) throw CliError("the test track '" + t.title + "' came out empty");
+    fs::rename(FsPath(result.tracks.front()), FsPath(track), ec);
     if (ec) throw CliError("cannot move the test track into '" + directory + "': " + ec.message());
     if (t.tables) WriteTables(track, *t.tables);
   }

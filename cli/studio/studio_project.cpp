@@ -146,8 +146,10 @@ Json LoadProject(StudioState& state) {
   std::optional<Json> project = ReadJsonFile(state.folder / kProjectFileName);
   if (!project || !project->is_object()) project = Json::object();
   // The first track of earlier projects, while it is still one a disc can begin with.
-  if (TextOf(*project, "first").empty() && FirstTrackProblem(RememberedFirst()).empty())
-    (*project)["first"] = RememberedFirst();
+  if (TextOf(*project, "first").empty()) {
+    const std::string remembered = RememberedFirst();
+    if (FirstTrackProblem(remembered).empty()) (*project)["first"] = remembered;
+  }
   return *project;
 }
 
