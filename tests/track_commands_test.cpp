@@ -46,14 +46,14 @@ std::string Slurp(std::FILE* f) {
   return text;
 }
 
-CommandRun Command(int (*main)(int, char**, std::FILE*, std::FILE*), std::initializer_list<std::string> args) {
+CommandRun Command(int (*main)(int, char**, Reporter), std::initializer_list<std::string> args) {
   std::vector<std::string> words(args);
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  const int status = main(static_cast<int>(words.size()), argv.data(), out, err);
+  const int status = main(static_cast<int>(words.size()), argv.data(), {out, err});
   return {status, Slurp(out), Slurp(err)};
 }
 
@@ -166,7 +166,7 @@ TEST(TrackCommands, InspectExitStatusAndReport) {
     argv.push_back(nullptr);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    const int status = InspectMain(static_cast<int>(words.size()), argv.data(), out, err);
+    const int status = InspectMain(static_cast<int>(words.size()), argv.data(), {out, err});
     const std::string out_text = Slurp(out);
     const std::string err_text = Slurp(err);
     EXPECT_EQ(status, c.status) << out_text << err_text;
@@ -386,7 +386,7 @@ TEST(TrackCommands, DecodeRefusesWhatItCannotDo) {
     argv.push_back(nullptr);
     std::FILE* outf = std::tmpfile();
     std::FILE* errf = std::tmpfile();
-    const int status = DecodeMain(static_cast<int>(words.size()), argv.data(), outf, errf);
+    const int status = DecodeMain(static_cast<int>(words.size()), argv.data(), {outf, errf});
     Slurp(outf);
     const std::string err = Slurp(errf);
     EXPECT_EQ(status, c.status) << err;
@@ -424,7 +424,7 @@ TEST(TrackCommands, ScansStopAtCtrlC) {
   const std::string out = track.dir.File("out");
   struct Case {
     const char* name;
-    int (*main)(int, char**, std::FILE*, std::FILE*);
+    int (*main)(int, char**, Reporter);
     std::initializer_list<std::string> args;
     const char* err;
   };

@@ -21,6 +21,7 @@
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
 #include "cli/common/progress.h"
+#include "cli/common/reporter.h"
 #include "cli/ffmpeg/picture_file.h"
 #include "cli/ffmpeg/preview_video.h"
 #include "cli/pictures/contact_sheet.h"
@@ -49,9 +50,9 @@ std::string RecordFileName(uint64_t record) {
   return name;
 }
 
-// Prints "trackloom: message" and gives status back, for the early returns.
-int Fail(std::FILE* err, int status, const std::string& message) {
-  PrintError(err, message);
+// Says the error and gives status back, for the early returns.
+int Fail(const Reporter& reporter, int status, const std::string& message) {
+  reporter.Error(message);
   return status;
 }
 
@@ -211,17 +212,17 @@ struct Range {
 // The track file, or the track of a disc image --track names. Nothing with the exit
 // status once the failure is reported.
 std::optional<int> OpenTrack(DecodeOptions& o, std::unique_ptr<ByteSource>* source,
-                             InspectOptions* inspect, std::FILE* err) {
+                             InspectOptions* inspect, const Reporter& reporter) {
   std::string error;
   if (o.disc_track > 0) {
     const std::optional<DiscImage> image = ReadDiscImage(o.track, &error);
-    if (!image) return Fail(err, 2, error);
+    if (!image) return Fail(reporter, 2, error);
     const DiscTrack* chosen = nullptr;
     for (const DiscTrack& t : image->tracks) {
       if (t.number == o.disc_track) chosen = &t;
     }
     if (chosen == nullptr) {
-      return Fail(err, 2,
+      return Fail(reporter, 2,
                   o.track + " has tracks " + std::to_string(image->tracks.front().number) + "-" +
                       std::to_string(image->tracks.back().number) + ", not " +
                       std::to_string(o.disc_track));
@@ -237,38 +238,39 @@ std::optional<int> OpenTrack(DecodeOptions& o, std::unique_ptr<ByteSource>* sour
     *source = FileSource::Open(o.track, &error);
     o.inputs.push_back(o.track);
   }
-  if (*source == nullptr) return Fail(err, 2, "cannot open " + o.track + ": " + error);
+  if (*source == nullptr) return Fail(reporter, 2, "cannot open " + o.track + ": " + error);
   return std::nullopt;
 }
 
 // The records to decode, after a warning for a track with problems.
 std::optional<int> ChooseRange(const DecodeOptions& o, const TrackReport& report, Range* range,
-                               std::FILE* err) {
+                               const Reporter& reporter) {
   if (report.interrupted)
-    return Fail(err, InterruptedExitStatus(),
+    return Fail(reporter, InterruptedExitStatus(),
                 "interrupted while reading " + o.track + "; nothing was written");
-  if (report.read_failed) return Fail(err, 2, o.track + ": " + report.read_error);
+  if (report.read_failed) return Fail(reporter, 2, o.track + ": " + report.read_error);
   // Pictures are only taken from places that hold a record header: any file long
   // enough has "records" by its length alone, random bytes included.
   if (report.record_count > 0 && report.bad_header_records == report.record_count) {
-    return Fail(err, 1,
+    return Fail(reporter, 1,
                 o.track + " is not a track: none of its " + std::to_string(report.record_count) +
                     " record-sized pieces starts with a record header; nothing was written");
   }
   if (!report.valid()) {
-    PrintWarning(err, o.track + " has " +
-                          Count(static_cast<int64_t>(report.problem_count), "problem") +
-                          " (see 'trackloom inspect'); decoding its " +
-                          std::to_string(report.record_count) + " whole records");
+    reporter.Warning(o.track + " has " +
+                     Count(static_cast<int64_t>(report.problem_count), "problem") +
+                     " (see 'trackloom inspect'); decoding its " +
+                     std::to_string(report.record_count) + " whole records");
     for (size_t i = 0; i < report.problems.size() && i < 3; ++i) {
-      Tell(err, "  offset " + std::to_string(report.problems[i].offset) + ": " +
-                    report.problems[i].what);
+      Tell(reporter.err, "  offset " + std::to_string(report.problems[i].offset) + ": " +
+                             report.problems[i].what);
     }
   }
-  if (report.record_count == 0) return Fail(err, 1, o.track + " holds no whole record to decode");
+  if (report.record_count == 0)
+    return Fail(reporter, 1, o.track + " holds no whole record to decode");
   range->first = o.first.value_or(0);
   if (range->first >= report.record_count) {
-    return Fail(err, 2,
+    return Fail(reporter, 2,
                 o.track + " has records 0-" + std::to_string(report.record_count - 1) +
                     "; --frames starts after them");
   }
@@ -279,20 +281,20 @@ std::optional<int> ChooseRange(const DecodeOptions& o, const TrackReport& report
 
 // The files decode is to write by name: none of them one of its inputs, and a
 // --sheet or --video file already there only replaced when --overwrite says so.
-std::optional<int> CheckNamedOutputs(const DecodeOptions& o, std::FILE* err) {
+std::optional<int> CheckNamedOutputs(const DecodeOptions& o, const Reporter& reporter) {
   std::vector<std::string> named;
   if (o.sound) named.push_back(Utf8Name(FsPath(o.output_dir) / "sound.wav"));
   if (!o.sheet.empty()) named.push_back(o.sheet);
   if (!o.video.empty()) named.push_back(o.video);
   for (const std::string& path : named) {
     if (const std::string* input = SameFileAsInput(path, o.inputs)) {
-      return Fail(err, 1, SameFileMessage(path, *input));
+      return Fail(reporter, 1, SameFileMessage(path, *input));
     }
   }
   for (const std::string* path : {&o.sheet, &o.video}) {
     if (path->empty()) continue;
     const std::string refusal = OutputRefusal(*path, o.overwrite);
-    if (!refusal.empty()) return Fail(err, 1, "cannot write '" + *path + "': " + refusal);
+    if (!refusal.empty()) return Fail(reporter, 1, "cannot write '" + *path + "': " + refusal);
   }
   return std::nullopt;
 }
@@ -300,12 +302,12 @@ std::optional<int> CheckNamedOutputs(const DecodeOptions& o, std::FILE* err) {
 // Every output is set up before the first record, so that a missing directory or
 // encoder or an unwritable file is reported before any work is done.
 std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Outputs* outputs,
-                                 std::FILE* err) {
+                                 const Reporter& reporter) {
   if (!o.output_dir.empty()) {
     std::error_code ec;
     fs::create_directories(FsPath(o.output_dir), ec);
     if (ec || !fs::is_directory(FsPath(o.output_dir))) {
-      return Fail(err, 1,
+      return Fail(reporter, 1,
                   "cannot create the directory " + o.output_dir + ": " +
                       (ec ? ec.message() : "a file of that name exists"));
     }
@@ -316,22 +318,22 @@ std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Out
     std::error_code ec;
     if (!parent.empty() && !fs::is_directory(parent, ec)) {
       return Fail(
-          err, 1,
+          reporter, 1,
           "cannot write the sheet " + o.sheet + ": there is no directory " + Utf8Name(parent));
     }
   }
-  if (const std::optional<int> status = CheckNamedOutputs(o, err)) return status;
+  if (const std::optional<int> status = CheckNamedOutputs(o, reporter)) return status;
   std::string error;
   if (!o.video.empty()) {
     const PictureRect shown = ViewDisplaySize(o.view, o.scale);
     std::unique_ptr<PreviewVideo> video =
         PreviewVideo::Create(o.video, shown.width, shown.height, &error);
-    if (video == nullptr) return Fail(err, 1, error);
+    if (video == nullptr) return Fail(reporter, 1, error);
     outputs->video = std::make_unique<VideoFile>(std::move(video), o.view, shown);
   }
   if (o.sound) {
     outputs->sound = std::make_unique<SoundFile>(Utf8Name(FsPath(o.output_dir) / "sound.wav"));
-    if (!outputs->sound->Open(&error)) return Fail(err, 1, error);
+    if (!outputs->sound->Open(&error)) return Fail(reporter, 1, error);
   }
   if (o.pictures)
     outputs->pictures =
@@ -346,19 +348,19 @@ std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Out
 // Takes every record of the range to every output. Ctrl-C stops after the current
 // record. Returns how many records every output took; *ok false after a failure.
 uint64_t DecodeRecords(const DecodeOptions& o, ByteSource& source, const TrackReport& report,
-                       const Range& range, const Outputs& outputs, bool* ok, std::FILE* err) {
+                       const Range& range, const Outputs& outputs, bool* ok,
+                       const Reporter& reporter) {
   std::vector<uint8_t> record(kFrameRecordSize);
   std::vector<uint8_t> rgb(kRgbPictureSize);
   uint8_t chunk[kAudioChunkSize];
-  Progress progress(err, !o.quiet && !o.json && err == stderr && isatty(fileno(stderr)),
-                    static_cast<int64_t>(range.count));
+  Progress progress(reporter.err, reporter.ShowsProgress(), static_cast<int64_t>(range.count));
   const std::vector<DecodeOutput*> all = outputs.all();
   std::string error;
   uint64_t done = 0;
   *ok = true;
   for (uint64_t k = range.first; k <= range.last && *ok; ++k) {
     if (!source.ReadAt(report.first_record + k * kFrameRecordSize, record.data(), record.size())) {
-      PrintError(err, "cannot read record " + std::to_string(k) + " of " + o.track);
+      reporter.Error("cannot read record " + std::to_string(k) + " of " + o.track);
       *ok = false;
       break;
     }
@@ -366,7 +368,7 @@ uint64_t DecodeRecords(const DecodeOptions& o, ByteSource& source, const TrackRe
     ExtractRecordSound(record.data(), chunk);
     for (DecodeOutput* output : all) {
       if (*ok && !output->Add(k, rgb.data(), chunk, &error)) {
-        PrintError(err, error);
+        reporter.Error(error);
         *ok = false;
       }
     }
@@ -379,12 +381,12 @@ uint64_t DecodeRecords(const DecodeOptions& o, ByteSource& source, const TrackRe
 }
 
 // Finishes every output; after a failure only those that keep what was written.
-bool FinishOutputs(const Outputs& outputs, bool ok, std::FILE* err) {
+bool FinishOutputs(const Outputs& outputs, bool ok, const Reporter& reporter) {
   std::string error;
   for (DecodeOutput* output : outputs.all()) {
     if (!ok && !output->FinishedAfterFailure()) continue;
     if (!output->Finish(&error)) {
-      PrintError(err, error);
+      reporter.Error(error);
       ok = false;
     }
   }
@@ -472,41 +474,44 @@ void PrintTextSummary(std::FILE* out, const DecodeOptions& o, const Range& r,
 
 }  // namespace
 
-int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+int DecodeMain(int argc, char** argv, Reporter reporter) {
   DecodeOptions o;
-  if (const std::optional<int> status = ParseDecodeArguments(argc, argv, &o, out, err))
+  if (const std::optional<int> status =
+          ParseDecodeArguments(argc, argv, &o, reporter.out, reporter.err))
     return *status;
+  reporter.quiet = o.quiet;
+  reporter.json = o.json;
   std::unique_ptr<ByteSource> source;
   InspectOptions inspect;
   inspect.lenient = o.lenient;
-  if (const std::optional<int> status = OpenTrack(o, &source, &inspect, err)) return *status;
+  if (const std::optional<int> status = OpenTrack(o, &source, &inspect, reporter)) return *status;
   const TrackReport report = InspectTrack(*source, inspect);
   Range range;
-  if (const std::optional<int> status = ChooseRange(o, report, &range, err)) return *status;
+  if (const std::optional<int> status = ChooseRange(o, report, &range, reporter)) return *status;
   Outputs outputs;
-  if (const std::optional<int> status = CreateOutputs(o, range, &outputs, err)) return *status;
+  if (const std::optional<int> status = CreateOutputs(o, range, &outputs, reporter)) return *status;
 
   bool ok = true;
-  const uint64_t done = DecodeRecords(o, *source, report, range, outputs, &ok, err);
+  const uint64_t done = DecodeRecords(o, *source, report, range, outputs, &ok, reporter);
   const bool interrupted = ok && done < range.count;
-  if (!FinishOutputs(outputs, ok, err)) return 1;
+  if (!FinishOutputs(outputs, ok, reporter)) return 1;
   if (interrupted) {
-    PrintError(err,
-               Format("stopped after %llu of %llu records; the files written so far are complete",
-                      U(done), U(range.count)));
+    reporter.Error(
+        Format("stopped after %llu of %llu records; the files written so far are complete", U(done),
+               U(range.count)));
     return InterruptedExitStatus();
   }
   if (o.json) {
-    PrintJsonSummary(out, o, report, range, outputs);
+    PrintJsonSummary(reporter.out, o, report, range, outputs);
   } else if (!o.quiet) {
-    PrintTextSummary(out, o, range, outputs);
+    PrintTextSummary(reporter.out, o, range, outputs);
   }
   return 0;
 }
 
 int RunDecode(int argc, char** argv) {
   InstallInterruptHandlers();
-  return DecodeMain(argc, argv, stdout, stderr);
+  return DecodeMain(argc, argv, {});
 }
 
 }  // namespace trackloom::cli

@@ -15,6 +15,7 @@
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
 #include "cli/common/progress.h"
+#include "cli/common/reporter.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/tracks/track_repair.h"
@@ -296,7 +297,7 @@ void PrintDiscJson(JsonWriter& json, const std::string& file,
 }
 
 // Checks every track of a disc image; the exit status as for a track file.
-int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, std::FILE* err) {
+int InspectDiscImage(const std::string& file, JsonWriter* json, const Reporter& report) {
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(file, &error);
   if (!image) {
@@ -308,7 +309,7 @@ int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, 
           .Key("error")
           .String(error)
           .EndObject();
-    PrintError(err, error);
+    report.Error(error);
     return 2;
   }
   std::vector<DiscTrackCheck> checks;
@@ -347,15 +348,16 @@ int InspectDiscImage(const std::string& file, JsonWriter* json, std::FILE* out, 
   if (json) {
     PrintDiscJson(*json, file, checks, problems, records, sectors);
   } else {
-    PrintDiscText(out, file, checks, problems, records, sectors);
+    PrintDiscText(report.out, file, checks, problems, records, sectors);
   }
   return problems == 0 ? 0 : 1;
 }
 
 // Checks one track file; its exit status (0 valid, 1 problems, 2 unreadable). Nothing
 // is printed for a check Ctrl-C stopped.
-int InspectTrackFile(const std::string& file, bool lenient, bool show_progress, bool separate,
-                     JsonWriter* json, std::FILE* out, std::FILE* err) {
+int InspectTrackFile(const std::string& file, bool lenient, bool separate, JsonWriter* json,
+                     const Reporter& reporter) {
+  std::FILE* const out = reporter.out;
   std::string error;
   TrackReport report;
   std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
@@ -370,7 +372,8 @@ int InspectTrackFile(const std::string& file, bool lenient, bool show_progress, 
     const uint64_t size = source->Size();
     const auto expected = static_cast<int64_t>(
         size > kFirstRecordOffset ? (size - kFirstRecordOffset) / kFrameRecordSize : 0);
-    Progress progress(err, show_progress, expected);
+    // The display is drawn for JSON too: it goes to the terminal, the document to out.
+    Progress progress(reporter.err, !reporter.quiet && isatty(fileno(reporter.err)), expected);
     options.progress = [&](uint64_t done, uint64_t) {
       progress.Update(static_cast<int64_t>(done));
     };
@@ -382,58 +385,56 @@ int InspectTrackFile(const std::string& file, bool lenient, bool show_progress, 
   if (json) {
     PrintJson(*json, file, report, repair);
   } else if (source == nullptr) {
-    PrintError(err, file + ": " + report.read_error);
+    reporter.Error(file + ": " + report.read_error);
   } else {
     if (separate) std::fputc('\n', out);
     PrintText(out, file, report, repair);
-    if (report.read_failed) PrintError(err, file + ": " + report.read_error);
+    if (report.read_failed) reporter.Error(file + ": " + report.read_error);
   }
   return report.read_failed ? 2 : (report.valid() ? 0 : 1);
 }
 
 }  // namespace
 
-int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+int InspectMain(int argc, char** argv, Reporter report) {
   bool lenient = false;
-  bool json = false;
-  bool quiet = false;
   const std::vector<Option> table = {
       {"lenient", 0, nullptr, StoreFlag(&lenient), nullptr,
        "accept any lead-in length: record 0 is where the first record\n"
        "header is (tracks made by other encoders)"},
-      JsonOption(&json, "print one JSON document on standard output instead of text"),
-      QuietOption(&quiet, "no progress display while long tracks are read"),
+      JsonOption(&report.json, "print one JSON document on standard output instead of text"),
+      QuietOption(&report.quiet, "no progress display while long tracks are read"),
   };
   const CommandLine line = ReadCommandLine(
-      argc, argv, table, HelpText(kUsageHead, table, {14, "show this help"}, kUsageTail), out, err);
+      argc, argv, table, HelpText(kUsageHead, table, {14, "show this help"}, kUsageTail),
+      report.out, report.err);
   if (line.exit_status) return *line.exit_status;
   const std::vector<std::string>& files = line.operands;
-  if (files.empty()) return UsageError(err, "inspect", "no track file given");
+  if (files.empty()) return UsageError(report.err, "inspect", "no track file given");
 
-  const bool show_progress = !quiet && err == stderr && isatty(fileno(stderr));
   int status = 0;
-  JsonWriter json_out(out);
-  if (json) json_out.BeginObject().Key("tracks").BeginArray();
+  JsonWriter json_out(report.out);
+  if (report.json) json_out.BeginObject().Key("tracks").BeginArray();
   std::string stopped_at;
   for (size_t i = 0; i < files.size() && stopped_at.empty(); ++i) {
     const std::string& file = files[i];
     if (IsDiscImageName(file)) {
-      if (!json && i > 0) std::fputc('\n', out);
-      status = std::max(status, InspectDiscImage(file, json ? &json_out : nullptr, out, err));
+      if (!report.json && i > 0) std::fputc('\n', report.out);
+      status = std::max(status, InspectDiscImage(file, report.json ? &json_out : nullptr, report));
     } else {
-      status = std::max(status, InspectTrackFile(file, lenient, show_progress, i > 0,
-                                                 json ? &json_out : nullptr, out, err));
+      status = std::max(status, InspectTrackFile(file, lenient, i > 0,
+                                                 report.json ? &json_out : nullptr, report));
     }
     if (StopRequested()) stopped_at = file;
   }
-  if (json) {
+  if (report.json) {
     json_out.EndArray().EndObject();
-    std::fputc('\n', out);
+    std::fputc('\n', report.out);
   }
-  std::fflush(out);
+  std::fflush(report.out);
   if (!stopped_at.empty()) {
     // The file being checked when Ctrl-C came is left out: half a check says nothing.
-    PrintError(err, "interrupted while checking " + stopped_at + "; it is not reported");
+    report.Error("interrupted while checking " + stopped_at + "; it is not reported");
     return InterruptedExitStatus();
   }
   return status;
@@ -441,7 +442,7 @@ int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
 
 int RunInspect(int argc, char** argv) {
   InstallInterruptHandlers();
-  return InspectMain(argc, argv, stdout, stderr);
+  return InspectMain(argc, argv, {});
 }
 
 }  // namespace trackloom::cli

@@ -11,6 +11,7 @@
 #include "cli/common/arguments.h"
 #include "cli/common/fs_path.h"
 #include "cli/common/messages.h"
+#include "cli/common/reporter.h"
 #include "cli/sdl/sdl_player.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"
@@ -60,11 +61,12 @@ uint64_t WholeRecords(ByteSource& source, uint64_t first_record) {
 }
 
 // 0, or the exit status after a message.
-int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::FILE* err) {
+int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks,
+                 const Reporter& reporter) {
   std::string error;
   std::unique_ptr<FileSource> source = FileSource::Open(path, &error);
   if (source == nullptr) {
-    PrintError(err, "cannot open " + path + ": " + error);
+    reporter.Error("cannot open " + path + ": " + error);
     return 2;
   }
   PlayTrack track;
@@ -73,7 +75,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
   track.first_record = FindFirstRecord(*source);
   track.record_count = WholeRecords(*source, track.first_record);
   if (track.record_count == 0) {
-    PrintError(err, path + " holds no record (see 'trackloom inspect'); skipped");
+    reporter.Error(path + " holds no record (see 'trackloom inspect'); skipped");
     return 0;
   }
   track.source = std::move(source);
@@ -83,18 +85,19 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks, std::F
 
 // Every track of the image that holds records, in disc order; the silence that pads a
 // disc out holds none and is passed over, as the player passes over it.
-int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks, std::FILE* err) {
+int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks,
+                 const Reporter& reporter) {
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(path, &error);
   if (!image) {
-    PrintError(err, "cannot read the disc image " + path + ": " + error);
+    reporter.Error("cannot read the disc image " + path + ": " + error);
     return 2;
   }
   const std::string name = Utf8Name(FsPath(path).filename());
   for (const DiscTrack& disc_track : image->tracks) {
     std::unique_ptr<ByteSource> source = OpenDiscTrack(disc_track, &error);
     if (source == nullptr) {
-      PrintError(err, path + ", track " + std::to_string(disc_track.number) + ": " + error);
+      reporter.Error(path + ", track " + std::to_string(disc_track.number) + ": " + error);
       return 2;
     }
     PlayTrack track;
@@ -117,7 +120,7 @@ std::string SetScale(const std::string& value, int* scale) {
 
 }  // namespace
 
-int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+int PlayMain(int argc, char** argv, const Reporter& reporter) {
   PlayerOptions player;
   const std::vector<Option> table = {
       {"scale", 0, "a whole number",
@@ -127,23 +130,24 @@ int PlayMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
        "play the pictures only, on a timer"},
   };
   const CommandLine line = ReadCommandLine(
-      argc, argv, table, HelpText(kUsageHead, table, {15, "show this help"}, kUsageTail), out, err);
+      argc, argv, table, HelpText(kUsageHead, table, {15, "show this help"}, kUsageTail),
+      reporter.out, reporter.err);
   if (line.exit_status) return *line.exit_status;
-  if (line.operands.empty()) return UsageError(err, "play", "no track file given");
+  if (line.operands.empty()) return UsageError(reporter.err, "play", "no track file given");
 
   std::vector<PlayTrack> tracks;
   for (const std::string& path : line.operands) {
-    const int status =
-        IsDiscImageName(path) ? AddDiscImage(path, &tracks, err) : AddTrackFile(path, &tracks, err);
+    const int status = IsDiscImageName(path) ? AddDiscImage(path, &tracks, reporter)
+                                             : AddTrackFile(path, &tracks, reporter);
     if (status != 0) return status;
   }
   if (tracks.empty()) {
-    PrintError(err, "nothing to play");
+    reporter.Error("nothing to play");
     return 1;
   }
-  return RunPlayer(tracks, player, err);
+  return RunPlayer(tracks, player, reporter.err);
 }
 
-int RunPlay(int argc, char** argv) { return PlayMain(argc, argv, stdout, stderr); }
+int RunPlay(int argc, char** argv) { return PlayMain(argc, argv, {}); }
 
 }  // namespace trackloom::cli

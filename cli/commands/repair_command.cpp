@@ -11,6 +11,7 @@
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
 #include "cli/common/messages.h"
+#include "cli/common/reporter.h"
 #include "cli/tracks/track_reader.h"
 #include "cli/tracks/track_repair.h"
 #include "core/track_format.h"
@@ -43,23 +44,25 @@ constexpr const char kUsageTail[] =
 
 }  // namespace
 
-int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
+int RepairMain(int argc, char** argv, Reporter reporter) {
+  std::FILE* const out = reporter.out;
   bool dry_run = false;
   const std::vector<Option> table = {
       {"dry-run", 0, nullptr, StoreFlag(&dry_run), nullptr,
        "say what would be done, change nothing"},
   };
   const CommandLine line = ReadCommandLine(
-      argc, argv, table, HelpText(kUsageHead, table, {14, "show this help"}, kUsageTail), out, err);
+      argc, argv, table, HelpText(kUsageHead, table, {14, "show this help"}, kUsageTail), out,
+      reporter.err);
   if (line.exit_status) return *line.exit_status;
-  if (line.operands.empty()) return UsageError(err, "repair", "no track file given");
+  if (line.operands.empty()) return UsageError(reporter.err, "repair", "no track file given");
 
   int status = 0;
   for (const std::string& file : line.operands) {
     std::string error;
     std::unique_ptr<FileSource> source = FileSource::Open(file, &error);
     if (source == nullptr) {
-      PrintError(err, file + ": cannot open: " + error);
+      reporter.Error(file + ": cannot open: " + error);
       status = std::max(status, 2);
       continue;
     }
@@ -73,15 +76,15 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
       continue;
     }
     if (!plan.possible) {
-      PrintError(err, file + ": not a track this can mend (" + plan.refusal +
-                          "; see 'trackloom inspect'); left alone");
+      reporter.Error(file + ": not a track this can mend (" + plan.refusal +
+                     "; see 'trackloom inspect'); left alone");
       status = std::max(status, 1);
       continue;
     }
     // A dry run meets the same refusals as the repair (a link, hard links, a track
     // an encode is still writing), so that it never promises what would be refused.
     if (dry_run ? !CanRepair(file, &error) : !RepairTrack(file, plan, &error)) {
-      PrintError(err, file + ": cannot repair: " + error);
+      reporter.Error(file + ": cannot repair: " + error);
       status = std::max(status, 1);
       continue;
     }
@@ -97,6 +100,6 @@ int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err) {
   return status;
 }
 
-int RunRepair(int argc, char** argv) { return RepairMain(argc, argv, stdout, stderr); }
+int RunRepair(int argc, char** argv) { return RepairMain(argc, argv, {}); }
 
 }  // namespace trackloom::cli

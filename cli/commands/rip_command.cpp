@@ -13,6 +13,7 @@
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
 #include "cli/common/progress.h"
+#include "cli/common/reporter.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/sheet_file.h"
 
@@ -229,15 +230,14 @@ std::string SourceName(const RipOptions& o) {
 }
 
 // Reads the whole disc through the stream into the output.
-void ReadDisc(DiscReader& reader, RecordStream& stream, const RipOptions& o, std::FILE* err) {
+void ReadDisc(DiscReader& reader, RecordStream& stream, const Reporter& reporter) {
   constexpr size_t kChunk = 1 << 16;
   std::vector<uint8_t> chunk(kChunk);
   const auto records = [](uint64_t bytes) {
     return static_cast<int64_t>(bytes / kFrameRecordSize);
   };
   // The progress line redraws itself: for a terminal only, never into a pipe or a file.
-  Progress progress(err, !o.quiet && !o.json && ::isatty(::fileno(err)) == 1,
-                    records(reader.total()));
+  Progress progress(reporter.err, reporter.ShowsProgress(), records(reader.total()));
   std::string error;
   for (;;) {
     const int64_t n = reader.Read(chunk.data(), chunk.size(), &error);
@@ -281,21 +281,18 @@ std::string ByteOrderHint(const RipOptions& o, const std::optional<DiscImage>& i
 // is read again so, when its sheet can be read that way, and the user told.
 std::unique_ptr<RecordStream> ReadRecords(std::unique_ptr<DiscReader>& reader,
                                           const std::optional<DiscImage>& image, RipOutput& output,
-                                          const RipOptions& o, std::FILE* err) {
+                                          const RipOptions& o, const Reporter& reporter) {
   auto stream = std::make_unique<RecordStream>(reader->tracks(), &output);
-  ReadDisc(*reader, *stream, o, err);
+  ReadDisc(*reader, *stream, reporter);
   if (!stream->chapters().empty() || stream->swapped_headers() == 0 || !image) return stream;
   std::string error;
   reader = OpenImageFiles(Turned(*image), &error);
   if (reader == nullptr) throw CliError(error);
-  if (!o.quiet) {
-    PrintNote(err, SourceName(o) +
-                       " holds its records with each sample's two bytes the other way round: "
-                       "read so (" +
-                       ByteOrderHint(o, image) + ")");
-  }
+  reporter.Note(SourceName(o) +
+                " holds its records with each sample's two bytes the other way round: read so (" +
+                ByteOrderHint(o, image) + ")");
   stream = std::make_unique<RecordStream>(reader->tracks(), &output);
-  ReadDisc(*reader, *stream, o, err);
+  ReadDisc(*reader, *stream, reporter);
   return stream;
 }
 
@@ -306,7 +303,7 @@ std::string KeptText(const RipOutput& output) {
   return kept.empty() ? "" : "; the videos of the tracks before are complete and kept: " + kept;
 }
 
-int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
+int Rip(const RipOptions& o, const Reporter& reporter) {
   std::vector<std::string> inputs;
   std::optional<DiscImage> image;
   std::unique_ptr<DiscReader> reader = OpenSource(o, &inputs, &image);
@@ -315,11 +312,11 @@ int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
   std::unique_ptr<RecordStream> stream;
   std::vector<std::string> written;
   try {
-    stream = ReadRecords(reader, image, output, o, err);
+    stream = ReadRecords(reader, image, output, o, reporter);
     if (!stream->chapters().empty()) written = output.Finish();
   } catch (const Stopped&) {
-    PrintError(err, output.written().empty() ? "interrupted; no video was written"
-                                             : "interrupted" + KeptText(output));
+    reporter.Error(output.written().empty() ? "interrupted; no video was written"
+                                            : "interrupted" + KeptText(output));
     return InterruptedExitStatus();
   } catch (const CliError& e) {
     if (StopRequested()) throw;
@@ -339,18 +336,18 @@ int Rip(const RipOptions& o, std::FILE* out, std::FILE* err) {
   RipResult result{reader->how(),         stream->chapters(),   stream->tracks_seen(),
                    reader->data_tracks(), reader->cut_tracks(), written,
                    reader->read_errors()};
-  if (o.json) {
-    RipJson(out, o, result);
-  } else if (!o.quiet) {
-    RipSummary(out, o, result);
+  if (reporter.json) {
+    RipJson(reporter.out, o, result);
+  } else if (reporter.Words()) {
+    RipSummary(reporter.out, o, result);
   }
-  std::fflush(out);
+  std::fflush(reporter.out);
   if (result.cut.empty()) return 0;
   // What the source held is written; that it was not the whole disc is a failure.
-  PrintError(err, SourceName(o) + (o.sources.size() > 1 ? " end" : " ends") + " early (" +
-                      CutText(result.cut) +
-                      "): " + (result.written.size() > 1 ? "the videos hold" : "the video holds") +
-                      " what there was");
+  reporter.Error(SourceName(o) + (o.sources.size() > 1 ? " end" : " ends") + " early (" +
+                 CutText(result.cut) +
+                 "): " + (result.written.size() > 1 ? "the videos hold" : "the video holds") +
+                 " what there was");
   return 1;
 }
 
@@ -360,8 +357,11 @@ int RunRip(int argc, char** argv) {
   RipOptions o;
   const int status = ParseRipOptions(argc, argv, o, stdout, stderr);
   if (status >= 0) return status;
+  Reporter reporter;
+  reporter.quiet = o.quiet;
+  reporter.json = o.json;
   InstallInterruptHandlers();
-  return Rip(o, stdout, stderr);
+  return Rip(o, reporter);
 }
 
 }  // namespace trackloom::cli

@@ -1,13 +1,14 @@
-// The inspect and decode subcommands with their output streams passed in, so that
-// tests can run them as a user would and read what they print.
+// The inspect, decode and repair subcommands with their Reporter passed in (its
+// streams; the options fill in the rest), so that tests can run them as a user would
+// and read what they print.
 #pragma once
 
-#include <cstdio>
+#include "cli/common/reporter.h"
 
 namespace trackloom::cli {
 
-int InspectMain(int argc, char** argv, std::FILE* out, std::FILE* err);
-int DecodeMain(int argc, char** argv, std::FILE* out, std::FILE* err);
-int RepairMain(int argc, char** argv, std::FILE* out, std::FILE* err);
+int InspectMain(int argc, char** argv, Reporter reporter);
+int DecodeMain(int argc, char** argv, Reporter reporter);
+int RepairMain(int argc, char** argv, Reporter reporter);
 
 }  // namespace trackloom::cli
