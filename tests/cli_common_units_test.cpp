@@ -54,7 +54,7 @@ TEST(CliUnits, TimesAndBreakLists) {
   };
   for (const ListCase& c : lists) {
     std::vector<int> frames;
-    const std::optional<std::string> bad = ReadBreakFrames(c.text, frames);
+    const std::optional<std::string> bad = encode::ReadBreakFrames(c.text, frames);
     EXPECT_EQ(bad.value_or("(none)"), c.bad ? c.bad : "(none)") << c.text;
     if (!c.bad) {
       EXPECT_EQ(frames, c.frames) << c.text;
@@ -70,11 +70,11 @@ TEST(CliUnits, TimesAndBreakLists) {
     EXPECT_EQ(ParseDecimal(c.text, 0, 1000, &value), c.ok) << c.text;
   }
   // Times on a frame boundary land on that frame despite binary fractions.
-  EXPECT_EQ(FrameAtTime(1.5, 30), 45);
-  EXPECT_EQ(FrameAtTime(0.1, 30), 3);
-  EXPECT_EQ(FrameAtTime(185.5, 29.97), 5559);
-  EXPECT_EQ(FrameAtTime(2.0 / 3.0, 18), 12);
-  EXPECT_EQ(FrameAtTime(1e20, 30), INT64_MAX);  // refused as too far in, not wrapped
+  EXPECT_EQ(encode::FrameAtTime(1.5, 30), 45);
+  EXPECT_EQ(encode::FrameAtTime(0.1, 30), 3);
+  EXPECT_EQ(encode::FrameAtTime(185.5, 29.97), 5559);
+  EXPECT_EQ(encode::FrameAtTime(2.0 / 3.0, 18), 12);
+  EXPECT_EQ(encode::FrameAtTime(1e20, 30), INT64_MAX);  // refused as too far in, not wrapped
 }
 
 // What the reader makes of args after the subcommand's name, "test": the command

@@ -16,7 +16,7 @@
 #include "cli/common/platform.h"
 #include "cli/tracks/sheet_file.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::cdio {
 namespace {
 
 constexpr long kSectorsARead = 27;  // 63504 bytes
@@ -293,4 +293,4 @@ bool IsCdDrive(const std::string& path) {
 #endif
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::cdio

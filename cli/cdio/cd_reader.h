@@ -8,7 +8,7 @@
 
 #include "cli/tracks/disc_reader.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::cdio {
 
 enum class Paranoia {
   kFull,    // verify every sector, retry without end, never skip
@@ -37,4 +37,4 @@ bool IsCdDrive(const std::string& path);
 // drive letter Windows calls a CD-ROM drive.
 bool IsOpticalDrive(const std::string& path);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::cdio

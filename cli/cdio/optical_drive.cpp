@@ -14,7 +14,7 @@
 #include <sys/ioctl.h>
 #endif
 
-namespace trackloom::cli {
+namespace trackloom::cli::cdio {
 
 bool IsOpticalDrive(const std::string& path) {
   if (!IsCdDrive(path)) return false;
@@ -29,4 +29,4 @@ bool IsOpticalDrive(const std::string& path) {
 #endif
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::cdio

@@ -67,7 +67,7 @@ int RunConfigure(int argc, char** argv) {
     return UsageError(stderr, "configure", "unexpected '" + command_line.operands[0] + "'");
   }
   if (settings.empty()) return UsageError(stderr, "configure", "--settings FILE is required");
-  FilterSession host;
+  encode::FilterSession host;
   // A file that does not exist yet starts from empty settings; any other reason
   // it cannot be read is said.
   if (access(settings.c_str(), F_OK) == 0 || errno != ENOENT) host.RunSettingsFile(settings);

@@ -29,7 +29,7 @@ constexpr int kDemoBreakSeconds = 6;
 }  // namespace
 
 int RunDemo(int argc, char** argv) {
-  EncodeOptions options;
+  encode::EncodeOptions options;
   options.output_directory = "demo-tracks";
   // The demo's own directory: running it again replaces its tracks.
   options.overwrite = true;
@@ -54,7 +54,7 @@ int RunDemo(int argc, char** argv) {
     std::fflush(stdout);
   }
   InstallInterruptHandlers();
-  return Encode(options).status;
+  return encode::Encode(options).status;
 }
 
 }  // namespace trackloom::cli

@@ -139,11 +139,11 @@ int RunDisc(int argc, char** argv) {
   report.quiet = options.quiet;
   report.json = options.json;
   if (options.test_pattern) {
-    const EncodeResult tracks = EncodeTestTracks(options, report);
+    const encode::EncodeResult tracks = disc::EncodeTestTracks(options, report);
     if (tracks.status != 0) return tracks.status;
     options.tracks = tracks.tracks;
   }
-  ReportDisc(options, MakeDisc(options, report), report);
+  disc::ReportDisc(options, disc::MakeDisc(options, report), report);
   return 0;
 }
 

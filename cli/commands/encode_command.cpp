@@ -167,7 +167,7 @@ std::vector<Option> PictureOptionTable(PictureOptions& p) {
 }
 
 // --audio, --no-audio, --loudness and --mono: where the sound comes from, and how loud.
-std::vector<Option> SoundOptionTable(EncodeOptions& o) {
+std::vector<Option> SoundOptionTable(encode::EncodeOptions& o) {
   return {
       {"audio", 0, "a file", StoreValue(&o.audio_file), "FILE",
        "take the sound from FILE instead of INPUT; a WAV that\n"
@@ -185,11 +185,12 @@ std::vector<Option> SoundOptionTable(EncodeOptions& o) {
 }
 
 // --break, --break-at and --break-every: where new tracks start.
-std::vector<Option> BreakOptionTable(EncodeOptions& o) {
+std::vector<Option> BreakOptionTable(encode::EncodeOptions& o) {
   return {
       {"break", 0, "frame numbers, e.g. --break 100,250",
        [&o](const std::string& value) {
-         if (const std::optional<std::string> bad = ReadBreakFrames(value, o.break_frames)) {
+         if (const std::optional<std::string> bad =
+                 encode::ReadBreakFrames(value, o.break_frames)) {
            return "--break takes frame numbers from 1 to 2147483647 like 100,250, not '" + *bad +
                   "'";
          }
@@ -252,7 +253,7 @@ void Append(std::vector<Option>& table, const std::vector<Option>& part) {
 }
 
 // Every option, in the order the help lists them.
-std::vector<Option> EncodeOptionTable(EncodeOptions& o) {
+std::vector<Option> EncodeOptionTable(encode::EncodeOptions& o) {
   std::vector<Option> table = {
       {"output", 'o', "a directory", StoreValue(&o.output_directory), "DIR",
        "where the tracks go (created if missing)"},
@@ -288,7 +289,7 @@ int BadOption(const std::string& message) { return UsageError(stderr, "encode", 
 // Parses the options after the subcommand's name (argv[0]). Returns nothing when the
 // command should go on, otherwise the exit status (0 after --help, 2 after a bad
 // option, with one line on stderr).
-std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
+std::optional<int> ParseEncodeOptions(int argc, char** argv, encode::EncodeOptions& o) {
   const std::vector<Option> table = EncodeOptionTable(o);
   const CommandLine line = ReadCommandLine(
       argc, argv, table, HelpText(kEncodeHelpHead, table, {26, "this help"}, kEncodeHelpTail),
@@ -325,23 +326,23 @@ std::optional<int> ParseEncodeOptions(int argc, char** argv, EncodeOptions& o) {
 }
 
 // --disc NAME: the disc image of the run's tracks, its summary as the encode's.
-void WriteDisc(const EncodeOptions& o, const std::vector<std::string>& tracks) {
-  const DiscOptions disc = EncodeDiscOptions(o, tracks);
+void WriteDisc(const encode::EncodeOptions& o, const std::vector<std::string>& tracks) {
+  const DiscOptions image = encode::EncodeDiscOptions(o, tracks);
   Reporter report = o.report;
-  report.quiet = disc.quiet;
+  report.quiet = image.quiet;
   report.json = false;
-  ReportDisc(disc, MakeDisc(disc, report), report);
+  disc::ReportDisc(image, disc::MakeDisc(image, report), report);
 }
 
 }  // namespace
 
 int RunEncode(int argc, char** argv) {
-  EncodeOptions options;
+  encode::EncodeOptions options;
   if (const std::optional<int> status = ParseEncodeOptions(argc, argv, options)) return *status;
   InstallInterruptHandlers();
   // Found out before the encode, not after it.
   if (!options.disc.name.empty()) CheckFirstTrack(options.disc.first);
-  const EncodeResult result = Encode(options);
+  const encode::EncodeResult result = encode::Encode(options);
   if (result.status == 0 && !options.disc.name.empty()) WriteDisc(options, result.tracks);
   return result.status;
 }

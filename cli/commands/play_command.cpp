@@ -61,7 +61,7 @@ uint64_t WholeRecords(ByteSource& source, uint64_t first_record) {
 }
 
 // 0, or the exit status after a message.
-int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks,
+int AddTrackFile(const std::string& path, std::vector<sdl::PlayTrack>* tracks,
                  const Reporter& reporter) {
   std::string error;
   std::unique_ptr<FileSource> source = FileSource::Open(path, &error);
@@ -69,7 +69,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks,
     reporter.Error("cannot open " + path + ": " + error);
     return 2;
   }
-  PlayTrack track;
+  sdl::PlayTrack track;
   track.path = path;
   track.name = Utf8Name(FsPath(path).filename());
   track.first_record = FindFirstRecord(*source);
@@ -85,7 +85,7 @@ int AddTrackFile(const std::string& path, std::vector<PlayTrack>* tracks,
 
 // Every track of the image that holds records, in disc order; the silence that pads a
 // disc out holds none and is passed over, as the player passes over it.
-int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks,
+int AddDiscImage(const std::string& path, std::vector<sdl::PlayTrack>* tracks,
                  const Reporter& reporter) {
   std::string error;
   const std::optional<DiscImage> image = ReadDiscImage(path, &error);
@@ -100,7 +100,7 @@ int AddDiscImage(const std::string& path, std::vector<PlayTrack>* tracks,
       reporter.Error(path + ", track " + std::to_string(disc_track.number) + ": " + error);
       return 2;
     }
-    PlayTrack track;
+    sdl::PlayTrack track;
     track.path = path;
     track.name = name + ", track " + std::to_string(disc_track.number);
     track.first_record = FindFirstRecord(*source, true);
@@ -121,7 +121,7 @@ std::string SetScale(const std::string& value, int* scale) {
 }  // namespace
 
 int PlayMain(int argc, char** argv, const Reporter& reporter) {
-  PlayerOptions player;
+  sdl::PlayerOptions player;
   const std::vector<Option> table = {
       {"scale", 0, "a whole number",
        [&player](const std::string& v) { return SetScale(v, &player.scale); }, "N",
@@ -135,7 +135,7 @@ int PlayMain(int argc, char** argv, const Reporter& reporter) {
   if (line.exit_status) return *line.exit_status;
   if (line.operands.empty()) return UsageError(reporter.err, "play", "no track file given");
 
-  std::vector<PlayTrack> tracks;
+  std::vector<sdl::PlayTrack> tracks;
   for (const std::string& path : line.operands) {
     const int status = IsDiscImageName(path) ? AddDiscImage(path, &tracks, reporter)
                                              : AddTrackFile(path, &tracks, reporter);
@@ -145,7 +145,7 @@ int PlayMain(int argc, char** argv, const Reporter& reporter) {
     reporter.Error("nothing to play");
     return 1;
   }
-  return RunPlayer(tracks, player, reporter.err);
+  return sdl::RunPlayer(tracks, player, reporter.err);
 }
 
 int RunPlay(int argc, char** argv) { return PlayMain(argc, argv, {}); }

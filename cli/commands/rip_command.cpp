@@ -63,7 +63,7 @@ constexpr int kMaxScale = 16;
 // built in. The refusal's text, or "".
 std::string CheckParanoia(const std::string& word, RipOptions* o) {
   o->paranoia_given = true;
-  if (o->read.paranoia != Paranoia::kOff && !CdParanoiaBuiltIn()) {
+  if (o->read.paranoia != cdio::Paranoia::kOff && !cdio::CdParanoiaBuiltIn()) {
     return "--paranoia " + word +
            " is not in this build of trackloom (it reads every disc once, as --paranoia off)";
   }
@@ -81,14 +81,15 @@ std::vector<Option> RipOptionTable(RipOptions& o) {
        "the video to write (.mkv or .mp4)"},
       {"each", 0, nullptr, StoreFlag(&o.each), nullptr,
        "one video per track instead: FILE-01.mkv, FILE-02.mkv, ..."},
-      Choose({"paranoia", 0, "full, normal or off", nullptr, "MODE",
-              "a drive's error correction (an image is read once unless\n"
-              "this is given):"},
-             &o.read.paranoia,
-             {{"full", Paranoia::kFull, "verify every sector, retry until it reads (default)"},
-              {"normal", Paranoia::kNormal, "verify, retry a while, then go on"},
-              {"off", Paranoia::kOff, "read each sector once, as the drive gives it"}},
-             [&o](const std::string& word) { return CheckParanoia(word, &o); }),
+      Choose(
+          {"paranoia", 0, "full, normal or off", nullptr, "MODE",
+           "a drive's error correction (an image is read once unless\n"
+           "this is given):"},
+          &o.read.paranoia,
+          {{"full", cdio::Paranoia::kFull, "verify every sector, retry until it reads (default)"},
+           {"normal", cdio::Paranoia::kNormal, "verify, retry a while, then go on"},
+           {"off", cdio::Paranoia::kOff, "read each sector once, as the drive gives it"}},
+          [&o](const std::string& word) { return CheckParanoia(word, &o); }),
       {"speed", 0, "a number",
        [&o](const std::string& v) { return SetNumber("--speed", v, 52, &o.read.speed); }, "N",
        "the drive's read speed (1-52); default: the drive's own"},
@@ -116,7 +117,7 @@ int ParseRipOptions(int argc, char** argv, RipOptions& o, std::FILE* out, std::F
       argc, argv, table, HelpText(kUsageHead, table, {22, "this help"}, kUsageTail), out, err);
   if (line.exit_status) return *line.exit_status;
   o.sources = line.operands;
-  if (!CdParanoiaBuiltIn()) o.read.paranoia = Paranoia::kOff;
+  if (!cdio::CdParanoiaBuiltIn()) o.read.paranoia = cdio::Paranoia::kOff;
   if (o.sources.empty()) {
     return UsageError(err, "rip",
                       "no source given: a CD drive, a disc image (.cue, .toc) or track WAV files");
@@ -182,9 +183,9 @@ std::unique_ptr<DiscReader> OpenImage(const RipOptions& o, std::vector<std::stri
     }
   }
   if (image->data_tracks.empty() && CdioReadsImage(*image)) {
-    CdReadOptions read = o.read;
-    if (!o.paranoia_given) read.paranoia = Paranoia::kOff;
-    std::unique_ptr<DiscReader> cd = OpenCd(o.sources[0], true, read, &error);
+    cdio::CdReadOptions read = o.read;
+    if (!o.paranoia_given) read.paranoia = cdio::Paranoia::kOff;
+    std::unique_ptr<DiscReader> cd = cdio::OpenCd(o.sources[0], true, read, &error);
     if (cd != nullptr && SameTracks(*cd, *image)) return cd;
   }
   std::unique_ptr<DiscReader> files = OpenImageFiles(*image, &error);
@@ -198,13 +199,13 @@ std::unique_ptr<DiscReader> OpenSource(const RipOptions& o, std::vector<std::str
   *inputs = o.sources;
   const std::string& first = o.sources[0];
   if (o.sources.size() == 1 && IsDiscImageName(first)) return OpenImage(o, inputs, image);
-  if (o.sources.size() == 1 && IsCdDrive(first)) {
-    std::unique_ptr<DiscReader> cd = OpenCd(first, false, o.read, &error);
+  if (o.sources.size() == 1 && cdio::IsCdDrive(first)) {
+    std::unique_ptr<DiscReader> cd = cdio::OpenCd(first, false, o.read, &error);
     if (cd == nullptr) throw CliError(error);
     return cd;
   }
   for (const std::string& s : o.sources) {
-    if (IsDiscImageName(s) || IsCdDrive(s)) {
+    if (IsDiscImageName(s) || cdio::IsCdDrive(s)) {
       throw CliError("give one CD drive or one disc image at a time, not " + Quoted(s) +
                      " with other sources");
     }

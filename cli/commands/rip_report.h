@@ -20,7 +20,7 @@ struct RipOptions {
   bool quiet = false;
   bool json = false;
   bool paranoia_given = false;
-  CdReadOptions read;
+  cdio::CdReadOptions read;
   View view = View::kPixels;
   int scale = 0;  // 0: the view's default
 };

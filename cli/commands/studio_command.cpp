@@ -46,7 +46,7 @@ constexpr char kUsageTail[] =
 }  // namespace
 
 int RunStudio(int argc, char** argv) {
-  StudioOptions options;
+  studio::StudioOptions options;
   bool no_browser = false;
   const std::vector<Option> table = {
       {"port", 0, "a port number",
@@ -67,7 +67,7 @@ int RunStudio(int argc, char** argv) {
   if (!line.operands.empty()) options.folder = line.operands[0];
   options.open_browser = !no_browser;
   InstallInterruptHandlers();
-  return RunStudioServer(options, stdout, stderr);
+  return studio::RunStudioServer(options, stdout, stderr);
 }
 
 }  // namespace trackloom::cli

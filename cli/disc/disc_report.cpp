@@ -7,7 +7,7 @@
 #include "cli/common/messages.h"
 #include "cli/tracks/disc_image.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 namespace {
 
 // The part of a blank that a disc cut to 108 mm keeps, from the disc's geometry.
@@ -135,4 +135,4 @@ void ReportDisc(const DiscOptions& o, const DiscResult& result, const Reporter& 
   std::fflush(report.out);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

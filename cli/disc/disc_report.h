@@ -10,7 +10,7 @@
 #include "cli/disc/make_disc.h"
 #include "cli/tracks/disc_plan.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 
 // bases[i] is the NAME (with its directory) plans[i] was written to.
 void DiscSummary(std::FILE* out, const DiscOptions& o, const std::vector<std::string>& bases,
@@ -20,4 +20,4 @@ void DiscJson(std::FILE* out, const DiscOptions& o, const std::vector<std::strin
 // What MakeDisc wrote, as report asks: words, JSON or nothing.
 void ReportDisc(const DiscOptions& o, const DiscResult& result, const Reporter& report);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

@@ -31,7 +31,7 @@
 #include "core/wave_file.h"
 #include "runner/frame_source.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 
 namespace {
 
@@ -39,7 +39,7 @@ namespace fs = std::filesystem;
 
 // The end-of-disc track, rendered by the filter from black frames into directory.
 std::string RenderEndTrack(const std::string& directory, uint64_t expected_length) {
-  FilterSession host;
+  encode::FilterSession host;
   host.Configure({"", directory, ""});
   runner::PaintedFrameSource frames({}, kEndTrackRecords, [](int64_t, uint32_t* pixels) {
     std::memset(pixels, 0, sizeof(uint32_t) * kPictureWidth * kPictureHeight);
@@ -331,4 +331,4 @@ DiscResult MakeDisc(const DiscOptions& o, const Reporter& report) {
   }
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

@@ -11,7 +11,7 @@
 #include "cli/common/reporter.h"
 #include "cli/tracks/disc_plan.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 
 // What MakeDisc wrote: the NAME (with its directory) of each disc, and its plan.
 struct DiscResult {
@@ -25,4 +25,4 @@ struct DiscResult {
 // Installs no signal handlers: the caller does.
 DiscResult MakeDisc(const DiscOptions& options, const Reporter& report);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

@@ -16,7 +16,7 @@
 #include "cli/tracks/track_files.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 namespace {
 
 namespace fs = std::filesystem;
@@ -58,7 +58,7 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory,
   const std::string work = directory + "/.encoding";
   std::error_code ec;
   fs::remove_all(FsPath(work), ec);
-  EncodeOptions e;
+  encode::EncodeOptions e;
   e.input = t.video;
   e.generated = true;
   e.generated_sound = t.sound;
@@ -70,7 +70,7 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory,
   // and tones keep their level (a mostly silent track is not raised to a loudness).
   e.sound.dither = false;
   e.sound.loudness_target = std::nan("");
-  const EncodeResult result = Encode(e);
+  const encode::EncodeResult result = encode::Encode(e);
   const std::string track = directory + "/" + TrackFileName(number);
   if (result.status == 0) {
     if (result.tracks.empty()) throw CliError("the test track '" + t.title + "' came out empty");
@@ -84,7 +84,7 @@ int EncodeTrack(const PatternTrack& t, int number, const std::string& directory,
 
 }  // namespace
 
-EncodeResult EncodeTestTracks(const DiscOptions& o, const Reporter& report) {
+encode::EncodeResult EncodeTestTracks(const DiscOptions& o, const Reporter& report) {
 #ifdef _WIN32
   // The cards are lettered by FFmpeg's drawtext, which needs FreeType: not in the
   // libraries the Windows command is built with.
@@ -109,7 +109,7 @@ EncodeResult EncodeTestTracks(const DiscOptions& o, const Reporter& report) {
   fs::create_directories(FsPath(directory), ec);
   if (ec) throw CliError("cannot make '" + directory + "': " + ec.message());
   const std::vector<PatternTrack> tracks = TestPatternTracks(kPatternFont);
-  EncodeResult result;
+  encode::EncodeResult result;
   for (size_t i = 0; i < tracks.size() && result.status == 0; ++i) {
     const int number = static_cast<int>(i) + 1;
     if (report.Words()) {
@@ -123,4 +123,4 @@ EncodeResult EncodeTestTracks(const DiscOptions& o, const Reporter& report) {
   return result;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

@@ -7,7 +7,7 @@
 #include "cli/encode/encode.h"
 #include "cli/tracks/disc_plan.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 
 // The DejaVu font the cards are lettered in (Debian's fonts-dejavu-core).
 inline constexpr char kPatternFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
@@ -15,6 +15,6 @@ inline constexpr char kPatternFont[] = "/usr/share/fonts/truetype/dejavu/DejaVuS
 // Encodes the test tracks into NAME-tracks/ beside the image NAME, for MakeDisc to put
 // on the disc; as Encode, the exit status (its reason said through report) and the
 // tracks. Throws CliError when the font is missing or NAME-tracks/ is not empty.
-EncodeResult EncodeTestTracks(const DiscOptions& options, const Reporter& report);
+encode::EncodeResult EncodeTestTracks(const DiscOptions& options, const Reporter& report);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 namespace {
 
 constexpr int kCardSeconds = 3;
@@ -199,4 +199,4 @@ std::vector<PatternTrack> TestPatternTracks(const std::string& font) {
   return tracks;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

@@ -8,7 +8,7 @@
 
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::disc {
 
 struct PatternTrack {
   std::string title;         // on the card, and in the summary
@@ -25,4 +25,4 @@ struct PatternTrack {
 // Every track of the test disc in its order; font: the TrueType file drawtext uses.
 std::vector<PatternTrack> TestPatternTracks(const std::string& font);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::disc

@@ -32,7 +32,7 @@
 #include "core/wave_file.h"
 #include "host/filter_module.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 namespace {
 
 void PrepareOutputDirectory(const std::string& directory) {
@@ -268,4 +268,4 @@ EncodeResult Encode(const EncodeOptions& o) {
   return result;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

@@ -15,7 +15,7 @@
 #include "cli/ffmpeg/video_source.h"
 #include "cli/tracks/disc_plan.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 struct EncodeOptions {
   std::string input;  // the one being encoded
@@ -72,4 +72,4 @@ struct EncodeResult {
 // stop ends the run. Says what it does through options.report; prints nothing else.
 EncodeResult Encode(const EncodeOptions& options);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

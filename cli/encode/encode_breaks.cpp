@@ -8,7 +8,7 @@
 #include "cli/common/arguments.h"
 #include "cli/encode/encode.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 std::optional<std::string> ReadBreakFrames(const std::string& text, std::vector<int>& frames) {
   const auto separator = [](char c) { return c == ',' || c == ';' || c == ' ' || c == '\t'; };
@@ -44,4 +44,4 @@ int64_t FrameAtTime(double seconds, double frame_rate) {
   return static_cast<int64_t>(frame);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

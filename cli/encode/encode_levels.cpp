@@ -11,7 +11,7 @@
 #include "cli/tracks/track_files.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 namespace {
 
@@ -145,4 +145,4 @@ void WriteTrackLevels(const std::string& directory, int tracks,
   }
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

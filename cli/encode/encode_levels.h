@@ -15,7 +15,7 @@
 #include "cli/pictures/panel_levels.h"
 #include "runner/frame_source.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 class TrackLevelSource : public runner::FrameSource {
  public:
@@ -80,4 +80,4 @@ std::vector<int32_t> FilterBreakList(const std::string& list);
 void WriteTrackLevels(const std::string& directory, int tracks,
                       const std::vector<levels::Tables>& tables);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

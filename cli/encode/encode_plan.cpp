@@ -33,7 +33,7 @@
 #include "core/wave_file.h"
 #include "host/filter_module.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 namespace {
 
@@ -252,4 +252,4 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
   return plan;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

@@ -33,7 +33,7 @@
 #include "core/wave_file.h"
 #include "host/filter_module.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 namespace {
 
@@ -233,4 +233,4 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
   return "";
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

@@ -32,7 +32,7 @@
 #include "core/wave_file.h"
 #include "host/filter_module.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 namespace {
 
@@ -153,4 +153,4 @@ int ReportEncode(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan
   return 0;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

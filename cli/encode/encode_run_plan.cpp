@@ -14,7 +14,7 @@
 #include "cli/tracks/disc_time.h"
 #include "cli/tracks/track_files.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 std::vector<int> WithPeriodicBreaks(const EncodeOptions& o, const VideoSource& video,
                                     std::vector<int> frames) {
@@ -119,4 +119,4 @@ void PrintRunTotal(const EncodeOptions& o, size_t inputs, const std::vector<std:
   std::fflush(o.report.out);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

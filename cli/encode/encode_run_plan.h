@@ -11,7 +11,7 @@
 #include "cli/ffmpeg/video_source.h"
 #include "cli/tracks/disc_plan.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 // frames (the breaks of BreakFrames) with those of --break-every added, in order and
 // each once. Throws BadOptionError when that is more than the filter's list holds.
@@ -31,4 +31,4 @@ DiscOptions EncodeDiscOptions(const EncodeOptions& o, const std::vector<std::str
 // "All 3 inputs: 6 tracks, 0:06.0 of video; disc time 0:12 of 80 minutes."
 void PrintRunTotal(const EncodeOptions& o, size_t inputs, const std::vector<std::string>& written);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

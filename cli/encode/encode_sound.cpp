@@ -33,7 +33,7 @@
 #include "core/wave_file.h"
 #include "host/filter_module.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 namespace {
 
@@ -175,4 +175,4 @@ std::string SoundCutShort(const std::string& file, const AudioPlan& audio,
          "; the rest is silent";
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

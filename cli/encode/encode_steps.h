@@ -19,7 +19,7 @@
 #include "cli/tracks/track_files.h"
 #include "runner/editor.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 // What an encode will do, settled before anything is written.
 struct EncodePlan {
@@ -118,4 +118,4 @@ std::string ExplainFailure(const EncodeOptions& o, const std::string& directory,
 int ReportEncode(const EncodeOptions& o, const EncodePlan& plan, const AudioPlan& audio,
                  const RenderOutcome& r, const std::string& failure);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

@@ -13,7 +13,7 @@
 #include "host/filter_module.h"
 #include "runner/script_line.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 FilterSession::FilterSession() {
 #ifdef _WIN32
@@ -85,12 +85,12 @@ FilterSettings FilterSession::Settings() {
   throw CliError("the filter's settings line cannot be read back: " + line);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 int32_t FilterSession::TracksOpened() {
   return static_cast<const InstanceState*>(instance_->data())->track_counter;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

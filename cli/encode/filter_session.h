@@ -9,7 +9,7 @@
 
 #include "runner/editor.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 // The three settings as the filter holds them, read back from its script string.
 struct FilterSettings {
@@ -49,4 +49,4 @@ class FilterSession {
   std::unique_ptr<runner::FilterInstance> instance_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

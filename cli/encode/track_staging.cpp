@@ -15,7 +15,7 @@
 #include "cli/common/read_once.h"
 #include "cli/tracks/disc_image.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 namespace {
 
 constexpr size_t kUniquePart = 6;  // the XXXXXX of mkdtemp() and mkostemps()
@@ -131,4 +131,4 @@ std::vector<std::string> ReplaceTracks(const std::string& holding, const std::st
   return removed;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

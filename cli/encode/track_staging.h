@@ -8,7 +8,7 @@
 
 #include "cli/tracks/track_files.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::encode {
 
 // What an encode makes inside the output directory besides the tracks: the tracks of
 // a later input (and with --overwrite those of the whole run) are written in a
@@ -51,4 +51,4 @@ std::vector<std::string> RemoveLeftovers(const std::string& directory);
 std::vector<std::string> ReplaceTracks(const std::string& holding, const std::string& directory,
                                        int count);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::encode

@@ -16,7 +16,7 @@
 #include "cli/pictures/panel_view.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::sdl {
 
 namespace {
 
@@ -404,4 +404,4 @@ int RunPlayer(std::vector<PlayTrack>& tracks, const PlayerOptions& options, std:
   return Player(tracks, options, err).Run();
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::sdl

@@ -11,7 +11,7 @@
 
 #include "cli/tracks/track_reader.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::sdl {
 
 // One track to play: its records are record_count x 19600 bytes from first_record.
 struct PlayTrack {
@@ -31,4 +31,4 @@ struct PlayerOptions {
 // exit status: 0, or 1 when no window can be opened (after one line on err).
 int RunPlayer(std::vector<PlayTrack>& tracks, const PlayerOptions& options, std::FILE* err);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::sdl

@@ -15,7 +15,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/platform.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace {
 
@@ -211,4 +211,4 @@ std::string LastLine(const std::string& text) {
   return last;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

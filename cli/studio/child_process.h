@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 class ChildProcess {
  public:
@@ -50,4 +50,4 @@ std::string SelfPath();
 // Opens address in the user's default browser (xdg-open), not waiting for it.
 void OpenBrowser(const std::string& address);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -13,7 +13,7 @@
 #include "cli/studio/still_preview.h"
 #include "cli/tracks/disc_plan.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace fs = std::filesystem;
 
@@ -318,4 +318,4 @@ Json DiscJob::Status() const {
   return status;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -13,7 +13,7 @@
 
 #include "cli/studio/studio_json.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 class ChildProcess;
 
@@ -77,4 +77,4 @@ class DiscJob {
   double started_ = 0;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -15,7 +15,7 @@
 #include "cli/common/temp_file.h"
 #include "cli/common/unique_fd.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace fs = std::filesystem;
 
@@ -198,4 +198,4 @@ bool FileGrants::Granted(const fs::path& path) const {
                      [&](const fs::path& f) { return Within(f, resolved); });
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 // Whether path, with its links and ".." resolved, lies inside folder (resolved the
 // same way). A path that does not exist yet is judged by its existing part.
@@ -57,4 +57,4 @@ class FileGrants {
   std::set<std::filesystem::path> folders_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -7,7 +7,7 @@
 #include "cli/common/duration.h"
 #include "cli/tracks/disc_plan.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace {
 
@@ -163,4 +163,4 @@ ValueProblem FirstBadValue(const Json& project) {
   return {};
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

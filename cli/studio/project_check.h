@@ -8,7 +8,7 @@
 
 #include "cli/studio/studio_json.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 // The first field of project of the wrong kind, as the page names it ("videos", "video
 // 2: fit"), with the kind it must be; "" when every field is right.
@@ -32,4 +32,4 @@ ValueProblem FirstBadValue(const Json& project);
 // there), as the disc command says it; empty when it can, or when path is empty.
 std::string FirstTrackProblem(const std::string& path);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -5,7 +5,7 @@
 
 #include "cli/common/cli_error.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace {
 
@@ -93,4 +93,4 @@ std::string NewSessionToken() {
   return hex;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -11,7 +11,7 @@
 #include <atomic>
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 // The facts of a request the guard judges, taken from its headers and target.
 struct RequestFacts {
@@ -67,4 +67,4 @@ std::string NewSessionToken();
 // Compares in time that does not depend on where the two first differ.
 bool SameSecret(const std::string& a, const std::string& b);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

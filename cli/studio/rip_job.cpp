@@ -9,7 +9,7 @@
 #include "cli/common/messages.h"
 #include "cli/studio/child_process.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 namespace {
 
 // "6 chapters, 0:13.0 of video" for the page, from what rip --json said; then each
@@ -150,4 +150,4 @@ Json RipJob::Status() const {
   return status;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

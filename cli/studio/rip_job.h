@@ -11,7 +11,7 @@
 
 #include "cli/studio/studio_json.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 class ChildProcess;
 
@@ -50,4 +50,4 @@ class RipJob {
   int64_t total_ = -1;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

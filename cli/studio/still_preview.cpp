@@ -7,7 +7,7 @@
 #include "cli/pictures/panel_view.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace {
 
@@ -94,4 +94,4 @@ VideoFacts ReadVideoFacts(const std::string& input) {
   return facts;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -9,7 +9,7 @@
 
 #include "cli/ffmpeg/video_source.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 struct StillPreview {
   int width = 0;
@@ -34,4 +34,4 @@ struct VideoFacts {
 };
 VideoFacts ReadVideoFacts(const std::string& input);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

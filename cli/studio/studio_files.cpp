@@ -18,7 +18,7 @@
 #include "cli/studio/still_preview.h"
 #include "cli/studio/studio_state.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace fs = std::filesystem;
 
@@ -236,4 +236,4 @@ void AddFileRoutes(httplib::Server& server, StudioState& state) {
   });
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace {
 
@@ -72,4 +72,4 @@ const Json& ItemsOf(const Json& value, std::string_view key) {
   return member != nullptr && member->is_array() ? *member : kNone;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 using Json = nlohmann::ordered_json;
 
@@ -27,4 +27,4 @@ bool FlagOf(const Json& value, std::string_view key, bool fallback = false);
 // The member key's items when it is an array, an empty array otherwise.
 const Json& ItemsOf(const Json& value, std::string_view key);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

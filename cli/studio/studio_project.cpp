@@ -12,7 +12,7 @@
 #include "cli/studio/request_guard.h"
 #include "cli/studio/studio_state.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace fs = std::filesystem;
 
@@ -282,4 +282,4 @@ void AddProjectRoutes(httplib::Server& server, StudioState& state) {
   });
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

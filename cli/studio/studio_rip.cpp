@@ -8,7 +8,7 @@
 #include "cli/studio/file_access.h"
 #include "cli/studio/studio_state.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 namespace {
 
 namespace fs = std::filesystem;
@@ -29,12 +29,12 @@ void StartRip(StudioState& state, const httplib::Request& req, httplib::Response
   const std::string format = TextOf(*body, "format", "mkv");
   // Only what the user chose: an image picked in the page, or a CD drive.
   if (source.empty() ||
-      !((state.grants.Granted(source) && IsRegularFile(source)) || IsOpticalDrive(source)))
+      !((state.grants.Granted(source) && IsRegularFile(source)) || cdio::IsOpticalDrive(source)))
     return AnswerError(res, 403,
                        "Choose a disc image in the picker, or give the CD drive (/dev/sr0): no "
                        "other device is read.");
   if (format != "mkv" && format != "mp4") return AnswerError(res, 400, "Keep it as .mkv or .mp4.");
-  const std::string stem = IsOpticalDrive(source) ? "disc" : fs::path(source).stem().string();
+  const std::string stem = cdio::IsOpticalDrive(source) ? "disc" : fs::path(source).stem().string();
   const fs::path output = FreeVideoName(state.folder, stem, "." + format);
   const fs::path logs = state.cache / "rip";
   if (!state.rip.Start(source, output.string(), logs.string()))
@@ -58,4 +58,4 @@ void AddRipRoutes(httplib::Server& server, StudioState& state) {
   });
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -19,7 +19,7 @@
 #include "cli/studio/studio_state.h"
 #include "cli/studio_web_assets.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 namespace fs = std::filesystem;
 
@@ -263,4 +263,4 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   return StopRequested() ? InterruptedExitStatus() : 0;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

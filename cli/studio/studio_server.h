@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 struct StudioOptions {
   std::string folder;  // the project folder
@@ -16,4 +16,4 @@ struct StudioOptions {
 // Serves until asked to stop; the exit status.
 int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

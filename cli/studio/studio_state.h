@@ -17,7 +17,7 @@ class Server;
 struct Response;
 }  // namespace httplib
 
-namespace trackloom::cli {
+namespace trackloom::cli::studio {
 
 inline constexpr char kProjectFileName[] = "trackloom-project.json";
 
@@ -49,4 +49,4 @@ void AddFileRoutes(httplib::Server& server, StudioState& state);
 void AddProjectRoutes(httplib::Server& server, StudioState& state);
 void AddRipRoutes(httplib::Server& server, StudioState& state);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::studio

@@ -37,12 +37,12 @@ TEST(StudioNames, UploadNamesKeepOnlyTheirLastSafePart) {
       {"\u2067\u200Fname\u2069.mov", "name.mov"},
       {"caf\u00e9.mp4", "caf\u00e9.mp4"},
   };
-  for (const auto& row : rows) EXPECT_EQ(cli::SafeUploadName(row.sent), row.kept) << row.sent;
+  for (const auto& row : rows) EXPECT_EQ(cli::studio::SafeUploadName(row.sent), row.kept) << row.sent;
   // A name too long for the file system is cut, not refused, its ending kept and no
   // character cut in half.
   std::string accents;
   for (int i = 0; i < 150; ++i) accents += "\xc3\xa9";
-  const std::string kept = cli::SafeUploadName(accents + ".mp4");
+  const std::string kept = cli::studio::SafeUploadName(accents + ".mp4");
   EXPECT_EQ(kept, accents.substr(0, 196) + ".mp4");
 }
 
@@ -64,7 +64,7 @@ TEST(StudioNames, OnlyPathsResolvedIntoTheFolderAreInside) {
       {"project", true},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(cli::IsInsideFolder(dir.File("project"), dir.File(row.path)), row.inside) << row.path;
+    EXPECT_EQ(cli::studio::IsInsideFolder(dir.File("project"), dir.File(row.path)), row.inside) << row.path;
 }
 
 // Links placed in a project after it was saved (a folder unpacked from someone else)
@@ -93,7 +93,7 @@ TEST(StudioNames, WritesNeverGoThroughALinkInTheProject) {
   };
   for (const auto& row : rows) {
     std::string why;
-    EXPECT_EQ(cli::MakeFolderInside(dir.File("project"), dir.File(row.folder), &why), row.made)
+    EXPECT_EQ(cli::studio::MakeFolderInside(dir.File("project"), dir.File(row.folder), &why), row.made)
         << row.folder;
     EXPECT_NE(why.find(row.why), std::string::npos) << row.folder << ": " << why;
   }
@@ -103,7 +103,7 @@ TEST(StudioNames, WritesNeverGoThroughALinkInTheProject) {
   // A link at the project file's name is replaced, its target left as it was.
   std::ofstream(dir.File("outside/victim")) << "keep";
   fs::create_symlink(dir.File("outside/victim"), dir.File("project/trackloom-project.json"));
-  ASSERT_TRUE(cli::WriteFileWhole(dir.File("project/trackloom-project.json"), "{}\n"));
+  ASSERT_TRUE(cli::studio::WriteFileWhole(dir.File("project/trackloom-project.json"), "{}\n"));
   auto text = [](const std::string& path) {
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
@@ -130,10 +130,10 @@ TEST(StudioProject, FieldsOfTheWrongKindAreLeftOutAndNamed) {
   };
   for (const auto& row : rows) {
     std::vector<std::string> dropped;
-    const cli::Json readable = cli::ReadableProject(*cli::ParseJson(row.project), &dropped);
-    EXPECT_EQ(cli::WriteJson(readable), row.readable) << row.project;
+    const cli::studio::Json readable = cli::studio::ReadableProject(*cli::studio::ParseJson(row.project), &dropped);
+    EXPECT_EQ(cli::studio::WriteJson(readable), row.readable) << row.project;
     EXPECT_EQ(dropped.empty() ? "" : dropped.front(), row.first_dropped) << row.project;
-    EXPECT_EQ(cli::MistypedField(*cli::ParseJson(row.project)), row.first_dropped);
+    EXPECT_EQ(cli::studio::MistypedField(*cli::studio::ParseJson(row.project)), row.first_dropped);
   }
 }
 
@@ -166,7 +166,7 @@ TEST(StudioProject, ValuesTheCommandsWouldRefuseAreNamedWithTheirField) {
       {R"({"first":")" + dir.File("gone.wav") + R"("})", "first", "cannot open"},
   };
   for (const auto& row : rows) {
-    const cli::ValueProblem bad = cli::FirstBadValue(*cli::ParseJson(row.project));
+    const cli::studio::ValueProblem bad = cli::studio::FirstBadValue(*cli::studio::ParseJson(row.project));
     EXPECT_EQ(bad.field, row.field) << row.project;
     EXPECT_NE(bad.message.find(row.words), std::string::npos) << row.project << ": " << bad.message;
   }
@@ -194,14 +194,14 @@ TEST(StudioJson, ParsesWhatThePageSendsAndRefusesTheRest) {
       {"\"a\xff\"", false, ""},
   };
   for (const auto& row : rows) {
-    const std::optional<cli::Json> v = cli::ParseJson(row.text);
+    const std::optional<cli::studio::Json> v = cli::studio::ParseJson(row.text);
     ASSERT_EQ(v.has_value(), row.valid) << row.text;
     if (v) {
-      EXPECT_EQ(cli::WriteJson(*v), row.written) << row.text;
+      EXPECT_EQ(cli::studio::WriteJson(*v), row.written) << row.text;
     }
   }
   // A name that is not UTF-8 is written with U+FFFD in place of its stray byte.
-  EXPECT_EQ(cli::WriteJson(cli::Json{{"path", "/tmp/a\xff.mp4"}}),
+  EXPECT_EQ(cli::studio::WriteJson(cli::studio::Json{{"path", "/tmp/a\xff.mp4"}}),
             "{\"path\":\"/tmp/a\xef\xbf\xbd.mp4\"}");
 }
 
@@ -240,7 +240,7 @@ TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
     const Track track = ReadTrack(tracks + "/" + TrackFileName(1));
     cli::PictureOptions options;
     options.fit_given = true;
-    const cli::StillPreview shown = cli::RenderStillPreview(clip, options, row.seconds);
+    const cli::studio::StillPreview shown = cli::studio::RenderStillPreview(clip, options, row.seconds);
     const auto record = static_cast<size_t>(row.seconds * 18);
     const std::vector<uint8_t> stored = track.PictureNibbles(record);
     // The stored pixels are the right-hand view, 3 screen pixels a pixel across.
@@ -284,7 +284,7 @@ TEST(StudioRip, AFinishedRipIsToldFromItsJson) {
       {130, R"({"files":[],"chapters":[],"cut_short":[]})", false, ""},
   };
   for (const auto& row : rows) {
-    const cli::RipOutcome outcome = cli::ReadRipOutcome(row.status, row.output);
+    const cli::studio::RipOutcome outcome = cli::studio::ReadRipOutcome(row.status, row.output);
     EXPECT_EQ(outcome.done, row.done) << row.output;
     if (row.done) {
       EXPECT_NE(outcome.summary.find(row.summary), std::string::npos) << outcome.summary;
