@@ -142,22 +142,26 @@ const Clip kLevelClips[] = {
 
 struct Mode {
   const char* name;
-  Fit fit;
+  ffmpeg::Fit fit;
   Dither dither;
   const char* scaler;  // swscale flags in place of area
   Sampling sampling;
 };
 
 const Mode kModes[] = {
-    {"letterbox ordered", Fit::kLetterbox, Dither::kOrdered, "area", Sampling::kPixel},
-    {"letterbox ordered subpixel", Fit::kLetterbox, Dither::kOrdered, "area", Sampling::kSubpixel},
-    {"letterbox none", Fit::kLetterbox, Dither::kNone, "area", Sampling::kPixel},
-    {"letterbox none subpixel", Fit::kLetterbox, Dither::kNone, "area", Sampling::kSubpixel},
-    {"crop ordered", Fit::kCrop, Dither::kOrdered, "area", Sampling::kPixel},
-    {"crop ordered subpixel", Fit::kCrop, Dither::kOrdered, "area", Sampling::kSubpixel},
-    {"crop none", Fit::kCrop, Dither::kNone, "area", Sampling::kPixel},
-    {"letterbox ordered bicubic", Fit::kLetterbox, Dither::kOrdered, "bicubic", Sampling::kPixel},
-    {"letterbox ordered lanczos", Fit::kLetterbox, Dither::kOrdered, "lanczos", Sampling::kPixel},
+    {"letterbox ordered", ffmpeg::Fit::kLetterbox, Dither::kOrdered, "area", Sampling::kPixel},
+    {"letterbox ordered subpixel", ffmpeg::Fit::kLetterbox, Dither::kOrdered, "area",
+     Sampling::kSubpixel},
+    {"letterbox none", ffmpeg::Fit::kLetterbox, Dither::kNone, "area", Sampling::kPixel},
+    {"letterbox none subpixel", ffmpeg::Fit::kLetterbox, Dither::kNone, "area",
+     Sampling::kSubpixel},
+    {"crop ordered", ffmpeg::Fit::kCrop, Dither::kOrdered, "area", Sampling::kPixel},
+    {"crop ordered subpixel", ffmpeg::Fit::kCrop, Dither::kOrdered, "area", Sampling::kSubpixel},
+    {"crop none", ffmpeg::Fit::kCrop, Dither::kNone, "area", Sampling::kPixel},
+    {"letterbox ordered bicubic", ffmpeg::Fit::kLetterbox, Dither::kOrdered, "bicubic",
+     Sampling::kPixel},
+    {"letterbox ordered lanczos", ffmpeg::Fit::kLetterbox, Dither::kOrdered, "lanczos",
+     Sampling::kPixel},
 };
 
 void Run(const std::string& command) {
@@ -347,13 +351,13 @@ std::string ClipFile(const std::string& work, const Clip& clip) {
 
 // The source at a mode's placement, three half-dot cells a stored column across and
 // two dot rows a stored row down.
-std::string ReferenceChain(Fit fit, const Clip& clip) {
-  const FitGeometry g = ComputeFitGeometry(fit, clip.width, clip.height, 1, 1);
+std::string ReferenceChain(ffmpeg::Fit fit, const Clip& clip) {
+  const ffmpeg::FitGeometry g = ffmpeg::ComputeFitGeometry(fit, clip.width, clip.height, 1, 1);
   char chain[256];
   std::snprintf(chain, sizeof chain,
                 "fps=18:start_time=0,scale=%d:%d:flags=area,%s=432:160:%d:%d%s", 3 * g.scaled_width,
-                2 * g.scaled_height, fit == Fit::kCrop ? "crop" : "pad", 3 * g.offset_x,
-                2 * g.offset_y, fit == Fit::kCrop ? "" : ":black");
+                2 * g.scaled_height, fit == ffmpeg::Fit::kCrop ? "crop" : "pad", 3 * g.offset_x,
+                2 * g.offset_y, fit == ffmpeg::Fit::kCrop ? "" : ":black");
   return chain;
 }
 
@@ -404,11 +408,11 @@ void LevelsTable(const std::string& trackloom, const std::string& work) {
     const std::string path = ClipFile(work, clip);
     const std::vector<uint8_t> cells =
         Frames(path,
-               BuildFilterChain(Fit::kLetterbox, clip.width, clip.height, 1, 1, {}, "format=bgra",
-                                Sampling::kSubpixel),
+               ffmpeg::BuildFilterChain(ffmpeg::Fit::kLetterbox, clip.width, clip.height, 1, 1, {},
+                                        "format=bgra", Sampling::kSubpixel),
                "bgra", work + "/pictures.raw");
     const std::vector<uint8_t> reference =
-        Frames(path, ReferenceChain(Fit::kLetterbox, clip), "rgb24", work + "/cells.raw");
+        Frames(path, ReferenceChain(ffmpeg::Fit::kLetterbox, clip), "rgb24", work + "/cells.raw");
     std::vector<std::vector<uint8_t>> shown[3];
     for (int m = 0; m < 2; ++m) {
       const std::string out = work + "/tracks";
@@ -465,8 +469,8 @@ int main(int argc, char** argv) {
     }
     for (const Mode& mode : kModes) {
       const bool cells_first = mode.sampling == Sampling::kSubpixel;
-      const std::string area_chain = BuildFilterChain(mode.fit, clip.width, clip.height, 1, 1, {},
-                                                      "format=bgra", mode.sampling);
+      const std::string area_chain = ffmpeg::BuildFilterChain(mode.fit, clip.width, clip.height, 1,
+                                                              1, {}, "format=bgra", mode.sampling);
       const std::string chain =
           Replace(area_chain, "flags=area", std::string("flags=") + mode.scaler);
       std::vector<uint8_t> pictures = Frames(path, chain, "bgra", work + "/pictures.raw");
@@ -480,13 +484,14 @@ int main(int argc, char** argv) {
 
       // The source at the same placement, three half-dot cells a stored column
       // across and two dot rows a stored row down.
-      const FitGeometry g = ComputeFitGeometry(mode.fit, clip.width, clip.height, 1, 1);
+      const ffmpeg::FitGeometry g =
+          ffmpeg::ComputeFitGeometry(mode.fit, clip.width, clip.height, 1, 1);
       char reference_chain[256];
       std::snprintf(reference_chain, sizeof reference_chain,
                     "fps=18:start_time=0,scale=%d:%d:flags=area,%s=432:160:%d:%d%s",
                     3 * g.scaled_width, 2 * g.scaled_height,
-                    mode.fit == Fit::kCrop ? "crop" : "pad", 3 * g.offset_x, 2 * g.offset_y,
-                    mode.fit == Fit::kCrop ? "" : ":black");
+                    mode.fit == ffmpeg::Fit::kCrop ? "crop" : "pad", 3 * g.offset_x, 2 * g.offset_y,
+                    mode.fit == ffmpeg::Fit::kCrop ? "" : ":black");
       const std::vector<uint8_t> cells =
           Frames(path, reference_chain, "rgb24", work + "/cells.raw");
 
@@ -496,7 +501,7 @@ int main(int argc, char** argv) {
         const std::string out = work + "/tracks";
         fs::remove_all(out);
         Run("'" + trackloom + "' encode '" + path + "' -o '" + out + "' --no-audio --quiet --fit " +
-            (mode.fit == Fit::kCrop ? "crop" : "letterbox") + " --dither " +
+            (mode.fit == ffmpeg::Fit::kCrop ? "crop" : "letterbox") + " --dither " +
             (mode.dither == Dither::kOrdered ? "ordered" : "none") + " --sampling " +
             (cells_first ? "subpixel" : "pixel"));
         std::string error;

@@ -41,7 +41,7 @@ int _dowildcard = -1;
 int main(int argc, char** argv) {
   trackloom::cli::EndWithParent();
   // FFmpeg says nothing of its own unless a command asks (encode --verbose).
-  trackloom::cli::RouteFfmpegLog(stderr, trackloom::cli::FfmpegLog::kQuiet);
+  trackloom::cli::ffmpeg::RouteFfmpegLog(stderr, trackloom::cli::ffmpeg::FfmpegLog::kQuiet);
   trackloom::cli::UseUtf8Console();
   trackloom::cli::ReadStandardInputAsBytes();
   // Past a file-size limit (ulimit -f) the system would end the process at once,

@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Copies, so that a read past the end of either is caught.
   const std::vector<uint8_t> setup(data + pos, data + pos + setup_size);
   pos += setup_size;
-  trackloom::cli::UnreferencedPictures check(codec, setup.empty() ? nullptr : setup.data(),
-                                             static_cast<int>(setup.size()), 1080);
+  trackloom::cli::ffmpeg::UnreferencedPictures check(codec, setup.empty() ? nullptr : setup.data(),
+                                                     static_cast<int>(setup.size()), 1080);
   while (pos + 2 <= size) {
     const size_t length =
         std::min<size_t>((size_t{data[pos]} << 8) | data[pos + 1], size - pos - 2);

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       trackloom::kSoundSampleRate, trackloom::kSoundBitsPerSample, trackloom::kSoundChannels);
   if (filter_takes) Check(wave->Position() == trackloom::kWaveHeaderSize);
   trackloom::CloseAndFree(wave);
-  const bool command_hands_over = trackloom::cli::IsTrackAudioWav(file.path());
+  const bool command_hands_over = trackloom::cli::ffmpeg::IsTrackAudioWav(file.path());
   if (command_hands_over) Check(filter_takes);
   return 0;
 }

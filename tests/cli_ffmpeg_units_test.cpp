@@ -24,48 +24,48 @@ using trackloom::testing::WriteFileBytes;
 
 TEST(CliUnits, FitGeometryAndFilterChain) {
   struct Case {
-    Fit fit;
+    ffmpeg::Fit fit;
     int width, height, sar_num, sar_den;
-    FitGeometry expected;
+    ffmpeg::FitGeometry expected;
   };
   // The screen is 4:3 over 144 x 80 stored pixels.
   const Case cases[] = {
-      {Fit::kLetterbox, 1920, 1080, 1, 1, {144, 60, 0, 10}},  // 16:9: bands above and below
-      {Fit::kLetterbox, 640, 480, 1, 1, {144, 80, 0, 0}},
-      {Fit::kLetterbox, 1080, 1920, 1, 1, {61, 80, 41, 0}},  // portrait
-      {Fit::kLetterbox, 144, 80, 1, 1, {144, 59, 0, 10}},  // 9:5 in square pixels is wider than 4:3
-      {Fit::kLetterbox, 720, 480, 32, 27, {144, 60, 0, 10}},  // anamorphic 16:9
-      {Fit::kLetterbox, 720, 480, 8, 9, {144, 80, 0, 0}},     // anamorphic 4:3
-      {Fit::kCrop, 1920, 1080, 1, 1, {192, 80, 24, 0}},
-      {Fit::kCrop, 1080, 1920, 1, 1, {144, 190, 0, 55}},
-      {Fit::kStretch, 1920, 1080, 1, 1, {144, 80, 0, 0}},
-      {Fit::kLetterbox, 640, 480, 0, 1, {144, 80, 0, 0}},  // unknown aspect: square pixels
+      {ffmpeg::Fit::kLetterbox, 1920, 1080, 1, 1, {144, 60, 0, 10}},  // 16:9: bands above and below
+      {ffmpeg::Fit::kLetterbox, 640, 480, 1, 1, {144, 80, 0, 0}},
+      {ffmpeg::Fit::kLetterbox, 1080, 1920, 1, 1, {61, 80, 41, 0}},  // portrait
+      {ffmpeg::Fit::kLetterbox, 144, 80, 1, 1, {144, 59, 0, 10}},  // 9:5 in square pixels is wider than 4:3
+      {ffmpeg::Fit::kLetterbox, 720, 480, 32, 27, {144, 60, 0, 10}},  // anamorphic 16:9
+      {ffmpeg::Fit::kLetterbox, 720, 480, 8, 9, {144, 80, 0, 0}},     // anamorphic 4:3
+      {ffmpeg::Fit::kCrop, 1920, 1080, 1, 1, {192, 80, 24, 0}},
+      {ffmpeg::Fit::kCrop, 1080, 1920, 1, 1, {144, 190, 0, 55}},
+      {ffmpeg::Fit::kStretch, 1920, 1080, 1, 1, {144, 80, 0, 0}},
+      {ffmpeg::Fit::kLetterbox, 640, 480, 0, 1, {144, 80, 0, 0}},  // unknown aspect: square pixels
   };
   for (const Case& c : cases) {
-    const FitGeometry g = ComputeFitGeometry(c.fit, c.width, c.height, c.sar_num, c.sar_den);
+    const ffmpeg::FitGeometry g = ffmpeg::ComputeFitGeometry(c.fit, c.width, c.height, c.sar_num, c.sar_den);
     EXPECT_EQ(g.scaled_width, c.expected.scaled_width) << c.width << "x" << c.height;
     EXPECT_EQ(g.scaled_height, c.expected.scaled_height) << c.width << "x" << c.height;
     EXPECT_EQ(g.offset_x, c.expected.offset_x) << c.width << "x" << c.height;
     EXPECT_EQ(g.offset_y, c.expected.offset_y) << c.width << "x" << c.height;
   }
-  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 640, 480, 1, 1),
+  EXPECT_EQ(ffmpeg::BuildFilterChain(ffmpeg::Fit::kLetterbox, 640, 480, 1, 1),
             "fps=18:start_time=0,scale=144:80:flags=area,format=bgra,setsar=1");
-  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1),
+  EXPECT_EQ(ffmpeg::BuildFilterChain(ffmpeg::Fit::kLetterbox, 1920, 1080, 1, 1),
             "fps=18:start_time=0,scale=144:60:flags=area,format=bgra,pad=144:80:0:10:black,setsar=1");
   // A phone's upright video stored sideways: scaled first, then turned.
-  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {1}),
+  EXPECT_EQ(ffmpeg::BuildFilterChain(ffmpeg::Fit::kLetterbox, 1920, 1080, 1, 1, {1}),
             "fps=18:start_time=0,scale=80:61:flags=area,format=bgra,transpose=clock,pad=144:80:41:0:black,"
             "setsar=1");
   // Subpixel sampling: the same placement on the half-dot cells, 3 x 2 a stored pixel.
-  EXPECT_EQ(BuildFilterChain(Fit::kLetterbox, 1920, 1080, 1, 1, {}, "format=bgra", Sampling::kSubpixel),
+  EXPECT_EQ(ffmpeg::BuildFilterChain(ffmpeg::Fit::kLetterbox, 1920, 1080, 1, 1, {}, "format=bgra", Sampling::kSubpixel),
             "fps=18:start_time=0,scale=432:120:flags=area,format=bgra,pad=432:160:0:20:black,setsar=1");
-  EXPECT_EQ(DescribeShaping(Fit::kLetterbox, 1920, 1080, 1, 1, {}), "16:9 picture letterboxed into the 4:3 screen");
-  EXPECT_EQ(DescribeShaping(Fit::kCrop, 720, 480, 1, 1, {3}),
+  EXPECT_EQ(ffmpeg::DescribeShaping(ffmpeg::Fit::kLetterbox, 1920, 1080, 1, 1, {}), "16:9 picture letterboxed into the 4:3 screen");
+  EXPECT_EQ(ffmpeg::DescribeShaping(ffmpeg::Fit::kCrop, 720, 480, 1, 1, {3}),
             "2:3 picture (turned anticlockwise) cropped to fill the 4:3 screen");
-  Fit fit = Fit::kStretch;
-  EXPECT_TRUE(ParseFit("crop", fit));
-  EXPECT_EQ(fit, Fit::kCrop);
-  EXPECT_FALSE(ParseFit("Crop", fit));
+  ffmpeg::Fit fit = ffmpeg::Fit::kStretch;
+  EXPECT_TRUE(ffmpeg::ParseFit("crop", fit));
+  EXPECT_EQ(fit, ffmpeg::Fit::kCrop);
+  EXPECT_FALSE(ffmpeg::ParseFit("Crop", fit));
 }
 
 TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
@@ -105,9 +105,9 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
   };
   for (const Case& c : cases) {
     WriteFileBytes(dir.File(c.name), c.bytes);
-    EXPECT_EQ(IsTrackAudioWav(dir.File(c.name)), c.accepted) << c.name;
+    EXPECT_EQ(ffmpeg::IsTrackAudioWav(dir.File(c.name)), c.accepted) << c.name;
   }
-  EXPECT_FALSE(IsTrackAudioWav(dir.File("missing")));
+  EXPECT_FALSE(ffmpeg::IsTrackAudioWav(dir.File("missing")));
   uint8_t header[kWaveHeaderSize];
   MakeSoundWavHeader(35280, header);
   const std::vector<uint8_t> one_second = MakeWav(17640, 8, 2, std::vector<uint8_t>(35280));
@@ -118,8 +118,8 @@ TEST(CliUnits, TrackAudioCheckMatchesTheFiltersHeaderRules) {
 // Writes five pictures of 16 x 8, each of one shade, through FFV1 into path, and with
 // finish two chapters and the trailer; the text of the CliError met on the way.
 std::string WriteShades(const std::string& path, bool finish) {
-  const std::unique_ptr<Muxer> muxer = Muxer::For(path, "matroska");
-  Encoder encoder("encoding failed");
+  const std::unique_ptr<ffmpeg::Muxer> muxer = ffmpeg::Muxer::For(path, "matroska");
+  ffmpeg::Encoder encoder("encoding failed");
   const int opened = encoder.Open(*avcodec_find_encoder(AV_CODEC_ID_FFV1), [&](AVCodecContext& c) {
     c.width = 16;
     c.height = 8;
@@ -127,7 +127,7 @@ std::string WriteShades(const std::string& path, bool finish) {
     c.time_base = AVRational{1, 18};
     if (muxer->global_header()) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   });
-  FramePtr frame = MakeFrame();
+  ffmpeg::FramePtr frame = ffmpeg::MakeFrame();
   frame->format = AV_PIX_FMT_0RGB32;
   frame->width = 16;
   frame->height = 8;
@@ -150,14 +150,14 @@ std::string WriteShades(const std::string& path, bool finish) {
 // How many chapters path has, then the first byte of each of its pictures ("2: 0 10");
 // empty when it cannot be read.
 std::string ReadShades(const std::string& path) {
-  InputFormatPtr format;
-  if (OpenInputFormat(path, nullptr, &format) < 0 || avformat_find_stream_info(format.get(), nullptr) < 0) return "";
+  ffmpeg::InputFormatPtr format;
+  if (ffmpeg::OpenInputFormat(path, nullptr, &format) < 0 || avformat_find_stream_info(format.get(), nullptr) < 0) return "";
   std::string read = std::to_string(format->nb_chapters) + ":";
-  Decoder decoder;
+  ffmpeg::Decoder decoder;
   const AVStream& stream = *format->streams[0];
   if (decoder.Open(stream, *avcodec_find_decoder(stream.codecpar->codec_id)) < 0) return "no decoder";
-  PacketPtr packet = MakePacket();
-  FramePtr frame = MakeFrame();
+  ffmpeg::PacketPtr packet = ffmpeg::MakePacket();
+  ffmpeg::FramePtr frame = ffmpeg::MakeFrame();
   while (!decoder.finished()) {
     if (av_read_frame(format.get(), packet.get()) < 0) decoder.Finish();
     else decoder.Send(*packet);

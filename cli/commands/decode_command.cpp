@@ -147,7 +147,8 @@ class SheetFile final : public DecodeOutput {
     return true;
   }
   bool Finish(std::string* error) override {
-    if (WriteRgbPicture(path_, sheet_.width(), sheet_.height(), sheet_.pixels().data(), error))
+    if (ffmpeg::WriteRgbPicture(path_, sheet_.width(), sheet_.height(), sheet_.pixels().data(),
+                                error))
       return true;
     *error = "cannot write " + path_ + ": " + *error;
     return false;
@@ -170,7 +171,7 @@ class SheetFile final : public DecodeOutput {
 
 class VideoFile final : public DecodeOutput {
  public:
-  VideoFile(std::unique_ptr<PreviewVideo> video, View view, PictureRect size)
+  VideoFile(std::unique_ptr<ffmpeg::PreviewVideo> video, View view, PictureRect size)
       : video_(std::move(video)),
         view_(view),
         size_(size),
@@ -183,7 +184,7 @@ class VideoFile final : public DecodeOutput {
   const PictureRect& size() const { return size_; }
 
  private:
-  std::unique_ptr<PreviewVideo> video_;
+  std::unique_ptr<ffmpeg::PreviewVideo> video_;
   View view_;
   PictureRect size_;
   std::vector<uint8_t> shown_;
@@ -326,8 +327,8 @@ std::optional<int> CreateOutputs(const DecodeOptions& o, const Range& range, Out
   std::string error;
   if (!o.video.empty()) {
     const PictureRect shown = ViewDisplaySize(o.view, o.scale);
-    std::unique_ptr<PreviewVideo> video =
-        PreviewVideo::Create(o.video, shown.width, shown.height, &error);
+    std::unique_ptr<ffmpeg::PreviewVideo> video =
+        ffmpeg::PreviewVideo::Create(o.video, shown.width, shown.height, &error);
     if (video == nullptr) return Fail(reporter, 1, error);
     outputs->video = std::make_unique<VideoFile>(std::move(video), o.view, shown);
   }

@@ -197,14 +197,14 @@ std::optional<int> ParseDecodeArguments(int argc, char** argv, DecodeOptions* o,
         err, "decode",
         "nothing to write (--no-pictures and --no-sound, with no --sheet or --video)");
   }
-  if (!o->sheet.empty() && !PictureFileNameFits(o->sheet)) {
+  if (!o->sheet.empty() && !ffmpeg::PictureFileNameFits(o->sheet)) {
     return UsageError(err, "decode",
-                      "--sheet takes a picture file name ending in " + PictureFileExtensions() +
-                          ", not '" + o->sheet + "'");
+                      "--sheet takes a picture file name ending in " +
+                          ffmpeg::PictureFileExtensions() + ", not '" + o->sheet + "'");
   }
-  if (!o->video.empty() && !PreviewVideoNameFits(o->video)) {
+  if (!o->video.empty() && !ffmpeg::PreviewVideoNameFits(o->video)) {
     return UsageError(err, "decode",
-                      "--video takes a file name ending in " + PreviewVideoExtensions() +
+                      "--video takes a file name ending in " + ffmpeg::PreviewVideoExtensions() +
                           " (a container for H.264 and AAC), not '" + o->video + "'");
   }
   if (o->view == View::kPanel && o->sheet_limit > kMaxPanelSheetLimit) {

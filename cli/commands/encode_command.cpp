@@ -121,14 +121,14 @@ std::string SetDiscMinutes(const std::string& value, double& minutes) {
 
 // --fit, --dither, --levels, --sampling and --video-stream: how the pictures are read
 // and shaped.
-std::vector<Option> PictureOptionTable(PictureOptions& p) {
+std::vector<Option> PictureOptionTable(ffmpeg::PictureOptions& p) {
   return {
       Choose({"fit", 0, "letterbox, crop or stretch", nullptr, "MODE",
               "how the picture fills the player's 4:3 screen:"},
              &p.fit,
-             {{"letterbox", Fit::kLetterbox, "whole picture, black bands (default)"},
-              {"crop", Fit::kCrop, "fill the screen, cut the edges"},
-              {"stretch", Fit::kStretch, "fill 144 x 80, distort the picture"}},
+             {{"letterbox", ffmpeg::Fit::kLetterbox, "whole picture, black bands (default)"},
+              {"crop", ffmpeg::Fit::kCrop, "fill the screen, cut the edges"},
+              {"stretch", ffmpeg::Fit::kStretch, "fill 144 x 80, distort the picture"}},
              StoreFlag(&p.fit_given)),
       Choose({"dither", 0, "ordered or none", nullptr, "MODE",
               "how colours reach the panel's 16 levels:"},

@@ -34,7 +34,7 @@ RipFormat RipFormatOf(const std::string& path) {
   if (extension == ".mkv") return RipFormat::kArchive;
   // Only these hold the chapters a rip is made of.
   if (extension != ".mp4" && extension != ".mov" && extension != ".m4v") return RipFormat::kUnknown;
-  return PreviewVideoNameFits(path) ? RipFormat::kWatch : RipFormat::kUnknown;
+  return ffmpeg::PreviewVideoNameFits(path) ? RipFormat::kWatch : RipFormat::kUnknown;
 }
 
 RipOutput::RipOutput(const RipOptions& o, std::vector<std::string> inputs)
@@ -97,17 +97,17 @@ void RipOutput::Open(const std::string& path) {
   temp_.Create(DirectoryOf(path), "." + stem + "-", extension);
   target_ = path;
   std::string error;
-  std::unique_ptr<RecordVideo> video;
+  std::unique_ptr<ffmpeg::RecordVideo> video;
   if (format_ == RipFormat::kArchive) {
-    video = ArchiveVideo::Create(temp_.path(), &error);
+    video = ffmpeg::ArchiveVideo::Create(temp_.path(), &error);
   } else {
-    video =
-        PreviewVideo::Create(temp_.path(), size_.width, size_.height, &error, kWholeDiscPace,
-                             pixels_ != nullptr ? PreviewPictures::kYuv420 : PreviewPictures::kRgb);
+    video = ffmpeg::PreviewVideo::Create(
+        temp_.path(), size_.width, size_.height, &error, ffmpeg::kWholeDiscPace,
+        pixels_ != nullptr ? ffmpeg::PreviewPictures::kYuv420 : ffmpeg::PreviewPictures::kRgb);
   }
   if (video == nullptr) throw CliError(error);
   // The encoders work on a thread of their own while the disc is read and taken apart.
-  video_ = std::make_unique<BackgroundVideo>(
+  video_ = std::make_unique<ffmpeg::BackgroundVideo>(
       std::move(video), format_ == RipFormat::kWatch ? shown_.size() : rgb_.size());
 }
 

@@ -42,7 +42,7 @@ class RipOutput final : public RecordSink {
   std::vector<std::string> inputs_;
   RipFormat format_;
   PictureRect size_;
-  std::unique_ptr<RecordVideo> video_;
+  std::unique_ptr<ffmpeg::RecordVideo> video_;
   TempFile temp_;
   std::string target_;
   std::vector<std::string> written_;

@@ -234,7 +234,8 @@ int EncodeOne(const EncodeOptions& o, int first_number, EncodeRun& run) {
 }  // namespace
 
 EncodeResult Encode(const EncodeOptions& o) {
-  RouteFfmpegLog(o.report.err, o.report.verbose ? FfmpegLog::kWarnings : FfmpegLog::kQuiet);
+  ffmpeg::RouteFfmpegLog(
+      o.report.err, o.report.verbose ? ffmpeg::FfmpegLog::kWarnings : ffmpeg::FfmpegLog::kQuiet);
   const std::vector<std::string> inputs =
       o.inputs.empty() ? std::vector<std::string>{o.input} : o.inputs;
   EncodeResult result;

@@ -28,10 +28,10 @@ struct EncodeOptions {
   std::optional<std::string> output_directory;
   // Track files already in the directory are replaced rather than refused.
   bool overwrite = false;
-  PictureOptions pictures;
+  ffmpeg::PictureOptions pictures;
   std::optional<std::string> audio_file;
   bool no_audio = false;
-  SoundOptions sound;
+  ffmpeg::SoundOptions sound;
   std::vector<int> break_frames;    // every --break, as given
   std::vector<double> break_times;  // --break-at, in seconds
   bool break_at_chapters = false;   // --break-at chapters
@@ -56,7 +56,8 @@ std::optional<std::string> ReadBreakFrames(const std::string& text, std::vector<
 // --break and --break-at as the source frames the filter breaks at, in order and each
 // once, or nothing when neither (nor --break-every) is given: the saved list holds.
 // Notes, unless quiet, what was put in order or found no chapters.
-std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoSource& video);
+std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o,
+                                            const ffmpeg::VideoSource& video);
 // The source frame shown at a time of the input, at its own frame rate.
 int64_t FrameAtTime(double seconds, double frame_rate);
 

@@ -105,7 +105,8 @@ std::string BreakListText(const std::vector<int>& frames) {
   return list;
 }
 
-std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o, const VideoSource& video) {
+std::optional<std::vector<int>> BreakFrames(const EncodeOptions& o,
+                                            const ffmpeg::VideoSource& video) {
   if (o.break_frames.empty() && o.break_times.empty() && !o.break_at_chapters &&
       o.break_every == 0) {
     return std::nullopt;
@@ -211,8 +212,9 @@ EncodePlan PlanEncode(const EncodeOptions& o, FilterSession& session,
       plan.source = plan.input_copy->path();
     }
   }
-  plan.video = NamingInput(plan.source, o.input,
-                           [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
+  plan.video = NamingInput(plan.source, o.input, [&] {
+    return ffmpeg::VideoSource::Open(plan.source, o.pictures, o.generated);
+  });
   if (plan.video->still() && o.no_audio) {
     throw CliError(StillWithoutSound(o.input, " instead of --no-audio"));
   }

@@ -43,7 +43,7 @@ namespace {
 class VideoFrameSource : public runner::FrameSource {
  public:
   // After limit frames the source ends with too_long as its failure.
-  VideoFrameSource(VideoSource& video, int64_t total, int64_t limit, std::string too_long)
+  VideoFrameSource(ffmpeg::VideoSource& video, int64_t total, int64_t limit, std::string too_long)
       : video_(video), total_(total), limit_(limit), too_long_(std::move(too_long)) {}
   runner::FrameFormat format() const override { return {}; }
   int64_t frame_count() const override { return total_; }
@@ -53,7 +53,7 @@ class VideoFrameSource : public runner::FrameSource {
       failure_ = too_long_;
       return std::nullopt;
     }
-    Picture picture;
+    ffmpeg::Picture picture;
     try {
       if (!video_.Next(picture)) return std::nullopt;
     } catch (const CliError& e) {
@@ -70,7 +70,7 @@ class VideoFrameSource : public runner::FrameSource {
   int64_t last_source_frame() const { return last_source_frame_; }
 
  private:
-  VideoSource& video_;
+  ffmpeg::VideoSource& video_;
   int64_t total_;
   int64_t limit_;
   std::string too_long_;
@@ -88,8 +88,8 @@ std::string WriteFailureReason() {
   return DescribeError(error);
 }
 
-void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, const AudioPlan& audio,
-                         int64_t pictures, bool interrupted) {
+void NoteReadingProblems(const EncodeOptions& o, const ffmpeg::VideoSource& video,
+                         const AudioPlan& audio, int64_t pictures, bool interrupted) {
   if (o.report.quiet) return;
   // Damaged packets are skipped as players skip them; saying so tells a damaged input
   // from a faithful encode that merely looks wrong.
@@ -107,7 +107,7 @@ void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, const
                   FormatDuration(static_cast<double>(pictures) / kFramesPerSecond) +
                   " at 18 fps; the tracks end there");
   }
-  const GapReport& gaps = video.gaps();
+  const ffmpeg::GapReport& gaps = video.gaps();
   if (gaps.count > 0) {
     o.report.Note("the pictures of '" + o.input + "' pause for up to " +
                   FormatDuration(gaps.longest_seconds) + " with no sound playing (first at " +
@@ -122,7 +122,7 @@ void NoteReadingProblems(const EncodeOptions& o, const VideoSource& video, const
 RenderOutcome RenderTracks(const EncodeOptions& o, EncodePlan& plan, const AudioPlan& audio,
                            FilterSession& session) {
   session.Configure({audio.path, plan.directory, plan.breaks});
-  VideoSource& video = *plan.video;
+  ffmpeg::VideoSource& video = *plan.video;
   if (o.report.verbose) {
     o.report.Error(Format("picture %dx%d at %.3f fps through %s", video.input_width(),
                           video.input_height(), video.input_frame_rate(),

@@ -16,7 +16,7 @@
 
 namespace trackloom::cli::encode {
 
-std::vector<int> WithPeriodicBreaks(const EncodeOptions& o, const VideoSource& video,
+std::vector<int> WithPeriodicBreaks(const EncodeOptions& o, const ffmpeg::VideoSource& video,
                                     std::vector<int> frames) {
   if (o.break_every == 0) return frames;
   const int64_t estimated = video.estimated_frames();
@@ -58,8 +58,8 @@ PlannedInput ProbeInput(const EncodeOptions& one) {
       (one.generated && one.known_frames < 0)) {
     return planned;
   }
-  const std::unique_ptr<VideoSource> video =
-      VideoSource::Open(one.input, one.pictures, one.generated);
+  const std::unique_ptr<ffmpeg::VideoSource> video =
+      ffmpeg::VideoSource::Open(one.input, one.pictures, one.generated);
   if (video->still()) return planned;
   planned.records = one.known_frames >= 0 ? one.known_frames : video->estimated_frames();
   EncodeOptions quiet = one;

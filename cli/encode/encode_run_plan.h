@@ -15,7 +15,7 @@ namespace trackloom::cli::encode {
 
 // frames (the breaks of BreakFrames) with those of --break-every added, in order and
 // each once. Throws BadOptionError when that is more than the filter's list holds.
-std::vector<int> WithPeriodicBreaks(const EncodeOptions& o, const VideoSource& video,
+std::vector<int> WithPeriodicBreaks(const EncodeOptions& o, const ffmpeg::VideoSource& video,
                                     std::vector<int> frames);
 
 // Weighs the disc time of runs (one EncodeOptions an input) together: throws CliError

@@ -40,7 +40,8 @@ namespace {
 constexpr char kConvertedSound[] = "the converted sound";
 
 // What the loudness measurement found and what was done about it, for the summary.
-std::string LevelDescription(const AudioConversion& c, const SoundOptions& options) {
+std::string LevelDescription(const ffmpeg::AudioConversion& c,
+                             const ffmpeg::SoundOptions& options) {
   std::string text = options.mono ? ", mixed to mono" : "";
   if (c.player_format) return text + ", already 8-bit 17640 Hz: samples kept as they are";
   if (std::isnan(options.loudness_target)) return text + ", at its own level";
@@ -60,15 +61,17 @@ double SoundSeconds(uint64_t bytes) {
 // is let go meanwhile and opened again after, so that an MP4's index (tens of MB for
 // a film of hours, which every reader of the file builds) is not held twice. One that
 // can be read only once is kept.
-AudioConversion ConvertInputSound(const EncodeOptions& o, EncodePlan& plan,
-                                  const std::function<AudioConversion(double start)>& convert) {
+ffmpeg::AudioConversion ConvertInputSound(
+    const EncodeOptions& o, EncodePlan& plan,
+    const std::function<ffmpeg::AudioConversion(double start)>& convert) {
   const double start = plan.video->video_start_seconds();
   if (IsReadOnce(plan.source)) return convert(start);
   plan.video.reset();
-  AudioConversion converted = convert(start);
+  ffmpeg::AudioConversion converted = convert(start);
   if (converted.stopped) return converted;  // nothing is rendered
-  plan.video = NamingInput(plan.source, o.input,
-                           [&] { return VideoSource::Open(plan.source, o.pictures, o.generated); });
+  plan.video = NamingInput(plan.source, o.input, [&] {
+    return ffmpeg::VideoSource::Open(plan.source, o.pictures, o.generated);
+  });
   return converted;
 }
 
@@ -93,7 +96,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, 
     return audio;
   }
   if (plan.relayed != nullptr) return WithoutSound(o, plan, temp);
-  if (plan.audio_file && IsTrackAudioWav(plan.audio_source)) {
+  if (plan.audio_file && ffmpeg::IsTrackAudioWav(plan.audio_source)) {
     audio.path = plan.audio_source;
     audio.description = "'" + *plan.audio_file + "' as it is";
     std::error_code error;
@@ -119,28 +122,28 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, 
   // Sound past the last record that may be written is never heard.
   const double far_seconds = static_cast<double>(plan.far_records) / kFramesPerSecond;
   temp.CreateUnnamed(plan.directory, kSoundPrefix, kSoundSuffix);
-  SoundOptions sound = o.sound;
+  ffmpeg::SoundOptions sound = o.sound;
   // For the sound benchmark, which measures what the dither gains.
   if (const char* dither = std::getenv("TRACKLOOM_SOUND_DITHER");
       dither != nullptr && std::strcmp(dither, "none") == 0) {
     sound.dither = false;
   }
-  AudioConversion converted;
+  ffmpeg::AudioConversion converted;
   if (plan.audio_file) {
     converted = NamingInput(plan.audio_source, *plan.audio_file, [&] {
-      return ConvertAudio(plan.audio_source, false, -1, far_seconds, sound, temp.path(),
-                          kConvertedSound, progress, measuring);
+      return ffmpeg::ConvertAudio(plan.audio_source, false, -1, far_seconds, sound, temp.path(),
+                                  kConvertedSound, progress, measuring);
     });
   } else if (!o.generated) {
     converted = ConvertInputSound(o, plan, [&](double start) {
       return NamingInput(plan.source, o.input, [&] {
-        return ConvertAudio(plan.source, false, start, far_seconds, sound, temp.path(),
-                            kConvertedSound, progress, measuring);
+        return ffmpeg::ConvertAudio(plan.source, false, start, far_seconds, sound, temp.path(),
+                                    kConvertedSound, progress, measuring);
       });
     });
   } else if (!o.generated_sound.empty()) {
-    converted = ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
-                             kConvertedSound, progress, measuring);
+    converted = ffmpeg::ConvertAudio(o.generated_sound, true, -1, far_seconds, sound, temp.path(),
+                                     kConvertedSound, progress, measuring);
   }
   status.Finish();
   if (converted.stopped) return std::nullopt;

@@ -32,7 +32,7 @@ struct EncodePlan {
   // A read-once input that cannot carry sound, handed on as it comes; it outlives
   // video, which reads it.
   std::unique_ptr<ReadOnceInput> relayed;
-  std::unique_ptr<VideoSource> video;
+  std::unique_ptr<ffmpeg::VideoSource> video;
   // What is opened for the input and for audio_file: themselves, or those copies.
   std::string source;
   std::string audio_source;

@@ -15,7 +15,7 @@ extern "C" {
 #include "cli/ffmpeg/muxer.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 constexpr int kPairsPerRecord = kAudioChunkSize / 2;  // 980 stereo sample pairs
@@ -151,4 +151,4 @@ bool ArchiveVideo::Finish(std::string* error) {
       error);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -8,7 +8,7 @@
 
 #include "cli/ffmpeg/record_video.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class ArchiveVideo final : public RecordVideo {
  public:
@@ -31,4 +31,4 @@ class ArchiveVideo final : public RecordVideo {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -20,7 +20,7 @@
 #include "cli/tracks/sound_wav_writer.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 constexpr int kBytesPerSamplePair = kSoundChannels;  // one byte per channel
@@ -403,4 +403,4 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
   return result;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -9,7 +9,7 @@
 
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // True when path already is such a file, header for header as the filter checks it,
 // and holds nothing after its sample data, so it can be handed over unconverted.
@@ -78,4 +78,4 @@ AudioConversion ConvertAudio(const std::string& input, bool generated, double st
                              const std::function<void(double seconds)>& progress = {},
                              const std::function<void(double seconds)>& measuring = {});
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

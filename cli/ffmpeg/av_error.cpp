@@ -4,7 +4,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 std::string AvErrorText(int error) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -12,4 +12,4 @@ std::string AvErrorText(int error) {
   return text;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

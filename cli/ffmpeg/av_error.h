@@ -3,9 +3,9 @@
 
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // FFmpeg's text for one of its negative error codes.
 std::string AvErrorText(int error);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -3,7 +3,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/interrupt.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 FramePtr MakeFrame() {
   FramePtr frame = NewFrame();
@@ -28,4 +28,4 @@ int OpenInputFormat(const std::string& url, const AVInputFormat* forced, InputFo
   return r;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -17,7 +17,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 namespace av_free {
 
@@ -91,4 +91,4 @@ PacketPtr MakePacket();
 // with *out empty.
 int OpenInputFormat(const std::string& url, const AVInputFormat* forced, InputFormatPtr* out);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -23,7 +23,7 @@ extern "C" {
 // AVCodec, which it deprecated.
 #define TRACKLOOM_SUPPORTED_CONFIG (LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100))
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 int64_t FrameDuration(const AVFrame& frame) {
 #if TRACKLOOM_FRAME_DURATION
@@ -102,4 +102,4 @@ std::string ChannelLayoutName(const AVFrame& frame) {
   return name;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -15,7 +15,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // How long the decoded frame lasts, in its stream's time base; 0 when not known.
 int64_t FrameDuration(const AVFrame& frame);
@@ -32,4 +32,4 @@ std::vector<AVSampleFormat> SupportedSampleFormats(const AVCodec& codec);
 // taken in FFmpeg's usual order for their count, so every channel is mixed in.
 std::string ChannelLayoutName(const AVFrame& frame);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -5,7 +5,7 @@
 
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 // What may wait for the encoders: enough records to ride out an uneven encoder,
@@ -99,4 +99,4 @@ bool BackgroundVideo::Finish(std::string* error) {
   return video_->Finish(error);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -13,7 +13,7 @@
 
 #include "cli/ffmpeg/record_video.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class BackgroundVideo final : public RecordVideo {
  public:
@@ -52,4 +52,4 @@ class BackgroundVideo final : public RecordVideo {
   std::thread worker_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

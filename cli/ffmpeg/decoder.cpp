@@ -2,7 +2,7 @@
 
 #include "cli/common/cli_error.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 int Decoder::Open(const AVStream& stream, const AVCodec& codec, int threads) {
   context_.reset(avcodec_alloc_context3(&codec));
@@ -40,4 +40,4 @@ int Decoder::Receive(AVFrame* frame) {
   return r;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

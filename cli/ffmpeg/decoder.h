@@ -8,7 +8,7 @@
 
 #include "cli/ffmpeg/av_owners.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class Decoder {
  public:
@@ -37,4 +37,4 @@ class Decoder {
   int64_t damaged_ = 0;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

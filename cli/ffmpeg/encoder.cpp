@@ -3,7 +3,7 @@
 #include "cli/common/cli_error.h"
 #include "cli/ffmpeg/av_error.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 int Encoder::Open(const AVCodec& codec, const std::function<void(AVCodecContext&)>& set_up) {
   context_.reset(avcodec_alloc_context3(&codec));
@@ -23,4 +23,4 @@ void Encoder::Send(const AVFrame* frame, const std::function<void(AVPacket&)>& t
   throw CliError(failure_ + ": " + AvErrorText(r));
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -8,7 +8,7 @@
 
 #include "cli/ffmpeg/av_owners.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class Encoder {
  public:
@@ -34,4 +34,4 @@ class Encoder {
   PacketPtr packet_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -10,7 +10,7 @@ extern "C" {
 
 #include "cli/common/messages.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 namespace {
 
@@ -42,4 +42,4 @@ void RouteFfmpegLog(std::FILE* err, FfmpegLog level) {
   av_log_set_callback(OnFfmpegLog);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 enum class FfmpegLog {
   kQuiet,     // none: every failure is told by the command in its own words
@@ -15,4 +15,4 @@ enum class FfmpegLog {
 // Sets what FFmpeg may say from now on, and where (err). Safe to call again.
 void RouteFfmpegLog(std::FILE* err, FfmpegLog level);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -11,7 +11,7 @@ extern "C" {
 #include <libavfilter/buffersrc.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 // One open end of a chain's text, name, attached to filter's pad 0; null when out of
@@ -105,4 +105,4 @@ AVRational FilterChain::frame_rate() const { return av_buffersink_get_frame_rate
 int FilterChain::width() const { return av_buffersink_get_w(sink_); }
 int FilterChain::height() const { return av_buffersink_get_h(sink_); }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

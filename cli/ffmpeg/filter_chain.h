@@ -10,7 +10,7 @@
 
 #include "cli/ffmpeg/av_owners.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class FilterChain {
  public:
@@ -57,4 +57,4 @@ class FilterChain {
   AVFilterContext* sink_ = nullptr;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

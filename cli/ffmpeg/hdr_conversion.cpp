@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 // HDR's reference white (ITU-R BT.2408): the white of paper or a wall, which SDR
@@ -136,4 +136,4 @@ std::string DescribeColour(const ColourSource& colour) {
   }
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -8,7 +8,7 @@
 struct AVFrame;
 struct AVCodecParameters;
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 enum class ColourKind {
   kSdr,      // BT.709 or alike: nothing to do
@@ -40,4 +40,4 @@ std::string ColourFilters(const ColourSource& colour);
 // For the summary: "HDR (HLG) converted to SDR", or empty.
 std::string DescribeColour(const ColourSource& colour);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -6,7 +6,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 // The decoders of FFmpeg's text readers: a text file, ANSI art, binary text,
@@ -69,4 +69,4 @@ std::string DescribeWithoutSound(const AVFormatContext& format) {
   return still ? "it holds a still picture" : "it holds only video";
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -7,7 +7,7 @@
 
 struct AVFormatContext;
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // The URL FFmpeg opens for an input as the user names it: "-" is standard input.
 std::string InputUrl(const std::string& input);
@@ -22,4 +22,4 @@ bool HoldsOnlySubtitles(const AVFormatContext& format);
 // stream FFmpeg can play".
 std::string DescribeWithoutSound(const AVFormatContext& format);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -13,7 +13,7 @@ extern "C" {
 #include "cli/ffmpeg/av_error.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 // Opens path by the rules every output keeps (no link followed, no FIFO waited on, no
@@ -115,4 +115,4 @@ void Muxer::Finish(const std::vector<VideoChapter>& chapters, int64_t end_record
   finished_ = true;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

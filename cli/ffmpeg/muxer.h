@@ -12,7 +12,7 @@
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/encoder.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // A chapter: its title and its first record (18 a second).
 struct VideoChapter {
@@ -61,4 +61,4 @@ class Muxer {
   bool finished_ = false;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

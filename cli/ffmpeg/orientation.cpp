@@ -6,7 +6,7 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 Orientation OrientationFromDisplayMatrix(const int32_t* matrix) {
   Orientation o;
@@ -47,4 +47,4 @@ std::string DescribeOrientation(Orientation orientation) {
   return turned.empty() ? " (mirrored)" : " (" + turned + " and mirrored)";
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 struct Orientation {
   int quarter_turns = 0;  // clockwise, 0-3
@@ -24,4 +24,4 @@ std::string OrientationFilters(Orientation orientation);
 // " (turned clockwise)", " (mirrored)", " (turned upside down and mirrored)", or empty.
 std::string DescribeOrientation(Orientation orientation);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

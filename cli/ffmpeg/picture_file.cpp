@@ -18,7 +18,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 struct PictureFormat {
@@ -154,4 +154,4 @@ bool WriteRgbPicture(const std::string& path, int width, int height, const uint8
   return false;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // The extensions this build writes pictures as, e.g. ".png, .jpg, .jpeg, .bmp".
 std::string PictureFileExtensions();
@@ -20,4 +20,4 @@ bool PictureFileNameFits(const std::string& path);
 bool WriteRgbPicture(const std::string& path, int width, int height, const uint8_t* rgb,
                      std::string* error);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -8,7 +8,7 @@
 #include "cli/pictures/panel_view.h"  // the 4:3 display shape
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 bool ParseFit(const std::string& text, Fit& fit) {
   if (text == "letterbox") {
@@ -134,4 +134,4 @@ std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar
   return text + " letterboxed into the 4:3 screen";
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -8,7 +8,7 @@
 #include "cli/ffmpeg/orientation.h"
 #include "cli/pictures/subpixel_sampling.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 enum class Fit {
   kLetterbox,  // the whole picture in the 4:3 screen, black bands where the shapes differ
@@ -46,4 +46,4 @@ std::string BuildFilterChain(Fit fit, int width, int height, int sar_num, int sa
 std::string DescribeShaping(Fit fit, int width, int height, int sar_num, int sar_den,
                             Orientation orientation);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -19,7 +19,7 @@ extern "C" {
 #include "cli/ffmpeg/muxer.h"
 #include "core/track_format.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 namespace {
 
@@ -317,4 +317,4 @@ bool PreviewVideo::Finish(std::string* error) {
       error);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -8,7 +8,7 @@
 
 #include "cli/ffmpeg/record_video.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // Whether path's name picks a container FFmpeg writes H.264 and AAC into.
 bool PreviewVideoNameFits(const std::string& path);
@@ -61,4 +61,4 @@ class PreviewVideo final : public RecordVideo {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

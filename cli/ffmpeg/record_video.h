@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class RecordVideo {
  public:
@@ -19,4 +19,4 @@ class RecordVideo {
   virtual bool Finish(std::string* error) = 0;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

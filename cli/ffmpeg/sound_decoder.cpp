@@ -5,7 +5,7 @@
 #include "cli/ffmpeg/av_error.h"
 #include "cli/ffmpeg/input_kind.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 int FirstAudio(const AVFormatContext& format) {
@@ -92,4 +92,4 @@ int SoundDecoder::Next(AVFrame* frame) {
   }
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

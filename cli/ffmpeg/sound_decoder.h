@@ -10,7 +10,7 @@
 #include "cli/ffmpeg/decoder.h"
 #include "cli/ffmpeg/filter_chain.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class SoundDecoder {
  public:
@@ -42,4 +42,4 @@ class SoundDecoder {
   std::string without_sound_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

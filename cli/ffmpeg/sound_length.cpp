@@ -3,7 +3,7 @@
 #include "cli/ffmpeg/av_owners.h"
 #include "cli/ffmpeg/sound_decoder.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 double SoundSeconds(const std::string& input) {
   SoundDecoder sound;
@@ -13,4 +13,4 @@ double SoundSeconds(const std::string& input) {
   return static_cast<double>(stream.duration) * av_q2d(stream.time_base);
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -4,10 +4,10 @@
 
 #include <string>
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // Seconds of input's sound, or 0 when it has none or does not say. Throws CliError
 // when the input cannot be read.
 double SoundSeconds(const std::string& input);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

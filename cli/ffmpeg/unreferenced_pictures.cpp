@@ -9,7 +9,7 @@ extern "C" {
 
 #include "cli/common/platform.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 namespace {
 
@@ -235,4 +235,4 @@ bool UnreferencedPictures::Mjpeg(const uint8_t* data, int size) {
   return false;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -15,7 +15,7 @@ extern "C" {
 
 struct AVPacket;
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 class UnreferencedPictures {
  public:
@@ -48,4 +48,4 @@ class UnreferencedPictures {
   std::vector<uint8_t> jpeg_header_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

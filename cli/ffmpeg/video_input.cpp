@@ -10,7 +10,7 @@
 #include "cli/ffmpeg/input_kind.h"
 #include "cli/ffmpeg/video_stream_choice.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 // An MP4 or MOV file read as it comes (from a pipe) whose index follows the samples:
@@ -125,4 +125,4 @@ VideoInput OpenVideoInput(const std::string& input, int video_stream) {
   return opened;
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

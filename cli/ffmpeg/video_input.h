@@ -7,7 +7,7 @@
 
 #include "cli/ffmpeg/av_owners.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 struct VideoInput {
   InputFormatPtr format;
@@ -29,4 +29,4 @@ bool IsStill(const AVFormatContext& format, const AVStream& stream, bool one_pic
 // How many threads decode pictures of width x height.
 int DecodingThreads(int width, int height);
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -16,7 +16,7 @@
 #include "cli/ffmpeg/unreferenced_pictures.h"
 #include "cli/ffmpeg/video_input.h"
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 struct VideoSource::Impl {
   // Declared first so that it goes last: the decoder's threads still hold the
@@ -550,4 +550,4 @@ bool VideoSource::Next(Picture& picture) {
   }
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -19,7 +19,7 @@
 struct AVFrame;
 struct AVStream;
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 // What is done to the pictures, and which of it the user asked for: an input of
 // exactly 144 x 80 is taken as made for the player and passed on untouched unless
@@ -131,4 +131,4 @@ class VideoSource {
   std::vector<double> chapter_starts_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

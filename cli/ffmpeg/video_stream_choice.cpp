@@ -10,7 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 namespace {
 
 // Packets of one stream that settle the count: a second of any usual frame rate.
@@ -134,4 +134,4 @@ std::string VideoStreamChooser::Describe(const AVFormatContext& format, int chos
          "; not read: " + others + " (--video-stream N reads another)";
 }
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

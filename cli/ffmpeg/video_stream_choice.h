@@ -10,7 +10,7 @@
 struct AVCodec;
 struct AVFormatContext;
 
-namespace trackloom::cli {
+namespace trackloom::cli::ffmpeg {
 
 struct VideoStreamChoice {
   int index = -1;  // FFmpeg's error (AVERROR_STREAM_NOT_FOUND) when there is none
@@ -52,4 +52,4 @@ class VideoStreamChooser {
   std::vector<int64_t> packets_;
 };
 
-}  // namespace trackloom::cli
+}  // namespace trackloom::cli::ffmpeg

@@ -15,7 +15,7 @@ constexpr int kGap = 8;  // dark pixels between the two views
 
 // The BGRA picture the encode hands the filter, as the RGB record picture the
 // panel views are drawn from: at the levels the player shows.
-std::vector<uint8_t> RecordRgb(const Picture& picture) {
+std::vector<uint8_t> RecordRgb(const ffmpeg::Picture& picture) {
   std::vector<uint8_t> rgb(size_t{kPictureWidth} * kPictureHeight * 3);
   for (int y = 0; y < kPictureHeight; ++y) {
     const uint8_t* row = picture.top_row + static_cast<ptrdiff_t>(y) * picture.stride;
@@ -44,16 +44,16 @@ void Place(View view, int scale, const std::vector<uint8_t>& record, int left, S
 
 }  // namespace
 
-StillPreview RenderStillPreview(const std::string& input, const PictureOptions& options,
+StillPreview RenderStillPreview(const std::string& input, const ffmpeg::PictureOptions& options,
                                 double seconds) {
-  std::unique_ptr<VideoSource> source = VideoSource::Open(input, options);
+  std::unique_ptr<ffmpeg::VideoSource> source = ffmpeg::VideoSource::Open(input, options);
   seconds = std::max(0.0, seconds);
   source->SeekNear(seconds);
   // The player shows record floor(seconds x 18): the last picture the 18 fps cut
   // places in that slot or before it.
   const auto slot = static_cast<int64_t>(std::floor(seconds * kFramesPerSecond + 1e-9));
   const double rate = source->input_frame_rate();
-  Picture picture{};
+  ffmpeg::Picture picture{};
   std::vector<uint8_t> record;
   int64_t shown_frame = 0;
   // A still gives its one picture again and again: the first is the one.
@@ -83,7 +83,8 @@ StillPreview RenderStillPreview(const std::string& input, const PictureOptions& 
 }
 
 VideoFacts ReadVideoFacts(const std::string& input) {
-  std::unique_ptr<VideoSource> source = VideoSource::Open(input, PictureOptions{});
+  std::unique_ptr<ffmpeg::VideoSource> source =
+      ffmpeg::VideoSource::Open(input, ffmpeg::PictureOptions{});
   VideoFacts facts;
   facts.still = source->still();
   if (!facts.still && source->estimated_frames() > 0)

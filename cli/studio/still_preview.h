@@ -20,7 +20,7 @@ struct StillPreview {
 
 // The picture shown at seconds (the last one when seconds is past the end). Throws
 // CliError when the input cannot be read.
-StillPreview RenderStillPreview(const std::string& input, const PictureOptions& options,
+StillPreview RenderStillPreview(const std::string& input, const ffmpeg::PictureOptions& options,
                                 double seconds);
 
 // What the studio tells about a video it was given: how long it plays and where its

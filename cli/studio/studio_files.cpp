@@ -32,7 +32,7 @@ Json FactsJson(const std::string& path, const std::string& kind) {
   std::error_code ec;
   if (kind == "sound") {
     try {
-      facts["seconds"] = SoundSeconds(path);
+      facts["seconds"] = ffmpeg::SoundSeconds(path);
     } catch (const CliError& e) {
       facts["error"] = e.what();
     }
@@ -41,7 +41,7 @@ Json FactsJson(const std::string& path, const std::string& kind) {
   try {
     const VideoFacts v = ReadVideoFacts(path);
     // A still lasts as long as its sound: a piece of music's own, unless another is given.
-    const double seconds = v.still ? SoundSeconds(path) : v.seconds;
+    const double seconds = v.still ? ffmpeg::SoundSeconds(path) : v.seconds;
     facts["seconds"] = seconds;
     facts["still"] = v.still;
     facts["width"] = v.width;
@@ -190,9 +190,10 @@ void Preview(StudioState& state, const httplib::Request& req, httplib::Response&
   if (!state.grants.Granted(path)) return AnswerError(res, 403, "That file was not picked.");
   if (!IsRegularFile(path))
     return AnswerError(res, 404, "That is no longer a file that can be read.");
-  PictureOptions options;
-  if (!ParseFit(req.get_param_value("fit").empty() ? "letterbox" : req.get_param_value("fit"),
-                options.fit))
+  ffmpeg::PictureOptions options;
+  if (!ffmpeg::ParseFit(
+          req.get_param_value("fit").empty() ? "letterbox" : req.get_param_value("fit"),
+          options.fit))
     return AnswerError(res, 400, "Unknown fit.");
   options.fit_given = true;
   const double seconds = std::atof(req.get_param_value("t").c_str());

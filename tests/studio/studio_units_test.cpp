@@ -238,7 +238,7 @@ TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
       ASSERT_EQ(r.status, 0) << r.err;
     }
     const Track track = ReadTrack(tracks + "/" + TrackFileName(1));
-    cli::PictureOptions options;
+    cli::ffmpeg::PictureOptions options;
     options.fit_given = true;
     const cli::studio::StillPreview shown = cli::studio::RenderStillPreview(clip, options, row.seconds);
     const auto record = static_cast<size_t>(row.seconds * 18);
