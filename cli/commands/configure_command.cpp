@@ -12,27 +12,29 @@
 #include "cli/common/cli_error.h"
 #include "cli/common/messages.h"
 #include "cli/common/platform.h"
+#include "cli/common/platform_text.h"
 #include "cli/encode/filter_session.h"
 
 namespace trackloom::cli {
 namespace {
 
-constexpr char kConfigureHelp[] =
-    "Usage: trackloom configure --settings FILE\n"
-    "\n"
-#ifdef _WIN32
-    "Opens the filter's configuration dialog (a window) on the settings\n"
-#else
-    "Opens the filter's configuration dialog (on a terminal here) on the settings\n"
-#endif
-    "in FILE: the sound file, the output directory and the frames at which a new\n"
-    "track begins. On OK the settings are written back to FILE as the filter's\n"
-    "Config(...) line, which 'trackloom encode --settings FILE' reads; that line\n"
-    "is all FILE holds afterwards. A FILE that does not exist yet starts from empty\n"
-    "settings.\n"
-    "\n"
-    "Exit status: 0 done (saved), 1 failed (or cancelled; one line on stderr says\n"
-    "why, and FILE is unchanged), 2 bad options.\n";
+// The help, with where the dialog opens on this system.
+std::string ConfigureHelp() {
+  return std::string(
+             "Usage: trackloom configure --settings FILE\n"
+             "\n"
+             "Opens the filter's configuration dialog ") +
+         DialogPlace() +
+         " on the settings\n"
+         "in FILE: the sound file, the output directory and the frames at which a new\n"
+         "track begins. On OK the settings are written back to FILE as the filter's\n"
+         "Config(...) line, which 'trackloom encode --settings FILE' reads; that line\n"
+         "is all FILE holds afterwards. A FILE that does not exist yet starts from empty\n"
+         "settings.\n"
+         "\n"
+         "Exit status: 0 done (saved), 1 failed (or cancelled; one line on stderr says\n"
+         "why, and FILE is unchanged), 2 bad options.\n";
+}
 
 void WriteSettingsFile(const std::string& path, const std::string& line) {
   // Written beside the file and renamed over it, so a failure never leaves half a file.
@@ -61,7 +63,7 @@ int RunConfigure(int argc, char** argv) {
       {"settings", 0, "a file", StoreValue(&settings)},
   };
   const CommandLine command_line =
-      ReadCommandLine(argc, argv, table, kConfigureHelp, stdout, stderr);
+      ReadCommandLine(argc, argv, table, ConfigureHelp(), stdout, stderr);
   if (command_line.exit_status) return *command_line.exit_status;
   if (!command_line.operands.empty()) {
     return UsageError(stderr, "configure", "unexpected '" + command_line.operands[0] + "'");
@@ -73,16 +75,9 @@ int RunConfigure(int argc, char** argv) {
   if (access(settings.c_str(), F_OK) == 0 || errno != ENOENT) host.RunSettingsFile(settings);
   const int result = host.instance().Configure();
   if (result == -1) {
-    throw CliError(
-#ifdef _WIN32
-        "the dialog could not be shown; without it, "
-#else
-        "configure needs a terminal to show the dialog on, and there is none; without one, "
-#endif
-        "write the settings by hand: '" +
-        settings +
-        "' holds one line like "
-        "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
+    throw CliError(std::string(NoDialogReason()) + "write the settings by hand: '" + settings +
+                   "' holds one line like "
+                   "Config(1, \"/music/song.wav\", \"/tracks\", \"100,250\")");
   }
   if (result != 0) {
     PrintError(stderr, "cancelled; '" + settings + "' is unchanged");

@@ -9,6 +9,7 @@
 #include "cli/common/arguments.h"
 #include "cli/common/duration.h"
 #include "cli/common/interrupt.h"
+#include "cli/common/platform_text.h"
 #include "cli/common/reporter.h"
 #include "cli/disc/disc_report.h"
 #include "cli/disc/make_disc.h"
@@ -44,15 +45,7 @@ constexpr char kUsageTail[] =
     "Exit status: 0 done (written), 1 failed (refused or failed; one line on stderr\n"
     "says why), 2 bad options, 130 interrupted (Ctrl-C; no image is left).\n"
     "\n"
-    "Example:\n"
-#ifdef _WIN32
-    "  trackloom disc -o cartoon --first first.wav tracks\\*.wav\n"
-    "  then burn cartoon.cue disc-at-once with a burning program (ImgBurn: Write image\n"
-    "  file to disc).\n";
-#else
-    "  trackloom disc -o cartoon --first first.wav tracks/*.wav\n"
-    "  cdrdao write --device /dev/sr0 cartoon.toc\n";
-#endif
+    "Example:\n";
 
 // Reads --capacity: whole minutes from 1 to 100; the refusal's text, or "".
 std::string SetCapacity(const std::string& value, double& minutes) {
@@ -108,8 +101,11 @@ std::vector<Option> DiscOptionTable(DiscOptions& o, bool* pad_given) {
 int ParseDiscOptions(int argc, char** argv, DiscOptions& o, std::FILE* out, std::FILE* err) {
   bool pad_given = false;
   const std::vector<Option> table = DiscOptionTable(o, &pad_given);
-  const CommandLine line = ReadCommandLine(
-      argc, argv, table, HelpText(kUsageHead, table, {22, "this help"}, kUsageTail), out, err);
+  const CommandLine line =
+      ReadCommandLine(argc, argv, table,
+                      HelpText(kUsageHead, table, {22, "this help"},
+                               (std::string(kUsageTail) + DiscHelpExample()).c_str()),
+                      out, err);
   if (line.exit_status) return *line.exit_status;
   o.tracks = line.operands;
   if (o.name.empty()) return UsageError(err, "disc", "no image name: give one with -o NAME");

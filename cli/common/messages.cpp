@@ -56,4 +56,15 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
+std::string ShellWord(const std::string& text) {
+  if (text.find_first_not_of(
+          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==
+      std::string::npos) {
+    return text;
+  }
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace trackloom::cli

@@ -14,6 +14,9 @@ namespace trackloom::cli {
 // name cannot move the cursor, clear the screen or start a line of its own.
 std::string Printable(std::string_view text);
 
+// A path as a shell reads it back: as it is, or in single quotes.
+std::string ShellWord(const std::string& text);
+
 // "1 record", "2 records": noun as given for one, plural (default noun + "s") otherwise.
 std::string Count(int64_t n, std::string_view noun, std::string_view plural = {});
 

@@ -5,6 +5,7 @@
 #include "cli/common/duration.h"
 #include "cli/common/json_writer.h"
 #include "cli/common/messages.h"
+#include "cli/common/platform_text.h"
 #include "cli/tracks/disc_image.h"
 
 namespace trackloom::cli::disc {
@@ -64,23 +65,7 @@ void DiscSummary(std::FILE* out, const DiscOptions& o, const std::vector<std::st
         plans.size() > 1 ? "Disc " + std::to_string(i + 1) + ", wrote " + files : "Wrote " + files,
         plans[i]);
   }
-#ifdef _WIN32
-  // Windows users burn with a burning program; its cue sheet is what they open.
-  const std::string cue = Printable(bases.front()) + ".cue";
-  std::fprintf(out,
-               "Burn %s disc-at-once on a CD-R (CD-RW discs are reported not to play): open\n"
-               "\"%s\" in a burning program (in ImgBurn: Write image file to disc) and choose\n"
-               "disc-at-once (DAO/SAO) with no gaps between tracks.\n",
-               plans.size() > 1 ? "each, one blank a disc," : "it", cue.c_str());
-#else
-  const std::string first = Printable(ShellWord(bases.front()));
-  std::fprintf(out,
-               "Burn %s disc-at-once on a CD-R (CD-RW discs are reported not to play):\n"
-               "  cdrdao write --device /dev/sr0 %s.toc\n"
-               "(the device is what 'cdrdao scanbus' lists), or open %s.cue in another burning\n"
-               "program and choose disc-at-once (DAO/SAO) with no gaps between tracks.\n",
-               plans.size() > 1 ? "each, one blank a disc," : "it", first.c_str(), first.c_str());
-#endif
+  std::fputs(BurnAdvice(bases.front(), plans.size() > 1).c_str(), out);
 }
 
 void DiscJson(std::FILE* out, const DiscOptions& o, const std::vector<std::string>& bases,

@@ -8,6 +8,7 @@
 
 #include "cli/common/cli_error.h"
 #include "cli/common/duration.h"
+#include "cli/common/messages.h"
 #include "cli/studio/child_process.h"
 #include "cli/studio/file_access.h"
 #include "cli/studio/still_preview.h"

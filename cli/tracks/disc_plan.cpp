@@ -8,6 +8,7 @@
 
 #include "cli/common/cli_error.h"
 #include "cli/common/duration.h"
+#include "cli/common/messages.h"
 #include "cli/tracks/disc_image.h"
 #include "cli/tracks/track_reader.h"
 #include "core/track_format.h"
@@ -159,17 +160,6 @@ std::string ImageNameProblem(const std::string& file) {
     }
   }
   return "";
-}
-
-std::string ShellWord(const std::string& text) {
-  if (text.find_first_not_of(
-          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./+,:@") ==
-      std::string::npos) {
-    return text;
-  }
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 DiscParts GatherDiscParts(const DiscOptions& o, const std::vector<uint64_t>* planned) {

@@ -44,9 +44,6 @@ inline double SectorSeconds(uint64_t sectors) {
 // sheets and TOCs cannot quote quotes, backslashes or control characters.
 std::string ImageNameProblem(const std::string& file);
 
-// A path as a shell reads it back.
-std::string ShellWord(const std::string& text);
-
 // One track of the disc: audio bytes of a file, then zero bytes.
 struct DiscPart {
   std::string label;
