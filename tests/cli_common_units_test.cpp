@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,11 +15,15 @@
 
 #include "cli/encode/encode.h"
 #include "cli/common/arguments.h"
+#include "cli/common/cli_error.h"
 #include "cli/common/duration.h"
 #include "cli/common/progress.h"
+#include "cli/common/system_calls.h"
+#include "cli/common/temp_file.h"
 #include "cli/common/unique_fd.h"
 #include "cli/tracks/disc_time.h"
 #include "cli/tracks/track_files.h"
+#include "tests/support/temp_dir.h"
 
 namespace trackloom::cli {
 namespace {
@@ -321,6 +327,105 @@ TEST(CliUnits, WriteAllWritesEverythingOrSaysWhy) {
     UniqueFd moved = std::move(fd);
     EXPECT_FALSE(fd.valid());
     EXPECT_TRUE(moved.Close());
+  }
+}
+
+// What the calls that put bytes and names on disk leave when they fail part-way: the
+// whole buffer or the reason (a signal and short writes gone on from, a write that puts
+// nothing told as a full disk), a close's error, a temporary file kept under its name
+// or refused and then removed.
+TEST(CliUnits, FailingWritesClosesAndRenamesAreToldAndLeaveNothingHalfWay) {
+  // Each call of write in turn: n bytes at most, or -errno.
+  const struct {
+    const char* name;
+    std::vector<long long> writes;
+    bool written;
+    int error;
+  } write_rows[] = {
+      {"all at once", {1 << 20}, true, 0},
+      {"a signal, then the rest", {-EINTR, 1 << 20}, true, 0},
+      {"short writes", {1, 7, 4096, 1 << 20}, true, 0},
+      {"the disk fills", {4096, 0}, false, ENOSPC},
+      {"the disk fails", {4096, -EIO}, false, EIO},
+  };
+  const std::vector<char> buffer(100000, 'x');
+  for (const auto& row : write_rows) {
+    size_t call = 0, delivered = 0;
+    SystemCalls calls;
+    calls.write = [&](int, const void*, size_t size) -> long long {
+      const long long step = call < row.writes.size() ? row.writes[call++] : -EIO;
+      if (step < 0) {
+        errno = static_cast<int>(-step);
+        return -1;
+      }
+      const size_t n = std::min(size, static_cast<size_t>(step));
+      delivered += n;
+      return static_cast<long long>(n);
+    };
+    const ScopedSystemCalls fake(calls);
+    errno = 0;
+    EXPECT_EQ(WriteAll(3, buffer.data(), buffer.size()), row.written) << row.name;
+    if (row.written) {
+      EXPECT_EQ(delivered, buffer.size()) << row.name;
+    } else {
+      EXPECT_EQ(errno, row.error) << row.name;
+    }
+  }
+
+  {
+    SystemCalls calls;
+    calls.close = [](int fd) {
+      ::close(fd);
+      errno = EIO;
+      return -1;
+    };
+    const ScopedSystemCalls fake(calls);
+    UniqueFd fd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    EXPECT_FALSE(fd.Close());
+    EXPECT_EQ(errno, EIO);
+    EXPECT_FALSE(fd.valid());
+  }
+
+  // A rename that fails: Keep throws, KeepAsNew says false for a name taken and throws
+  // otherwise; the temporary file goes either way and nothing is at the final name.
+  const struct {
+    const char* name;
+    bool as_new;
+    int error;
+    bool throws;
+  } rename_rows[] = {
+      {"replacing, across file systems", false, EXDEV, true},
+      {"as new, the name taken meanwhile", true, EEXIST, false},
+      {"as new, no permission", true, EACCES, true},
+  };
+  for (const auto& row : rename_rows) {
+    const testing::TempDir dir;
+    const auto fail = [&row](const char*, const char*) {
+      errno = row.error;
+      return -1;
+    };
+    SystemCalls calls;
+    calls.replace_name = calls.new_name = fail;
+    const ScopedSystemCalls fake(calls);
+    std::string temp_path;
+    {
+      TempFile temp;
+      temp.Create(dir.path(), "part-", ".wav");
+      temp_path = temp.path();
+      bool threw = false;
+      try {
+        if (row.as_new) {
+          EXPECT_FALSE(temp.KeepAsNew(dir.File("final.wav"))) << row.name;
+        } else {
+          temp.Keep(dir.File("final.wav"));
+        }
+      } catch (const CliError&) {
+        threw = true;
+      }
+      EXPECT_EQ(threw, row.throws) << row.name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(temp_path)) << row.name;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("final.wav"))) << row.name;
   }
 }
 

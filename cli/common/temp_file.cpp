@@ -11,6 +11,7 @@
 #include "cli/common/interrupt.h"
 #include "cli/common/output_file.h"
 #include "cli/common/platform.h"
+#include "cli/common/system_calls.h"
 
 namespace trackloom::cli {
 
@@ -61,7 +62,7 @@ void TempFile::CreateUnnamed(const std::string& directory, const std::string& pr
 }
 
 void TempFile::Keep(const std::string& final_path) {
-  if (ReplaceName(path_.c_str(), final_path.c_str()) != 0) {
+  if (Calls().replace_name(path_.c_str(), final_path.c_str()) != 0) {
     throw CliError("cannot rename '" + path_ + "' to '" + final_path +
                    "': " + std::strerror(errno));
   }
@@ -70,7 +71,7 @@ void TempFile::Keep(const std::string& final_path) {
 }
 
 bool TempFile::KeepAsNew(const std::string& final_path) {
-  if (NewName(path_.c_str(), final_path.c_str()) != 0) {
+  if (Calls().new_name(path_.c_str(), final_path.c_str()) != 0) {
     if (errno == EEXIST) return false;
     throw CliError("cannot write '" + final_path + "': " + DescribeError(errno));
   }

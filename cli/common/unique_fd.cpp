@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "cli/common/platform.h"
+#include "cli/common/system_calls.h"
 
 namespace trackloom::cli {
 
@@ -13,13 +14,13 @@ void UniqueFd::Reset(int fd) {
 
 bool UniqueFd::Close() {
   const int fd = std::exchange(fd_, -1);
-  return fd < 0 || ::close(fd) == 0;
+  return fd < 0 || Calls().close(fd) == 0;
 }
 
 bool WriteAll(int fd, const void* data, size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const auto n = ::write(fd, bytes, size);
+    const long long n = Calls().write(fd, bytes, size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) {
