@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
 #include "cli/ffmpeg/audio_convert.h"
 #include "cli/ffmpeg/decoder.h"
 #include "cli/ffmpeg/encoder.h"
 #include "cli/ffmpeg/muxer.h"
 #include "cli/ffmpeg/picture_shaping.h"
+#include "cli/ffmpeg/sound_length.h"
 #include "cli/tracks/sound_wav_writer.h"
 #include "tests/support/temp_dir.h"
 
@@ -184,6 +187,33 @@ TEST(CliUnits, EncoderAndMuxerWriteAWholeFileOrNone) {
     EXPECT_EQ(WriteShades(c.path, c.finish), c.error) << c.path;
     EXPECT_EQ(FileExists(c.path), *c.read != '\0') << c.path;
     EXPECT_EQ(ReadShades(c.path), c.read) << c.path;
+  }
+}
+
+// A read deadline makes FFmpeg give a file up once it has passed, and only then: the
+// same file reads whole without one, within one, and after one has ended.
+TEST(CliUnits, ReadingGivesUpAtItsDeadline) {
+  const TempDir dir;
+  const std::string wav = dir.File("second.wav");
+  WriteFileBytes(wav, MakeWav(17640, 8, 2, std::vector<uint8_t>(2 * 17640, 128)));
+  const struct {
+    const char* name;
+    double deadline;  // seconds; negative for none
+    bool read;
+  } rows[] = {{"no deadline", -1, true}, {"one already passed", 0, false}, {"a minute", 60, true}};
+  for (const auto& row : rows) {
+    std::optional<ReadDeadline> deadline;
+    if (row.deadline >= 0) deadline.emplace(row.deadline);
+    bool read = true;
+    try {
+      EXPECT_NEAR(ffmpeg::SoundSeconds(wav), 1.0, 0.01) << row.name;
+    } catch (const CliError&) {
+      read = false;
+    }
+    EXPECT_EQ(read, row.read) << row.name;
+    if (deadline) {
+      EXPECT_EQ(deadline->passed(), !row.read) << row.name;
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 #endif
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <initializer_list>
@@ -68,7 +69,26 @@ void SetTempFileForHardExit(const char* path) {
   g_temp_path_set = 1;
 }
 
-int AvInterruptCallback(void*) { return g_stop_signal != 0 ? 1 : 0; }
+namespace {
+
+using Clock = std::chrono::steady_clock;
+thread_local Clock::time_point t_read_deadline = Clock::time_point::max();
+
+}  // namespace
+
+int AvInterruptCallback(void*) {
+  if (g_stop_signal != 0) return 1;
+  return t_read_deadline != Clock::time_point::max() && Clock::now() >= t_read_deadline ? 1 : 0;
+}
+
+ReadDeadline::ReadDeadline(double seconds) {
+  t_read_deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(seconds));
+}
+
+ReadDeadline::~ReadDeadline() { t_read_deadline = Clock::time_point::max(); }
+
+bool ReadDeadline::passed() const { return Clock::now() >= t_read_deadline; }
 
 void ResetInterruptForTesting() { g_stop_signal = 0; }
 

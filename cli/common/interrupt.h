@@ -19,8 +19,22 @@ int StopSignal();
 int InterruptedExitStatus();
 // The file a second, immediate interrupt must still remove; null clears it.
 void SetTempFileForHardExit(const char* path);
-// For AVFormatContext::interrupt_callback: blocking I/O gives up once stop is asked.
+// For AVFormatContext::interrupt_callback: blocking I/O gives up once stop is asked,
+// or once the ReadDeadline of the calling thread has passed.
 int AvInterruptCallback(void* unused);
+
+// While it lives, FFmpeg's reading on this thread gives up (as at a stop) once
+// seconds have passed, so that a file on a stalled drive or one that is endlessly
+// slow to take apart cannot hold its caller. Deadlines do not nest.
+class ReadDeadline {
+ public:
+  explicit ReadDeadline(double seconds);
+  ~ReadDeadline();
+  ReadDeadline(const ReadDeadline&) = delete;
+  ReadDeadline& operator=(const ReadDeadline&) = delete;
+  // The time has passed: a failure of the reading is most likely this.
+  bool passed() const;
+};
 
 // The one exception a long step throws when it sees a stop asked for: the command's
 // guard turns it into the interrupted exit status and says what was kept, in

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/common/cli_error.h"
+#include "cli/common/interrupt.h"
 #include "cli/common/platform.h"
 #include "cli/common/unique_fd.h"
 #include "cli/ffmpeg/sound_length.h"
@@ -24,17 +25,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How long one file may take to be read for the page (its length, a preview): a
+// file on a stalled drive or a damaged one endlessly slow to take apart is given up
+// rather than holding a worker.
+constexpr double kProbeSeconds = 15;
+
+std::string ProbeFailure(const ReadDeadline& deadline, const CliError& e) {
+  if (!deadline.passed()) return e.what();
+  return "Reading this file took longer than " + std::to_string(static_cast<int>(kProbeSeconds)) +
+         " seconds, so it was given up: it may be on a slow or failing drive, or damaged.";
+}
+
 Json FactsJson(const std::string& path, const std::string& kind) {
   Json facts = Json::object();
   facts["path"] = path;
   facts["name"] = fs::path(path).filename().string();
   if (kind == "disc") return facts;  // a disc image: rip reads it
   std::error_code ec;
+  const ReadDeadline deadline(kProbeSeconds);
   if (kind == "sound") {
     try {
       facts["seconds"] = ffmpeg::SoundSeconds(path);
     } catch (const CliError& e) {
-      facts["error"] = e.what();
+      facts["error"] = ProbeFailure(deadline, e);
     }
     return facts;
   }
@@ -50,7 +63,7 @@ Json FactsJson(const std::string& path, const std::string& kind) {
     for (double c : v.chapters) chapters.push_back(c);
     facts["chapters"] = std::move(chapters);
   } catch (const CliError& e) {
-    facts["error"] = e.what();
+    facts["error"] = ProbeFailure(deadline, e);
   }
   return facts;
 }
@@ -197,8 +210,14 @@ void Preview(StudioState& state, const httplib::Request& req, httplib::Response&
     return AnswerError(res, 400, "Unknown fit.");
   options.fit_given = true;
   const double seconds = std::atof(req.get_param_value("t").c_str());
-  const StillPreview shown =
-      RenderStillPreview(path, options, std::isfinite(seconds) ? seconds : 0);
+  StillPreview shown;
+  const ReadDeadline deadline(kProbeSeconds);
+  try {
+    shown = RenderStillPreview(path, options, std::isfinite(seconds) ? seconds : 0);
+  } catch (const CliError& e) {
+    if (deadline.passed()) return AnswerError(res, 500, ProbeFailure(deadline, e));
+    throw;
+  }
   const fs::path png = state.cache / ("preview-" + NewSessionToken() + ".png");
   std::string error;
   if (!WriteRgbPng(png.string(), shown.width, shown.height, shown.rgb.data(), &error))
