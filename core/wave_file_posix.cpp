@@ -30,7 +30,7 @@ WaveFile::Handle OpenExclusive(const char* path, int flags) {
     Failed();
     return -1;
   }
-  struct stat info {};
+  struct stat info = {};
   if (::fstat(fd, &info) != 0) return Refuse(fd, errno);
   if (!S_ISREG(info.st_mode)) return Refuse(fd, WaveFile::kNotRegularFile);
   // Written through another name, a hard link would change a file elsewhere.

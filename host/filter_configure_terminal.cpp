@@ -211,7 +211,7 @@ unsigned char InsertPrefill(EditLine* el, int) {
 }
 
 bool IsDirectory(const std::string& path) {
-  struct stat st {};
+  struct stat st = {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -529,8 +529,8 @@ int EditWithLineEditor(int fd, InstanceState& state) {
   // Ctrl-C cancels the dialog rather than ending the program; the handler only
   // marks it, and the read it interrupts reports the cancel.
   g_interrupted = 0;
-  struct sigaction cancel {
-  }, previous{};
+  struct sigaction cancel = {};
+  struct sigaction previous = {};
   cancel.sa_handler = OnInterrupt;
   sigemptyset(&cancel.sa_mask);
   sigaction(SIGINT, &cancel, &previous);

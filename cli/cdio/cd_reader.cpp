@@ -288,7 +288,7 @@ bool IsCdDrive(const std::string& path) {
       ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':';
   return letter;
 #else
-  struct stat info {};
+  struct stat info = {};
   return ::stat(path.c_str(), &info) == 0 && S_ISBLK(info.st_mode);
 #endif
 }

@@ -47,7 +47,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 void InstallInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 #else
 void InstallInterruptHandlers() {
-  struct sigaction action {};
+  struct sigaction action = {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a blocked read returns and the loop sees the flag

@@ -18,7 +18,7 @@ int OpenOutputFile(const std::string& path, int* error) {
     *error = errno;
     return -1;
   }
-  struct stat info {};
+  struct stat info = {};
   int reason = 0;
   if (::fstat(fd.get(), &info) != 0) {
     reason = errno;
@@ -48,7 +48,7 @@ std::FILE* OpenOutputStream(const std::string& path, int* error) {
 }
 
 std::string DescribeWriteError(const std::string& path, int error) {
-  struct stat info {};
+  struct stat info = {};
   if (::lstat(path.c_str(), &info) == 0) {
     if (S_ISLNK(info.st_mode)) return "it is a symbolic link, which is never written through";
     if (S_ISDIR(info.st_mode)) return "a directory of that name is in the way";
@@ -77,7 +77,7 @@ std::string SameFileMessage(const std::string& output, const std::string& input)
 }
 
 std::string OutputRefusal(const std::string& path, bool overwrite) {
-  struct stat info {};
+  struct stat info = {};
   if (::lstat(path.c_str(), &info) != 0) return "";
   if (!S_ISREG(info.st_mode) || info.st_nlink > 1) return DescribeWriteError(path, 0);
   if (!overwrite) return "it already exists (give --overwrite to replace it)";

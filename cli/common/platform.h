@@ -43,7 +43,7 @@
 #define S_IFLNK 0xA000
 #endif
 #ifndef S_ISLNK
-#define S_ISLNK(m) (((m)&S_IFMT) == S_IFLNK)
+#define S_ISLNK(m) ((S_IFMT & (m)) == S_IFLNK)
 #endif
 #ifndef S_ISSOCK
 #define S_ISSOCK(m) 0

@@ -12,7 +12,7 @@
 namespace trackloom::cli {
 
 bool IdentityOf(const char* path, FileIdentity* identity) {
-  struct stat info {};
+  struct stat info = {};
   if (::stat(path, &info) != 0) return false;
   identity->device = static_cast<uint64_t>(info.st_dev);
   identity->inode = static_cast<uint64_t>(info.st_ino);
@@ -24,7 +24,7 @@ int NewName(const char* from, const char* to) {
   if (errno != EINVAL && errno != ENOSYS) return -1;
   if (::link(from, to) == 0) return ::unlink(from);
   if (errno == EEXIST) return -1;
-  struct stat info {};
+  struct stat info = {};
   if (::lstat(to, &info) == 0) {
     errno = EEXIST;
     return -1;

@@ -38,13 +38,13 @@ constexpr size_t kHeadBytes = 9;
 
 bool IsReadOnce(const std::string& input) {
   if (PipeDescriptor(input) >= 0) return true;
-  struct stat st {};
+  struct stat st = {};
   return stat(input.c_str(), &st) == 0 &&
          (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
 bool IsDeviceFile(const std::string& input) {
-  struct stat st {};
+  struct stat st = {};
   return PipeDescriptor(input) < 0 && stat(input.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 

@@ -39,7 +39,7 @@ void TempFile::Create(const std::string& directory, const std::string& prefix,
 }
 
 bool TempFile::UnnamedFilesHaveShortPaths() {
-  struct stat info {};
+  struct stat info = {};
   return kMayHaveProcSelfFd && ::stat("/proc/self/fd", &info) == 0;
 }
 

@@ -147,7 +147,7 @@ std::string PrepareDirectory(const std::string& base, uint64_t image_bytes) {
     throw CliError("cannot make the directory '" + directory + "' for the image" +
                    (ec ? ": " + ec.message() : std::string()));
   }
-  struct statvfs space {};
+  struct statvfs space = {};
   if (statvfs(directory.c_str(), &space) == 0 &&
       static_cast<uint64_t>(space.f_bavail) * space.f_frsize < image_bytes + kSpareBytes) {
     throw CliError("'" + directory + "' has " +

@@ -178,7 +178,7 @@ int EncodeWith(const EncodeOptions& o, TempFile& temp, int first_number, EncodeR
     throw CliError("the sound file path is too long for the filter (at most " +
                    std::to_string(kMaxPathLength) + " characters): " + audio->path);
   }
-  struct stat sound_before {};
+  struct stat sound_before = {};
   const bool sound_watched = !audio->path.empty() && stat(audio->path.c_str(), &sound_before) == 0;
   const std::string sound_file = audio->path == plan.audio_file.value_or("")
                                      ? "the sound file '" + audio->path + "'"

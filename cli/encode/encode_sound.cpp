@@ -168,7 +168,7 @@ std::optional<AudioPlan> PrepareSound(const EncodeOptions& o, EncodePlan& plan, 
 // from where it ended. Empty when it was not.
 std::string SoundCutShort(const std::string& file, const AudioPlan& audio,
                           const struct stat& before, const RenderOutcome& r) {
-  struct stat after {};
+  struct stat after = {};
   if (stat(audio.path.c_str(), &after) != 0 || after.st_size >= before.st_size) return "";
   const double ended =
       SoundSeconds(static_cast<uint64_t>(std::max<off_t>(after.st_size - kWaveHeaderSize, 0)));

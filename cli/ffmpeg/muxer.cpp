@@ -26,7 +26,7 @@ void OpenMuxerFile(AVFormatContext* format, const std::string& path, bool* creat
   if (!fd) throw CliError("cannot create " + path + ": " + DescribeWriteError(path, open_error));
   *created = true;
   const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd.get());
-  struct stat info {};
+  struct stat info = {};
   const std::string url =
       kMayHaveProcSelfFd && ::stat(by_descriptor.c_str(), &info) == 0 ? by_descriptor : path;
   const int rc = avio_open(&format->pb, ("file:" + url).c_str(), AVIO_FLAG_WRITE);

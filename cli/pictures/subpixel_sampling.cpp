@@ -33,7 +33,7 @@ ComponentDot DotOfComponent(int column, int component) {
 void SampleSubpixels(const uint8_t* cells, int cell_stride, uint8_t* pixels, int stride) {
   // Where each component's four cells start, with the cells past the picture's sides
   // repeating its edge; the same for every row.
-  static const std::array<std::array<int, kTaps>, kPictureWidth* 3> kTapCells = [] {
+  static const std::array<std::array<int, kTaps>, 3 * kPictureWidth> kTapCells = [] {
     std::array<std::array<int, kTaps>, kPictureWidth * 3> taps{};
     for (int x = 0; x < kPictureWidth; ++x) {
       for (int c = 0; c < 3; ++c) {

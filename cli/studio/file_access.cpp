@@ -99,7 +99,7 @@ bool WriteFileWhole(const fs::path& path, const std::string& text) {
 }
 
 bool IsRegularFile(const std::string& path) {
-  struct stat info {};
+  struct stat info = {};
   return !HasNul(path) && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 

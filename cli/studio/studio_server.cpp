@@ -178,7 +178,7 @@ void ClearLeftovers(const fs::path& parent) {
   for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
     if (!IsCacheName(it->path().filename().string()) || !it->is_directory(ec) || it->is_symlink(ec))
       continue;
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(it->path().c_str(), &info) != 0 || info.st_uid != ::geteuid()) continue;
     if (const UniqueFd lock = LockCache(it->path()); lock) {
       std::error_code removed;

@@ -114,7 +114,7 @@ std::vector<double> BreakEveryTimes(double every, double length_seconds, int max
 int64_t RecordsInTracks(const std::vector<std::string>& paths) {
   int64_t records = 0;
   for (const std::string& path : paths) {
-    struct stat st {};
+    struct stat st = {};
     if (stat(path.c_str(), &st) == 0 && st.st_size > kFirstRecordOffset)
       records += (st.st_size - kFirstRecordOffset) / kFrameRecordSize;
   }

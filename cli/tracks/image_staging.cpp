@@ -31,7 +31,7 @@ bool IsTag(const std::string& text) {
 
 // Removes a hidden file, or the end-track directory with the files in it.
 void RemoveStaged(const std::string& path) {
-  struct stat info {};
+  struct stat info = {};
   if (::lstat(path.c_str(), &info) != 0) return;
   if (!S_ISDIR(info.st_mode)) {
     ::unlink(path.c_str());
@@ -61,7 +61,7 @@ ImageStaging::ImageStaging(std::string base, std::string directory, std::string 
 void ImageStaging::CheckNames(const std::string& base) {
   for (const char* kind : kImageKinds) {
     const std::string path = base + "." + kind;
-    struct stat info {};
+    struct stat info = {};
     if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
       throw CliError("cannot write '" + path + "': " + DescribeWriteError(path, kNotRegularFile) +
                      "; nothing was written");
@@ -139,7 +139,7 @@ void ImageStaging::Commit() {
   for (const char* kind : kImageKinds) {
     const std::string path = base_ + "." + kind;
     const std::string old = Hidden(std::string(kind) + "-old");
-    struct stat info {};
+    struct stat info = {};
     const bool exists = ::lstat(path.c_str(), &info) == 0;
     if (exists && ::link(path.c_str(), old.c_str()) != 0) {
       const int error = errno;

@@ -55,7 +55,7 @@ bool ReadSheetLines(const std::string& sheet, std::vector<std::string>* lines, s
 std::string ResolveSheetName(const std::string& sheet, const std::string& name) {
   if (!name.empty() && name[0] == '/') return name;
   const std::string direct = Directory(sheet) + name;
-  struct stat info {};
+  struct stat info = {};
   if (::stat(direct.c_str(), &info) == 0) return direct;
   const size_t cut = name.find_last_of("/\\");
   if (cut == std::string::npos) return direct;

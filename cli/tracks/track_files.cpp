@@ -36,7 +36,7 @@ bool TrackFileInfo::finished() const {
 
 TrackFileSnapshot::Stamp TrackFileSnapshot::StampOf(const std::string& path) {
   Stamp s;
-  struct stat st {};
+  struct stat st = {};
   if (stat(path.c_str(), &st) != 0) return s;
   s.exists = true;
   FileIdentity identity;
@@ -101,7 +101,7 @@ std::vector<int> TrackNumbersIn(const std::string& directory) {
 }
 
 bool IsTrackFile(const std::string& path) {
-  struct stat st {};
+  struct stat st = {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   uint8_t header[kWaveHeaderSize];
   std::ifstream file(path, std::ios::binary);
@@ -137,7 +137,7 @@ OutputDirectoryLock::OutputDirectoryLock(const std::string& directory) {
   if (!fd_) return;
   if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return;
   const int error = errno;
-  struct stat info {};
+  struct stat info = {};
   const long holder = error == EWOULDBLOCK && ::fstat(fd_.get(), &info) == 0 ? LockHolder(info) : 0;
   fd_.Reset();
   if (error != EWOULDBLOCK) return;
@@ -153,7 +153,7 @@ void WriteLevelTables(const std::string& path, const levels::Tables& tables) {
     const int error = errno;
     throw CliError("cannot write the level tables into '" + path + "': " + DescribeError(error));
   };
-  struct stat info {};
+  struct stat info = {};
   if (!fd || fstat(fd.get(), &info) != 0) fail();
   uint8_t header[kRecordHeaderSize];
   for (int64_t at = kFirstRecordOffset; at + kFrameRecordSize <= info.st_size;

@@ -475,7 +475,7 @@ std::unique_ptr<FileSource> FileSource::Open(const std::string& path, std::strin
                                     : std::strerror(errno);
     return nullptr;
   }
-  struct stat info {};
+  struct stat info = {};
   if (::fstat(fd.get(), &info) != 0) {
     *error = std::strerror(errno);
     return nullptr;

@@ -77,12 +77,12 @@ UniqueFd OpenForRepair(const std::string& path, struct stat* info, std::string* 
 }  // namespace
 
 bool CanRepair(const std::string& path, std::string* error) {
-  struct stat info {};
+  struct stat info = {};
   return OpenForRepair(path, &info, error).valid();
 }
 
 bool RepairTrack(const std::string& path, const RepairPlan& plan, std::string* error) {
-  struct stat info {};
+  struct stat info = {};
   UniqueFd fd = OpenForRepair(path, &info, error);
   if (!fd) return false;
   bool ok = false;
