@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckRoundTrip(state, "\r\n");
 
   std::vector<int> frames;
-  if (!trackloom::cli::ReadBreakFrames(text, frames)) {
+  if (!trackloom::cli::encode::ReadBreakFrames(text, frames)) {
     // Every frame the command accepts is one the filter keeps as it is.
     for (const int frame : frames) Check(frame >= 1);
     if (static_cast<int>(frames.size()) <= kMaxBreakFrames) {
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // far in, never a negative frame.
     Check(seconds >= 0);
     for (const double rate : {23.976, 30.0, 1000.0}) {
-      Check(trackloom::cli::FrameAtTime(seconds, rate) >= 0);
+      Check(trackloom::cli::encode::FrameAtTime(seconds, rate) >= 0);
     }
   }
   return 0;

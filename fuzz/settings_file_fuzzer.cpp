@@ -20,8 +20,8 @@ void Check(bool condition) {
 
 // One editor and filter for all inputs (making them is most of a run's time), each
 // input starting from the empty settings of a new instance.
-trackloom::cli::FilterSession& EmptySession(int which) {
-  static trackloom::cli::FilterSession sessions[2];
+trackloom::cli::encode::FilterSession& EmptySession(int which) {
+  static trackloom::cli::encode::FilterSession sessions[2];
   sessions[which].Configure({});
   return sessions[which];
 }
@@ -31,7 +31,7 @@ trackloom::cli::FilterSession& EmptySession(int which) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The file's bytes as the session reads them once the file is open.
   std::istringstream file(std::string(reinterpret_cast<const char*>(data), size));
-  trackloom::cli::FilterSession& session = EmptySession(0);
+  trackloom::cli::encode::FilterSession& session = EmptySession(0);
   try {
     session.RunSettings(file, "settings.vcf");
   } catch (const trackloom::cli::CliError&) {
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // refuses that too. Whatever it does save reads back to the same settings.
   if (line.find('\n') != std::string::npos) return 0;
   std::istringstream saved(line + "\n");
-  trackloom::cli::FilterSession& again = EmptySession(1);
+  trackloom::cli::encode::FilterSession& again = EmptySession(1);
   again.RunSettings(saved, "saved.vcf");  // throws (and so aborts) when it does not read back
   Check(again.ScriptString() == line);
   return 0;
