@@ -13,8 +13,20 @@ namespace {
 
 constexpr int kGap = 8;  // dark pixels between the two views
 
-// The BGRA picture the encode hands the filter, as the RGB record picture the
-// panel views are drawn from: at the levels the player shows.
+// Draws view of the record into the preview at column left.
+void Place(View view, int scale, const std::vector<uint8_t>& record, int left, StillPreview& out) {
+  const PictureRect size = ViewDisplaySize(view, scale);
+  std::vector<uint8_t> shown(size_t{3} * static_cast<size_t>(size.width * size.height));
+  RenderView(view, record.data(), size.width, size.height, shown.data());
+  for (int y = 0; y < size.height && y < out.height; ++y) {
+    std::copy_n(shown.data() + size_t{3} * static_cast<size_t>(y * size.width),
+                size_t{3} * static_cast<size_t>(size.width),
+                out.rgb.data() + size_t{3} * static_cast<size_t>(y * out.width + left));
+  }
+}
+
+}  // namespace
+
 std::vector<uint8_t> RecordRgb(const ffmpeg::Picture& picture) {
   std::vector<uint8_t> rgb(size_t{kPictureWidth} * kPictureHeight * 3);
   for (int y = 0; y < kPictureHeight; ++y) {
@@ -30,19 +42,19 @@ std::vector<uint8_t> RecordRgb(const ffmpeg::Picture& picture) {
   return rgb;
 }
 
-// Draws view of the record into the preview at column left.
-void Place(View view, int scale, const std::vector<uint8_t>& record, int left, StillPreview& out) {
-  const PictureRect size = ViewDisplaySize(view, scale);
-  std::vector<uint8_t> shown(size_t{3} * static_cast<size_t>(size.width * size.height));
-  RenderView(view, record.data(), size.width, size.height, shown.data());
-  for (int y = 0; y < size.height && y < out.height; ++y) {
-    std::copy_n(shown.data() + size_t{3} * static_cast<size_t>(y * size.width),
-                size_t{3} * static_cast<size_t>(size.width),
-                out.rgb.data() + size_t{3} * static_cast<size_t>(y * out.width + left));
-  }
+StillPreview ComposePreview(const std::vector<uint8_t>& record, double shown_seconds) {
+  StillPreview out;
+  const PictureRect panel = ViewDisplaySize(View::kPanel, 1);
+  const PictureRect pixels = ViewDisplaySize(View::kPixels, panel.width / kPictureWidth);
+  out.width = panel.width + kGap + pixels.width;
+  out.height = std::max(panel.height, pixels.height);
+  out.rgb.assign(size_t{3} * static_cast<size_t>(out.width * out.height), 24);
+  if (record.empty()) return out;  // an input with no picture: the dark frame says so
+  Place(View::kPanel, 1, record, 0, out);
+  Place(View::kPixels, panel.width / kPictureWidth, record, panel.width + kGap, out);
+  out.shown_seconds = shown_seconds;
+  return out;
 }
-
-}  // namespace
 
 StillPreview RenderStillPreview(const std::string& input, const ffmpeg::PictureOptions& options,
                                 double seconds) {
@@ -69,17 +81,7 @@ StillPreview RenderStillPreview(const std::string& input, const ffmpeg::PictureO
     shown_frame = picture.source_frame;
     if (source->still() || picture.source_frame >= last_in_slot) break;
   }
-  StillPreview out;
-  const PictureRect panel = ViewDisplaySize(View::kPanel, 1);
-  const PictureRect pixels = ViewDisplaySize(View::kPixels, panel.width / kPictureWidth);
-  out.width = panel.width + kGap + pixels.width;
-  out.height = std::max(panel.height, pixels.height);
-  out.rgb.assign(size_t{3} * static_cast<size_t>(out.width * out.height), 24);
-  if (record.empty()) return out;  // an input with no picture: the dark frame says so
-  Place(View::kPanel, 1, record, 0, out);
-  Place(View::kPixels, panel.width / kPictureWidth, record, panel.width + kGap, out);
-  out.shown_seconds = static_cast<double>(shown_frame) / rate;
-  return out;
+  return ComposePreview(record, record.empty() ? 0 : static_cast<double>(shown_frame) / rate);
 }
 
 VideoFacts ReadVideoFacts(const std::string& input) {

@@ -18,6 +18,13 @@ struct StillPreview {
   double shown_seconds = 0;  // the time of the picture shown, from the input's start
 };
 
+// A picture the encode hands the filter (BGRA), as the RGB record the panel views are
+// drawn from: at the levels the player shows.
+std::vector<uint8_t> RecordRgb(const ffmpeg::Picture& picture);
+// The preview of a record: the panel's dots and the stored pixels side by side; a
+// dark frame when record is empty.
+StillPreview ComposePreview(const std::vector<uint8_t>& record, double shown_seconds);
+
 // The picture shown at seconds (the last one when seconds is past the end). Throws
 // CliError when the input cannot be read.
 StillPreview RenderStillPreview(const std::string& input, const ffmpeg::PictureOptions& options,

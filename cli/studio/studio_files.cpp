@@ -15,6 +15,7 @@
 #include "cli/common/unique_fd.h"
 #include "cli/ffmpeg/sound_length.h"
 #include "cli/pictures/png_writer.h"
+#include "cli/studio/preview_proxy.h"
 #include "cli/studio/request_guard.h"
 #include "cli/studio/still_preview.h"
 #include "cli/studio/studio_state.h"
@@ -34,6 +35,13 @@ std::string ProbeFailure(const ReadDeadline& deadline, const CliError& e) {
   if (!deadline.passed()) return e.what();
   return "Reading this file took longer than " + std::to_string(static_cast<int>(kProbeSeconds)) +
          " seconds, so it was given up: it may be on a slow or failing drive, or damaged.";
+}
+
+// The pictures' shaping as the disc will have it: the video's fit (letterbox unless
+// the page says otherwise) always given, as Make gives it.
+bool PreviewOptions(const std::string& fit, ffmpeg::PictureOptions& options) {
+  options.fit_given = true;
+  return ffmpeg::ParseFit(fit.empty() ? "letterbox" : fit, options.fit);
 }
 
 Json FactsJson(const std::string& path, const std::string& kind) {
@@ -204,19 +212,22 @@ void Preview(StudioState& state, const httplib::Request& req, httplib::Response&
   if (!IsRegularFile(path))
     return AnswerError(res, 404, "That is no longer a file that can be read.");
   ffmpeg::PictureOptions options;
-  if (!ffmpeg::ParseFit(
-          req.get_param_value("fit").empty() ? "letterbox" : req.get_param_value("fit"),
-          options.fit))
+  if (!PreviewOptions(req.get_param_value("fit"), options))
     return AnswerError(res, 400, "Unknown fit.");
-  options.fit_given = true;
-  const double seconds = std::atof(req.get_param_value("t").c_str());
+  double seconds = std::atof(req.get_param_value("t").c_str());
+  if (!std::isfinite(seconds)) seconds = 0;
+  state.proxies->Want(path, options, true);
   StillPreview shown;
-  const ReadDeadline deadline(kProbeSeconds);
-  try {
-    shown = RenderStillPreview(path, options, std::isfinite(seconds) ? seconds : 0);
-  } catch (const CliError& e) {
-    if (deadline.passed()) return AnswerError(res, 500, ProbeFailure(deadline, e));
-    throw;
+  if (std::optional<ProxyPicture> picture = state.proxies->Picture(path, options, seconds)) {
+    shown = ComposePreview(picture->record, picture->shown_seconds);
+  } else {
+    const ReadDeadline deadline(kProbeSeconds);
+    try {
+      shown = RenderStillPreview(path, options, seconds);
+    } catch (const CliError& e) {
+      if (deadline.passed()) return AnswerError(res, 500, ProbeFailure(deadline, e));
+      throw;
+    }
   }
   const fs::path png = state.cache / ("preview-" + NewSessionToken() + ".png");
   std::string error;
@@ -230,6 +241,21 @@ void Preview(StudioState& state, const httplib::Request& req, httplib::Response&
   fs::remove(png, ec);
   res.set_header("X-Shown-Seconds", std::to_string(shown.shown_seconds));
   res.set_content(bytes.str(), "image/png");
+}
+
+// How far the pictures for previews at once have come, for the page's indicator.
+void QuickPreviews(StudioState& state, const httplib::Request& req, httplib::Response& res) {
+  const std::string path = req.get_param_value("path");
+  if (!state.grants.Granted(path)) return AnswerError(res, 403, "That file was not picked.");
+  ffmpeg::PictureOptions options;
+  if (!PreviewOptions(req.get_param_value("fit"), options))
+    return AnswerError(res, 400, "Unknown fit.");
+  static constexpr const char* kStates[] = {"none", "waiting", "making", "ready", "direct"};
+  const ProxyProgress progress = state.proxies->Progress(path, options);
+  Json answer = Json::object();
+  answer["state"] = kStates[static_cast<int>(progress.state)];
+  answer["fraction"] = progress.fraction;
+  AnswerJson(res, 200, answer);
 }
 
 }  // namespace
@@ -249,7 +275,15 @@ void AddFileRoutes(httplib::Server& server, StudioState& state) {
     if (!state.grants.Granted(path)) return AnswerError(res, 403, "That file was not picked.");
     if (!IsRegularFile(path))
       return AnswerError(res, 404, "That is no longer a file that can be read.");
-    AnswerJson(res, 200, FactsJson(path, req.get_param_value("kind")));
+    const std::string kind = req.get_param_value("kind");
+    const Json facts = FactsJson(path, kind);
+    ffmpeg::PictureOptions options;
+    if (kind.empty() && !facts.value("still", true) && PreviewOptions("", options))
+      state.proxies->Want(path, options, false);
+    AnswerJson(res, 200, facts);
+  });
+  server.Get("/api/quick", [&state](const httplib::Request& req, httplib::Response& res) {
+    QuickPreviews(state, req, res);
   });
   server.Get("/api/preview", [&state](const httplib::Request& req, httplib::Response& res) {
     Preview(state, req, res);

@@ -229,6 +229,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
     throw CliError("the project folder '" + options.folder + "' is not a folder that exists");
   UniqueFd cache_lock;
   state.cache = MakeCache(&cache_lock);
+  state.proxies = std::make_unique<PreviewProxies>(state.cache);
   SessionKeys keys(0);
   std::atomic<bool> quitting{false};
   state.quit = [&quitting] { quitting = true; };
@@ -258,6 +259,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   std::thread watcher([&] { WatchForStop(server, state, quitting); });
   server.listen_after_bind();
   watcher.join();
+  state.proxies.reset();
   fs::remove_all(state.cache, ec);
   cache_lock.Reset();
   return StopRequested() ? InterruptedExitStatus() : 0;

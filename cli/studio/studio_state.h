@@ -10,6 +10,7 @@
 
 #include "cli/studio/disc_job.h"
 #include "cli/studio/file_access.h"
+#include "cli/studio/preview_proxy.h"
 #include "cli/studio/rip_job.h"
 
 namespace httplib {
@@ -33,6 +34,7 @@ struct StudioState {
   // once: true when it was made.
   std::mutex watch_mutex;
   std::map<std::string, std::shared_future<bool>> watch_renders;
+  std::unique_ptr<PreviewProxies> proxies;  // made with the cache, gone before it
   std::function<void()> quit;
 };
 

@@ -2,10 +2,12 @@
 """How long the studio takes to answer a preview of a 1080p H.264 clip.
 
 Makes 20 s clips with FFmpeg (key frames every 2 s, and x264's default of every
-10 s), starts `trackloom studio`, asks for the preview at moments spread over each
-clip and prints the wall time of each answer (median, fastest, slowest) and the CPU
-time the server spent per preview. A measurement, not a test: it passes or fails
-nothing.
+10 s), starts `trackloom studio`, picks each clip and asks for the preview at moments
+spread over it: first while the background pass that makes previews quick is still
+running (each preview then decodes from the nearest key frame), then once it is done.
+Prints the wall time of the answers (median, fastest, slowest), the CPU time the
+server spent per preview, and how long the pass took. A measurement, not a test: it
+passes or fails nothing.
     tests/studio/preview_timing.py build/native/cli/trackloom
 """
 import http.client
@@ -55,18 +57,31 @@ def main():
                 response.read()
                 return response.status
 
-            for clip in clips:
-                ask('POST', '/api/pick', json.dumps({'path': clip}), writes)
+            def quick(clip):
+                connection = http.client.HTTPConnection('127.0.0.1', address.port, timeout=60)
+                connection.request('GET', f'/api/quick?path={urllib.parse.quote(clip)}', headers=headers)
+                return json.loads(connection.getresponse().read())['state']
+
+            def measure(clip, label, moments):
                 walls, cpu_before = [], cpu_seconds(server.pid)
-                for i in range(24):
+                for i in range(moments):
                     start = time.monotonic()
                     status = ask('GET', f'/api/preview?path={urllib.parse.quote(clip)}&t={0.4 + 0.81 * i:.2f}')
                     walls.append(1000 * (time.monotonic() - start))
                     assert status == 200
                 cpu = 1000 * (cpu_seconds(server.pid) - cpu_before) / len(walls)
-                print(f'{os.path.basename(clip)}: median {statistics.median(walls):.0f} ms, '
+                print(f'{os.path.basename(clip)}, {label}: median {statistics.median(walls):.0f} ms, '
                       f'fastest {min(walls):.0f} ms, slowest {max(walls):.0f} ms, '
                       f'server CPU {cpu:.0f} ms a preview; load average {os.getloadavg()[0]:.1f}')
+
+            for clip in clips:
+                ask('POST', '/api/pick', json.dumps({'path': clip}), writes)
+                picked = time.monotonic()
+                measure(clip, 'pass running', 3)
+                while quick(clip) != 'ready':
+                    time.sleep(0.05)
+                print(f'{os.path.basename(clip)}: pass done {time.monotonic() - picked:.1f} s after the pick')
+                measure(clip, 'pass done', 24)
         finally:
             server.terminate()
             server.wait()

@@ -148,6 +148,13 @@ async function preview(page) {
   });
   assert.ok(lit > 1000, `the preview shows a picture (${lit} lit pixels)`);
   await shot(page, '04-preview');
+  // Once the video has been read through, the same moment comes from the pictures kept.
+  const quick = () => page.evaluate(() => fetch('/api/quick?fit=crop&path=' +
+    encodeURIComponent(document.getElementById('preview-video').value),
+  { headers: { 'X-Trackloom-Page': '1' } }).then((r) => r.json()).then((j) => j.state || j.message));
+  for (let i = 0; i < 300 && await quick() !== 'ready'; i++) await new Promise((r) => setTimeout(r, 100));
+  assert.strictEqual(await quick(), 'ready');
+  assert.strictEqual(await page.isHidden('#preview-quick'), true);
 }
 
 // The page saves in the background after showing a change: the settings file is read

@@ -2,10 +2,14 @@
 // JSON it sends them in.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "cli/studio/file_access.h"
+#include "cli/studio/preview_proxy.h"
 #include "cli/studio/project_check.h"
 #include "cli/studio/rip_job.h"
 #include "cli/studio/studio_json.h"
@@ -213,9 +217,12 @@ namespace {
 
 // The preview at a time shows the very record the player shows then: the stored
 // pixels beside the panel match the encode's record floor(t x 18), wherever the key
-// frames fall and whatever the input's rate.
+// frames fall and whatever the input's rate: read from the video at once, and from
+// the pictures the background pass keeps.
 TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
   TempDir dir;
+  cli::studio::PreviewProxies proxies(dir.path());
+  using Pass = cli::studio::ProxyProgress::State;
   const struct {
     const char* rate;
     const char* key_frames;  // every this many frames
@@ -240,22 +247,33 @@ TEST(StudioPreview, ShowsTheRecordThePlayerShowsAtThatTime) {
     const Track track = ReadTrack(tracks + "/" + TrackFileName(1));
     cli::ffmpeg::PictureOptions options;
     options.fit_given = true;
-    const cli::studio::StillPreview shown = cli::studio::RenderStillPreview(clip, options, row.seconds);
+    // The preview read from the video at once, and the one from the background pass.
+    proxies.Want(clip, options, true);
+    for (int i = 0; i < 600 && proxies.Progress(clip, options).state != Pass::kReady; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::optional<cli::studio::ProxyPicture> passed = proxies.Picture(clip, options, row.seconds);
+    ASSERT_TRUE(passed.has_value()) << clip;
+    const cli::studio::StillPreview views[] = {
+        cli::studio::RenderStillPreview(clip, options, row.seconds),
+        cli::studio::ComposePreview(passed->record, passed->shown_seconds)};
     const auto record = static_cast<size_t>(row.seconds * 18);
     const std::vector<uint8_t> stored = track.PictureNibbles(record);
-    // The stored pixels are the right-hand view, 3 screen pixels a pixel across.
-    const int left = shown.width - 3 * 144;
-    int differing = 0;
-    for (int y = 0; y < 80; ++y) {
-      for (int x = 0; x < 144; ++x) {
-        const int sy = (2 * y + 1) * shown.height / 160;
-        const size_t at = 3 * static_cast<size_t>(sy * shown.width + left + 3 * x + 1);
-        for (int c = 0; c < 3; ++c)
-          differing += shown.rgb[at + c] != levels::ShownValue(levels::kStandardRamp[stored[3 * static_cast<size_t>(y * 144 + x) + c]]);
+    for (const cli::studio::StillPreview& shown : views) {
+      // The stored pixels are the right-hand view, 3 screen pixels a pixel across.
+      const int left = shown.width - 3 * 144;
+      int differing = 0;
+      for (int y = 0; y < 80; ++y) {
+        for (int x = 0; x < 144; ++x) {
+          const int sy = (2 * y + 1) * shown.height / 160;
+          const size_t at = 3 * static_cast<size_t>(sy * shown.width + left + 3 * x + 1);
+          for (int c = 0; c < 3; ++c)
+            differing += shown.rgb[at + c] != levels::ShownValue(levels::kStandardRamp[stored[3 * static_cast<size_t>(y * 144 + x) + c]]);
+        }
       }
+      EXPECT_EQ(differing, 0) << row.rate << " fps, key frame every " << row.key_frames << ", at "
+                              << row.seconds << " s (record " << record << "), "
+                              << (&shown == views ? "read at once" : "from the pass");
     }
-    EXPECT_EQ(differing, 0) << row.rate << " fps, key frame every " << row.key_frames << ", at "
-                            << row.seconds << " s (record " << record << ")";
   }
 }
 

@@ -319,6 +319,28 @@ async function showPreview() {
   }
   previewBusy = false;
   if (previewAgain) { previewAgain = false; showPreview(); }
+  followQuickPreviews(path, video.fit || 'letterbox');
+}
+
+// Once a video is picked, the studio makes its pictures in the background so that
+// any moment shows at once; until then each preview takes a moment, and the page says
+// how far that pass has come.
+let quickTimer = null;
+async function followQuickPreviews(path, fit) {
+  clearTimeout(quickTimer);
+  const line = $('preview-quick');
+  let state = {};
+  try {
+    state = await api('GET', `/api/quick?path=${encodeURIComponent(path)}&fit=${fit}`);
+  } catch (e) { /* the preview itself tells what is wrong */ }
+  if ($('preview-video').value !== path) return;
+  const pending = state.state === 'waiting' || state.state === 'making';
+  line.hidden = !pending;
+  if (!pending) return;
+  line.textContent = state.state === 'waiting'
+    ? 'Previews take a moment until this video has been read through (waiting for another video).'
+    : `Previews take a moment until this video has been read through: ${Math.floor(100 * state.fraction)} % read.`;
+  quickTimer = setTimeout(() => followQuickPreviews(path, fit), 500);
 }
 
 // ---- The disc ----------------------------------------------------------------------
