@@ -143,6 +143,8 @@ void WatchForStop(httplib::Server& server, StudioState& state, std::atomic<bool>
     if (StopRequested() || quitting) {
       state.job.Cancel();
       state.rip.Cancel();
+      // Also answers the requests that wait for a video, which the server waits for.
+      state.watch.Stop();
       while (state.job.running() || state.rip.running())
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       server.stop();
@@ -229,6 +231,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
     throw CliError("the project folder '" + options.folder + "' is not a folder that exists");
   UniqueFd cache_lock;
   state.cache = MakeCache(&cache_lock);
+  state.watch.set_folder(state.cache);
   SessionKeys keys(0);
   std::atomic<bool> quitting{false};
   state.quit = [&quitting] { quitting = true; };
@@ -258,6 +261,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   std::thread watcher([&] { WatchForStop(server, state, quitting); });
   server.listen_after_bind();
   watcher.join();
+  state.watch.Stop();
   fs::remove_all(state.cache, ec);
   cache_lock.Reset();
   return StopRequested() ? InterruptedExitStatus() : 0;
