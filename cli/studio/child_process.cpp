@@ -109,6 +109,19 @@ std::unique_ptr<ChildProcess> ChildProcess::StartSelf(const std::vector<std::str
                                                       const std::string& err_file) {
   std::vector<std::string> argv{SelfPath()};
   argv.insert(argv.end(), args.begin(), args.end());
+  return Spawn(argv, out_file, err_file, "trackloom " + args.at(0));
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& argv,
+                                                  const std::string& out_file,
+                                                  const std::string& err_file) {
+  return Spawn(argv, out_file, err_file, argv.at(0));
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::Spawn(const std::vector<std::string>& argv,
+                                                  const std::string& out_file,
+                                                  const std::string& err_file,
+                                                  const std::string& what) {
   // Never through a link put where a log goes.
   const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
   const int out = open(out_file.c_str(), flags, 0644);
@@ -118,7 +131,7 @@ std::unique_ptr<ChildProcess> ChildProcess::StartSelf(const std::vector<std::str
     const std::string why = std::strerror(errno);
     if (out >= 0) close(out);
     if (err >= 0) close(err);
-    throw CliError("cannot start trackloom " + args.at(0) + ": " + why);
+    throw CliError("cannot start " + what + ": " + why);
   }
   SpawnSetup setup;
   setup.OwnGroup();
@@ -135,7 +148,7 @@ std::unique_ptr<ChildProcess> ChildProcess::StartSelf(const std::vector<std::str
   close(feed[1]);
   if (pid < 0) {
     close(feed[0]);
-    throw CliError("cannot start trackloom " + args.at(0) + ": " + std::strerror(spawn_errno));
+    throw CliError("cannot start " + what + ": " + std::strerror(spawn_errno));
   }
   std::unique_ptr<ChildProcess> child(new ChildProcess);
   child->pid_ = pid;

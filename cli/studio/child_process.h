@@ -20,6 +20,10 @@ class ChildProcess {
   static std::unique_ptr<ChildProcess> StartSelf(const std::vector<std::string>& args,
                                                  const std::string& out_file,
                                                  const std::string& err_file);
+  // The same for another program: argv[0] is its path.
+  static std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& argv,
+                                             const std::string& out_file,
+                                             const std::string& err_file);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -33,6 +37,10 @@ class ChildProcess {
 
  private:
   ChildProcess() = default;
+  // what: the program as an error names it.
+  static std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv,
+                                             const std::string& out_file,
+                                             const std::string& err_file, const std::string& what);
   int pid_ = -1;
   int progress_fd_ = -1;
   std::atomic<bool> waited_{false};

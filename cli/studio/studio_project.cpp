@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <utility>
 
-#include "cli/studio/child_process.h"
 #include "cli/studio/project_check.h"
 #include "cli/studio/request_guard.h"
 #include "cli/studio/studio_state.h"
@@ -172,69 +172,58 @@ void Make(StudioState& state, const httplib::Request& req, httplib::Response& re
   if (!state.job.Start(std::move(plan)))
     return AnswerError(res, 409, "A disc is being made already.");
   // The tracks made before are gone or replaced: so are the videos made of them.
-  {
-    std::lock_guard lock(state.watch_mutex);
-    state.watch_renders.clear();
-  }
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(state.cache, ec)) {
-    if (entry.path().filename().string().rfind("watch-", 0) == 0) fs::remove(entry.path(), ec);
-  }
+  state.watch.Forget();
   AnswerJson(res, 200, Json::object());
 }
 
-// Makes the video of a track as the player shows it, with its sound.
-bool RenderWatch(const StudioState& state, const std::string& track, const fs::path& video) {
-  const std::string log = (state.cache / video.stem()).string();
-  auto decode =
-      ChildProcess::StartSelf({"decode", track, "-o", state.cache.string(), "--view", "panel",
-                               "--no-pictures", "--no-sound", "-q", "--video", video.string()},
-                              log + ".out", log + ".err");
-  decode->ReadProgress([](const std::string&) {});
-  return decode->Wait() == 0;
+// The track number the page asks about (a parameter, or "track" in a JSON body) and
+// its file; 0 when there is no such track.
+int WatchedTrack(const StudioState& state, const httplib::Request& req, std::string* track) {
+  long index = 0;
+  if (req.has_param("track")) {
+    index = std::strtol(req.get_param_value("track").c_str(), nullptr, 10);
+  } else if (const std::optional<Json> body = ParseJson(req.body)) {
+    const double asked = NumberOf(*body, "track");
+    if (asked >= 1 && asked <= 1e6) index = static_cast<long>(asked);
+  }
+  const std::vector<std::string> tracks = state.job.Tracks();
+  if (index < 1 || static_cast<size_t>(index) > tracks.size()) return 0;
+  *track = tracks[static_cast<size_t>(index - 1)];
+  return static_cast<int>(index);
 }
 
-// The track as the player shows it, with its sound, as a video the page can play. The
-// first request for a track makes it; any that come meanwhile wait for that one.
-void Watch(StudioState& state, const httplib::Request& req, httplib::Response& res) {
-  const std::vector<std::string> tracks = state.job.Tracks();
-  const long index = std::strtol(req.get_param_value("track").c_str(), nullptr, 10);
-  if (index < 1 || static_cast<size_t>(index) > tracks.size())
-    return AnswerError(res, 404, "There is no such track.");
-  const std::string track = tracks[static_cast<size_t>(index - 1)];
-  const fs::path video = state.cache / ("watch-" + std::to_string(index) + ".mp4");
-  std::shared_future<bool> made;
-  std::promise<bool> making;
-  bool mine = false;
-  {
-    std::lock_guard lock(state.watch_mutex);
-    auto it = state.watch_renders.find(track);
-    if (it == state.watch_renders.end()) {
-      made = making.get_future().share();
-      state.watch_renders.emplace(track, made);
-      mine = true;
-    } else {
-      made = it->second;
-    }
-  }
-  if (mine) {
-    bool ok = false;
-    try {
-      ok = RenderWatch(state, track, video);
-    } catch (const std::exception&) {
-    }
-    making.set_value(ok);
-    // A failed render is tried again by the next request.
-    if (!ok) {
-      std::lock_guard lock(state.watch_mutex);
-      state.watch_renders.erase(track);
-    }
-  }
-  if (!made.get()) return AnswerError(res, 500, "The track could not be made into a video.");
-  std::ifstream in(video, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  res.set_content(bytes.str(), "video/mp4");
+void AddWatchRoutes(httplib::Server& server, StudioState& state) {
+  auto route = [&state](Json (*answer)(StudioState&, int, const std::string&)) {
+    return [&state, answer](const httplib::Request& req, httplib::Response& res) {
+      std::string track;
+      const int index = WatchedTrack(state, req, &track);
+      if (index == 0) return AnswerError(res, 404, "There is no such track.");
+      AnswerJson(res, 200, answer(state, index, track));
+    };
+  };
+  server.Post("/api/watch/start", route([](StudioState& s, int index, const std::string& track) {
+                return s.watch.Start(index, track);
+              }));
+  server.Get("/api/watch/status", route([](StudioState& s, int index, const std::string&) {
+               return s.watch.Status(index);
+             }));
+  server.Post("/api/watch/cancel", route([](StudioState& s, int index, const std::string&) {
+                return s.watch.Cancel(index);
+              }));
+  // The video itself, made first when it is not ready: a request that waits.
+  server.Get("/api/watch", [&state](const httplib::Request& req, httplib::Response& res) {
+    std::string track, why;
+    const int index = WatchedTrack(state, req, &track);
+    if (index == 0) return AnswerError(res, 404, "There is no such track.");
+    state.watch.Start(index, track);
+    const fs::path video = state.watch.Wait(index, &why);
+    std::ifstream in(video, std::ios::binary);
+    if (video.empty() || !in)
+      return AnswerError(res, 500, why.empty() ? "The video of the track is gone." : why);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    res.set_content(bytes.str(), "video/mp4");
+  });
 }
 
 }  // namespace
@@ -277,9 +266,7 @@ void AddProjectRoutes(httplib::Server& server, StudioState& state) {
   server.Get("/api/status", [&state](const httplib::Request&, httplib::Response& res) {
     AnswerJson(res, 200, state.job.Status());
   });
-  server.Get("/api/watch", [&state](const httplib::Request& req, httplib::Response& res) {
-    Watch(state, req, res);
-  });
+  AddWatchRoutes(server, state);
 }
 
 }  // namespace trackloom::cli::studio

@@ -143,6 +143,8 @@ void WatchForStop(httplib::Server& server, StudioState& state, std::atomic<bool>
     if (StopRequested() || quitting) {
       state.job.Cancel();
       state.rip.Cancel();
+      // Also answers the requests that wait for a video, which the server waits for.
+      state.watch.Stop();
       while (state.job.running() || state.rip.running())
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       server.stop();
@@ -230,6 +232,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   UniqueFd cache_lock;
   state.cache = MakeCache(&cache_lock);
   state.proxies = std::make_unique<PreviewProxies>(state.cache);
+  state.watch.set_folder(state.cache);
   SessionKeys keys(0);
   std::atomic<bool> quitting{false};
   state.quit = [&quitting] { quitting = true; };
@@ -260,6 +263,7 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   server.listen_after_bind();
   watcher.join();
   state.proxies.reset();
+  state.watch.Stop();
   fs::remove_all(state.cache, ec);
   cache_lock.Reset();
   return StopRequested() ? InterruptedExitStatus() : 0;

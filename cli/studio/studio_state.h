@@ -3,8 +3,7 @@
 #pragma once
 
 #include <filesystem>
-#include <future>
-#include <map>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -12,6 +11,7 @@
 #include "cli/studio/file_access.h"
 #include "cli/studio/preview_proxy.h"
 #include "cli/studio/rip_job.h"
+#include "cli/studio/watch_renders.h"
 
 namespace httplib {
 class Server;
@@ -30,10 +30,7 @@ struct StudioState {
   RipJob rip;
   std::mutex project_mutex;    // the project file and the remembered first track
   std::string project_notice;  // what became of a damaged project file, until the page shows it
-  // The videos Watch makes of the tracks, one render per track however many ask at
-  // once: true when it was made.
-  std::mutex watch_mutex;
-  std::map<std::string, std::shared_future<bool>> watch_renders;
+  WatchRenders watch;          // the videos Watch makes of the tracks
   std::unique_ptr<PreviewProxies> proxies;  // made with the cache, gone before it
   std::function<void()> quit;
 };

@@ -204,9 +204,35 @@ async function makeDisc(page) {
   const twice = await page.evaluate(() => Promise.all([1, 2].map(() =>
     fetch('/api/watch?track=2').then((r) => r.status))));
   assert.deepStrictEqual(twice, [200, 200]);
+  // Cancelled as soon as it is begun: said so at once, and begun again by the next start.
+  const restarted = await page.evaluate(async (track) => {
+    const ask = (method, url, body) => fetch(url, {
+      method, headers: { 'X-Trackloom-Page': '1', 'Content-Type': 'application/json' },
+      body: body && JSON.stringify(body) }).then((r) => r.json());
+    await ask('POST', '/api/watch/start', { track });
+    const states = [(await ask('POST', '/api/watch/cancel', { track })).state,
+                    (await ask('GET', `/api/watch/status?track=${track}`)).state];
+    let status = await ask('POST', '/api/watch/start', { track });
+    while (status.state === 'making') {
+      await new Promise((resolve) => setTimeout(resolve, 100));
+      status = await ask('GET', `/api/watch/status?track=${track}`);
+    }
+    return [...states, status.state];
+  }, made.tracks.length);
+  assert.deepStrictEqual(restarted, ['cancelled', 'cancelled', 'ready']);
+  // A Watch button tells how its video comes along beside it, then plays it.
+  await page.evaluate(() => {
+    window.watchLines = [];
+    new MutationObserver(() => {
+      for (const line of document.querySelectorAll('#result-tracks .watch-line'))
+        if (line.textContent) window.watchLines.push(line.textContent);
+    }).observe(document.getElementById('result-tracks'), { subtree: true, childList: true, characterData: true });
+  });
   await page.click('#result-tracks li:first-child button');
   await page.waitForFunction(() => document.getElementById('watch').readyState >= 1,
                              null, { timeout: 60000 });
+  const lines = await page.evaluate(() => window.watchLines);
+  assert.ok(lines.some((l) => /^Making the video of one\.mp4(, part 1 of \d+)?: \d+ %$/.test(l)), lines.join('\n'));
   await shot(page, '07-result');
 }
 

@@ -8,11 +8,13 @@
 #include <optional>
 #include <thread>
 
+#include "cli/studio/child_process.h"
 #include "cli/studio/file_access.h"
 #include "cli/studio/preview_proxy.h"
 #include "cli/studio/project_check.h"
 #include "cli/studio/rip_job.h"
 #include "cli/studio/studio_json.h"
+#include "cli/studio/watch_renders.h"
 #include "cli/studio/still_preview.h"
 #include "tests/cli_run.h"
 #include "tests/support/temp_dir.h"
@@ -307,6 +309,54 @@ TEST(StudioRip, AFinishedRipIsToldFromItsJson) {
     if (row.done) {
       EXPECT_NE(outcome.summary.find(row.summary), std::string::npos) << outcome.summary;
     }
+  }
+}
+
+// Watch's renders, each track's decode a shell script standing for it: its progress
+// and its failure reach the page, a cancelled one says so at once, and the next start
+// of a track begins it again unless it is being made or is ready.
+TEST(StudioWatch, RendersEndMadeFailedOrCancelledAndStartAgain) {
+  using cli::studio::NumberOf;
+  using cli::studio::TextOf;
+  TempDir dir;
+  cli::studio::WatchRenders renders(
+      [](const std::string& script, const std::string& video, const std::string& log) {
+        return cli::studio::ChildProcess::Start({"/bin/sh", "-c", script, "sh", video},
+                                                log + ".out", log + ".err");
+      });
+  renders.set_folder(dir.path());
+  const struct {
+    std::string script;  // $1: the video
+    bool cancel;
+    std::string state;
+    std::string message;  // also what Wait tells of a video not made
+    int64_t done, total;  // -2: whatever the moment of the cancel left
+  } rows[] = {
+      {R"(echo '3 4' >&3; : >"$1")", false, "ready", "", 4, 4},
+      {R"(: >"$1"; echo '1 8' >&3; echo 'track 1: no such file' >&2; exit 1)", false, "failed",
+       "track 1: no such file", 1, 8},
+      {"exit 3", false, "failed", "The track could not be made into a video.", 0, -1},
+      {"echo '2 9' >&3; exec sleep 600", true, "cancelled", "", -2, -2},
+  };
+  int index = 0;
+  for (const auto& row : rows) {
+    ++index;
+    EXPECT_EQ(TextOf(renders.Start(index, row.script), "state"), "making") << row.script;
+    if (row.cancel) renders.Cancel(index);
+    std::string why;
+    const std::filesystem::path video = renders.Wait(index, &why);
+    const cli::studio::Json status = renders.Status(index);
+    EXPECT_EQ(TextOf(status, "state"), row.state) << row.script;
+    EXPECT_EQ(TextOf(status, "message"), row.message) << row.script;
+    if (row.done != -2) {
+      EXPECT_EQ(NumberOf(status, "done"), row.done) << row.script;
+      EXPECT_EQ(NumberOf(status, "total"), row.total) << row.script;
+    }
+    EXPECT_EQ(!video.empty() && FileExists(video.string()), row.state == "ready") << row.script;
+    EXPECT_EQ(why, row.cancel ? "Stopped." : row.message) << row.script;
+    EXPECT_EQ(TextOf(renders.Start(index, row.script), "state"),
+              row.state == "ready" ? "ready" : "making")
+        << row.script;
   }
 }
 

@@ -444,6 +444,7 @@ async function poll() {
 }
 
 function showResult(status) {
+  results++;
   $('result-section').hidden = false;
   $('result-message').textContent = status.state === 'done' ? 'The disc image is written.'
     : status.state === 'cancelled' ? 'Stopped. The tracks written are kept, the last one ending where it was stopped; no image was written.'
@@ -471,15 +472,76 @@ function showResult(status) {
     seen[folder] = (seen[folder] || 0) + 1;
     const part = parts[folder] > 1 ? `, part ${seen[folder]} of ${parts[folder]}` : '';
     button.textContent = `Watch track ${i + 1}: ${name}${part}`;
-    button.addEventListener('click', () => {
-      const video = $('watch');
-      video.hidden = false;
-      video.src = '/api/watch?track=' + (i + 1);
-      video.play().catch(() => {});
-    });
-    li.appendChild(button);
+    // How its video is coming along is told beside it, where the user looks.
+    const line = document.createElement('span');
+    line.className = 'watch-line';
+    line.setAttribute('role', 'status');
+    const cancel = document.createElement('button');
+    cancel.type = 'button';
+    cancel.className = 'watch-cancel';
+    cancel.textContent = 'Cancel';
+    cancel.hidden = true;
+    const watcher = { track: i + 1, name: name + part, line, cancel, shown: results };
+    button.addEventListener('click', () => watchTrack(watcher));
+    cancel.addEventListener('click', () => cancelWatch(watcher));
+    li.append(button, ' ', line, ' ', cancel);
     tracks.appendChild(li);
   });
+}
+
+// ---- Watching a track --------------------------------------------------------------
+
+// The video of a track is made on the server (a few seconds a minute of video); the
+// page follows it and plays it once it is ready. Each track's polling is its own.
+let results = 0;  // counts the results shown: a poll for a list replaced ends
+const following = new Set();  // the tracks being polled
+
+function showWatch(watcher, status) {
+  const making = status.state === 'making';
+  const percent = status.total > 0 ? Math.floor(100 * Math.min(status.done, status.total) / status.total) : 0;
+  watcher.line.textContent = making ? `Making the video of ${watcher.name}: ${percent} %`
+    : status.state === 'cancelled' ? 'Stopped.'
+    : status.state === 'failed' ? status.message : '';
+  watcher.cancel.hidden = !making;
+}
+
+async function followWatch(watcher) {
+  if (following.has(watcher.track)) return;  // asked twice: the one render is followed once
+  following.add(watcher.track);
+  try {
+    let status = await api('POST', '/api/watch/start', { track: watcher.track });
+    while (status.state === 'making' && watcher.shown === results) {
+      showWatch(watcher, status);
+      await new Promise((resolve) => setTimeout(resolve, 250));
+      status = await api('GET', '/api/watch/status?track=' + watcher.track);
+    }
+    if (watcher.shown !== results) return;
+    showWatch(watcher, status);
+    if (status.state === 'ready') {
+      const video = $('watch');
+      video.hidden = false;
+      video.src = '/api/watch?track=' + watcher.track;
+      video.play().catch(() => {});
+    }
+  } catch (e) {
+    if (watcher.shown === results) watcher.line.textContent = e.message;
+    watcher.cancel.hidden = true;
+  } finally {
+    following.delete(watcher.track);
+  }
+}
+
+function watchTrack(watcher) {
+  if (!following.has(watcher.track)) watcher.line.textContent = `Making the video of ${watcher.name}: 0 %`;
+  followWatch(watcher);
+}
+
+async function cancelWatch(watcher) {
+  try {
+    showWatch(watcher, await api('POST', '/api/watch/cancel', { track: watcher.track }));
+  } catch (e) {
+    watcher.line.textContent = e.message;
+  }
 }
 
 // ---- Start ------------------------------------------------------------------------
