@@ -79,8 +79,7 @@ void PreviewProxies::Want(const std::string& input, const ffmpeg::PictureOptions
   const std::string identity = IdentityOf(input);
   std::lock_guard lock(mutex_);
   std::shared_ptr<Pass> pass = Find(key);
-  if (pass && pass->identity != identity &&
-      pass->state.load() != ProxyProgress::State::kMaking) {
+  if (pass && pass->identity != identity && pass->state.load() != ProxyProgress::State::kMaking) {
     // The file was replaced: its pictures are made again.
     std::error_code ec;
     fs::remove(pass->file, ec);
@@ -201,13 +200,15 @@ void PreviewProxies::Make(Pass& pass) {
     const std::vector<uint8_t> record = RecordRgb(picture);
     uLongf size = packed.size();
     if (compress2(packed.data(), &size, record.data(), kRecordBytes, 1) != Z_OK) break;
-    if (!out.write(reinterpret_cast<const char*>(packed.data()), static_cast<std::streamsize>(size)))
+    if (!out.write(reinterpret_cast<const char*>(packed.data()),
+                   static_cast<std::streamsize>(size)))
       break;  // the cache's disk is full: previews go on reading the video
-    entries.push_back({offset, static_cast<uint32_t>(size),
-                       static_cast<double>(picture.source_frame) / rate});
+    entries.push_back(
+        {offset, static_cast<uint32_t>(size), static_cast<double>(picture.source_frame) / rate});
     offset += size;
     if (expected > 0)
-      pass.fraction = std::min(1.0, static_cast<double>(entries.size()) / static_cast<double>(expected));
+      pass.fraction =
+          std::min(1.0, static_cast<double>(entries.size()) / static_cast<double>(expected));
   }
   out.close();
   std::lock_guard lock(mutex_);
