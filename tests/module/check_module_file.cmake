@@ -33,8 +33,11 @@ if(KIND STREQUAL "pe")
       list(APPEND imports "${dll}")
     elseif(line MATCHES "\\[Ordinal/Name Pointer\\] Table")
       set(in_names TRUE)
-    elseif(in_names AND line MATCHES "^[ \t]+\\[ *[0-9]+\\] (.+)$")
-      list(APPEND exports "${CMAKE_MATCH_1}")
+    elseif(in_names AND line MATCHES "^[ \t]+Ordinal +Hint +Name$")
+      # binutils 2.44 and later head the table and give each name's ordinal and hint:
+      # "[   0] +base[   1]  0000 Name"; earlier ones give "[   0] Name".
+    elseif(in_names AND line MATCHES "^[ \t]+\\[ *[0-9]+\\] (\\+base\\[ *[0-9]+\\] +[0-9a-f]+ )?(.+)$")
+      list(APPEND exports "${CMAKE_MATCH_2}")
     elseif(in_names)
       set(in_names FALSE)
     endif()
