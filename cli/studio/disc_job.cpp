@@ -217,9 +217,14 @@ std::string DiscJob::Check(const std::string& cue, const std::string& log) {
   if (checked.size() == 1) {
     const Json& image = checked.front();
     const size_t tracks = ItemsOf(image, "tracks").size();
+    // A short disc is filled with silence to the length players need: the page's
+    // "used" counts what the videos take, this what the disc plays.
+    const double plays = NumberOf(image, "disc_seconds");
+    const bool filled = std::fabs(plays - DiscOptions{}.pad_to_seconds) < 1;
     what = std::to_string(tracks) + " track" + (tracks == 1 ? "" : "s") + ", " +
-           FormatDuration(NumberOf(image, "video_seconds")) + " of video; with its silence " +
-           "the disc plays " + FormatDuration(NumberOf(image, "disc_seconds"));
+           FormatDuration(NumberOf(image, "video_seconds")) + " of video; the disc plays " +
+           FormatDuration(plays) +
+           (filled ? ", filled with silence to the least players need" : "");
   }
   return fs::path(cue).filename().string() + ": " +
          (status == 0 ? "passes the check" : "FAILS the check") + " (" + what + ")\n";

@@ -76,6 +76,15 @@ Json FactsJson(const std::string& path, const std::string& kind) {
   return facts;
 }
 
+// A file's facts for the page; a video's pictures are then made for previews at once.
+Json FactsForPage(StudioState& state, const std::string& path, const std::string& kind) {
+  Json facts = FactsJson(path, kind);
+  ffmpeg::PictureOptions options;
+  if (kind == "video" && !facts.value("still", true) && PreviewOptions("", options))
+    state.proxies->Want(path, options, false);
+  return facts;
+}
+
 void Browse(const StudioState& state, const httplib::Request& req, httplib::Response& res) {
   std::error_code ec;
   const std::string asked = req.get_param_value("dir");
@@ -112,7 +121,8 @@ void Pick(StudioState& state, const httplib::Request& req, httplib::Response& re
   if (path.empty() || !IsRegularFile(path) || !IsMediaName(path))
     return AnswerError(res, 404, "That is not a video, picture or sound file.");
   state.grants.Grant(path);
-  AnswerJson(res, 200, FactsJson(fs::canonical(path, ec).string(), TextOf(*body, "kind", "video")));
+  AnswerJson(res, 200,
+             FactsForPage(state, fs::canonical(path, ec).string(), TextOf(*body, "kind", "video")));
 }
 
 // A name in the project folder not yet taken: "name", "name (2)", ...
@@ -201,7 +211,7 @@ void Upload(StudioState& state, const httplib::Request& req, httplib::Response& 
     return AnswerError(res, 500, "Cannot keep " + name + " in the project folder: " + why);
   }
   state.grants.Grant(target);
-  Json facts = FactsJson(target.string(), "video");
+  Json facts = FactsForPage(state, target.string(), "video");
   if (name != sent) facts["renamed"] = name;
   AnswerJson(res, 200, facts);
 }
@@ -276,11 +286,7 @@ void AddFileRoutes(httplib::Server& server, StudioState& state) {
     if (!IsRegularFile(path))
       return AnswerError(res, 404, "That is no longer a file that can be read.");
     const std::string kind = req.get_param_value("kind");
-    const Json facts = FactsJson(path, kind);
-    ffmpeg::PictureOptions options;
-    if (kind.empty() && !facts.value("still", true) && PreviewOptions("", options))
-      state.proxies->Want(path, options, false);
-    AnswerJson(res, 200, facts);
+    AnswerJson(res, 200, FactsForPage(state, path, kind.empty() ? "video" : kind));
   });
   server.Get("/api/quick", [&state](const httplib::Request& req, httplib::Response& res) {
     QuickPreviews(state, req, res);

@@ -182,6 +182,9 @@ async function makeDisc(page) {
   assert.ok(!fs.existsSync(path.join(project, 'disc', 'disc-tracks')), 'nothing was encoded');
   await page.fill('#disc-name', 'disc');
   await page.press('#disc-name', 'Tab');
+  // The silence that fills a short disc is on the list and told beside the minutes.
+  assert.strictEqual(await page.textContent('#disc-tracks li:last-child'), 'Silence, to fill the disc to 41:20');
+  assert.match(await page.textContent('#disc-minutes'), /filled with silence to 41:20, the least players need$/);
   await shot(page, '05-disc');
   await page.click('#make');
   await page.waitForFunction(() => document.getElementById('overall').value > 0, null, { timeout: 60000 });
@@ -190,7 +193,7 @@ async function makeDisc(page) {
                              null, { timeout: 90000 });
   assert.strictEqual(await page.$eval('#overall', (e) => e.value), 100);
   const verdict = await page.textContent('#result-verdict');
-  assert.match(verdict, /disc\.cue: passes the check \(6 tracks, 0:\d\d of video; with its silence the disc plays 41:20\)/);
+  assert.match(verdict, /disc\.cue: passes the check \(6 tracks, 0:\d\d of video; the disc plays 41:20, filled with silence to the least players need\)/);
   assert.strictEqual(await page.textContent('#notice'), '', 'the refusal went with the save that passed');
   const cue = path.join(project, 'disc', 'disc.cue');
   const checked = inspect(cue);

@@ -351,6 +351,9 @@ function videoSeconds(video) {
   return (info.still && video.audio ? video.audioSeconds : info.seconds) || 0;
 }
 
+// Players need a disc of at least 41:20: a shorter one is filled with silence.
+const kLeastDiscSeconds = 41 * 60 + 20;
+
 // A track takes twice its playing time on the disc (each 1/18 s picture is a 1/9 s
 // record), the first track its own length, the end track 4 s.
 function discSeconds() {
@@ -368,7 +371,8 @@ function renderDisc() {
   $('disc-bar').setAttribute('aria-valuemax', String(project.capacity));
   $('disc-bar').setAttribute('aria-valuenow', String(Math.round(used / 60)));
   $('disc-minutes').textContent = `${clock(used)} of ${project.capacity}:00 used` +
-    ` (${clock(Math.max(0, capacity - used) / 2)} of video still fits)`;
+    ` (${clock(Math.max(0, capacity - used) / 2)} of video still fits)` +
+    (used < kLeastDiscSeconds ? `; the disc is filled with silence to ${clock(kLeastDiscSeconds)}, the least players need` : '');
   const warning = $('disc-warning');
   warning.hidden = used <= capacity;
   warning.textContent = used > capacity ? (project.split
@@ -390,6 +394,7 @@ function renderDisc() {
     add(`${baseName(video.path)} (${seconds ? clock(seconds) : 'as long as its sound'}${breaks})`);
   }
   add('End of the disc');
+  if (discSeconds() < kLeastDiscSeconds) add(`Silence, to fill the disc to ${clock(kLeastDiscSeconds)}`);
 }
 
 // ---- Making it --------------------------------------------------------------------
