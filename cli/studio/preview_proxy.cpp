@@ -167,6 +167,8 @@ void PreviewProxies::Run() {
       // reading then tells why.
       pass->state = ProxyProgress::State::kDirect;
     }
+    if (pass->state.load() == ProxyProgress::State::kMaking)
+      pass->state = ProxyProgress::State::kDirect;
     if (pass->state.load() != ProxyProgress::State::kReady) {
       std::error_code ec;
       fs::remove(pass->file, ec);
@@ -180,6 +182,11 @@ void PreviewProxies::Make(Pass& pass) {
     pass.state = ProxyProgress::State::kDirect;
     return;
   }
+  // The cache may be a memory disk: a pass takes at most a quarter of what is free,
+  // and a video beyond that is previewed from the video itself.
+  std::error_code ec;
+  const uint64_t budget = fs::space(cache_, ec).available / 4;
+  if (ec) return;
   std::ofstream out(pass.file, std::ios::binary | std::ios::trunc);
   const double rate = source->input_frame_rate();
   const int64_t expected = source->estimated_frames();
@@ -199,7 +206,9 @@ void PreviewProxies::Make(Pass& pass) {
     }
     const std::vector<uint8_t> record = RecordRgb(picture);
     uLongf size = packed.size();
-    if (compress2(packed.data(), &size, record.data(), kRecordBytes, 1) != Z_OK) break;
+    if (compress2(packed.data(), &size, record.data(), kRecordBytes, 1) != Z_OK ||
+        offset + size > budget)
+      break;
     if (!out.write(reinterpret_cast<const char*>(packed.data()),
                    static_cast<std::streamsize>(size)))
       break;  // the cache's disk is full: previews go on reading the video
