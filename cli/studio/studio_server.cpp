@@ -190,16 +190,19 @@ void ClearLeftovers(const fs::path& parent) {
 }
 
 // The page that takes the browser to address, as a file in the private cache (only
-// this user can read it); its file:// address, or address itself when it cannot be
+// this user can read it): its file:// address, or "" with *why when it cannot be
 // written.
-std::string WriteLauncher(const fs::path& cache, const std::string& address) {
+std::string WriteLauncher(const fs::path& cache, const std::string& address, std::string* why) {
   const fs::path path = cache / "open.html";
   UniqueFd fd(
       OpenDescriptor(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   const std::string page =
       "<!doctype html><meta charset=utf-8><meta http-equiv=refresh content=\"0;url=" + address +
       "\"><title>Trackloom studio</title><a href=\"" + address + "\">Trackloom studio</a>\n";
-  if (!fd || !WriteAll(fd.get(), page.data(), page.size())) return address;
+  if (!fd || !WriteAll(fd.get(), page.data(), page.size()) || !fd.Close()) {
+    *why = std::strerror(errno);
+    return "";
+  }
   return "file://" + path.string();
 }
 
@@ -256,7 +259,14 @@ int RunStudioServer(const StudioOptions& options, std::FILE* out, std::FILE* err
   std::fflush(out);
   // The browser is given a file only this user can read, never the key itself: a
   // command line is there for every user of the machine to read.
-  if (options.open_browser) OpenBrowser(WriteLauncher(state.cache, address));
+  if (options.open_browser) {
+    std::string why;
+    if (const std::string launcher = WriteLauncher(state.cache, address, &why); !launcher.empty())
+      OpenBrowser(launcher);
+    else
+      Tell(err, "trackloom studio: cannot write the page that opens your browser (" + why +
+                    "): open the address above in it yourself");
+  }
   Tell(err, "trackloom studio: serving " + Printable(state.folder.string()) +
                 "; Ctrl-C or the page's Quit stops it");
   std::thread watcher([&] { WatchForStop(server, state, quitting); });

@@ -242,6 +242,58 @@ TEST(StudioProject, ADamagedProjectFileIsKeptAndTold) {
   WaitFor(pid, root.File("logs"));
 }
 
+// The browser is handed a page only this user can read, which holds the key; never
+// the key on a command line (every user can read those). Where that page cannot be
+// written, no browser is opened and the user is told to open the address.
+TEST(StudioLauncher, TheBrowserGetsAPrivatePageOrNothing) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.File("bin"));
+  std::filesystem::create_directories(dir.File("project"));
+  const std::string opener = dir.File("bin/xdg-open");
+  std::ofstream(opener) << "#!/bin/sh\necho \"$*\" > " << dir.File("opened")
+                        << "\ncp \"${1#file://}\" " << dir.File("launcher")
+                        << "\nstat -c %a \"${1#file://}\" > " << dir.File("mode") << "\n";
+  std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+  const struct {
+    const char* file_size_limit;
+    bool opened;
+  } rows[] = {{"unlimited", true}, {"0", false}};
+  for (const auto& row : rows) {
+    for (const char* name : {"opened", "launcher", "mode"}) std::filesystem::remove(dir.File(name));
+    // The studio's standard output is the address, its error what it tells: both
+    // through pipes, which the file size limit does not reach.
+    const CommandResult r = RunCommand(
+        {"sh", "-c",
+         "{ { (ulimit -f " + std::string(row.file_size_limit) + "; PATH=" + dir.File("bin") +
+             ":$PATH exec timeout -s INT 3 " + TrackloomBinary() + " studio " +
+             dir.File("project") + " --port 0 2>&1 1>&3) | cat; } 3>&1 1>&4 | cat >" +
+             dir.File("address") + "; } 4>&1"});
+    std::ifstream in(dir.File("address"));
+    std::string address;
+    std::getline(in, address);
+    ASSERT_NE(address.find("token="), std::string::npos) << r.out;
+    const std::string key = address.substr(address.find("token=") + 6);
+    std::ifstream opened(dir.File("opened")), launcher(dir.File("launcher")),
+        mode(dir.File("mode"));
+    std::string argument, page, permissions;
+    std::getline(opened, argument);
+    std::getline(launcher, page);
+    std::getline(mode, permissions);
+    EXPECT_EQ(argument.empty(), !row.opened) << row.file_size_limit;
+    EXPECT_EQ(argument.find(key), std::string::npos) << argument;
+    if (row.opened) {
+      EXPECT_EQ(argument.rfind("file://", 0), 0u) << argument;
+      EXPECT_NE(page.find(address), std::string::npos) << page;
+      EXPECT_EQ(permissions, "600");
+    } else {
+      EXPECT_NE(r.out.find("cannot write the page that opens your browser (File too large): "
+                           "open the address above in it yourself"),
+                std::string::npos)
+          << r.out;
+    }
+  }
+}
+
 // Clients that send their headers a byte at a time, or hold their connections idle,
 // never keep the page from its answers.
 TEST_F(StudioSecurityTest, SlowAndIdleClientsDoNotHoldThePage) {
