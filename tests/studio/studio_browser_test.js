@@ -154,7 +154,8 @@ async function preview(page) {
   { headers: { 'X-Trackloom-Page': '1' } }).then((r) => r.json()).then((j) => j.state || j.message));
   for (let i = 0; i < 300 && await quick() !== 'ready'; i++) await new Promise((r) => setTimeout(r, 100));
   assert.strictEqual(await quick(), 'ready');
-  assert.strictEqual(await page.isHidden('#preview-quick'), true);
+  // The page, which asks twice a second, stops telling of it.
+  await page.waitForSelector('#preview-quick', { state: 'hidden', timeout: 5000 });
 }
 
 // The page saves in the background after showing a change: the settings file is read
